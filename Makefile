@@ -1,0 +1,37 @@
+# The project's everyday commands. `make demo` and `make test` set up a fresh
+# Debian 12 machine on their own (they install what is missing first).
+BUILD ?= build
+GENERATOR = -G Ninja
+CMAKE_FLAGS ?=
+
+.PHONY: all deps configure build test demo gui bench clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+$(BUILD)/build.ninja: | deps
+	cmake -S . -B $(BUILD) $(GENERATOR) $(CMAKE_FLAGS)
+
+configure: deps $(BUILD)/build.ninja
+
+build: configure
+	cmake --build $(BUILD)
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j2
+
+demo: build
+	@scripts/demo $(BUILD)
+
+gui: build
+	$(BUILD)/tarvel
+
+bench: deps
+	cmake -S . -B $(BUILD)-bench $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DTARVEL_BUILD_BENCH=ON -DBUILD_TESTING=OFF -DTARVEL_BUILD_GUI=OFF
+	cmake --build $(BUILD)-bench
+	@for b in $(BUILD)-bench/*_bench; do echo "== $$b"; $$b; done
+
+clean:
+	rm -rf $(BUILD) $(BUILD)-bench

@@ -1,0 +1,28 @@
+// The program's shared state: the settings, the two conversion tables and the
+// services the rules call. One object lives for the whole program; `main` of
+// each front end makes it and wires the services in.
+#ifndef TARVEL_APP_APP_STATE_H_
+#define TARVEL_APP_APP_STATE_H_
+
+#include <filesystem>
+
+#include "app/front_end.h"
+#include "app/settings.h"
+#include "files/csv.h"
+
+namespace tarvel {
+
+class ReadingService;
+
+struct AppState {
+  std::filesystem::path IniPath;
+  Settings settings;
+  CsvTable DicTable;   // dic.csv: column 1 search text, column 2 replacement
+  CsvTable RomeTable;  // Rome.csv; unloaded when the file is absent
+  FrontEnd* ui = nullptr;
+  ReadingService* reading = nullptr;
+};
+
+}  // namespace tarvel
+
+#endif  // TARVEL_APP_APP_STATE_H_

@@ -1,0 +1,49 @@
+// What the core asks of a front end (the window, the command line, a test).
+// The core never opens a window itself.
+#ifndef TARVEL_APP_FRONT_END_H_
+#define TARVEL_APP_FRONT_END_H_
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarvel {
+
+class FrontEnd {
+ public:
+  virtual ~FrontEnd() = default;
+  // Appends text to the log as it stands (the caller supplies the CR LF line
+  // ends).
+  virtual void AppendLog(std::u16string_view text) = 0;
+  // A modal message with the title "QX" and a single OK button; returns when
+  // the user has closed it.
+  virtual void ShowMessage(std::u16string_view text) = 0;
+  // Brings the log window up.
+  virtual void ShowLog() = 0;
+  // Lets queued window events run (keeps the windows live during a run).
+  virtual void PumpEvents() = 0;
+  // Ticks the two check-only boxes of the main window (the settings are set by
+  // the caller).
+  virtual void TickCheckOnlyBoxes() = 0;
+};
+
+// A front end that only records what it was asked to do; for tests and for
+// callers that want to look at the messages afterwards.
+class RecordingFrontEnd : public FrontEnd {
+ public:
+  void AppendLog(std::u16string_view text) override { log += text; }
+  void ShowMessage(std::u16string_view text) override { messages.emplace_back(text); }
+  void ShowLog() override { ++show_log_count; }
+  void PumpEvents() override { ++pump_count; }
+  void TickCheckOnlyBoxes() override { ++tick_count; }
+
+  std::u16string log;
+  std::vector<std::u16string> messages;
+  int show_log_count = 0;
+  int pump_count = 0;
+  int tick_count = 0;
+};
+
+}  // namespace tarvel
+
+#endif  // TARVEL_APP_FRONT_END_H_

@@ -1,0 +1,6 @@
+#include <cstdio>
+
+int main() {
+  std::puts("tarvel-cli");
+  return 0;
+}

@@ -1,0 +1,63 @@
+// The CSV codec of list.csv, dic.csv and Rome.csv. It does no file I/O:
+// callers read or write the whole file as one text.
+#ifndef TARVEL_FILES_CSV_H_
+#define TARVEL_FILES_CSV_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarvel {
+
+// A two-dimensional table of texts addressed (column, row), both from 1, as
+// ParseCSV fills it. A default-made table is "unloaded": it has no
+// dimensions. A cell that a short record did not reach is unset and reads as
+// empty text.
+class CsvTable {
+ public:
+  CsvTable() = default;
+  CsvTable(int32_t columns, int32_t rows);
+
+  // True once the table has dimensions (at least one column and one row).
+  bool IsLoaded() const { return columns_ > 0 && !rows_.empty(); }
+  int32_t Columns() const { return columns_; }
+  int32_t Rows() const { return static_cast<int32_t>(rows_.size()); }
+
+  // The cell's text; empty for an unset cell or one outside the table.
+  const std::u16string& Cell(int32_t column, int32_t row) const;
+  bool IsSet(int32_t column, int32_t row) const;
+  // Sets a cell inside the table's dimensions (no effect outside them).
+  void SetCell(int32_t column, int32_t row, std::u16string text);
+  // Appends a row of unset cells and returns its index.
+  int32_t AddRow();
+  // Appends a row whose first cells are `fields` (at most Columns() are kept).
+  int32_t AddRow(std::vector<std::u16string> fields);
+  void Clear();
+
+ private:
+  int32_t columns_ = 0;
+  // Each row holds its set cells 1..n (n <= columns_); cells beyond are unset.
+  std::vector<std::vector<std::u16string>> rows_;
+};
+
+inline constexpr char16_t kCsvFieldSeparator = u',';
+inline constexpr std::u16string_view kCsvLineSeparator = u"\r\n";
+inline constexpr char16_t kCsvQuote = u'"';
+
+// Builds CSV text: every cell of every row quoted (quotes inside doubled),
+// fields joined by the field separator, every row followed by the line
+// separator.
+std::u16string BuildCSV(const CsvTable& table, char16_t field_separator,
+                        std::u16string_view line_separator, char16_t quote);
+
+// Parses CSV text into `table`, which must be empty. Returns the number of
+// records read; 0 means the text yielded no record (a failure the caller must
+// handle), and the table is then left unloaded. The first record fixes the
+// number of columns; fields beyond it are dropped.
+int32_t ParseCSV(std::u16string_view text, CsvTable& table, char16_t field_separator,
+                 std::u16string_view line_separator, char16_t quote);
+
+}  // namespace tarvel
+
+#endif  // TARVEL_FILES_CSV_H_

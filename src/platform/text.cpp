@@ -1,0 +1,295 @@
+#include "platform/text.h"
+
+#include <unicode/normalizer2.h>
+#include <unicode/translit.h>
+#include <unicode/ucnv.h>
+#include <unicode/unistr.h>
+#include <unicode/utf16.h>
+#include <unicode/utf8.h>
+
+#include <array>
+#include <bitset>
+#include <memory>
+#include <stdexcept>
+
+namespace tarvel {
+namespace {
+
+icu::UnicodeString ToUnicode(std::u16string_view text) {
+  return icu::UnicodeString(false, text.data(), static_cast<int32_t>(text.size()));
+}
+
+std::u16string FromUnicode(const icu::UnicodeString& text) {
+  return std::u16string(text.getBuffer(), text.getBuffer() + text.length());
+}
+
+// One converter per thread: ICU converters keep state and are not shared.
+UConverter* Cp932Converter() {
+  struct Holder {
+    UConverter* cnv = nullptr;
+    Holder() {
+      UErrorCode status = U_ZERO_ERROR;
+      cnv = ucnv_open("windows-31j", &status);
+      if (U_FAILURE(status)) throw std::runtime_error("code page 932 converter unavailable");
+      ucnv_setFallback(cnv, true);
+      status = U_ZERO_ERROR;
+      ucnv_setSubstChars(cnv, "?", 1, &status);
+    }
+    ~Holder() { ucnv_close(cnv); }
+  };
+  thread_local Holder holder;
+  return holder.cnv;
+}
+
+// Transliterators are expensive to make (about 20 ms for the first), so each
+// thread makes them once and keeps them.
+icu::Transliterator* MakeTransliterator(const char16_t* id) {
+  UErrorCode status = U_ZERO_ERROR;
+  icu::Transliterator* t =
+      icu::Transliterator::createInstance(icu::UnicodeString(id), UTRANS_FORWARD, status);
+  if (U_FAILURE(status) || t == nullptr) throw std::runtime_error("ICU transliterator unavailable");
+  return t;
+}
+
+icu::Transliterator& HalfWidthKanaTransliterator() {
+  // The width step is limited to CJK punctuation, kana and the full-width ASCII
+  // block: unfiltered it would also turn ￥ into ¥ and the like, which code
+  // page 932 cannot hold.
+  thread_local std::unique_ptr<icu::Transliterator> t(MakeTransliterator(
+      u"Hiragana-Katakana; [[\\u3000-\\u30FF][\\uFF01-\\uFF5E]] Fullwidth-Halfwidth"));
+  return *t;
+}
+
+icu::Transliterator& HiraganaKatakanaTransliterator() {
+  thread_local std::unique_ptr<icu::Transliterator> t(MakeTransliterator(u"Hiragana-Katakana"));
+  return *t;
+}
+
+bool HasHiragana(std::u16string_view text) {
+  for (char16_t c : text) {
+    if (c >= 0x3041 && c <= 0x309F) return true;
+  }
+  return false;
+}
+
+// Characters below U+3000 other than the few symbols are untouched by the
+// half-width kana form; this lets plain Latin names skip ICU.
+bool NeedsWidthConversion(std::u16string_view text) {
+  for (char16_t c : text) {
+    if ((c >= 0x3000 && c <= 0x30FF) || (c >= 0xFF01 && c <= 0xFF5E)) return true;
+  }
+  return false;
+}
+
+const std::bitset<65536>& TwoByteTable() {
+  static const std::bitset<65536> table = [] {
+    std::bitset<65536> bits;
+    UConverter* cnv = Cp932Converter();
+    char out[8];
+    for (uint32_t c = 0x80; c <= 0xFFFF; ++c) {
+      if (U16_IS_SURROGATE(c)) continue;
+      char16_t unit = static_cast<char16_t>(c);
+      UErrorCode status = U_ZERO_ERROR;
+      int32_t n = ucnv_fromUChars(cnv, out, sizeof out, &unit, 1, &status);
+      if (U_SUCCESS(status) && n == 2) bits.set(c);
+    }
+    return bits;
+  }();
+  return table;
+}
+
+}  // namespace
+
+std::optional<std::u16string> Utf8ToUtf16(std::string_view utf8) {
+  std::u16string out;
+  out.reserve(utf8.size());
+  const auto* s = reinterpret_cast<const uint8_t*>(utf8.data());
+  int32_t length = static_cast<int32_t>(utf8.size());
+  int32_t i = 0;
+  while (i < length) {
+    UChar32 c;
+    U8_NEXT(s, i, length, c);
+    if (c < 0) return std::nullopt;
+    if (c <= 0xFFFF) {
+      out.push_back(static_cast<char16_t>(c));
+    } else {
+      out.push_back(U16_LEAD(c));
+      out.push_back(U16_TRAIL(c));
+    }
+  }
+  return out;
+}
+
+std::u16string Utf8ToUtf16Lossy(std::string_view utf8) {
+  std::u16string out;
+  out.reserve(utf8.size());
+  const auto* s = reinterpret_cast<const uint8_t*>(utf8.data());
+  int32_t length = static_cast<int32_t>(utf8.size());
+  int32_t i = 0;
+  while (i < length) {
+    UChar32 c;
+    U8_NEXT_OR_FFFD(s, i, length, c);
+    if (c <= 0xFFFF) {
+      out.push_back(static_cast<char16_t>(c));
+    } else {
+      out.push_back(U16_LEAD(c));
+      out.push_back(U16_TRAIL(c));
+    }
+  }
+  return out;
+}
+
+std::string Utf16ToUtf8(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size() * 3);
+  size_t i = 0;
+  while (i < text.size()) {
+    UChar32 c = text[i++];
+    if (U16_IS_LEAD(c) && i < text.size() && U16_IS_TRAIL(text[i])) {
+      c = U16_GET_SUPPLEMENTARY(c, text[i++]);
+    } else if (U16_IS_SURROGATE(c)) {
+      c = 0xFFFD;
+    }
+    uint8_t buf[4];
+    int32_t n = 0;
+    U8_APPEND_UNSAFE(buf, n, c);
+    out.append(reinterpret_cast<char*>(buf), n);
+  }
+  return out;
+}
+
+bool IsValidUtf8(std::string_view bytes) {
+  const auto* s = reinterpret_cast<const uint8_t*>(bytes.data());
+  int32_t length = static_cast<int32_t>(bytes.size());
+  int32_t i = 0;
+  while (i < length) {
+    UChar32 c;
+    U8_NEXT(s, i, length, c);
+    if (c < 0) return false;
+  }
+  return true;
+}
+
+std::string EscapeBytes(std::string_view bytes) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char b : bytes) {
+    if (b >= 0x20 && b < 0x7F && b != '\\') {
+      out.push_back(static_cast<char>(b));
+    } else {
+      out += "\\x";
+      out.push_back(kHex[b >> 4]);
+      out.push_back(kHex[b & 15]);
+    }
+  }
+  return out;
+}
+
+std::string EncodeCp932(std::u16string_view text) {
+  if (text.empty()) return {};
+  UConverter* cnv = Cp932Converter();
+  std::string out(text.size() * 2 + 2, '\0');
+  UErrorCode status = U_ZERO_ERROR;
+  int32_t n = ucnv_fromUChars(cnv, out.data(), static_cast<int32_t>(out.size()), text.data(),
+                              static_cast<int32_t>(text.size()), &status);
+  if (status == U_BUFFER_OVERFLOW_ERROR) {
+    out.resize(n + 1);
+    status = U_ZERO_ERROR;
+    n = ucnv_fromUChars(cnv, out.data(), static_cast<int32_t>(out.size()), text.data(),
+                        static_cast<int32_t>(text.size()), &status);
+  }
+  if (U_FAILURE(status)) return std::string(text.size(), '?');
+  out.resize(n);
+  return out;
+}
+
+std::u16string DecodeCp932(std::string_view bytes) {
+  if (bytes.empty()) return {};
+  UConverter* cnv = Cp932Converter();
+  std::u16string out(bytes.size() + 2, u'\0');
+  UErrorCode status = U_ZERO_ERROR;
+  int32_t n = ucnv_toUChars(cnv, out.data(), static_cast<int32_t>(out.size()), bytes.data(),
+                            static_cast<int32_t>(bytes.size()), &status);
+  if (status == U_BUFFER_OVERFLOW_ERROR) {
+    out.resize(n + 1);
+    status = U_ZERO_ERROR;
+    n = ucnv_toUChars(cnv, out.data(), static_cast<int32_t>(out.size()), bytes.data(),
+                      static_cast<int32_t>(bytes.size()), &status);
+  }
+  if (U_FAILURE(status)) return std::u16string(bytes.size(), u'\uFFFD');
+  out.resize(n);
+  return out;
+}
+
+bool SurvivesCp932(std::u16string_view text) {
+  bool ascii = true;
+  for (char16_t c : text) {
+    if (c >= 0x80) {
+      ascii = false;
+      break;
+    }
+  }
+  if (ascii) return true;
+  return DecodeCp932(EncodeCp932(text)) == text;
+}
+
+bool IsTwoByteChar(char16_t c) { return c >= 0x80 && TwoByteTable().test(c); }
+
+size_t Cp932Length(std::u16string_view text) { return EncodeCp932(text).size(); }
+
+std::u16string ToHalfWidthKana(std::u16string_view text) {
+  if (!NeedsWidthConversion(text)) return std::u16string(text);
+  icu::UnicodeString s(text.data(), static_cast<int32_t>(text.size()));
+  HalfWidthKanaTransliterator().transliterate(s);
+  return FromUnicode(s);
+}
+
+std::u16string HiraganaToKatakana(std::u16string_view text) {
+  if (!HasHiragana(text)) return std::u16string(text);
+  icu::UnicodeString s(text.data(), static_cast<int32_t>(text.size()));
+  HiraganaKatakanaTransliterator().transliterate(s);
+  return FromUnicode(s);
+}
+
+std::u16string ComparisonKey(std::u16string_view text) {
+  bool ascii = true;
+  for (char16_t c : text) {
+    if (c >= 0x80) {
+      ascii = false;
+      break;
+    }
+  }
+  if (ascii) {
+    std::u16string key(text);
+    for (char16_t& c : key) {
+      if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
+    }
+    return key;
+  }
+  std::u16string kata = HiraganaToKatakana(text);
+  UErrorCode status = U_ZERO_ERROR;
+  const icu::Normalizer2* nfkc_cf = icu::Normalizer2::getNFKCCasefoldInstance(status);
+  if (U_FAILURE(status)) return kata;
+  icu::UnicodeString key = nfkc_cf->normalize(ToUnicode(kata), status);
+  if (U_FAILURE(status)) return kata;
+  return FromUnicode(key);
+}
+
+bool TextEquals(std::u16string_view a, std::u16string_view b) {
+  if (a == b) return true;
+  return ComparisonKey(a) == ComparisonKey(b);
+}
+
+std::u16string ToNfc(std::u16string_view text) {
+  UErrorCode status = U_ZERO_ERROR;
+  const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(status);
+  if (U_FAILURE(status)) return std::u16string(text);
+  icu::UnicodeString src = ToUnicode(text);
+  if (nfc->isNormalized(src, status) && U_SUCCESS(status)) return std::u16string(text);
+  status = U_ZERO_ERROR;
+  icu::UnicodeString out = nfc->normalize(src, status);
+  if (U_FAILURE(status)) return std::u16string(text);
+  return FromUnicode(out);
+}
+
+}  // namespace tarvel

@@ -1,0 +1,51 @@
+// Whole-file text reading and writing for the settings file, the tables and
+// list.csv. Reading takes UTF-8 (with or without a byte-order mark) and code
+// page 932; writing uses code page 932 when the text survives it, else UTF-8
+// with a byte-order mark, so that no character is ever lost.
+#ifndef TARVEL_PLATFORM_TEXT_FILE_H_
+#define TARVEL_PLATFORM_TEXT_FILE_H_
+
+#include <cstddef>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace tarvel {
+
+// Files larger than this are refused rather than read into memory.
+inline constexpr std::size_t kMaxTextFileBytes = 256u * 1024 * 1024;
+
+struct TextReadResult {
+  enum class Code { kOk, kNotFound, kNotAFile, kReadError, kTooLarge };
+  Code code = Code::kOk;
+  std::u16string text;
+  std::string message;  // what went wrong, naming the file (UTF-8)
+  bool ok() const { return code == Code::kOk; }
+};
+
+struct TextWriteResult {
+  bool ok = true;
+  std::string message;
+};
+
+// Decodes a file's bytes: a UTF-8 byte-order mark or valid UTF-8 is read as
+// UTF-8 (the mark dropped), anything else as code page 932.
+std::u16string DecodeTextBytes(std::string_view bytes);
+// Encodes text for a file: code page 932 when decoding gives the same text
+// back, otherwise UTF-8 behind a byte-order mark.
+std::string EncodeTextBytes(std::u16string_view text);
+
+// Reads a whole text file. Symbolic links are followed here (a user may link
+// a table), but a folder or device is refused.
+TextReadResult ReadTextFile(const std::filesystem::path& path);
+
+// Writes a whole text file through a temporary file in the same folder that is
+// flushed to disk and then renamed into place, so a crash never leaves half a
+// file. An existing file of that name is replaced.
+TextWriteResult WriteTextFile(const std::filesystem::path& path, std::u16string_view text);
+// The same with bytes already encoded.
+TextWriteResult WriteFileAtomically(const std::filesystem::path& path, std::string_view bytes);
+
+}  // namespace tarvel
+
+#endif  // TARVEL_PLATFORM_TEXT_FILE_H_

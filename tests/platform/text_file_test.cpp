@@ -1,0 +1,61 @@
+#include "platform/text_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "support/test_support.h"
+
+namespace tarvel {
+namespace {
+
+using testing::ReadBytes;
+using testing::WriteBytes;
+
+class TextFileTest : public testing::TempDirTest {};
+
+TEST_F(TextFileTest, ReadsEachEncoding) {
+  struct {
+    std::string_view bytes;
+    std::u16string_view text;
+  } const kCases[] = {
+      {"\xEF\xBB\xBF\xE6\x97\xA5,a\r\n", u"日,a\r\n"},  // UTF-8 with a mark
+      {"\xE6\x97\xA5,a\r\n", u"日,a\r\n"},              // valid UTF-8
+      {"\x93\xFA,\xB1\r\n", u"日,ｱ\r\n"},               // code page 932
+      {"plain", u"plain"},
+      {"", u""},
+  };
+  for (const auto& c : kCases) {
+    WriteBytes(dir() / "t.csv", c.bytes);
+    TextReadResult r = ReadTextFile(dir() / "t.csv");
+    ASSERT_TRUE(r.ok()) << r.message;
+    EXPECT_EQ(r.text, c.text);
+  }
+}
+
+TEST_F(TextFileTest, WritesCodePage932WhenLosslessElseUtf8WithMark) {
+  ASSERT_TRUE(WriteTextFile(dir() / "a.txt", u"日本ｱ～").ok);
+  EXPECT_EQ(ReadBytes(dir() / "a.txt"), "\x93\xFA\x96\x7B\xB1\x81\x60");
+  ASSERT_TRUE(WriteTextFile(dir() / "b.txt", u"〜한").ok);
+  EXPECT_EQ(ReadBytes(dir() / "b.txt"), "\xEF\xBB\xBF\xE3\x80\x9C\xED\x95\x9C");
+  EXPECT_EQ(ReadTextFile(dir() / "b.txt").text, u"〜한");
+  // Replacing an existing file leaves no temporary file behind.
+  ASSERT_TRUE(WriteTextFile(dir() / "a.txt", u"x").ok);
+  EXPECT_EQ(ReadBytes(dir() / "a.txt"), "x");
+  int files = 0;
+  for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(dir())) ++files;
+  EXPECT_EQ(files, 5);  // a.txt, b.txt and the three XDG folders
+}
+
+TEST_F(TextFileTest, ReportsWhatCannotBeRead) {
+  EXPECT_EQ(ReadTextFile(dir() / "missing").code, TextReadResult::Code::kNotFound);
+  EXPECT_EQ(ReadTextFile(dir()).code, TextReadResult::Code::kNotAFile);
+  EXPECT_FALSE(WriteTextFile(dir() / "no-such-folder" / "x.csv", u"x").ok);
+  if (::geteuid() != 0) {
+    WriteBytes(dir() / "locked", "x");
+    ::chmod((dir() / "locked").c_str(), 0);
+    EXPECT_EQ(ReadTextFile(dir() / "locked").code, TextReadResult::Code::kReadError);
+  }
+}
+
+}  // namespace
+}  // namespace tarvel

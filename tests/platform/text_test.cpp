@@ -1,0 +1,117 @@
+#include "platform/text.h"
+
+#include <gtest/gtest.h>
+
+#include "support/test_support.h"
+
+namespace tarvel {
+namespace {
+
+using testing::U8;
+
+TEST(Cp932Test, EncodesWithMicrosoftMappingsAndQuestionMarks) {
+  struct {
+    std::u16string_view text;
+    std::string_view bytes;
+  } const kCases[] = {
+      {u"abc", "abc"},
+      {u"～", "\x81\x60"},          // U+FF5E is Microsoft's 0x8160
+      {u"〜", "\x81\x60"},          // the wave dash falls back to it as Windows does
+      {u"－", "\x81\x7C"},          // U+FF0D
+      {u"∥", "\x81\x61"},          // U+2225
+      {u"￢", "\x81\xCA"},          // U+FFE2
+      {u"①", "\x87\x40"},          // NEC special characters
+      {u"ｱ", "\xB1"},
+      {u"日本", "\x93\xFA\x96\x7B"},
+      {u"한", "?"},                // Hangul is not in the code page
+      {u"a\U0001F600b", "a?b"},    // nor are characters beyond the BMP
+      {u"", ""},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(EncodeCp932(c.text), c.bytes) << U8(c.text);
+  }
+}
+
+TEST(Cp932Test, DecodesAndChecksRoundTrip) {
+  EXPECT_EQ(DecodeCp932("\x81\x60"), u"～");
+  EXPECT_EQ(DecodeCp932("\x93\xFA\x96\x7B\xB1"), u"日本ｱ");
+  EXPECT_TRUE(SurvivesCp932(u"日本語 ｶﾀｶﾅ abc ～"));
+  EXPECT_FALSE(SurvivesCp932(u"〜"));  // comes back as ～
+  EXPECT_FALSE(SurvivesCp932(u"한국"));
+  EXPECT_FALSE(SurvivesCp932(u"\U0001F600"));
+  EXPECT_TRUE(SurvivesCp932(u""));
+}
+
+TEST(Cp932Test, TwoByteCharacterTest) {
+  struct {
+    char16_t c;
+    bool two_bytes;
+  } const kCases[] = {
+      {u'a', false}, {u'ｱ', false}, {u'ﾞ', false}, {u'あ', true}, {u'ア', true},
+      {u'漢', true}, {u'Ａ', true},  {u'　', true}, {u'〜', true}, {u'♪', true},
+      {u'한', false},  // cannot be encoded: written as '?', one byte
+      {u'\xD83D', false}, {u'\x7F', false},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(IsTwoByteChar(c.c), c.two_bytes) << U8(std::u16string(1, c.c));
+  }
+  EXPECT_EQ(Cp932Length(u"日本ｱa"), 6u);
+}
+
+TEST(HalfWidthKanaTest, Conversions) {
+  struct {
+    std::u16string_view input, expected;
+  } const kCases[] = {
+      {u"ガ", u"ｶﾞ"},
+      {u"パピプ", u"ﾊﾟﾋﾟﾌﾟ"},
+      {u"がっこう", u"ｶﾞｯｺｳ"},
+      {u"ヴ", u"ｳﾞ"},
+      {u"　", u" "},
+      {u"ＡＢＣ１２３", u"ABC123"},
+      {u"漢字", u"漢字"},
+      {u"。「」、・ー", u"｡｢｣､･ｰ"},
+      {u"￥", u"￥"},  // no ¥: code page 932 cannot hold it
+      {u"ヶヵヮヰヱ", u"ヶヵヮヰヱ"},
+      {u"abc 01.mp3", u"abc 01.mp3"},
+      {u"", u""},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(ToHalfWidthKana(c.input), c.expected) << U8(c.input);
+  }
+}
+
+TEST(ComparisonKeyTest, EqualAndDifferentTexts) {
+  struct {
+    std::u16string_view a, b;
+    bool equal;
+  } const kCases[] = {
+      {u"ｶﾞｷﾞ", u"ガギ", true},   {u"ガギ", u"がぎ", true},   {u"ｶﾞｷﾞ", u"がぎ", true},
+      {u"ＡＢＣ", u"abc", true},  {u"ABC", u"abc", true},     {u"mp3", u"ＭＰ３", true},
+      {u"Song.MP3", u"song.mp3", true}, {u"ab", u"abc", false}, {u"カ", u"ガ", false},
+      {u"東京", u"東京", true},    {u"東京", u"京都", false},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(TextEquals(c.a, c.b), c.equal) << U8(c.a) << " / " << U8(c.b);
+    EXPECT_EQ(ComparisonKey(c.a) == ComparisonKey(c.b), c.equal) << U8(c.a) << " / " << U8(c.b);
+  }
+}
+
+TEST(Utf8Test, ConversionAndValidation) {
+  EXPECT_EQ(Utf8ToUtf16("\xE6\x97\xA5"), u"日");
+  EXPECT_EQ(Utf8ToUtf16("\xF0\x9F\x98\x80"), u"\U0001F600");
+  EXPECT_FALSE(Utf8ToUtf16("\x93\xFA").has_value());  // code page 932 bytes
+  EXPECT_FALSE(IsValidUtf8("a\xFF"));
+  EXPECT_EQ(Utf8ToUtf16Lossy("a\xFFz"), u"a\uFFFDz");
+  EXPECT_EQ(Utf16ToUtf8(u"日\U0001F600"), "\xE6\x97\xA5\xF0\x9F\x98\x80");
+  EXPECT_EQ(Utf16ToUtf8(std::u16string(1, u'\xD800')), "\xEF\xBF\xBD");
+  EXPECT_EQ(EscapeBytes("a\xFF/b"), "a\\xFF/b");
+}
+
+TEST(NfcTest, DecomposedNamesCompose) {
+  EXPECT_EQ(ToNfc(u"\u30AB\u3099"), u"ガ");
+  EXPECT_EQ(ToNfc(u"\u304B\u3099"), u"が");
+  EXPECT_EQ(ToNfc(u"abc"), u"abc");
+}
+
+}  // namespace
+}  // namespace tarvel

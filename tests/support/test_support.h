@@ -1,0 +1,48 @@
+// Shared helpers of the test programs.
+#ifndef TARVEL_TESTS_SUPPORT_TEST_SUPPORT_H_
+#define TARVEL_TESTS_SUPPORT_TEST_SUPPORT_H_
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace tarvel::testing {
+
+// A fresh temporary folder, removed (with everything in it) on destruction.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// A test fixture with its own temporary folder, and XDG_CONFIG_HOME,
+// XDG_DATA_HOME and HOME pointed into it so that nothing touches the user's
+// own settings.
+class TempDirTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  const std::filesystem::path& dir() const { return dir_; }
+
+ private:
+  std::filesystem::path dir_;
+  std::string saved_[3];
+  bool had_[3] = {};
+};
+
+void WriteBytes(const std::filesystem::path& path, std::string_view bytes);
+std::string ReadBytes(const std::filesystem::path& path);
+// UTF-16 text as UTF-8 for readable test failure output.
+std::string U8(std::u16string_view text);
+
+}  // namespace tarvel::testing
+
+#endif  // TARVEL_TESTS_SUPPORT_TEST_SUPPORT_H_
