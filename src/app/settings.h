@@ -1,10 +1,21 @@
 // The 22 options that steer every run, named exactly as their keys in the
 // "Option" section of the settings file, and their loading and saving.
+//
+// Values are loaded as the file holds them, also when they lie outside the
+// range the window offers (a flag of 2, LengthName=0); the rest of the program
+// tests flags for 1 exactly, so such a value acts like "off". Front ends that
+// must show a value in a check box or option group call SanitizedSettings,
+// which replaces each out-of-range value by its default; tarvel-cli checks
+// each --set value with SetSettingByName and refuses what is out of range.
 #ifndef TARVEL_APP_SETTINGS_H_
 #define TARVEL_APP_SETTINGS_H_
 
 #include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 
 namespace tarvel {
 
@@ -31,7 +42,93 @@ struct Settings {
   int32_t ID3TagArtist = 0;
   int32_t ID3TagAlbum = 0;
   int32_t ID3TagTitle = 0;
+
+  bool operator==(const Settings&) const = default;
 };
+
+// The settings file's section of the 22 options.
+inline constexpr std::u16string_view kOptionSection = u"Option";
+// The key of the one text option.
+inline constexpr std::u16string_view kPathDataFolderKey = u"PathDataFolder";
+
+// One integer option: its key, its member, the values the window offers and
+// its default.
+struct IntSetting {
+  std::u16string_view key;
+  int32_t Settings::*member;
+  int32_t min;
+  int32_t max;
+  int32_t default_value;
+};
+
+// The 21 integer options in table order (Player … ID3TagTitle), the order in
+// which they are loaded.
+std::span<const IntSetting> IntSettings();
+// The option with this key (case-insensitive), or null.
+const IntSetting* FindIntSetting(std::u16string_view key);
+
+// Loads the 22 options from section "Option" of `ini_path`. A missing file,
+// section or key gives that option's default; PathDataFolder defaults to
+// `default_data_folder`. Nothing is checked or clamped. When the file exists
+// but cannot be read, every option takes its default and `error` (if given)
+// says why.
+Settings LoadSettings(const std::filesystem::path& ini_path,
+                      std::u16string_view default_data_folder, std::string* error = nullptr);
+
+// Writes the 22 options to section "Option" in table order, ConvertLevelID3Tag
+// last, integers as plain decimal text. The other lines of the file stay as
+// they are. False (with `error`) when the file could not be written or
+// PathDataFolder holds a line break; the other options are still written in
+// the latter case.
+bool SaveSettings(const Settings& settings, const std::filesystem::path& ini_path,
+                  std::string* error = nullptr);
+
+// True when `value` is allowed for the option `key` (case-insensitive): an
+// integer option needs a whole decimal number in its range, PathDataFolder any
+// text without a line break or NUL. False for an unknown key.
+bool IsValidSettingValue(std::u16string_view key, std::u16string_view value);
+// The same for an integer value (false for PathDataFolder and unknown keys).
+bool IsValidSettingValue(std::u16string_view key, int32_t value);
+
+struct SetSettingResult {
+  enum class Code { kOk, kUnknownKey, kBadValue };
+  Code code = Code::kOk;
+  std::string message;  // UTF-8, names the key and the allowed values
+  bool ok() const { return code == Code::kOk; }
+};
+
+// Sets one option from text, as tarvel-cli's --set KEY=VALUE does: the key is
+// matched case-insensitively, an integer must be a whole decimal number in the
+// option's range ("1x" is refused). On failure `settings` is unchanged.
+SetSettingResult SetSettingByName(Settings& settings, std::u16string_view key,
+                                  std::u16string_view value);
+
+// A copy with every integer option outside its range replaced by its default,
+// for the windows, whose check boxes and option groups cannot show others.
+Settings SanitizedSettings(const Settings& settings);
+
+// The main window's position in twips, section "General".
+struct MainWindowPosition {
+  int32_t FormTop = 0;
+  int32_t FormLeft = 0;
+};
+MainWindowPosition LoadMainWindowPosition(const std::filesystem::path& ini_path);
+// Writes "FormTop" then "FormLeft"; section "Option" is not touched.
+bool SaveMainWindowPosition(const std::filesystem::path& ini_path, const MainWindowPosition& pos,
+                            std::string* error = nullptr);
+
+// The log window's position and size in twips, section "LogWindow".
+struct LogWindowGeometry {
+  int32_t Top = 1635;
+  int32_t Left = 4080;
+  int32_t Width = 6840;
+  int32_t Height = 5715;
+};
+// Each value read as an integer (an empty or absent value gives the default).
+LogWindowGeometry LoadLogWindowGeometry(const std::filesystem::path& ini_path);
+// Writes "Top", "Left", "Width", "Height" in this order.
+bool SaveLogWindowGeometry(const std::filesystem::path& ini_path, const LogWindowGeometry& geometry,
+                           std::string* error = nullptr);
 
 }  // namespace tarvel
 

@@ -59,7 +59,15 @@ std::string EncodeTextBytes(std::u16string_view text) {
 }
 
 TextReadResult ReadTextFile(const std::filesystem::path& path) {
+  std::string bytes;
+  TextReadResult result = ReadFileBytes(path, bytes);
+  if (result.ok()) result.text = DecodeTextBytes(bytes);
+  return result;
+}
+
+TextReadResult ReadFileBytes(const std::filesystem::path& path, std::string& bytes) {
   TextReadResult result;
+  bytes.clear();
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     int err = errno;
@@ -80,7 +88,6 @@ TextReadResult ReadTextFile(const std::filesystem::path& path) {
     result.message = Describe(path, "file too large", 0);
     return result;
   }
-  std::string bytes;
   bytes.resize(static_cast<size_t>(st.st_size));
   size_t done = 0;
   while (true) {
@@ -105,7 +112,6 @@ TextReadResult ReadTextFile(const std::filesystem::path& path) {
   }
   ::close(fd);
   bytes.resize(done);
-  result.text = DecodeTextBytes(bytes);
   return result;
 }
 

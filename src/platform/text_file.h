@@ -38,6 +38,10 @@ std::string EncodeTextBytes(std::u16string_view text);
 // Reads a whole text file. Symbolic links are followed here (a user may link
 // a table), but a folder or device is refused.
 TextReadResult ReadTextFile(const std::filesystem::path& path);
+// Reads a whole file's bytes into `bytes` with the same checks and results as
+// ReadTextFile (whose `text` then stays empty), for callers that must keep
+// the bytes of lines they do not change.
+TextReadResult ReadFileBytes(const std::filesystem::path& path, std::string& bytes);
 
 // Writes a whole text file through a temporary file in the same folder that is
 // flushed to disk and then renamed into place, so a crash never leaves half a

@@ -1,0 +1,219 @@
+#include "app/settings.h"
+
+#include <array>
+#include <charconv>
+
+#include "platform/ini_file.h"
+#include "platform/text.h"
+
+namespace tarvel {
+namespace {
+
+constexpr std::array<IntSetting, 21> kIntSettings = {{
+    {u"Player", &Settings::Player, 0, 2, 1},
+    {u"FlagDisplayLog", &Settings::FlagDisplayLog, 0, 1, 1},
+    {u"FlagRenameSubfolders", &Settings::FlagRenameSubfolders, 0, 1, 1},
+    {u"FlagRenameFolderName", &Settings::FlagRenameFolderName, 0, 1, 1},
+    {u"FlagCreateCSVFile", &Settings::FlagCreateCSVFile, 0, 1, 1},
+    {u"FlagPathSaveCSV", &Settings::FlagPathSaveCSV, 0, 1, 0},
+    {u"FlagConvertFilename", &Settings::FlagConvertFilename, 0, 1, 1},
+    {u"FlagCheckOnlyFilename", &Settings::FlagCheckOnlyFilename, 0, 1, 1},
+    {u"FlagLimit30Char", &Settings::FlagLimit30Char, 0, 1, 1},
+    {u"LengthName", &Settings::LengthName, 1, 50, 30},
+    {u"FlagDicEnabledFilename", &Settings::FlagDicEnabledFilename, 0, 1, 1},
+    {u"FlagDetectFullCharFilename", &Settings::FlagDetectFullCharFilename, 0, 1, 1},
+    {u"ConvertLevelFilename", &Settings::ConvertLevelFilename, 0, 2, 1},
+    {u"FlagConvertID3Tag", &Settings::FlagConvertID3Tag, 0, 1, 1},
+    {u"FlagCheckOnlyID3Tag", &Settings::FlagCheckOnlyID3Tag, 0, 1, 1},
+    {u"FlagDicEnabledID3Tag", &Settings::FlagDicEnabledID3Tag, 0, 1, 1},
+    {u"FlagDetectFullCharID3Tag", &Settings::FlagDetectFullCharID3Tag, 0, 1, 1},
+    {u"ConvertLevelID3Tag", &Settings::ConvertLevelID3Tag, 0, 2, 1},
+    {u"ID3TagArtist", &Settings::ID3TagArtist, 0, 2, 0},
+    {u"ID3TagAlbum", &Settings::ID3TagAlbum, 0, 2, 0},
+    {u"ID3TagTitle", &Settings::ID3TagTitle, 0, 2, 0},
+}};
+
+constexpr std::u16string_view kGeneralSection = u"General";
+constexpr std::u16string_view kLogWindowSection = u"LogWindow";
+
+std::u16string DecimalText(int32_t n) {
+  std::string s = std::to_string(n);
+  return std::u16string(s.begin(), s.end());
+}
+
+bool IsPathDataFolderKey(std::u16string_view key) {
+  return FoldIniName(key) == FoldIniName(kPathDataFolderKey);
+}
+
+bool IsUsablePath(std::u16string_view value) {
+  return value.find_first_of(std::u16string_view(u"\r\n\0", 3)) == std::u16string_view::npos;
+}
+
+// A whole decimal number (optional minus sign, ASCII digits, nothing else)
+// that fits 32 bits.
+std::optional<int32_t> ParseWholeInt(std::u16string_view text) {
+  if (text.empty() || text.size() > 12) return std::nullopt;
+  std::string ascii;
+  for (char16_t c : text) {
+    if (c >= 0x80) return std::nullopt;
+    ascii.push_back(static_cast<char>(c));
+  }
+  int32_t n = 0;
+  auto [end, ec] = std::from_chars(ascii.data(), ascii.data() + ascii.size(), n);
+  if (ec != std::errc() || end != ascii.data() + ascii.size()) return std::nullopt;
+  return n;
+}
+
+std::string AllowedText(const IntSetting& s) {
+  if (s.max - s.min > 2) return std::to_string(s.min) + " to " + std::to_string(s.max);
+  std::string text;
+  for (int32_t v = s.min; v <= s.max; ++v) {
+    if (v != s.min) text += v == s.max ? " or " : ", ";
+    text += std::to_string(v);
+  }
+  return text;
+}
+
+void SetError(std::string* error, const std::string& text) {
+  if (error != nullptr) *error = text;
+}
+
+}  // namespace
+
+std::span<const IntSetting> IntSettings() { return kIntSettings; }
+
+const IntSetting* FindIntSetting(std::u16string_view key) {
+  std::u16string folded = FoldIniName(key);
+  for (const IntSetting& s : kIntSettings) {
+    if (FoldIniName(s.key) == folded) return &s;
+  }
+  return nullptr;
+}
+
+Settings LoadSettings(const std::filesystem::path& ini_path,
+                      std::u16string_view default_data_folder, std::string* error) {
+  IniFile ini = IniFile::Load(ini_path);
+  SetError(error, ini.error());
+  Settings settings;
+  settings.PathDataFolder = ini.ReadString(kOptionSection, kPathDataFolderKey, default_data_folder);
+  for (const IntSetting& s : kIntSettings) {
+    settings.*s.member = ini.ReadInt(kOptionSection, s.key, s.default_value);
+  }
+  return settings;
+}
+
+bool SaveSettings(const Settings& settings, const std::filesystem::path& ini_path,
+                  std::string* error) {
+  IniFile ini = IniFile::Load(ini_path);
+  std::string first_error;
+  if (!ini.Set(kOptionSection, kPathDataFolderKey, settings.PathDataFolder)) {
+    first_error = ini.error();
+  }
+  // ConvertLevelID3Tag goes last, after ID3TagTitle.
+  const IntSetting* last = nullptr;
+  for (const IntSetting& s : kIntSettings) {
+    if (s.member == &Settings::ConvertLevelID3Tag) {
+      last = &s;
+      continue;
+    }
+    ini.Set(kOptionSection, s.key, DecimalText(settings.*s.member));
+  }
+  ini.Set(kOptionSection, last->key, DecimalText(settings.*last->member));
+  bool saved = ini.Save();
+  if (!saved && first_error.empty()) first_error = ini.error();
+  SetError(error, first_error);
+  return saved && first_error.empty();
+}
+
+bool IsValidSettingValue(std::u16string_view key, std::u16string_view value) {
+  if (IsPathDataFolderKey(key)) return IsUsablePath(value);
+  std::optional<int32_t> n = ParseWholeInt(value);
+  return n && IsValidSettingValue(key, *n);
+}
+
+bool IsValidSettingValue(std::u16string_view key, int32_t value) {
+  const IntSetting* s = FindIntSetting(key);
+  return s != nullptr && value >= s->min && value <= s->max;
+}
+
+SetSettingResult SetSettingByName(Settings& settings, std::u16string_view key,
+                                  std::u16string_view value) {
+  SetSettingResult result;
+  if (IsPathDataFolderKey(key)) {
+    if (!IsUsablePath(value)) {
+      result.code = SetSettingResult::Code::kBadValue;
+      result.message = "PathDataFolder: the folder must not contain a line break or NUL";
+      return result;
+    }
+    settings.PathDataFolder = value;
+    return result;
+  }
+  const IntSetting* s = FindIntSetting(key);
+  if (s == nullptr) {
+    result.code = SetSettingResult::Code::kUnknownKey;
+    result.message = "unknown setting \"" + Utf16ToUtf8(key) + "\"; the settings are " +
+                     Utf16ToUtf8(kPathDataFolderKey);
+    for (const IntSetting& known : kIntSettings) result.message += ", " + Utf16ToUtf8(known.key);
+    return result;
+  }
+  std::optional<int32_t> n = ParseWholeInt(value);
+  if (!n || *n < s->min || *n > s->max) {
+    result.code = SetSettingResult::Code::kBadValue;
+    result.message = Utf16ToUtf8(s->key) + ": \"" + Utf16ToUtf8(value) + "\" is not allowed; use " +
+                     AllowedText(*s);
+    return result;
+  }
+  settings.*s->member = *n;
+  return result;
+}
+
+Settings SanitizedSettings(const Settings& settings) {
+  Settings out = settings;
+  for (const IntSetting& s : kIntSettings) {
+    int32_t& v = out.*s.member;
+    if (v < s.min || v > s.max) v = s.default_value;
+  }
+  return out;
+}
+
+MainWindowPosition LoadMainWindowPosition(const std::filesystem::path& ini_path) {
+  IniFile ini = IniFile::Load(ini_path);
+  MainWindowPosition pos;
+  pos.FormTop = ini.ReadInt(kGeneralSection, u"FormTop", pos.FormTop);
+  pos.FormLeft = ini.ReadInt(kGeneralSection, u"FormLeft", pos.FormLeft);
+  return pos;
+}
+
+bool SaveMainWindowPosition(const std::filesystem::path& ini_path, const MainWindowPosition& pos,
+                            std::string* error) {
+  IniFile ini = IniFile::Load(ini_path);
+  ini.Set(kGeneralSection, u"FormTop", DecimalText(pos.FormTop));
+  ini.Set(kGeneralSection, u"FormLeft", DecimalText(pos.FormLeft));
+  bool ok = ini.Save();
+  SetError(error, ini.error());
+  return ok;
+}
+
+LogWindowGeometry LoadLogWindowGeometry(const std::filesystem::path& ini_path) {
+  IniFile ini = IniFile::Load(ini_path);
+  LogWindowGeometry g;
+  g.Top = ini.ReadInt(kLogWindowSection, u"Top", g.Top);
+  g.Left = ini.ReadInt(kLogWindowSection, u"Left", g.Left);
+  g.Width = ini.ReadInt(kLogWindowSection, u"Width", g.Width);
+  g.Height = ini.ReadInt(kLogWindowSection, u"Height", g.Height);
+  return g;
+}
+
+bool SaveLogWindowGeometry(const std::filesystem::path& ini_path, const LogWindowGeometry& geometry,
+                           std::string* error) {
+  IniFile ini = IniFile::Load(ini_path);
+  ini.Set(kLogWindowSection, u"Top", DecimalText(geometry.Top));
+  ini.Set(kLogWindowSection, u"Left", DecimalText(geometry.Left));
+  ini.Set(kLogWindowSection, u"Width", DecimalText(geometry.Width));
+  ini.Set(kLogWindowSection, u"Height", DecimalText(geometry.Height));
+  bool ok = ini.Save();
+  SetError(error, ini.error());
+  return ok;
+}
+
+}  // namespace tarvel

@@ -1,0 +1,127 @@
+#include "app/app_folder.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include "support/test_support.h"
+
+namespace tarvel {
+namespace {
+
+using testing::WriteBytes;
+namespace fs = std::filesystem;
+
+class AppFolderTest : public testing::TempDirTest {
+ protected:
+  void SetUp() override {
+    TempDirTest::SetUp();
+    fs::create_directories(dir() / "bin");
+    fs::create_directories(dir() / "share");
+  }
+  AppEnvironment Env(std::string config, std::string data) const {
+    AppEnvironment env;
+    env.home = (dir() / "home").native();
+    env.xdg_config_home = std::move(config);
+    env.xdg_data_home = std::move(data);
+    env.install_data_dir = dir() / "share";
+    return env;
+  }
+};
+
+TEST_F(AppFolderTest, PortableWhenDicCsvLiesBesideTheProgram) {
+  struct {
+    const char* dic_name;
+    const char* exe_name;
+    const char* ini_name;
+  } const kCases[] = {
+      {"dic.csv", "tarvel", "tarvel.ini"},
+      {"DIC.CSV", "tarvel-cli", "tarvel.ini"},  // both programs share one file
+      {"Dic.Csv", "mytool.bin", "mytool.ini"},
+  };
+  for (const auto& c : kCases) {
+    fs::remove_all(dir() / "bin");
+    fs::create_directories(dir() / "bin");
+    WriteBytes(dir() / "bin" / c.dic_name, "a,b\r\n");
+    AppFolder f = FindAppFolder(dir() / "bin" / c.exe_name, Env("", ""));
+    EXPECT_EQ(f.mode, AppFolder::Mode::kPortable) << c.dic_name;
+    EXPECT_EQ(f.IniPath, dir() / "bin" / c.ini_name);
+    EXPECT_EQ(f.DefaultDataFolder, dir() / "bin");
+    EXPECT_EQ(f.FindTable(kDicFileName), dir() / "bin" / c.dic_name);
+    EXPECT_EQ(f.FindTable(kRomeFileName), std::nullopt);
+    EXPECT_EQ(f.ListFolder(), dir() / "bin");
+  }
+  WriteBytes(dir() / "bin" / "rome.CSV", "");
+  EXPECT_EQ(FindAppFolder(dir() / "bin" / "tarvel", Env("", "")).FindTable(kRomeFileName),
+            dir() / "bin" / "rome.CSV");
+}
+
+TEST_F(AppFolderTest, AFolderNamedDicCsvIsNotATable) {
+  fs::create_directories(dir() / "bin" / "dic.csv");
+  AppFolder f = FindAppFolder(dir() / "bin" / "tarvel", Env("", ""));
+  EXPECT_EQ(f.mode, AppFolder::Mode::kInstalled);
+  EXPECT_EQ(f.FindTable(kDicFileName), std::nullopt);
+}
+
+TEST_F(AppFolderTest, InstalledFoldersFollowXdgVariables) {
+  const fs::path home = dir() / "home";
+  const std::string cfg = (dir() / "cfg").native();
+  const std::string data = (dir() / "data").native();
+  struct {
+    const char* name;
+    std::string config, data;
+    fs::path ini, list;
+  } const kCases[] = {
+      {"unset", "", "", home / ".config/tarvel/tarvel.ini", home / ".local/share/tarvel"},
+      {"set", cfg, data, dir() / "cfg/tarvel/tarvel.ini", dir() / "data/tarvel"},
+      {"relative ignored", "rel/cfg", "rel", home / ".config/tarvel/tarvel.ini",
+       home / ".local/share/tarvel"},
+  };
+  for (const auto& c : kCases) {
+    fs::remove_all(c.list);
+    AppFolder f = FindAppFolder(dir() / "bin" / "tarvel", Env(c.config, c.data));
+    EXPECT_EQ(f.mode, AppFolder::Mode::kInstalled) << c.name;
+    EXPECT_EQ(f.IniPath, c.ini) << c.name;
+    EXPECT_EQ(f.list_dir, c.list) << c.name;
+    EXPECT_EQ(f.DefaultDataFolder, home) << c.name;
+    EXPECT_EQ(f.DefaultDataFolderText(), home.u16string()) << c.name;
+    EXPECT_FALSE(fs::exists(c.list)) << "made before it was needed: " << c.name;
+    auto list = f.ListFolder();
+    ASSERT_TRUE(list.has_value()) << c.name;
+    EXPECT_TRUE(fs::is_directory(*list)) << c.name;
+  }
+}
+
+TEST_F(AppFolderTest, InstalledTablesPreferTheUsersOwn) {
+  AppFolder f = FindAppFolder(dir() / "bin" / "tarvel", Env((dir() / "cfg").native(), ""));
+  EXPECT_EQ(f.FindTable(kDicFileName), std::nullopt);
+  WriteBytes(dir() / "share" / "dic.csv", "");
+  WriteBytes(dir() / "share" / "Rome.csv", "");
+  EXPECT_EQ(f.FindTable(kDicFileName), dir() / "share" / "dic.csv");
+  fs::create_directories(dir() / "cfg" / "tarvel");
+  WriteBytes(dir() / "cfg" / "tarvel" / "dic.csv", "");
+  EXPECT_EQ(f.FindTable(kDicFileName), dir() / "cfg" / "tarvel" / "dic.csv");
+  EXPECT_EQ(f.FindTable(kRomeFileName), dir() / "share" / "Rome.csv");
+}
+
+TEST_F(AppFolderTest, ProcessEnvironmentAndListFolderFailure) {
+  // TempDirTest points the variables into the temporary folder.
+  AppFolder f = FindAppFolder(dir() / "bin" / "tarvel");
+  EXPECT_EQ(f.IniPath, dir() / "xdg-config" / "tarvel" / "tarvel.ini");
+  EXPECT_EQ(f.list_dir, dir() / "xdg-data" / "tarvel");
+  EXPECT_EQ(f.DefaultDataFolder, dir() / "home");
+  ::setenv("XDG_CONFIG_HOME", "", 1);
+  EXPECT_EQ(FindAppFolder(dir() / "bin" / "tarvel").IniPath,
+            dir() / "home" / ".config" / "tarvel" / "tarvel.ini");
+
+  WriteBytes(dir() / "xdg-data" / "tarvel", "a file where the folder should be");
+  std::string error;
+  EXPECT_EQ(f.ListFolder(&error), std::nullopt);
+  EXPECT_FALSE(error.empty());
+
+  auto exe = ExecutablePath();
+  ASSERT_TRUE(exe.has_value());
+  EXPECT_TRUE(fs::is_regular_file(*exe));
+}
+
+}  // namespace
+}  // namespace tarvel

@@ -1,0 +1,162 @@
+#include "app/settings.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/ini_file.h"
+#include "support/test_support.h"
+
+namespace tarvel {
+namespace {
+
+using testing::ReadBytes;
+using testing::U8;
+using testing::WriteBytes;
+
+class SettingsTest : public testing::TempDirTest {
+ protected:
+  std::filesystem::path Ini() const { return dir() / "tarvel.ini"; }
+};
+
+TEST_F(SettingsTest, NoFileGivesDefaults) {
+  std::string error = "unset";
+  Settings s = LoadSettings(Ini(), u"/opt/music", &error);
+  Settings expected;
+  expected.PathDataFolder = u"/opt/music";
+  EXPECT_EQ(s, expected);
+  EXPECT_EQ(error, "");
+  EXPECT_FALSE(std::filesystem::exists(Ini()));
+}
+
+TEST_F(SettingsTest, FirstSaveWritesTheOptionSectionInOrder) {
+  Settings s;
+  s.PathDataFolder = u"/home/u/音楽";
+  s.LengthName = 50;
+  s.ConvertLevelID3Tag = 2;
+  s.ID3TagTitle = -1;
+  ASSERT_TRUE(SaveSettings(s, Ini()));
+  const std::string expected =
+      "[Option]\r\nPathDataFolder=/home/u/\x89\xB9\x8A\x79\r\nPlayer=1\r\nFlagDisplayLog=1\r\n"
+      "FlagRenameSubfolders=1\r\nFlagRenameFolderName=1\r\nFlagCreateCSVFile=1\r\n"
+      "FlagPathSaveCSV=0\r\nFlagConvertFilename=1\r\nFlagCheckOnlyFilename=1\r\n"
+      "FlagLimit30Char=1\r\nLengthName=50\r\nFlagDicEnabledFilename=1\r\n"
+      "FlagDetectFullCharFilename=1\r\nConvertLevelFilename=1\r\nFlagConvertID3Tag=1\r\n"
+      "FlagCheckOnlyID3Tag=1\r\nFlagDicEnabledID3Tag=1\r\nFlagDetectFullCharID3Tag=1\r\n"
+      "ID3TagArtist=0\r\nID3TagAlbum=0\r\nID3TagTitle=-1\r\nConvertLevelID3Tag=2\r\n";
+  EXPECT_EQ(ReadBytes(Ini()), expected);
+  EXPECT_EQ(LoadSettings(Ini(), u"/elsewhere"), s);
+  // Saving again writes the same file.
+  ASSERT_TRUE(SaveSettings(s, Ini()));
+  EXPECT_EQ(ReadBytes(Ini()), expected);
+}
+
+TEST_F(SettingsTest, SaveKeepsOtherSectionsAndLines) {
+  WriteBytes(Ini(),
+             "[General]\nFormTop=10\n; mine\n[option]\nplayer=0\nUnknown=7\n[LogWindow]\nTop=1\n");
+  Settings s;
+  s.PathDataFolder = u"/m";
+  s.Player = 2;
+  ASSERT_TRUE(SaveSettings(s, Ini()));
+  std::string bytes = ReadBytes(Ini());
+  EXPECT_TRUE(
+      bytes.starts_with("[General]\nFormTop=10\n; mine\n[option]\nplayer=2\nUnknown=7\n"
+                        "PathDataFolder=/m\nFlagDisplayLog=1\n"))
+      << bytes;
+  EXPECT_TRUE(bytes.ends_with("ConvertLevelID3Tag=1\n[LogWindow]\nTop=1\n")) << bytes;
+}
+
+TEST_F(SettingsTest, LoadsValuesAsTheFileHoldsThem) {
+  WriteBytes(Ini(),
+             "[OPTION]\r\nLengthName=abc\r\nFlagDisplayLog=1x\r\nplayer=2\r\n"
+             "FlagRenameSubfolders=7\r\nID3TagAlbum=-3\r\nFlagPathSaveCSV=\r\n");
+  Settings s = LoadSettings(Ini(), u"/d");
+  EXPECT_EQ(s.LengthName, 0);
+  EXPECT_EQ(s.FlagDisplayLog, 1);
+  EXPECT_EQ(s.Player, 2);
+  EXPECT_EQ(s.FlagRenameSubfolders, 7);  // unchanged, out of range
+  EXPECT_EQ(s.ID3TagAlbum, -3);
+  EXPECT_EQ(s.FlagPathSaveCSV, 0);  // empty: the default
+  EXPECT_EQ(s.PathDataFolder, u"/d");
+
+  Settings clean = SanitizedSettings(s);
+  EXPECT_EQ(clean.LengthName, 30);
+  EXPECT_EQ(clean.FlagRenameSubfolders, 1);
+  EXPECT_EQ(clean.ID3TagAlbum, 0);
+  EXPECT_EQ(clean.Player, 2);
+  EXPECT_EQ(clean.PathDataFolder, u"/d");
+}
+
+TEST_F(SettingsTest, SetSettingByName) {
+  struct {
+    std::u16string_view key, value;
+    SetSettingResult::Code code;
+  } const kCases[] = {
+      {u"player", u"2", SetSettingResult::Code::kOk},
+      {u"LENGTHNAME", u"50", SetSettingResult::Code::kOk},
+      {u"LengthName", u"1", SetSettingResult::Code::kOk},
+      {u"LengthName", u"0", SetSettingResult::Code::kBadValue},
+      {u"LengthName", u"51", SetSettingResult::Code::kBadValue},
+      {u"FlagDisplayLog", u"2", SetSettingResult::Code::kBadValue},
+      {u"FlagDisplayLog", u"1x", SetSettingResult::Code::kBadValue},
+      {u"FlagDisplayLog", u"", SetSettingResult::Code::kBadValue},
+      {u"FlagDisplayLog", u"-0", SetSettingResult::Code::kOk},
+      {u"ConvertLevelFilename", u"3", SetSettingResult::Code::kBadValue},
+      {u"ID3TagTitle", u"99999999999", SetSettingResult::Code::kBadValue},
+      {u"pathdatafolder", u"/x y", SetSettingResult::Code::kOk},
+      {u"PathDataFolder", u"/x\ny", SetSettingResult::Code::kBadValue},
+      {u"Colour", u"1", SetSettingResult::Code::kUnknownKey},
+      {u"", u"1", SetSettingResult::Code::kUnknownKey},
+  };
+  for (const auto& c : kCases) {
+    Settings s;
+    SetSettingResult r = SetSettingByName(s, c.key, c.value);
+    EXPECT_EQ(r.code, c.code) << U8(c.key) << "=" << U8(c.value);
+    EXPECT_EQ(r.ok(), r.message.empty()) << r.message;
+    EXPECT_EQ(IsValidSettingValue(c.key, c.value), r.ok()) << U8(c.key) << "=" << U8(c.value);
+    if (!r.ok()) {
+      EXPECT_EQ(s, Settings()) << "changed on failure";
+    }
+  }
+  Settings s;
+  SetSettingResult r = SetSettingByName(s, u"ConvertLevelFilename", u"3");
+  EXPECT_NE(r.message.find("0, 1 or 2"), std::string::npos) << r.message;
+  r = SetSettingByName(s, u"LengthName", u"x");
+  EXPECT_NE(r.message.find("1 to 50"), std::string::npos) << r.message;
+  ASSERT_TRUE(SetSettingByName(s, u"id3tagartist", u"2").ok());
+  EXPECT_EQ(s.ID3TagArtist, 2);
+}
+
+TEST_F(SettingsTest, PathDataFolderWithALineBreakIsNotSaved) {
+  Settings s;
+  s.PathDataFolder = u"/a\n[Option]\nPlayer=0";
+  s.Player = 2;
+  std::string error;
+  EXPECT_FALSE(SaveSettings(s, Ini(), &error));
+  EXPECT_FALSE(error.empty());
+  Settings back = LoadSettings(Ini(), u"/def");
+  EXPECT_EQ(back.PathDataFolder, u"/def");
+  EXPECT_EQ(back.Player, 2);
+}
+
+TEST_F(SettingsTest, WindowPositions) {
+  EXPECT_EQ(LoadMainWindowPosition(Ini()).FormTop, 0);
+  LogWindowGeometry g = LoadLogWindowGeometry(Ini());
+  EXPECT_EQ(g.Top, 1635);
+  EXPECT_EQ(g.Left, 4080);
+  EXPECT_EQ(g.Width, 6840);
+  EXPECT_EQ(g.Height, 5715);
+
+  ASSERT_TRUE(SaveSettings(Settings{}, Ini()));
+  std::string options = ReadBytes(Ini());
+  ASSERT_TRUE(SaveMainWindowPosition(Ini(), {-150, 300}));
+  ASSERT_TRUE(SaveLogWindowGeometry(Ini(), {1, 2, 3, 4}));
+  EXPECT_EQ(ReadBytes(Ini()), options +
+                                  "[General]\r\nFormTop=-150\r\nFormLeft=300\r\n"
+                                  "[LogWindow]\r\nTop=1\r\nLeft=2\r\nWidth=3\r\nHeight=4\r\n");
+  MainWindowPosition p = LoadMainWindowPosition(Ini());
+  EXPECT_EQ(p.FormTop, -150);
+  EXPECT_EQ(p.FormLeft, 300);
+  EXPECT_EQ(LoadLogWindowGeometry(Ini()).Height, 4);
+}
+
+}  // namespace
+}  // namespace tarvel
