@@ -111,16 +111,23 @@ TableLoadResult LoadTable(const std::optional<std::filesystem::path>& path,
   return result;
 }
 
+std::vector<std::u16string> StartupTableNotices(const StartupTablesResult& result) {
+  std::vector<std::u16string> lines = result.dic.notices;
+  if (result.dic.loaded() && !result.rome.loaded() &&
+      result.rome.status != TableLoadResult::Status::kAbsent) {
+    lines.push_back(Widen(result.rome.message) + u" (the romaji conversion is unavailable)");
+  }
+  lines.insert(lines.end(), result.rome.notices.begin(), result.rome.notices.end());
+  return lines;
+}
+
 StartupTablesResult LoadTables(AppState& state,
                                const std::optional<std::filesystem::path>& dic_path,
                                const std::optional<std::filesystem::path>& rome_path) {
   StartupTablesResult result;
   state.RomeTable.Clear();
   result.dic = LoadTable(dic_path, kDicFileName, state.DicTable);
-  if (!result.dic.loaded()) {
-    result.rome.message.clear();
-    return result;
-  }
+  if (!result.dic.loaded()) return result;
   result.rome = LoadTable(rome_path, kRomeFileName, state.RomeTable);
   return result;
 }

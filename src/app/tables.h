@@ -92,6 +92,13 @@ struct StartupTablesResult {
   bool dictionary_missing() const { return !dic.loaded(); }
 };
 
+// The lines a front end writes to its log after start-up (without line
+// ends): the notices of both tables and, for a Rome.csv that exists but could
+// not be loaded, why. An absent Rome.csv is not mentioned; a missing
+// dictionary is the caller's to show (kDictionaryMissingMessage, with
+// dic.message for detail).
+std::vector<std::u16string> StartupTableNotices(const StartupTablesResult& result);
+
 // Loads dic.csv into state.DicTable and, when the dictionary loaded,
 // Rome.csv into state.RomeTable (left unloaded when absent, empty or
 // unreadable). The paths are those the application folder found.

@@ -69,12 +69,13 @@ std::u16string BuildCSV(const CsvTable& table, char16_t field_separator,
 // over line ends. After a closing quote, the field separator ends the field;
 // a closing quote that is the last or second-to-last character of the line
 // ends the field and the record, which then gets one more, empty field (so
-// `"a","b"` has three fields and a single character after such a quote is
-// dropped); any other character after a closing quote stays in the field,
-// and the scan goes on to the next quote, which is dropped. A quoted field
-// that is never closed takes in the rest of the text. Other fields are taken
-// literally up to the next field separator. Runs in time linear in the text.
-// An empty line separator never matches: the whole text is then one line.
+// `"a","b"` has three fields and a single character other than a quote after
+// such a quote is dropped; a quote there is a doubled quote, so a value with a
+// quote just before a line break reads back whole); any other character after a closing quote stays
+// in the field, and the scan goes on to the next quote, which is dropped. A quoted field that is
+// never closed takes in the rest of the text. Other fields are taken literally up to the next field
+// separator. Runs in time linear in the text. An empty line separator never matches: the whole text
+// is then one line.
 int32_t ParseCSV(std::u16string_view text, CsvTable& table, char16_t field_separator,
                  std::u16string_view line_separator, char16_t quote);
 

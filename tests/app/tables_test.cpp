@@ -197,6 +197,22 @@ TEST_F(LoadTableTest, StartupLoadsBothTables) {
   }
 }
 
+TEST_F(LoadTableTest, StartupNoticesForTheLog) {
+  std::filesystem::path dic = Write("dic.csv", ",x\r\n\"★\",\"*\"\r\n");
+  std::filesystem::path rome = Write("Rome.csv", "ｱ,a\r\nｲ,ｲ\r\n");
+  std::filesystem::path empty = Write("empty.csv", "");
+  AppState state;
+  std::vector<std::u16string> lines = StartupTableNotices(LoadTables(state, dic, rome));
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(U8(lines[0]), "row 1 of dic.csv ignored: the search text is empty");
+  EXPECT_EQ(U8(lines[1]), "row 2 of Rome.csv ignored: the replacement contains the search text");
+
+  lines = StartupTableNotices(LoadTables(state, dic, empty));
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_NE(U8(lines[1]).find("empty.csv: the table is empty"), std::string::npos);
+  EXPECT_EQ(StartupTableNotices(LoadTables(state, dic, std::nullopt)).size(), 1u);
+}
+
 TEST(LineEndsTest, LoneLineFeedsBecomeCrLf) {
   struct {
     std::u16string_view input, expected;
