@@ -44,6 +44,11 @@ class CsvTable {
 inline constexpr char16_t kCsvFieldSeparator = u',';
 inline constexpr std::u16string_view kCsvLineSeparator = u"\r\n";
 inline constexpr char16_t kCsvQuote = u'"';
+// The most columns a parsed table has. Column numbers are kept within a
+// 16-bit signed range so that every table the program reads can also be
+// written by any CSV tool that counts columns that way; fields of the first
+// record beyond this are dropped like the extra fields of later records.
+inline constexpr int32_t kMaxCsvColumns = 32767;
 
 // Builds CSV text: every cell of every row quoted (quotes inside doubled),
 // fields joined by the field separator, every row followed by the line
@@ -51,10 +56,26 @@ inline constexpr char16_t kCsvQuote = u'"';
 std::u16string BuildCSV(const CsvTable& table, char16_t field_separator,
                         std::u16string_view line_separator, char16_t quote);
 
-// Parses CSV text into `table`, which must be empty. Returns the number of
-// records read; 0 means the text yielded no record (a failure the caller must
-// handle), and the table is then left unloaded. The first record fixes the
-// number of columns; fields beyond it are dropped.
+// Parses CSV text into `table` (whatever it held before is dropped). Returns
+// the number of records read; 0 means the text yielded no record (a failure
+// the caller must handle), and the table is then left unloaded. The first
+// record fixes the number of columns (at most kMaxCsvColumns); fields beyond
+// it are dropped and a shorter record leaves its remaining cells unset.
+//
+// Each line (up to the line separator) begins a record. Lines are taken while
+// at least two characters are left, so a last line of one character without a
+// line separator is not read. A field starting with the quote character is
+// quoted: a doubled quote inside stands for one quote, and the field may run
+// over line ends. After a closing quote, the field separator ends the field;
+// a closing quote that is the last or second-to-last character of the line
+// ends the field and the record, which then gets one more, empty field (so
+// `"a","b"` has three fields and a single character other than a quote after
+// such a quote is dropped; a quote there is a doubled quote, so a value with a
+// quote just before a line break reads back whole); any other character after a closing quote stays
+// in the field, and the scan goes on to the next quote, which is dropped. A quoted field that is
+// never closed takes in the rest of the text. Other fields are taken literally up to the next field
+// separator. Runs in time linear in the text. An empty line separator never matches: the whole text
+// is then one line.
 int32_t ParseCSV(std::u16string_view text, CsvTable& table, char16_t field_separator,
                  std::u16string_view line_separator, char16_t quote);
 
