@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/app_folder.h"  // kDicFileName, kRomeFileName
 #include "files/csv.h"
 
 namespace tarvel {
@@ -23,11 +24,6 @@ struct AppState;
 inline bool IsLoopingRow(std::u16string_view search, std::u16string_view replacement) {
   return search.empty() || replacement.find(search) != std::u16string_view::npos;
 }
-
-// The file names of the two tables (looked up without regard to case by the
-// application folder).
-inline constexpr std::string_view kDicFileName = "dic.csv";
-inline constexpr std::string_view kRomeFileName = "Rome.csv";
 
 // Shown (title "QX", OK only) when the dictionary cannot be loaded; the
 // program then ends.

@@ -15,7 +15,8 @@ namespace {
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
 std::string Describe(const std::filesystem::path& path, std::string_view what, int err) {
-  std::string m = EscapeBytes(path.native());
+  // A name that is valid UTF-8 is shown as it is; anything else escaped.
+  std::string m = IsValidUtf8(path.native()) ? path.native() : EscapeBytes(path.native());
   m += ": ";
   m += what;
   if (err != 0) {
