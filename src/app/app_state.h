@@ -6,6 +6,7 @@
 
 #include <filesystem>
 
+#include "app/app_folder.h"
 #include "app/front_end.h"
 #include "app/settings.h"
 #include "files/csv.h"
@@ -15,6 +16,7 @@ namespace tarvel {
 class ReadingService;
 
 struct AppState {
+  AppFolder folder;  // where the settings, the tables and list.csv live
   std::filesystem::path IniPath;
   Settings settings;
   CsvTable DicTable;   // dic.csv: column 1 search text, column 2 replacement

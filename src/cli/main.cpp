@@ -1,6 +1,173 @@
+// tarvel-cli: the conversion run and the restore run of the window, for
+// terminals, scripts and machines without a display.
 #include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
 
-int main() {
-  std::puts("tarvel-cli");
-  return 0;
+#include "app/app_state.h"
+#include "app/settings.h"
+#include "app/startup.h"
+#include "cli/cli_front_end.h"
+#include "platform/text.h"
+
+namespace tarvel {
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitStopped = 1;
+constexpr int kExitUsage = 2;
+
+constexpr const char* kUsage =
+    "Usage: tarvel-cli [--settings FILE] [--set KEY=VALUE]... [--check-only] [FOLDER]\n"
+    "       tarvel-cli [--settings FILE] --restore LIST.csv\n"
+    "\n"
+    "Converts the MP3 file names, folder names and ID3v1 tags under FOLDER (default: the\n"
+    "data folder of the settings file) for players that cannot show full-width Japanese.\n"
+    "list.csv, the record of every change, is written before anything changes.\n"
+    "\n"
+    "  --settings FILE   use this settings file instead of the program's own\n"
+    "  --set KEY=VALUE   override one option for this run (e.g. ConvertLevelFilename=2);\n"
+    "                    the settings file is never written\n"
+    "  --check-only      only list what would change (names and tags)\n"
+    "  --restore LIST    undo a run from its list.csv\n"
+    "  --help            show this text\n"
+    "  --version         show the version\n"
+    "\n"
+    "Exit status: 0 the run reached its end, 1 a stage stopped it, 2 usage or start-up error.\n";
+
+struct CliOptions {
+  std::optional<std::string> settings_file;
+  std::vector<std::string> sets;
+  bool check_only = false;
+  std::optional<std::string> restore_list;
+  std::optional<std::string> folder;
+};
+
+void Error(const std::string& text) { std::fprintf(stderr, "tarvel-cli: %s\n", text.c_str()); }
+
+// Parses the arguments. Returns an exit status when the program should end
+// at once (help, version, usage errors).
+std::optional<int> ParseArguments(int argc, char** argv, CliOptions& options) {
+  bool options_done = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    auto value_of = [&](const char* name) -> std::optional<std::string> {
+      std::string prefix = std::string(name) + "=";
+      if (arg.starts_with(prefix)) return arg.substr(prefix.size());
+      if (i + 1 >= argc) {
+        Error(std::string(name) + " needs a value");
+        return std::nullopt;
+      }
+      return std::string(argv[++i]);
+    };
+    auto is = [&](const char* name) {
+      return arg == name || arg.starts_with(std::string(name) + "=");
+    };
+    if (!options_done && arg == "--") {
+      options_done = true;
+    } else if (!options_done && (arg == "--help" || arg == "-h")) {
+      std::fputs(kUsage, stdout);
+      return kExitOk;
+    } else if (!options_done && arg == "--version") {
+      std::printf("tarvel-cli %s\n", TARVEL_CLI_VERSION);
+      return kExitOk;
+    } else if (!options_done && arg == "--check-only") {
+      options.check_only = true;
+    } else if (!options_done && is("--settings")) {
+      auto v = value_of("--settings");
+      if (!v) return kExitUsage;
+      options.settings_file = *v;
+    } else if (!options_done && is("--set")) {
+      auto v = value_of("--set");
+      if (!v) return kExitUsage;
+      options.sets.push_back(*v);
+    } else if (!options_done && is("--restore")) {
+      auto v = value_of("--restore");
+      if (!v) return kExitUsage;
+      options.restore_list = *v;
+    } else if (!options_done && arg.size() > 1 && arg[0] == '-') {
+      Error("unknown option " + EscapeBytes(arg) + " (see --help)");
+      return kExitUsage;
+    } else if (options.folder) {
+      Error("only one folder can be converted at a time (see --help)");
+      return kExitUsage;
+    } else {
+      options.folder = arg;
+    }
+  }
+  if (options.restore_list && (options.folder || !options.sets.empty() || options.check_only)) {
+    Error("--restore takes only the list (and --settings)");
+    return kExitUsage;
+  }
+  return std::nullopt;
 }
+
+int Main(int argc, char** argv) {
+  CliOptions options;
+  if (auto status = ParseArguments(argc, argv, options)) return *status;
+
+  auto exe = ExecutablePath();
+  if (!exe) {
+    Error("cannot find the program's own folder (/proc/self/exe)");
+    return kExitUsage;
+  }
+  CliFrontEnd ui;
+  AppState app;
+  app.ui = &ui;
+  std::optional<std::filesystem::path> settings_file;
+  if (options.settings_file) settings_file = *options.settings_file;
+  StartupResult startup = Startup(app, *exe, settings_file);
+  for (const auto& line : startup.notices) ui.AppendLog(line + u"\r\n");
+  if (!startup.ok()) {
+    ui.ShowMessage(startup.message);
+    if (!startup.detail.empty()) Error(startup.detail);
+    return kExitUsage;
+  }
+
+  for (const std::string& set : options.sets) {
+    auto text = Utf8ToUtf16(set);
+    size_t eq = text ? text->find(u'=') : std::u16string::npos;
+    if (eq == std::u16string::npos) {
+      Error("--set needs KEY=VALUE, got " + EscapeBytes(set));
+      return kExitUsage;
+    }
+    SetSettingResult r = SetSettingByName(app.settings, std::u16string_view(*text).substr(0, eq),
+                                          std::u16string_view(*text).substr(eq + 1));
+    if (!r.ok()) {
+      Error(r.message);
+      return kExitUsage;
+    }
+  }
+  if (options.check_only) {
+    app.settings.FlagCheckOnlyFilename = 1;
+    app.settings.FlagCheckOnlyID3Tag = 1;
+  }
+  if (options.folder) {
+    auto folder = Utf8ToUtf16(*options.folder);
+    if (!folder) {
+      Error("the folder name is not valid UTF-8: " + EscapeBytes(*options.folder));
+      return kExitUsage;
+    }
+    app.settings.PathDataFolder = *folder;
+  }
+
+  if (options.restore_list) {
+    Error("--restore is not available yet");
+    return kExitUsage;
+  }
+
+  // The conversion run comes here; until then show what was loaded.
+  std::printf("settings file: %s\n", app.IniPath.c_str());
+  std::printf("data folder:   %s\n", Utf16ToUtf8(app.settings.PathDataFolder).c_str());
+  std::printf("dic.csv:       %d rows\n", app.DicTable.Rows());
+  std::printf("Rome.csv:      %d rows\n", app.RomeTable.Rows());
+  (void)kExitStopped;
+  return kExitOk;
+}
+
+}  // namespace
+}  // namespace tarvel
+
+int main(int argc, char** argv) { return tarvel::Main(argc, argv); }

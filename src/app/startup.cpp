@@ -1,0 +1,30 @@
+#include "app/startup.h"
+
+#include "app/settings.h"
+#include "app/tables.h"
+#include "platform/text.h"
+
+namespace tarvel {
+
+StartupResult Startup(AppState& app, const std::filesystem::path& exe_path,
+                      const std::optional<std::filesystem::path>& settings_file) {
+  StartupResult result;
+  app.folder = FindAppFolder(exe_path);
+  app.IniPath = settings_file ? *settings_file : app.folder.IniPath;
+  std::string error;
+  app.settings = LoadSettings(app.IniPath, app.folder.DefaultDataFolderText(), &error);
+  if (!error.empty()) {
+    if (auto text = Utf8ToUtf16(error)) result.notices.push_back(*text);
+  }
+  StartupTablesResult tables = LoadTables(app, app.folder.FindTable(kDicFileName),
+                                          app.folder.FindTable(kRomeFileName));
+  for (auto& line : StartupTableNotices(tables)) result.notices.push_back(std::move(line));
+  if (tables.dictionary_missing()) {
+    result.code = StartupResult::Code::kDictionaryMissing;
+    result.message = std::u16string(kDictionaryMissingMessage);
+    result.detail = tables.dic.message;
+  }
+  return result;
+}
+
+}  // namespace tarvel

@@ -1,0 +1,56 @@
+#include "cli/cli_front_end.h"
+
+#include <string>
+
+#include "platform/text.h"
+
+namespace tarvel {
+
+void CliFrontEnd::Write(std::u16string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  for (char16_t c : text) {
+    if (pending_cr_) {
+      pending_cr_ = false;
+      if (c == u'\n') {
+        out.push_back(u'\n');
+        continue;
+      }
+      out.push_back(u'\n');  // a lone CR still ends a line
+    }
+    if (c == u'\r') {
+      pending_cr_ = true;
+    } else {
+      out.push_back(c);
+    }
+  }
+  if (out.empty()) return;
+  at_line_start_ = out.back() == u'\n';
+  std::string bytes = Utf16ToUtf8(out);
+  std::fwrite(bytes.data(), 1, bytes.size(), out_);
+  std::fflush(out_);
+}
+
+void CliFrontEnd::AppendLog(std::u16string_view text) { Write(text); }
+
+void CliFrontEnd::ShowMessage(std::u16string_view text) {
+  if (pending_cr_) Write(u"\n");
+  if (!at_line_start_) Write(u"\n");
+  Write(text);
+  Write(u"\n");
+}
+
+void CliFrontEnd::Finish() {
+  if (pending_cr_) {
+    pending_cr_ = false;
+    std::fputc('\n', out_);
+    at_line_start_ = true;
+  }
+  if (!at_line_start_) {
+    std::fputc('\n', out_);
+    at_line_start_ = true;
+  }
+  std::fflush(out_);
+}
+
+}  // namespace tarvel

@@ -1,0 +1,36 @@
+// The command line's front end: the log and every message go to standard
+// output as UTF-8, one line per line (CR LF becomes LF).
+#ifndef TARVEL_CLI_CLI_FRONT_END_H_
+#define TARVEL_CLI_CLI_FRONT_END_H_
+
+#include <cstdio>
+
+#include "app/front_end.h"
+
+namespace tarvel {
+
+class CliFrontEnd : public FrontEnd {
+ public:
+  explicit CliFrontEnd(std::FILE* out = stdout) : out_(out) {}
+  ~CliFrontEnd() override { Finish(); }
+
+  void AppendLog(std::u16string_view text) override;
+  void ShowMessage(std::u16string_view text) override;
+  void ShowLog() override {}
+  void PumpEvents() override {}
+  void TickCheckOnlyBoxes() override {}
+
+  // Ends an open line so that the shell prompt starts on its own line.
+  void Finish();
+
+ private:
+  void Write(std::u16string_view text);
+
+  std::FILE* out_;
+  bool pending_cr_ = false;  // a CR at the end of the last piece, waiting for its LF
+  bool at_line_start_ = true;
+};
+
+}  // namespace tarvel
+
+#endif  // TARVEL_CLI_CLI_FRONT_END_H_
