@@ -130,7 +130,8 @@ bool MecabReadingService::IsAvailable() {
 
 std::optional<std::u16string> MecabReadingService::GetPhonetic(std::u16string_view text) {
   if (!IsAvailable()) return std::nullopt;
-  if (text.empty()) return std::u16string();
+  // Without a kanji every token would keep its surface: the text itself.
+  if (!ContainsKanji(text)) return std::u16string(text);
   try {
     Tagger& t = *tagger_;
     EncodeWithOffsets(text, t.utf8, t.map);
