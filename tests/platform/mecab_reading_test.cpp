@@ -30,6 +30,7 @@ TEST_F(MecabReadingTest, ReadsOnlyTokensWithAKanji) {
   } kCases[] = {
       {u"01 東京の夜.mp3", u"01 トウキョウの夜.mp3"},
       {u"日本語", u"ニホンゴ"},
+      {u"佐々木", u"ササキ"},
       {u"ＡＢＣ１２３", u"ＡＢＣ１２３"},  // no kanji: surfaces, not エイビーシー
       {u"  東京 (Live)  ", u"  トウキョウ (Live)  "},
       {u"東京\t\t夜", u"トウキョウ\t\tヨル"},
