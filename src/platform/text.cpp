@@ -72,13 +72,57 @@ bool HasHiragana(std::u16string_view text) {
   return false;
 }
 
-// Characters below U+3000 other than the few symbols are untouched by the
-// half-width kana form; this lets plain Latin names skip ICU.
+// Only these code units have a half-width kana form that differs from them:
+// CJK punctuation, hiragana and katakana, and the full-width ASCII block.
+constexpr char16_t kKanaBlockFirst = 0x3000, kKanaBlockLast = 0x30FF;
+constexpr char16_t kWideAsciiFirst = 0xFF01, kWideAsciiLast = 0xFF5E;
+
+bool HasHalfWidthForm(char16_t c) {
+  return (c >= kKanaBlockFirst && c <= kKanaBlockLast) ||
+         (c >= kWideAsciiFirst && c <= kWideAsciiLast);
+}
+
+// Characters outside the two blocks are untouched by the half-width kana form;
+// this lets plain Latin names skip the table.
 bool NeedsWidthConversion(std::u16string_view text) {
   for (char16_t c : text) {
-    if ((c >= 0x3000 && c <= 0x30FF) || (c >= 0xFF01 && c <= 0xFF5E)) return true;
+    if (HasHalfWidthForm(c)) return true;
   }
   return false;
+}
+
+// The half-width kana form of every code unit of the two blocks, made once per
+// thread by ICU's transliterators on each unit alone. The form is defined
+// character by character, so a text converts as the concatenation of its
+// characters' forms; the table costs a lookup per character where
+// transliterating the whole text costs microseconds, and it keeps ICU's
+// normalisation side effects (reordering combining marks, decomposing
+// squared katakana) out of the result, so every character gets the same form
+// whatever stands next to it.
+struct HalfWidthKanaTable {
+  std::array<std::u16string, kKanaBlockLast - kKanaBlockFirst + 1> kana;
+  std::array<std::u16string, kWideAsciiLast - kWideAsciiFirst + 1> wide;
+
+  HalfWidthKanaTable() {
+    icu::Transliterator& t = HalfWidthKanaTransliterator();
+    auto form = [&t](char16_t c) {
+      icu::UnicodeString s(c);
+      t.transliterate(s);
+      return FromUnicode(s);
+    };
+    for (char16_t c = kKanaBlockFirst; c <= kKanaBlockLast; ++c)
+      kana[c - kKanaBlockFirst] = form(c);
+    for (char16_t c = kWideAsciiFirst; c <= kWideAsciiLast; ++c)
+      wide[c - kWideAsciiFirst] = form(c);
+  }
+  const std::u16string& Form(char16_t c) const {
+    return c <= kKanaBlockLast ? kana[c - kKanaBlockFirst] : wide[c - kWideAsciiFirst];
+  }
+};
+
+const HalfWidthKanaTable& HalfWidthKanaForms() {
+  thread_local const HalfWidthKanaTable table;
+  return table;
 }
 
 const std::bitset<65536>& TwoByteTable() {
@@ -239,9 +283,17 @@ size_t Cp932Length(std::u16string_view text) { return EncodeCp932(text).size(); 
 
 std::u16string ToHalfWidthKana(std::u16string_view text) {
   if (!NeedsWidthConversion(text)) return std::u16string(text);
-  icu::UnicodeString s(text.data(), static_cast<int32_t>(text.size()));
-  HalfWidthKanaTransliterator().transliterate(s);
-  return FromUnicode(s);
+  const HalfWidthKanaTable& table = HalfWidthKanaForms();
+  std::u16string out;
+  out.reserve(text.size() + text.size() / 2);
+  for (char16_t c : text) {
+    if (HasHalfWidthForm(c)) {
+      out += table.Form(c);
+    } else {
+      out.push_back(c);
+    }
+  }
+  return out;
 }
 
 std::u16string HiraganaToKatakana(std::u16string_view text) {

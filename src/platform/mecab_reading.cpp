@@ -1,0 +1,169 @@
+#include "platform/mecab_reading.h"
+
+#include <mecab.h>
+#include <unicode/uchar.h>
+#include <unicode/uscript.h>
+#include <unicode/utf16.h>
+
+#include <cstdlib>
+#include <exception>
+#include <vector>
+
+#include "platform/text.h"
+
+namespace tarvel {
+namespace {
+
+constexpr char kDebianIpadicDir[] = "/var/lib/mecab/dic/ipadic-utf8";
+
+bool IsKanji(UChar32 c) {
+  if (c < 0x2E80) return false;  // below the CJK radicals nothing counts
+  if (u_hasBinaryProperty(c, UCHAR_IDEOGRAPHIC)) return true;  // kanji, 〆, 〇
+  UErrorCode status = U_ZERO_ERROR;
+  return uscript_getScript(c, &status) == USCRIPT_HAN && U_SUCCESS(status);  // 々, 〻
+}
+
+bool ContainsKanji(std::u16string_view text) {
+  size_t i = 0;
+  while (i < text.size()) {
+    UChar32 c;
+    U16_NEXT(text.data(), i, text.size(), c);
+    if (IsKanji(c)) return true;
+  }
+  return false;
+}
+
+// The eighth field of an IPA feature string (the reading), or empty when the
+// token has none (unknown words carry fewer fields, some entries "*").
+std::string_view ReadingField(const char* feature) {
+  if (feature == nullptr) return {};
+  std::string_view f(feature);
+  size_t start = 0;
+  for (int field = 0; field < 7; ++field) {
+    size_t comma = f.find(',', start);
+    if (comma == std::string_view::npos) return {};
+    start = comma + 1;
+  }
+  size_t end = f.find(',', start);
+  std::string_view reading = f.substr(start, end == std::string_view::npos ? f.npos : end - start);
+  if (reading == "*") return {};
+  return reading;
+}
+
+// UTF-8 for MeCab plus, for every byte offset, the index of the UTF-16 code
+// unit that starts the character the byte belongs to (and the text's length
+// at the end), so that token positions map back onto the original text. A
+// lone surrogate goes to MeCab as U+FFFD; NUL as a space (MeCab would stop
+// there). The original code units are what is copied back.
+void EncodeWithOffsets(std::u16string_view text, std::string& utf8, std::vector<uint32_t>& map) {
+  utf8.clear();
+  map.clear();
+  utf8.reserve(text.size() * 3);
+  map.reserve(text.size() * 3 + 1);
+  size_t i = 0;
+  while (i < text.size()) {
+    size_t start = i;
+    UChar32 c = text[i++];
+    if (U16_IS_LEAD(c) && i < text.size() && U16_IS_TRAIL(text[i])) {
+      c = U16_GET_SUPPLEMENTARY(c, text[i++]);
+    } else if (U16_IS_SURROGATE(c)) {
+      c = 0xFFFD;
+    } else if (c == 0) {
+      c = u' ';
+    }
+    char buf[4];
+    int32_t n = 0;
+    U8_APPEND_UNSAFE(buf, n, c);
+    utf8.append(buf, static_cast<size_t>(n));
+    map.insert(map.end(), static_cast<size_t>(n), static_cast<uint32_t>(start));
+  }
+  map.push_back(static_cast<uint32_t>(text.size()));
+}
+
+}  // namespace
+
+struct MecabReadingService::Tagger {
+  std::unique_ptr<MeCab::Model> model;
+  std::unique_ptr<MeCab::Tagger> tagger;
+  std::unique_ptr<MeCab::Lattice> lattice;
+  std::string utf8;  // kept to reuse their memory
+  std::vector<uint32_t> map;
+};
+
+std::string DefaultMecabDictionaryDir() {
+  const char* env = std::getenv("TARVEL_MECAB_DICDIR");
+  if (env != nullptr && *env != '\0') return env;
+  return kDebianIpadicDir;
+}
+
+MecabReadingService::MecabReadingService(std::string dictionary_dir)
+    : dictionary_dir_(std::move(dictionary_dir)) {}
+
+MecabReadingService::~MecabReadingService() = default;
+
+bool MecabReadingService::IsAvailable() {
+  if (tried_) return tagger_ != nullptr;
+  tried_ = true;
+  try {
+    // The system's mecabrc is left out (-r /dev/null): it may name another
+    // dictionary, and only the IPA dictionary's feature layout is understood
+    // here. Passing argv keeps a folder with spaces in its name whole.
+    std::string program = "tarvel", rc_flag = "-r", rc = "/dev/null", dic_flag = "-d";
+    std::string dir = dictionary_dir_;
+    char* argv[] = {program.data(), rc_flag.data(), rc.data(), dic_flag.data(), dir.data()};
+    auto t = std::make_unique<Tagger>();
+    t->model.reset(MeCab::createModel(5, argv));
+    if (t->model) t->tagger.reset(t->model->createTagger());
+    if (t->tagger) t->lattice.reset(t->model->createLattice());
+    if (!t->lattice) {
+      const char* why = MeCab::getLastError();
+      error_ = why != nullptr && *why != '\0' ? why : "MeCab could not be opened";
+      return false;
+    }
+    tagger_ = std::move(t);
+    return true;
+  } catch (const std::exception& e) {
+    error_ = e.what();
+    return false;
+  }
+}
+
+std::optional<std::u16string> MecabReadingService::GetPhonetic(std::u16string_view text) {
+  if (!IsAvailable()) return std::nullopt;
+  // Without a kanji every token would keep its surface: the text itself.
+  if (!ContainsKanji(text)) return std::u16string(text);
+  try {
+    Tagger& t = *tagger_;
+    EncodeWithOffsets(text, t.utf8, t.map);
+    t.lattice->set_sentence(t.utf8.data(), t.utf8.size());
+    if (!t.tagger->parse(t.lattice.get())) return std::nullopt;
+
+    std::u16string out;
+    out.reserve(text.size() * 2);
+    const char* base = t.utf8.data();
+    size_t done = 0;  // byte offset up to which the text has been given back
+    for (const MeCab::Node* node = t.lattice->bos_node(); node != nullptr; node = node->next) {
+      if (node->stat == MECAB_BOS_NODE || node->stat == MECAB_EOS_NODE) continue;
+      size_t begin = static_cast<size_t>(node->surface - base);
+      size_t end = begin + node->length;
+      if (begin < done || end > t.utf8.size()) return std::nullopt;  // not in our sentence
+      uint32_t u_gap = t.map[done], u_begin = t.map[begin], u_end = t.map[end];
+      out.append(text.substr(u_gap, u_begin - u_gap));  // white space MeCab skipped
+      std::u16string_view surface = text.substr(u_begin, u_end - u_begin);
+      std::string_view reading;
+      if (ContainsKanji(surface)) reading = ReadingField(node->feature);
+      if (reading.empty()) {
+        out.append(surface);
+      } else {
+        out += Utf8ToUtf16Lossy(reading);
+      }
+      done = end;
+    }
+    out.append(text.substr(t.map[done]));  // trailing blanks
+    return out;
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+}
+
+}  // namespace tarvel

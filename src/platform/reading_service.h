@@ -1,0 +1,24 @@
+// The reading service: gives the reading (kana) of Japanese text. The kana
+// conversion of names and tags is built on it; the program uses MeCab, tests
+// use fixed readings.
+#ifndef TARVEL_PLATFORM_READING_SERVICE_H_
+#define TARVEL_PLATFORM_READING_SERVICE_H_
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tarvel {
+
+class ReadingService {
+ public:
+  virtual ~ReadingService() = default;
+  // The reading of the whole text, in katakana or hiragana; characters that
+  // have no reading (Latin letters, digits, punctuation, spaces) come back
+  // unchanged and in place. Empty when the service is unavailable or failed.
+  virtual std::optional<std::u16string> GetPhonetic(std::u16string_view text) = 0;
+};
+
+}  // namespace tarvel
+
+#endif  // TARVEL_PLATFORM_READING_SERVICE_H_

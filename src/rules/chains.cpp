@@ -1,0 +1,117 @@
+#include "rules/chains.h"
+
+#include <exception>
+#include <string_view>
+
+#include "platform/text.h"
+#include "rules/kana_conversion.h"
+#include "rules/repairs.h"
+#include "rules/rule_log.h"
+#include "rules/table_substitution.h"
+
+namespace tarvel {
+namespace {
+
+constexpr std::u16string_view kDictionaryFailed = u"変換辞書による変換中に異常が発生しました。";
+constexpr std::u16string_view kKanaFailed = u"漢字の再変換中に異常が発生しました。";
+constexpr std::u16string_view kDetectionFailed =
+    u"全角→半角変換できなかった文字の検出中に異常が発生しました。";
+// The file and folder chains have always said 以上 here, the tag chain 異常;
+// users and scripts know them by these words.
+constexpr std::u16string_view kRomajiFailedName = u"ローマ字変換中に以上が発生しました。";
+constexpr std::u16string_view kRomajiFailedTag = u"ローマ字変換中に異常が発生しました。";
+
+void ReportFailure(AppState& app, std::u16string_view message) {
+  std::u16string text(message);
+  text += u"\r\n処理を中断します。";
+  if (app.settings.FlagDisplayLog == 1) {
+    text += u"\r\n";
+    rules_internal::AppendLog(app, text);
+  } else if (app.ui != nullptr) {
+    app.ui->ShowMessage(text);
+  }
+}
+
+// The steps both name chains and the tag chain share, in their order: the
+// dictionary, the kana conversion and the full-width check. False (after the
+// report) when one of them failed.
+struct SharedGates {
+  int dictionary;
+  int level;
+  int detect;
+};
+
+bool RunLeadingSteps(std::u16string& text, AppState& app, const SharedGates& gates) {
+  if (gates.dictionary == 1 && ApplyDictionary(text, app) == 0) {
+    ReportFailure(app, kDictionaryFailed);
+    return false;
+  }
+  if (gates.level >= 1 && ConvertKanjiToKana(text, app) == 0) {
+    ReportFailure(app, kKanaFailed);
+    return false;
+  }
+  if (gates.detect == 1 && DetectFullWidthChars(text, app) == 0) {
+    ReportFailure(app, kDetectionFailed);
+    return false;
+  }
+  return true;
+}
+
+bool RunRomaji(std::u16string& text, AppState& app, int level, std::u16string_view message) {
+  if (level >= 2 && ConvertToRomaji(text, app) == 0) {
+    ReportFailure(app, message);
+    return false;
+  }
+  return true;
+}
+
+SharedGates FileNameGates(const Settings& s) {
+  return {s.FlagDicEnabledFilename, s.ConvertLevelFilename, s.FlagDetectFullCharFilename};
+}
+
+}  // namespace
+
+int ConvertFileName(std::u16string& name, AppState& app) {
+  try {
+    name = ToNfc(name);
+    if (!RunLeadingSteps(name, app, FileNameGates(app.settings))) return 0;
+    // The repairs never fail; 0 means an unexpected error, which ends the
+    // chain without a report.
+    if (ReplaceInvalidChars(name, app) == 0) return 0;
+    if (CheckExtension(name, app) == 0) return 0;
+    if (!RunRomaji(name, app, app.settings.ConvertLevelFilename, kRomajiFailedName)) return 0;
+    if (app.settings.FlagLimit30Char == 1 && LimitFileNameLength(name, app) == 0) return 0;
+    return 1;
+  } catch (const std::exception&) {
+    return 0;
+  }
+}
+
+int ConvertFolderName(std::u16string& name, AppState& app) {
+  try {
+    name = ToNfc(name);
+    if (!RunLeadingSteps(name, app, FileNameGates(app.settings))) return 0;
+    if (ReplaceInvalidCharsInFolderName(name, app) == 0) return 0;
+    if (!RunRomaji(name, app, app.settings.ConvertLevelFilename, kRomajiFailedName)) return 0;
+    if (app.settings.FlagLimit30Char == 1 && LimitFolderNameLength(name, app) == 0) return 0;
+    return 1;
+  } catch (const std::exception&) {
+    return 0;
+  }
+}
+
+int ConvertTagText(std::u16string& text, AppState& app) {
+  try {
+    text = ToNfc(text);
+    const Settings& s = app.settings;
+    SharedGates gates{s.FlagDicEnabledID3Tag, s.ConvertLevelID3Tag, s.FlagDetectFullCharID3Tag};
+    if (!RunLeadingSteps(text, app, gates)) return 0;
+    if (!RunRomaji(text, app, app.settings.ConvertLevelID3Tag, kRomajiFailedTag)) return 0;
+    text.resize(CutPosition(text, kTagTextLength));
+    return 1;
+  } catch (const std::exception&) {
+    return 0;
+  }
+}
+
+}  // namespace tarvel

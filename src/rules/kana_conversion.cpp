@@ -1,0 +1,55 @@
+#include "rules/kana_conversion.h"
+
+#include <exception>
+#include <optional>
+
+#include "platform/reading_service.h"
+#include "platform/text.h"
+#include "rules/rule_log.h"
+
+namespace tarvel {
+
+using rules_internal::AppendLog;
+
+int ConvertKanjiToKana(std::u16string& text, AppState& app) {
+  try {
+    std::optional<std::u16string> reading;
+    if (app.reading != nullptr) reading = app.reading->GetPhonetic(text);
+    if (!reading) {
+      AppendLog(app, u"漢字→ｶﾀｶﾅ変換機能はIME98がないと使用できません\r\n\r\n");
+      return 0;
+    }
+    text = ToHalfWidthKana(*reading);
+    return 1;
+  } catch (const std::exception&) {
+    return 0;
+  }
+}
+
+int DetectFullWidthChars(const std::u16string& text, AppState& app) {
+  try {
+    bool switched = false;
+    const size_t n = text.size();
+    for (size_t i = 0; i < n; ++i) {
+      if (!IsTwoByteChar(text[i])) continue;
+      std::u16string entry = u"全角→半角に変換できなかった文字（";
+      entry += text[i];
+      entry +=
+          u"）があります。\r\n"
+          u"辞書ファイルに登録する事で回避できます。\r\n"
+          u"オプションをチェックのみにして続行します\r\n";
+      AppendLog(app, entry);
+      app.settings.FlagCheckOnlyFilename = 1;
+      app.settings.FlagCheckOnlyID3Tag = 1;
+      // Ticking a box that is already ticked changes nothing, so once a call
+      // is enough.
+      if (!switched && app.ui != nullptr) app.ui->TickCheckOnlyBoxes();
+      switched = true;
+    }
+    return 1;
+  } catch (const std::exception&) {
+    return 0;
+  }
+}
+
+}  // namespace tarvel

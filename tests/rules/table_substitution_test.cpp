@@ -1,0 +1,120 @@
+#include "rules/table_substitution.h"
+
+#include <gtest/gtest.h>
+
+#include "rules_test_support.h"
+#include "support/test_support.h"
+
+namespace tarvel {
+namespace {
+
+using testing::MakeTable;
+using testing::U8;
+
+TEST(SubstituteByTableTest, AppliesRowsInFileOrder) {
+  const CsvTable kKiFirst = MakeTable({{u"ｷ", u"ki"}, {u"ｷｬ", u"kya"}});
+  const CsvTable kKyaFirst = MakeTable({{u"ｷｬ", u"kya"}, {u"ｷ", u"ki"}});
+  const CsvTable kA = MakeTable({{u"ｱ", u"a"}});
+  const CsvTable kJoint = MakeTable({{u"ab", u"b"}});
+  const CsvTable kRemove = MakeTable({{u"★", u""}});
+  const CsvTable kChain = MakeTable({{u"ｶ", u"ｷ"}, {u"ｷ", u"ki"}});
+  struct {
+    const CsvTable* table;
+    std::u16string_view input, expected;
+  } kCases[] = {
+      {&kKiFirst, u"ｷｬ", u"kiｬ"},
+      {&kKyaFirst, u"ｷｬ", u"kya"},
+      {&kA, u"ｱｱｱ", u"aaa"},
+      {&kA, u"ｱ", u"a"},      // the whole text
+      {&kA, u"ｱxｱ", u"axa"},  // first and last position
+      {&kA, u"ｱﾞ", u"aﾞ"},
+      {&kA, u"ｲｳ", u"ｲｳ"},       // no match
+      {&kJoint, u"aaab", u"b"},  // matches made by a replacement
+      {&kRemove, u"★a★★b★", u"ab"},
+      {&kChain, u"ｶｷ", u"kiki"},  // a later row sees an earlier one's output
+      {&kA, u"", u""},
+  };
+  for (const auto& c : kCases) {
+    std::u16string text(c.input);
+    EXPECT_EQ(SubstituteByTable(text, *c.table), 1) << U8(c.input);
+    EXPECT_EQ(text, c.expected) << U8(c.input) << " -> " << U8(text);
+  }
+}
+
+TEST(SubstituteByTableTest, MatchesExactly) {
+  const CsvTable table = MakeTable({{u"Love", u"LV"}});
+  struct {
+    std::u16string_view input, expected;
+  } kCases[] = {
+      {u"Love", u"LV"},
+      {u"love", u"love"},
+      {u"LOVE", u"LOVE"},
+      {u"Ｌｏｖｅ", u"Ｌｏｖｅ"},
+  };
+  for (const auto& c : kCases) {
+    std::u16string text(c.input);
+    EXPECT_EQ(SubstituteByTable(text, table), 1);
+    EXPECT_EQ(text, c.expected) << U8(c.input);
+  }
+}
+
+TEST(SubstituteByTableTest, FailsWithoutTableOrReplacementColumn) {
+  std::u16string text = u"ｱｲ";
+  EXPECT_EQ(SubstituteByTable(text, CsvTable()), 0);
+  EXPECT_EQ(text, u"ｱｲ");
+
+  std::u16string empty;
+  EXPECT_EQ(SubstituteByTable(empty, CsvTable()), 1);  // an empty text never needs a table
+
+  // One column only: harmless until a search text is found; earlier rows'
+  // replacements stay.
+  CsvTable one_column(1, 0);
+  one_column.AddRow({u"ｳ"});
+  one_column.AddRow({u"ｲ"});
+  text = u"ｱｲ";
+  EXPECT_EQ(SubstituteByTable(text, one_column), 0);
+  text = u"ｱ";
+  EXPECT_EQ(SubstituteByTable(text, one_column), 1);
+
+  // A short record in a two-column table has an empty replacement.
+  CsvTable short_row(2, 0);
+  short_row.AddRow({u"ｲ"});
+  text = u"ｱｲ";
+  EXPECT_EQ(SubstituteByTable(text, short_row), 1);
+  EXPECT_EQ(text, u"ｱ");
+}
+
+TEST(SubstituteByTableTest, SkipsRowsThatWouldNeverEnd) {
+  const CsvTable table = MakeTable({{u"", u"x"}, {u"a", u"aa"}, {u"b", u"xbx"}, {u"c", u"C"}});
+  std::u16string text = u"abc";
+  EXPECT_EQ(SubstituteByTable(text, table), 1);
+  EXPECT_EQ(text, u"abC");
+}
+
+TEST(SubstituteByTableTest, StopsARowThatKeepsGrowingTheText) {
+  // "ab" → "bbaa" does not contain "ab" but makes a new one at every step.
+  const CsvTable table = MakeTable({{u"ab", u"bbaa"}, {u"z", u"Z"}});
+  std::u16string text = u"aab";
+  EXPECT_EQ(SubstituteByTable(text, table), 0);
+  EXPECT_LE(text.size(), 3u * 64 + 1024 + 4);
+  EXPECT_EQ(text.find(u'Z'), std::u16string::npos);  // later rows were not applied
+}
+
+TEST(SubstituteByTableTest, StepsReadTheirOwnTable) {
+  AppState app;
+  app.DicTable = MakeTable({{u"★", u"*"}});
+  app.RomeTable = MakeTable({{u"ｱ", u"a"}});
+  std::u16string text = u"★ｱ";
+  EXPECT_EQ(ApplyDictionary(text, app), 1);
+  EXPECT_EQ(text, u"*ｱ");
+  EXPECT_EQ(ConvertToRomaji(text, app), 1);
+  EXPECT_EQ(text, u"*a");
+
+  app.RomeTable = CsvTable();
+  EXPECT_EQ(ConvertToRomaji(text, app), 0);
+  app.DicTable = CsvTable();
+  EXPECT_EQ(ApplyDictionary(text, app), 0);
+}
+
+}  // namespace
+}  // namespace tarvel
