@@ -10,6 +10,7 @@
 #include "app/settings.h"
 #include "app/startup.h"
 #include "cli/cli_front_end.h"
+#include "platform/mecab_reading.h"
 #include "platform/text.h"
 
 namespace tarvel {
@@ -116,6 +117,8 @@ int Main(int argc, char** argv) {
   CliFrontEnd ui;
   AppState app;
   app.ui = &ui;
+  MecabReadingService reading;  // the tagger is made on first use and kept
+  app.reading = &reading;
   std::optional<std::filesystem::path> settings_file;
   if (options.settings_file) settings_file = *options.settings_file;
   StartupResult startup = Startup(app, *exe, settings_file);

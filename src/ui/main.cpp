@@ -8,6 +8,7 @@
 
 #include "app/app_state.h"
 #include "app/startup.h"
+#include "platform/mecab_reading.h"
 #include "platform/text.h"
 
 namespace {
@@ -23,6 +24,8 @@ int main(int argc, char** argv) {
   app.setApplicationName("tarvel");
 
   tarvel::AppState state;
+  tarvel::MecabReadingService reading;
+  state.reading = &reading;
   auto exe = tarvel::ExecutablePath();
   tarvel::StartupResult startup =
       tarvel::Startup(state, exe ? *exe : std::filesystem::path(argv[0]));
