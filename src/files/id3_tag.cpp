@@ -78,35 +78,50 @@ bool Fail(TagIoStatus* status, TagIoError error, int sys_errno) {
   return false;
 }
 
-// Opens an existing regular file. O_NONBLOCK keeps a FIFO or device that
-// happens to carry an MP3 name from blocking the open.
-int OpenRegular(const std::string& path, int mode, TagIoStatus* status, off_t* size) {
+// Opens an existing file and learns its length. O_NONBLOCK keeps a FIFO or
+// device that happens to carry an MP3 name from blocking the open.
+int OpenRegular(int dir_fd, const std::string& path, int mode, TagIoStatus* status, off_t* size) {
   if (path.find('\0') != std::string::npos) {
     Fail(status, TagIoError::kOpen, EINVAL);
     return -1;
   }
-  int fd = ::open(path.c_str(), mode | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  int fd = ::openat(dir_fd, path.c_str(), mode | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) {
     Fail(status, TagIoError::kOpen, errno);
     return -1;
   }
-  struct stat st;
-  if (::fstat(fd, &st) != 0) {
-    Fail(status, TagIoError::kStat, errno);
-    ::close(fd);
-    return -1;
+  off_t length;
+  if (mode == O_RDONLY) {
+    // Reading needs the length only; lseek is cheaper than fstat, and on a
+    // pipe or terminal it fails, on a folder the read does.
+    length = ::lseek(fd, 0, SEEK_END);
+    if (length < 0) {
+      Fail(status, TagIoError::kStat, errno);
+      ::close(fd);
+      return -1;
+    }
+  } else {
+    // Only a plain file may be written to, never a device that carries an
+    // MP3 name.
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+      Fail(status, TagIoError::kStat, errno);
+      ::close(fd);
+      return -1;
+    }
+    if (!S_ISREG(st.st_mode)) {
+      Fail(status, TagIoError::kOpen, S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
+      ::close(fd);
+      return -1;
+    }
+    length = st.st_size;
   }
-  if (!S_ISREG(st.st_mode)) {
-    Fail(status, TagIoError::kOpen, S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
-    ::close(fd);
-    return -1;
-  }
-  if (st.st_size < static_cast<off_t>(kBlockSize)) {
+  if (length < static_cast<off_t>(kBlockSize)) {
     Fail(status, TagIoError::kTooShort, 0);
     ::close(fd);
     return -1;
   }
-  *size = st.st_size;
+  *size = length;
   return fd;
 }
 
@@ -173,10 +188,10 @@ std::string FitTagField(std::u16string_view text, size_t width) {
   return bytes;
 }
 
-int32_t ReadID3TagUtf8(const std::string& path, ID3TagData& Tag, TagIoStatus* status) {
+int32_t ReadID3TagAt(int dir_fd, const std::string& path, ID3TagData& Tag, TagIoStatus* status) {
   if (status != nullptr) *status = TagIoStatus{};
   off_t size = 0;
-  int fd = OpenRegular(path, O_RDONLY, status, &size);
+  int fd = OpenRegular(dir_fd, path, O_RDONLY, status, &size);
   if (fd < 0) return 0;
   char block[kBlockSize];
   bool read = ReadLastBlock(fd, size, block, status);
@@ -198,7 +213,7 @@ int32_t ReadID3TagUtf8(const std::string& path, ID3TagData& Tag, TagIoStatus* st
 }
 
 int32_t ReadID3Tag(std::u16string_view FileName, ID3TagData& Tag, TagIoStatus* status) {
-  return ReadID3TagUtf8(Utf16ToUtf8(FileName), Tag, status);
+  return ReadID3TagAt(AT_FDCWD, Utf16ToUtf8(FileName), Tag, status);
 }
 
 int32_t WriteID3Tag(std::u16string_view FileName, const ID3TagData& Tag, TagIoStatus* status) {
@@ -220,7 +235,7 @@ int32_t WriteID3Tag(std::u16string_view FileName, const ID3TagData& Tag, TagIoSt
   block += static_cast<char>(static_cast<unsigned char>(Tag.Genre));
 
   off_t size = 0;
-  int fd = OpenRegular(Utf16ToUtf8(FileName), O_RDWR, status, &size);
+  int fd = OpenRegular(AT_FDCWD, Utf16ToUtf8(FileName), O_RDWR, status, &size);
   if (fd < 0) return 0;
   char old_block[kBlockSize];
   if (!ReadLastBlock(fd, size, old_block, status)) {

@@ -52,9 +52,12 @@ std::string DescribeTagIoStatus(const TagIoStatus& status);
 // short. `status`, when given, tells why the result is 0.
 int32_t ReadID3Tag(std::u16string_view FileName, ID3TagData& Tag, TagIoStatus* status = nullptr);
 
-// The same for a path already in the system's UTF-8 form; saves the
-// conversion when the caller has it (the folder scan).
-int32_t ReadID3TagUtf8(const std::string& path, ID3TagData& Tag, TagIoStatus* status = nullptr);
+// The same for a path already in the system's UTF-8 form, taken relative to
+// the open folder `dir_fd` (AT_FDCWD for the current one); saves the
+// conversion and the walk down the path when the caller has them (the
+// folder scan).
+int32_t ReadID3TagAt(int dir_fd, const std::string& path, ID3TagData& Tag,
+                     TagIoStatus* status = nullptr);
 
 // Writes `Tag` as the file's ID3v1 block: over the old block when the file
 // ends in one, else appended. The header written is always "TAG". Text

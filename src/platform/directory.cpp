@@ -41,7 +41,14 @@ bool NameLess(std::string_view a, std::string_view b) {
   return x < y;
 }
 
-int DirectoryListing::Read(const std::string& path, bool follow_link) {
+void DirectoryListing::Close() {
+  if (dir_ != nullptr) ::closedir(static_cast<DIR*>(dir_));
+  dir_ = nullptr;
+  fd_ = -1;
+}
+
+int DirectoryListing::Read(const std::string& path, bool follow_link, bool keep_open) {
+  Close();
   names_.clear();
   entries_.clear();
   int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
@@ -100,7 +107,12 @@ int DirectoryListing::Read(const std::string& path, bool follow_link) {
     entries_.push_back({static_cast<uint32_t>(names_.size()), static_cast<uint32_t>(length), kind});
     names_.append(name, length);
   }
-  ::closedir(dir);
+  if (error != 0 || !keep_open) {
+    ::closedir(dir);
+  } else {
+    dir_ = dir;
+    fd_ = fd;
+  }
   if (error != 0) {
     names_.clear();
     entries_.clear();

@@ -19,12 +19,23 @@ enum class EntryKind : uint8_t { kFile, kFolder, kSymlink, kOther };
 // grown to size.
 class DirectoryListing {
  public:
+  DirectoryListing() = default;
+  ~DirectoryListing() { Close(); }
+  DirectoryListing(const DirectoryListing&) = delete;
+  DirectoryListing& operator=(const DirectoryListing&) = delete;
+
   // Reads the folder at `path` (UTF-8 bytes, as the system takes them) and
   // sorts its entries by name in UTF-16 code-unit order (names that are not
   // UTF-8 sort by their bytes). With `follow_link` false a symbolic link at
-  // `path` itself is refused (ELOOP). Returns 0 on success, else the errno
-  // that stopped the listing; the listing is then empty.
-  int Read(const std::string& path, bool follow_link = true);
+  // `path` itself is refused. With `keep_open` the folder stays open for
+  // fd() until Close() or the next Read. Returns 0 on success, else the
+  // errno that stopped the listing; the listing is then empty.
+  int Read(const std::string& path, bool follow_link = true, bool keep_open = false);
+
+  // The open folder, for openat() on its entries; -1 when not kept open.
+  int fd() const { return fd_; }
+  // Closes the folder kept open by Read (the entries stay).
+  void Close();
 
   size_t size() const { return entries_.size(); }
   // The raw name bytes of entry `i`, as the file system holds them.
@@ -41,6 +52,8 @@ class DirectoryListing {
   };
   std::string names_;
   std::vector<Entry> entries_;
+  void* dir_ = nullptr;  // DIR* of the folder kept open
+  int fd_ = -1;
 };
 
 // Order of two names as their UTF-16 forms compare code unit by code unit,

@@ -1,5 +1,7 @@
 #include "run/scan.h"
 
+#include <fcntl.h>
+
 #include <cerrno>
 #include <exception>
 #include <memory>
@@ -15,6 +17,7 @@ namespace {
 
 constexpr std::u16string_view kProgressMark = u"。";
 constexpr std::u16string_view kCrLf = u"\r\n";
+constexpr size_t kMaxOpenDepth = 64;
 
 class Scanner {
  public:
@@ -62,7 +65,12 @@ bool Scanner::Scan(const std::u16string& folder, const std::string& folder_bytes
   DirectoryListing& listing = *listings_[depth];
   // The data folder may itself be reached through a link; below it links are
   // never followed, even one that replaced a folder since it was listed.
-  int open_error = listing.Read(folder_bytes, /*follow_link=*/depth == 0);
+  // The folder stays open while its files' tags are read, so each file is
+  // opened by its name alone; past a depth no real library reaches, full
+  // paths keep the number of open folders bounded.
+  const bool read_tags = settings.FlagConvertID3Tag == 1;
+  int open_error = listing.Read(folder_bytes, /*follow_link=*/depth == 0,
+                                /*keep_open=*/read_tags && depth < kMaxOpenDepth);
   if (open_error != 0) {
     error_.folder = folder;
     error_.sys_errno = open_error;
@@ -71,7 +79,6 @@ bool Scanner::Scan(const std::u16string& folder, const std::string& folder_bytes
 
   const bool folder_rows = settings.FlagRenameFolderName == 1;
   const bool recurse = settings.FlagRenameSubfolders == 1;
-  const bool read_tags = settings.FlagConvertID3Tag == 1;
   for (size_t i = 0; i < listing.size(); ++i) {
     std::string_view name_bytes = listing.name(i);
     switch (listing.kind(i)) {
@@ -101,8 +108,15 @@ bool Scanner::Scan(const std::u16string& folder, const std::string& folder_bytes
         if (!EndsInMp3(*name)) break;
         FileEntry& row = AddEntry(run_, folder, *name, 1);
         if (read_tags) {
-          file_path_.assign(folder_bytes).append(name_bytes);
-          if (ReadID3TagUtf8(file_path_, tag_) == 1) {
+          int32_t found;
+          if (listing.fd() >= 0) {
+            file_path_.assign(name_bytes);
+            found = ReadID3TagAt(listing.fd(), file_path_, tag_);
+          } else {
+            file_path_.assign(folder_bytes).append(name_bytes);
+            found = ReadID3TagAt(AT_FDCWD, file_path_, tag_);
+          }
+          if (found == 1) {
             row.OldTitle = tag_.Title;
             row.NewTitle = tag_.Title;
             row.OldArtist = tag_.Artist;
@@ -118,6 +132,7 @@ bool Scanner::Scan(const std::u16string& folder, const std::string& folder_bytes
         break;  // links, devices, pipes and sockets are no MP3 files
     }
   }
+  listing.Close();
   return true;
 }
 
