@@ -14,16 +14,16 @@ namespace {
 
 constexpr size_t kBlockSize = 128;
 
-struct FieldSpec {
+struct FieldPlace {
   size_t offset;
   size_t width;
 };
-constexpr FieldSpec kHeader{0, 3};
-constexpr FieldSpec kTitle{3, 30};
-constexpr FieldSpec kArtist{33, 30};
-constexpr FieldSpec kAlbum{63, 30};
-constexpr FieldSpec kYear{93, 4};
-constexpr FieldSpec kComment{97, 30};
+constexpr FieldPlace kHeader{0, 3};
+constexpr FieldPlace kTitle{3, 30};
+constexpr FieldPlace kArtist{33, 30};
+constexpr FieldPlace kAlbum{63, 30};
+constexpr FieldPlace kYear{93, 4};
+constexpr FieldPlace kComment{97, 30};
 constexpr size_t kGenreOffset = 127;
 
 // First byte of a two-byte character in code page 932.
@@ -45,8 +45,8 @@ size_t BoundaryAtOrBefore(std::string_view bytes, size_t limit) {
 // One text field of the block as the program keeps it: up to the first NUL,
 // without a dangling half character at its end (written by tools that cut
 // by bytes), without leading and trailing spaces, decoded from code page 932.
-void DecodeField(const char* block, FieldSpec spec, std::u16string& out) {
-  std::string_view bytes(block + spec.offset, spec.width);
+void DecodeField(const char* block, FieldPlace place, std::u16string& out) {
+  std::string_view bytes(block + place.offset, place.width);
   size_t nul = bytes.find('\0');
   if (nul != std::string_view::npos) bytes = bytes.substr(0, nul);
   bytes = bytes.substr(0, BoundaryAtOrBefore(bytes, bytes.size()));

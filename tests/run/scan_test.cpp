@@ -213,6 +213,19 @@ TEST_F(ScanTest, ReadsTagsOnlyWhenAsked) {
   }
 }
 
+TEST_F(ScanTest, ReadsTagsInDeepTrees) {
+  fs::path deep;
+  for (int i = 0; i < 70; ++i) deep /= "d";
+  Touch(deep / "x.mp3", TaggedMp3("Deep", "A", "B"));
+  Touch("top.mp3", TaggedMp3("Top", "A", "B"));
+  app_.settings.FlagRenameFolderName = 0;
+  ASSERT_EQ(Scan(), 1);
+  ASSERT_EQ(run_.EntryCount, 2);
+  EXPECT_EQ(run_.EntryTable[1].OldTitle, u"Deep");
+  EXPECT_EQ(run_.EntryTable[2].OldTitle, u"Top");
+  EXPECT_EQ(Marks(), 71);
+}
+
 TEST_F(ScanTest, LongNamesAreTakenWhole) {
   std::string ascii = std::string(196, 'n') + ".mp3";  // 200 bytes
   std::string kana;                                    // 65 × あ + "x.mp3": 200 bytes
