@@ -1,0 +1,263 @@
+#include "files/id3_tag.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/text.h"
+
+namespace tarvel {
+namespace {
+
+constexpr size_t kBlockSize = 128;
+
+struct FieldPlace {
+  size_t offset;
+  size_t width;
+};
+constexpr FieldPlace kHeader{0, 3};
+constexpr FieldPlace kTitle{3, 30};
+constexpr FieldPlace kArtist{33, 30};
+constexpr FieldPlace kAlbum{63, 30};
+constexpr FieldPlace kYear{93, 4};
+constexpr FieldPlace kComment{97, 30};
+constexpr size_t kGenreOffset = 127;
+
+// First byte of a two-byte character in code page 932.
+bool IsLeadByte(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
+
+// Length of the longest prefix of `bytes` that ends on a character boundary
+// and is at most `limit` bytes long. Walks from the start, since a byte in the
+// lead range can just as well be the second byte of the character before it.
+size_t BoundaryAtOrBefore(std::string_view bytes, size_t limit) {
+  size_t i = 0;
+  while (i < bytes.size()) {
+    size_t step = IsLeadByte(static_cast<unsigned char>(bytes[i])) ? 2 : 1;
+    if (i + step > limit || i + step > bytes.size()) break;
+    i += step;
+  }
+  return i;
+}
+
+// One text field of the block as the program keeps it: up to the first NUL,
+// without a dangling half character at its end (written by tools that cut
+// by bytes), without leading and trailing spaces, decoded from code page 932.
+void DecodeField(const char* block, FieldPlace place, std::u16string& out) {
+  std::string_view bytes(block + place.offset, place.width);
+  size_t nul = bytes.find('\0');
+  if (nul != std::string_view::npos) bytes = bytes.substr(0, nul);
+  bytes = bytes.substr(0, BoundaryAtOrBefore(bytes, bytes.size()));
+  // A space byte is never the second byte of a character, so trimming the
+  // bytes trims the text.
+  while (!bytes.empty() && bytes.front() == ' ') bytes.remove_prefix(1);
+  while (!bytes.empty() && bytes.back() == ' ') bytes.remove_suffix(1);
+  bool ascii = true;
+  for (char c : bytes) {
+    if (static_cast<unsigned char>(c) >= 0x80) {
+      ascii = false;
+      break;
+    }
+  }
+  if (ascii) {
+    out.assign(bytes.begin(), bytes.end());  // code page 932 keeps ASCII as it is
+  } else {
+    out = DecodeCp932(bytes);
+    size_t cut = out.find(u'\0');
+    if (cut != std::u16string::npos) out.resize(cut);
+  }
+}
+
+bool Fail(TagIoStatus* status, TagIoError error, int sys_errno) {
+  if (status != nullptr) {
+    status->error = error;
+    status->sys_errno = sys_errno;
+  }
+  return false;
+}
+
+// Opens an existing file and learns its length. O_NONBLOCK keeps a FIFO or
+// device that happens to carry an MP3 name from blocking the open.
+int OpenRegular(int dir_fd, const std::string& path, int mode, TagIoStatus* status, off_t* size) {
+  if (path.find('\0') != std::string::npos) {
+    Fail(status, TagIoError::kOpen, EINVAL);
+    return -1;
+  }
+  int fd = ::openat(dir_fd, path.c_str(), mode | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) {
+    Fail(status, TagIoError::kOpen, errno);
+    return -1;
+  }
+  off_t length;
+  if (mode == O_RDONLY) {
+    // Reading needs the length only; lseek is cheaper than fstat, and on a
+    // pipe or terminal it fails, on a folder the read does.
+    length = ::lseek(fd, 0, SEEK_END);
+    if (length < 0) {
+      Fail(status, TagIoError::kStat, errno);
+      ::close(fd);
+      return -1;
+    }
+  } else {
+    // Only a plain file may be written to, never a device that carries an
+    // MP3 name.
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+      Fail(status, TagIoError::kStat, errno);
+      ::close(fd);
+      return -1;
+    }
+    if (!S_ISREG(st.st_mode)) {
+      Fail(status, TagIoError::kOpen, S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
+      ::close(fd);
+      return -1;
+    }
+    length = st.st_size;
+  }
+  if (length < static_cast<off_t>(kBlockSize)) {
+    Fail(status, TagIoError::kTooShort, 0);
+    ::close(fd);
+    return -1;
+  }
+  *size = length;
+  return fd;
+}
+
+// Reads the last 128 bytes into `block`.
+bool ReadLastBlock(int fd, off_t size, char* block, TagIoStatus* status) {
+  size_t done = 0;
+  while (done < kBlockSize) {
+    ssize_t n = ::pread(fd, block + done, kBlockSize - done,
+                        size - static_cast<off_t>(kBlockSize) + static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return Fail(status, TagIoError::kRead, errno);
+    if (n == 0) return Fail(status, TagIoError::kRead, 0);  // shrank meanwhile
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool HasTagHeader(const char* block) { return std::memcmp(block, "TAG", 3) == 0; }
+
+}  // namespace
+
+std::string DescribeTagIoStatus(const TagIoStatus& status) {
+  std::string text;
+  switch (status.error) {
+    case TagIoError::kNone:
+      return "no error";
+    case TagIoError::kOpen:
+      text = "cannot open the file";
+      break;
+    case TagIoError::kStat:
+      text = "cannot learn the file size";
+      break;
+    case TagIoError::kTooShort:
+      text = "the file is shorter than 128 bytes";
+      break;
+    case TagIoError::kRead:
+      text = "cannot read the tag block";
+      break;
+    case TagIoError::kNoTag:
+      text = "the file has no ID3v1 tag";
+      break;
+    case TagIoError::kBadGenre:
+      text = "the genre number is outside 0..255";
+      break;
+    case TagIoError::kWrite:
+      text = "cannot write the tag block";
+      break;
+  }
+  if (status.sys_errno != 0) {
+    text += ": ";
+    text += std::strerror(status.sys_errno);
+  }
+  return text;
+}
+
+std::u16string CutAtNull(std::u16string_view Text) {
+  return std::u16string(Text.substr(0, Text.find(u'\0')));
+}
+
+std::string FitTagField(std::u16string_view text, size_t width) {
+  std::string bytes = EncodeCp932(text);
+  if (bytes.size() > width) bytes.resize(BoundaryAtOrBefore(bytes, width));
+  bytes.resize(width, ' ');
+  return bytes;
+}
+
+int32_t ReadID3TagAt(int dir_fd, const std::string& path, ID3TagData& Tag, TagIoStatus* status) {
+  if (status != nullptr) *status = TagIoStatus{};
+  off_t size = 0;
+  int fd = OpenRegular(dir_fd, path, O_RDONLY, status, &size);
+  if (fd < 0) return 0;
+  char block[kBlockSize];
+  bool read = ReadLastBlock(fd, size, block, status);
+  ::close(fd);
+  if (!read) return 0;
+
+  DecodeField(block, kHeader, Tag.Header);
+  DecodeField(block, kTitle, Tag.Title);
+  DecodeField(block, kArtist, Tag.Artist);
+  DecodeField(block, kAlbum, Tag.Album);
+  DecodeField(block, kYear, Tag.Year);
+  DecodeField(block, kComment, Tag.Comment);
+  Tag.Genre = static_cast<unsigned char>(block[kGenreOffset]);
+  if (Tag.Header != u"TAG") {
+    Fail(status, TagIoError::kNoTag, 0);
+    return 0;
+  }
+  return 1;
+}
+
+int32_t ReadID3Tag(std::u16string_view FileName, ID3TagData& Tag, TagIoStatus* status) {
+  return ReadID3TagAt(AT_FDCWD, Utf16ToUtf8(FileName), Tag, status);
+}
+
+int32_t WriteID3Tag(std::u16string_view FileName, const ID3TagData& Tag, TagIoStatus* status) {
+  if (status != nullptr) *status = TagIoStatus{};
+  if (Tag.Genre < 0 || Tag.Genre > 255) {
+    Fail(status, TagIoError::kBadGenre, 0);
+    return 0;
+  }
+  // The whole block is built before the file is touched, so nothing is
+  // written when a field cannot be made.
+  std::string block;
+  block.reserve(kBlockSize);
+  block += "TAG";
+  block += FitTagField(Tag.Title, kTitle.width);
+  block += FitTagField(Tag.Artist, kArtist.width);
+  block += FitTagField(Tag.Album, kAlbum.width);
+  block += FitTagField(Tag.Year, kYear.width);
+  block += FitTagField(Tag.Comment, kComment.width);
+  block += static_cast<char>(static_cast<unsigned char>(Tag.Genre));
+
+  off_t size = 0;
+  int fd = OpenRegular(AT_FDCWD, Utf16ToUtf8(FileName), O_RDWR, status, &size);
+  if (fd < 0) return 0;
+  char old_block[kBlockSize];
+  if (!ReadLastBlock(fd, size, old_block, status)) {
+    ::close(fd);
+    return 0;
+  }
+  // Over the old tag when there is one, else after the audio data.
+  off_t offset = HasTagHeader(old_block) ? size - static_cast<off_t>(kBlockSize) : size;
+  size_t done = 0;
+  bool ok = true;
+  while (done < kBlockSize) {
+    ssize_t n =
+        ::pwrite(fd, block.data() + done, kBlockSize - done, offset + static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = Fail(status, TagIoError::kWrite, n < 0 ? errno : 0);
+      break;
+    }
+    done += static_cast<size_t>(n);
+  }
+  if (::close(fd) != 0 && ok) ok = Fail(status, TagIoError::kWrite, errno);
+  return ok ? 1 : 0;
+}
+
+}  // namespace tarvel

@@ -1,0 +1,84 @@
+// The ID3v1 tag: the fixed 128-byte block at the very end of an MP3 file,
+// its texts in code page 932 (Shift_JIS) on disk and UTF-16 in memory.
+//
+// Layout: "TAG", title 30, artist 30, album 30, year 4, comment 30, genre 1.
+// A field ends at its first NUL byte or at its full width; reading trims
+// leading and trailing spaces, writing pads with spaces (never NULs). The
+// ID3v1.1 track number is not kept.
+#ifndef TARVEL_FILES_ID3_TAG_H_
+#define TARVEL_FILES_ID3_TAG_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace tarvel {
+
+// One ID3v1 tag as texts and a genre number.
+struct ID3TagData {
+  std::u16string Header;  // "TAG" when the file has a tag
+  std::u16string Title;
+  std::u16string Artist;
+  std::u16string Album;
+  std::u16string Year;
+  std::u16string Comment;
+  int32_t Genre = 0;  // 0..255
+};
+
+// Why a tag read or write gave 0, for callers that want to say so.
+enum class TagIoError {
+  kNone,
+  kOpen,      // the file could not be opened (sys_errno says why)
+  kStat,      // its size could not be learnt
+  kTooShort,  // shorter than 128 bytes: it holds no tag and gets none
+  kRead,      // reading the last 128 bytes failed
+  kNoTag,     // the last 128 bytes do not start with "TAG" (reader only)
+  kBadGenre,  // Genre outside 0..255 (writer only; nothing written)
+  kWrite,     // writing the block failed or was short
+};
+
+struct TagIoStatus {
+  TagIoError error = TagIoError::kNone;
+  int sys_errno = 0;  // errno of the failed system call, 0 when none
+};
+
+// A one-line English description of `status`, for logs.
+std::string DescribeTagIoStatus(const TagIoStatus& status);
+
+// Reads the tag of the file at `FileName` (full path). Returns 1 when the
+// last 128 bytes start with "TAG", else 0. `Tag` is filled whenever 128
+// bytes could be read (for a file without a tag, with whatever the audio
+// data decodes to); it is left alone when the file cannot be opened or is too
+// short. `status`, when given, tells why the result is 0.
+int32_t ReadID3Tag(std::u16string_view FileName, ID3TagData& Tag, TagIoStatus* status = nullptr);
+
+// The same for a path already in the system's UTF-8 form, taken relative to
+// the open folder `dir_fd` (AT_FDCWD for the current one); saves the
+// conversion and the walk down the path when the caller has them (the
+// folder scan).
+int32_t ReadID3TagAt(int dir_fd, const std::string& path, ID3TagData& Tag,
+                     TagIoStatus* status = nullptr);
+
+// Writes `Tag` as the file's ID3v1 block: over the old block when the file
+// ends in one, else appended. The header written is always "TAG". Text
+// fields are fitted to their widths in code page 932; a double-byte
+// character that would be cut in half is dropped whole and its place padded
+// with a space. Returns 1 when all 128 bytes were written, else 0; a file
+// shorter than 128 bytes, one that cannot be opened for writing, and a
+// `Genre` outside 0..255 are left unchanged. The file is never created or
+// truncated.
+int32_t WriteID3Tag(std::u16string_view FileName, const ID3TagData& Tag,
+                    TagIoStatus* status = nullptr);
+
+// The part of `Text` before its first NUL character; all of it when it holds
+// none.
+std::u16string CutAtNull(std::u16string_view Text);
+
+// The code page 932 form of `text` fitted to exactly `width` bytes: padded on
+// the right with spaces, or cut at a character boundary at or before `width`
+// bytes and then padded.
+std::string FitTagField(std::u16string_view text, size_t width);
+
+}  // namespace tarvel
+
+#endif  // TARVEL_FILES_ID3_TAG_H_

@@ -1,0 +1,53 @@
+// The rows of one run: one row per MP3 file or folder the run handles, and
+// the two counters that go with them.
+#ifndef TARVEL_RUN_ENTRY_TABLE_H_
+#define TARVEL_RUN_ENTRY_TABLE_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarvel {
+
+// One file or folder: where it is and what it is called now, its current
+// ID3v1 texts, and what the run makes of them.
+struct FileEntry {
+  std::u16string OldPath;  // folder holding the item, ending in "/"
+  std::u16string OldName;  // name as found on disk
+  std::u16string NewPath;  // folder after the run (the same as OldPath)
+  std::u16string NewName;  // name after the run
+  std::u16string OldTitle;
+  std::u16string OldArtist;
+  std::u16string OldAlbum;
+  std::u16string NewTitle;
+  std::u16string NewArtist;
+  std::u16string NewAlbum;
+  int32_t RenameFlag = 0;  // 1: NewName is to be applied on disk
+  int32_t TagFlag = 0;     // 1: the new tag texts are to be written (files only)
+  int32_t IsFile = 0;      // 1: an MP3 file, 0: a folder
+};
+
+// The table of the current run, shared by the scan, the conversion pass, the
+// rename list and the apply and restore stages. Slot 0 always exists and
+// stays empty; rows 1..EntryCount are the entries in the order found, a
+// folder's row before the rows of what it holds.
+struct RunState {
+  std::vector<FileEntry> EntryTable = std::vector<FileEntry>(1);
+  int32_t EntryCount = 0;   // number of rows in use (the highest index)
+  int32_t ChangeCount = 0;  // rows whose name or tags differ after the pass
+};
+
+// Empties the table down to slot 0 and sets EntryCount to 0. ChangeCount is
+// left to the pass, which resets it before counting.
+void ResetEntryTable(RunState& state);
+
+// Appends a row with OldPath and NewPath set to `folder_path`, OldName and
+// NewName to `name`, and IsFile to `is_file`; everything else is empty or 0.
+// Returns the new row, valid until the next AddEntry.
+FileEntry& AddEntry(RunState& state, std::u16string_view folder_path, std::u16string_view name,
+                    int32_t is_file);
+
+}  // namespace tarvel
+
+#endif  // TARVEL_RUN_ENTRY_TABLE_H_

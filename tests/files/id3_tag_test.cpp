@@ -1,0 +1,280 @@
+#include "files/id3_tag.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+#include "platform/text.h"
+#include "support/test_support.h"
+
+namespace tarvel {
+namespace {
+
+using ::tarvel::testing::ReadBytes;
+using ::tarvel::testing::TempDirTest;
+using ::tarvel::testing::U8;
+using ::tarvel::testing::WriteBytes;
+
+// A field of `width` bytes: `text` followed by `pad` bytes.
+std::string Field(std::string_view text, size_t width, char pad = ' ') {
+  std::string s(text);
+  s.resize(width, pad);
+  return s;
+}
+
+// A raw 128-byte block; the fields are given as their exact bytes.
+std::string Block(std::string_view header, std::string_view title, std::string_view artist = "",
+                  std::string_view album = "", std::string_view year = "",
+                  std::string_view comment = "", unsigned char genre = 0, char pad = '\0') {
+  std::string b = Field(header, 3, pad) + Field(title, 30, pad) + Field(artist, 30, pad) +
+                  Field(album, 30, pad) + Field(year, 4, pad) + Field(comment, 30, pad);
+  b.push_back(static_cast<char>(genre));
+  return b;
+}
+
+std::string Repeat(std::string_view s, int n) {
+  std::string out;
+  for (int i = 0; i < n; ++i) out += s;
+  return out;
+}
+
+// 亜 is 88 9F in code page 932: its second byte lies in the lead-byte range.
+const std::string kFifteenA = Repeat("\x88\x9F", 15);
+const std::string kAudio(1000, '\xFF');
+
+class ID3TagTest : public TempDirTest {
+ protected:
+  std::filesystem::path File(const std::string& name, std::string_view bytes) {
+    std::filesystem::path p = dir() / name;
+    WriteBytes(p, bytes);
+    return p;
+  }
+  static std::u16string Path16(const std::filesystem::path& p) { return *Utf8ToUtf16(p.native()); }
+};
+
+TEST_F(ID3TagTest, ReadsFieldsByTheirPaddingAndWidth) {
+  struct {
+    const char* label;
+    std::string title_bytes;
+    std::u16string expected;
+  } kCases[] = {
+      {"nul padded", Field("Song", 30, '\0'), u"Song"},
+      {"space padded", Field("Song", 30, ' '), u"Song"},
+      {"leading spaces lost", Field("  Song  ", 30, '\0'), u"Song"},
+      {"ends at first nul", std::string("ab\0cd", 5), u"ab"},
+      {"full width without nul", "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123",
+       u"ABCDEFGHIJKLMNOPQRSTUVWXYZ0123"},
+      {"code page 932", Field("\x83\x65\x83\x58\x83\x67", 30), u"テスト"},
+      {"trail byte 0x5C", Field("\x83\x5C\x83\x6D", 30), u"ソノ"},
+      {"half-width kana", Field("\xB1\xB2", 30), u"ｱｲ"},
+      {"ideographic space kept", Field("ab\x81\x40", 30), u"ab\u3000"},
+      {"half character at the end dropped", std::string(29, 'x') + "\x82",
+       std::u16string(29, u'x')},
+      {"fifteen two-byte characters", kFifteenA, std::u16string(15, u'亜')},
+      {"empty", Field("", 30, '\0'), u""},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    auto path = File("t.mp3", kAudio + Block("TAG", c.title_bytes));
+    ID3TagData tag;
+    ASSERT_EQ(ReadID3Tag(Path16(path), tag), 1);
+    EXPECT_EQ(tag.Title, c.expected) << U8(tag.Title);
+  }
+}
+
+TEST_F(ID3TagTest, ReadsEveryField) {
+  std::string comment = Field("note", 28, '\0') + std::string("\0\x07", 2);  // ID3v1.1 track 7
+  auto path =
+      File("t.mp3", kAudio + Block("TAG", "Title", "Artist", "Album", "1999", comment, 200, ' '));
+  ID3TagData tag;
+  ASSERT_EQ(ReadID3Tag(Path16(path), tag), 1);
+  EXPECT_EQ(tag.Header, u"TAG");
+  EXPECT_EQ(tag.Title, u"Title");
+  EXPECT_EQ(tag.Artist, u"Artist");
+  EXPECT_EQ(tag.Album, u"Album");
+  EXPECT_EQ(tag.Year, u"1999");
+  EXPECT_EQ(tag.Comment, u"note");
+  EXPECT_EQ(tag.Genre, 200);
+}
+
+TEST_F(ID3TagTest, ReadFailures) {
+  struct {
+    const char* label;
+    std::string bytes;
+    TagIoError error;
+    bool tag_untouched;
+  } kCases[] = {
+      {"lower-case tag", kAudio + Block("tag", "x"), TagIoError::kNoTag, false},
+      {"no tag", std::string(500, 'a'), TagIoError::kNoTag, false},
+      {"127 bytes", std::string("TAG") + std::string(124, ' '), TagIoError::kTooShort, true},
+      {"empty", "", TagIoError::kTooShort, true},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    auto path = File("t.mp3", c.bytes);
+    ID3TagData tag;
+    tag.Title = u"before";
+    TagIoStatus status;
+    EXPECT_EQ(ReadID3Tag(Path16(path), tag, &status), 0);
+    EXPECT_EQ(status.error, c.error);
+    if (c.tag_untouched) EXPECT_EQ(tag.Title, u"before");
+  }
+
+  ID3TagData tag;
+  TagIoStatus status;
+  EXPECT_EQ(ReadID3Tag(Path16(dir() / "missing.mp3"), tag, &status), 0);
+  EXPECT_EQ(status.error, TagIoError::kOpen);
+  EXPECT_EQ(status.sys_errno, ENOENT);
+  EXPECT_FALSE(DescribeTagIoStatus(status).empty());
+}
+
+TEST_F(ID3TagTest, ExactlyOneBlockIsATag) {
+  auto path = File("t.mp3", Block("TAG", "Only"));
+  ID3TagData tag;
+  EXPECT_EQ(ReadID3Tag(Path16(path), tag), 1);
+  EXPECT_EQ(tag.Title, u"Only");
+}
+
+TEST_F(ID3TagTest, PipeWithMp3NameNeitherHangsNorCounts) {
+  auto path = dir() / "pipe.mp3";
+  ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0);
+  ID3TagData tag;
+  EXPECT_EQ(ReadID3Tag(Path16(path), tag), 0);
+  EXPECT_EQ(WriteID3Tag(Path16(path), tag), 0);
+}
+
+TEST_F(ID3TagTest, FitsTextFieldsToTheirWidth) {
+  struct {
+    const char* label;
+    std::u16string text;
+    size_t width;
+    std::string expected;
+  } kCases[] = {
+      {"empty", u"", 30, std::string(30, ' ')},
+      {"exactly 30", u"ABCDEFGHIJKLMNOPQRSTUVWXYZ0123", 30, "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123"},
+      {"40 cut to 30", u"ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789abcd", 30,
+       "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123"},
+      {"two-byte padded", u"テスト", 30, Field("\x83\x65\x83\x58\x83\x67", 30)},
+      {"30 bytes of two-byte text", std::u16string(15, u'亜'), 30, kFifteenA},
+      {"two-byte cut after a lead-like second byte", std::u16string(15, u'亜') + u"x", 30,
+       kFifteenA},
+      {"half character not written", std::u16string(29, u'x') + u"あ", 30,
+       std::string(29, 'x') + " "},
+      {"odd offset", u"a" + std::u16string(15, u'あ'), 30, "a" + Repeat("\x82\xA0", 14) + " "},
+      {"half-width kana one byte each", std::u16string(31, u'ｱ'), 30, std::string(30, '\xB1')},
+      {"year cut", u"20245", 4, "2024"},
+      {"year empty", u"", 4, "    "},
+      {"year two-byte", u"２０２４", 4, "\x82\x51\x82\x4F"},
+      {"year half character", u"1２３", 4, "1\x82\x51 "},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    EXPECT_EQ(FitTagField(c.text, c.width), c.expected);
+  }
+}
+
+TEST_F(ID3TagTest, WriteOverwritesOrAppends) {
+  struct {
+    const char* label;
+    std::string before;
+    size_t kept;  // bytes of the old file that stay in place
+  } kCases[] = {
+      {"no tag: append", kAudio, kAudio.size()},
+      {"tag: overwrite", kAudio + Block("TAG", "Old", "Old", "Old", "1900", "c", 3), kAudio.size()},
+      {"lower-case tag: append", kAudio + Block("tag", "x"), kAudio.size() + 128},
+      {"128 bytes without a tag", std::string(128, 'a'), 128},
+      {"128 bytes that are a tag", Block("TAG", "x"), 0},
+  };
+  ID3TagData tag;
+  tag.Header = u"";  // ignored: "TAG" is always written
+  tag.Title = u"  Title";
+  tag.Artist = u"アーティスト";
+  tag.Album = u"Album";
+  tag.Year = u"2001";
+  tag.Comment = u"";
+  tag.Genre = 255;
+  std::string expected_block = "TAG" + Field("  Title", 30) +
+                               Field("\x83\x41\x81\x5B\x83\x65\x83\x42\x83\x58\x83\x67", 30) +
+                               Field("Album", 30) + "2001" + std::string(30, ' ') + "\xFF";
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    auto path = File("t.mp3", c.before);
+    ASSERT_EQ(WriteID3Tag(Path16(path), tag), 1);
+    std::string after = ReadBytes(path);
+    EXPECT_EQ(after, c.before.substr(0, c.kept) + expected_block);
+
+    ID3TagData read_back;
+    ASSERT_EQ(ReadID3Tag(Path16(path), read_back), 1);
+    EXPECT_EQ(read_back.Title, u"Title");  // leading spaces are lost on reading
+    EXPECT_EQ(read_back.Artist, u"アーティスト");
+    EXPECT_EQ(read_back.Comment, u"");
+    EXPECT_EQ(read_back.Genre, 255);
+  }
+  EXPECT_EQ(tag.Header, u"");  // the caller's record is not changed
+  EXPECT_EQ(tag.Title, u"  Title");
+}
+
+TEST_F(ID3TagTest, WriteLeavesFileUnchangedOnFailure) {
+  ID3TagData tag;
+  tag.Title = u"x";
+  struct {
+    const char* label;
+    std::string before;
+    int32_t genre;
+    TagIoError error;
+  } kCases[] = {
+      {"genre 256", kAudio, 256, TagIoError::kBadGenre},
+      {"genre -1", kAudio + Block("TAG", "Old"), -1, TagIoError::kBadGenre},
+      {"127 bytes", std::string(127, 'a'), 0, TagIoError::kTooShort},
+      {"empty file", "", 0, TagIoError::kTooShort},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    auto path = File("t.mp3", c.before);
+    tag.Genre = c.genre;
+    TagIoStatus status;
+    EXPECT_EQ(WriteID3Tag(Path16(path), tag, &status), 0);
+    EXPECT_EQ(status.error, c.error);
+    EXPECT_EQ(ReadBytes(path), c.before);
+  }
+}
+
+TEST_F(ID3TagTest, WriteNeverCreatesAFile) {
+  ID3TagData tag;
+  TagIoStatus status;
+  auto path = dir() / "missing.mp3";
+  EXPECT_EQ(WriteID3Tag(Path16(path), tag, &status), 0);
+  EXPECT_EQ(status.sys_errno, ENOENT);
+  EXPECT_FALSE(std::filesystem::exists(path));
+  EXPECT_EQ(WriteID3Tag(Path16(dir()), tag, &status), 0);  // a folder
+}
+
+TEST_F(ID3TagTest, WriteFailsOnReadOnlyFile) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root may write to read-only files";
+  auto path = File("t.mp3", kAudio);
+  ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+  ID3TagData tag;
+  TagIoStatus status;
+  EXPECT_EQ(WriteID3Tag(Path16(path), tag, &status), 0);
+  EXPECT_EQ(status.error, TagIoError::kOpen);
+  EXPECT_EQ(status.sys_errno, EACCES);
+  EXPECT_EQ(ReadBytes(path), kAudio);
+}
+
+TEST(CutAtNullTest, Cuts) {
+  struct {
+    std::u16string text, expected;
+  } kCases[] = {
+      {u"abc", u"abc"},
+      {std::u16string(u"ab\0c", 4), u"ab"},
+      {std::u16string(u"\0x", 2), u""},
+      {u"", u""},
+      {u"曲名", u"曲名"},
+  };
+  for (const auto& c : kCases) EXPECT_EQ(CutAtNull(c.text), c.expected) << U8(c.text);
+}
+
+}  // namespace
+}  // namespace tarvel

@@ -1,0 +1,82 @@
+#include "platform/directory.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "support/test_support.h"
+
+namespace tarvel {
+namespace {
+
+namespace fs = std::filesystem;
+using ::tarvel::testing::TempDir;
+using ::tarvel::testing::WriteBytes;
+
+TEST(NameLessTest, Utf16CodeUnitOrder) {
+  struct {
+    std::string_view a, b;
+    bool a_first;
+  } kCases[] = {
+      {"a", "b", true},
+      {"B", "a", true},
+      {"ab", "abc", true},
+      {"abc", "abc", false},
+      {".x", "a", true},
+      {"\xE3\x81\x82", "\xF0\x9F\x8E\xB5", true},    // あ U+3042 before U+1F3B5 (D83C DFB5)
+      {"\xF0\x9F\x8E\xB5", "\xEF\xBD\x81", true},    // U+1F3B5 before ａ U+FF41
+      {"\xF0\x9F\x8E\xB5", "\xEE\x80\x80", true},    // and before U+E000
+      {"\xED\x9F\xBF", "\xF0\x90\x80\x80", true},    // U+D7FF before U+10000
+      {"x\xF0\x9F\x8E\xB5", "x\xEF\xBC\x81", true},  // after a common prefix
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(NameLess(c.a, c.b), c.a_first) << c.a << " " << c.b;
+    if (c.a != c.b) EXPECT_EQ(NameLess(c.b, c.a), !c.a_first) << c.a << " " << c.b;
+  }
+}
+
+TEST(DirectoryListingTest, ListsEverythingSortedWithKinds) {
+  TempDir dir;
+  const fs::path& d = dir.path();
+  WriteBytes(d / "b.mp3", "x");
+  WriteBytes(d / ".hidden", "x");
+  WriteBytes(d / "\xFF", "x");
+  fs::create_directory(d / "A");
+  fs::create_symlink("b.mp3", d / "link");
+  ASSERT_EQ(::mkfifo((d / "pipe").c_str(), 0644), 0);
+
+  DirectoryListing listing;
+  ASSERT_EQ(listing.Read(d.native()), 0);
+  std::vector<std::pair<std::string, EntryKind>> got;
+  for (size_t i = 0; i < listing.size(); ++i) got.emplace_back(listing.name(i), listing.kind(i));
+  std::vector<std::pair<std::string, EntryKind>> expected = {
+      {".hidden", EntryKind::kFile}, {"A", EntryKind::kFolder},   {"b.mp3", EntryKind::kFile},
+      {"link", EntryKind::kSymlink}, {"pipe", EntryKind::kOther}, {"\xFF", EntryKind::kFile},
+  };
+  EXPECT_EQ(got, expected);
+
+  // The same object serves the next folder.
+  ASSERT_EQ(listing.Read((d / "A").native()), 0);
+  EXPECT_EQ(listing.size(), 0u);
+}
+
+TEST(DirectoryListingTest, ReportsWhyAFolderCannotBeRead) {
+  TempDir dir;
+  const fs::path& d = dir.path();
+  WriteBytes(d / "file", "x");
+  fs::create_directory(d / "real");
+  fs::create_symlink("real", d / "link");
+  DirectoryListing listing;
+  EXPECT_EQ(listing.Read((d / "missing").native()), ENOENT);
+  EXPECT_EQ(listing.Read((d / "file").native()), ENOTDIR);
+  EXPECT_NE(listing.Read((d / "link").native(), /*follow_link=*/false), 0);
+  EXPECT_NE(listing.Read((d / "link").native() + "/", /*follow_link=*/false), 0);
+  EXPECT_EQ(listing.Read((d / "link").native(), /*follow_link=*/true), 0);
+}
+
+}  // namespace
+}  // namespace tarvel
