@@ -1,0 +1,35 @@
+// Renaming a file or folder without ever replacing what is already there.
+#ifndef TARVEL_PLATFORM_RENAME_H_
+#define TARVEL_PLATFORM_RENAME_H_
+
+#include <filesystem>
+#include <string>
+
+namespace tarvel {
+
+struct RenameResult {
+  enum class Code {
+    kOk,
+    kSourceMissing,  // nothing at the old path
+    kTargetExists,   // something else already has the new name
+    kInvalidName,    // the new name is empty, ".", "..", or holds '/' or NUL
+    kFailed,         // refused by the system (permissions, read-only medium, ...)
+  };
+  Code code = Code::kOk;
+  int error = 0;        // errno of the failing call, when there was one
+  std::string message;  // UTF-8, names both paths
+  bool ok() const { return code == Code::kOk; }
+};
+
+// Renames `from` to `to` (the same folder or another on the same file
+// system). Never replaces an existing entry: renameat2 with RENAME_NOREPLACE,
+// or, where the file system refuses that flag, a lookup of the target first.
+// A target that is the same file as the source (a case-only change on a
+// case-insensitive file system such as FAT or exFAT) goes through a temporary
+// name in the same folder, so it neither fails nor harms the file. Renaming a
+// path to exactly itself succeeds and does nothing.
+RenameResult RenameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to);
+
+}  // namespace tarvel
+
+#endif  // TARVEL_PLATFORM_RENAME_H_
