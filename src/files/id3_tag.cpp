@@ -318,13 +318,11 @@ int32_t UpdateID3TagTexts(std::u16string_view FileName, std::u16string_view Titl
   }
   // A file without a tag gets a new one with no year, comment or genre of
   // its own rather than bytes of its audio data or another file's values.
+  // A tag keeps the bytes of its year, comment and genre exactly, so an
+  // ID3v1.1 track number at the end of the comment survives too.
   const bool has_tag = HasTagHeader(old_block);
   ID3TagData tag;
-  if (has_tag) {
-    DecodeBlock(old_block, tag);
-  } else {
-    tag.Genre = kNoGenre;
-  }
+  tag.Genre = kNoGenre;
   tag.Title.assign(Title);
   tag.Artist.assign(Artist);
   tag.Album.assign(Album);
@@ -332,6 +330,10 @@ int32_t UpdateID3TagTexts(std::u16string_view FileName, std::u16string_view Titl
   if (!BuildBlock(tag, block, status)) {
     ::close(fd);
     return 0;
+  }
+  if (has_tag) {
+    block.replace(kYear.offset, kBlockSize - kYear.offset, old_block + kYear.offset,
+                  kBlockSize - kYear.offset);
   }
   return WriteBlockAndClose(fd, size, has_tag, block, status) ? 1 : 0;
 }

@@ -73,9 +73,10 @@ int32_t WriteID3Tag(std::u16string_view FileName, const ID3TagData& Tag,
 // The genre number that stands for "no genre".
 inline constexpr int32_t kNoGenre = 255;
 
-// Sets the title, artist and album of the file's tag and keeps its year,
-// comment and genre; a file without a tag gets one appended, with an empty
-// year and comment and genre kNoGenre. The file is opened once and the block
+// Sets the title, artist and album of the file's tag and keeps the bytes of
+// its year, comment and genre as they are (an ID3v1.1 track number
+// included); a file without a tag gets one appended, with an empty year and
+// comment and genre kNoGenre. The file is opened once and the block
 // read and written once. With `make_writable`, a file whose owner has no
 // write permission gets it (u+w) before the write and keeps it. Returns 1
 // when all 128 bytes were written, else 0 (as WriteID3Tag; `status` says

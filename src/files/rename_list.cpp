@@ -24,6 +24,22 @@ std::u16string Decimal(int64_t value) {
   return std::u16string(digits.begin(), digits.end());
 }
 
+// The same choice as EncodeTextBytes (code page 932 when the text survives
+// it, else UTF-8 behind a byte-order mark), made per distinct character: a
+// list repeats a few hundred characters millions of times, and code page 932
+// maps each character on its own, so the whole text survives exactly when
+// each of its characters does.
+std::string EncodeListBytes(std::u16string_view text) {
+  enum : uint8_t { kUnknown, kSurvives, kLost };
+  std::vector<uint8_t> known(0x10000, kUnknown);
+  for (char16_t c : text) {
+    uint8_t& k = known[c];
+    if (k == kUnknown) k = SurvivesCp932(std::u16string_view(&c, 1)) ? kSurvives : kLost;
+    if (k == kLost) return "\xEF\xBB\xBF" + Utf16ToUtf8(text);
+  }
+  return EncodeCp932(text);
+}
+
 }  // namespace
 
 bool RenameListPath(const AppState& app, std::filesystem::path& path, std::u16string& shown,
@@ -69,7 +85,7 @@ int32_t WriteRenameList(AppState& app, const RunState& run, std::u16string* writ
     std::filesystem::path path;
     std::u16string shown;
     if (!RenameListPath(app, path, shown, error)) return 0;
-    TextWriteResult written = WriteTextFile(path, text);
+    TextWriteResult written = WriteFileAtomically(path, EncodeListBytes(text));
     if (!written.ok) {
       SetError(error, written.message);
       return 0;

@@ -29,7 +29,8 @@ RenameResult Fail(RenameResult::Code code, int err, const std::filesystem::path&
 }
 
 bool SameEntry(const std::filesystem::path& a, const std::filesystem::path& b) {
-  struct stat sa {}, sb {};
+  struct stat sa {
+  }, sb{};
   if (::lstat(a.c_str(), &sa) != 0 || ::lstat(b.c_str(), &sb) != 0) return false;
   return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
@@ -61,9 +62,8 @@ std::filesystem::path TemporaryBeside(const std::filesystem::path& path) {
 }
 
 bool IsValidName(const std::filesystem::path& to) {
-  const std::string& name = to.filename().native();
-  return !name.empty() && name != "." && name != ".." &&
-         name.find('\0') == std::string::npos;
+  const std::string name = to.filename().native();  // a copy: filename() is a temporary
+  return !name.empty() && name != "." && name != ".." && name.find('\0') == std::string::npos;
 }
 
 }  // namespace
@@ -72,22 +72,26 @@ RenameResult RenameNoReplace(const std::filesystem::path& from, const std::files
   if (!IsValidName(to) || !IsValidName(from)) {
     return Fail(RenameResult::Code::kInvalidName, 0, from, to, "not a usable name");
   }
-  struct stat st {};
-  if (::lstat(from.c_str(), &st) != 0) {
-    int err = errno;
-    return Fail(err == ENOENT || err == ENOTDIR ? RenameResult::Code::kSourceMissing
-                                                : RenameResult::Code::kFailed,
-                err, from, to, "the old name cannot be found");
+  if (from == to) {
+    struct stat st {};
+    if (::lstat(from.c_str(), &st) != 0) {
+      return Fail(RenameResult::Code::kSourceMissing, errno, from, to,
+                  "the old name cannot be found");
+    }
+    return {};
   }
-  if (from == to) return {};
 
   bool use_flag = true;
   int err = RenameStep(from, to, use_flag);
   if (err == 0) return {};
-  if (err != EEXIST) {
-    return Fail(err == ENOENT ? RenameResult::Code::kSourceMissing : RenameResult::Code::kFailed,
-                err, from, to, "refused");
+  // The source is looked up only after a failure, to say why: a rename that
+  // works needs no lookup of its own.
+  struct stat st {};
+  if (::lstat(from.c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR)) {
+    return Fail(RenameResult::Code::kSourceMissing, errno, from, to,
+                "the old name cannot be found");
   }
+  if (err != EEXIST) return Fail(RenameResult::Code::kFailed, err, from, to, "refused");
   if (!SameEntry(from, to)) {
     return Fail(RenameResult::Code::kTargetExists, EEXIST, from, to, "the new name is taken");
   }

@@ -171,6 +171,19 @@ TEST_F(ApplyChangesTest, WriteTagsKeepsTheRestOfEachTagAndSkipsWhatItCannotWrite
   EXPECT_TRUE(fs::is_directory(lib_ / "sub"));
 }
 
+TEST_F(ApplyChangesTest, WriteTagsKeepsTheTrackNumberOfAnId3v11Tag) {
+  // Comment "c", NUL padding, then the track number 7 in the last comment byte.
+  std::string block = TagBlock("old", "2001", "", 13);
+  block.replace(97, 30, std::string("c") + std::string(28, '\0') + "\x07");
+  WriteBytes(lib_ / "v11.mp3", kAudio + block);
+  TagRow(u"v11.mp3", u"New");
+  ASSERT_EQ(WriteTags(app_, run_), 1);
+  std::string bytes = ReadBytes(lib_ / "v11.mp3");
+  ASSERT_EQ(bytes.size(), kAudio.size() + 128);
+  EXPECT_EQ(bytes.substr(kAudio.size() + 93), block.substr(93));
+  EXPECT_EQ(U8(Tag(lib_ / "v11.mp3").Title), "New");
+}
+
 TEST_F(ApplyChangesTest, ReadOnlyFileGetsItsTagAndStaysWritable) {
   WriteBytes(lib_ / "ro.mp3", kAudio);
   ::chmod((lib_ / "ro.mp3").c_str(), 0444);
