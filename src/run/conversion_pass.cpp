@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
+#include <functional>
 #include <stdexcept>
 
 #include "platform/text.h"
@@ -90,13 +91,17 @@ std::u16string MakeUniqueName(std::u16string_view candidate, int32_t number, int
   return base;
 }
 
+namespace {
+uint64_t HashKey(const std::u16string& key) { return std::hash<std::u16string>{}(key); }
+}  // namespace
+
 DuplicateResolver::DuplicateResolver(const RunState& run) {
-  row_keys_.resize(static_cast<size_t>(run.EntryCount) + 1);
-  counts_.reserve(static_cast<size_t>(run.EntryCount) * 2);
+  row_hashes_.resize(static_cast<size_t>(run.EntryCount) + 1);
+  rows_by_hash_.reserve(static_cast<size_t>(run.EntryCount));
   for (int32_t j = 1; j <= run.EntryCount; ++j) {
     const FileEntry& row = run.EntryTable[j];
-    row_keys_[j] = Key(row, row.NewName);
-    ++counts_[row_keys_[j]];
+    row_hashes_[j] = HashKey(Key(row, row.NewName));
+    rows_by_hash_.emplace(row_hashes_[j], j);
   }
 }
 
@@ -114,26 +119,42 @@ std::u16string DuplicateResolver::Key(const FileEntry& row, std::u16string_view 
   return ComparisonKey(row.NewPath + std::u16string(name));
 }
 
+bool DuplicateResolver::Taken(const RunState& run, int32_t i, const std::u16string& key,
+                              uint64_t hash) {
+  auto [first, last] = rows_by_hash_.equal_range(hash);
+  for (auto it = first; it != last; ++it) {
+    if (it->second == i) continue;
+    const FileEntry& other = run.EntryTable[it->second];
+    if (Key(other, other.NewName) == key) return true;
+  }
+  return false;
+}
+
 int32_t DuplicateResolver::ResolveDuplicates(AppState& app, RunState& run, int32_t i) {
   if (i == run.EntryCount) return 1;
   FileEntry& row = run.EntryTable[i];
   const std::u16string shown = row.NewName;
   std::u16string candidate = row.NewName;
-  std::u16string key = row_keys_[i];
+  std::u16string key = Key(row, candidate);
+  uint64_t hash = row_hashes_[i];
   int32_t number = 1;
-  while (true) {
-    auto it = counts_.find(key);
-    int32_t others = it == counts_.end() ? 0 : it->second - (key == row_keys_[i] ? 1 : 0);
-    if (others <= 0) break;
+  while (Taken(run, i, key, hash)) {
     app.ui->AppendLog(DuplicateNotice(shown));
     ++number;
     candidate = MakeUniqueName(candidate, number, app.settings.LengthName, row.IsFile == 1);
     key = Key(row, candidate);
+    hash = HashKey(key);
   }
   if (candidate != row.NewName) {
-    if (--counts_[row_keys_[i]] == 0) counts_.erase(row_keys_[i]);
-    row_keys_[i] = key;
-    ++counts_[key];
+    auto [first, last] = rows_by_hash_.equal_range(row_hashes_[i]);
+    for (auto it = first; it != last; ++it) {
+      if (it->second == i) {
+        rows_by_hash_.erase(it);
+        break;
+      }
+    }
+    row_hashes_[i] = hash;
+    rows_by_hash_.emplace(hash, i);
     row.NewName = std::move(candidate);
   }
   return 1;

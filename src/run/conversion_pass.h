@@ -35,7 +35,8 @@ std::u16string GetFolderName(std::u16string_view path);
 //
 // The rows whose names are to be compared are found through a hash index on
 // the text-comparison key, kept up to date as names are resolved, so the cost
-// per row does not grow with the size of the table.
+// per row does not grow with the size of the table. The index holds only the
+// keys' hashes; a row found under a hash is compared by its full key.
 class DuplicateResolver {
  public:
   explicit DuplicateResolver(const RunState& run);
@@ -43,11 +44,13 @@ class DuplicateResolver {
 
  private:
   std::u16string Key(const FileEntry& row, std::u16string_view name);
+  // True when a row other than i has the comparison key `key`.
+  bool Taken(const RunState& run, int32_t i, const std::u16string& key, uint64_t hash);
 
   std::u16string last_path_;  // NewPath whose key is cached in last_path_key_
   std::u16string last_path_key_;
-  std::vector<std::u16string> row_keys_;
-  std::unordered_map<std::u16string, int32_t> counts_;
+  std::vector<uint64_t> row_hashes_;
+  std::unordered_multimap<uint64_t, int32_t> rows_by_hash_;
 };
 
 // The next numbered form of `candidate`: "-" + number appended to the name
