@@ -80,7 +80,9 @@ bool Fail(TagIoStatus* status, TagIoError error, int sys_errno) {
 
 // Opens an existing file and learns its length. O_NONBLOCK keeps a FIFO or
 // device that happens to carry an MP3 name from blocking the open.
-int OpenRegular(int dir_fd, const std::string& path, int mode, TagIoStatus* status, off_t* size) {
+// With `file_mode` (writing only), the file's mode bits are passed back.
+int OpenRegular(int dir_fd, const std::string& path, int mode, TagIoStatus* status, off_t* size,
+                mode_t* file_mode = nullptr) {
   if (path.find('\0') != std::string::npos) {
     Fail(status, TagIoError::kOpen, EINVAL);
     return -1;
@@ -115,6 +117,7 @@ int OpenRegular(int dir_fd, const std::string& path, int mode, TagIoStatus* stat
       return -1;
     }
     length = st.st_size;
+    if (file_mode != nullptr) *file_mode = st.st_mode;
   }
   if (length < static_cast<off_t>(kBlockSize)) {
     Fail(status, TagIoError::kTooShort, 0);
@@ -140,6 +143,53 @@ bool ReadLastBlock(int fd, off_t size, char* block, TagIoStatus* status) {
 }
 
 bool HasTagHeader(const char* block) { return std::memcmp(block, "TAG", 3) == 0; }
+
+// Decodes every field of a 128-byte block into `Tag`.
+void DecodeBlock(const char* block, ID3TagData& Tag) {
+  DecodeField(block, kHeader, Tag.Header);
+  DecodeField(block, kTitle, Tag.Title);
+  DecodeField(block, kArtist, Tag.Artist);
+  DecodeField(block, kAlbum, Tag.Album);
+  DecodeField(block, kYear, Tag.Year);
+  DecodeField(block, kComment, Tag.Comment);
+  Tag.Genre = static_cast<unsigned char>(block[kGenreOffset]);
+}
+
+// The 128 bytes of `Tag` as written to disk; false for a genre out of range.
+bool BuildBlock(const ID3TagData& Tag, std::string& block, TagIoStatus* status) {
+  if (Tag.Genre < 0 || Tag.Genre > 255) return Fail(status, TagIoError::kBadGenre, 0);
+  block.clear();
+  block.reserve(kBlockSize);
+  block += "TAG";
+  block += FitTagField(Tag.Title, kTitle.width);
+  block += FitTagField(Tag.Artist, kArtist.width);
+  block += FitTagField(Tag.Album, kAlbum.width);
+  block += FitTagField(Tag.Year, kYear.width);
+  block += FitTagField(Tag.Comment, kComment.width);
+  block += static_cast<char>(static_cast<unsigned char>(Tag.Genre));
+  return true;
+}
+
+// Writes `block` over the old tag when the file has one, else after the
+// audio data, and closes `fd`.
+bool WriteBlockAndClose(int fd, off_t size, bool over_old_tag, const std::string& block,
+                        TagIoStatus* status) {
+  off_t offset = over_old_tag ? size - static_cast<off_t>(kBlockSize) : size;
+  size_t done = 0;
+  bool ok = true;
+  while (done < kBlockSize) {
+    ssize_t n =
+        ::pwrite(fd, block.data() + done, kBlockSize - done, offset + static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = Fail(status, TagIoError::kWrite, n < 0 ? errno : 0);
+      break;
+    }
+    done += static_cast<size_t>(n);
+  }
+  if (::close(fd) != 0 && ok) ok = Fail(status, TagIoError::kWrite, errno);
+  return ok;
+}
 
 }  // namespace
 
@@ -198,13 +248,7 @@ int32_t ReadID3TagAt(int dir_fd, const std::string& path, ID3TagData& Tag, TagIo
   ::close(fd);
   if (!read) return 0;
 
-  DecodeField(block, kHeader, Tag.Header);
-  DecodeField(block, kTitle, Tag.Title);
-  DecodeField(block, kArtist, Tag.Artist);
-  DecodeField(block, kAlbum, Tag.Album);
-  DecodeField(block, kYear, Tag.Year);
-  DecodeField(block, kComment, Tag.Comment);
-  Tag.Genre = static_cast<unsigned char>(block[kGenreOffset]);
+  DecodeBlock(block, Tag);
   if (Tag.Header != u"TAG") {
     Fail(status, TagIoError::kNoTag, 0);
     return 0;
@@ -218,21 +262,10 @@ int32_t ReadID3Tag(std::u16string_view FileName, ID3TagData& Tag, TagIoStatus* s
 
 int32_t WriteID3Tag(std::u16string_view FileName, const ID3TagData& Tag, TagIoStatus* status) {
   if (status != nullptr) *status = TagIoStatus{};
-  if (Tag.Genre < 0 || Tag.Genre > 255) {
-    Fail(status, TagIoError::kBadGenre, 0);
-    return 0;
-  }
   // The whole block is built before the file is touched, so nothing is
   // written when a field cannot be made.
   std::string block;
-  block.reserve(kBlockSize);
-  block += "TAG";
-  block += FitTagField(Tag.Title, kTitle.width);
-  block += FitTagField(Tag.Artist, kArtist.width);
-  block += FitTagField(Tag.Album, kAlbum.width);
-  block += FitTagField(Tag.Year, kYear.width);
-  block += FitTagField(Tag.Comment, kComment.width);
-  block += static_cast<char>(static_cast<unsigned char>(Tag.Genre));
+  if (!BuildBlock(Tag, block, status)) return 0;
 
   off_t size = 0;
   int fd = OpenRegular(AT_FDCWD, Utf16ToUtf8(FileName), O_RDWR, status, &size);
@@ -242,22 +275,65 @@ int32_t WriteID3Tag(std::u16string_view FileName, const ID3TagData& Tag, TagIoSt
     ::close(fd);
     return 0;
   }
-  // Over the old tag when there is one, else after the audio data.
-  off_t offset = HasTagHeader(old_block) ? size - static_cast<off_t>(kBlockSize) : size;
-  size_t done = 0;
-  bool ok = true;
-  while (done < kBlockSize) {
-    ssize_t n =
-        ::pwrite(fd, block.data() + done, kBlockSize - done, offset + static_cast<off_t>(done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = Fail(status, TagIoError::kWrite, n < 0 ? errno : 0);
-      break;
+  return WriteBlockAndClose(fd, size, HasTagHeader(old_block), block, status) ? 1 : 0;
+}
+
+int32_t UpdateID3TagTexts(std::u16string_view FileName, std::u16string_view Title,
+                          std::u16string_view Artist, std::u16string_view Album, bool make_writable,
+                          TagIoStatus* status) {
+  TagIoStatus own;
+  if (status == nullptr) status = &own;
+  *status = TagIoStatus{};
+  const std::string path = Utf16ToUtf8(FileName);
+  off_t size = 0;
+  mode_t file_mode = 0;
+  int fd = OpenRegular(AT_FDCWD, path, O_RDWR, status, &size, &file_mode);
+  if (fd < 0 && make_writable && status->error == TagIoError::kOpen &&
+      status->sys_errno == EACCES) {
+    // Most likely the owner's write permission is off: add it and try again.
+    // Only on this path is the file looked up by name a second time.
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) == 0) {
+      if (::chmod(path.c_str(), (st.st_mode & 07777) | S_IWUSR) != 0) {
+        Fail(status, TagIoError::kOpen, errno);
+        return 0;
+      }
+      *status = TagIoStatus{};
+      fd = OpenRegular(AT_FDCWD, path, O_RDWR, status, &size, &file_mode);
     }
-    done += static_cast<size_t>(n);
   }
-  if (::close(fd) != 0 && ok) ok = Fail(status, TagIoError::kWrite, errno);
-  return ok ? 1 : 0;
+  if (fd < 0) return 0;
+  // A privileged user can open a file whose owner has no write permission;
+  // it still ends up writable, like every file written here.
+  if (make_writable && (file_mode & S_IWUSR) == 0 &&
+      ::fchmod(fd, (file_mode & 07777) | S_IWUSR) != 0) {
+    Fail(status, TagIoError::kOpen, errno);
+    ::close(fd);
+    return 0;
+  }
+  char old_block[kBlockSize];
+  if (!ReadLastBlock(fd, size, old_block, status)) {
+    ::close(fd);
+    return 0;
+  }
+  // A file without a tag gets a new one with no year, comment or genre of
+  // its own rather than bytes of its audio data or another file's values.
+  const bool has_tag = HasTagHeader(old_block);
+  ID3TagData tag;
+  if (has_tag) {
+    DecodeBlock(old_block, tag);
+  } else {
+    tag.Genre = kNoGenre;
+  }
+  tag.Title.assign(Title);
+  tag.Artist.assign(Artist);
+  tag.Album.assign(Album);
+  std::string block;
+  if (!BuildBlock(tag, block, status)) {
+    ::close(fd);
+    return 0;
+  }
+  return WriteBlockAndClose(fd, size, has_tag, block, status) ? 1 : 0;
 }
 
 }  // namespace tarvel

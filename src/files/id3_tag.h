@@ -70,6 +70,20 @@ int32_t ReadID3TagAt(int dir_fd, const std::string& path, ID3TagData& Tag,
 int32_t WriteID3Tag(std::u16string_view FileName, const ID3TagData& Tag,
                     TagIoStatus* status = nullptr);
 
+// The genre number that stands for "no genre".
+inline constexpr int32_t kNoGenre = 255;
+
+// Sets the title, artist and album of the file's tag and keeps its year,
+// comment and genre; a file without a tag gets one appended, with an empty
+// year and comment and genre kNoGenre. The file is opened once and the block
+// read and written once. With `make_writable`, a file whose owner has no
+// write permission gets it (u+w) before the write and keeps it. Returns 1
+// when all 128 bytes were written, else 0 (as WriteID3Tag; `status` says
+// why).
+int32_t UpdateID3TagTexts(std::u16string_view FileName, std::u16string_view Title,
+                          std::u16string_view Artist, std::u16string_view Album, bool make_writable,
+                          TagIoStatus* status = nullptr);
+
 // The part of `Text` before its first NUL character; all of it when it holds
 // none.
 std::u16string CutAtNull(std::u16string_view Text);

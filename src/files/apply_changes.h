@@ -1,0 +1,50 @@
+// Carrying a run's results to disk: the new tag texts, then the new file
+// names, then the new folder names, each stage walking the whole table and
+// acting on the rows whose flags ask for it.
+#ifndef TARVEL_FILES_APPLY_CHANGES_H_
+#define TARVEL_FILES_APPLY_CHANGES_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/app_state.h"
+#include "run/entry_table.h"
+
+namespace tarvel {
+
+// What a stage can tell its caller beyond its result, all in UTF-8.
+struct StageDetails {
+  // Why the stage broke off (naming the file or folder), empty when it
+  // finished.
+  std::string error;
+  // Files the stage passed over without it being an error (a tag that could
+  // not be written), one line each naming the file and the reason.
+  std::vector<std::string> skipped;
+};
+
+// Writes NewTitle, NewArtist and NewAlbum into every file row with TagFlag 1
+// (at OldPath + OldName), keeping each tag's year, comment and genre; a file
+// without a tag gets one with an empty year and comment and no genre (255).
+// A file whose owner has no write permission gets it first and keeps it. A
+// file that cannot be written (gone, locked, shorter than 128 bytes) is not
+// counted and the walk goes on. Reports the count ("…個のID3Tagを変更しました。")
+// and returns 1; 0 only on an unexpected error, with nothing reported.
+int32_t WriteTags(AppState& app, RunState& run, StageDetails* details = nullptr);
+
+// Renames every file row with RenameFlag 1 from OldPath + OldName to
+// NewPath + NewName, first row to last, never replacing anything. Reports
+// the count ("…個のファイル名を変更しました。") and returns 1. At the first
+// rename that fails (the file is gone, the new name is taken or unusable,
+// the system refuses) it stops with 0 and reports nothing; the files renamed
+// before stay renamed, and `details->error` says which file and why.
+int32_t RenameFiles(AppState& app, RunState& run, StageDetails* details = nullptr);
+
+// The same for folder rows, walking from the last row back to the first so
+// that a folder is renamed after the folders inside it, each while its own
+// parent still has its old name. Count text: "…個のフォルダ名を変更しました。".
+int32_t RenameFolders(AppState& app, RunState& run, StageDetails* details = nullptr);
+
+}  // namespace tarvel
+
+#endif  // TARVEL_FILES_APPLY_CHANGES_H_

@@ -1,0 +1,157 @@
+#include "files/rename_list.h"
+
+#include <limits>
+#include <utility>
+#include <vector>
+
+#include "files/csv.h"
+#include "files/report.h"
+#include "platform/text.h"
+#include "platform/text_file.h"
+
+namespace tarvel {
+namespace {
+
+constexpr std::u16string_view kWrittenText = u"変換リストをCSVファイルに出力しました。";
+constexpr std::u16string_view kFileNameLabel = u"　ファイル名　：　";
+
+void SetError(std::string* error, std::string text) {
+  if (error != nullptr) *error = std::move(text);
+}
+
+std::u16string Decimal(int64_t value) {
+  std::string digits = std::to_string(value);
+  return std::u16string(digits.begin(), digits.end());
+}
+
+}  // namespace
+
+bool RenameListPath(const AppState& app, std::filesystem::path& path, std::u16string& shown,
+                    std::string* error) {
+  if (app.settings.FlagPathSaveCSV != 0) {
+    const std::u16string& folder = app.settings.PathDataFolder;
+    if (folder.empty()) {
+      SetError(error, "no data folder is set");
+      return false;
+    }
+    shown = folder;
+    if (shown.back() != u'/') shown += u'/';
+    shown += kRenameListName;
+    path = Utf16ToUtf8(shown);
+    return true;
+  }
+  std::optional<std::filesystem::path> folder = app.folder.ListFolder(error);
+  if (!folder) return false;
+  path = *folder / Utf16ToUtf8(kRenameListName);
+  shown = Utf8ToUtf16Lossy(path.native());
+  return true;
+}
+
+int32_t WriteRenameList(AppState& app, const RunState& run, std::u16string* written_path,
+                        std::string* error) {
+  try {
+    const int32_t count = run.EntryCount;
+    if (count < 0 || static_cast<size_t>(count) >= run.EntryTable.size()) {
+      SetError(error, "the table holds fewer rows than its count says");
+      return 0;
+    }
+    CsvTable table(kRenameListColumns, 0);
+    table.AddRow();  // the blank first record
+    for (int32_t i = 1; i <= count; ++i) {
+      const FileEntry& e = run.EntryTable[static_cast<size_t>(i)];
+      table.AddRow({Decimal(i), e.OldPath, e.OldName, e.NewPath, e.NewName, e.OldTitle, e.OldArtist,
+                    e.OldAlbum, e.NewTitle, e.NewArtist, e.NewAlbum, Decimal(e.RenameFlag),
+                    Decimal(e.TagFlag), Decimal(e.IsFile)});
+    }
+    std::u16string text = BuildCSV(table, kCsvFieldSeparator, kCsvLineSeparator, kCsvQuote);
+    table.Clear();
+
+    std::filesystem::path path;
+    std::u16string shown;
+    if (!RenameListPath(app, path, shown, error)) return 0;
+    TextWriteResult written = WriteTextFile(path, text);
+    if (!written.ok) {
+      SetError(error, written.message);
+      return 0;
+    }
+
+    std::u16string box(kWrittenText);
+    box += u"\r\n";
+    box += kFileNameLabel;
+    box += shown;
+    Report(app, u"\r\n" + box + u"\r\n\r\n", box);
+    if (written_path != nullptr) *written_path = std::move(shown);
+    return 1;
+  } catch (const std::exception& e) {
+    SetError(error, std::string("unexpected error: ") + e.what());
+    return 0;
+  }
+}
+
+int32_t ParseListFlag(std::u16string_view field) {
+  size_t i = 0;
+  while (i < field.size() && (field[i] == u' ' || field[i] == u'\t')) ++i;
+  bool negative = false;
+  if (i < field.size() && (field[i] == u'-' || field[i] == u'+')) {
+    negative = field[i] == u'-';
+    ++i;
+  }
+  int64_t value = 0;
+  constexpr int64_t kLimit = int64_t{std::numeric_limits<int32_t>::max()} + 1;
+  for (; i < field.size() && field[i] >= u'0' && field[i] <= u'9'; ++i) {
+    value = value * 10 + (field[i] - u'0');
+    if (value > kLimit) value = kLimit;
+  }
+  if (negative) value = -value;
+  if (value > std::numeric_limits<int32_t>::max()) value = std::numeric_limits<int32_t>::max();
+  return static_cast<int32_t>(value);
+}
+
+int32_t ReadRenameList(std::u16string_view FileName, RunState& run, std::string* error) {
+  try {
+    TextReadResult read = ReadTextFile(Utf16ToUtf8(FileName));
+    if (!read.ok()) {
+      SetError(error, read.message);
+      return 0;
+    }
+    CsvTable table;
+    const int32_t records =
+        ParseCSV(read.text, table, kCsvFieldSeparator, kCsvLineSeparator, kCsvQuote);
+    read.text.clear();
+    read.text.shrink_to_fit();
+    if (records < 1) {
+      SetError(error, "the list holds no record");
+      return 0;
+    }
+    if (table.Columns() < kRenameListColumns) {
+      SetError(error, "the first record of the list has " + std::to_string(table.Columns()) +
+                          " fields, fewer than " + std::to_string(kRenameListColumns));
+      return 0;
+    }
+    // Built aside and swapped in, so a failure never leaves half a table.
+    std::vector<FileEntry> rows(static_cast<size_t>(records));
+    for (int32_t r = 2; r <= records; ++r) {
+      FileEntry& e = rows[static_cast<size_t>(r - 1)];
+      e.OldPath = table.Cell(2, r);
+      e.OldName = table.Cell(3, r);
+      e.NewPath = table.Cell(4, r);
+      e.NewName = table.Cell(5, r);
+      e.OldTitle = table.Cell(6, r);
+      e.OldArtist = table.Cell(7, r);
+      e.OldAlbum = table.Cell(8, r);
+      e.NewTitle = table.Cell(9, r);
+      e.NewArtist = table.Cell(10, r);
+      e.NewAlbum = table.Cell(11, r);
+      e.RenameFlag = ParseListFlag(table.Cell(12, r));
+      e.TagFlag = ParseListFlag(table.Cell(13, r));
+      e.IsFile = ParseListFlag(table.Cell(14, r));
+    }
+    run.EntryTable.swap(rows);
+    return 1;
+  } catch (const std::exception& e) {
+    SetError(error, std::string("unexpected error: ") + e.what());
+    return 0;
+  }
+}
+
+}  // namespace tarvel

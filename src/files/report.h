@@ -1,0 +1,36 @@
+// How the list writer, the apply stages and the restore stages tell the user
+// what they did: in the log when FlagDisplayLog is 1, else in a message box.
+#ifndef TARVEL_FILES_REPORT_H_
+#define TARVEL_FILES_REPORT_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "app/app_state.h"
+
+namespace tarvel {
+
+// Appends `log_text` to the log (FlagDisplayLog 1) or shows `box_text` in a
+// message box. Does nothing when no front end is wired in.
+inline void Report(AppState& app, std::u16string_view log_text, std::u16string_view box_text) {
+  if (app.ui == nullptr) return;
+  if (app.settings.FlagDisplayLog == 1) {
+    app.ui->AppendLog(log_text);
+  } else {
+    app.ui->ShowMessage(box_text);
+  }
+}
+
+// Reports a count: the number in decimal followed directly by `text`, with
+// CR LF after it in the log.
+inline void ReportCount(AppState& app, int32_t count, std::u16string_view text) {
+  std::string digits = std::to_string(count);
+  std::u16string box(digits.begin(), digits.end());
+  box += text;
+  Report(app, box + u"\r\n", box);
+}
+
+}  // namespace tarvel
+
+#endif  // TARVEL_FILES_REPORT_H_

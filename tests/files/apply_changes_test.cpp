@@ -1,0 +1,294 @@
+#include "files/apply_changes.h"
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "files/id3_tag.h"
+#include "platform/text.h"
+#include "support/test_support.h"
+
+namespace tarvel {
+namespace {
+
+using ::tarvel::testing::ReadBytes;
+using ::tarvel::testing::TempDirTest;
+using ::tarvel::testing::U8;
+using ::tarvel::testing::WriteBytes;
+
+namespace fs = std::filesystem;
+
+const std::string kAudio(1000, '\xFF');
+
+// A tag block with the given title, year, comment and genre.
+std::string TagBlock(std::string_view title, std::string_view year, std::string_view comment,
+                     unsigned char genre) {
+  auto field = [](std::string_view s, size_t width) {
+    std::string f(s);
+    f.resize(width, ' ');
+    return f;
+  };
+  std::string b = "TAG" + field(title, 30) + field("", 30) + field("", 30) + field(year, 4) +
+                  field(comment, 30);
+  b.push_back(static_cast<char>(genre));
+  return b;
+}
+
+std::u16string Text16(const fs::path& p) { return *Utf8ToUtf16(p.native()); }
+
+class ApplyChangesTest : public TempDirTest {
+ protected:
+  void SetUp() override {
+    TempDirTest::SetUp();
+    lib_ = dir() / "lib";
+    fs::create_directories(lib_);
+    app_.settings.FlagDisplayLog = 1;
+    app_.ui = &ui_;
+  }
+
+  // Adds a row for `folder` (relative to the library) and `name`.
+  FileEntry& Row(const fs::path& folder, std::u16string_view name, std::u16string_view new_name,
+                 int32_t is_file) {
+    std::u16string path = Text16(folder.empty() ? lib_ : lib_ / folder) + u"/";
+    FileEntry& e = AddEntry(run_, path, name, is_file);
+    e.NewName = new_name;
+    e.RenameFlag = 1;
+    return e;
+  }
+
+  FileEntry& TagRow(std::u16string_view name, std::u16string_view title) {
+    FileEntry& e = Row("", name, name, 1);
+    e.RenameFlag = 0;
+    e.TagFlag = 1;
+    e.NewTitle = title;
+    e.NewArtist = u"ｱｰﾃｨｽﾄ";
+    e.NewAlbum = u"Album";
+    return e;
+  }
+
+  ID3TagData Tag(const fs::path& p) {
+    ID3TagData tag;
+    EXPECT_EQ(ReadID3Tag(Text16(p), tag), 1) << p;
+    return tag;
+  }
+
+  fs::path lib_;
+  AppState app_;
+  RecordingFrontEnd ui_;
+  RunState run_;
+};
+
+TEST_F(ApplyChangesTest, EveryStageReportsItsCountInBothDisplayModes) {
+  using Stage = std::function<int32_t(AppState&, RunState&)>;
+  struct {
+    const char* label;
+    Stage stage;
+    std::u16string text;
+  } kCases[] = {
+      {"tags", [](AppState& a, RunState& r) { return WriteTags(a, r); },
+       u"個のID3Tagを変更しました。"},
+      {"files", [](AppState& a, RunState& r) { return RenameFiles(a, r); },
+       u"個のファイル名を変更しました。"},
+      {"folders", [](AppState& a, RunState& r) { return RenameFolders(a, r); },
+       u"個のフォルダ名を変更しました。"},
+  };
+  for (const auto& c : kCases) {
+    for (int32_t display_log : {1, 0}) {
+      SCOPED_TRACE(std::string(c.label) + (display_log == 1 ? " log" : " box"));
+      // An empty table first, then one flagged file and one flagged folder.
+      for (int32_t expected : {0, 1}) {
+        ResetEntryTable(run_);
+        fs::remove_all(lib_);
+        fs::create_directories(lib_);
+        if (expected == 1) {
+          WriteBytes(lib_ / "a.mp3", kAudio);
+          fs::create_directories(lib_ / "d");
+          Row("", u"a.mp3", u"b.mp3", 1).TagFlag = 1;
+          Row("", u"d", u"e", 0);
+        }
+        ui_.log.clear();
+        ui_.messages.clear();
+        app_.settings.FlagDisplayLog = display_log;
+        ASSERT_EQ(c.stage(app_, run_), 1);
+        std::u16string box = (expected == 1 ? u"1" : u"0") + c.text;
+        if (display_log == 1) {
+          EXPECT_EQ(U8(ui_.log), U8(box + u"\r\n"));
+          EXPECT_TRUE(ui_.messages.empty());
+        } else {
+          ASSERT_EQ(ui_.messages.size(), 1u);
+          EXPECT_EQ(U8(ui_.messages[0]), U8(box));
+          EXPECT_TRUE(ui_.log.empty());
+        }
+      }
+    }
+  }
+}
+
+TEST_F(ApplyChangesTest, WriteTagsKeepsTheRestOfEachTagAndSkipsWhatItCannotWrite) {
+  WriteBytes(lib_ / "tagged.mp3", kAudio + TagBlock("old", "1999", "note", 17));
+  WriteBytes(lib_ / "bare.mp3", kAudio);
+  WriteBytes(lib_ / "short.mp3", "tiny");
+  WriteBytes(lib_ / "unflagged.mp3", kAudio + TagBlock("keep", "", "", 0));
+  TagRow(u"tagged.mp3", u"ﾀｲﾄﾙ");
+  TagRow(u"bare.mp3", u"Bare");
+  TagRow(u"gone.mp3", u"x");
+  TagRow(u"short.mp3", u"x");
+  TagRow(u"unflagged.mp3", u"x").TagFlag = 0;
+  FileEntry& folder = TagRow(u"sub", u"x");  // folder rows never get tags
+  folder.IsFile = 0;
+  fs::create_directories(lib_ / "sub");
+
+  StageDetails details;
+  ASSERT_EQ(WriteTags(app_, run_, &details), 1);
+  EXPECT_EQ(U8(ui_.log), U8(u"2個のID3Tagを変更しました。\r\n"));
+  EXPECT_TRUE(details.error.empty());
+  ASSERT_EQ(details.skipped.size(), 2u);
+  EXPECT_NE(details.skipped[0].find("gone.mp3"), std::string::npos);
+  EXPECT_NE(details.skipped[1].find("short.mp3"), std::string::npos);
+
+  ID3TagData tagged = Tag(lib_ / "tagged.mp3");
+  EXPECT_EQ(U8(tagged.Title), U8(u"ﾀｲﾄﾙ"));
+  EXPECT_EQ(U8(tagged.Artist), U8(u"ｱｰﾃｨｽﾄ"));
+  EXPECT_EQ(U8(tagged.Album), "Album");
+  EXPECT_EQ(U8(tagged.Year), "1999");
+  EXPECT_EQ(U8(tagged.Comment), "note");
+  EXPECT_EQ(tagged.Genre, 17);
+  EXPECT_EQ(fs::file_size(lib_ / "tagged.mp3"), kAudio.size() + 128);
+
+  // A file without a tag gets one of its own, not the previous file's year.
+  ID3TagData bare = Tag(lib_ / "bare.mp3");
+  EXPECT_EQ(U8(bare.Title), "Bare");
+  EXPECT_TRUE(bare.Year.empty());
+  EXPECT_TRUE(bare.Comment.empty());
+  EXPECT_EQ(bare.Genre, kNoGenre);
+  EXPECT_EQ(ReadBytes(lib_ / "bare.mp3").substr(0, kAudio.size()), kAudio);
+
+  EXPECT_EQ(ReadBytes(lib_ / "short.mp3"), "tiny");
+  EXPECT_FALSE(fs::exists(lib_ / "gone.mp3"));
+  EXPECT_EQ(U8(Tag(lib_ / "unflagged.mp3").Title), "keep");
+  EXPECT_TRUE(fs::is_directory(lib_ / "sub"));
+}
+
+TEST_F(ApplyChangesTest, ReadOnlyFileGetsItsTagAndStaysWritable) {
+  WriteBytes(lib_ / "ro.mp3", kAudio);
+  ::chmod((lib_ / "ro.mp3").c_str(), 0444);
+  TagRow(u"ro.mp3", u"Title");
+  ASSERT_EQ(WriteTags(app_, run_), 1);
+  EXPECT_EQ(U8(ui_.log), U8(u"1個のID3Tagを変更しました。\r\n"));
+  EXPECT_EQ(U8(Tag(lib_ / "ro.mp3").Title), "Title");
+  struct stat st {};
+  ASSERT_EQ(::stat((lib_ / "ro.mp3").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u);
+}
+
+TEST_F(ApplyChangesTest, RenameStopsAtATakenNameAndOverwritesNothing) {
+  WriteBytes(lib_ / "1.mp3", "one");
+  WriteBytes(lib_ / "2.mp3", "two");
+  WriteBytes(lib_ / "taken.mp3", "taken");
+  WriteBytes(lib_ / "3.mp3", "three");
+  Row("", u"1.mp3", u"first.mp3", 1);
+  Row("", u"2.mp3", u"taken.mp3", 1);
+  Row("", u"3.mp3", u"third.mp3", 1);
+
+  StageDetails details;
+  EXPECT_EQ(RenameFiles(app_, run_, &details), 0);
+  EXPECT_TRUE(ui_.log.empty());
+  EXPECT_TRUE(ui_.messages.empty());
+  EXPECT_NE(details.error.find("2.mp3"), std::string::npos) << details.error;
+  EXPECT_NE(details.error.find("taken.mp3"), std::string::npos) << details.error;
+  EXPECT_EQ(ReadBytes(lib_ / "first.mp3"), "one");
+  EXPECT_EQ(ReadBytes(lib_ / "2.mp3"), "two");
+  EXPECT_EQ(ReadBytes(lib_ / "taken.mp3"), "taken");
+  EXPECT_EQ(ReadBytes(lib_ / "3.mp3"), "three");
+  EXPECT_FALSE(fs::exists(lib_ / "third.mp3"));
+}
+
+TEST_F(ApplyChangesTest, RenameFailsOnAMissingSourceOrAnUnusableName) {
+  struct {
+    const char* label;
+    std::u16string old_name;
+    std::u16string new_name;
+  } kCases[] = {
+      {"missing source", u"gone.mp3", u"x.mp3"},
+      {"slash in the new name", u"a.mp3", u"sub/a.mp3"},
+      {"empty new name", u"a.mp3", u""},
+      {"dot dot", u"a.mp3", u".."},
+  };
+  fs::create_directories(lib_ / "sub");
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    ResetEntryTable(run_);
+    WriteBytes(lib_ / "a.mp3", "a");
+    Row("", c.old_name, c.new_name, 1);
+    StageDetails details;
+    EXPECT_EQ(RenameFiles(app_, run_, &details), 0);
+    EXPECT_FALSE(details.error.empty());
+    EXPECT_EQ(ReadBytes(lib_ / "a.mp3"), "a");
+    EXPECT_TRUE(fs::is_empty(lib_ / "sub"));
+  }
+  EXPECT_TRUE(ui_.log.empty());
+}
+
+TEST_F(ApplyChangesTest, FoldersNestedThreeDeepAreRenamedInnermostFirst) {
+  fs::create_directories(lib_ / "a" / "b" / "c");
+  WriteBytes(lib_ / "a" / "b" / "c" / "s.mp3", "s");
+  // Scan order: a folder's row before the rows of what it holds.
+  Row("", u"a", u"A", 0);
+  Row("a", u"b", u"B", 0);
+  Row("a/b", u"c", u"C", 0);
+  Row("a/b/c", u"s.mp3", u"S.mp3", 1);
+  ASSERT_EQ(RenameFiles(app_, run_), 1);
+  ASSERT_EQ(RenameFolders(app_, run_), 1);
+  EXPECT_EQ(U8(ui_.log),
+            U8(u"1個のファイル名を変更しました。\r\n3個のフォルダ名を変更しました。\r\n"));
+  EXPECT_EQ(ReadBytes(lib_ / "A" / "B" / "C" / "S.mp3"), "s");
+  EXPECT_FALSE(fs::exists(lib_ / "a"));
+}
+
+TEST_F(ApplyChangesTest, FileStageLeavesFoldersAndFolderStageLeavesFiles) {
+  fs::create_directories(lib_ / "dir");
+  WriteBytes(lib_ / "f.mp3", "f");
+  Row("", u"dir", u"DIR", 0);
+  Row("", u"f.mp3", u"F.mp3", 1);
+  ASSERT_EQ(RenameFolders(app_, run_), 1);
+  EXPECT_TRUE(fs::is_directory(lib_ / "DIR"));
+  EXPECT_TRUE(fs::exists(lib_ / "f.mp3"));
+
+  ResetEntryTable(run_);
+  Row("", u"DIR", u"dir", 0);
+  Row("", u"f.mp3", u"F.mp3", 1);
+  ASSERT_EQ(RenameFiles(app_, run_), 1);
+  EXPECT_TRUE(fs::is_directory(lib_ / "DIR"));
+  EXPECT_EQ(ReadBytes(lib_ / "F.mp3"), "f");
+  EXPECT_EQ(U8(ui_.log),
+            U8(u"1個のフォルダ名を変更しました。\r\n1個のファイル名を変更しました。\r\n"));
+}
+
+TEST_F(ApplyChangesTest, CaseOnlyRenameKeepsTheFile) {
+  WriteBytes(lib_ / "Song.MP3", kAudio);
+  Row("", u"Song.MP3", u"song.mp3", 1);
+  ASSERT_EQ(RenameFiles(app_, run_), 1);
+  EXPECT_EQ(ReadBytes(lib_ / "song.mp3"), kAudio);
+  int entries = 0;
+  for (const auto& e : fs::directory_iterator(lib_)) {
+    EXPECT_EQ(e.path().filename(), "song.mp3");
+    ++entries;
+  }
+  EXPECT_EQ(entries, 1);
+}
+
+TEST_F(ApplyChangesTest, UnflaggedRowsAreLeftAlone) {
+  WriteBytes(lib_ / "a.mp3", "a");
+  fs::create_directories(lib_ / "d");
+  Row("", u"a.mp3", u"b.mp3", 1).RenameFlag = 0;
+  Row("", u"d", u"e", 0).RenameFlag = 2;  // only 1 counts as set
+  ASSERT_EQ(RenameFiles(app_, run_), 1);
+  ASSERT_EQ(RenameFolders(app_, run_), 1);
+  EXPECT_TRUE(fs::exists(lib_ / "a.mp3"));
+  EXPECT_TRUE(fs::exists(lib_ / "d"));
+}
+
+}  // namespace
+}  // namespace tarvel

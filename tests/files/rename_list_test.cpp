@@ -1,0 +1,315 @@
+#include "files/rename_list.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+#include "platform/text.h"
+#include "support/test_support.h"
+
+namespace tarvel {
+namespace {
+
+using ::tarvel::testing::ReadBytes;
+using ::tarvel::testing::TempDirTest;
+using ::tarvel::testing::U8;
+using ::tarvel::testing::WriteBytes;
+
+constexpr char kBlankRecord[] = R"("","","","","","","","","","","","","","")"
+                                "\r\n";
+
+std::u16string Text16(const std::filesystem::path& p) { return *Utf8ToUtf16(p.native()); }
+
+class RenameListTest : public TempDirTest {
+ protected:
+  void SetUp() override {
+    TempDirTest::SetUp();
+    data_ = dir() / "music";
+    std::filesystem::create_directories(data_);
+    app_.folder = FindAppFolder(dir() / "bin" / "tarvel", AppEnvironment::FromProcess());
+    app_.settings.PathDataFolder = Text16(data_);
+    app_.settings.FlagPathSaveCSV = 1;
+    app_.settings.FlagDisplayLog = 1;
+    app_.ui = &ui_;
+  }
+
+  FileEntry& Add(std::u16string_view name, std::u16string_view new_name, int32_t is_file) {
+    FileEntry& e = AddEntry(run_, Text16(data_) + u"/", name, is_file);
+    e.NewName = new_name;
+    e.RenameFlag = name != new_name ? 1 : 0;
+    return e;
+  }
+
+  std::filesystem::path data_;
+  AppState app_;
+  RecordingFrontEnd ui_;
+  RunState run_;
+};
+
+TEST_F(RenameListTest, RoundTripKeepsEveryFieldAndPicksTheEncoding) {
+  struct {
+    const char* label;
+    std::u16string name;
+    std::u16string title;
+    bool cp932;  // whether the file can be written in code page 932
+  } kCases[] = {
+      {"plain Japanese", u"あいう.mp3", u"タイトル", true},
+      {"quotes, comma, line break", u"a\"b\",c.mp3", u"x\r\ny\"", true},
+      {"wave dash has no cp932 round trip", u"夢〜.mp3", u"〜", false},
+      {"outside cp932, a surrogate pair", u"𝄞.mp3", u"Ω", false},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    ResetEntryTable(run_);
+    Add(u"フォルダ", u"ﾌｫﾙﾀﾞ", 0);
+    FileEntry& f = Add(c.name, u"new.mp3", 1);
+    f.OldTitle = c.title;
+    f.NewTitle = u"ﾀｲﾄﾙ";
+    f.OldArtist = u"歌手";
+    f.NewAlbum = u"\"";
+    f.TagFlag = 1;
+    ASSERT_EQ(WriteRenameList(app_, run_), 1);
+
+    std::string bytes = ReadBytes(data_ / "list.csv");
+    EXPECT_EQ(bytes.rfind("\xEF\xBB\xBF", 0) == 0, !c.cp932);
+    EXPECT_EQ(bytes.rfind(c.cp932 ? kBlankRecord : std::string("\xEF\xBB\xBF") + kBlankRecord, 0),
+              0u);
+    EXPECT_EQ(bytes.substr(bytes.size() - 2), "\r\n");
+
+    RunState back;
+    back.EntryCount = 7;
+    back.ChangeCount = 3;
+    ASSERT_EQ(ReadRenameList(Text16(data_ / "list.csv"), back), 1);
+    ASSERT_EQ(back.EntryTable.size(), 3u);
+    EXPECT_EQ(back.EntryCount, 7);  // the counters belong to the last conversion run
+    EXPECT_EQ(back.ChangeCount, 3);
+    for (size_t i = 0; i < 3; ++i) {
+      const FileEntry& a = run_.EntryTable[i];
+      const FileEntry& b = back.EntryTable[i];
+      EXPECT_EQ(U8(b.OldPath), U8(a.OldPath));
+      EXPECT_EQ(U8(b.OldName), U8(a.OldName));
+      EXPECT_EQ(U8(b.NewPath), U8(a.NewPath));
+      EXPECT_EQ(U8(b.NewName), U8(a.NewName));
+      EXPECT_EQ(U8(b.OldTitle), U8(a.OldTitle));
+      EXPECT_EQ(U8(b.OldArtist), U8(a.OldArtist));
+      EXPECT_EQ(U8(b.OldAlbum), U8(a.OldAlbum));
+      EXPECT_EQ(U8(b.NewTitle), U8(a.NewTitle));
+      EXPECT_EQ(U8(b.NewArtist), U8(a.NewArtist));
+      EXPECT_EQ(U8(b.NewAlbum), U8(a.NewAlbum));
+      EXPECT_EQ(b.RenameFlag, a.RenameFlag);
+      EXPECT_EQ(b.TagFlag, a.TagFlag);
+      EXPECT_EQ(b.IsFile, a.IsFile);
+    }
+  }
+}
+
+TEST_F(RenameListTest, WritesCodePage932BytesExactly) {
+  Add(u"曲", u"ｷｮｸ", 1);
+  ASSERT_EQ(WriteRenameList(app_, run_), 1);
+  std::string path = Utf16ToUtf8(app_.settings.PathDataFolder) + "/";
+  std::string expected = std::string(kBlankRecord) + "\"1\",\"" + path + "\",\"\x8B\xC8\",\"" +
+                         path +
+                         "\",\"\xB7\xAE\xB8\",\"\",\"\",\"\",\"\",\"\",\"\",\"1\",\"0\",\"1\"\r\n";
+  EXPECT_EQ(ReadBytes(data_ / "list.csv"), expected);
+}
+
+TEST_F(RenameListTest, EmptyRunWritesOnlyTheBlankRecordAndReadsBackEmpty) {
+  ASSERT_EQ(WriteRenameList(app_, run_), 1);
+  EXPECT_EQ(ReadBytes(data_ / "list.csv"), kBlankRecord);
+  RunState back;
+  AddEntry(back, u"/x/", u"old.mp3", 1);
+  ASSERT_EQ(ReadRenameList(Text16(data_ / "list.csv"), back), 1);
+  EXPECT_EQ(back.EntryTable.size(), 1u);
+}
+
+TEST_F(RenameListTest, PlaceFollowsTheOptionAndTheReportNamesIt) {
+  std::filesystem::path list_dir = dir() / "xdg-data" / "tarvel";
+  struct {
+    const char* label;
+    int32_t save_in_data;
+    std::u16string data_folder_suffix;
+    int32_t display_log;
+    std::filesystem::path expected;
+  } kCases[] = {
+      {"data folder", 1, u"", 1, data_ / "list.csv"},
+      {"data folder with trailing slash gets one slash", 1, u"/", 0, data_ / "list.csv"},
+      {"any non-zero value means the data folder", 2, u"", 1, data_ / "list.csv"},
+      {"install folder, made when missing", 0, u"", 0, list_dir / "list.csv"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    std::filesystem::remove(data_ / "list.csv");
+    std::filesystem::remove_all(list_dir);
+    ui_.log.clear();
+    ui_.messages.clear();
+    app_.settings.FlagPathSaveCSV = c.save_in_data;
+    app_.settings.PathDataFolder = Text16(data_) + c.data_folder_suffix;
+    app_.settings.FlagDisplayLog = c.display_log;
+    std::u16string written;
+    ASSERT_EQ(WriteRenameList(app_, run_, &written), 1);
+    EXPECT_TRUE(std::filesystem::is_regular_file(c.expected));
+    EXPECT_EQ(U8(written), c.expected.native());
+    std::u16string body =
+        u"変換リストをCSVファイルに出力しました。\r\n　ファイル名　：　" + Text16(c.expected);
+    if (c.display_log == 1) {
+      EXPECT_EQ(U8(ui_.log), U8(u"\r\n" + body + u"\r\n\r\n"));
+      EXPECT_TRUE(ui_.messages.empty());
+    } else {
+      ASSERT_EQ(ui_.messages.size(), 1u);
+      EXPECT_EQ(U8(ui_.messages[0]), U8(body));
+      EXPECT_TRUE(ui_.log.empty());
+    }
+  }
+}
+
+TEST_F(RenameListTest, ReplacesAnExistingListWhole) {
+  WriteBytes(data_ / "list.csv", std::string(100000, 'x'));
+  Add(u"a.mp3", u"b.mp3", 1);
+  ASSERT_EQ(WriteRenameList(app_, run_), 1);
+  std::string bytes = ReadBytes(data_ / "list.csv");
+  EXPECT_EQ(bytes.rfind(kBlankRecord, 0), 0u);
+  EXPECT_EQ(bytes.find('x'), std::string::npos);
+  // Only the list is left: no temporary file beside it.
+  int files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(data_)) {
+    (void)entry;
+    ++files;
+  }
+  EXPECT_EQ(files, 1);
+}
+
+TEST_F(RenameListTest, FailureWritesNothingAndReportsNothing) {
+  struct {
+    const char* label;
+    std::u16string data_folder;
+  } kCases[] = {
+      {"missing data folder", Text16(dir() / "gone")},
+      {"empty data folder setting", u""},
+      {"data folder is a file", Text16(dir() / "plain")},
+  };
+  WriteBytes(dir() / "plain", "x");
+  Add(u"a.mp3", u"b.mp3", 1);
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    app_.settings.PathDataFolder = c.data_folder;
+    std::string error;
+    EXPECT_EQ(WriteRenameList(app_, run_, nullptr, &error), 0);
+    EXPECT_FALSE(error.empty());
+    EXPECT_FALSE(std::filesystem::exists(dir() / "gone"));
+    EXPECT_FALSE(std::filesystem::exists(dir() / "xdg-data" / "tarvel"));
+    EXPECT_EQ(ReadBytes(dir() / "plain"), "x");
+    EXPECT_TRUE(ui_.log.empty());
+    EXPECT_TRUE(ui_.messages.empty());
+  }
+}
+
+TEST_F(RenameListTest, ReadOnlyDataFolderFailsAndKeepsTheOldList) {
+  if (::geteuid() == 0) GTEST_SKIP() << "permission bits do not stop root";
+  WriteBytes(data_ / "list.csv", "old");
+  ::chmod(data_.c_str(), 0555);
+  Add(u"a.mp3", u"b.mp3", 1);
+  EXPECT_EQ(WriteRenameList(app_, run_), 0);
+  ::chmod(data_.c_str(), 0755);
+  EXPECT_EQ(ReadBytes(data_ / "list.csv"), "old");
+}
+
+TEST_F(RenameListTest, UnreadableListFailsAndLeavesTheTableAlone) {
+  struct {
+    const char* label;
+    std::string bytes;  // empty label means: no file at all
+    bool write_file;
+  } kCases[] = {
+      {"no file", "", false},
+      {"empty file", "", true},
+      // A record ending in a quoted field parses one more, empty field: 12
+      // quoted fields are 13, one short.
+      {"first record has 13 fields as parsed",
+       R"("","","","","","","","","","","","")"
+       "\r\n"
+       R"("1","/a/","b","/a/","c","","","","","","","1","0","1")"
+       "\r\n",
+       true},
+      {"unquoted short header", "a,b,c\r\n", true},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    std::filesystem::path path = dir() / "in.csv";
+    std::filesystem::remove(path);
+    if (c.write_file) WriteBytes(path, c.bytes);
+    RunState run;
+    AddEntry(run, u"/keep/", u"me.mp3", 1);
+    std::string error;
+    EXPECT_EQ(ReadRenameList(Text16(path), run, &error), 0);
+    EXPECT_FALSE(error.empty());
+    ASSERT_EQ(run.EntryTable.size(), 2u);
+    EXPECT_EQ(U8(run.EntryTable[1].OldName), "me.mp3");
+  }
+  RunState run;
+  EXPECT_EQ(ReadRenameList(Text16(dir()), run), 0) << "a folder is no list";
+}
+
+TEST_F(RenameListTest, FlagsReadAsTheNumberAtTheirStart) {
+  struct {
+    const char* field;
+    int32_t expected;
+  } kCases[] = {
+      {"1", 1},
+      {"0", 0},
+      {"", 0},
+      {"x", 0},
+      {" 1", 1},
+      {"1x", 1},
+      {"-1", -1},
+      {"+1", 1},
+      {"12", 12},
+      {"x1", 0},
+      {"1.9", 1},
+      {"99999999999", 2147483647},
+      {"-99999999999", -2147483647 - 1},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(ParseListFlag(Utf8ToUtf16(c.field).value()), c.expected) << c.field;
+  }
+}
+
+TEST_F(RenameListTest, ShortAndLongRecordsAfterTheFirst) {
+  std::string text =
+      std::string(kBlankRecord) +
+      R"("1","/a/","old.mp3","/a/","new.mp3")"
+      "\r\n"
+      R"("2","/a/","x.mp3","/a/","y.mp3","","","","","","","1","x","1","extra","more")"
+      "\r\n"
+      "\r\n";
+  WriteBytes(dir() / "in.csv", text);
+  RunState run;
+  ASSERT_EQ(ReadRenameList(Text16(dir() / "in.csv"), run), 1);
+  ASSERT_EQ(run.EntryTable.size(), 4u);
+  const FileEntry& a = run.EntryTable[1];
+  EXPECT_EQ(U8(a.NewName), "new.mp3");
+  EXPECT_TRUE(a.OldTitle.empty());
+  EXPECT_EQ(a.RenameFlag, 0);
+  EXPECT_EQ(a.IsFile, 0);
+  const FileEntry& b = run.EntryTable[2];
+  EXPECT_EQ(b.RenameFlag, 1);
+  EXPECT_EQ(b.TagFlag, 0);
+  EXPECT_EQ(b.IsFile, 1);
+  // A blank line is a record of one empty field.
+  EXPECT_TRUE(run.EntryTable[3].OldPath.empty());
+}
+
+TEST_F(RenameListTest, ReadsAListWrittenOnWindowsInCodePage932) {
+  std::string text = std::string(kBlankRecord) +
+                     "\"1\",\"C:\\\\\",\"\x8B\xC8.mp3\",\"C:\\\\\",\"\xB7\xAE\xB8.mp3\","
+                     "\"\",\"\",\"\",\"\",\"\",\"\",\"1\",\"0\",\"1\"\r\n";
+  WriteBytes(dir() / "in.csv", text);
+  RunState run;
+  ASSERT_EQ(ReadRenameList(Text16(dir() / "in.csv"), run), 1);
+  ASSERT_EQ(run.EntryTable.size(), 2u);
+  EXPECT_EQ(U8(run.EntryTable[1].OldName), U8(u"曲.mp3"));
+  EXPECT_EQ(U8(run.EntryTable[1].NewName), U8(u"ｷｮｸ.mp3"));
+}
+
+}  // namespace
+}  // namespace tarvel
