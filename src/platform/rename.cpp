@@ -61,7 +61,7 @@ std::filesystem::path TemporaryBeside(const std::filesystem::path& path) {
 }
 
 bool IsValidName(const std::filesystem::path& to) {
-  const std::string& name = to.filename().native();
+  const std::string name = to.filename().native();
   return !name.empty() && name != "." && name != ".." &&
          name.find('\0') == std::string::npos;
 }
