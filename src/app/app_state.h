@@ -23,6 +23,8 @@ struct AppState {
   CsvTable RomeTable;  // Rome.csv; unloaded when the file is absent
   FrontEnd* ui = nullptr;
   ReadingService* reading = nullptr;
+  // True while a conversion or restore run is in progress.
+  bool run_in_progress = false;
 };
 
 }  // namespace tarvel

@@ -12,6 +12,8 @@
 #include "cli/cli_front_end.h"
 #include "platform/mecab_reading.h"
 #include "platform/text.h"
+#include "run/entry_table.h"
+#include "run/run_driver.h"
 
 namespace tarvel {
 namespace {
@@ -161,13 +163,20 @@ int Main(int argc, char** argv) {
     return kExitUsage;
   }
 
-  // The conversion run comes here; until then show what was loaded.
-  std::printf("settings file: %s\n", app.IniPath.c_str());
-  std::printf("data folder:   %s\n", Utf16ToUtf8(app.settings.PathDataFolder).c_str());
-  std::printf("dic.csv:       %d rows\n", app.DicTable.Rows());
-  std::printf("Rome.csv:      %d rows\n", app.RomeTable.Rows());
-  (void)kExitStopped;
-  return kExitOk;
+  RunState run;
+  RunReport report = RunConversion(app, run);
+  ui.Finish();
+  for (const std::string& line : report.skipped) Error("skipped: " + line);
+  switch (report.outcome) {
+    case RunReport::Outcome::kCompleted:
+      return kExitOk;
+    case RunReport::Outcome::kStopped:
+      if (!report.detail.empty()) Error(report.detail);
+      return kExitStopped;
+    case RunReport::Outcome::kInvalidFolder:
+    case RunReport::Outcome::kBusy:
+      return kExitUsage;
+  }
 }
 
 }  // namespace

@@ -35,8 +35,16 @@ class CsvTable {
   int32_t AddRow(std::vector<std::u16string> fields);
   void Clear();
 
+  // Changes whenever the table's contents may have changed, so that a user of
+  // the table can keep something derived from it (an index) and know when it
+  // is stale. Unique across all tables of the program.
+  uint64_t version() const { return version_; }
+
  private:
+  void Touch();
+
   int32_t columns_ = 0;
+  uint64_t version_ = 0;
   // Each row holds its set cells 1..n (n <= columns_); cells beyond are unset.
   std::vector<std::vector<std::u16string>> rows_;
 };

@@ -62,8 +62,9 @@ std::filesystem::path TemporaryBeside(const std::filesystem::path& path) {
 }
 
 bool IsValidName(const std::filesystem::path& to) {
-  const std::string name = to.filename().native();  // a copy: filename() is a temporary
-  return !name.empty() && name != "." && name != ".." && name.find('\0') == std::string::npos;
+  const std::string name = to.filename().native();
+  return !name.empty() && name != "." && name != ".." &&
+         name.find('\0') == std::string::npos;
 }
 
 }  // namespace

@@ -1,0 +1,227 @@
+#include "run/conversion_pass.h"
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <exception>
+#include <filesystem>
+#include <functional>
+#include <stdexcept>
+
+#include "platform/text.h"
+#include "rules/chains.h"
+#include "rules/repairs.h"
+
+namespace tarvel {
+namespace {
+
+constexpr std::u16string_view kCrLf = u"\r\n";
+
+std::u16string Decimal(int32_t n) {
+  std::string s = std::to_string(n);
+  return std::u16string(s.begin(), s.end());
+}
+
+// The source of a new tag text: 1 the file name as found without its last
+// four characters, 2 the name of the folder that holds the file, anything
+// else the text read from the tag.
+void TakeTagSource(int32_t source, const FileEntry& row, std::u16string& text,
+                   const std::u16string& folder_name) {
+  if (source == 1) {
+    // A name shorter than its extension (a file called "mp3") gives an empty
+    // text rather than ending the pass.
+    size_t keep = row.OldName.size() >= 4 ? row.OldName.size() - 4 : 0;
+    text = row.OldName.substr(0, CutPosition(row.OldName, keep));
+  } else if (source == 2) {
+    text = folder_name;
+  }
+}
+
+}  // namespace
+
+std::u16string DuplicateNotice(std::u16string_view name) {
+  std::u16string text = u"重複したファイル名を検出しました。";
+  text += kCrLf;
+  text += u"　ファイル名　：　";
+  text += name;
+  text += kCrLf;
+  text += u"　重複番号を付加して処理を続行します。";
+  text += kCrLf;
+  return text;
+}
+
+std::u16string GetFolderName(std::u16string_view path) {
+  std::u16string p(path);
+  if (p.size() > 1 && p.back() == u'/') p.pop_back();
+  if (p.empty()) return {};
+  std::string bytes = Utf16ToUtf8(p);
+  struct stat st {};
+  if (::stat(bytes.c_str(), &st) != 0) return {};
+  std::filesystem::path fs_path(bytes);
+  std::string name = fs_path.filename().native();
+  if (name == "." || name == ".." || name.empty()) {
+    // "music/." and the like: the folder's own name.
+    std::error_code ec;
+    std::filesystem::path real = std::filesystem::canonical(fs_path, ec);
+    if (ec) return {};
+    name = real.filename().native();
+  }
+  if (name.empty()) return {};  // the root folder
+  auto text = Utf8ToUtf16(name);
+  return text ? *text : std::u16string();
+}
+
+std::u16string MakeUniqueName(std::u16string_view candidate, int32_t number, int32_t length_name,
+                              bool is_file) {
+  std::u16string suffix = u"-" + Decimal(number);
+  if (length_name < static_cast<int32_t>(suffix.size())) {
+    throw std::invalid_argument("the duplicate number does not fit in LengthName");
+  }
+  std::u16string base(candidate);
+  if (is_file) {
+    if (base.size() < 4) throw std::invalid_argument("a file name shorter than its extension");
+    base.resize(base.size() - 4);
+  }
+  size_t budget = static_cast<size_t>(length_name) - suffix.size();
+  if (base.size() + suffix.size() > static_cast<size_t>(length_name)) {
+    base.resize(CutPosition(base, budget));
+  }
+  base += suffix;
+  if (is_file) base += u".mp3";
+  return base;
+}
+
+namespace {
+uint64_t HashKey(const std::u16string& key) { return std::hash<std::u16string>{}(key); }
+}  // namespace
+
+DuplicateResolver::DuplicateResolver(const RunState& run) {
+  row_hashes_.resize(static_cast<size_t>(run.EntryCount) + 1);
+  rows_by_hash_.reserve(static_cast<size_t>(run.EntryCount));
+  for (int32_t j = 1; j <= run.EntryCount; ++j) {
+    const FileEntry& row = run.EntryTable[j];
+    row_hashes_[j] = HashKey(Key(row, row.NewName));
+    rows_by_hash_.emplace(row_hashes_[j], j);
+  }
+}
+
+// Paths end in "/", which never combines with what follows, so the key of
+// path + name is the key of the path followed by the key of the name; the
+// path's key is kept while consecutive rows share a folder.
+std::u16string DuplicateResolver::Key(const FileEntry& row, std::u16string_view name) {
+  if (row.NewPath != last_path_ || last_path_key_.empty()) {
+    last_path_ = row.NewPath;
+    last_path_key_ = ComparisonKey(row.NewPath);
+  }
+  if (!row.NewPath.empty() && row.NewPath.back() == u'/') {
+    return last_path_key_ + ComparisonKey(name);
+  }
+  return ComparisonKey(row.NewPath + std::u16string(name));
+}
+
+bool DuplicateResolver::Taken(const RunState& run, int32_t i, const std::u16string& key,
+                              uint64_t hash) {
+  auto [first, last] = rows_by_hash_.equal_range(hash);
+  for (auto it = first; it != last; ++it) {
+    if (it->second == i) continue;
+    const FileEntry& other = run.EntryTable[it->second];
+    if (Key(other, other.NewName) == key) return true;
+  }
+  return false;
+}
+
+int32_t DuplicateResolver::ResolveDuplicates(AppState& app, RunState& run, int32_t i) {
+  if (i == run.EntryCount) return 1;
+  FileEntry& row = run.EntryTable[i];
+  const std::u16string shown = row.NewName;
+  std::u16string candidate = row.NewName;
+  std::u16string key = Key(row, candidate);
+  uint64_t hash = row_hashes_[i];
+  int32_t number = 1;
+  while (Taken(run, i, key, hash)) {
+    app.ui->AppendLog(DuplicateNotice(shown));
+    ++number;
+    candidate = MakeUniqueName(candidate, number, app.settings.LengthName, row.IsFile == 1);
+    key = Key(row, candidate);
+    hash = HashKey(key);
+  }
+  if (candidate != row.NewName) {
+    auto [first, last] = rows_by_hash_.equal_range(row_hashes_[i]);
+    for (auto it = first; it != last; ++it) {
+      if (it->second == i) {
+        rows_by_hash_.erase(it);
+        break;
+      }
+    }
+    row_hashes_[i] = hash;
+    rows_by_hash_.emplace(hash, i);
+    row.NewName = std::move(candidate);
+  }
+  return 1;
+}
+
+int32_t ConvertEntries(AppState& app, RunState& run) {
+  try {
+    const Settings& s = app.settings;
+    std::u16string folder_name_path;
+    std::u16string folder_name;
+    bool folder_name_known = false;
+    for (int32_t i = 1; i <= run.EntryCount; ++i) {
+      app.ui->PumpEvents();
+      FileEntry& row = run.EntryTable[i];
+      if (row.IsFile != 1) {
+        if (s.FlagConvertFilename == 1 && s.FlagRenameFolderName == 1) {
+          ConvertFolderName(row.NewName, app);
+        }
+        continue;
+      }
+      if (s.FlagConvertFilename == 1) ConvertFileName(row.NewName, app);
+      if (s.FlagConvertID3Tag == 1) {
+        if (s.ID3TagArtist == 2 || s.ID3TagAlbum == 2 || s.ID3TagTitle == 2) {
+          // One lookup per folder: the rows of a folder follow each other.
+          if (!folder_name_known || folder_name_path != row.OldPath) {
+            folder_name_path = row.OldPath;
+            folder_name = GetFolderName(row.OldPath);
+            folder_name_known = true;
+          }
+        }
+        TakeTagSource(s.ID3TagArtist, row, row.NewArtist, folder_name);
+        TakeTagSource(s.ID3TagAlbum, row, row.NewAlbum, folder_name);
+        TakeTagSource(s.ID3TagTitle, row, row.NewTitle, folder_name);
+        ConvertTagText(row.NewArtist, app);
+        ConvertTagText(row.NewAlbum, app);
+        ConvertTagText(row.NewTitle, app);
+      }
+    }
+
+    DuplicateResolver resolver(run);
+    for (int32_t i = 1; i <= run.EntryCount; ++i) resolver.ResolveDuplicates(app, run, i);
+
+    // Check-only may have been switched on by a chain above; it holds for
+    // every row of the run.
+    run.ChangeCount = 0;
+    for (int32_t i = 1; i <= run.EntryCount; ++i) {
+      FileEntry& row = run.EntryTable[i];
+      bool name_changed = row.NewPath != row.OldPath || row.NewName != row.OldName;
+      bool rename = name_changed && s.FlagConvertFilename == 1 && s.FlagCheckOnlyFilename != 1;
+      bool changed;
+      if (row.IsFile != 1) {
+        changed = name_changed && s.FlagRenameFolderName == 1;
+        row.RenameFlag = changed && s.FlagConvertFilename == 1 && s.FlagCheckOnlyFilename != 1;
+      } else {
+        row.RenameFlag = rename ? 1 : 0;
+        bool tag_changed = row.NewArtist != row.OldArtist || row.NewTitle != row.OldTitle ||
+                           row.NewAlbum != row.OldAlbum;
+        row.TagFlag =
+            tag_changed && s.FlagConvertID3Tag == 1 && s.FlagCheckOnlyID3Tag != 1 ? 1 : 0;
+        changed = name_changed || tag_changed;
+      }
+      if (changed) ++run.ChangeCount;
+    }
+    return 1;
+  } catch (const std::exception&) {
+    return 0;
+  }
+}
+
+}  // namespace tarvel

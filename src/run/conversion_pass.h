@@ -1,0 +1,69 @@
+// The conversion pass: turns a freshly scanned entry table into a plan. It
+// converts every row's new name and tag texts, numbers names that would
+// collide, decides per row what is to be applied and counts the changes.
+#ifndef TARVEL_RUN_CONVERSION_PASS_H_
+#define TARVEL_RUN_CONVERSION_PASS_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "app/app_state.h"
+#include "run/entry_table.h"
+
+namespace tarvel {
+
+// Runs the three loops over rows 1..EntryCount: conversion (lets pending
+// events run once per row), duplicates, flags and ChangeCount. Returns 1, or
+// 0 after an unexpected error (a numbered name that cannot be built within
+// LengthName, for instance), which ends the pass at once without a message;
+// the rows keep what was set so far.
+int32_t ConvertEntries(AppState& app, RunState& run);
+
+// The name of the last folder of `path` (a trailing "/" dropped) as stored on
+// disk; empty when nothing is there, when the lookup fails, and for the root
+// folder, which has no name of its own.
+std::u16string GetFolderName(std::u16string_view path);
+
+// Numbers row i's NewName while another row (before i with its resolved name,
+// after i as converted) has the same NewPath + NewName under text comparison.
+// The last row is never renumbered. Each numbering appends the duplicate
+// notice to the log whatever FlagDisplayLog says. Throws when a numbered name
+// cannot be built.
+//
+// The rows whose names are to be compared are found through a hash index on
+// the text-comparison key, kept up to date as names are resolved, so the cost
+// per row does not grow with the size of the table. The index holds only the
+// keys' hashes; a row found under a hash is compared by its full key.
+class DuplicateResolver {
+ public:
+  explicit DuplicateResolver(const RunState& run);
+  int32_t ResolveDuplicates(AppState& app, RunState& run, int32_t i);
+
+ private:
+  std::u16string Key(const FileEntry& row, std::u16string_view name);
+  // True when a row other than i has the comparison key `key`.
+  bool Taken(const RunState& run, int32_t i, const std::u16string& key, uint64_t hash);
+
+  std::u16string last_path_;  // NewPath whose key is cached in last_path_key_
+  std::u16string last_path_key_;
+  std::vector<uint64_t> row_hashes_;
+  std::unordered_multimap<uint64_t, int32_t> rows_by_hash_;
+};
+
+// The next numbered form of `candidate`: "-" + number appended to the name
+// (for a file, before its four-character extension, which becomes ".mp3"),
+// the name cut so that it and the suffix fit in `length_name` characters.
+// Throws std::invalid_argument when the suffix alone does not fit, or when a
+// file name is shorter than its extension.
+std::u16string MakeUniqueName(std::u16string_view candidate, int32_t number, int32_t length_name,
+                              bool is_file = true);
+
+// The duplicate notice for `name`.
+std::u16string DuplicateNotice(std::u16string_view name);
+
+}  // namespace tarvel
+
+#endif  // TARVEL_RUN_CONVERSION_PASS_H_

@@ -1,0 +1,63 @@
+// The whole road of one conversion run, the same for the window's start
+// button and for tarvel-cli: data-folder check, scan, conversion pass, list,
+// listing of the changes, tags, file names, folder names, stopping at the
+// first stage that fails.
+#ifndef TARVEL_RUN_RUN_DRIVER_H_
+#define TARVEL_RUN_RUN_DRIVER_H_
+
+#include <string>
+#include <vector>
+
+#include "app/app_state.h"
+#include "run/entry_table.h"
+
+namespace tarvel {
+
+struct RunReport {
+  enum class Outcome {
+    kCompleted,      // the run reached its end (also "nothing to change")
+    kStopped,        // a stage failed and ended the run
+    kInvalidFolder,  // the data folder names nothing
+    kBusy,           // another run or restore is in progress
+  };
+  Outcome outcome = Outcome::kCompleted;
+  // list.csv was written (the window then enables its restore button).
+  bool list_written = false;
+  std::u16string list_path;
+  // Why a stage failed, naming the file or folder (UTF-8); empty otherwise.
+  std::string detail;
+  // Files passed over without stopping the run (a tag that could not be
+  // written), one line each (UTF-8).
+  std::vector<std::string> skipped;
+};
+
+// Keeps a second run (or a restore) from starting while one is in progress;
+// the front ends let window events through during a run.
+class RunGuard {
+ public:
+  explicit RunGuard(AppState& app) : app_(app), acquired_(!app.run_in_progress) {
+    if (acquired_) app_.run_in_progress = true;
+  }
+  ~RunGuard() {
+    if (acquired_) app_.run_in_progress = false;
+  }
+  RunGuard(const RunGuard&) = delete;
+  RunGuard& operator=(const RunGuard&) = delete;
+  bool acquired() const { return acquired_; }
+
+ private:
+  AppState& app_;
+  bool acquired_;
+};
+
+// Runs one conversion of app.settings.PathDataFolder into `run`. Every
+// message goes to the log (FlagDisplayLog 1) or into message boxes.
+RunReport RunConversion(AppState& app, RunState& run);
+
+// The change listing block of one row ("　" + OldName and one line per
+// difference), empty when the row does not change.
+std::u16string ChangeListing(const FileEntry& row);
+
+}  // namespace tarvel
+
+#endif  // TARVEL_RUN_RUN_DRIVER_H_

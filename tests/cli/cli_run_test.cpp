@@ -1,0 +1,195 @@
+// tarvel-cli end to end: real libraries in temporary folders, the tree, the
+// tag bytes and list.csv checked afterwards.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "cli/cli_support.h"
+#include "platform/text.h"
+#include "platform/text_file.h"
+#include "sample_library.h"
+
+namespace tarvel {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::CliResult;
+using testing::RunProgram;
+using testing::Snapshot;
+using testing::TagTexts;
+
+const fs::path kCli = TARVEL_BINARY_DIR "/tarvel-cli";
+
+sample::Tag MakeTag(std::u16string title, std::u16string artist, std::u16string album) {
+  return sample::Tag{std::move(title), std::move(artist), std::move(album), u"1999", u"", 13};
+}
+
+class CliRunTest : public testing::TempDirTest {
+ protected:
+  void SetUp() override {
+    TempDirTest::SetUp();
+    music_ = dir() / "music";
+    fs::create_directories(music_);
+  }
+  void Mp3(std::u16string_view path, std::optional<sample::Tag> tag = std::nullopt) {
+    sample::WriteMp3(music_, path, 512, tag);
+  }
+  // Runs on the music folder with its own settings file; the list goes into
+  // the music folder so that nothing is written beside the program.
+  CliResult Run(std::vector<std::string> extra) {
+    std::vector<std::string> args = {"--settings", (dir() / "tarvel.ini").native(), "--set",
+                                     "FlagPathSaveCSV=1"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    args.push_back(music_.native());
+    return RunProgram(kCli, args, dir());
+  }
+  std::string ListText() {
+    TextReadResult r = ReadTextFile(music_ / "list.csv");
+    return r.ok() ? Utf16ToUtf8(r.text) : std::string();
+  }
+  fs::path music_;
+};
+
+TEST_F(CliRunTest, CheckOnlyChangesNothingButTheList) {
+  Mp3(u"東京/01 東京の夜.mp3", MakeTag(u"東京の夜", u"さくら", u"夜"));
+  Mp3(u"ＡＢＣ.mp3");
+  auto before = Snapshot(music_);
+  CliResult r = Run({"--check-only"});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  auto after = Snapshot(music_);
+  ASSERT_TRUE(after.count("list.csv"));
+  after.erase("list.csv");
+  EXPECT_EQ(after, before);
+  EXPECT_NE(r.out.find("　　（ファイル名）01 ﾄｳｷｮｳﾉﾖﾙ.mp3\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("ID3Tagはチェックのみなので、変換しません。\n"
+                       "ファイル名はチェックのみなので、変換しません。\n"
+                       "フォルダ名はチェックのみなので、変換しません。\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(r.out.find('\r'), std::string::npos);
+}
+
+TEST_F(CliRunTest, RealRunRenamesNestedFoldersAndWritesTags) {
+  Mp3(u"アーティスト/アルバム/ディスク/01 日本語.mp3", MakeTag(u"日本語", u"アーティスト", u"アルバム"));
+  Mp3(u"アーティスト/アルバム/02 ＡＢＣ.MP3");
+  CliResult r = Run({"--set", "FlagCheckOnlyFilename=0", "--set", "FlagCheckOnlyID3Tag=0"});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  const fs::path album = music_ / "ｱｰﾃｨｽﾄ" / "ｱﾙﾊﾞﾑ";
+  EXPECT_TRUE(fs::is_regular_file(album / "ﾃﾞｨｽｸ" / "01 ﾆﾎﾝｺﾞ.mp3")) << r.out;
+  EXPECT_TRUE(fs::is_regular_file(album / "02 ABC.MP3")) << r.out;  // a sound extension stays
+  EXPECT_FALSE(fs::exists(music_ / "アーティスト"));
+  EXPECT_EQ(TagTexts(album / "ﾃﾞｨｽｸ" / "01 ﾆﾎﾝｺﾞ.mp3"), "ﾆﾎﾝｺﾞ|ｱｰﾃｨｽﾄ|ｱﾙﾊﾞﾑ");
+  // The tag is code page 932 on disk: half-width katakana take one byte each.
+  std::string bytes = testing::ReadBytes(album / "ﾃﾞｨｽｸ" / "01 ﾆﾎﾝｺﾞ.mp3");
+  EXPECT_EQ(bytes.substr(bytes.size() - 125, 5), "\xC6\xCE\xDD\xBA\xDE");
+  EXPECT_NE(r.out.find("1個のID3Tagを変更しました。\n2個のファイル名を変更しました。\n"
+                       "3個のフォルダ名を変更しました。\n"),
+            std::string::npos)
+      << r.out;
+  std::string list = ListText();
+  EXPECT_NE(list.find("\"01 日本語.mp3\""), std::string::npos);
+  EXPECT_NE(list.find("\"01 ﾆﾎﾝｺﾞ.mp3\""), std::string::npos);
+}
+
+TEST_F(CliRunTest, TakenTargetStopsTheRunAndOverwritesNothing) {
+  Mp3(u"ア.mp3");
+  Mp3(u"イ.mp3");
+  // A folder named like the converted file (folder rows are off, so the scan
+  // makes no row for it) takes the new name.
+  fs::create_directories(music_ / "ｱ.mp3");
+  testing::WriteBytes(music_ / "ｱ.mp3" / "keep.txt", "keep");
+  CliResult r = Run({"--set", "FlagCheckOnlyFilename=0", "--set", "FlagRenameFolderName=0"});
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_NE(r.out.find("ファイル名の変換中にエラーが発生しました。\n処理を中断します。\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.err.find("ｱ.mp3"), std::string::npos) << r.err;
+  EXPECT_TRUE(fs::is_regular_file(music_ / "ア.mp3"));
+  EXPECT_TRUE(fs::is_regular_file(music_ / "イ.mp3"));  // the run stopped before it
+  EXPECT_EQ(testing::ReadBytes(music_ / "ｱ.mp3" / "keep.txt"), "keep");
+}
+
+TEST_F(CliRunTest, ReadOnlyFileGetsItsTag) {
+  Mp3(u"a.mp3", MakeTag(u"タイトル", u"", u""));
+  ::chmod((music_ / "a.mp3").c_str(), 0444);
+  CliResult r = Run({"--set", "FlagCheckOnlyID3Tag=0"});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(TagTexts(music_ / "a.mp3"), "ﾀｲﾄﾙ||");
+  struct stat st {};
+  ::stat((music_ / "a.mp3").c_str(), &st);
+  EXPECT_TRUE(st.st_mode & S_IWUSR);
+}
+
+TEST_F(CliRunTest, ListThatCannotBeWrittenChangesNothing) {
+  Mp3(u"東京.mp3", MakeTag(u"東京", u"", u""));
+  fs::create_directories(music_ / "list.csv");  // a folder where the list should go
+  auto before = Snapshot(music_);
+  CliResult r = Run({"--set", "FlagCheckOnlyFilename=0", "--set", "FlagCheckOnlyID3Tag=0"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("\nCSVファイルの作成に失敗しました。\n処理を中断します。\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(Snapshot(music_), before);
+}
+
+TEST_F(CliRunTest, MessageBoxModeGivesTheBoxTexts) {
+  Mp3(u"東京.mp3", MakeTag(u"東京", u"", u""));
+  CliResult r = Run({"--set", "FlagDisplayLog=0", "--set", "FlagCheckOnlyFilename=0",
+                     "--set", "FlagConvertID3Tag=0"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  // No start line, no listing; one line per box (a box of two lines gives two).
+  EXPECT_EQ(r.out.find("ファイル名の取得を開始しています"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("以下のファイルの名前を変更します。"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("1個のファイルまたはフォルダが変更されます。\n"
+                       "ID3Tagはチェックのみなので、変換しません。\n"
+                       "1個のファイル名を変更しました。\n"
+                       "0個のフォルダ名を変更しました。\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_TRUE(fs::exists(music_ / "ﾄｳｷｮｳ.mp3"));
+}
+
+TEST_F(CliRunTest, ExitStatuses) {
+  struct {
+    std::vector<std::string> args;
+    int status;
+    std::string_view out;
+  } const kCases[] = {
+      {{"--bogus"}, 2, ""},
+      {{"--set", "LengthName=99"}, 2, ""},
+      {{"--set", "NoSuchKey=1"}, 2, ""},
+      {{"--help"}, 0, "Usage: tarvel-cli"},
+      {{"--version"}, 0, "tarvel-cli "},
+  };
+  for (const auto& c : kCases) {
+    CliResult r = RunProgram(kCli, c.args, dir());
+    EXPECT_EQ(r.status, c.status) << c.args[0];
+    EXPECT_NE(r.out.find(c.out), std::string::npos) << r.out;
+  }
+  CliResult missing = RunProgram(
+      kCli, {"--settings", (dir() / "t.ini").native(), (dir() / "nowhere").native()}, dir());
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_EQ(missing.out, "データフォルダが無効です\n");
+
+  // A folder without MP3 files: the run stops after the scan.
+  CliResult empty = Run({});
+  EXPECT_EQ(empty.status, 1);
+  EXPECT_NE(empty.out.find("有効なファイルが見つかりません\n処理を中断します。\n"), std::string::npos);
+  EXPECT_FALSE(fs::exists(music_ / "list.csv"));
+  EXPECT_FALSE(fs::exists(dir() / "t.ini"));  // the command line never saves settings
+}
+
+TEST_F(CliRunTest, MissingDictionaryEndsWithItsMessage) {
+  // A copy of the program in a folder of its own, without dic.csv: installed
+  // mode, where the tables are looked up in the (empty) XDG folder and the
+  // install prefix. Skip when a system-wide installation provides them.
+  fs::create_directories(dir() / "bin");
+  fs::copy_file(kCli, dir() / "bin" / "tarvel-cli");
+  ::chmod((dir() / "bin" / "tarvel-cli").c_str(), 0755);
+  CliResult r = RunProgram(dir() / "bin" / "tarvel-cli", {music_.native()}, dir());
+  if (r.status == 1 || r.status == 0) GTEST_SKIP() << "an installed dic.csv was found";
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.out.find("全角→半角 変換辞書が見つかりません\n"), std::string::npos) << r.out;
+}
+
+}  // namespace
+}  // namespace tarvel
