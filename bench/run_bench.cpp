@@ -21,6 +21,7 @@
 #include "platform/text.h"
 #include "run/conversion_pass.h"
 #include "run/entry_table.h"
+#include "run/run_driver.h"
 #include "run/scan.h"
 #include "sample_library.h"
 
@@ -121,6 +122,40 @@ void BM_ScanAndPass(benchmark::State& state) {
   state.counters["peak_MB"] = PeakMegabytes();
 }
 BENCHMARK(BM_ScanAndPass)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// A real run (list.csv, tags, file and folder renames) on a library made
+// afresh for each iteration (untimed; its files are then in the cache).
+void BM_RealRun(benchmark::State& state) {
+  const char* env = ::getenv("TARVEL_BENCH_FILES");
+  size_t files = env ? std::strtoul(env, nullptr, 10) : 100000;
+  std::string templ = (fs::temp_directory_path() / "tarvel-real-run-XXXXXX").native();
+  if (::mkdtemp(templ.data()) == nullptr) std::abort();
+  fs::path root = templ;
+  NullFrontEnd ui;
+  MecabReadingService reading;
+  AppState app;
+  Configure(app, ui, reading);
+  app.settings.FlagCreateCSVFile = 1;
+  app.settings.FlagPathSaveCSV = 1;
+  RunState run;
+  for (auto _ : state) {
+    state.PauseTiming();
+    fs::remove_all(root / "music");
+    sample::MakeBenchLibrary(root / "music", files);
+    app.settings.PathDataFolder = *Utf8ToUtf16((root / "music").native());
+    app.settings.FlagCheckOnlyFilename = 0;
+    app.settings.FlagCheckOnlyID3Tag = 0;
+    state.ResumeTiming();
+    RunReport report = RunConversion(app, run);
+    if (report.outcome != RunReport::Outcome::kCompleted) state.SkipWithError(report.detail.c_str());
+    if (app.settings.FlagCheckOnlyFilename != 0) state.SkipWithError("the run fell back to check-only");
+  }
+  state.counters["rows"] = run.EntryCount;
+  state.counters["changes"] = run.ChangeCount;
+  state.counters["peak_MB"] = PeakMegabytes();
+  fs::remove_all(root);
+}
+BENCHMARK(BM_RealRun)->Unit(benchmark::kMillisecond)->Iterations(2);
 
 }  // namespace
 }  // namespace tarvel

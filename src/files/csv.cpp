@@ -1,5 +1,7 @@
 #include "files/csv.h"
 
+#include <span>
+
 #include <cstddef>
 #include <limits>
 #include <utility>
@@ -130,6 +132,21 @@ size_t ReadRecord(LineReader& lines, std::u16string_view line, bool line_has_sep
 
 }  // namespace
 
+void AppendCSVRecord(std::u16string& out, std::span<const std::u16string_view> fields,
+                     char16_t field_separator, std::u16string_view line_separator,
+                     char16_t quote) {
+  for (size_t c = 0; c < fields.size(); ++c) {
+    out.push_back(quote);
+    for (char16_t ch : fields[c]) {
+      if (ch == quote) out.push_back(quote);
+      out.push_back(ch);
+    }
+    out.push_back(quote);
+    if (c + 1 < fields.size()) out.push_back(field_separator);
+  }
+  out.append(line_separator);
+}
+
 std::u16string BuildCSV(const CsvTable& table, char16_t field_separator,
                         std::u16string_view line_separator, char16_t quote) {
   std::u16string out;
@@ -141,18 +158,10 @@ std::u16string BuildCSV(const CsvTable& table, char16_t field_separator,
     size += line_separator.size();
   }
   out.reserve(size);
+  std::vector<std::u16string_view> fields(static_cast<size_t>(columns));
   for (int32_t r = 1; r <= rows; ++r) {
-    for (int32_t c = 1; c <= columns; ++c) {
-      const std::u16string& cell = table.Cell(c, r);
-      out.push_back(quote);
-      for (char16_t ch : cell) {
-        if (ch == quote) out.push_back(quote);
-        out.push_back(ch);
-      }
-      out.push_back(quote);
-      if (c < columns) out.push_back(field_separator);
-    }
-    out.append(line_separator);
+    for (int32_t c = 1; c <= columns; ++c) fields[c - 1] = table.Cell(c, r);
+    AppendCSVRecord(out, fields, field_separator, line_separator, quote);
   }
   return out;
 }

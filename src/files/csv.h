@@ -4,6 +4,7 @@
 #define TARVEL_FILES_CSV_H_
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -63,6 +64,13 @@ inline constexpr int32_t kMaxCsvColumns = 32767;
 // separator.
 std::u16string BuildCSV(const CsvTable& table, char16_t field_separator,
                         std::u16string_view line_separator, char16_t quote);
+
+// Appends one record built the same way: every field quoted, quotes inside
+// doubled, the line separator after it. Lets a large text be built row by row
+// without a table in between.
+void AppendCSVRecord(std::u16string& out, std::span<const std::u16string_view> fields,
+                     char16_t field_separator, std::u16string_view line_separator,
+                     char16_t quote);
 
 // Parses CSV text into `table` (whatever it held before is dropped). Returns
 // the number of records read; 0 means the text yielded no record (a failure

@@ -24,20 +24,62 @@ std::u16string Decimal(int64_t value) {
   return std::u16string(digits.begin(), digits.end());
 }
 
+// The 14 fields of one row, numbers as decimal text.
+struct ListRecord {
+  std::u16string number, rename, tag, is_file;
+  std::u16string_view fields[kRenameListColumns];
+  ListRecord(int32_t i, const FileEntry& e)
+      : number(Decimal(i)),
+        rename(Decimal(e.RenameFlag)),
+        tag(Decimal(e.TagFlag)),
+        is_file(Decimal(e.IsFile)),
+        fields{number,      e.OldPath,   e.OldName,   e.NewPath,   e.NewName,
+               e.OldTitle,  e.OldArtist, e.OldAlbum,  e.NewTitle,  e.NewArtist,
+               e.NewAlbum,  rename,      tag,         is_file} {}
+};
+
 // The same choice as EncodeTextBytes (code page 932 when the text survives
 // it, else UTF-8 behind a byte-order mark), made per distinct character: a
 // list repeats a few hundred characters millions of times, and code page 932
 // maps each character on its own, so the whole text survives exactly when
 // each of its characters does.
-std::string EncodeListBytes(std::u16string_view text) {
+bool ListSurvivesCp932(const RunState& run, int32_t count) {
   enum : uint8_t { kUnknown, kSurvives, kLost };
   std::vector<uint8_t> known(0x10000, kUnknown);
-  for (char16_t c : text) {
-    uint8_t& k = known[c];
-    if (k == kUnknown) k = SurvivesCp932(std::u16string_view(&c, 1)) ? kSurvives : kLost;
-    if (k == kLost) return "\xEF\xBB\xBF" + Utf16ToUtf8(text);
+  for (int32_t i = 1; i <= count; ++i) {
+    const FileEntry& e = run.EntryTable[static_cast<size_t>(i)];
+    for (const std::u16string* text : {&e.OldPath, &e.OldName, &e.NewPath, &e.NewName, &e.OldTitle,
+                                       &e.OldArtist, &e.OldAlbum, &e.NewTitle, &e.NewArtist,
+                                       &e.NewAlbum}) {
+      for (char16_t c : *text) {
+        uint8_t& k = known[c];
+        if (k == kUnknown) k = SurvivesCp932(std::u16string_view(&c, 1)) ? kSurvives : kLost;
+        if (k == kLost) return false;
+      }
+    }
   }
-  return EncodeCp932(text);
+  return true;
+}
+
+// The whole list as bytes, built and encoded a block of rows at a time so
+// that no second copy of every text is held.
+std::string BuildListBytes(const RunState& run, int32_t count) {
+  const bool cp932 = ListSurvivesCp932(run, count);
+  std::string bytes = cp932 ? std::string() : std::string("\xEF\xBB\xBF");
+  std::u16string chunk;
+  auto flush = [&] {
+    bytes += cp932 ? EncodeCp932(chunk) : Utf16ToUtf8(chunk);
+    chunk.clear();
+  };
+  const std::u16string_view blank[kRenameListColumns] = {};
+  AppendCSVRecord(chunk, blank, kCsvFieldSeparator, kCsvLineSeparator, kCsvQuote);
+  for (int32_t i = 1; i <= count; ++i) {
+    ListRecord record(i, run.EntryTable[static_cast<size_t>(i)]);
+    AppendCSVRecord(chunk, record.fields, kCsvFieldSeparator, kCsvLineSeparator, kCsvQuote);
+    if (chunk.size() > 64 * 1024) flush();
+  }
+  flush();
+  return bytes;
 }
 
 }  // namespace
@@ -71,21 +113,12 @@ int32_t WriteRenameList(AppState& app, const RunState& run, std::u16string* writ
       SetError(error, "the table holds fewer rows than its count says");
       return 0;
     }
-    CsvTable table(kRenameListColumns, 0);
-    table.AddRow();  // the blank first record
-    for (int32_t i = 1; i <= count; ++i) {
-      const FileEntry& e = run.EntryTable[static_cast<size_t>(i)];
-      table.AddRow({Decimal(i), e.OldPath, e.OldName, e.NewPath, e.NewName, e.OldTitle, e.OldArtist,
-                    e.OldAlbum, e.NewTitle, e.NewArtist, e.NewAlbum, Decimal(e.RenameFlag),
-                    Decimal(e.TagFlag), Decimal(e.IsFile)});
-    }
-    std::u16string text = BuildCSV(table, kCsvFieldSeparator, kCsvLineSeparator, kCsvQuote);
-    table.Clear();
+    std::string bytes = BuildListBytes(run, count);
 
     std::filesystem::path path;
     std::u16string shown;
     if (!RenameListPath(app, path, shown, error)) return 0;
-    TextWriteResult written = WriteFileAtomically(path, EncodeListBytes(text));
+    TextWriteResult written = WriteFileAtomically(path, bytes);
     if (!written.ok) {
       SetError(error, written.message);
       return 0;
