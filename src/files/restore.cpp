@@ -70,12 +70,16 @@ int32_t RestoreFolders(AppState& app, RunState& run, RestoreDetails& details) {
     for (size_t i = 1; i <= last; ++i) {
       const FileEntry& e = run.EntryTable[i];
       if (e.RenameFlag != 1 || e.IsFile != 0) continue;
-      // A run that stopped before its folder stage left this folder under
-      // its old name (so did an earlier restore): nothing to put back.
+      // A run that stopped before renaming this folder left it under its old
+      // name (so did an earlier restore): nothing to put back. The new name
+      // then holds nothing, or something that is no folder (what refused the
+      // rename). Two folders under both names are left to the rename, which
+      // refuses to replace the old one.
       std::u16string new_full = e.NewPath + e.NewName;
       std::u16string old_full = e.OldPath + e.OldName;
-      if (new_full != old_full && LookUp(new_full).Absent() && LookUp(old_full).IsDirectory()) {
-        continue;
+      if (new_full != old_full && LookUp(old_full).IsDirectory()) {
+        PathInfo now = LookUp(new_full);
+        if (now.Absent() || (now.exists && !now.IsDirectory())) continue;
       }
       StageDetails stage;
       if (!RenameItem(e.NewPath, e.NewName, e.OldPath, e.OldName, &stage)) {

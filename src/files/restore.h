@@ -42,9 +42,9 @@ struct RestoreDetails {
 // Renames every folder row with RenameFlag 1 from NewPath + NewName back to
 // OldPath + OldName, first row to last, so that a folder gets its old name
 // before the folders inside it (whose paths hold the old name). A folder
-// whose new name is absent while a folder has its old name (the run stopped
-// before renaming it, or it was restored before) is passed over and not
-// counted. Reports the count ("…個のフォルダ名を復元しました。") and returns 1.
+// found under its old name while its new name holds nothing or no folder
+// (the run stopped before renaming it, or it was restored before) is passed
+// over and not counted. Reports the count ("…個のフォルダ名を復元しました。") and returns 1.
 // Stops with 0, reporting nothing, at the first folder it cannot put back:
 // missing under both names (renamed by hand), old name taken, rename refused.
 int32_t RestoreFolders(AppState& app, RunState& run, RestoreDetails& details);
