@@ -2,6 +2,7 @@
 // terminals, scripts and machines without a display.
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -132,8 +133,7 @@ int Restore(AppState& app, CliFrontEnd& ui, const std::string& list) {
       if (report.detail.find(list) != std::string::npos) {
         Error("cannot read the list: " + report.detail);
       } else {
-        Error("cannot read the list " + list +
-              (report.detail.empty() ? "" : ": " + report.detail));
+        Error("cannot read the list " + list + (report.detail.empty() ? "" : ": " + report.detail));
       }
       return kExitUsage;
     case RestoreReport::Outcome::kBusy:
@@ -185,6 +185,11 @@ int Main(int argc, char** argv) {
     app.settings.FlagCheckOnlyID3Tag = 1;
   }
   if (options.folder) {
+    // The list records full paths, so that a restore works from any working
+    // folder: a relative FOLDER is taken from the current one.
+    std::error_code ec;
+    std::filesystem::path absolute = std::filesystem::absolute(*options.folder, ec);
+    if (!ec) options.folder = absolute.native();
     auto folder = Utf8ToUtf16(*options.folder);
     if (!folder) {
       Error("the folder name is not valid UTF-8: " + EscapeBytes(*options.folder));

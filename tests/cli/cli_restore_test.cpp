@@ -108,3 +108,28 @@ TEST_F(CliRestoreTest, RestoreTakesNoFolder) {
 
 }  // namespace
 }  // namespace tarvel
+
+namespace tarvel {
+namespace {
+
+TEST_F(CliRestoreTest, RunOnARelativeFolderCanBeRestoredFromAnywhere) {
+  std::vector<std::string> args = Settings();
+  for (const char* set :
+       {"FlagPathSaveCSV=1", "FlagCheckOnlyFilename=0", "FlagCheckOnlyID3Tag=0"}) {
+    args.push_back("--set");
+    args.push_back(set);
+  }
+  args.push_back("music");
+  const fs::path saved = fs::current_path();
+  fs::current_path(dir());
+  CliResult converted = RunProgram(kCli, args, dir());
+  fs::current_path(saved);
+  ASSERT_EQ(converted.status, 0) << converted.out << converted.err;
+  ASSERT_NE(Tree(), before_);
+  CliResult r = Restore(music_ / "list.csv");
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(Tree(), before_);
+}
+
+}  // namespace
+}  // namespace tarvel
