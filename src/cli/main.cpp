@@ -2,6 +2,7 @@
 // terminals, scripts and machines without a display.
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "app/settings.h"
 #include "app/startup.h"
 #include "cli/cli_front_end.h"
+#include "files/restore.h"
 #include "platform/mecab_reading.h"
 #include "platform/text.h"
 #include "run/entry_table.h"
@@ -38,7 +40,8 @@ constexpr const char* kUsage =
     "  --help            show this text\n"
     "  --version         show the version\n"
     "\n"
-    "Exit status: 0 the run reached its end, 1 a stage stopped it, 2 usage or start-up error.\n";
+    "Exit status: 0 the run reached its end, 1 a stage stopped it, 2 usage or start-up error\n"
+    "(for --restore also: the list cannot be read).\n";
 
 struct CliOptions {
   std::optional<std::string> settings_file;
@@ -107,6 +110,38 @@ std::optional<int> ParseArguments(int argc, char** argv, CliOptions& options) {
   return std::nullopt;
 }
 
+// Undoes a run from the list at `list`: 0 when the restore reached its end,
+// 1 when a step stopped it, 2 when the list cannot be read.
+int Restore(AppState& app, CliFrontEnd& ui, const std::string& list) {
+  auto path = Utf8ToUtf16(list);
+  if (!path) {
+    Error("the list name is not valid UTF-8: " + EscapeBytes(list));
+    return kExitUsage;
+  }
+  RunState run;
+  RestoreReport report = RunRestore(app, run, *path);
+  ui.Finish();
+  for (const std::string& line : report.details.skipped) Error("tag not restored: " + line);
+  switch (report.outcome) {
+    case RestoreReport::Outcome::kCompleted:
+      return kExitOk;
+    case RestoreReport::Outcome::kStopped:
+      if (!report.detail.empty()) Error(report.detail);
+      return kExitStopped;
+    case RestoreReport::Outcome::kListUnreadable:
+      // The reader's reason names the file when it comes from the file system.
+      if (report.detail.find(list) != std::string::npos) {
+        Error("cannot read the list: " + report.detail);
+      } else {
+        Error("cannot read the list " + list + (report.detail.empty() ? "" : ": " + report.detail));
+      }
+      return kExitUsage;
+    case RestoreReport::Outcome::kBusy:
+      return kExitUsage;
+  }
+  return kExitUsage;
+}
+
 int Main(int argc, char** argv) {
   CliOptions options;
   if (auto status = ParseArguments(argc, argv, options)) return *status;
@@ -150,6 +185,11 @@ int Main(int argc, char** argv) {
     app.settings.FlagCheckOnlyID3Tag = 1;
   }
   if (options.folder) {
+    // The list records full paths, so that a restore works from any working
+    // folder: a relative FOLDER is taken from the current one.
+    std::error_code ec;
+    std::filesystem::path absolute = std::filesystem::absolute(*options.folder, ec);
+    if (!ec) options.folder = absolute.native();
     auto folder = Utf8ToUtf16(*options.folder);
     if (!folder) {
       Error("the folder name is not valid UTF-8: " + EscapeBytes(*options.folder));
@@ -158,10 +198,7 @@ int Main(int argc, char** argv) {
     app.settings.PathDataFolder = *folder;
   }
 
-  if (options.restore_list) {
-    Error("--restore is not available yet");
-    return kExitUsage;
-  }
+  if (options.restore_list) return Restore(app, ui, *options.restore_list);
 
   RunState run;
   RunReport report = RunConversion(app, run);

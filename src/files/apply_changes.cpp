@@ -24,18 +24,24 @@ void SetError(StageDetails* details, std::string text) {
   if (details != nullptr) details->error = std::move(text);
 }
 
-// A new name must stay a single entry of the folder it is in.
+// Renames one row's item; false (with the reason in `details`) on failure.
+bool RenameEntry(const FileEntry& e, StageDetails* details) {
+  return RenameItem(e.OldPath, e.OldName, e.NewPath, e.NewName, details);
+}
+
+}  // namespace
+
 bool IsSingleName(std::u16string_view name) {
   constexpr std::u16string_view kForbidden(u"/\0", 2);
   return !name.empty() && name != u"." && name != u".." &&
          name.find_first_of(kForbidden) == std::u16string_view::npos;
 }
 
-// Renames one row's item; false (with the reason in `details`) on failure.
-bool RenameEntry(const FileEntry& e, StageDetails* details) {
-  std::u16string from = e.OldPath + e.OldName;
-  std::u16string to = e.NewPath + e.NewName;
-  if (!IsSingleName(e.NewName)) {
+bool RenameItem(std::u16string_view from_folder, std::u16string_view from_name,
+                std::u16string_view to_folder, std::u16string_view to_name, StageDetails* details) {
+  std::u16string from = std::u16string(from_folder) + std::u16string(from_name);
+  std::u16string to = std::u16string(to_folder) + std::u16string(to_name);
+  if (!IsSingleName(from_name) || !IsSingleName(to_name)) {
     SetError(details, "cannot rename " + Utf16ToUtf8(from) + " to " + Utf16ToUtf8(to) +
                           ": not a usable name");
     return false;
@@ -47,8 +53,6 @@ bool RenameEntry(const FileEntry& e, StageDetails* details) {
   }
   return true;
 }
-
-}  // namespace
 
 int32_t WriteTags(AppState& app, RunState& run, StageDetails* details) {
   try {

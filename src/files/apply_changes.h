@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/app_state.h"
@@ -22,6 +23,18 @@ struct StageDetails {
   // not be written), one line each naming the file and the reason.
   std::vector<std::string> skipped;
 };
+
+// True when `name` stays a single entry of the folder it is in: not empty,
+// not "." or "..", no "/" and no NUL.
+bool IsSingleName(std::u16string_view name);
+
+// Renames `from_folder` + `from_name` to `to_folder` + `to_name` without
+// ever replacing anything (a case-only change on a case-insensitive file
+// system included). Both names must be single names. False, with the reason
+// naming both paths in `details->error`, when the rename is refused. Shared
+// by the apply stages and the restore steps.
+bool RenameItem(std::u16string_view from_folder, std::u16string_view from_name,
+                std::u16string_view to_folder, std::u16string_view to_name, StageDetails* details);
 
 // Writes NewTitle, NewArtist and NewAlbum into every file row with TagFlag 1
 // (at OldPath + OldName), keeping each tag's year, comment and genre; a file

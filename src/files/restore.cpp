@@ -1,0 +1,222 @@
+#include "files/restore.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <exception>
+#include <string_view>
+
+#include "files/apply_changes.h"
+#include "files/id3_tag.h"
+#include "files/rename_list.h"
+#include "files/report.h"
+#include "platform/text.h"
+#include "run/run_driver.h"
+
+namespace tarvel {
+namespace {
+
+constexpr std::u16string_view kCrLf = u"\r\n";
+constexpr std::u16string_view kAbort = u"処理を中断します。";
+constexpr std::u16string_view kFoldersRestored = u"個のフォルダ名を復元しました。";
+constexpr std::u16string_view kFilesRestored = u"個のファイル名を復元しました。";
+constexpr std::u16string_view kTagsRestored = u"個のID3Tagを復元しました。";
+
+size_t LastIndex(const RunState& run) {
+  return run.EntryTable.empty() ? 0 : run.EntryTable.size() - 1;
+}
+
+// What a path names, without following a link at its end.
+struct PathInfo {
+  bool exists = false;
+  int lookup_errno = 0;  // why the lookup failed, when it did
+  struct stat st {};
+  bool IsDirectory() const { return exists && S_ISDIR(st.st_mode); }
+  bool IsPlainFile() const { return exists && S_ISREG(st.st_mode); }
+  bool SameEntryAs(const PathInfo& other) const {
+    return exists && other.exists && st.st_dev == other.st.st_dev && st.st_ino == other.st.st_ino;
+  }
+  // Nothing is there for certain (as opposed to a lookup that was refused).
+  bool Absent() const { return !exists && (lookup_errno == ENOENT || lookup_errno == ENOTDIR); }
+};
+
+PathInfo LookUp(const std::u16string& path) {
+  PathInfo info;
+  const std::string bytes = Utf16ToUtf8(path);
+  if (::lstat(bytes.c_str(), &info.st) == 0) {
+    info.exists = true;
+  } else {
+    info.lookup_errno = errno;
+  }
+  return info;
+}
+
+// A step's failure: the message, the abort line and, for the file and tag
+// steps, one more blank line in the log.
+void ReportStepFailure(AppState& app, std::u16string_view message, bool blank_line) {
+  std::u16string box = std::u16string(message) + std::u16string(kCrLf) + std::u16string(kAbort);
+  std::u16string log = box + std::u16string(kCrLf);
+  if (blank_line) log += kCrLf;
+  Report(app, log, box);
+}
+
+}  // namespace
+
+int32_t RestoreFolders(AppState& app, RunState& run, RestoreDetails& details) {
+  try {
+    int32_t count = 0;
+    const size_t last = LastIndex(run);
+    for (size_t i = 1; i <= last; ++i) {
+      const FileEntry& e = run.EntryTable[i];
+      if (e.RenameFlag != 1 || e.IsFile != 0) continue;
+      // A run that stopped before renaming this folder left it under its old
+      // name (so did an earlier restore): nothing to put back. The new name
+      // then holds nothing, or something that is no folder (what refused the
+      // rename). Two folders under both names are left to the rename, which
+      // refuses to replace the old one.
+      std::u16string new_full = e.NewPath + e.NewName;
+      std::u16string old_full = e.OldPath + e.OldName;
+      if (new_full != old_full && LookUp(old_full).IsDirectory()) {
+        PathInfo now = LookUp(new_full);
+        if (now.Absent() || (now.exists && !now.IsDirectory())) continue;
+      }
+      StageDetails stage;
+      if (!RenameItem(e.NewPath, e.NewName, e.OldPath, e.OldName, &stage)) {
+        details.error = stage.error;
+        return 0;
+      }
+      ++count;
+    }
+    details.folders_restored = count;
+    ReportCount(app, count, kFoldersRestored);
+    return 1;
+  } catch (const std::exception& ex) {
+    details.error = std::string("unexpected error: ") + ex.what();
+    return 0;
+  }
+}
+
+int32_t RestoreFiles(AppState& app, RunState& run, RestoreDetails& details) {
+  try {
+    int32_t count = 0;
+    const size_t last = LastIndex(run);
+    for (size_t i = 1; i <= last; ++i) {
+      const FileEntry& e = run.EntryTable[i];
+      if (e.RenameFlag != 1 || e.IsFile != 1) continue;
+      std::u16string new_full = e.NewPath + e.NewName;
+      std::u16string old_full = e.OldPath + e.OldName;
+      PathInfo now = LookUp(new_full);
+      if (!now.IsPlainFile()) {
+        Report(app,
+               u"見つからないファイルがあります。\r\n　ファイル名　：　" + new_full +
+                   std::u16string(kCrLf),
+               u"見つからないファイルがあります。\r\n　ファイル名　：　" + new_full);
+        details.missing.push_back(Utf16ToUtf8(new_full));
+        continue;
+      }
+      // Something else under the old name is left alone. The old name finding
+      // this very file (a case-only change on a case-insensitive file system,
+      // or a list whose names are equal) is no conflict.
+      PathInfo before = LookUp(old_full);
+      if (before.exists && !before.SameEntryAs(now)) {
+        std::u16string text = u"復元に失敗したファイルがあります。\r\n　現在のファイル名　：　" +
+                              new_full + u"\r\n　　元のファイル名　：　" + old_full +
+                              u"\r\n　手動で復元をお願いします。";
+        // The log gets its own line end, so that the next report starts on
+        // a line of its own.
+        Report(app, text + std::u16string(kCrLf), text);
+        details.conflicts.push_back(Utf16ToUtf8(new_full) + " -> " + Utf16ToUtf8(old_full));
+        details.conflict_rows.push_back(i);
+        continue;
+      }
+      StageDetails stage;
+      if (!RenameItem(e.NewPath, e.NewName, e.OldPath, e.OldName, &stage)) {
+        details.error = stage.error;
+        return 0;
+      }
+      ++count;
+    }
+    details.files_restored = count;
+    ReportCount(app, count, kFilesRestored);
+    return 1;
+  } catch (const std::exception& ex) {
+    details.error = std::string("unexpected error: ") + ex.what();
+    return 0;
+  }
+}
+
+int32_t RestoreTags(AppState& app, RunState& run, RestoreDetails& details) {
+  try {
+    int32_t count = 0;
+    const size_t last = LastIndex(run);
+    for (size_t i = 1; i <= last; ++i) {
+      const FileEntry& e = run.EntryTable[i];
+      if (e.TagFlag != 1 || e.IsFile != 1) continue;
+      std::u16string path = e.OldPath + e.OldName;
+      if (std::binary_search(details.conflict_rows.begin(), details.conflict_rows.end(), i)) {
+        details.skipped.push_back(Utf16ToUtf8(path) +
+                                  ": holds another file, the converted one was not restored");
+        continue;
+      }
+      if (!IsSingleName(e.OldName) || !LookUp(path).IsPlainFile()) {
+        details.skipped.push_back(Utf16ToUtf8(path) + ": no file under this name");
+        continue;
+      }
+      TagIoStatus status;
+      if (UpdateID3TagTexts(path, e.OldTitle, e.OldArtist, e.OldAlbum, /*make_writable=*/true,
+                            &status) == 1) {
+        ++count;
+      } else {
+        details.skipped.push_back(Utf16ToUtf8(path) + ": " + DescribeTagIoStatus(status));
+      }
+    }
+    details.tags_restored = count;
+    ReportCount(app, count, kTagsRestored);
+    return 1;
+  } catch (const std::exception& ex) {
+    details.error = std::string("unexpected error: ") + ex.what();
+    return 0;
+  }
+}
+
+RestoreReport RunRestore(AppState& app, RunState& run, std::u16string_view list_path) {
+  RestoreReport report;
+  RunGuard guard(app);
+  if (!guard.acquired()) {
+    report.outcome = RestoreReport::Outcome::kBusy;
+    return report;
+  }
+  if (app.settings.FlagDisplayLog == 1 && app.ui != nullptr) app.ui->ShowLog();
+
+  if (ReadRenameList(list_path, run, &report.detail) == 0) {
+    std::u16string box =
+        u"CSVファイルの読み込みに失敗しました。" + std::u16string(kCrLf) + std::u16string(kAbort);
+    Report(app, box + std::u16string(kCrLf) + std::u16string(kCrLf), box);
+    report.outcome = RestoreReport::Outcome::kListUnreadable;
+    return report;
+  }
+  if (app.settings.FlagDisplayLog == 1 && app.ui != nullptr) {
+    app.ui->AppendLog(u"\r\n復元を開始します。\r\n");
+  }
+
+  RestoreDetails& details = report.details;
+  auto stop = [&](std::u16string_view message, bool blank_line) {
+    ReportStepFailure(app, message, blank_line);
+    report.outcome = RestoreReport::Outcome::kStopped;
+    report.detail = details.error;
+    return report;
+  };
+  if (RestoreFolders(app, run, details) == 0) {
+    return stop(u"フォルダ名の復元中にエラーが発生しました。", false);
+  }
+  if (RestoreFiles(app, run, details) == 0) {
+    return stop(u"ファイル名の復元中にエラーが発生しました。", true);
+  }
+  if (RestoreTags(app, run, details) == 0) {
+    return stop(u"ID3Tagの復元中にエラーが発生しました。", true);
+  }
+  return report;
+}
+
+}  // namespace tarvel

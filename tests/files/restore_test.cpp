@@ -1,0 +1,356 @@
+#include "files/restore.h"
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "files/id3_tag.h"
+#include "files/rename_list.h"
+#include "platform/text.h"
+#include "sample_library.h"
+#include "support/test_support.h"
+
+namespace tarvel {
+namespace {
+
+using ::tarvel::testing::TempDirTest;
+using ::tarvel::testing::U8;
+using ::tarvel::testing::WriteBytes;
+
+namespace fs = std::filesystem;
+
+std::u16string Text16(const fs::path& p) { return *Utf8ToUtf16(p.native()); }
+
+// A library after a conversion run, with the list that run wrote: rows are
+// added as the run would have made them and the items put on disk under
+// their new names.
+class RestoreTest : public TempDirTest {
+ protected:
+  void SetUp() override {
+    TempDirTest::SetUp();
+    lib_ = dir() / "lib";
+    fs::create_directories(lib_);
+    app_.ui = &ui_;
+    app_.settings.FlagDisplayLog = 1;
+    app_.settings.FlagPathSaveCSV = 1;
+    app_.settings.PathDataFolder = Text16(lib_);
+  }
+
+  std::u16string Folder(const fs::path& rel) {
+    return Text16(rel.empty() ? lib_ : lib_ / rel) + u"/";
+  }
+
+  FileEntry& Row(const fs::path& folder, std::u16string_view old_name, std::u16string_view new_name,
+                 int32_t is_file) {
+    FileEntry& e = AddEntry(converted_, Folder(folder), old_name, is_file);
+    e.NewName = new_name;
+    e.RenameFlag = new_name != old_name ? 1 : 0;
+    return e;
+  }
+
+  // A file row whose tag went from `old_title` to `new_title`; the file
+  // is written under its new name with the new texts.
+  FileEntry& FileRow(const fs::path& folder, std::u16string_view old_name,
+                     std::u16string_view new_name, std::u16string_view old_title,
+                     std::u16string_view new_title) {
+    FileEntry& e = Row(folder, old_name, new_name, 1);
+    e.OldTitle = old_title;
+    e.NewTitle = new_title;
+    e.OldArtist = e.NewArtist = u"artist";
+    e.TagFlag = old_title != new_title ? 1 : 0;
+    sample::WriteMp3(lib_ / folder, new_name, 64,
+                     sample::Tag{std::u16string(new_title), u"artist", u"", u"1999", u"note", 7});
+    return e;
+  }
+
+  fs::path WriteList() {
+    converted_.EntryCount = static_cast<int32_t>(converted_.EntryTable.size()) - 1;
+    EXPECT_EQ(WriteRenameList(app_, converted_), 1);
+    ui_.log.clear();
+    ui_.messages.clear();
+    return lib_ / "list.csv";
+  }
+
+  RestoreReport Restore(const fs::path& list) { return RunRestore(app_, run_, Text16(list)); }
+
+  std::u16string Title(const fs::path& file) {
+    ID3TagData tag;
+    if (ReadID3Tag(Text16(file), tag) != 1) return u"<no tag>";
+    return tag.Title;
+  }
+
+  fs::path lib_;
+  AppState app_;
+  RecordingFrontEnd ui_;
+  RunState converted_;
+  RunState run_;
+};
+
+TEST_F(RestoreTest, ListWithoutFlagsReportsThreeZeroCountsInBothDisplayModes) {
+  struct {
+    int32_t display_log;
+    std::u16string log;
+    std::vector<std::u16string> messages;
+  } kCases[] = {
+      {1,
+       u"\r\n復元を開始します。\r\n0個のフォルダ名を復元しました。\r\n0個のファイル名を復元しました"
+       u"。"
+       u"\r\n0個のID3Tagを復元しました。\r\n",
+       {}},
+      {0,
+       u"",
+       {u"0個のフォルダ名を復元しました。", u"0個のファイル名を復元しました。",
+        u"0個のID3Tagを復元しました。"}},
+  };
+  Row("", u"フォルダ", u"フォルダ", 0);
+  FileRow("フォルダ", u"a.mp3", u"a.mp3", u"same", u"same");
+  fs::path list = WriteList();
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.display_log);
+    app_.settings.FlagDisplayLog = c.display_log;
+    ui_ = RecordingFrontEnd();
+    RestoreReport r = Restore(list);
+    EXPECT_EQ(r.outcome, RestoreReport::Outcome::kCompleted) << r.detail;
+    EXPECT_EQ(U8(ui_.log), U8(c.log));
+    ASSERT_EQ(ui_.messages.size(), c.messages.size());
+    for (size_t i = 0; i < c.messages.size(); ++i)
+      EXPECT_EQ(U8(ui_.messages[i]), U8(c.messages[i]));
+    EXPECT_EQ(ui_.show_log_count, c.display_log);
+    EXPECT_EQ(run_.EntryTable.size(), 3u);
+  }
+}
+
+TEST_F(RestoreTest, UnreadableListStopsBeforeAnythingInBothDisplayModes) {
+  WriteBytes(lib_ / "empty.csv", "");
+  WriteBytes(lib_ / "short.csv", "\"\",\"\"\r\n\"1\",\"x\"\r\n");
+  struct {
+    const char* file;
+  } kLists[] = {{"missing.csv"}, {"empty.csv"}, {"short.csv"}};
+  run_.EntryTable.resize(5);
+  for (int32_t display_log : {1, 0}) {
+    for (const auto& l : kLists) {
+      SCOPED_TRACE(std::string(l.file) + " log " + std::to_string(display_log));
+      app_.settings.FlagDisplayLog = display_log;
+      ui_ = RecordingFrontEnd();
+      RestoreReport r = Restore(lib_ / l.file);
+      EXPECT_EQ(r.outcome, RestoreReport::Outcome::kListUnreadable);
+      EXPECT_FALSE(r.detail.empty());
+      if (display_log == 1) {
+        EXPECT_EQ(U8(ui_.log),
+                  "CSVファイルの読み込みに失敗しました。\r\n処理を中断します。\r\n\r\n");
+        EXPECT_TRUE(ui_.messages.empty());
+      } else {
+        EXPECT_EQ(ui_.log, u"");
+        ASSERT_EQ(ui_.messages.size(), 1u);
+        EXPECT_EQ(U8(ui_.messages[0]),
+                  "CSVファイルの読み込みに失敗しました。\r\n処理を中断します。");
+      }
+      EXPECT_EQ(run_.EntryTable.size(), 5u);  // the table is left as it was
+    }
+  }
+}
+
+TEST_F(RestoreTest, DeletedFileIsReportedMissingAndTheOthersAreRestored) {
+  FileRow("", u"あ.mp3", u"ｱ.mp3", u"あ", u"ｱ");
+  FileRow("", u"い.mp3", u"ｲ.mp3", u"い", u"ｲ");
+  FileRow("", u"う.mp3", u"ｳ.mp3", u"う", u"ｳ");
+  fs::path list = WriteList();
+  fs::remove(lib_ / "ｲ.mp3");
+  for (int32_t display_log : {1, 0}) {
+    SCOPED_TRACE(display_log);
+    app_.settings.FlagDisplayLog = display_log;
+    ui_ = RecordingFrontEnd();
+    RestoreReport r = Restore(list);
+    EXPECT_EQ(r.outcome, RestoreReport::Outcome::kCompleted) << r.detail;
+    const std::string missing =
+        "見つからないファイルがあります。\r\n　ファイル名　：　" + (lib_ / "ｲ.mp3").native();
+    if (display_log == 1) {
+      // The first time two files come back; the second time all three are
+      // missing under their new names, and their tags are written again.
+      const std::string expected_first =
+          "\r\n復元を開始します。\r\n0個のフォルダ名を復元しました。\r\n" + missing +
+          "\r\n2個のファイル名を復元しました。\r\n2個のID3Tagを復元しました。\r\n";
+      EXPECT_EQ(U8(ui_.log), expected_first);
+      EXPECT_EQ(r.details.missing, std::vector<std::string>{(lib_ / "ｲ.mp3").native()});
+      // The deleted file's old name holds nothing: its tag is passed over.
+      ASSERT_EQ(r.details.skipped.size(), 1u);
+      EXPECT_NE(r.details.skipped[0].find("い.mp3"), std::string::npos);
+    } else {
+      ASSERT_EQ(ui_.messages.size(), 6u);
+      EXPECT_EQ(U8(ui_.messages[1]), "見つからないファイルがあります。\r\n　ファイル名　：　" +
+                                         (lib_ / "ｱ.mp3").native());
+      EXPECT_EQ(U8(ui_.messages[4]), "0個のファイル名を復元しました。");
+      EXPECT_EQ(U8(ui_.messages[5]), "2個のID3Tagを復元しました。");
+    }
+    EXPECT_EQ(Title(lib_ / "あ.mp3"), u"あ");
+    EXPECT_EQ(Title(lib_ / "う.mp3"), u"う");
+    EXPECT_FALSE(fs::exists(lib_ / "い.mp3"));
+  }
+}
+
+TEST_F(RestoreTest, TakenOldNameIsAConflictAndNeitherFileChanges) {
+  FileRow("", u"曲.mp3", u"ｷｮｸ.mp3", u"曲", u"ｷｮｸ");
+  FileRow("", u"歌.mp3", u"ｳﾀ.mp3", u"歌", u"ｳﾀ");
+  fs::path list = WriteList();
+  // Another file took the old name meanwhile.
+  sample::WriteMp3(lib_, u"曲.mp3", 32, sample::Tag{u"other", u"", u"", u"", u"", 0});
+  for (int32_t display_log : {1, 0}) {
+    SCOPED_TRACE(display_log);
+    app_.settings.FlagDisplayLog = display_log;
+    ui_ = RecordingFrontEnd();
+    RestoreReport r = Restore(list);
+    EXPECT_EQ(r.outcome, RestoreReport::Outcome::kCompleted) << r.detail;
+    const std::string conflict = "復元に失敗したファイルがあります。\r\n　現在のファイル名　：　" +
+                                 (lib_ / "ｷｮｸ.mp3").native() + "\r\n　　元のファイル名　：　" +
+                                 (lib_ / "曲.mp3").native() + "\r\n　手動で復元をお願いします。";
+    if (display_log == 1) {
+      // The report ends its own line in the log, so the count starts a new one.
+      EXPECT_NE(U8(ui_.log).find(conflict + "\r\n1個のファイル名を復元しました。\r\n"),
+                std::string::npos)
+          << U8(ui_.log);
+      EXPECT_EQ(r.details.files_restored, 1);
+    } else {
+      ASSERT_GE(ui_.messages.size(), 2u);
+      EXPECT_EQ(U8(ui_.messages[1]), conflict);
+      EXPECT_EQ(r.details.files_restored, 0);  // 歌.mp3 came back the first time
+    }
+    EXPECT_EQ(r.details.conflict_rows, std::vector<size_t>{1});
+    EXPECT_TRUE(fs::exists(lib_ / "ｷｮｸ.mp3"));
+    EXPECT_EQ(Title(lib_ / "ｷｮｸ.mp3"), u"ｷｮｸ");
+    EXPECT_EQ(Title(lib_ / "曲.mp3"), u"other");  // the other file's tag is not touched
+    EXPECT_EQ(Title(lib_ / "歌.mp3"), u"歌");
+  }
+}
+
+TEST_F(RestoreTest, FolderRenamedByHandStopsTheRestore) {
+  Row("", u"歌手", u"ｶｼｭ", 0);
+  FileRow("ｶｼｭ", u"曲.mp3", u"ｷｮｸ.mp3", u"曲", u"ｷｮｸ");
+  fs::path list = WriteList();
+  fs::rename(lib_ / "ｶｼｭ", lib_ / "by hand");
+  struct {
+    int32_t display_log;
+    std::string log;
+    std::vector<std::string> messages;
+  } kCases[] = {
+      {1,
+       "\r\n復元を開始します。\r\nフォルダ名の復元中にエラーが発生しました。\r\n処理を中断します。"
+       "\r\n",
+       {}},
+      {0, "", {"フォルダ名の復元中にエラーが発生しました。\r\n処理を中断します。"}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.display_log);
+    app_.settings.FlagDisplayLog = c.display_log;
+    ui_ = RecordingFrontEnd();
+    RestoreReport r = Restore(list);
+    EXPECT_EQ(r.outcome, RestoreReport::Outcome::kStopped);
+    EXPECT_NE(r.detail.find("ｶｼｭ"), std::string::npos) << r.detail;
+    EXPECT_EQ(U8(ui_.log), c.log);
+    ASSERT_EQ(ui_.messages.size(), c.messages.size());
+    for (size_t i = 0; i < c.messages.size(); ++i) EXPECT_EQ(U8(ui_.messages[i]), c.messages[i]);
+    EXPECT_TRUE(fs::exists(lib_ / "by hand" / "ｷｮｸ.mp3"));  // nothing later is restored
+    EXPECT_EQ(Title(lib_ / "by hand" / "ｷｮｸ.mp3"), u"ｷｮｸ");
+  }
+}
+
+TEST_F(RestoreTest, RefusedRenameStopsTheFileStepWithItsMessage) {
+  // A hand-edited list whose old name would leave the folder.
+  FileRow("", u"../escape.mp3", u"ｱ.mp3", u"あ", u"ｱ");
+  fs::path list = WriteList();
+  RestoreReport r = Restore(list);
+  EXPECT_EQ(r.outcome, RestoreReport::Outcome::kStopped);
+  EXPECT_NE(r.detail.find("not a usable name"), std::string::npos) << r.detail;
+  EXPECT_EQ(U8(ui_.log),
+            "\r\n復元を開始します。\r\n0個のフォルダ名を復元しました。\r\n"
+            "ファイル名の復元中にエラーが発生しました。\r\n処理を中断します。\r\n\r\n");
+  EXPECT_TRUE(fs::exists(lib_ / "ｱ.mp3"));
+  EXPECT_FALSE(fs::exists(dir() / "escape.mp3"));
+}
+
+TEST_F(RestoreTest, RestoringTwiceGivesTheSameTree) {
+  Row("", u"外", u"ｿﾄ", 0);
+  Row("外", u"中", u"ﾅｶ", 0);
+  FileRow("外/中", u"曲.mp3", u"ｷｮｸ.mp3", u"曲", u"ｷｮｸ");
+  FileRow("外", u"同じ.mp3", u"同じ.mp3", u"歌", u"ｳﾀ");  // tag only
+  // On disk as the run left it: the folders under their new names.
+  fs::rename(lib_ / "外", lib_ / "ｿﾄ");
+  fs::rename(lib_ / "ｿﾄ" / "中", lib_ / "ｿﾄ" / "ﾅｶ");
+  fs::path list = WriteList();
+
+  RestoreReport first = Restore(list);
+  ASSERT_EQ(first.outcome, RestoreReport::Outcome::kCompleted) << first.detail;
+  EXPECT_EQ(first.details.folders_restored, 2);
+  EXPECT_EQ(first.details.files_restored, 1);
+  EXPECT_EQ(first.details.tags_restored, 2);
+  // The second time the folders already have their old names and are passed
+  // over, the file is missing under its new name, and the tags are written
+  // once more.
+  RestoreReport second = Restore(list);
+  ASSERT_EQ(second.outcome, RestoreReport::Outcome::kCompleted) << second.detail;
+  EXPECT_EQ(second.details.folders_restored, 0);
+  EXPECT_EQ(second.details.files_restored, 0);
+  EXPECT_EQ(second.details.missing.size(), 1u);
+  EXPECT_EQ(second.details.tags_restored, 2);
+  EXPECT_TRUE(second.details.skipped.empty());
+  EXPECT_EQ(Title(lib_ / "外" / "中" / "曲.mp3"), u"曲");
+  EXPECT_EQ(Title(lib_ / "外" / "同じ.mp3"), u"歌");
+  EXPECT_FALSE(fs::exists(lib_ / "ｿﾄ"));
+}
+
+TEST_F(RestoreTest, FolderMissingUnderBothNamesOrOldNameTakenIsAnError) {
+  struct {
+    const char* what;
+    bool make_old;
+    bool make_new;
+    bool old_is_file;
+  } kCases[] = {
+      {"missing under both names", false, false, false},
+      {"old name held by a file", true, false, true},
+      {"old name taken by another folder", true, true, false},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(lib_);
+    fs::create_directories(lib_);
+    converted_ = RunState();
+    Row("", u"古い", u"ﾌﾙｲ", 0);
+    if (c.make_new) fs::create_directories(lib_ / "ﾌﾙｲ");
+    if (c.make_old && c.old_is_file) WriteBytes(lib_ / "古い", "x");
+    if (c.make_old && !c.old_is_file) fs::create_directories(lib_ / "古い");
+    fs::path list = WriteList();
+    RestoreReport r = Restore(list);
+    EXPECT_EQ(r.outcome, RestoreReport::Outcome::kStopped);
+    EXPECT_FALSE(r.detail.empty());
+    EXPECT_EQ(fs::exists(lib_ / "ﾌﾙｲ"), c.make_new);
+  }
+}
+
+TEST_F(RestoreTest, ReadOnlyFileGetsItsOldTagBack) {
+  FileRow("", u"曲.mp3", u"ｷｮｸ.mp3", u"曲", u"ｷｮｸ");
+  fs::path list = WriteList();
+  ::chmod((lib_ / "ｷｮｸ.mp3").c_str(), 0444);
+  RestoreReport r = Restore(list);
+  ASSERT_EQ(r.outcome, RestoreReport::Outcome::kCompleted) << r.detail;
+  ID3TagData tag;
+  ASSERT_EQ(ReadID3Tag(Text16(lib_ / "曲.mp3"), tag), 1);
+  EXPECT_EQ(tag.Title, u"曲");
+  EXPECT_EQ(tag.Year, u"1999");  // the rest of the tag stays
+  EXPECT_EQ(tag.Comment, u"note");
+  EXPECT_EQ(tag.Genre, 7);
+}
+
+TEST_F(RestoreTest, SecondRunWhileOneIsInProgressIsRefused) {
+  FileRow("", u"曲.mp3", u"ｷｮｸ.mp3", u"曲", u"ｷｮｸ");
+  fs::path list = WriteList();
+  app_.run_in_progress = true;
+  RestoreReport r = Restore(list);
+  EXPECT_EQ(r.outcome, RestoreReport::Outcome::kBusy);
+  EXPECT_TRUE(ui_.log.empty());
+  EXPECT_TRUE(fs::exists(lib_ / "ｷｮｸ.mp3"));
+  EXPECT_TRUE(app_.run_in_progress);
+}
+
+}  // namespace
+}  // namespace tarvel
