@@ -132,6 +132,17 @@ std::optional<std::u16string> MecabReadingService::GetPhonetic(std::u16string_vi
   if (!IsAvailable()) return std::nullopt;
   // Without a kanji every token would keep its surface: the text itself.
   if (!ContainsKanji(text)) return std::u16string(text);
+  std::u16string key(text);
+  if (auto hit = cache_.find(key); hit != cache_.end()) return hit->second;
+  std::optional<std::u16string> reading = Parse(text);
+  if (reading) {
+    if (cache_.size() >= kCacheLimit) cache_.clear();
+    cache_.emplace(std::move(key), *reading);
+  }
+  return reading;
+}
+
+std::optional<std::u16string> MecabReadingService::Parse(std::u16string_view text) {
   try {
     Tagger& t = *tagger_;
     EncodeWithOffsets(text, t.utf8, t.map);

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <string_view>
 
 #include "platform/reading_service.h"
@@ -38,6 +39,14 @@ class MecabReadingService : public ReadingService {
 
  private:
   struct Tagger;
+  std::optional<std::u16string> Parse(std::u16string_view text);
+
+  // Readings of recent texts: a library repeats its artist and album texts on
+  // every file of an album, and a reading depends on the text alone. Emptied
+  // when it reaches kCacheLimit entries, so it never grows without bound.
+  static constexpr size_t kCacheLimit = 50000;
+  std::unordered_map<std::u16string, std::u16string> cache_;
+
   std::string dictionary_dir_;
   std::unique_ptr<Tagger> tagger_;
   bool tried_ = false;

@@ -184,21 +184,33 @@ std::u16string Utf8ToUtf16Lossy(std::string_view utf8) {
 }
 
 std::string Utf16ToUtf8(std::u16string_view text) {
-  std::string out;
-  out.reserve(text.size() * 3);
+  std::string out(text.size() * 3, '\0');
+  char* p = out.data();
   size_t i = 0;
   while (i < text.size()) {
-    UChar32 c = text[i++];
+    uint32_t c = text[i++];
+    if (c < 0x80) {
+      *p++ = static_cast<char>(c);
+      continue;
+    }
     if (U16_IS_LEAD(c) && i < text.size() && U16_IS_TRAIL(text[i])) {
       c = U16_GET_SUPPLEMENTARY(c, text[i++]);
     } else if (U16_IS_SURROGATE(c)) {
       c = 0xFFFD;
     }
-    uint8_t buf[4];
-    int32_t n = 0;
-    U8_APPEND_UNSAFE(buf, n, c);
-    out.append(reinterpret_cast<char*>(buf), n);
+    if (c < 0x800) {
+      *p++ = static_cast<char>(0xC0 | (c >> 6));
+    } else if (c < 0x10000) {
+      *p++ = static_cast<char>(0xE0 | (c >> 12));
+      *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    } else {
+      *p++ = static_cast<char>(0xF0 | (c >> 18));
+      *p++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    }
+    *p++ = static_cast<char>(0x80 | (c & 0x3F));
   }
+  out.resize(static_cast<size_t>(p - out.data()));
   return out;
 }
 
