@@ -22,15 +22,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class NullFrontEnd : public FrontEnd {
- public:
-  void AppendLog(std::u16string_view) override {}
-  void ShowMessage(std::u16string_view) override {}
-  void ShowLog() override {}
-  void PumpEvents() override {}
-  void TickCheckOnlyBoxes() override {}
-};
-
 struct Fixture {
   Fixture() {
     const char* env = ::getenv("TARVEL_BENCH_FILES");
@@ -66,7 +57,7 @@ struct Fixture {
     fs::remove_all(root, ec);
   }
   fs::path root;
-  NullFrontEnd ui;
+  SilentFrontEnd ui;
   AppState app;
   RunState forward, back;
 };

@@ -24,15 +24,6 @@ namespace {
 
 constexpr size_t kTextCount = 400000;
 
-class SilentFrontEnd : public FrontEnd {
- public:
-  void AppendLog(std::u16string_view) override {}
-  void ShowMessage(std::u16string_view) override {}
-  void ShowLog() override {}
-  void PumpEvents() override {}
-  void TickCheckOnlyBoxes() override {}
-};
-
 constexpr std::array<std::u16string_view, 24> kKanjiWords = {
     u"東京", u"夜",   u"日本語", u"桜",   u"花火", u"青空", u"恋人",     u"夏祭り",
     u"雨",   u"星空", u"海岸",   u"約束", u"未来", u"風",   u"春夏秋冬", u"大阪",

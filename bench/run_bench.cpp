@@ -16,6 +16,7 @@
 #include <string>
 
 #include "app/app_state.h"
+#include "bench_support.h"
 #include "app/tables.h"
 #include "platform/mecab_reading.h"
 #include "platform/text.h"
@@ -66,24 +67,8 @@ Library& TheLibrary() {
   return library;
 }
 
-class NullFrontEnd : public FrontEnd {
- public:
-  void AppendLog(std::u16string_view text) override { logged += text.size(); }
-  void ShowMessage(std::u16string_view) override {}
-  void ShowLog() override {}
-  void PumpEvents() override {}
-  void TickCheckOnlyBoxes() override {}
-  size_t logged = 0;
-};
-
-double PeakMegabytes() {
-  rusage usage{};
-  ::getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_maxrss / 1024.0;
-}
-
 // Settings as a user would have them for a level-1 run on names and tags.
-void Configure(AppState& app, NullFrontEnd& ui, MecabReadingService& reading) {
+void Configure(AppState& app, SilentFrontEnd& ui, MecabReadingService& reading) {
   app.ui = &ui;
   app.reading = &reading;
   Settings& s = app.settings;
@@ -102,7 +87,7 @@ void Configure(AppState& app, NullFrontEnd& ui, MecabReadingService& reading) {
 
 void BM_ScanAndPass(benchmark::State& state) {
   Library& library = TheLibrary();
-  NullFrontEnd ui;
+  SilentFrontEnd ui;
   MecabReadingService reading;
   AppState app;
   Configure(app, ui, reading);
@@ -119,7 +104,7 @@ void BM_ScanAndPass(benchmark::State& state) {
   }
   state.counters["rows"] = run.EntryCount;
   state.counters["changes"] = run.ChangeCount;
-  state.counters["peak_MB"] = PeakMegabytes();
+  state.counters["peak_MB"] = bench::PeakMegabytes();
 }
 BENCHMARK(BM_ScanAndPass)->Unit(benchmark::kMillisecond)->Iterations(3);
 
@@ -131,7 +116,7 @@ void BM_RealRun(benchmark::State& state) {
   std::string templ = (fs::temp_directory_path() / "tarvel-real-run-XXXXXX").native();
   if (::mkdtemp(templ.data()) == nullptr) std::abort();
   fs::path root = templ;
-  NullFrontEnd ui;
+  SilentFrontEnd ui;
   MecabReadingService reading;
   AppState app;
   Configure(app, ui, reading);
@@ -152,7 +137,7 @@ void BM_RealRun(benchmark::State& state) {
   }
   state.counters["rows"] = run.EntryCount;
   state.counters["changes"] = run.ChangeCount;
-  state.counters["peak_MB"] = PeakMegabytes();
+  state.counters["peak_MB"] = bench::PeakMegabytes();
   fs::remove_all(root);
 }
 BENCHMARK(BM_RealRun)->Unit(benchmark::kMillisecond)->Iterations(2);

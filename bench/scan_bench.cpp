@@ -16,6 +16,7 @@
 #include <string>
 
 #include "app/app_state.h"
+#include "bench_support.h"
 #include "files/id3_tag.h"
 #include "platform/text.h"
 #include "run/entry_table.h"
@@ -79,24 +80,9 @@ Library& TheLibrary() {
   return library;
 }
 
-class NullFrontEnd : public FrontEnd {
- public:
-  void AppendLog(std::u16string_view) override {}
-  void ShowMessage(std::u16string_view) override {}
-  void ShowLog() override {}
-  void PumpEvents() override {}
-  void TickCheckOnlyBoxes() override {}
-};
-
-double PeakMegabytes() {
-  rusage usage{};
-  ::getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_maxrss / 1024.0;
-}
-
 void BM_ScanFolderWithTags(benchmark::State& state) {
   Library& library = TheLibrary();
-  NullFrontEnd ui;
+  SilentFrontEnd ui;
   AppState app;
   app.ui = &ui;
   app.settings.FlagRenameFolderName = 1;
@@ -110,7 +96,7 @@ void BM_ScanFolderWithTags(benchmark::State& state) {
     benchmark::DoNotOptimize(run.EntryCount);
   }
   state.counters["rows"] = run.EntryCount;
-  state.counters["peak_MB"] = PeakMegabytes();
+  state.counters["peak_MB"] = bench::PeakMegabytes();
 }
 BENCHMARK(BM_ScanFolderWithTags)->Unit(benchmark::kMillisecond)->MinWarmUpTime(0.5);
 

@@ -27,6 +27,17 @@ class FrontEnd {
   virtual void TickCheckOnlyBoxes() = 0;
 };
 
+// A front end that ignores everything: for benchmarks and callers that only
+// want the results.
+class SilentFrontEnd : public FrontEnd {
+ public:
+  void AppendLog(std::u16string_view) override {}
+  void ShowMessage(std::u16string_view) override {}
+  void ShowLog() override {}
+  void PumpEvents() override {}
+  void TickCheckOnlyBoxes() override {}
+};
+
 // A front end that only records what it was asked to do; for tests and for
 // callers that want to look at the messages afterwards.
 class RecordingFrontEnd : public FrontEnd {
