@@ -214,6 +214,7 @@ int Main(int argc, char** argv) {
     case RunReport::Outcome::kBusy:
       return kExitUsage;
   }
+  return kExitUsage;
 }
 
 }  // namespace

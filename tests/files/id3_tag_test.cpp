@@ -119,7 +119,9 @@ TEST_F(ID3TagTest, ReadFailures) {
     TagIoStatus status;
     EXPECT_EQ(ReadID3Tag(Path16(path), tag, &status), 0);
     EXPECT_EQ(status.error, c.error);
-    if (c.tag_untouched) EXPECT_EQ(tag.Title, u"before");
+    if (c.tag_untouched) {
+      EXPECT_EQ(tag.Title, u"before");
+    }
   }
 
   ID3TagData tag;

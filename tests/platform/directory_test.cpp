@@ -35,7 +35,9 @@ TEST(NameLessTest, Utf16CodeUnitOrder) {
   };
   for (const auto& c : kCases) {
     EXPECT_EQ(NameLess(c.a, c.b), c.a_first) << c.a << " " << c.b;
-    if (c.a != c.b) EXPECT_EQ(NameLess(c.b, c.a), !c.a_first) << c.a << " " << c.b;
+    if (c.a != c.b) {
+      EXPECT_EQ(NameLess(c.b, c.a), !c.a_first) << c.a << " " << c.b;
+    }
   }
 }
 
