@@ -44,7 +44,7 @@ class MecabReadingService : public ReadingService {
   // Readings of recent texts: a library repeats its artist and album texts on
   // every file of an album, and a reading depends on the text alone. Emptied
   // when it reaches kCacheLimit entries, so it never grows without bound.
-  static constexpr size_t kCacheLimit = 50000;
+  static constexpr size_t kCacheLimit = 4096;
   std::unordered_map<std::u16string, std::u16string> cache_;
 
   std::string dictionary_dir_;
