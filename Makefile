@@ -4,7 +4,7 @@ BUILD ?= build
 GENERATOR = -G Ninja
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test demo gui bench clean
+.PHONY: all deps configure build test demo gui bench install clean
 
 all: build
 
@@ -32,6 +32,9 @@ bench: deps
 	cmake -S . -B $(BUILD)-bench $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DTARVEL_BUILD_BENCH=ON -DBUILD_TESTING=OFF -DTARVEL_BUILD_GUI=OFF
 	cmake --build $(BUILD)-bench
 	@for b in $(BUILD)-bench/*_bench; do echo "== $$b"; $$b; done
+
+install: build
+	cmake --install $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(BUILD)-bench
