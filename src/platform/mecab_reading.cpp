@@ -132,12 +132,16 @@ std::optional<std::u16string> MecabReadingService::GetPhonetic(std::u16string_vi
   if (!IsAvailable()) return std::nullopt;
   // Without a kanji every token would keep its surface: the text itself.
   if (!ContainsKanji(text)) return std::u16string(text);
-  std::u16string key(text);
-  if (auto hit = cache_.find(key); hit != cache_.end()) return hit->second;
+  for (size_t i = 0; i < recent_used_; ++i) {
+    if (recent_[i].text == text) return recent_[i].reading;
+  }
   std::optional<std::u16string> reading = Parse(text);
   if (reading) {
-    if (cache_.size() >= kCacheLimit) cache_.clear();
-    cache_.emplace(std::move(key), *reading);
+    Recent& slot = recent_[recent_next_];
+    slot.text.assign(text);
+    slot.reading.assign(*reading);
+    recent_next_ = (recent_next_ + 1) % kRecent;
+    if (recent_used_ < kRecent) ++recent_used_;
   }
   return reading;
 }

@@ -2,10 +2,10 @@
 #ifndef TARVEL_PLATFORM_MECAB_READING_H_
 #define TARVEL_PLATFORM_MECAB_READING_H_
 
+#include <array>
 #include <memory>
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <string_view>
 
 #include "platform/reading_service.h"
@@ -41,11 +41,17 @@ class MecabReadingService : public ReadingService {
   struct Tagger;
   std::optional<std::u16string> Parse(std::u16string_view text);
 
-  // Readings of recent texts: a library repeats its artist and album texts on
-  // every file of an album, and a reading depends on the text alone. Emptied
-  // when it reaches kCacheLimit entries, so it never grows without bound.
-  static constexpr size_t kCacheLimit = 4096;
-  std::unordered_map<std::u16string, std::u16string> cache_;
+  // Readings of the last few texts: a library repeats its artist and album
+  // texts on every file of an album, and a reading depends on the text
+  // alone. A small ring, searched linearly, costs next to nothing when it
+  // misses; its strings keep their storage from one use to the next.
+  static constexpr size_t kRecent = 16;
+  struct Recent {
+    std::u16string text, reading;
+  };
+  std::array<Recent, kRecent> recent_;
+  size_t recent_used_ = 0;
+  size_t recent_next_ = 0;
 
   std::string dictionary_dir_;
   std::unique_ptr<Tagger> tagger_;
