@@ -132,6 +132,35 @@ std::optional<std::u16string> MecabReadingService::GetPhonetic(std::u16string_vi
   if (!IsAvailable()) return std::nullopt;
   // Without a kanji every token would keep its surface: the text itself.
   if (!ContainsKanji(text)) return std::u16string(text);
+  // Latin letters, spaces and punctuation never form one token with Japanese
+  // text, so only the stretches between them that hold a kanji go to MeCab
+  // (" " and ".mp3" of a file name come back as they are). Digits stay with
+  // the Japanese they touch: they decide how a counter reads (2人, 第1章).
+  // Less text to parse, a word is read without a Latin neighbour pulling it
+  // into a suffix reading (夜Blue), and the same album or artist word in many
+  // names is found among the recent readings.
+  auto separates = [](char16_t c) { return c < 0x80 && !(c >= u'0' && c <= u'9'); };
+  std::u16string out;
+  out.reserve(text.size() * 2);
+  size_t i = 0;
+  while (i < text.size()) {
+    size_t j = i;
+    const bool ascii = separates(text[i]);
+    while (j < text.size() && separates(text[j]) == ascii) ++j;
+    std::u16string_view run = text.substr(i, j - i);
+    if (ascii || !ContainsKanji(run)) {
+      out.append(run);
+    } else {
+      std::optional<std::u16string> reading = ReadRun(run);
+      if (!reading) return std::nullopt;
+      out += *reading;
+    }
+    i = j;
+  }
+  return out;
+}
+
+std::optional<std::u16string> MecabReadingService::ReadRun(std::u16string_view text) {
   for (size_t i = 0; i < recent_used_; ++i) {
     if (recent_[i].text == text) return recent_[i].reading;
   }

@@ -39,6 +39,7 @@ class MecabReadingService : public ReadingService {
 
  private:
   struct Tagger;
+  std::optional<std::u16string> ReadRun(std::u16string_view text);
   std::optional<std::u16string> Parse(std::u16string_view text);
 
   // Readings of the last few texts: a library repeats its artist and album

@@ -37,6 +37,11 @@ TEST_F(MecabReadingTest, ReadsOnlyTokensWithAKanji) {
       {u"😀東京😀", u"😀トウキョウ😀"},
       {u"Hello, World!", u"Hello, World!"},
       {u"", u""},
+      // Digits stay with the counter they belong to; a Latin word beside a
+      // kanji does not turn it into a suffix reading.
+      {u"2人の夜", u"2ニンのヨル"},
+      {u"第2章 始まり", u"ダイ2ショウ ハジマリ"},
+      {u"01 夜Blue.mp3", u"01 ヨルBlue.mp3"},
   };
   for (const auto& c : kCases) {
     auto reading = service.GetPhonetic(c.input);
