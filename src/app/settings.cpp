@@ -36,11 +36,6 @@ constexpr std::array<IntSetting, 21> kIntSettings = {{
 constexpr std::u16string_view kGeneralSection = u"General";
 constexpr std::u16string_view kLogWindowSection = u"LogWindow";
 
-std::u16string DecimalText(int32_t n) {
-  std::string s = std::to_string(n);
-  return std::u16string(s.begin(), s.end());
-}
-
 bool IsPathDataFolderKey(std::u16string_view key) {
   return FoldIniName(key) == FoldIniName(kPathDataFolderKey);
 }

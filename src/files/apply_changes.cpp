@@ -15,11 +15,6 @@ constexpr std::u16string_view kTagsWritten = u"個のID3Tagを変更しました
 constexpr std::u16string_view kFilesRenamed = u"個のファイル名を変更しました。";
 constexpr std::u16string_view kFoldersRenamed = u"個のフォルダ名を変更しました。";
 
-// The last index of the table; slot 0 is never an entry.
-size_t LastIndex(const RunState& run) {
-  return run.EntryTable.empty() ? 0 : run.EntryTable.size() - 1;
-}
-
 void SetError(StageDetails* details, std::string text) {
   if (details != nullptr) details->error = std::move(text);
 }

@@ -19,20 +19,15 @@ void SetError(std::string* error, std::string text) {
   if (error != nullptr) *error = std::move(text);
 }
 
-std::u16string Decimal(int64_t value) {
-  std::string digits = std::to_string(value);
-  return std::u16string(digits.begin(), digits.end());
-}
-
 // The 14 fields of one row, numbers as decimal text.
 struct ListRecord {
   std::u16string number, rename, tag, is_file;
   std::u16string_view fields[kRenameListColumns];
   ListRecord(int32_t i, const FileEntry& e)
-      : number(Decimal(i)),
-        rename(Decimal(e.RenameFlag)),
-        tag(Decimal(e.TagFlag)),
-        is_file(Decimal(e.IsFile)),
+      : number(DecimalText(i)),
+        rename(DecimalText(e.RenameFlag)),
+        tag(DecimalText(e.TagFlag)),
+        is_file(DecimalText(e.IsFile)),
         fields{number,      e.OldPath,   e.OldName,   e.NewPath,   e.NewName,
                e.OldTitle,  e.OldArtist, e.OldAlbum,  e.NewTitle,  e.NewArtist,
                e.NewAlbum,  rename,      tag,         is_file} {}

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "app/app_state.h"
+#include "platform/text.h"
 
 namespace tarvel {
 
@@ -25,9 +26,7 @@ inline void Report(AppState& app, std::u16string_view log_text, std::u16string_v
 // Reports a count: the number in decimal followed directly by `text`, with
 // CR LF after it in the log.
 inline void ReportCount(AppState& app, int32_t count, std::u16string_view text) {
-  std::string digits = std::to_string(count);
-  std::u16string box(digits.begin(), digits.end());
-  box += text;
+  std::u16string box = DecimalText(count) + std::u16string(text);
   Report(app, box + u"\r\n", box);
 }
 

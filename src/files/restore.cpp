@@ -23,10 +23,6 @@ constexpr std::u16string_view kFoldersRestored = u"個のフォルダ名を復�
 constexpr std::u16string_view kFilesRestored = u"個のファイル名を復元しました。";
 constexpr std::u16string_view kTagsRestored = u"個のID3Tagを復元しました。";
 
-size_t LastIndex(const RunState& run) {
-  return run.EntryTable.empty() ? 0 : run.EntryTable.size() - 1;
-}
-
 // What a path names, without following a link at its end.
 struct PathInfo {
   bool exists = false;

@@ -344,6 +344,11 @@ bool TextEquals(std::u16string_view a, std::u16string_view b) {
   return ComparisonKey(a) == ComparisonKey(b);
 }
 
+std::u16string DecimalText(int64_t n) {
+  std::string digits = std::to_string(n);
+  return std::u16string(digits.begin(), digits.end());
+}
+
 std::u16string ToNfc(std::u16string_view text) {
   UErrorCode status = U_ZERO_ERROR;
   const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(status);

@@ -4,6 +4,7 @@
 #ifndef TARVEL_PLATFORM_TEXT_H_
 #define TARVEL_PLATFORM_TEXT_H_
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -54,6 +55,10 @@ std::u16string HiraganaToKatakana(std::u16string_view text);
 std::u16string ComparisonKey(std::u16string_view text);
 // Equality under text comparison.
 bool TextEquals(std::u16string_view a, std::u16string_view b);
+
+// A number in plain decimal digits ("-1", "30"), as the texts of reports,
+// lists and settings write it.
+std::u16string DecimalText(int64_t n);
 
 // Canonical composition (NFC), so that a decomposed name converts as the
 // composed one does.

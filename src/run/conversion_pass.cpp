@@ -17,11 +17,6 @@ namespace {
 
 constexpr std::u16string_view kCrLf = u"\r\n";
 
-std::u16string Decimal(int32_t n) {
-  std::string s = std::to_string(n);
-  return std::u16string(s.begin(), s.end());
-}
-
 // The source of a new tag text: 1 the file name as found without its last
 // four characters, 2 the name of the folder that holds the file, anything
 // else the text read from the tag.
@@ -73,7 +68,7 @@ std::u16string GetFolderName(std::u16string_view path) {
 
 std::u16string MakeUniqueName(std::u16string_view candidate, int32_t number, int32_t length_name,
                               bool is_file) {
-  std::u16string suffix = u"-" + Decimal(number);
+  std::u16string suffix = u"-" + DecimalText(number);
   if (length_name < static_cast<int32_t>(suffix.size())) {
     throw std::invalid_argument("the duplicate number does not fit in LengthName");
   }

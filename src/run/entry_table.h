@@ -3,6 +3,7 @@
 #ifndef TARVEL_RUN_ENTRY_TABLE_H_
 #define TARVEL_RUN_ENTRY_TABLE_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -37,6 +38,12 @@ struct RunState {
   int32_t EntryCount = 0;   // number of rows in use (the highest index)
   int32_t ChangeCount = 0;  // rows whose name or tags differ after the pass
 };
+
+// The last index of the table (0 when it holds only slot 0). Walks that
+// follow a list read back from disk go by this, not by EntryCount.
+inline size_t LastIndex(const RunState& state) {
+  return state.EntryTable.empty() ? 0 : state.EntryTable.size() - 1;
+}
 
 // Empties the table down to slot 0 and sets EntryCount to 0. ChangeCount is
 // left to the pass, which resets it before counting.

@@ -16,11 +16,6 @@ namespace {
 constexpr std::u16string_view kCrLf = u"\r\n";
 constexpr std::u16string_view kAbort = u"処理を中断します。";
 
-std::u16string Decimal(int32_t n) {
-  std::string s = std::to_string(n);
-  return std::u16string(s.begin(), s.end());
-}
-
 // Appends `log_text` to the log when FlagDisplayLog is 1, otherwise shows
 // `box_text` in a message box (nothing when it is empty).
 void Report(AppState& app, std::u16string_view log_text, std::u16string_view box_text) {
@@ -124,7 +119,7 @@ RunReport RunConversion(AppState& app, RunState& run) {
     return Stopped(std::move(report));
   }
   Report(app,
-         std::u16string(kCrLf) + Decimal(run.EntryCount) + u"個のファイル名を取得しました。" +
+         std::u16string(kCrLf) + DecimalText(run.EntryCount) + u"個のファイル名を取得しました。" +
              std::u16string(kCrLf) + std::u16string(kCrLf),
          u"");
 
@@ -158,7 +153,7 @@ RunReport RunConversion(AppState& app, RunState& run) {
     }
   }
   {
-    std::u16string text = Decimal(run.ChangeCount) + u"個のファイルまたはフォルダが変更されます。";
+    std::u16string text = DecimalText(run.ChangeCount) + u"個のファイルまたはフォルダが変更されます。";
     Report(app, text + std::u16string(kCrLf) + std::u16string(kCrLf), text);
   }
 
