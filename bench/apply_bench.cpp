@@ -13,7 +13,7 @@
 #include "files/apply_changes.h"
 #include "files/rename_list.h"
 #include "platform/text.h"
-#include "run/entry_table.h"
+#include "app/entry_table.h"
 #include "run/scan.h"
 #include "sample_library.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "files/csv.h"
+#include "platform/csv.h"
 
 namespace tarvel {
 namespace {

@@ -22,7 +22,7 @@
 #include "platform/mecab_reading.h"
 #include "platform/text.h"
 #include "run/conversion_pass.h"
-#include "run/entry_table.h"
+#include "app/entry_table.h"
 #include "run/run_driver.h"
 #include "run/scan.h"
 #include "sample_library.h"

@@ -19,7 +19,7 @@
 #include "bench_support.h"
 #include "files/id3_tag.h"
 #include "platform/text.h"
-#include "run/entry_table.h"
+#include "app/entry_table.h"
 #include "run/scan.h"
 
 namespace tarvel {

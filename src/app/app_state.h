@@ -9,7 +9,7 @@
 #include "app/app_folder.h"
 #include "app/front_end.h"
 #include "app/settings.h"
-#include "files/csv.h"
+#include "platform/csv.h"
 
 namespace tarvel {
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app/app_folder.h"  // kDicFileName, kRomeFileName
-#include "files/csv.h"
+#include "platform/csv.h"
 
 namespace tarvel {
 

@@ -11,10 +11,10 @@
 #include "app/settings.h"
 #include "app/startup.h"
 #include "cli/cli_front_end.h"
-#include "files/restore.h"
+#include "run/restore_run.h"
 #include "platform/mecab_reading.h"
 #include "platform/text.h"
-#include "run/entry_table.h"
+#include "app/entry_table.h"
 #include "run/run_driver.h"
 
 namespace tarvel {

@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "files/id3_tag.h"
-#include "files/report.h"
+#include "app/report.h"
 #include "platform/rename.h"
 #include "platform/text.h"
 

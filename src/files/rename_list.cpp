@@ -4,8 +4,8 @@
 #include <utility>
 #include <vector>
 
-#include "files/csv.h"
-#include "files/report.h"
+#include "platform/csv.h"
+#include "app/report.h"
 #include "platform/text.h"
 #include "platform/text_file.h"
 

@@ -17,7 +17,7 @@
 #include <string_view>
 
 #include "app/app_state.h"
-#include "run/entry_table.h"
+#include "app/entry_table.h"
 
 namespace tarvel {
 

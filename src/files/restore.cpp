@@ -7,18 +7,16 @@
 #include <exception>
 #include <string_view>
 
+#include "app/report.h"
 #include "files/apply_changes.h"
 #include "files/id3_tag.h"
 #include "files/rename_list.h"
-#include "files/report.h"
 #include "platform/text.h"
-#include "run/run_driver.h"
 
 namespace tarvel {
 namespace {
 
 constexpr std::u16string_view kCrLf = u"\r\n";
-constexpr std::u16string_view kAbort = u"処理を中断します。";
 constexpr std::u16string_view kFoldersRestored = u"個のフォルダ名を復元しました。";
 constexpr std::u16string_view kFilesRestored = u"個のファイル名を復元しました。";
 constexpr std::u16string_view kTagsRestored = u"個のID3Tagを復元しました。";
@@ -46,15 +44,6 @@ PathInfo LookUp(const std::u16string& path) {
     info.lookup_errno = errno;
   }
   return info;
-}
-
-// A step's failure: the message, the abort line and, for the file and tag
-// steps, one more blank line in the log.
-void ReportStepFailure(AppState& app, std::u16string_view message, bool blank_line) {
-  std::u16string box = std::u16string(message) + std::u16string(kCrLf) + std::u16string(kAbort);
-  std::u16string log = box + std::u16string(kCrLf);
-  if (blank_line) log += kCrLf;
-  Report(app, log, box);
 }
 
 }  // namespace
@@ -174,45 +163,6 @@ int32_t RestoreTags(AppState& app, RunState& run, RestoreDetails& details) {
     details.error = std::string("unexpected error: ") + ex.what();
     return 0;
   }
-}
-
-RestoreReport RunRestore(AppState& app, RunState& run, std::u16string_view list_path) {
-  RestoreReport report;
-  RunGuard guard(app);
-  if (!guard.acquired()) {
-    report.outcome = RestoreReport::Outcome::kBusy;
-    return report;
-  }
-  if (app.settings.FlagDisplayLog == 1 && app.ui != nullptr) app.ui->ShowLog();
-
-  if (ReadRenameList(list_path, run, &report.detail) == 0) {
-    std::u16string box =
-        u"CSVファイルの読み込みに失敗しました。" + std::u16string(kCrLf) + std::u16string(kAbort);
-    Report(app, box + std::u16string(kCrLf) + std::u16string(kCrLf), box);
-    report.outcome = RestoreReport::Outcome::kListUnreadable;
-    return report;
-  }
-  if (app.settings.FlagDisplayLog == 1 && app.ui != nullptr) {
-    app.ui->AppendLog(u"\r\n復元を開始します。\r\n");
-  }
-
-  RestoreDetails& details = report.details;
-  auto stop = [&](std::u16string_view message, bool blank_line) {
-    ReportStepFailure(app, message, blank_line);
-    report.outcome = RestoreReport::Outcome::kStopped;
-    report.detail = details.error;
-    return report;
-  };
-  if (RestoreFolders(app, run, details) == 0) {
-    return stop(u"フォルダ名の復元中にエラーが発生しました。", false);
-  }
-  if (RestoreFiles(app, run, details) == 0) {
-    return stop(u"ファイル名の復元中にエラーが発生しました。", true);
-  }
-  if (RestoreTags(app, run, details) == 0) {
-    return stop(u"ID3Tagの復元中にエラーが発生しました。", true);
-  }
-  return report;
 }
 
 }  // namespace tarvel

@@ -1,7 +1,8 @@
-// The restore run: undoes a conversion run from its list.csv. The folders get
-// their old names back first (outermost first), then the files, then the
-// old tag texts, the reverse of the order in which the run applied them. A
-// run that stopped part way is undone as far as it got.
+// The steps of the restore run, plain file work on a table read from a
+// list.csv: the folders get their old names back first (outermost first),
+// then the files, then the old tag texts, the reverse of the order in which
+// the run applied them. A run that stopped part way is undone as far as it
+// got.
 #ifndef TARVEL_FILES_RESTORE_H_
 #define TARVEL_FILES_RESTORE_H_
 
@@ -12,7 +13,7 @@
 #include <vector>
 
 #include "app/app_state.h"
-#include "run/entry_table.h"
+#include "app/entry_table.h"
 
 namespace tarvel {
 
@@ -70,28 +71,6 @@ int32_t RestoreFiles(AppState& app, RunState& run, RestoreDetails& details);
 // Reports the count ("…個のID3Tagを復元しました。") and returns 1; 0 only on an
 // unexpected error.
 int32_t RestoreTags(AppState& app, RunState& run, RestoreDetails& details);
-
-struct RestoreReport {
-  enum class Outcome {
-    kCompleted,       // the restore reached its end
-    kStopped,         // a step failed and ended the restore
-    kListUnreadable,  // the list could not be read; nothing was touched
-    kBusy,            // another run or restore is in progress
-  };
-  Outcome outcome = Outcome::kCompleted;
-  // Why the list could not be read or a step failed (UTF-8); empty otherwise.
-  std::string detail;
-  // Per-file lines and counts of the steps that ran.
-  RestoreDetails details;
-};
-
-// The restore run after the user chose the list at `list_path`: shows the
-// log (FlagDisplayLog 1), reads the list into `run` (EntryCount and
-// ChangeCount stay as they are), then RestoreFolders, RestoreFiles and
-// RestoreTags, stopping at the first step that fails with its message and
-// "処理を中断します。". Every text goes to the log (FlagDisplayLog 1) or into
-// message boxes. Takes the same guard as the conversion run.
-RestoreReport RunRestore(AppState& app, RunState& run, std::u16string_view list_path);
 
 }  // namespace tarvel
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "app/app_state.h"
-#include "files/csv.h"
+#include "platform/csv.h"
 
 namespace tarvel {
 

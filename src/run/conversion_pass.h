@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app/app_state.h"
-#include "run/entry_table.h"
+#include "app/entry_table.h"
 
 namespace tarvel {
 

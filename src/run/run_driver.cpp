@@ -4,35 +4,21 @@
 
 #include <cstring>
 
+#include "app/report.h"
 #include "files/apply_changes.h"
 #include "files/rename_list.h"
 #include "platform/text.h"
 #include "run/conversion_pass.h"
+#include "run/run_report.h"
 #include "run/scan.h"
 
 namespace tarvel {
 namespace {
 
-constexpr std::u16string_view kCrLf = u"\r\n";
-constexpr std::u16string_view kAbort = u"処理を中断します。";
-
-// Appends `log_text` to the log when FlagDisplayLog is 1, otherwise shows
-// `box_text` in a message box (nothing when it is empty).
-void Report(AppState& app, std::u16string_view log_text, std::u16string_view box_text) {
-  if (app.settings.FlagDisplayLog == 1) {
-    app.ui->AppendLog(log_text);
-  } else if (!box_text.empty()) {
-    app.ui->ShowMessage(box_text);
-  }
-}
-
 // A stage failure: the message and the abort line; `leading` for the rows
 // that can follow the open start line of the scan.
 void ReportAbort(AppState& app, std::u16string_view message, bool leading) {
-  std::u16string box = std::u16string(message) + std::u16string(kCrLf) + std::u16string(kAbort);
-  std::u16string log = (leading ? std::u16string(kCrLf) : std::u16string()) + box +
-                       std::u16string(kCrLf) + std::u16string(kCrLf);
-  Report(app, log, box);
+  tarvel::ReportAbort(app, message, leading, true);
 }
 
 void ReportSkip(AppState& app, std::u16string_view message) {

@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "app/app_state.h"
-#include "run/entry_table.h"
+#include "app/entry_table.h"
+#include "run/run_report.h"
 
 namespace tarvel {
 
@@ -29,25 +30,6 @@ struct RunReport {
   // Files passed over without stopping the run (a tag that could not be
   // written), one line each (UTF-8).
   std::vector<std::string> skipped;
-};
-
-// Keeps a second run (or a restore) from starting while one is in progress;
-// the front ends let window events through during a run.
-class RunGuard {
- public:
-  explicit RunGuard(AppState& app) : app_(app), acquired_(!app.run_in_progress) {
-    if (acquired_) app_.run_in_progress = true;
-  }
-  ~RunGuard() {
-    if (acquired_) app_.run_in_progress = false;
-  }
-  RunGuard(const RunGuard&) = delete;
-  RunGuard& operator=(const RunGuard&) = delete;
-  bool acquired() const { return acquired_; }
-
- private:
-  AppState& app_;
-  bool acquired_;
 };
 
 // Runs one conversion of app.settings.PathDataFolder into `run`. Every

@@ -3,7 +3,7 @@
 
 #include <filesystem>
 
-#include "files/csv.h"
+#include "platform/csv.h"
 #include "platform/mecab_reading.h"
 #include "platform/text_file.h"
 #include "rules/chains.h"

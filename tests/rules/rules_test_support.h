@@ -12,7 +12,7 @@
 
 #include "app/app_state.h"
 #include "app/front_end.h"
-#include "files/csv.h"
+#include "platform/csv.h"
 #include "platform/reading_service.h"
 
 namespace tarvel::testing {

@@ -1,7 +1,7 @@
 // The rows of one run: one row per MP3 file or folder the run handles, and
 // the two counters that go with them.
-#ifndef TARVEL_RUN_ENTRY_TABLE_H_
-#define TARVEL_RUN_ENTRY_TABLE_H_
+#ifndef TARVEL_APP_ENTRY_TABLE_H_
+#define TARVEL_APP_ENTRY_TABLE_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -57,4 +57,4 @@ FileEntry& AddEntry(RunState& state, std::u16string_view folder_path, std::u16st
 
 }  // namespace tarvel
 
-#endif  // TARVEL_RUN_ENTRY_TABLE_H_
+#endif  // TARVEL_APP_ENTRY_TABLE_H_

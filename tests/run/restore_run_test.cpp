@@ -1,4 +1,4 @@
-#include "files/restore.h"
+#include "run/restore_run.h"
 
 #include <sys/stat.h>
 

@@ -1,7 +1,7 @@
 // The CSV codec of list.csv, dic.csv and Rome.csv. It does no file I/O:
 // callers read or write the whole file as one text.
-#ifndef TARVEL_FILES_CSV_H_
-#define TARVEL_FILES_CSV_H_
+#ifndef TARVEL_PLATFORM_CSV_H_
+#define TARVEL_PLATFORM_CSV_H_
 
 #include <cstdint>
 #include <span>
@@ -97,4 +97,4 @@ int32_t ParseCSV(std::u16string_view text, CsvTable& table, char16_t field_separ
 
 }  // namespace tarvel
 
-#endif  // TARVEL_FILES_CSV_H_
+#endif  // TARVEL_PLATFORM_CSV_H_

@@ -1,7 +1,7 @@
-// How the list writer, the apply stages and the restore stages tell the user
-// what they did: in the log when FlagDisplayLog is 1, else in a message box.
-#ifndef TARVEL_FILES_REPORT_H_
-#define TARVEL_FILES_REPORT_H_
+// How the list writer, the apply stages, the restore stages and the run
+// drivers tell the user what they did: in the log when FlagDisplayLog is 1, else in a message box.
+#ifndef TARVEL_APP_REPORT_H_
+#define TARVEL_APP_REPORT_H_
 
 #include <cstdint>
 #include <string>
@@ -13,12 +13,13 @@
 namespace tarvel {
 
 // Appends `log_text` to the log (FlagDisplayLog 1) or shows `box_text` in a
-// message box. Does nothing when no front end is wired in.
+// message box (none when it is empty). Does nothing when no front end is
+// wired in.
 inline void Report(AppState& app, std::u16string_view log_text, std::u16string_view box_text) {
   if (app.ui == nullptr) return;
   if (app.settings.FlagDisplayLog == 1) {
     app.ui->AppendLog(log_text);
-  } else {
+  } else if (!box_text.empty()) {
     app.ui->ShowMessage(box_text);
   }
 }
@@ -32,4 +33,4 @@ inline void ReportCount(AppState& app, int32_t count, std::u16string_view text) 
 
 }  // namespace tarvel
 
-#endif  // TARVEL_FILES_REPORT_H_
+#endif  // TARVEL_APP_REPORT_H_

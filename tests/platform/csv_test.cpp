@@ -1,4 +1,4 @@
-#include "files/csv.h"
+#include "platform/csv.h"
 
 #include <gtest/gtest.h>
 

@@ -13,7 +13,7 @@
 
 #include "app/tables.h"
 #include "files/id3_tag.h"
-#include "files/restore.h"
+#include "run/restore_run.h"
 #include "platform/mecab_reading.h"
 #include "platform/text.h"
 #include "rules/rules_test_support.h"

@@ -1,4 +1,4 @@
-#include "run/entry_table.h"
+#include "app/entry_table.h"
 
 namespace tarvel {
 

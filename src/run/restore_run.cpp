@@ -1,0 +1,46 @@
+#include "run/restore_run.h"
+
+#include "app/report.h"
+#include "files/rename_list.h"
+#include "run/run_report.h"
+
+namespace tarvel {
+
+RestoreReport RunRestore(AppState& app, RunState& run, std::u16string_view list_path) {
+  RestoreReport report;
+  RunGuard guard(app);
+  if (!guard.acquired()) {
+    report.outcome = RestoreReport::Outcome::kBusy;
+    return report;
+  }
+  if (app.settings.FlagDisplayLog == 1 && app.ui != nullptr) app.ui->ShowLog();
+
+  if (ReadRenameList(list_path, run, &report.detail) == 0) {
+    ReportAbort(app, u"CSVファイルの読み込みに失敗しました。", false, true);
+    report.outcome = RestoreReport::Outcome::kListUnreadable;
+    return report;
+  }
+  if (app.settings.FlagDisplayLog == 1 && app.ui != nullptr) {
+    app.ui->AppendLog(u"\r\n復元を開始します。\r\n");
+  }
+
+  RestoreDetails& details = report.details;
+  auto stop = [&](std::u16string_view message, bool blank_line) {
+    ReportAbort(app, message, false, blank_line);
+    report.outcome = RestoreReport::Outcome::kStopped;
+    report.detail = details.error;
+    return report;
+  };
+  if (RestoreFolders(app, run, details) == 0) {
+    return stop(u"フォルダ名の復元中にエラーが発生しました。", false);
+  }
+  if (RestoreFiles(app, run, details) == 0) {
+    return stop(u"ファイル名の復元中にエラーが発生しました。", true);
+  }
+  if (RestoreTags(app, run, details) == 0) {
+    return stop(u"ID3Tagの復元中にエラーが発生しました。", true);
+  }
+  return report;
+}
+
+}  // namespace tarvel
