@@ -35,8 +35,10 @@ const char* StageText(ProgressStage stage) {
   return "Working";
 }
 
-const char* UnitText(ProgressStage stage) {
-  return stage == ProgressStage::kScan ? "folders" : "rows";
+// The unit after the last number shown: "1 folder", "2 folders", "1 of 2 rows".
+const char* UnitText(ProgressStage stage, int64_t last_number) {
+  if (stage == ProgressStage::kScan) return last_number == 1 ? "folder" : "folders";
+  return last_number == 1 ? "row" : "rows";
 }
 
 int TerminalWidth(int fd) {
@@ -60,7 +62,7 @@ std::string GroupedNumber(int64_t n) {
 std::string ProgressLine(ProgressStage stage, int64_t done, int64_t total, double rate_per_second) {
   std::string line = std::string(StageText(stage)) + ": " + GroupedNumber(done);
   if (total > 0) line += " of " + GroupedNumber(total);
-  line += std::string(" ") + UnitText(stage);
+  line += std::string(" ") + UnitText(stage, total > 0 ? total : done);
   if (total > 0 && done <= total) {
     line += " (" + std::to_string(done * 100 / total) + "%)";
   }

@@ -38,7 +38,9 @@ TEST(ProgressLineTest, ShowsStageCountTotalAndRate) {
     double rate;
     const char* line;
   } cases[] = {
-      {ProgressStage::kScan, 1, 0, -1, "Scanning folders: 1 folders"},
+      {ProgressStage::kScan, 1, 0, -1, "Scanning folders: 1 folder"},
+      {ProgressStage::kConvert, 1, 1, -1, "Converting: 1 of 1 row (100%)"},
+      {ProgressStage::kRestoreFiles, 1, 0, -1, "Restoring file names: 1 row"},
       {ProgressStage::kScan, 2500, 0, 1234.4, "Scanning folders: 2,500 folders, 1,234/s"},
       {ProgressStage::kConvert, 500, 100000, 9999.6,
        "Converting: 500 of 100,000 rows (0%), 10,000/s"},
@@ -112,7 +114,7 @@ TEST_F(TerminalProgressTest, RateCountsFromTheStartOfTheStage) {
   now += milliseconds(2000);
   progress.Update(ProgressStage::kConvert, 80, 100);
   EXPECT_EQ(Drain(),
-            "\rScanning folders: 1 folders\x1b[K"
+            "\rScanning folders: 1 folder\x1b[K"
             "\rScanning folders: 5,000 folders, 500/s\x1b[K"
             "\rConverting: 1 of 100 rows (1%)\x1b[K"
             "\rConverting: 80 of 100 rows (80%), 40/s\x1b[K");
@@ -225,7 +227,7 @@ TEST_F(CliProgressTest, LineOnTheTerminalOnlyAndTheLogUnchanged) {
     const char* first_line;  // the first progress line drawn; empty: none at all
   } cases[] = {
       {"log to a file: the scan is shown from its first folder", {}, false,
-       "\rScanning folders: 1 folders\x1b[K"},
+       "\rScanning folders: 1 folder\x1b[K"},
       // The scan's marks hold an open log line, so the line waits for the
       // conversion.
       {"log on the same terminal", {}, true, "\rConverting: 1 of "},
