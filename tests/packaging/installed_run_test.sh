@@ -7,22 +7,9 @@
 set -eu
 pkgdir=$1
 make_sample=$2
-deb=$(ls "$pkgdir"/tarvel_*.deb 2>/dev/null | head -n 1)
-if [ -z "$deb" ]; then
-  echo "FAIL: no tarvel_*.deb in $pkgdir"
-  exit 1
-fi
-work=$(mktemp -d "${TMPDIR:-/tmp}/tarvel-deb.XXXXXX")
-trap 'rm -rf "$work"' EXIT INT TERM
-root=$work/root
-dpkg-deb -x "$deb" "$root"
-failed=0
-fail() {
-  echo "FAIL: $*"
-  failed=1
-}
+. "$(dirname "$0")/unpack_package.sh"
 
-# Every file the issue names is in the package, where a desktop looks for it.
+# Every file is in the package, where a desktop and man look for it.
 while read -r path; do
   [ -e "$root$path" ] || fail "the package lacks $path"
 done <<'LIST'

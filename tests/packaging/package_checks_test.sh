@@ -6,21 +6,8 @@
 set -eu
 pkgdir=$1
 src=$2
-deb=$(ls "$pkgdir"/tarvel_*.deb 2>/dev/null | head -n 1)
-if [ -z "$deb" ]; then
-  echo "FAIL: no tarvel_*.deb in $pkgdir"
-  exit 1
-fi
-work=$(mktemp -d "${TMPDIR:-/tmp}/tarvel-checks.XXXXXX")
-trap 'rm -rf "$work"' EXIT INT TERM
-root=$work/root
-dpkg-deb -x "$deb" "$root"
+. "$(dirname "$0")/unpack_package.sh"
 share=$root/usr/share
-failed=0
-fail() {
-  echo "FAIL: $*"
-  failed=1
-}
 
 # The desktop entry: hints are fine (the three categories are wanted).
 out=$(desktop-file-validate "$share/applications/io.github.tarvel.Tarvel.desktop" 2>&1) ||
