@@ -85,8 +85,8 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS "mecab-ipadic-utf8")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)
 
-if(BUILD_TESTING)
-  # The package is built by the tests themselves (after `make build`), then
+if(BUILD_TESTING AND TARVEL_BUILD_GUI)
+  # The package (with both programs) is built by the tests themselves, then
   # unpacked and run; the files it installs are checked by their own tools.
   add_test(NAME package_build
     COMMAND ${CMAKE_CPACK_COMMAND} --config ${CMAKE_BINARY_DIR}/CPackConfig.cmake)
