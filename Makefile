@@ -4,7 +4,7 @@ BUILD ?= build
 GENERATOR = -G Ninja
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test demo gui bench install clean
+.PHONY: all deps configure build test demo gui bench install package clean
 
 all: build
 
@@ -35,6 +35,10 @@ bench: deps
 
 install: build
 	cmake --install $(BUILD)
+
+# The Debian package, into $(BUILD)/package/.
+package: build
+	cd $(BUILD) && cpack --config CPackConfig.cmake
 
 clean:
 	rm -rf $(BUILD) $(BUILD)-bench

@@ -12,6 +12,9 @@
 #ifndef TARVEL_INSTALL_DATADIR
 #define TARVEL_INSTALL_DATADIR "/usr/local/share/tarvel"
 #endif
+#ifndef TARVEL_INSTALL_DATADIR_FROM_BIN
+#define TARVEL_INSTALL_DATADIR_FROM_BIN "../share/tarvel"
+#endif
 
 namespace tarvel {
 namespace {
@@ -60,6 +63,7 @@ AppEnvironment AppEnvironment::FromProcess() {
   env.xdg_config_home = GetEnv("XDG_CONFIG_HOME");
   env.xdg_data_home = GetEnv("XDG_DATA_HOME");
   env.install_data_dir = TARVEL_INSTALL_DATADIR;
+  env.data_dir_from_exe = TARVEL_INSTALL_DATADIR_FROM_BIN;
   return env;
 }
 
@@ -100,7 +104,14 @@ AppFolder FindAppFolder(const std::filesystem::path& exe_path, const AppEnvironm
   f.IniPath = config / kInstalledIniName;
   f.DefaultDataFolder = home;
   f.table_dirs = {config};
-  if (!env.install_data_dir.empty()) f.table_dirs.push_back(env.install_data_dir);
+  if (!env.data_dir_from_exe.empty()) {
+    f.table_dirs.push_back((f.exe_dir / env.data_dir_from_exe).lexically_normal());
+  }
+  if (!env.install_data_dir.empty() &&
+      std::find(f.table_dirs.begin(), f.table_dirs.end(), env.install_data_dir) ==
+          f.table_dirs.end()) {
+    f.table_dirs.push_back(env.install_data_dir);
+  }
   f.list_dir = data;
   return f;
 }

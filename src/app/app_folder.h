@@ -33,6 +33,10 @@ struct AppEnvironment {
   std::string xdg_config_home;  // as set; empty when unset
   std::string xdg_data_home;
   std::filesystem::path install_data_dir;  // the tables installed with the program
+  // The same folder seen from the program's own ("../share/tarvel"), so that
+  // an installation moved to another prefix (or a package unpacked anywhere)
+  // still finds its own tables; empty: not looked up.
+  std::filesystem::path data_dir_from_exe;
 
   // The current process's environment and the installed data folder.
   static AppEnvironment FromProcess();

@@ -3,11 +3,24 @@
 #ifndef TARVEL_APP_FRONT_END_H_
 #define TARVEL_APP_FRONT_END_H_
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace tarvel {
+
+// The stages of a run and of a restore whose progress a front end may show.
+enum class ProgressStage {
+  kScan,            // folders listed; the total is not known
+  kConvert,         // rows of the entry table converted
+  kWriteTags,       // rows gone through while writing tags
+  kRenameFiles,     // rows gone through while renaming files
+  kRenameFolders,   // rows gone through while renaming folders
+  kRestoreFolders,  // the same three while a list is undone
+  kRestoreFiles,
+  kRestoreTags,
+};
 
 class FrontEnd {
  public:
@@ -25,6 +38,10 @@ class FrontEnd {
   // Ticks the two check-only boxes of the main window (the settings are set by
   // the caller).
   virtual void TickCheckOnlyBoxes() = 0;
+  // `done` of `total` items of `stage` are through (`total` 0: not known).
+  // Called once per folder or row, so a front end that shows it limits its
+  // own redraws.
+  virtual void ReportProgress(ProgressStage /*stage*/, int64_t /*done*/, int64_t /*total*/) {}
 };
 
 // A front end that ignores everything: for benchmarks and callers that only

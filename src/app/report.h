@@ -31,6 +31,11 @@ inline void ReportCount(AppState& app, int32_t count, std::u16string_view text) 
   Report(app, box + u"\r\n", box);
 }
 
+// Tells the front end, when one is wired in, how far a stage has come.
+inline void ReportProgress(AppState& app, ProgressStage stage, int64_t done, int64_t total) {
+  if (app.ui != nullptr) app.ui->ReportProgress(stage, done, total);
+}
+
 }  // namespace tarvel
 
 #endif  // TARVEL_APP_REPORT_H_

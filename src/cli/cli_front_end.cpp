@@ -25,6 +25,7 @@ void CliFrontEnd::Write(std::u16string_view text) {
     }
   }
   if (out.empty()) return;
+  if (progress_ != nullptr && progress_shares_screen_) progress_->Clear();
   at_line_start_ = out.back() == u'\n';
   std::string bytes = Utf16ToUtf8(out);
   std::fwrite(bytes.data(), 1, bytes.size(), out_);
@@ -43,7 +44,16 @@ void CliFrontEnd::ShowMessage(std::u16string_view text) {
   Write(u"\n");
 }
 
+void CliFrontEnd::ReportProgress(ProgressStage stage, int64_t done, int64_t total) {
+  if (progress_ == nullptr) return;
+  // On a shared screen the line would run on from an open log line (the
+  // scan's marks) and erase it again.
+  if (progress_shares_screen_ && (!at_line_start_ || pending_cr_)) return;
+  progress_->Update(stage, done, total);
+}
+
 void CliFrontEnd::Finish() {
+  if (progress_ != nullptr) progress_->Clear();
   if (pending_cr_) {
     pending_cr_ = false;
     std::fputc('\n', out_);

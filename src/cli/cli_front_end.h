@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "app/front_end.h"
+#include "cli/terminal_progress.h"
 
 namespace tarvel {
 
@@ -19,6 +20,15 @@ class CliFrontEnd : public FrontEnd {
   void ShowLog() override {}
   void PumpEvents() override {}
   void TickCheckOnlyBoxes() override {}
+  void ReportProgress(ProgressStage stage, int64_t done, int64_t total) override;
+
+  // Shows the run's progress on `progress` (none: no progress is shown).
+  // `shares_screen`: the log goes to the same terminal, so the line is
+  // erased before the log writes and waits while a log line is open.
+  void ShowProgressOn(TerminalProgress* progress, bool shares_screen) {
+    progress_ = progress;
+    progress_shares_screen_ = shares_screen;
+  }
 
   // Ends an open line so that the shell prompt starts on its own line.
   void Finish();
@@ -29,6 +39,8 @@ class CliFrontEnd : public FrontEnd {
   std::FILE* out_;
   bool pending_cr_ = false;  // a CR at the end of the last piece, waiting for its LF
   bool at_line_start_ = true;
+  TerminalProgress* progress_ = nullptr;
+  bool progress_shares_screen_ = false;
 };
 
 }  // namespace tarvel

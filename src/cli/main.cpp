@@ -1,5 +1,7 @@
 // tarvel-cli: the conversion run and the restore run of the window, for
 // terminals, scripts and machines without a display.
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -11,6 +13,7 @@
 #include "app/settings.h"
 #include "app/startup.h"
 #include "cli/cli_front_end.h"
+#include "cli/terminal_progress.h"
 #include "run/restore_run.h"
 #include "platform/mecab_reading.h"
 #include "platform/text.h"
@@ -25,8 +28,8 @@ constexpr int kExitStopped = 1;
 constexpr int kExitUsage = 2;
 
 constexpr const char* kUsage =
-    "Usage: tarvel-cli [--settings FILE] [--set KEY=VALUE]... [--check-only] [FOLDER]\n"
-    "       tarvel-cli [--settings FILE] --restore LIST.csv\n"
+    "Usage: tarvel-cli [--quiet] [--settings FILE] [--set KEY=VALUE]... [--check-only] [FOLDER]\n"
+    "       tarvel-cli [--quiet] [--settings FILE] --restore LIST.csv\n"
     "\n"
     "Converts the MP3 file names, folder names and ID3v1 tags under FOLDER (default: the\n"
     "data folder of the settings file) for players that cannot show full-width Japanese.\n"
@@ -37,6 +40,7 @@ constexpr const char* kUsage =
     "                    the settings file is never written\n"
     "  --check-only      only list what would change (names and tags)\n"
     "  --restore LIST    undo a run from its list.csv\n"
+    "  --quiet           no progress line on the terminal (the log is unchanged)\n"
     "  --help            show this text\n"
     "  --version         show the version\n"
     "\n"
@@ -47,6 +51,7 @@ struct CliOptions {
   std::optional<std::string> settings_file;
   std::vector<std::string> sets;
   bool check_only = false;
+  bool quiet = false;
   std::optional<std::string> restore_list;
   std::optional<std::string> folder;
 };
@@ -79,6 +84,8 @@ std::optional<int> ParseArguments(int argc, char** argv, CliOptions& options) {
     } else if (!options_done && arg == "--version") {
       std::printf("tarvel-cli %s\n", TARVEL_CLI_VERSION);
       return kExitOk;
+    } else if (!options_done && arg == "--quiet") {
+      options.quiet = true;
     } else if (!options_done && arg == "--check-only") {
       options.check_only = true;
     } else if (!options_done && is("--settings")) {
@@ -151,7 +158,12 @@ int Main(int argc, char** argv) {
     Error("cannot find the program's own folder (/proc/self/exe)");
     return kExitUsage;
   }
+  // The progress line goes to standard error, and only to a terminal; it
+  // outlives the front end that draws on it.
+  std::optional<TerminalProgress> progress;
+  if (!options.quiet && ::isatty(STDERR_FILENO) == 1) progress.emplace(STDERR_FILENO);
   CliFrontEnd ui;
+  if (progress) ui.ShowProgressOn(&*progress, ::isatty(STDOUT_FILENO) == 1);
   AppState app;
   app.ui = &ui;
   MecabReadingService reading;  // the tagger is made on first use and kept

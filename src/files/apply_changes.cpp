@@ -54,6 +54,7 @@ int32_t WriteTags(AppState& app, RunState& run, StageDetails* details) {
     int32_t count = 0;
     const size_t last = LastIndex(run);
     for (size_t i = 1; i <= last; ++i) {
+      ReportProgress(app, ProgressStage::kWriteTags, i, last);
       const FileEntry& e = run.EntryTable[i];
       if (e.TagFlag != 1 || e.IsFile != 1) continue;
       std::u16string path = e.OldPath + e.OldName;
@@ -78,6 +79,7 @@ int32_t RenameFiles(AppState& app, RunState& run, StageDetails* details) {
     int32_t count = 0;
     const size_t last = LastIndex(run);
     for (size_t i = 1; i <= last; ++i) {
+      ReportProgress(app, ProgressStage::kRenameFiles, i, last);
       const FileEntry& e = run.EntryTable[i];
       if (e.RenameFlag != 1 || e.IsFile != 1) continue;
       if (!RenameEntry(e, details)) return 0;
@@ -94,7 +96,9 @@ int32_t RenameFiles(AppState& app, RunState& run, StageDetails* details) {
 int32_t RenameFolders(AppState& app, RunState& run, StageDetails* details) {
   try {
     int32_t count = 0;
-    for (size_t i = LastIndex(run); i >= 1; --i) {
+    const size_t last = LastIndex(run);
+    for (size_t i = last; i >= 1; --i) {
+      ReportProgress(app, ProgressStage::kRenameFolders, last - i + 1, last);
       const FileEntry& e = run.EntryTable[i];
       if (e.RenameFlag != 1 || e.IsFile != 0) continue;
       if (!RenameEntry(e, details)) return 0;

@@ -53,6 +53,7 @@ int32_t RestoreFolders(AppState& app, RunState& run, RestoreDetails& details) {
     int32_t count = 0;
     const size_t last = LastIndex(run);
     for (size_t i = 1; i <= last; ++i) {
+      ReportProgress(app, ProgressStage::kRestoreFolders, i, last);
       const FileEntry& e = run.EntryTable[i];
       if (e.RenameFlag != 1 || e.IsFile != 0) continue;
       // A run that stopped before renaming this folder left it under its old
@@ -87,6 +88,7 @@ int32_t RestoreFiles(AppState& app, RunState& run, RestoreDetails& details) {
     int32_t count = 0;
     const size_t last = LastIndex(run);
     for (size_t i = 1; i <= last; ++i) {
+      ReportProgress(app, ProgressStage::kRestoreFiles, i, last);
       const FileEntry& e = run.EntryTable[i];
       if (e.RenameFlag != 1 || e.IsFile != 1) continue;
       std::u16string new_full = e.NewPath + e.NewName;
@@ -136,6 +138,7 @@ int32_t RestoreTags(AppState& app, RunState& run, RestoreDetails& details) {
     int32_t count = 0;
     const size_t last = LastIndex(run);
     for (size_t i = 1; i <= last; ++i) {
+      ReportProgress(app, ProgressStage::kRestoreTags, i, last);
       const FileEntry& e = run.EntryTable[i];
       if (e.TagFlag != 1 || e.IsFile != 1) continue;
       std::u16string path = e.OldPath + e.OldName;

@@ -163,6 +163,7 @@ int32_t ConvertEntries(AppState& app, RunState& run) {
     bool folder_name_known = false;
     for (int32_t i = 1; i <= run.EntryCount; ++i) {
       app.ui->PumpEvents();
+      app.ui->ReportProgress(ProgressStage::kConvert, i, run.EntryCount);
       FileEntry& row = run.EntryTable[i];
       if (row.IsFile != 1) {
         if (s.FlagConvertFilename == 1 && s.FlagRenameFolderName == 1) {

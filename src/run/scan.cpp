@@ -38,6 +38,7 @@ class Scanner {
   ID3TagData tag_;
   std::string file_path_;
   bool mid_line_ = false;  // the log's last line has no line end yet
+  int64_t folders_listed_ = 0;
 };
 
 void Scanner::LogSkippedName(const std::u16string& folder, std::string_view name_bytes) {
@@ -59,6 +60,7 @@ bool Scanner::Scan(const std::u16string& folder, const std::string& folder_bytes
       mid_line_ = true;
     }
     app_.ui->PumpEvents();
+    app_.ui->ReportProgress(ProgressStage::kScan, ++folders_listed_, 0);
   }
 
   if (listings_.size() <= depth) listings_.push_back(std::make_unique<DirectoryListing>());

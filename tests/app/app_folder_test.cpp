@@ -103,6 +103,38 @@ TEST_F(AppFolderTest, InstalledTablesPreferTheUsersOwn) {
   EXPECT_EQ(f.FindTable(kRomeFileName), dir() / "share" / "Rome.csv");
 }
 
+// A package unpacked under another root, or an installation moved to
+// another prefix, uses the tables beside its own programs first.
+TEST_F(AppFolderTest, InstalledTablesAreFoundFromTheProgramsFolder) {
+  const fs::path prefix = dir() / "moved" / "usr";
+  struct {
+    const char* name;
+    bool beside, compiled;  // which installed folders hold a dic.csv
+    fs::path found;         // empty: none
+  } const kCases[] = {
+      {"only beside the programs", true, false, prefix / "share/tarvel/dic.csv"},
+      {"only in the compiled-in folder", false, true, dir() / "share/dic.csv"},
+      {"both: the program's own", true, true, prefix / "share/tarvel/dic.csv"},
+      {"neither", false, false, {}},
+  };
+  for (const auto& c : kCases) {
+    fs::remove_all(dir() / "moved");
+    fs::remove(dir() / "share" / "dic.csv");
+    fs::create_directories(prefix / "bin");
+    if (c.beside) {
+      fs::create_directories(prefix / "share/tarvel");
+      WriteBytes(prefix / "share/tarvel/dic.csv", "");
+    }
+    if (c.compiled) WriteBytes(dir() / "share" / "dic.csv", "");
+    AppEnvironment env = Env((dir() / "cfg").native(), "");
+    env.data_dir_from_exe = "../share/tarvel";
+    AppFolder f = FindAppFolder(prefix / "bin" / "tarvel-cli", env);
+    EXPECT_EQ(f.mode, AppFolder::Mode::kInstalled) << c.name;
+    auto found = f.FindTable(kDicFileName);
+    EXPECT_EQ(found.value_or(fs::path()), c.found) << c.name;
+  }
+}
+
 TEST_F(AppFolderTest, ProcessEnvironmentAndListFolderFailure) {
   // TempDirTest points the variables into the temporary folder.
   AppFolder f = FindAppFolder(dir() / "bin" / "tarvel");

@@ -1,0 +1,265 @@
+// The progress line: its text, its throttle (with a clock the test moves),
+// and tarvel-cli drawing it on a pseudo-terminal without touching the log.
+#include "cli/terminal_progress.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <regex>
+
+#include "cli/cli_support.h"
+#include "sample_library.h"
+
+namespace tarvel {
+namespace {
+
+namespace fs = std::filesystem;
+using std::chrono::milliseconds;
+using Clock = std::chrono::steady_clock;
+
+TEST(GroupedNumberTest, PutsACommaBetweenEveryThreeDigits) {
+  struct Case {
+    int64_t n;
+    const char* text;
+  } cases[] = {{0, "0"},         {999, "999"},           {1000, "1,000"},
+               {12345, "12,345"}, {100000, "100,000"},   {1234567, "1,234,567"},
+               {-4321, "-4,321"}};
+  for (const Case& c : cases) EXPECT_EQ(GroupedNumber(c.n), c.text) << c.n;
+}
+
+TEST(ProgressLineTest, ShowsStageCountTotalAndRate) {
+  struct Case {
+    ProgressStage stage;
+    int64_t done, total;
+    double rate;
+    const char* line;
+  } cases[] = {
+      {ProgressStage::kScan, 1, 0, -1, "Scanning folders: 1 folder"},
+      {ProgressStage::kConvert, 1, 1, -1, "Converting: 1 of 1 row (100%)"},
+      {ProgressStage::kRestoreFiles, 1, 0, -1, "Restoring file names: 1 row"},
+      {ProgressStage::kScan, 2500, 0, 1234.4, "Scanning folders: 2,500 folders, 1,234/s"},
+      {ProgressStage::kConvert, 500, 100000, 9999.6,
+       "Converting: 500 of 100,000 rows (0%), 10,000/s"},
+      {ProgressStage::kWriteTags, 50, 200, -1, "Writing tags: 50 of 200 rows (25%)"},
+      {ProgressStage::kRenameFiles, 200, 200, 10, "Renaming files: 200 of 200 rows (100%), 10/s"},
+      {ProgressStage::kRenameFolders, 3, 4, -1, "Renaming folders: 3 of 4 rows (75%)"},
+      {ProgressStage::kRestoreTags, 7, 0, -1, "Restoring tags: 7 rows"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ProgressLine(c.stage, c.done, c.total, c.rate), c.line);
+  }
+}
+
+// Reads what the progress wrote into a pipe.
+class PipeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(::pipe(fds_), 0);
+    ::fcntl(fds_[0], F_SETFL, O_NONBLOCK);
+  }
+  void TearDown() override {
+    ::close(fds_[0]);
+    ::close(fds_[1]);
+  }
+  std::string Drain() {
+    std::string out;
+    char buf[4096];
+    ssize_t n;
+    while ((n = ::read(fds_[0], buf, sizeof buf)) > 0) out.append(buf, n);
+    return out;
+  }
+  int fds_[2];
+};
+
+using TerminalProgressTest = PipeTest;
+
+TEST_F(TerminalProgressTest, RedrawsAtMostTenTimesASecond) {
+  struct Case {
+    const char* name;
+    int updates;
+    int step_ms;  // time between two updates
+    int redraws;
+  } cases[] = {
+      {"a burst within one tenth of a second draws once", 1000, 0, 1},
+      {"every millisecond for one second", 1001, 1, 11},
+      {"every 100 ms", 5, 100, 5},
+      {"every 99 ms: every other one", 6, 99, 3},
+      {"slower than the limit: every one", 4, 250, 4},
+  };
+  for (const Case& c : cases) {
+    Clock::time_point now{};
+    TerminalProgress progress(fds_[1], [&] { return now; }, 80);
+    for (int i = 0; i < c.updates; ++i) {
+      progress.Update(ProgressStage::kConvert, i + 1, c.updates);
+      now += milliseconds(c.step_ms);
+    }
+    EXPECT_EQ(progress.redraws(), c.redraws) << c.name;
+    progress.Clear();
+    Drain();
+  }
+}
+
+TEST_F(TerminalProgressTest, RateCountsFromTheStartOfTheStage) {
+  Clock::time_point now{};
+  TerminalProgress progress(fds_[1], [&] { return now; }, 200);
+  progress.Update(ProgressStage::kScan, 1, 0);
+  now += milliseconds(10000);
+  progress.Update(ProgressStage::kScan, 5000, 0);
+  now += milliseconds(1000);
+  progress.Update(ProgressStage::kConvert, 1, 100);  // a new stage: no rate yet
+  now += milliseconds(2000);
+  progress.Update(ProgressStage::kConvert, 80, 100);
+  EXPECT_EQ(Drain(),
+            "\rScanning folders: 1 folder\x1b[K"
+            "\rScanning folders: 5,000 folders, 500/s\x1b[K"
+            "\rConverting: 1 of 100 rows (1%)\x1b[K"
+            "\rConverting: 80 of 100 rows (80%), 40/s\x1b[K");
+}
+
+TEST_F(TerminalProgressTest, CutsTheLineToTheTerminalAndClearsItOnce) {
+  Clock::time_point now{};
+  {
+    TerminalProgress progress(fds_[1], [&] { return now; }, 12);
+    progress.Update(ProgressStage::kConvert, 123456, 999999);
+    EXPECT_TRUE(progress.shown());
+    progress.Clear();
+    EXPECT_FALSE(progress.shown());
+    progress.Clear();  // nothing shown: nothing written
+  }  // nor when it goes
+  EXPECT_EQ(Drain(), "\rConverting:\x1b[K\r\x1b[K");
+}
+
+// tarvel-cli with its standard error on a pseudo-terminal.
+class CliProgressTest : public testing::TempDirTest {
+ protected:
+  struct PtyRun {
+    int status = -1;
+    std::string terminal;  // every byte the terminal received
+    std::string out;       // standard output, when it went to a file
+  };
+
+  void SetUp() override {
+    TempDirTest::SetUp();
+    music_ = dir() / "music";
+    for (std::u16string name : {u"東京/01 東京の夜.mp3", u"東京/02 ＡＢＣ.mp3", u"大阪/夜.mp3"}) {
+      sample::WriteMp3(music_, name, 512,
+                       sample::Tag{u"東京の夜", u"さくら", u"夜", u"1999", u"", 13});
+    }
+  }
+
+  std::vector<std::string> Args(std::vector<std::string> extra) {
+    std::vector<std::string> args = {"--settings", (dir() / "tarvel.ini").native(), "--set",
+                                     "FlagPathSaveCSV=1", "--check-only"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    args.push_back(music_.native());
+    return args;
+  }
+
+  // Runs with standard error (and, with `stdout_on_terminal`, standard
+  // output) on a raw pseudo-terminal, so the bytes arrive as written.
+  PtyRun RunOnPty(const std::vector<std::string>& args, bool stdout_on_terminal) {
+    const fs::path out_file = dir() / ".pty-out";
+    termios raw{};
+    cfmakeraw(&raw);
+    winsize size{};
+    size.ws_col = 100;
+    size.ws_row = 30;
+    int master = -1;
+    pid_t pid = ::forkpty(&master, nullptr, &raw, &size);
+    if (pid == 0) {
+      int null_in = ::open("/dev/null", O_RDONLY);
+      ::dup2(null_in, 0);
+      if (!stdout_on_terminal) {
+        int out = ::open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(out, 1);
+      }
+      std::vector<char*> argv = {const_cast<char*>(kCli.c_str())};
+      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      ::execv(kCli.c_str(), argv.data());
+      ::_exit(127);
+    }
+    PtyRun run;
+    if (pid < 0) return run;
+    char buf[4096];
+    for (;;) {
+      ssize_t n = ::read(master, buf, sizeof buf);
+      if (n > 0) {
+        run.terminal.append(buf, n);
+      } else if (n < 0 && errno == EINTR) {
+        continue;
+      } else {
+        break;  // EIO once the program has closed its end
+      }
+    }
+    ::close(master);
+    int raw_status = 0;
+    ::waitpid(pid, &raw_status, 0);
+    run.status = WIFEXITED(raw_status) ? WEXITSTATUS(raw_status) : -1;
+    if (!stdout_on_terminal) run.out = testing::ReadBytes(out_file);
+    return run;
+  }
+
+  static std::string WithoutProgress(const std::string& bytes) {
+    static const std::regex kLine("\r[^\r\n]*\x1b\\[K");
+    return std::regex_replace(bytes, kLine, "");
+  }
+
+  const fs::path kCli = TARVEL_BINARY_DIR "/tarvel-cli";
+  fs::path music_;
+};
+
+TEST_F(CliProgressTest, LineOnTheTerminalOnlyAndTheLogUnchanged) {
+  // What the log is with no terminal anywhere.
+  testing::CliResult plain = testing::RunProgram(kCli, Args({}), dir());
+  ASSERT_EQ(plain.status, 0) << plain.out << plain.err;
+  EXPECT_EQ(plain.err.find('\x1b'), std::string::npos) << "no terminal, no line";
+  ASSERT_NE(plain.out.find("ﾄｳｷｮｳ"), std::string::npos) << plain.out;
+
+  struct Case {
+    const char* name;
+    std::vector<std::string> extra;
+    bool stdout_on_terminal;
+    const char* first_line;  // the first progress line drawn; empty: none at all
+  } cases[] = {
+      {"log to a file: the scan is shown from its first folder", {}, false,
+       "\rScanning folders: 1 folder\x1b[K"},
+      // The scan's marks hold an open log line, so the line waits for the
+      // conversion.
+      {"log on the same terminal", {}, true, "\rConverting: 1 of "},
+      {"--quiet", {"--quiet"}, false, ""},
+      {"--quiet, log on the terminal", {"--quiet"}, true, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    PtyRun run = RunOnPty(Args(c.extra), c.stdout_on_terminal);
+    ASSERT_EQ(run.status, 0) << run.terminal;
+    std::string log = c.stdout_on_terminal ? WithoutProgress(run.terminal) : run.out;
+    EXPECT_EQ(log, plain.out);
+    std::string line = c.first_line;
+    if (line.empty()) {
+      EXPECT_EQ(run.terminal.find('\x1b'), std::string::npos) << run.terminal;
+      continue;
+    }
+    EXPECT_NE(run.terminal.find(line), std::string::npos) << run.terminal;
+    // Cleared at the end: the last bytes on the terminal erase the line.
+    if (!c.stdout_on_terminal) {
+      EXPECT_TRUE(run.terminal.ends_with("\r\x1b[K")) << run.terminal;
+    } else {
+      // Never drawn after an open log line: each line starts where a log
+      // line ended.
+      for (size_t at = run.terminal.find('\r'); at != std::string::npos;
+           at = run.terminal.find('\r', at + 1)) {
+        EXPECT_TRUE(at == 0 || run.terminal[at - 1] == '\n' || run.terminal[at - 1] == 'K')
+            << run.terminal.substr(0, at);
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tarvel
