@@ -242,7 +242,8 @@ void LogWindow::AppendLog(std::u16string_view text) {
   // A hidden window takes its text into the view when it is shown.
   if (impl_->flush_posted || !isVisible()) return;
   impl_->flush_posted = true;
-  QMetaObject::invokeMethod(this, [this] { FlushPending(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      this, [this] { FlushPending(); }, Qt::QueuedConnection);
 }
 
 std::u16string LogWindow::LogText() const { return impl_->text; }
@@ -326,8 +327,9 @@ void LogWindowHost::AppendLog(std::u16string_view text) { Ensure()->AppendLog(te
 void LogWindowHost::Show() {
   LogWindow* w = Ensure();
   w->setWindowState(w->windowState() & ~Qt::WindowMinimized);
+  // A window that is already open comes to the front; a new one opens there.
+  if (w->isVisible()) w->raise();
   w->show();
-  w->raise();
 }
 
 std::u16string LogWindowHost::LogText() const {
