@@ -11,6 +11,7 @@
 #include <QShowEvent>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTimer>
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -32,6 +33,10 @@ constexpr int kGapTwips = 100;
 // How much of a stored window must lie on a screen for it to count as
 // reachable: enough of the caption to grab it.
 constexpr int kReachablePixels = 40;
+// Text reaches the view at most this often. Every repaint of the view costs a
+// few milliseconds, and a long run lets events through after every file:
+// moving each piece on its own would cost more than the run itself.
+constexpr int kFlushIntervalMs = 50;
 
 double UsableDpi(double dpi) { return std::isfinite(dpi) && dpi > 0 ? dpi : kFallbackDpi; }
 
@@ -173,7 +178,7 @@ struct LogWindow::Impl {
   std::u16string text;     // everything written, exactly
   std::u16string pending;  // written but not yet in the view
   bool after_cr = false;   // the view's text ended in a CR
-  bool flush_posted = false;
+  QTimer* flush_timer = nullptr;
   bool shown = false;
   bool frame_fitted = false;
   bool unloaded = false;
@@ -214,6 +219,10 @@ LogWindow::LogWindow(std::filesystem::path ini_path, QWidget* owner)
   connect(impl_->clear, &QPushButton::clicked, this, &LogWindow::ClearLog);
   setTabOrder(monitor, impl_->exit);
   setTabOrder(impl_->exit, impl_->clear);
+  impl_->flush_timer = new QTimer(this);
+  impl_->flush_timer->setSingleShot(true);
+  impl_->flush_timer->setInterval(kFlushIntervalMs);
+  connect(impl_->flush_timer, &QTimer::timeout, this, &LogWindow::FlushPending);
 
   const double dpi = Dpi();
   setMinimumSize(MinimumLogWindowSize(dpi));
@@ -239,11 +248,9 @@ LogWindow::~LogWindow() {
 void LogWindow::AppendLog(std::u16string_view text) {
   impl_->text.append(text);
   impl_->pending.append(text);
-  // A hidden window takes its text into the view when it is shown.
-  if (impl_->flush_posted || !isVisible()) return;
-  impl_->flush_posted = true;
-  QMetaObject::invokeMethod(
-      this, [this] { FlushPending(); }, Qt::QueuedConnection);
+  // A hidden window takes its text into the view when it is shown; a shown
+  // one with the next batch, as soon as events run after the interval.
+  if (isVisible() && !impl_->flush_timer->isActive()) impl_->flush_timer->start();
 }
 
 std::u16string LogWindow::LogText() const { return impl_->text; }
@@ -256,7 +263,7 @@ void LogWindow::ClearLog() {
 }
 
 void LogWindow::FlushPending() {
-  impl_->flush_posted = false;
+  impl_->flush_timer->stop();
   if (impl_->pending.empty()) return;
   const QString shown = ShownText(impl_->pending, impl_->after_cr);
   impl_->pending.clear();

@@ -63,8 +63,8 @@ class LogWindow : public QWidget {
   ~LogWindow() override;
 
   // Appends `text` exactly as it stands (CR LF line ends included). The text
-  // reaches the view in batches: at the latest when window events next run,
-  // or when the window is shown.
+  // reaches the view in batches: when the window is shown, and while it is
+  // shown at most 50 ms later, as soon as window events run.
   void AppendLog(std::u16string_view text);
   // The whole text exactly as written.
   std::u16string LogText() const;

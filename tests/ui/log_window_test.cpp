@@ -7,6 +7,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTest>
 #include <QTimer>
 #include <string>
 #include <vector>
@@ -20,7 +21,12 @@ using testing::ReadBytes;
 using testing::U8;
 using testing::WriteBytes;
 
+// Lets window events run, with every log window's batch moved into its
+// view at once rather than after the batch interval.
 void PumpEvents() {
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    if (auto* log = qobject_cast<LogWindow*>(w)) log->FlushPending();
+  }
   QCoreApplication::processEvents();
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
@@ -181,6 +187,17 @@ TEST_F(LogWindowTest, TextIsKeptAsWrittenAndShownWithLineBreaks) {
       EXPECT_EQ(U8(Shown(host.window())), U8(c.shown)) << c.name << " " << shown_while_writing;
     }
   }
+}
+
+TEST_F(LogWindowTest, TextReachesTheViewOnItsOwnWhileEventsRun) {
+  LogWindowHost host(Ini(), nullptr);
+  host.Show();
+  QCoreApplication::processEvents();
+  for (int i = 0; i < 1000; ++i) host.AppendLog(u"。");
+  host.AppendLog(u"\r\n終了\r\n");
+  const QString expected = QString(1000, QChar(u'。')) + QStringLiteral(u"\n終了\n");
+  EXPECT_TRUE(
+      QTest::qWaitFor([&] { return host.window()->monitor()->toPlainText() == expected; }, 2000));
 }
 
 TEST_F(LogWindowTest, ClearingDuringARunRestartsFromTheTop) {
