@@ -13,12 +13,12 @@
 #include <QTextDocument>
 #include <QTimer>
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <limits>
 #include <optional>
 
 #include "platform/ini_file.h"
+#include "platform/text.h"
 
 namespace tarvel {
 namespace {
@@ -47,17 +47,12 @@ Int RoundClamped(double value, double lo, double hi) {
   return static_cast<Int>(std::lround(std::clamp(value, lo, hi)));
 }
 
-// A whole decimal number with an optional minus sign that fits 32 bits.
-std::optional<int32_t> WholeNumber(std::u16string_view text) {
-  if (text.empty() || text.size() > 11) return std::nullopt;
-  std::string ascii;
-  for (char16_t c : text) {
-    if (c >= 0x80) return std::nullopt;
-    ascii.push_back(static_cast<char>(c));
-  }
-  int32_t n = 0;
-  auto [end, ec] = std::from_chars(ascii.data(), ascii.data() + ascii.size(), n);
-  if (ec != std::errc() || end != ascii.data() + ascii.size()) return std::nullopt;
+// The number a stored value holds when it is plain decimal text, as the
+// window writes it ("-150", "6840"); anything else ("abc", "12x", "1.5",
+// "+15", "007", a number beyond 32 bits) is not taken for a number.
+std::optional<int32_t> StoredNumber(std::u16string_view text) {
+  const int32_t n = ParseLeadingInt(text);
+  if (DecimalText(n) != text) return std::nullopt;
   return n;
 }
 
@@ -112,7 +107,7 @@ LogWindowGeometry LoadLogWindowPlacement(const std::filesystem::path& ini_path) 
   auto read = [&](std::u16string_view key, int32_t& value) {
     std::optional<std::u16string> text = ini.Get(kLogWindowSection, key);
     if (!text) return;
-    if (std::optional<int32_t> n = WholeNumber(*text)) value = *n;
+    if (std::optional<int32_t> n = StoredNumber(*text)) value = *n;
   };
   read(u"Top", g.Top);
   read(u"Left", g.Left);

@@ -28,7 +28,7 @@ int TwipsToPixels(int64_t twips, double dpi);
 int32_t PixelsToTwips(int64_t pixels, double dpi);
 
 // The stored placement of the log window, in twips. A key that is missing or
-// does not hold a whole decimal number ("", "abc", "12x", "1.5") takes its
+// does not hold plain decimal text ("", "abc", "12x", "1.5") takes its
 // default, so a hand-edited file cannot give the window a size of 0.
 LogWindowGeometry LoadLogWindowPlacement(const std::filesystem::path& ini_path);
 
