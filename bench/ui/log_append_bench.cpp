@@ -54,6 +54,20 @@ BENCHMARK(BM_AppendShown)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(3);
 
+// The same window and the same event pumps without any text: what a run
+// pays for letting events through, whatever the log does.
+void BM_PumpOnly(benchmark::State& state) {
+  QTemporaryDir dir;
+  auto* window = new tarvel::LogWindow(dir.filePath("tarvel.ini").toStdString(), nullptr);
+  window->show();
+  QCoreApplication::processEvents();
+  for (auto _ : state) {
+    for (int i = 1; i <= lines_per_run; ++i) QCoreApplication::processEvents();
+  }
+  delete window;
+}
+BENCHMARK(BM_PumpOnly)->Unit(benchmark::kMillisecond)->Iterations(3);
+
 }  // namespace
 
 int main(int argc, char** argv) {

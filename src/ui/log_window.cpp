@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QFontDatabase>
 #include <QGuiApplication>
+#include <QMoveEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QResizeEvent>
@@ -303,14 +304,24 @@ void LogWindow::resizeEvent(QResizeEvent* event) {
 void LogWindow::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   impl_->shown = true;
-  // The stored size is the outer frame's; once the frame is known, the
-  // inside gives up what the frame takes.
-  if (!impl_->frame_fitted) {
-    impl_->frame_fitted = true;
-    const QSize frame = frameGeometry().size() - geometry().size();
-    if (frame.width() > 0 || frame.height() > 0) resize(size() - frame);
-  }
+  FitFrame();
   FlushPending();
+}
+
+void LogWindow::moveEvent(QMoveEvent* event) {
+  QWidget::moveEvent(event);
+  if (impl_->shown) FitFrame();
+}
+
+void LogWindow::FitFrame() {
+  // The stored size is the outer frame's. Some window managers add the frame
+  // only after the window is shown, so this waits for the first time the
+  // frame is known; the inside then gives up what the frame takes, once.
+  if (impl_->frame_fitted) return;
+  const QSize frame = frameGeometry().size() - geometry().size();
+  if (frame.width() <= 0 && frame.height() <= 0) return;
+  impl_->frame_fitted = true;
+  resize(size() - frame);
 }
 
 LogWindowHost::LogWindowHost(std::filesystem::path ini_path, QWidget* owner)

@@ -85,8 +85,11 @@ class LogWindow : public QWidget {
   void closeEvent(QCloseEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void showEvent(QShowEvent* event) override;
+  void moveEvent(QMoveEvent* event) override;
 
  private:
+  void FitFrame();
+
   struct Impl;
   Impl* impl_;
 };
