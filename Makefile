@@ -29,9 +29,9 @@ gui: build
 	$(BUILD)/tarvel
 
 bench: deps
-	cmake -S . -B $(BUILD)-bench $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DTARVEL_BUILD_BENCH=ON -DBUILD_TESTING=OFF -DTARVEL_BUILD_GUI=OFF
+	cmake -S . -B $(BUILD)-bench $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DTARVEL_BUILD_BENCH=ON -DBUILD_TESTING=OFF -DTARVEL_BUILD_GUI=ON
 	cmake --build $(BUILD)-bench
-	@for b in $(BUILD)-bench/*_bench; do echo "== $$b"; $$b; done
+	@for b in $(BUILD)-bench/*_bench; do echo "== $$b"; QT_QPA_PLATFORM=offscreen $$b; done
 
 install: build
 	cmake --install $(BUILD)

@@ -90,7 +90,11 @@ Settings LoadSettings(const std::filesystem::path& ini_path,
   IniFile ini = IniFile::Load(ini_path);
   SetError(error, ini.error());
   Settings settings;
-  settings.PathDataFolder = ini.ReadString(kOptionSection, kPathDataFolderKey, default_data_folder);
+  // The data folder loads whole: cut to the 254 bytes of the old fixed
+  // buffer it would name a different folder, and a run there would rename
+  // files the user never chose.
+  settings.PathDataFolder = ini.Get(kOptionSection, kPathDataFolderKey)
+                                .value_or(std::u16string(default_data_folder));
   for (const IntSetting& s : kIntSettings) {
     settings.*s.member = ini.ReadInt(kOptionSection, s.key, s.default_value);
   }

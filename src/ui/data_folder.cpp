@@ -1,5 +1,6 @@
 #include "ui/data_folder.h"
 
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
@@ -29,7 +30,7 @@ std::optional<QString> FirstDroppedFolder(const QList<QUrl>& urls) {
     if (!url.isLocalFile()) continue;
     QFileInfo info(url.toLocalFile());
     if (!info.exists()) return std::nullopt;
-    if (info.isDir()) return info.absoluteFilePath();
+    if (info.isDir()) return QDir::cleanPath(info.absoluteFilePath());
   }
   return std::nullopt;
 }
