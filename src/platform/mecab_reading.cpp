@@ -2,6 +2,7 @@
 
 #include <mecab.h>
 #include <unicode/uchar.h>
+#include <unicode/ustring.h>
 #include <unicode/uscript.h>
 #include <unicode/utf16.h>
 
@@ -80,6 +81,39 @@ void EncodeWithOffsets(std::u16string_view text, std::string& utf8, std::vector<
   map.push_back(static_cast<uint32_t>(text.size()));
 }
 
+bool IsDigit(char16_t c) { return (c >= u'0' && c <= u'9') || (c >= u'０' && c <= u'９'); }
+
+// A digit, a decimal point or a thousands separator: what makes a digit part
+// of a longer number.
+bool IsNumberPart(char16_t c) { return IsDigit(c) || c == u'.' || c == u',' || c == u'．' || c == u'，'; }
+
+// The form of a stretch that MeCab parses: a digit standing alone (neither
+// neighbour in the whole text is part of a number) is given as its kanji
+// numeral, so that it joins a counter or a word as a Japanese reader reads
+// it: 2人 ふたり, 3月 さんがつ, 1人 ひとり, where the digit would be read
+// apart from its counter (2にん). Longer numbers stay digits: 12月 given as
+// 一二月 would read as 1 and 二月. Every numeral keeps its code unit's
+// place, so positions map back onto the text unchanged.
+std::u16string ParseForm(std::u16string_view text, size_t begin, size_t end) {
+  static constexpr char16_t kNumerals[] = u"〇一二三四五六七八九";
+  std::u16string form(text.substr(begin, end - begin));
+  for (size_t i = begin; i < end; ++i) {
+    if (!IsDigit(text[i])) continue;
+    if (i > 0 && IsNumberPart(text[i - 1])) continue;
+    if (i + 1 < text.size() && IsNumberPart(text[i + 1])) continue;
+    const char16_t c = text[i];
+    form[i - begin] = kNumerals[c <= u'9' ? c - u'0' : c - u'０'];
+  }
+  return form;
+}
+
+bool AllDigits(std::u16string_view text) {
+  for (char16_t c : text) {
+    if (!IsDigit(c)) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 struct MecabReadingService::Tagger {
@@ -151,7 +185,7 @@ std::optional<std::u16string> MecabReadingService::GetPhonetic(std::u16string_vi
     if (ascii || !ContainsKanji(run)) {
       out.append(run);
     } else {
-      std::optional<std::u16string> reading = ReadRun(run);
+      std::optional<std::u16string> reading = ReadRun(run, ParseForm(text, i, j));
       if (!reading) return std::nullopt;
       out += *reading;
     }
@@ -160,14 +194,16 @@ std::optional<std::u16string> MecabReadingService::GetPhonetic(std::u16string_vi
   return out;
 }
 
-std::optional<std::u16string> MecabReadingService::ReadRun(std::u16string_view text) {
+std::optional<std::u16string> MecabReadingService::ReadRun(std::u16string_view text,
+                                                           std::u16string_view form) {
   for (size_t i = 0; i < recent_used_; ++i) {
-    if (recent_[i].text == text) return recent_[i].reading;
+    if (recent_[i].text == text && recent_[i].form == form) return recent_[i].reading;
   }
-  std::optional<std::u16string> reading = Parse(text);
+  std::optional<std::u16string> reading = Parse(text, form);
   if (reading) {
     Recent& slot = recent_[recent_next_];
     slot.text.assign(text);
+    slot.form.assign(form);
     slot.reading.assign(*reading);
     recent_next_ = (recent_next_ + 1) % kRecent;
     if (recent_used_ < kRecent) ++recent_used_;
@@ -175,15 +211,23 @@ std::optional<std::u16string> MecabReadingService::ReadRun(std::u16string_view t
   return reading;
 }
 
-std::optional<std::u16string> MecabReadingService::Parse(std::u16string_view text) {
+std::optional<std::u16string> MecabReadingService::Parse(std::u16string_view text,
+                                                         std::u16string_view form) {
   try {
     Tagger& t = *tagger_;
-    EncodeWithOffsets(text, t.utf8, t.map);
+    EncodeWithOffsets(form, t.utf8, t.map);
     t.lattice->set_sentence(t.utf8.data(), t.utf8.size());
     if (!t.tagger->parse(t.lattice.get())) return std::nullopt;
 
     std::u16string out;
     out.reserve(text.size() * 2);
+    // Words the dictionary does not know, as spans of the text, read after
+    // the walk over this lattice (reading them parses again).
+    struct Unknown {
+      size_t at;            // where its reading goes in out
+      uint32_t begin, end;  // its span of the text
+    };
+    std::vector<Unknown> unknown;
     const char* base = t.utf8.data();
     size_t done = 0;  // byte offset up to which the text has been given back
     for (const MeCab::Node* node = t.lattice->bos_node(); node != nullptr; node = node->next) {
@@ -194,17 +238,45 @@ std::optional<std::u16string> MecabReadingService::Parse(std::u16string_view tex
       uint32_t u_gap = t.map[done], u_begin = t.map[begin], u_end = t.map[end];
       out.append(text.substr(u_gap, u_begin - u_gap));  // white space MeCab skipped
       std::u16string_view surface = text.substr(u_begin, u_end - u_begin);
+      std::u16string_view parsed = form.substr(u_begin, u_end - u_begin);
+      // A numeral that stands for digits alone gives the digits back.
       std::string_view reading;
-      if (ContainsKanji(surface)) reading = ReadingField(node->feature);
-      if (reading.empty()) {
-        out.append(surface);
-      } else {
+      if (ContainsKanji(parsed) && !AllDigits(surface)) reading = ReadingField(node->feature);
+      if (!reading.empty()) {
         out += Utf8ToUtf16Lossy(reading);
+      } else if (node->stat == MECAB_UNK_NODE && ContainsKanji(parsed) &&
+                 u_countChar32(surface.data(), static_cast<int32_t>(surface.size())) > 1) {
+        unknown.push_back({out.size(), u_begin, u_end});
+      } else {
+        out.append(surface);
       }
       done = end;
     }
     out.append(text.substr(t.map[done]));  // trailing blanks
-    return out;
+    if (unknown.empty()) return out;
+
+    // MeCab makes one unknown word of a run of kanji it does not know as a
+    // word (湘南乃風, 聖飢魔), and such a word has no reading. Most of its
+    // kanji are known on their own, so each is read alone: a reading from
+    // its parts reaches the player, where the kanji would stop the run.
+    std::u16string whole;
+    whole.reserve(out.size() * 2);
+    size_t copied = 0;
+    for (const Unknown& word : unknown) {
+      whole.append(out, copied, word.at - copied);
+      copied = word.at;
+      for (uint32_t i = word.begin; i < word.end;) {
+        uint32_t next = i;
+        U16_FWD_1(text.data(), next, word.end);
+        std::optional<std::u16string> part =
+            Parse(text.substr(i, next - i), form.substr(i, next - i));
+        if (!part) return std::nullopt;
+        whole += *part;
+        i = next;
+      }
+    }
+    whole.append(out, copied);
+    return whole;
   } catch (const std::exception&) {
     return std::nullopt;
   }
