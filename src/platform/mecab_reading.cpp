@@ -107,6 +107,9 @@ std::u16string ParseForm(std::u16string_view text, size_t begin, size_t end) {
   return form;
 }
 
+// The start of the IPA features of a counter suffix.
+constexpr std::string_view kCounterFeature = "名詞,接尾,助数詞";
+
 bool AllDigits(std::u16string_view text) {
   for (char16_t c : text) {
     if (!IsDigit(c)) return false;
@@ -219,67 +222,104 @@ std::optional<std::u16string> MecabReadingService::Parse(std::u16string_view tex
     t.lattice->set_sentence(t.utf8.data(), t.utf8.size());
     if (!t.tagger->parse(t.lattice.get())) return std::nullopt;
 
-    std::u16string out;
-    out.reserve(text.size() * 2);
-    // Words the dictionary does not know, as spans of the text, read after
-    // the walk over this lattice (reading them parses again).
-    struct Unknown {
-      size_t at;            // where its reading goes in out
-      uint32_t begin, end;  // its span of the text
+    // The tokens first, with their spans of the text; reading the words the
+    // dictionary does not know parses again, which reuses the lattice.
+    struct Token {
+      uint32_t gap, begin, end;  // the white space MeCab skipped, then the token
+      std::u16string reading;    // empty: the surface comes back
+      bool numeral = false;      // a lone digit given as its numeral
+      bool counter = false;      // a counter suffix (人, 月, 日, …)
+      bool unknown = false;      // a run of kanji the dictionary does not know
     };
-    std::vector<Unknown> unknown;
+    std::vector<Token> tokens;
     const char* base = t.utf8.data();
-    size_t done = 0;  // byte offset up to which the text has been given back
+    size_t done = 0;  // byte offset up to which the text has been taken
     for (const MeCab::Node* node = t.lattice->bos_node(); node != nullptr; node = node->next) {
       if (node->stat == MECAB_BOS_NODE || node->stat == MECAB_EOS_NODE) continue;
       size_t begin = static_cast<size_t>(node->surface - base);
       size_t end = begin + node->length;
       if (begin < done || end > t.utf8.size()) return std::nullopt;  // not in our sentence
-      uint32_t u_gap = t.map[done], u_begin = t.map[begin], u_end = t.map[end];
-      out.append(text.substr(u_gap, u_begin - u_gap));  // white space MeCab skipped
-      std::u16string_view surface = text.substr(u_begin, u_end - u_begin);
-      std::u16string_view parsed = form.substr(u_begin, u_end - u_begin);
-      // A numeral that stands for digits alone gives the digits back.
-      std::string_view reading;
-      if (ContainsKanji(parsed) && !AllDigits(surface)) reading = ReadingField(node->feature);
-      if (!reading.empty()) {
-        out += Utf8ToUtf16Lossy(reading);
-      } else if (node->stat == MECAB_UNK_NODE && ContainsKanji(parsed) &&
-                 u_countChar32(surface.data(), static_cast<int32_t>(surface.size())) > 1) {
-        unknown.push_back({out.size(), u_begin, u_end});
+      Token token{t.map[done], t.map[begin], t.map[end]};
+      std::u16string_view surface = text.substr(token.begin, token.end - token.begin);
+      std::u16string_view parsed = form.substr(token.begin, token.end - token.begin);
+      if (ContainsKanji(parsed)) {
+        // A numeral that stands for a digit alone gives the digit back.
+        token.numeral = AllDigits(surface);
+        if (!token.numeral) token.reading = Utf8ToUtf16Lossy(ReadingField(node->feature));
+        token.counter = std::string_view(node->feature).starts_with(kCounterFeature);
+        token.unknown = token.reading.empty() && node->stat == MECAB_UNK_NODE &&
+                        u_countChar32(surface.data(), static_cast<int32_t>(surface.size())) > 1;
+      }
+      tokens.push_back(std::move(token));
+      done = end;
+    }
+    const uint32_t tail = t.map[done];
+
+    std::u16string out;
+    out.reserve(text.size() * 2);
+    for (size_t k = 0; k < tokens.size(); ++k) {
+      const Token& token = tokens[k];
+      out.append(text.substr(token.gap, token.begin - token.gap));
+      // A digit and its counter that the dictionary knows as one word read
+      // as that word (2人 ふたり, 7日 なのか, 9日 ここのか); MeCab prefers
+      // the number and the suffix apart (2にん).
+      if (token.numeral && k + 1 < tokens.size() && tokens[k + 1].counter &&
+          tokens[k + 1].gap == token.end) {
+        std::optional<std::u16string> word =
+            WordReading(form.substr(token.begin, tokens[k + 1].end - token.begin));
+        if (word) {
+          out += *word;
+          ++k;
+          continue;
+        }
+      }
+      std::u16string_view surface = text.substr(token.begin, token.end - token.begin);
+      if (!token.reading.empty()) {
+        out += token.reading;
+      } else if (token.unknown) {
+        // MeCab makes one unknown word of a run of kanji it does not know as
+        // a word (湘南乃風, 聖飢魔), and such a word has no reading. Most of
+        // its kanji are known on their own, so each is read alone: a reading
+        // from its parts reaches the player, where the kanji would stop the
+        // run.
+        for (uint32_t i = token.begin; i < token.end;) {
+          uint32_t next = i;
+          U16_FWD_1(text.data(), next, token.end);
+          std::optional<std::u16string> part =
+              Parse(text.substr(i, next - i), form.substr(i, next - i));
+          if (!part) return std::nullopt;
+          out += *part;
+          i = next;
+        }
       } else {
         out.append(surface);
       }
-      done = end;
     }
-    out.append(text.substr(t.map[done]));  // trailing blanks
-    if (unknown.empty()) return out;
-
-    // MeCab makes one unknown word of a run of kanji it does not know as a
-    // word (湘南乃風, 聖飢魔), and such a word has no reading. Most of its
-    // kanji are known on their own, so each is read alone: a reading from
-    // its parts reaches the player, where the kanji would stop the run.
-    std::u16string whole;
-    whole.reserve(out.size() * 2);
-    size_t copied = 0;
-    for (const Unknown& word : unknown) {
-      whole.append(out, copied, word.at - copied);
-      copied = word.at;
-      for (uint32_t i = word.begin; i < word.end;) {
-        uint32_t next = i;
-        U16_FWD_1(text.data(), next, word.end);
-        std::optional<std::u16string> part =
-            Parse(text.substr(i, next - i), form.substr(i, next - i));
-        if (!part) return std::nullopt;
-        whole += *part;
-        i = next;
-      }
-    }
-    whole.append(out, copied);
-    return whole;
+    out.append(text.substr(tail));  // trailing blanks
+    return out;
   } catch (const std::exception&) {
     return std::nullopt;
   }
+}
+
+std::optional<std::u16string> MecabReadingService::WordReading(std::u16string_view form) {
+  Tagger& t = *tagger_;
+  std::string utf8 = Utf16ToUtf8(form);
+  MeCab::Lattice& lattice = *t.lattice;
+  lattice.set_sentence(utf8.data(), utf8.size());
+  if (!t.tagger->parse(&lattice)) return std::nullopt;
+  // Of the dictionary's words that span the whole text, the commonest that
+  // is not a name: 一人 is also a given name (カズト), which a title never
+  // means.
+  const MeCab::Node* best = nullptr;
+  for (const MeCab::Node* node = lattice.begin_nodes(0); node != nullptr; node = node->bnext) {
+    if (node->stat != MECAB_NOR_NODE || node->length != utf8.size()) continue;
+    if (std::string_view(node->feature).find("固有名詞") != std::string_view::npos) continue;
+    if (ReadingField(node->feature).empty()) continue;
+    if (best == nullptr || node->wcost < best->wcost) best = node;
+  }
+  if (best == nullptr) return std::nullopt;
+  return Utf8ToUtf16Lossy(ReadingField(best->feature));
 }
 
 }  // namespace tarvel

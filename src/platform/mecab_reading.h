@@ -43,6 +43,8 @@ class MecabReadingService : public ReadingService {
   // (the same length, lone digits as kanji numerals).
   std::optional<std::u16string> ReadRun(std::u16string_view text, std::u16string_view form);
   std::optional<std::u16string> Parse(std::u16string_view text, std::u16string_view form);
+  // The reading of the text as one dictionary word, if it is one.
+  std::optional<std::u16string> WordReading(std::u16string_view form);
 
   // Readings of the last few texts: a library repeats its artist and album
   // texts on every file of an album, and a reading depends on the text
