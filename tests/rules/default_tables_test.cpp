@@ -102,5 +102,33 @@ TEST(DefaultTablesChainTest, NamesAReaderChecked) {
   EXPECT_EQ(f.app.settings.FlagCheckOnlyFilename, 0);
 }
 
+// A user's own reading in dic.csv, in kana as the README says, goes ahead
+// of MeCab's; rows a user adds may use any character, as before.
+TEST(DefaultTablesChainTest, AUsersOwnReadingGoesFirst) {
+  RulesFixture f;
+  f.app.reading = testing::SharedMecab();
+  if (f.app.reading == nullptr) GTEST_SKIP() << "MeCab with the UTF-8 IPA dictionary is missing";
+  f.app.DicTable = testing::MakeTable({{u"紅蓮華", u"ぐれんげ"}, {u"紅", u"クレナイ"}, {u"!", u","}});
+  f.app.RomeTable = testing::MakeTable({{u"ｸﾞ", u"gu"}, {u"ﾚ", u"re"}, {u"ﾝ", u"n"}, {u"ｹﾞ", u"ge"}});
+  Settings& s = f.app.settings;
+  s.FlagDicEnabledFilename = 1;
+  struct {
+    std::u16string_view input;
+    int level;
+    std::u16string_view expected;
+  } const kCases[] = {
+      {u"紅.mp3", 1, u"ｸﾚﾅｲ.mp3"},
+      {u"紅蓮華.mp3", 1, u"ｸﾞﾚﾝｹﾞ.mp3"},
+      {u"紅蓮華.mp3", 2, u"gurenge.mp3"},
+      {u"紅!.mp3", 1, u"ｸﾚﾅｲ .mp3"},  // the user's comma is blanked with a notice
+  };
+  for (const auto& c : kCases) {
+    s.ConvertLevelFilename = c.level;
+    std::u16string name(c.input);
+    EXPECT_EQ(ConvertFileName(name, f.app), 1);
+    EXPECT_EQ(U8(name), U8(c.expected)) << U8(c.input);
+  }
+}
+
 }  // namespace
 }  // namespace tarvel
