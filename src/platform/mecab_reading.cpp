@@ -227,7 +227,7 @@ std::optional<std::u16string> MecabReadingService::Parse(std::u16string_view tex
     struct Token {
       uint32_t gap, begin, end;  // the white space MeCab skipped, then the token
       std::u16string reading;    // empty: the surface comes back
-      bool numeral = false;      // a lone digit given as its numeral
+      bool number = false;       // digits (a lone one given to MeCab as its numeral)
       bool counter = false;      // a counter suffix (人, 月, 日, …)
       bool unknown = false;      // a run of kanji the dictionary does not know
     };
@@ -242,10 +242,10 @@ std::optional<std::u16string> MecabReadingService::Parse(std::u16string_view tex
       Token token{t.map[done], t.map[begin], t.map[end]};
       std::u16string_view surface = text.substr(token.begin, token.end - token.begin);
       std::u16string_view parsed = form.substr(token.begin, token.end - token.begin);
-      if (ContainsKanji(parsed)) {
-        // A numeral that stands for a digit alone gives the digit back.
-        token.numeral = AllDigits(surface);
-        if (!token.numeral) token.reading = Utf8ToUtf16Lossy(ReadingField(node->feature));
+      // A numeral that stands for a digit gives the digit back.
+      token.number = AllDigits(surface);
+      if (ContainsKanji(parsed) && !token.number) {
+        token.reading = Utf8ToUtf16Lossy(ReadingField(node->feature));
         token.counter = std::string_view(node->feature).starts_with(kCounterFeature);
         token.unknown = token.reading.empty() && node->stat == MECAB_UNK_NODE &&
                         u_countChar32(surface.data(), static_cast<int32_t>(surface.size())) > 1;
@@ -260,18 +260,27 @@ std::optional<std::u16string> MecabReadingService::Parse(std::u16string_view tex
     for (size_t k = 0; k < tokens.size(); ++k) {
       const Token& token = tokens[k];
       out.append(text.substr(token.gap, token.begin - token.gap));
-      // A digit and its counter that the dictionary knows as one word read
-      // as that word (2人 ふたり, 7日 なのか, 9日 ここのか); MeCab prefers
-      // the number and the suffix apart (2にん).
-      if (token.numeral && k + 1 < tokens.size() && tokens[k + 1].counter &&
-          tokens[k + 1].gap == token.end) {
-        std::optional<std::u16string> word =
-            WordReading(form.substr(token.begin, tokens[k + 1].end - token.begin));
-        if (word) {
-          out += *word;
-          ++k;
-          continue;
+      Token* next = k + 1 < tokens.size() && tokens[k + 1].gap == token.end ? &tokens[k + 1] : nullptr;
+      if (token.number && next != nullptr && !next->reading.empty()) {
+        // A digit and its counter that the dictionary knows as one word read
+        // as that word (2人 ふたり, 7日 なのか); MeCab prefers the number and
+        // the suffix apart (2にん).
+        if (token.end - token.begin == 1 && next->counter) {
+          std::optional<std::u16string> word =
+              WordReading(form.substr(token.begin, next->end - token.begin));
+          if (word) {
+            out += *word;
+            ++k;
+            continue;
+          }
         }
+        // After a longer number MeCab reads the next word as a word of its
+        // own (12月 as 12つき). Read with the number's last digit, it is a
+        // counter (二月 にがつ, so 12がつ), and the sound of a counter
+        // follows that digit (13本 さんぼん), as it does in Japanese.
+        std::optional<std::u16string> counter = CounterReading(
+            text[token.end - 1], form.substr(next->begin, next->end - next->begin));
+        if (counter) next->reading = std::move(*counter);
       }
       std::u16string_view surface = text.substr(token.begin, token.end - token.begin);
       if (!token.reading.empty()) {
@@ -300,6 +309,27 @@ std::optional<std::u16string> MecabReadingService::Parse(std::u16string_view tex
   } catch (const std::exception&) {
     return std::nullopt;
   }
+}
+
+std::optional<std::u16string> MecabReadingService::CounterReading(char16_t digit,
+                                                                  std::u16string_view word) {
+  // Each digit as a numeral and that numeral's own reading; a ten stands
+  // for 0 (十月 じゅうがつ gives 10月 its がつ).
+  static constexpr char16_t kNumerals[] = u"十一二三四五六七八九";
+  static constexpr std::u16string_view kNumeralReadings[] = {
+      u"ジュウ", u"イチ", u"ニ", u"サン", u"ヨン", u"ゴ", u"ロク", u"ナナ", u"ハチ", u"キュウ"};
+  const int value = digit <= u'9' ? digit - u'0' : digit - u'０';
+  if (value < 0 || value > 9) return std::nullopt;
+  std::u16string with_numeral(1, kNumerals[value]);
+  with_numeral += word;
+  std::optional<std::u16string> reading = WordReading(with_numeral);
+  // Where the numeral itself sounds different in the word (一本 いっぽん),
+  // the counter's part cannot be told apart: no reading.
+  const std::u16string_view numeral = kNumeralReadings[value];
+  if (!reading || reading->size() <= numeral.size() || !reading->starts_with(numeral)) {
+    return std::nullopt;
+  }
+  return reading->substr(numeral.size());
 }
 
 std::optional<std::u16string> MecabReadingService::WordReading(std::u16string_view form) {

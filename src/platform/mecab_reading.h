@@ -45,6 +45,8 @@ class MecabReadingService : public ReadingService {
   std::optional<std::u16string> Parse(std::u16string_view text, std::u16string_view form);
   // The reading of the text as one dictionary word, if it is one.
   std::optional<std::u16string> WordReading(std::u16string_view form);
+  // The reading of a word as a counter after a number ending in the digit.
+  std::optional<std::u16string> CounterReading(char16_t digit, std::u16string_view word);
 
   // Readings of the last few texts: a library repeats its artist and album
   // texts on every file of an album, and a reading depends on the text

@@ -92,6 +92,12 @@ TEST_F(MecabReadingTest, ReadsALoneDigitWithItsCounter) {
       {u"3年", u"3ネン"},
       {u"2001年", u"2001ネン"},
       {u"2人と3人", u"フタリと3ニン"},  // only a word the dictionary knows
+      // After a longer number the next word reads as a counter, as after its
+      // last digit.
+      {u"12月の雨", u"12ガツのアメ"},
+      {u"11月", u"11ガツ"},
+      {u"24時間", u"24ジカン"},
+      {u"365日", u"365ニチ"},
   };
   for (const auto& c : kCases) {
     EXPECT_EQ(U8(service.GetPhonetic(c.input).value_or(u"(failed)")), U8(c.expected))
