@@ -243,7 +243,7 @@ std::optional<std::u16string> MecabReadingService::Parse(std::u16string_view tex
       std::u16string_view surface = text.substr(token.begin, token.end - token.begin);
       std::u16string_view parsed = form.substr(token.begin, token.end - token.begin);
       // A numeral that stands for a digit gives the digit back.
-      token.number = AllDigits(surface);
+      token.number = !surface.empty() && AllDigits(surface);
       if (ContainsKanji(parsed) && !token.number) {
         token.reading = Utf8ToUtf16Lossy(ReadingField(node->feature));
         token.counter = std::string_view(node->feature).starts_with(kCounterFeature);

@@ -1,7 +1,6 @@
 #include "platform/text.h"
 
 #include <unicode/normalizer2.h>
-#include <unicode/uchar.h>
 #include <unicode/translit.h>
 #include <unicode/ucnv.h>
 #include <unicode/unistr.h>
@@ -400,10 +399,10 @@ std::u16string ToNfc(std::u16string_view text) {
   UErrorCode status = U_ZERO_ERROR;
   const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(status);
   if (U_FAILURE(status)) return std::u16string(text);
-  auto composes = [](UChar32 c) {
-    return c >= 0x300 && (u_getCombiningClass(c) != 0 ||
-                          u_getIntPropertyValue(c, UCHAR_NFC_QUICK_CHECK) == UNORM_MAYBE);
-  };
+  // A character composes with the one before it when NFC has no boundary
+  // before it: a combining mark, or a mark that may combine (U+3099, Hangul
+  // vowels and finals). Nothing below U+0300 does.
+  auto composes = [nfc](UChar32 c) { return c >= 0x300 && !nfc->hasBoundaryBefore(c); };
   std::u16string out;
   size_t copied = 0;
   size_t i = 0;
