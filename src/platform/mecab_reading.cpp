@@ -2,8 +2,8 @@
 
 #include <mecab.h>
 #include <unicode/uchar.h>
-#include <unicode/ustring.h>
 #include <unicode/uscript.h>
+#include <unicode/ustring.h>
 #include <unicode/utf16.h>
 
 #include <cstdlib>
@@ -85,15 +85,17 @@ bool IsDigit(char16_t c) { return (c >= u'0' && c <= u'9') || (c >= u'０' && c 
 
 // A digit, a decimal point or a thousands separator: what makes a digit part
 // of a longer number.
-bool IsNumberPart(char16_t c) { return IsDigit(c) || c == u'.' || c == u',' || c == u'．' || c == u'，'; }
+bool IsNumberPart(char16_t c) {
+  return IsDigit(c) || c == u'.' || c == u',' || c == u'．' || c == u'，';
+}
 
 // The form of a stretch that MeCab parses: a digit standing alone (neither
 // neighbour in the whole text is part of a number) is given as its kanji
-// numeral, so that it joins a counter or a word as a Japanese reader reads
-// it: 2人 ふたり, 3月 さんがつ, 1人 ひとり, where the digit would be read
-// apart from its counter (2にん). Longer numbers stay digits: 12月 given as
-// 一二月 would read as 1 and 二月. Every numeral keeps its code unit's
-// place, so positions map back onto the text unchanged.
+// numeral, so that the digit and its counter can be found as one dictionary
+// word, read as a Japanese reader reads it (2人 ふたり, 3月 さんがつ), where
+// the digit would be read apart from its counter (2にん). Longer numbers
+// stay digits: 12月 given as 一二月 would read as 1 and 二月. Every numeral
+// keeps its code unit's place, so positions map back onto the text.
 std::u16string ParseForm(std::u16string_view text, size_t begin, size_t end) {
   static constexpr char16_t kNumerals[] = u"〇一二三四五六七八九";
   std::u16string form(text.substr(begin, end - begin));
@@ -260,7 +262,8 @@ std::optional<std::u16string> MecabReadingService::Parse(std::u16string_view tex
     for (size_t k = 0; k < tokens.size(); ++k) {
       const Token& token = tokens[k];
       out.append(text.substr(token.gap, token.begin - token.gap));
-      Token* next = k + 1 < tokens.size() && tokens[k + 1].gap == token.end ? &tokens[k + 1] : nullptr;
+      Token* next =
+          k + 1 < tokens.size() && tokens[k + 1].gap == token.end ? &tokens[k + 1] : nullptr;
       if (token.number && next != nullptr && !next->reading.empty()) {
         // A digit and its counter that the dictionary knows as one word read
         // as that word (2人 ふたり, 7日 なのか); MeCab prefers the number and
@@ -278,8 +281,8 @@ std::optional<std::u16string> MecabReadingService::Parse(std::u16string_view tex
         // own (12月 as 12つき). Read with the number's last digit, it is a
         // counter (二月 にがつ, so 12がつ), and the sound of a counter
         // follows that digit (13本 さんぼん), as it does in Japanese.
-        std::optional<std::u16string> counter = CounterReading(
-            text[token.end - 1], form.substr(next->begin, next->end - next->begin));
+        std::optional<std::u16string> counter =
+            CounterReading(text[token.end - 1], form.substr(next->begin, next->end - next->begin));
         if (counter) next->reading = std::move(*counter);
       }
       std::u16string_view surface = text.substr(token.begin, token.end - token.begin);

@@ -429,7 +429,8 @@ std::u16string ToNfc(std::u16string_view text) {
       if (!composes(m)) break;
       end = next;
     }
-    icu::UnicodeString composed = nfc->normalize(ToUnicode(text.substr(begin, end - begin)), status);
+    icu::UnicodeString composed =
+        nfc->normalize(ToUnicode(text.substr(begin, end - begin)), status);
     if (U_FAILURE(status)) return std::u16string(text);
     out.append(text.substr(copied, begin - copied));
     out += FromUnicode(composed);

@@ -16,7 +16,8 @@ using testing::RulesFixture;
 using testing::U8;
 
 bool IsCdrInvalid(char16_t c) {
-  return c < 0x20 || c == 0x7F || std::u16string_view(u"\\/:,;*?\"<>|").find(c) != std::u16string_view::npos;
+  return c < 0x20 || c == 0x7F ||
+         std::u16string_view(u"\\/:,;*?\"<>|").find(c) != std::u16string_view::npos;
 }
 
 // What is wrong with a converted file name, or empty when nothing is.
@@ -50,11 +51,10 @@ TEST(DefaultTablesChainTest, EveryRowGivesAValidNameAtBothLevels) {
           std::u16string name = text + u".mp3";
           f.ui.log.clear();
           ASSERT_EQ(ConvertFileName(name, f.app), 1) << table_name << " row " << r;
-          EXPECT_EQ(Fault(name, level), "")
-              << table_name << " row " << r << " at level " << level << ": " << U8(text)
-              << " -> " << U8(name);
-          EXPECT_EQ(f.ui.log, u"") << table_name << " row " << r << " at level " << level
-                                   << ": " << U8(text) << " -> " << U8(name);
+          EXPECT_EQ(Fault(name, level), "") << table_name << " row " << r << " at level " << level
+                                            << ": " << U8(text) << " -> " << U8(name);
+          EXPECT_EQ(f.ui.log, u"") << table_name << " row " << r << " at level " << level << ": "
+                                   << U8(text) << " -> " << U8(name);
           std::u16string folder = text;
           ASSERT_EQ(ConvertFolderName(folder, f.app), 1);
           EXPECT_EQ(f.ui.log, u"") << table_name << " row " << r << ", folder " << U8(folder);
@@ -108,8 +108,10 @@ TEST(DefaultTablesChainTest, AUsersOwnReadingGoesFirst) {
   RulesFixture f;
   f.app.reading = testing::SharedMecab();
   if (f.app.reading == nullptr) GTEST_SKIP() << "MeCab with the UTF-8 IPA dictionary is missing";
-  f.app.DicTable = testing::MakeTable({{u"紅蓮華", u"ぐれんげ"}, {u"紅", u"クレナイ"}, {u"!", u","}});
-  f.app.RomeTable = testing::MakeTable({{u"ｸﾞ", u"gu"}, {u"ﾚ", u"re"}, {u"ﾝ", u"n"}, {u"ｹﾞ", u"ge"}});
+  f.app.DicTable =
+      testing::MakeTable({{u"紅蓮華", u"ぐれんげ"}, {u"紅", u"クレナイ"}, {u"!", u","}});
+  f.app.RomeTable =
+      testing::MakeTable({{u"ｸﾞ", u"gu"}, {u"ﾚ", u"re"}, {u"ﾝ", u"n"}, {u"ｹﾞ", u"ge"}});
   Settings& s = f.app.settings;
   s.FlagDicEnabledFilename = 1;
   struct {
