@@ -6,6 +6,24 @@ every field quoted. Rows apply in file order, each row replacing every
 occurrence before the next row is looked at, so longer search texts come
 before the shorter ones they start with.
 
+The rules every row of these two tables keeps (check_rows asserts them; a
+user's own tables are free to do otherwise):
+
+- A replacement never holds a character a CD-R cannot hold: none of
+  \\ / : , ; * ? " < > | and no control character. The invalid-character
+  repair would blank it with a notice; a space is better than that.
+- A replacement adds no full stop. In a file name a full stop before the
+  extension is blanked with a notice, and Rome.csv runs after the extension
+  has been checked, so a full stop there would stand as a second dot.
+- A replacement takes one byte a character in code page 932: ASCII or
+  half-width katakana in dic.csv, ASCII alone in Rome.csv.
+- dic.csv runs before the reading, so it never rewrites kana (hiragana,
+  katakana, the iteration marks and the small ヶ ヵ): the reading needs them
+  (三ヶ月 reads サンカゲツ only while ヶ is there). The kana step gives the
+  kana that have no half-width form their nearest one after the reading.
+- A symbol maps to what a Japanese reader would recognise in ASCII (★ is +,
+  ♪ is ~, … is ･･･, → is -); where nothing fits, a space.
+
 Usage: scripts/make-tables.py [DATA_DIR]   (default: data/ beside scripts/)
 """
 import os
@@ -87,7 +105,11 @@ SINGLES = [
     ("ｯ", "tsu"),
     # Sound marks on a kana that cannot take them carry nothing in Latin.
     ("ﾞ", ""), ("ﾟ", ""),
-    ("｡", "."), ("｢", "["), ("｣", "]"), ("､", ","), ("･", " "),
+    # Japanese punctuation. A full stop mostly ends a title (モーニング娘。),
+    # where a space would trail the name, so it goes; a comma or middle dot
+    # parts words as a space does, and a run of middle dots is an ellipsis.
+    ("･･･", "~"), ("･･", "~"),
+    ("｡", ""), ("｢", "["), ("｣", "]"), ("､", " "), ("･", " "),
 ]
 
 
@@ -123,36 +145,30 @@ def rome_rows():
 def dic_rows():
     rows = []
     add = lambda s, r: rows.append((s, r))
-    # Kana that have no half-width form (hiragana too: the dictionary sees
-    # the text before the kana conversion).
-    for s, r in [("ヶ", "ｹ"), ("ゖ", "ｹ"), ("ヵ", "ｶ"), ("ゕ", "ｶ"), ("ヮ", "ﾜ"), ("ゎ", "ﾜ"),
-                 ("ヰ", "ｲ"), ("ゐ", "ｲ"), ("ヱ", "ｴ"), ("ゑ", "ｴ"),
-                 ("ヷ", "ｳﾞｧ"), ("ヸ", "ｳﾞｨ"), ("ヹ", "ｳﾞｪ"), ("ヺ", "ｳﾞｫ"),
-                 # Iteration marks repeat the kana before them, which a fixed
-                 # table cannot know: a long-vowel mark keeps the length.
-                 ("ヽ", "ｰ"), ("ゝ", "ｰ"), ("ヾ", "ｰ"), ("ゞ", "ｰ"),
-                 ("〆", "ｼﾒ"), ("゛", "ﾞ"), ("゜", "ﾟ"), ("\u3099", "ﾞ"), ("\u309a", "ﾟ")]:
+    # Sound marks written on their own or left over after composition; the
+    # reading does not need them.
+    for s, r in [("゛", "ﾞ"), ("゜", "ﾟ"), ("\u3099", "ﾞ"), ("\u309a", "ﾟ")]:
         add(s, r)
     # Brackets the width conversion leaves wide.
     for s, r in [("『", "｢"), ("』", "｣"), ("【", "["), ("】", "]"), ("〖", "["), ("〗", "]"),
-                 ("〔", "("), ("〕", ")"), ("〘", "("), ("〙", ")"), ("〈", "<"), ("〉", ">"),
-                 ("《", "<<"), ("》", ">>"), ("≪", "<<"), ("≫", ">>")]:
+                 ("〔", "("), ("〕", ")"), ("〘", "("), ("〙", ")"), ("〈", "("), ("〉", ")"),
+                 ("《", "["), ("》", "]"), ("≪", "["), ("≫", "]")]:
         add(s, r)
     # Music, stars and shapes.
-    for chars, r in [("★☆✩✪✫✬✭✮✯✰", "*"), ("♪♫♬♩", "#"), ("♯", "#"), ("♭", "b"),
-                     ("♮", "n"), ("◆◇◈", "*"), ("●○◎◯⚫⚪", "o"), ("■□▪▫", "*"),
-                     ("▲△", "^"), ("▼▽", "v"), ("▶▷►", ">"), ("◀◁◄", "<"),
-                     ("♥♡❤", "*"), ("♠♤♣♧♦♢", "*"), ("※", "*"), ("†‡", "+")]:
+    for chars, r in [("★☆✩✪✫✬✭✮✯✰", "+"), ("♪♫♬♩", "~"), ("♯", "#"), ("♭", "b"),
+                     ("♮", "n"), ("◆◇◈", "+"), ("●○◎◯⚫⚪", "o"), ("■□▪▫", "+"),
+                     ("▲△", "^"), ("▼▽", "v"), ("▶▷►", "-"), ("◀◁◄", "-"),
+                     ("♥♡❤", "+"), ("♠♤♣♧♦♢", "+"), ("※", "+"), ("†‡", "+")]:
         for c in chars:
             add(c, r)
     # Dashes, tildes, dots and quotes.
-    for chars, r in [("〜～〰", "~"), ("—―‐–−‑‒─━", "-"), ("│┃", "|"),
-                     ("“”〝〟″", '"'), ("‘’′", "'")]:
+    for chars, r in [("〜～〰", "~"), ("—―‐–−‑‒─━", "-"), ("│┃", "-"),
+                     ("“”〝〟″", "'"), ("‘’′", "'")]:
         for c in chars:
             add(c, r)
-    add("…", "...")
-    add("⋯", "...")
-    add("‥", "..")
+    add("…", "･･･")
+    add("⋯", "･･･")
+    add("‥", "･･")
     # Numbers in circles and parentheses, Roman numerals.
     for n in range(1, 21):
         add(chr(0x2460 + n - 1), "(%d)" % n)
@@ -162,11 +178,11 @@ def dic_rows():
         add(chr(0x2160 + i), r)
         add(chr(0x2170 + i), r.lower())
     # Signs and units.
-    for s, r in [("×", "x"), ("÷", "/"), ("±", "+-"), ("≒", "="), ("≠", "!="), ("≦", "<="),
-                 ("≧", ">="), ("∞", "oo"), ("←", "<-"), ("→", "->"), ("↑", "^"), ("↓", "v"),
-                 ("⇒", "=>"), ("⇔", "<=>"), ("〒", "T"), ("°", "deg"), ("℃", "C"),
+    for s, r in [("×", "x"), ("÷", "-"), ("±", "+-"), ("≒", "="), ("≠", "!="), ("≦", "="),
+                 ("≧", "="), ("∞", "oo"), ("←", "-"), ("→", "-"), ("↑", "^"), ("↓", "v"),
+                 ("⇒", "="), ("⇔", "="), ("〒", "T"), ("°", "deg"), ("℃", "C"),
                  ("￥", "Yen"), ("¥", "Yen"), ("￡", "L"), ("£", "L"), ("￠", "c"), ("¢", "c"),
-                 ("￢", "!"), ("¬", "!"), ("§", "S"), ("¶", "P"), ("№", "No."), ("℡", "TEL"),
+                 ("￢", "!"), ("¬", "!"), ("§", "S"), ("¶", "P"), ("№", "No"), ("℡", "TEL"),
                  ("™", "TM"), ("©", "(c)"), ("®", "(R)"), ("㈱", "(ｶﾌﾞ)"), ("㈲", "(ﾕｳ)"),
                  ("㈹", "(ﾀﾞｲ)"), ("㍉", "ﾐﾘ"), ("㌔", "ｷﾛ"), ("㌢", "ｾﾝﾁ"), ("㍍", "ﾒｰﾄﾙ"),
                  ("㌘", "ｸﾞﾗﾑ"), ("㌧", "ﾄﾝ"), ("㌃", "ｱｰﾙ"), ("㌶", "ﾍｸﾀｰﾙ"), ("㍑", "ﾘｯﾄﾙ"),
@@ -192,12 +208,32 @@ def dic_rows():
                      ("ùúûü", "u"), ("ýÿ", "y"), ("þ", "th"), ("Œ", "OE"), ("œ", "oe")]:
         for c in chars:
             add(c, r)
+    return rows
+
+
+INVALID = set('\\/:,;*?"<>|') | {chr(c) for c in range(0x20)} | {"\x7f"}
+# The sound marks may go: the reading never needs them.
+SOUND_MARKS = set("\u3099\u309a\u309b\u309c")
+
+
+def one_byte(c):
+    return c < "\x80" or "\uff61" <= c <= "\uff9f"
+
+
+def check_rows(name, rows, ascii_only):
+    """Asserts the rules stated at the top of this file."""
     keys = [k for k, _ in rows]
     dupes = {k for k in keys if keys.count(k) > 1}
-    assert not dupes, "duplicate search text: %r" % dupes
+    assert not dupes, "%s: duplicate search text: %r" % (name, dupes)
     for s, r in rows:
-        assert s and s not in r, "looping row %r" % s
-    return rows
+        where = "%s row %r -> %r" % (name, s, r)
+        assert s and s not in r, "looping " + where
+        assert not INVALID & set(r), "a character a CD-R cannot hold: " + where
+        assert r.count(".") <= s.count("."), "a full stop added: " + where
+        assert all(c < "\x80" if ascii_only else one_byte(c) for c in r), "wide: " + where
+        if name == "dic.csv":
+            assert all(not "\u3041" <= c <= "\u30ff" or c in SOUND_MARKS for c in s), \
+                "kana the reading needs: " + where
 
 
 def write(path, rows):
@@ -211,8 +247,11 @@ def write(path, rows):
 def main():
     data = sys.argv[1] if len(sys.argv) > 1 else os.path.join(
         os.path.dirname(os.path.abspath(__file__)), "..", "data")
-    write(os.path.join(data, "dic.csv"), dic_rows())
-    write(os.path.join(data, "Rome.csv"), rome_rows())
+    dic, rome = dic_rows(), rome_rows()
+    check_rows("dic.csv", dic, ascii_only=False)
+    check_rows("Rome.csv", rome, ascii_only=True)
+    write(os.path.join(data, "dic.csv"), dic)
+    write(os.path.join(data, "Rome.csv"), rome)
 
 
 if __name__ == "__main__":

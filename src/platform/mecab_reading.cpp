@@ -3,6 +3,7 @@
 #include <mecab.h>
 #include <unicode/uchar.h>
 #include <unicode/uscript.h>
+#include <unicode/ustring.h>
 #include <unicode/utf16.h>
 
 #include <cstdlib>
@@ -80,6 +81,44 @@ void EncodeWithOffsets(std::u16string_view text, std::string& utf8, std::vector<
   map.push_back(static_cast<uint32_t>(text.size()));
 }
 
+bool IsDigit(char16_t c) { return (c >= u'0' && c <= u'9') || (c >= u'０' && c <= u'９'); }
+
+// A digit, a decimal point or a thousands separator: what makes a digit part
+// of a longer number.
+bool IsNumberPart(char16_t c) {
+  return IsDigit(c) || c == u'.' || c == u',' || c == u'．' || c == u'，';
+}
+
+// The form of a stretch that MeCab parses: a digit standing alone (neither
+// neighbour in the whole text is part of a number) is given as its kanji
+// numeral, so that the digit and its counter can be found as one dictionary
+// word, read as a Japanese reader reads it (2人 ふたり, 3月 さんがつ), where
+// the digit would be read apart from its counter (2にん). Longer numbers
+// stay digits: 12月 given as 一二月 would read as 1 and 二月. Every numeral
+// keeps its code unit's place, so positions map back onto the text.
+std::u16string ParseForm(std::u16string_view text, size_t begin, size_t end) {
+  static constexpr char16_t kNumerals[] = u"〇一二三四五六七八九";
+  std::u16string form(text.substr(begin, end - begin));
+  for (size_t i = begin; i < end; ++i) {
+    if (!IsDigit(text[i])) continue;
+    if (i > 0 && IsNumberPart(text[i - 1])) continue;
+    if (i + 1 < text.size() && IsNumberPart(text[i + 1])) continue;
+    const char16_t c = text[i];
+    form[i - begin] = kNumerals[c <= u'9' ? c - u'0' : c - u'０'];
+  }
+  return form;
+}
+
+// The start of the IPA features of a counter suffix.
+constexpr std::string_view kCounterFeature = "名詞,接尾,助数詞";
+
+bool AllDigits(std::u16string_view text) {
+  for (char16_t c : text) {
+    if (!IsDigit(c)) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 struct MecabReadingService::Tagger {
@@ -151,7 +190,7 @@ std::optional<std::u16string> MecabReadingService::GetPhonetic(std::u16string_vi
     if (ascii || !ContainsKanji(run)) {
       out.append(run);
     } else {
-      std::optional<std::u16string> reading = ReadRun(run);
+      std::optional<std::u16string> reading = ReadRun(run, ParseForm(text, i, j));
       if (!reading) return std::nullopt;
       out += *reading;
     }
@@ -160,14 +199,16 @@ std::optional<std::u16string> MecabReadingService::GetPhonetic(std::u16string_vi
   return out;
 }
 
-std::optional<std::u16string> MecabReadingService::ReadRun(std::u16string_view text) {
+std::optional<std::u16string> MecabReadingService::ReadRun(std::u16string_view text,
+                                                           std::u16string_view form) {
   for (size_t i = 0; i < recent_used_; ++i) {
-    if (recent_[i].text == text) return recent_[i].reading;
+    if (recent_[i].text == text && recent_[i].form == form) return recent_[i].reading;
   }
-  std::optional<std::u16string> reading = Parse(text);
+  std::optional<std::u16string> reading = Parse(text, form);
   if (reading) {
     Recent& slot = recent_[recent_next_];
     slot.text.assign(text);
+    slot.form.assign(form);
     slot.reading.assign(*reading);
     recent_next_ = (recent_next_ + 1) % kRecent;
     if (recent_used_ < kRecent) ++recent_used_;
@@ -175,39 +216,143 @@ std::optional<std::u16string> MecabReadingService::ReadRun(std::u16string_view t
   return reading;
 }
 
-std::optional<std::u16string> MecabReadingService::Parse(std::u16string_view text) {
+std::optional<std::u16string> MecabReadingService::Parse(std::u16string_view text,
+                                                         std::u16string_view form) {
   try {
     Tagger& t = *tagger_;
-    EncodeWithOffsets(text, t.utf8, t.map);
+    EncodeWithOffsets(form, t.utf8, t.map);
     t.lattice->set_sentence(t.utf8.data(), t.utf8.size());
     if (!t.tagger->parse(t.lattice.get())) return std::nullopt;
 
-    std::u16string out;
-    out.reserve(text.size() * 2);
+    // The tokens first, with their spans of the text; reading the words the
+    // dictionary does not know parses again, which reuses the lattice.
+    struct Token {
+      uint32_t gap, begin, end;  // the white space MeCab skipped, then the token
+      std::u16string reading;    // empty: the surface comes back
+      bool number = false;       // digits (a lone one given to MeCab as its numeral)
+      bool counter = false;      // a counter suffix (人, 月, 日, …)
+      bool unknown = false;      // a run of kanji the dictionary does not know
+    };
+    std::vector<Token> tokens;
     const char* base = t.utf8.data();
-    size_t done = 0;  // byte offset up to which the text has been given back
+    size_t done = 0;  // byte offset up to which the text has been taken
     for (const MeCab::Node* node = t.lattice->bos_node(); node != nullptr; node = node->next) {
       if (node->stat == MECAB_BOS_NODE || node->stat == MECAB_EOS_NODE) continue;
       size_t begin = static_cast<size_t>(node->surface - base);
       size_t end = begin + node->length;
       if (begin < done || end > t.utf8.size()) return std::nullopt;  // not in our sentence
-      uint32_t u_gap = t.map[done], u_begin = t.map[begin], u_end = t.map[end];
-      out.append(text.substr(u_gap, u_begin - u_gap));  // white space MeCab skipped
-      std::u16string_view surface = text.substr(u_begin, u_end - u_begin);
-      std::string_view reading;
-      if (ContainsKanji(surface)) reading = ReadingField(node->feature);
-      if (reading.empty()) {
-        out.append(surface);
-      } else {
-        out += Utf8ToUtf16Lossy(reading);
+      Token token{t.map[done], t.map[begin], t.map[end]};
+      std::u16string_view surface = text.substr(token.begin, token.end - token.begin);
+      std::u16string_view parsed = form.substr(token.begin, token.end - token.begin);
+      // A numeral that stands for a digit gives the digit back.
+      token.number = !surface.empty() && AllDigits(surface);
+      if (ContainsKanji(parsed) && !token.number) {
+        token.reading = Utf8ToUtf16Lossy(ReadingField(node->feature));
+        token.counter = std::string_view(node->feature).starts_with(kCounterFeature);
+        token.unknown = token.reading.empty() && node->stat == MECAB_UNK_NODE &&
+                        u_countChar32(surface.data(), static_cast<int32_t>(surface.size())) > 1;
       }
+      tokens.push_back(std::move(token));
       done = end;
     }
-    out.append(text.substr(t.map[done]));  // trailing blanks
+    const uint32_t tail = t.map[done];
+
+    std::u16string out;
+    out.reserve(text.size() * 2);
+    for (size_t k = 0; k < tokens.size(); ++k) {
+      const Token& token = tokens[k];
+      out.append(text.substr(token.gap, token.begin - token.gap));
+      Token* next =
+          k + 1 < tokens.size() && tokens[k + 1].gap == token.end ? &tokens[k + 1] : nullptr;
+      if (token.number && next != nullptr && !next->reading.empty()) {
+        // A digit and its counter that the dictionary knows as one word read
+        // as that word (2人 ふたり, 7日 なのか); MeCab prefers the number and
+        // the suffix apart (2にん).
+        if (token.end - token.begin == 1 && next->counter) {
+          std::optional<std::u16string> word =
+              WordReading(form.substr(token.begin, next->end - token.begin));
+          if (word) {
+            out += *word;
+            ++k;
+            continue;
+          }
+        }
+        // After a longer number MeCab reads the next word as a word of its
+        // own (12月 as 12つき). Read with the number's last digit, it is a
+        // counter (二月 にがつ, so 12がつ), and the sound of a counter
+        // follows that digit (13本 さんぼん), as it does in Japanese.
+        std::optional<std::u16string> counter =
+            CounterReading(text[token.end - 1], form.substr(next->begin, next->end - next->begin));
+        if (counter) next->reading = std::move(*counter);
+      }
+      std::u16string_view surface = text.substr(token.begin, token.end - token.begin);
+      if (!token.reading.empty()) {
+        out += token.reading;
+      } else if (token.unknown) {
+        // MeCab makes one unknown word of a run of kanji it does not know as
+        // a word (湘南乃風, 聖飢魔), and such a word has no reading. Most of
+        // its kanji are known on their own, so each is read alone: a reading
+        // from its parts reaches the player, where the kanji would stop the
+        // run.
+        for (uint32_t i = token.begin; i < token.end;) {
+          uint32_t next = i;
+          U16_FWD_1(text.data(), next, token.end);
+          std::optional<std::u16string> part =
+              Parse(text.substr(i, next - i), form.substr(i, next - i));
+          if (!part) return std::nullopt;
+          out += *part;
+          i = next;
+        }
+      } else {
+        out.append(surface);
+      }
+    }
+    out.append(text.substr(tail));  // trailing blanks
     return out;
   } catch (const std::exception&) {
     return std::nullopt;
   }
+}
+
+std::optional<std::u16string> MecabReadingService::CounterReading(char16_t digit,
+                                                                  std::u16string_view word) {
+  // Each digit as a numeral and that numeral's own reading; a ten stands
+  // for 0 (十月 じゅうがつ gives 10月 its がつ).
+  static constexpr char16_t kNumerals[] = u"十一二三四五六七八九";
+  static constexpr std::u16string_view kNumeralReadings[] = {
+      u"ジュウ", u"イチ", u"ニ", u"サン", u"ヨン", u"ゴ", u"ロク", u"ナナ", u"ハチ", u"キュウ"};
+  const int value = digit <= u'9' ? digit - u'0' : digit - u'０';
+  if (value < 0 || value > 9) return std::nullopt;
+  std::u16string with_numeral(1, kNumerals[value]);
+  with_numeral += word;
+  std::optional<std::u16string> reading = WordReading(with_numeral);
+  // Where the numeral itself sounds different in the word (一本 いっぽん),
+  // the counter's part cannot be told apart: no reading.
+  const std::u16string_view numeral = kNumeralReadings[value];
+  if (!reading || reading->size() <= numeral.size() || !reading->starts_with(numeral)) {
+    return std::nullopt;
+  }
+  return reading->substr(numeral.size());
+}
+
+std::optional<std::u16string> MecabReadingService::WordReading(std::u16string_view form) {
+  Tagger& t = *tagger_;
+  std::string utf8 = Utf16ToUtf8(form);
+  MeCab::Lattice& lattice = *t.lattice;
+  lattice.set_sentence(utf8.data(), utf8.size());
+  if (!t.tagger->parse(&lattice)) return std::nullopt;
+  // Of the dictionary's words that span the whole text, the commonest that
+  // is not a name: 一人 is also a given name (カズト), which a title never
+  // means.
+  const MeCab::Node* best = nullptr;
+  for (const MeCab::Node* node = lattice.begin_nodes(0); node != nullptr; node = node->bnext) {
+    if (node->stat != MECAB_NOR_NODE || node->length != utf8.size()) continue;
+    if (std::string_view(node->feature).find("固有名詞") != std::string_view::npos) continue;
+    if (ReadingField(node->feature).empty()) continue;
+    if (best == nullptr || node->wcost < best->wcost) best = node;
+  }
+  if (best == nullptr) return std::nullopt;
+  return Utf8ToUtf16Lossy(ReadingField(best->feature));
 }
 
 }  // namespace tarvel

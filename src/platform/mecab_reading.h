@@ -39,8 +39,14 @@ class MecabReadingService : public ReadingService {
 
  private:
   struct Tagger;
-  std::optional<std::u16string> ReadRun(std::u16string_view text);
-  std::optional<std::u16string> Parse(std::u16string_view text);
+  // The reading of one stretch of the text, given the form MeCab parses
+  // (the same length, lone digits as kanji numerals).
+  std::optional<std::u16string> ReadRun(std::u16string_view text, std::u16string_view form);
+  std::optional<std::u16string> Parse(std::u16string_view text, std::u16string_view form);
+  // The reading of the text as one dictionary word, if it is one.
+  std::optional<std::u16string> WordReading(std::u16string_view form);
+  // The reading of a word as a counter after a number ending in the digit.
+  std::optional<std::u16string> CounterReading(char16_t digit, std::u16string_view word);
 
   // Readings of the last few texts: a library repeats its artist and album
   // texts on every file of an album, and a reading depends on the text
@@ -48,7 +54,7 @@ class MecabReadingService : public ReadingService {
   // misses; its strings keep their storage from one use to the next.
   static constexpr size_t kRecent = 16;
   struct Recent {
-    std::u16string text, reading;
+    std::u16string text, form, reading;
   };
   std::array<Recent, kRecent> recent_;
   size_t recent_used_ = 0;

@@ -11,6 +11,8 @@
 #include <bitset>
 #include <memory>
 #include <stdexcept>
+#include <string_view>
+#include <utility>
 
 namespace tarvel {
 namespace {
@@ -91,6 +93,42 @@ bool NeedsWidthConversion(std::u16string_view text) {
   return false;
 }
 
+// Kana that have no half-width form of their own, given the nearest one so
+// that they reach a player that shows only one-byte characters. They are
+// narrowed here, after the reading, and never by the dictionary: the reading
+// service needs them to read a word (三ヶ月 is サンカゲツ, not サンケツキ).
+// A hiragana is listed where its katakana has no form either.
+constexpr std::pair<char16_t, std::u16string_view> kKanaWithoutHalfWidthForm[] = {
+    {u'ヶ', u"ｹ"},  {u'ゖ', u"ｹ"},  {u'ヵ', u"ｶ"},  {u'ゕ', u"ｶ"},  {u'ヮ', u"ﾜ"},
+    {u'ゎ', u"ﾜ"},  {u'ヰ', u"ｲ"},  {u'ゐ', u"ｲ"},  {u'ヱ', u"ｴ"},  {u'ゑ', u"ｴ"},
+    {u'ヸ', u"ｲﾞ"}, {u'ヹ', u"ｴﾞ"}, {u'〆', u"ｼﾒ"}, {u'ヿ', u"ｺﾄ"}, {u'ゟ', u"ﾖﾘ"},
+};
+
+// The iteration marks ゝ ヽ (repeat the kana before) and ゞ ヾ (repeat it
+// voiced).
+bool IsIterationMark(char16_t c) { return c == u'ゝ' || c == u'ゞ' || c == u'ヽ' || c == u'ヾ'; }
+bool IsVoicedIterationMark(char16_t c) { return c == u'ゞ' || c == u'ヾ'; }
+
+constexpr char16_t kHalfVoicedMark = u'ﾞ', kHalfSemiVoicedMark = u'ﾟ';
+
+// Half-width kana that take the voiced sound mark: ｶ to ﾄ, ﾊ to ﾎ and ｳ.
+bool TakesVoicedMark(char16_t c) {
+  return (c >= u'ｶ' && c <= u'ﾄ') || (c >= u'ﾊ' && c <= u'ﾎ') || c == u'ｳ';
+}
+
+// What an iteration mark stands for, given the half-width text before it:
+// the last kana without its sound mark, voiced for ゞ ヾ where it can be. A
+// mark with no kana right before it keeps the length it stands for as ｰ.
+std::u16string RepeatedKana(std::u16string_view before, char16_t mark) {
+  size_t end = before.size();
+  if (end > 0 && (before[end - 1] == kHalfVoicedMark || before[end - 1] == kHalfSemiVoicedMark))
+    --end;
+  if (end == 0 || before[end - 1] < u'ｦ' || before[end - 1] > u'ﾝ') return u"ｰ";
+  std::u16string kana(1, before[end - 1]);
+  if (IsVoicedIterationMark(mark) && TakesVoicedMark(kana[0])) kana += kHalfVoicedMark;
+  return kana;
+}
+
 // The half-width kana form of every code unit of the two blocks, made once per
 // thread by ICU's transliterators on each unit alone. The form is defined
 // character by character, so a text converts as the concatenation of its
@@ -114,6 +152,7 @@ struct HalfWidthKanaTable {
       kana[c - kKanaBlockFirst] = form(c);
     for (char16_t c = kWideAsciiFirst; c <= kWideAsciiLast; ++c)
       wide[c - kWideAsciiFirst] = form(c);
+    for (const auto& [c, narrow] : kKanaWithoutHalfWidthForm) kana[c - kKanaBlockFirst] = narrow;
   }
   const std::u16string& Form(char16_t c) const {
     return c <= kKanaBlockLast ? kana[c - kKanaBlockFirst] : wide[c - kWideAsciiFirst];
@@ -299,7 +338,9 @@ std::u16string ToHalfWidthKana(std::u16string_view text) {
   std::u16string out;
   out.reserve(text.size() + text.size() / 2);
   for (char16_t c : text) {
-    if (HasHalfWidthForm(c)) {
+    if (IsIterationMark(c)) {
+      out += RepeatedKana(out, c);
+    } else if (HasHalfWidthForm(c)) {
       out += table.Form(c);
     } else {
       out.push_back(c);
@@ -350,15 +391,55 @@ std::u16string DecimalText(int64_t n) {
 }
 
 std::u16string ToNfc(std::u16string_view text) {
+  // Only stretches that hold a mark which composes with the character before
+  // it (a combining mark, a voiced sound mark U+3099, a Hangul vowel or final)
+  // are composed. Applying NFC to the whole text would also replace the CJK
+  // compatibility ideographs (神 U+FA19) and singletons such as Ω U+2126,
+  // which code page 932 and the names on disk hold as they are.
   UErrorCode status = U_ZERO_ERROR;
   const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(status);
   if (U_FAILURE(status)) return std::u16string(text);
-  icu::UnicodeString src = ToUnicode(text);
-  if (nfc->isNormalized(src, status) && U_SUCCESS(status)) return std::u16string(text);
-  status = U_ZERO_ERROR;
-  icu::UnicodeString out = nfc->normalize(src, status);
-  if (U_FAILURE(status)) return std::u16string(text);
-  return FromUnicode(out);
+  // A character composes with the one before it when NFC has no boundary
+  // before it: a combining mark, or a mark that may combine (U+3099, Hangul
+  // vowels and finals). Nothing below U+0300 does.
+  auto composes = [nfc](UChar32 c) { return c >= 0x300 && !nfc->hasBoundaryBefore(c); };
+  std::u16string out;
+  size_t copied = 0;
+  size_t i = 0;
+  const size_t n = text.size();
+  while (i < n) {
+    size_t start = i;
+    UChar32 c;
+    U16_NEXT(text.data(), i, n, c);
+    if (!composes(c)) continue;
+    // The stretch runs from the character the mark belongs to up to the next
+    // character that does not compose with the one before it.
+    size_t begin = start;
+    if (begin > copied) {
+      size_t previous = begin;
+      UChar32 p;
+      U16_PREV(text.data(), copied, previous, p);
+      if (!composes(p)) begin = previous;
+    }
+    size_t end = i;
+    while (end < n) {
+      size_t next = end;
+      UChar32 m;
+      U16_NEXT(text.data(), next, n, m);
+      if (!composes(m)) break;
+      end = next;
+    }
+    icu::UnicodeString composed =
+        nfc->normalize(ToUnicode(text.substr(begin, end - begin)), status);
+    if (U_FAILURE(status)) return std::u16string(text);
+    out.append(text.substr(copied, begin - copied));
+    out += FromUnicode(composed);
+    copied = end;
+    i = end;
+  }
+  if (copied == 0) return std::u16string(text);
+  out.append(text.substr(copied));
+  return out;
 }
 
 }  // namespace tarvel

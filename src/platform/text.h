@@ -43,8 +43,10 @@ size_t Cp932Length(std::u16string_view text);
 // The half-width kana form: hiragana become katakana; full-width Latin,
 // digits and punctuation become ASCII; U+3000 becomes a space; katakana and
 // Japanese punctuation become their half-width forms, a voiced kana being
-// split into base + U+FF9E/U+FF9F. Kanji and symbols without a half-width
-// form stay as they are.
+// split into base + U+FF9E/U+FF9F. Kana without a half-width form of their
+// own take the nearest one (ヶ→ｹ, ヵ→ｶ, ヮ→ﾜ, ヰ→ｲ, ヱ→ｴ, 〆→ｼﾒ), and the
+// iteration marks repeat the kana before them (いすゞ→ｲｽｽﾞ, こゝろ→ｺｺﾛ).
+// Kanji and symbols without a half-width form stay as they are.
 std::u16string ToHalfWidthKana(std::u16string_view text);
 
 // Hiragana → katakana, nothing else.
@@ -60,8 +62,11 @@ bool TextEquals(std::u16string_view a, std::u16string_view b);
 // lists and settings write it.
 std::u16string DecimalText(int64_t n);
 
-// Canonical composition (NFC), so that a decomposed name converts as the
-// composed one does.
+// Canonical composition (NFC) of the stretches that hold a combining mark,
+// so that a decomposed name (as files copied from a Mac carry) converts as
+// the composed one does. Everything else keeps its code units: a text
+// without combining marks comes back as it was, compatibility ideographs
+// (U+F900–U+FAFF) and singletons such as Ω U+2126 included.
 std::u16string ToNfc(std::u16string_view text);
 
 }  // namespace tarvel

@@ -39,7 +39,10 @@ bool RepairShortName(std::u16string& name, AppState& app) {
   return true;
 }
 
+// The eleven characters a CD-R's file system refuses, and the control
+// characters (U+0000 to U+001F, U+007F), which it cannot hold either.
 bool IsInvalidChar(char16_t c) {
+  if (c < 0x20 || c == 0x7F) return true;
   switch (c) {
     case u'\\':
     case u'/':

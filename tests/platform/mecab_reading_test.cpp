@@ -39,7 +39,7 @@ TEST_F(MecabReadingTest, ReadsOnlyTokensWithAKanji) {
       {u"", u""},
       // Digits stay with the counter they belong to; a Latin word beside a
       // kanji does not turn it into a suffix reading.
-      {u"2人の夜", u"2ニンのヨル"},
+      {u"2人の夜", u"フタリのヨル"},
       {u"第2章 始まり", u"ダイ2ショウ ハジマリ"},
       {u"01 夜Blue.mp3", u"01 ヨルBlue.mp3"},
   };
@@ -71,6 +71,51 @@ TEST_F(MecabReadingTest, KeepsItsTaggerAcrossCalls) {
   for (int i = 0; i < 100; ++i) {
     ASSERT_EQ(service.GetPhonetic(u"東京"), u"トウキョウ");
   }
+}
+
+// A digit alone is read with the counter it belongs to when the dictionary
+// knows the two as one word; a longer number, or a digit of one, stays as
+// written. Either way no digit is lost.
+TEST_F(MecabReadingTest, ReadsALoneDigitWithItsCounter) {
+  MecabReadingService service(kIpadic);
+  struct {
+    std::u16string_view input, expected;
+  } const kCases[] = {
+      {u"2人", u"フタリ"},
+      {u"２人", u"フタリ"},
+      {u"1人旅", u"ヒトリタビ"},
+      {u"7日", u"ナノカ"},
+      {u"12人", u"12ニン"},            // a longer number keeps its digits
+      {u"2.5人", u"2.5ニン"},          // so does a decimal
+      {u"1,2人", u"1,2ニン"},
+      {u"第2章", u"ダイ2ショウ"},      // a digit without a counter word comes back
+      {u"3年", u"3ネン"},
+      {u"2001年", u"2001ネン"},
+      {u"2人と3人", u"フタリと3ニン"},  // only a word the dictionary knows
+      // After a longer number the next word reads as a counter, as after its
+      // last digit.
+      {u"12月の雨", u"12ガツのアメ"},
+      {u"11月", u"11ガツ"},
+      {u"24時間", u"24ジカン"},
+      {u"365日", u"365ニチ"},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(U8(service.GetPhonetic(c.input).value_or(u"(failed)")), U8(c.expected))
+        << U8(c.input);
+  }
+  // The one-word parse leaves nothing behind for the next text.
+  EXPECT_EQ(service.GetPhonetic(u"東京都"), u"トウキョウト");
+}
+
+// A run of kanji MeCab does not know as a word is read kanji by kanji, so
+// the kanji it knows alone still reach the player.
+TEST_F(MecabReadingTest, ReadsAnUnknownRunKanjiByKanji) {
+  MecabReadingService service(kIpadic);
+  const std::u16string reading = service.GetPhonetic(u"聖飢魔").value_or(u"(failed)");
+  EXPECT_FALSE(reading.starts_with(u"聖")) << U8(reading);
+  EXPECT_TRUE(reading.ends_with(u"マ")) << U8(reading);
+  // A kanji the dictionary does not know at all stays as it is.
+  EXPECT_EQ(service.GetPhonetic(u"窈"), u"窈");
 }
 
 TEST(MecabReadingUnavailableTest, FailsWhenTheDictionaryIsMissing) {

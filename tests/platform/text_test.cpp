@@ -71,7 +71,8 @@ TEST(HalfWidthKanaTest, Conversions) {
       {u"漢字", u"漢字"},
       {u"。「」、・ー", u"｡｢｣､･ｰ"},
       {u"￥", u"￥"},  // no ¥: code page 932 cannot hold it
-      {u"ヶヵヮヰヱ", u"ヶヵヮヰヱ"},
+      {u"ヶヵヮヰヱ", u"ｹｶﾜｲｴ"},  // no form of their own: the nearest
+      {u"ゖゕゎゐゑヸヹ〆", u"ｹｶﾜｲｴｲﾞｴﾞｼﾒ"},
       {u"abc 01.mp3", u"abc 01.mp3"},
       {u"", u""},
   };
@@ -108,9 +109,29 @@ TEST(Utf8Test, ConversionAndValidation) {
 }
 
 TEST(NfcTest, DecomposedNamesCompose) {
-  EXPECT_EQ(ToNfc(u"\u30AB\u3099"), u"ガ");
-  EXPECT_EQ(ToNfc(u"\u304B\u3099"), u"が");
-  EXPECT_EQ(ToNfc(u"abc"), u"abc");
+  struct {
+    std::u16string_view input, expected;
+  } const kCases[] = {
+      {u"\u30AB\u3099", u"ガ"},
+      {u"\u304B\u3099", u"が"},
+      {u"abc", u"abc"},
+      {u"e\u0301t\u0301e", u"\u00E9t\u0301e"},  // t has no composed form
+      {u"\u1100\u1161\u11A8", u"\uAC01"},      // Hangul from a Mac
+      {u"\uAC00\u11A8", u"\uAC01"},
+      {u"\u0301a", u"\u0301a"},                 // a mark with nothing before it
+      {u"\u30D5\u309A\u30EC\u30B9\u3099", u"プレズ"},
+      // Only a stretch with a mark is normalised, its first character too.
+      {u"\U0001D15E\u0301x\u0301 \U0001D15E", u"\U0001D157\U0001D165\u0301x\u0301 \U0001D15E"},
+      // Names without a combining mark keep every code unit, even where NFC
+      // would replace a compatibility ideograph or a singleton.
+      {u"\uFA19社", u"\uFA19社"},
+      {u"\u2126 \u212B \uF900", u"\u2126 \u212B \uF900"},
+      {u"\uFA19\u304B\u3099", u"\uFA19が"},
+      {u"", u""},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(ToNfc(c.input), c.expected) << U8(c.input);
+  }
 }
 
 }  // namespace

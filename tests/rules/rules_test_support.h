@@ -3,6 +3,9 @@
 #ifndef TARVEL_TESTS_RULES_RULES_TEST_SUPPORT_H_
 #define TARVEL_TESTS_RULES_RULES_TEST_SUPPORT_H_
 
+#include <gtest/gtest.h>
+
+#include <filesystem>
 #include <initializer_list>
 #include <optional>
 #include <string>
@@ -12,7 +15,9 @@
 
 #include "app/app_state.h"
 #include "app/front_end.h"
+#include "app/tables.h"
 #include "platform/csv.h"
+#include "platform/mecab_reading.h"
 #include "platform/reading_service.h"
 
 namespace tarvel::testing {
@@ -72,6 +77,30 @@ struct RulesFixture {
   FixedReadingService reading{{u"東京", u"トウキョウ"}, {u"夜", u"よる"}, {u"日本", u"にほん"}};
   AppState app;
 };
+
+// The tables shipped in data/, loaded as start-up loads them. False (with a
+// test failure) when one of them does not load cleanly.
+inline bool LoadDefaultTables(AppState& app) {
+  const std::filesystem::path data = std::filesystem::path(TARVEL_SOURCE_DIR) / "data";
+  bool ok = true;
+  for (auto [name, table] : {std::pair{"dic.csv", &app.DicTable}, {"Rome.csv", &app.RomeTable}}) {
+    TableLoadResult result = LoadTable(data / name, name, *table);
+    if (result.status != TableLoadResult::Status::kLoaded || !result.notices.empty()) {
+      ADD_FAILURE() << name << ": " << result.message;
+      ok = false;
+    }
+  }
+  return ok;
+}
+
+// MeCab with the UTF-8 IPA dictionary, made once for the test program; null
+// when the dictionary is not installed.
+inline MecabReadingService* SharedMecab() {
+  static const char kIpadic[] = "/var/lib/mecab/dic/ipadic-utf8";
+  if (!std::filesystem::exists(std::filesystem::path(kIpadic) / "sys.dic")) return nullptr;
+  static MecabReadingService service(kIpadic);
+  return service.IsAvailable() ? &service : nullptr;
+}
 
 }  // namespace tarvel::testing
 
