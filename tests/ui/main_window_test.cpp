@@ -461,7 +461,7 @@ TEST_F(WindowRunTest, WithoutTheLogMessagesAreBoxesTitledQX) {
 // A character that stays full-width switches the run to check-only: the two
 // boxes are ticked and the settings follow; nothing is renamed.
 TEST_F(WindowRunTest, FullWidthStopTicksTheCheckOnlyBoxes) {
-  sample::WriteMp3(lib_, u"★.mp3", 64, std::nullopt);
+  sample::WriteMp3(lib_, u"∴.mp3", 64, std::nullopt);
   Open(Options(""));
   ASSERT_FALSE(c().chkFlagCheckOnlyFilename->isChecked());
   c().cmdRename->click();
