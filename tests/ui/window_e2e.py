@@ -1,0 +1,230 @@
+#!/usr/bin/python3
+"""Drives the real tarvel window the way a user would, through its
+accessibility tree: under a virtual display with an accessibility bus it
+starts a copy of the build's portable layout on a small generated library,
+picks the "Kenwood Z919" preset, unticks the file names' check-only box,
+presses "変換開始" and checks the files on disk afterwards.
+
+Usage: window_e2e.py BUILD_DIR
+Exit 0 on success, 1 on failure, 77 (skip) when no display or bus can be
+started.
+"""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+SKIP = 77
+TIMEOUT = 30.0
+AT_SPI_LAUNCHER = "/usr/libexec/at-spi-bus-launcher"
+PYTHON = "/usr/bin/python3"  # the system's, which has pyatspi
+
+
+def skip(reason):
+    print("SKIP: " + reason, flush=True)
+    sys.exit(SKIP)
+
+
+def fail(reason):
+    print("FAIL: " + reason, flush=True)
+    sys.exit(1)
+
+
+def outer(build_dir):
+    for tool in ("xvfb-run", "dbus-run-session"):
+        if shutil.which(tool) is None:
+            skip(tool + " is not installed")
+    if not os.access(AT_SPI_LAUNCHER, os.X_OK):
+        skip(AT_SPI_LAUNCHER + " is not installed")
+    check = subprocess.run([PYTHON, "-c", "import pyatspi"], capture_output=True)
+    if check.returncode != 0:
+        skip("python3-pyatspi is not installed")
+    cmd = ["xvfb-run", "-a", "-s", "-screen 0 1280x1024x24", "dbus-run-session", "--",
+           PYTHON, os.path.abspath(__file__), "--inner", build_dir]
+    try:
+        result = subprocess.run(cmd, timeout=180)
+    except subprocess.TimeoutExpired:
+        fail("the test did not end within 180 s")
+    sys.exit(result.returncode)
+
+
+def wait_for(what, probe, timeout=TIMEOUT):
+    """Polls probe() until it returns something true; fails after timeout."""
+    end = time.monotonic() + timeout
+    while time.monotonic() < end:
+        try:
+            value = probe()
+        except Exception:  # the tree changes under us while windows open
+            value = None
+        if value:
+            return value
+        time.sleep(0.1)
+    fail("timed out waiting for " + what)
+
+
+def write_mp3(path, title=None):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    data = b"\0" * 256
+    if title is not None:
+        def field(text, size):
+            raw = text.encode("cp932")[:size]
+            return raw + b"\0" * (size - len(raw))
+        data += b"TAG" + field(title, 30) + field("", 30) + field("", 30) + b"2001" + \
+            field("", 30) + bytes([255])
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def read_title(path):
+    with open(path, "rb") as f:
+        f.seek(-128, os.SEEK_END)
+        block = f.read(128)
+    assert block[:3] == b"TAG"
+    return block[3:33].rstrip(b"\0 ").decode("cp932")
+
+
+def inner(build_dir):
+    launcher = subprocess.Popen([AT_SPI_LAUNCHER, "--launch-immediately"],
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        import pyatspi
+    except ImportError:
+        skip("pyatspi cannot be imported")
+    try:
+        desktop = wait_for("the accessibility bus", lambda: pyatspi.Registry.getDesktop(0), 10)
+    except SystemExit:
+        skip("no accessibility bus could be started")
+
+    work = tempfile.mkdtemp(prefix="tarvel-e2e-")
+    app_dir = os.path.join(work, "app")
+    lib = os.path.join(work, "lib")
+    runtime = os.path.join(work, "runtime")
+    os.makedirs(app_dir)
+    os.makedirs(runtime, mode=0o700)
+    for name in ("tarvel", "dic.csv", "Rome.csv"):
+        shutil.copy2(os.path.join(build_dir, name), app_dir)
+    write_mp3(os.path.join(lib, "テスト.mp3"), title="テスト")
+    write_mp3(os.path.join(lib, "フォルダ", "うた.mp3"))
+    with open(os.path.join(app_dir, "tarvel.ini"), "w", encoding="utf-8") as f:
+        f.write("[Option]\r\nPathDataFolder=%s\r\nPlayer=0\r\nFlagPathSaveCSV=1\r\n" % lib)
+
+    env = dict(os.environ)
+    env.update({
+        "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1",
+        "QT_ACCESSIBILITY": "1",
+        "QT_QPA_PLATFORM": "xcb",
+        "XDG_RUNTIME_DIR": runtime,
+        "XDG_CONFIG_HOME": os.path.join(work, "config"),
+        "XDG_DATA_HOME": os.path.join(work, "data"),
+    })
+    proc = subprocess.Popen([os.path.join(app_dir, "tarvel")], env=env)
+    try:
+        drive(pyatspi, desktop, proc, lib, app_dir)
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+        launcher.kill()
+        shutil.rmtree(work, ignore_errors=True)
+    print("PASS", flush=True)
+
+
+def find(pyatspi, root, name, role=None, showing=False):
+    """The first node under root with this accessible name (and role)."""
+    def match(node):
+        if node is None or node.name != name:
+            return False
+        if role is not None and node.getRole() != role:
+            return False
+        if showing and not node.getState().contains(pyatspi.STATE_SHOWING):
+            return False
+        return True
+    return pyatspi.findDescendant(root, match)
+
+
+def act(node, *names):
+    """Runs the first of the named actions the node offers."""
+    action = node.queryAction()
+    offered = [action.getName(i) for i in range(action.nActions)]
+    for wanted in names:
+        for i, name in enumerate(offered):
+            if name.lower() == wanted.lower():
+                action.doAction(i)
+                return
+    fail("%s offers %s, not %s" % (node.name, offered, names))
+
+
+def click(pyatspi, node):
+    """A mouse click in the middle of the node, as the user makes it."""
+    box = node.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+    pyatspi.Registry.generateMouseEvent(box.x + box.width // 2, box.y + box.height // 2, "b1c")
+
+
+def drive(pyatspi, desktop, proc, lib, app_dir):
+    def app():
+        if proc.poll() is not None:
+            fail("tarvel ended with status %d" % proc.returncode)
+        for i in range(desktop.childCount):
+            child = desktop.getChildAtIndex(i)
+            if child is not None and child.name == "tarvel":
+                return child
+        return None
+    tarvel = wait_for("tarvel on the accessibility bus", app)
+    frame = wait_for("the main window", lambda: next(
+        (tarvel.getChildAtIndex(i) for i in range(tarvel.childCount)
+         if tarvel.getChildAtIndex(i).name.startswith("Tarvel ver")), None))
+
+    # The preset: a real click (its message box is modal), then OK.
+    preset = wait_for("the preset button", lambda: find(
+        pyatspi, frame, "Kenwood Z919", pyatspi.ROLE_RADIO_BUTTON, showing=True))
+    click(pyatspi, preset)
+    box = wait_for("the preset's message", lambda: next(
+        (tarvel.getChildAtIndex(i) for i in range(tarvel.childCount)
+         if tarvel.getChildAtIndex(i).name == "この設定について"), None))
+    ok = wait_for("its OK button", lambda: find(pyatspi, box, "OK", pyatspi.ROLE_PUSH_BUTTON))
+    act(ok, "Press")
+    wait_for("the message to close", lambda: all(
+        tarvel.getChildAtIndex(i).name != "この設定について" for i in range(tarvel.childCount)))
+
+    # The file-name tab: untick "check only" so that the run renames.
+    tab = wait_for("the file-name tab", lambda: find(pyatspi, frame, "ファイル名",
+                                                      pyatspi.ROLE_PAGE_TAB))
+    click(pyatspi, tab)
+    check_only = wait_for("the check-only box", lambda: find(
+        pyatspi, frame, "チェックのみで、変換は行わない", pyatspi.ROLE_CHECK_BOX, showing=True))
+    if check_only.getState().contains(pyatspi.STATE_CHECKED):
+        act(check_only, "Toggle", "Press")
+    wait_for("the box to be unticked",
+             lambda: not check_only.getState().contains(pyatspi.STATE_CHECKED))
+
+    start = wait_for("変換開始", lambda: find(pyatspi, frame, "変換開始", pyatspi.ROLE_PUSH_BUTTON))
+    act(start, "Press")
+
+    new_file = os.path.join(lib, "ﾃｽﾄ.mp3")
+    wait_for("the renamed file", lambda: os.path.exists(new_file)
+             and os.path.exists(os.path.join(lib, "ﾌｫﾙﾀﾞ", "ｳﾀ.mp3")))
+    if os.path.exists(os.path.join(lib, "テスト.mp3")) or os.path.exists(os.path.join(lib, "フォルダ")):
+        fail("the old names are still there")
+    if not os.path.exists(os.path.join(lib, "list.csv")):
+        fail("list.csv was not written into the data folder")
+    # The Z919 preset turns tag conversion off: the tag stays as it was.
+    if read_title(new_file) != "テスト":
+        fail("the tag changed: " + read_title(new_file))
+
+    act(wait_for("終了", lambda: find(pyatspi, frame, "終了", pyatspi.ROLE_PUSH_BUTTON)), "Press")
+    wait_for("tarvel to end", lambda: proc.poll() is not None)
+    with open(os.path.join(app_dir, "tarvel.ini"), encoding="utf-8", errors="replace") as f:
+        if "FormTop" not in f.read():
+            fail("the window position was not written on close")
+
+
+if __name__ == "__main__":
+    if len(sys.argv) == 3 and sys.argv[1] == "--inner":
+        inner(sys.argv[2])
+    elif len(sys.argv) == 2:
+        outer(os.path.abspath(sys.argv[1]))
+    else:
+        print(__doc__)
+        sys.exit(2)
