@@ -103,7 +103,7 @@ ListDialog SystemListDialog() {
 }
 
 MainWindow::MainWindow(AppState& app, MainWindowSeams seams)
-    : QWidget(nullptr), app_(app), seams_(std::move(seams)), log_(app.IniPath, this) {
+    : QMainWindow(nullptr), app_(app), seams_(std::move(seams)), log_(app.IniPath, this) {
   InitTarvelResources();
   setObjectName("frmMain");
   setWindowIcon(QIcon(":/icons/io.github.tarvel.Tarvel.svg"));
@@ -121,7 +121,10 @@ MainWindow::~MainWindow() {
 }
 
 void MainWindow::BuildControls() {
-  auto* root = new QVBoxLayout(this);
+  // A main window (not a bare widget) so that accessibility tools see a frame.
+  auto* client = new QWidget;
+  setCentralWidget(client);
+  auto* root = new QVBoxLayout(client);
 
   // Data folder.
   auto* folder_frame = new QGroupBox(Q(u"データフォルダ"));

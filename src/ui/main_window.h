@@ -10,6 +10,7 @@
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QMainWindow>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QToolButton>
@@ -50,7 +51,7 @@ struct MainWindowSeams {
 // The window title: "Tarvel ver" followed directly by the version.
 QString MainWindowTitle();
 
-class MainWindow : public QWidget {
+class MainWindow : public QMainWindow {
   Q_OBJECT
  public:
   // The window's controls, named as the settings they mirror.

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <QAccessible>
 #include <QProcess>
+#include <QTest>
 #include <QRegularExpression>
 #include <QTimer>
 #include <functional>
@@ -381,6 +383,63 @@ TEST_F(MainWindowTest, SecondCopyEndsSilently) {
   EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
   EXPECT_EQ(p.exitCode(), 0);
   EXPECT_FALSE(fs::exists(copy / "tarvel.ini"));
+}
+
+// Screen readers and UI automation find every control by its caption (the
+// tooltip or the frame where it has none).
+TEST_F(MainWindowTest, EveryControlIsNamedByItsCaption) {
+  Open("");
+  auto name = [](QObject* o) {
+    QAccessibleInterface* a = QAccessible::queryAccessibleInterface(o);
+    return a ? a->text(QAccessible::Name) : QString("(none)");
+  };
+  const std::pair<QObject*, std::u16string_view> cases[] = {
+      {c().txtDataFolder, u"データフォルダ"},
+      {c().cmdBrowse, u"フォルダを選択"},
+      {c().optPlayer->button(1), u"Kenwood Z919"},
+      {c().optPlayer->button(2), u"Kenwood f-CD7"},
+      {c().optPlayer->button(0), u"それ以外"},
+      {c().cmdRename, u"変換開始"},
+      {c().cmdRestore, u"復元"},
+      {c().cmdSaveOption, u"設定保存"},
+      {c().cmdExit, u"終了"},
+      {c().chkFlagDisplayLog, u"変換ログを表示する"},
+      {c().chkFlagRenameSubfolders, u"サブフォルダもチェック（変換）"},
+      {c().chkFlagCreateCSVFile, u"変換するファイル名のCSVファイルを作成する"},
+      {c().optFlagPathSaveCSV->button(0), u"CSVファイルはインストールフォルダに作成"},
+      {c().optFlagPathSaveCSV->button(1), u"CSVファイルはデータフォルダに作成"},
+      {c().chkFlagConvertFilename, u"ファイル名変換を有効にする"},
+      {c().chkFlagCheckOnlyFilename, u"チェックのみで、変換は行わない"},
+      {c().chkFlagLimit30Char, u"拡張子を除くファイル名を　　　　　　文字に制限する"},
+      {c().txtLengthName, u"文字数"},
+      {c().chkFlagRenameFolderName, u"フォルダ名も変換対象にする"},
+      {c().optConvertLevelFilename->button(1), u"半角ｶﾅに変換する"},
+      {c().chkFlagConvertID3Tag, u"ID3Tag変換を有効にする"},
+      {c().optConvertLevelID3Tag->button(2), u"ローマ字に変換する"},
+      {c().optID3TagTitle->button(0), u"現在のID3Tagを変換する（ID3Tagが無いときは付加しない）"},
+  };
+  for (const auto& [object, caption] : cases) {
+    EXPECT_EQ(name(object).toStdU16String(), caption) << U8(caption);
+  }
+  const std::pair<QToolButton*, std::u16string_view> tips[] = {
+      {c().cmdRename, u"現在の設定で変換を開始します"},
+      {c().cmdSaveOption, u"現在の設定を保存します"},
+      {c().cmdExit, u"終了"},
+      {c().cmdRestore, u""},
+  };
+  for (const auto& [button, tip] : tips) EXPECT_EQ(button->toolTip().toStdU16String(), tip);
+  EXPECT_EQ(c().txtDataFolder->toolTip().toStdU16String(), u"フォルダをドロップしてください");
+}
+
+// The buttons work from the keyboard: Tab reaches them, Space presses.
+TEST_F(MainWindowTest, ButtonsWorkFromTheKeyboard) {
+  MainWindow& w = Open("");
+  EXPECT_NE(c().cmdSaveOption->focusPolicy() & Qt::TabFocus, 0);
+  c().txtLengthName->setValue(9);
+  QTest::keyClick(c().cmdSaveOption, Qt::Key_Space);
+  EXPECT_EQ(ReadIniInt(u"Option", u"LengthName", -1, ini()), 9);
+  QTest::keyClick(c().cmdExit, Qt::Key_Space);
+  EXPECT_FALSE(w.isVisible());
 }
 
 // A library with kana names, a folder and tags, converted from the start

@@ -1,8 +1,9 @@
 #!/usr/bin/python3
 """Drives the real tarvel window the way a user would, through its
 accessibility tree: under a virtual display with an accessibility bus it
-starts a copy of the build's portable layout on a small generated library,
-picks the "Kenwood Z919" preset, unticks the file names' check-only box,
+starts a copy of the build's portable layout: first without dic.csv and
+without the MeCab dictionary (one message each, then the program ends), then
+on a small generated library, where it picks the "Kenwood Z919" preset, unticks the file names' check-only box,
 presses "変換開始" and checks the files on disk afterwards.
 
 Usage: window_e2e.py BUILD_DIR
@@ -119,16 +120,68 @@ def inner(build_dir):
         "XDG_CONFIG_HOME": os.path.join(work, "config"),
         "XDG_DATA_HOME": os.path.join(work, "data"),
     })
-    proc = subprocess.Popen([os.path.join(app_dir, "tarvel")], env=env)
     try:
-        drive(pyatspi, desktop, proc, lib, app_dir)
+        # Start-up failures: one message, then no window and no process.
+        broken = os.path.join(work, "broken")
+        os.makedirs(broken)
+        shutil.copy2(os.path.join(app_dir, "tarvel"), broken)
+        cases = [
+            ("no dic.csv", broken, {}, "全角→半角 変換辞書が見つかりません"),
+            ("no MeCab dictionary", app_dir,
+             {"TARVEL_MECAB_DICDIR": os.path.join(work, "no-such-dictionary")}, "読みの辞書"),
+        ]
+        for name, folder, extra, text in cases:
+            proc = subprocess.Popen([os.path.join(folder, "tarvel")], env=dict(env, **extra))
+            try:
+                startup_failure(pyatspi, desktop, proc, name, text)
+            finally:
+                if proc.poll() is None:
+                    proc.kill()
+                    proc.wait()
+
+        proc = subprocess.Popen([os.path.join(app_dir, "tarvel")], env=env)
+        try:
+            drive(pyatspi, desktop, proc, lib, app_dir)
+        finally:
+            if proc.poll() is None:
+                proc.kill()
+                proc.wait()
     finally:
-        if proc.poll() is None:
-            proc.kill()
-            proc.wait()
         launcher.kill()
         shutil.rmtree(work, ignore_errors=True)
     print("PASS", flush=True)
+
+
+def tarvel_app(desktop, proc):
+    if proc.poll() is not None:
+        fail("tarvel ended with status %d" % proc.returncode)
+    for i in range(desktop.childCount):
+        child = desktop.getChildAtIndex(i)
+        if child is not None and child.name == "tarvel":
+            return child
+    return None
+
+
+def top_level(app, name):
+    for i in range(app.childCount):
+        child = app.getChildAtIndex(i)
+        if child is not None and child.name.startswith(name):
+            return child
+    return None
+
+
+def startup_failure(pyatspi, desktop, proc, case, text):
+    tarvel = wait_for(case + ": tarvel on the bus", lambda: tarvel_app(desktop, proc))
+    box = wait_for(case + ": the message box", lambda: top_level(tarvel, "QX"))
+    if top_level(tarvel, "Tarvel ver") is not None:
+        fail(case + ": the main window opened")
+    wait_for(case + ": the text " + text, lambda: pyatspi.findDescendant(
+        box, lambda n: n is not None and n.name.startswith(text)))
+    act(wait_for(case + ": OK", lambda: find(pyatspi, box, "OK", pyatspi.ROLE_PUSH_BUTTON)),
+        "Press")
+    wait_for(case + ": tarvel to end", lambda: proc.poll() is not None)
+    if proc.returncode != 1:
+        fail("%s: tarvel ended with status %d" % (case, proc.returncode))
 
 
 def find(pyatspi, root, name, role=None, showing=False):
@@ -163,26 +216,14 @@ def click(pyatspi, node):
 
 
 def drive(pyatspi, desktop, proc, lib, app_dir):
-    def app():
-        if proc.poll() is not None:
-            fail("tarvel ended with status %d" % proc.returncode)
-        for i in range(desktop.childCount):
-            child = desktop.getChildAtIndex(i)
-            if child is not None and child.name == "tarvel":
-                return child
-        return None
-    tarvel = wait_for("tarvel on the accessibility bus", app)
-    frame = wait_for("the main window", lambda: next(
-        (tarvel.getChildAtIndex(i) for i in range(tarvel.childCount)
-         if tarvel.getChildAtIndex(i).name.startswith("Tarvel ver")), None))
+    tarvel = wait_for("tarvel on the accessibility bus", lambda: tarvel_app(desktop, proc))
+    frame = wait_for("the main window", lambda: top_level(tarvel, "Tarvel ver"))
 
     # The preset: a real click (its message box is modal), then OK.
     preset = wait_for("the preset button", lambda: find(
         pyatspi, frame, "Kenwood Z919", pyatspi.ROLE_RADIO_BUTTON, showing=True))
     click(pyatspi, preset)
-    box = wait_for("the preset's message", lambda: next(
-        (tarvel.getChildAtIndex(i) for i in range(tarvel.childCount)
-         if tarvel.getChildAtIndex(i).name == "この設定について"), None))
+    box = wait_for("the preset's message", lambda: top_level(tarvel, "この設定について"))
     ok = wait_for("its OK button", lambda: find(pyatspi, box, "OK", pyatspi.ROLE_PUSH_BUTTON))
     act(ok, "Press")
     wait_for("the message to close", lambda: all(
