@@ -112,6 +112,10 @@ def inner(build_dir):
         f.write("[Option]\r\nPathDataFolder=%s\r\nPlayer=0\r\nFlagPathSaveCSV=1\r\n" % lib)
 
     env = dict(os.environ)
+    # The clicks go to the positions the accessibility tree reports, which
+    # are unscaled.
+    for scaling in ("QT_SCALE_FACTOR", "QT_SCREEN_SCALE_FACTORS", "QT_AUTO_SCREEN_SCALE_FACTOR"):
+        env.pop(scaling, None)
     env.update({
         "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1",
         "QT_ACCESSIBILITY": "1",
