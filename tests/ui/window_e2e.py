@@ -135,25 +135,25 @@ def inner(build_dir):
              {"TARVEL_MECAB_DICDIR": os.path.join(work, "no-such-dictionary")}, "読みの辞書"),
         ]
         for name, folder, extra, text in cases:
-            proc = subprocess.Popen([os.path.join(folder, "tarvel")], env=dict(env, **extra))
-            try:
-                startup_failure(pyatspi, desktop, proc, name, text)
-            finally:
-                if proc.poll() is None:
-                    proc.kill()
-                    proc.wait()
-
-        proc = subprocess.Popen([os.path.join(app_dir, "tarvel")], env=env)
-        try:
-            drive(pyatspi, desktop, proc, lib, app_dir)
-        finally:
-            if proc.poll() is None:
-                proc.kill()
-                proc.wait()
+            with_tarvel(folder, dict(env, **extra),
+                        lambda proc: startup_failure(pyatspi, desktop, proc, name, text))
+        with_tarvel(app_dir, env, lambda proc: drive(pyatspi, desktop, proc, lib, app_dir))
     finally:
         launcher.kill()
         shutil.rmtree(work, ignore_errors=True)
     print("PASS", flush=True)
+
+
+def with_tarvel(folder, env, body):
+    """Starts the tarvel in folder, runs body(process), and never leaves it
+    running."""
+    proc = subprocess.Popen([os.path.join(folder, "tarvel")], env=env)
+    try:
+        body(proc)
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
 
 
 def tarvel_app(desktop, proc):
