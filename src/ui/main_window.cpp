@@ -286,6 +286,26 @@ void MainWindow::BuildControls() {
   c_.SSTab1->addTab(tags, Q(u"ID3Tag"));
   c_.SSTab1->setCurrentIndex(0);
 
+  // Tab order: top to bottom on the left (folder, presets, buttons), then
+  // the tabs with their controls top to bottom.
+  QList<QWidget*> order = {c_.txtDataFolder, c_.cmdBrowse};
+  for (int id : {kPresetZ919, kPresetFCD7, kPresetOther}) order << c_.optPlayer->button(id);
+  order << c_.cmdRename << c_.cmdRestore << c_.cmdSaveOption << c_.cmdExit << c_.SSTab1
+        << c_.chkFlagDisplayLog << c_.chkFlagRenameSubfolders << c_.chkFlagCreateCSVFile;
+  for (auto* b : c_.optFlagPathSaveCSV->buttons()) order << b;
+  order << c_.chkFlagConvertFilename << c_.chkFlagCheckOnlyFilename << c_.chkFlagDicEnabledFilename
+        << c_.chkFlagDetectFullCharFilename << c_.chkFlagLimit30Char << c_.txtLengthName
+        << c_.chkFlagRenameFolderName;
+  for (auto* b : c_.optConvertLevelFilename->buttons()) order << b;
+  order << c_.chkFlagConvertID3Tag << c_.chkFlagCheckOnlyID3Tag << c_.chkFlagDicEnabledID3Tag
+        << c_.chkFlagDetectFullCharID3Tag;
+  for (auto* b : c_.optConvertLevelID3Tag->buttons()) order << b;
+  order << c_.tabID3Tag;
+  for (auto* g : {c_.optID3TagArtist, c_.optID3TagAlbum, c_.optID3TagTitle}) {
+    for (auto* b : g->buttons()) order << b;
+  }
+  for (qsizetype i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
+
   // The client area is 580 × 404 pixels at 96 dpi; the layout may need more
   // with a larger font, never less.
   resize(sizeHint().expandedTo(QSize(580, 404)));

@@ -431,6 +431,27 @@ TEST_F(MainWindowTest, EveryControlIsNamedByItsCaption) {
   EXPECT_EQ(c().txtDataFolder->toolTip().toStdU16String(), u"フォルダをドロップしてください");
 }
 
+// Tab walks the window top to bottom: folder, presets, buttons, then tabs.
+TEST_F(MainWindowTest, TabOrderFollowsTheLayout) {
+  MainWindow& w = Open("");
+  const std::vector<std::string> expected = {
+      "txtDataFolder", "cmdBrowse", "optPlayer_1", "optPlayer_2", "optPlayer_0", "cmdRename",
+      "cmdRestore", "cmdSaveOption", "cmdExit", "SSTab1", "chkFlagDisplayLog",
+      "chkFlagRenameSubfolders", "chkFlagCreateCSVFile", "optFlagPathSaveCSV_0",
+      "optFlagPathSaveCSV_1", "chkFlagConvertFilename"};
+  const QRegularExpression ours("^(txt|cmd|opt|chk|SSTab)");
+  std::vector<std::string> seen;
+  QWidget* at = c().txtDataFolder;
+  while (seen.size() < expected.size()) {
+    if (ours.match(at->objectName()).hasMatch() && (at->focusPolicy() & Qt::TabFocus)) {
+      seen.push_back(at->objectName().toStdString());
+    }
+    at = at->nextInFocusChain();
+    if (at == c().txtDataFolder || at == &w) break;
+  }
+  EXPECT_EQ(seen, expected);
+}
+
 // The buttons work from the keyboard: Tab reaches them, Space presses.
 TEST_F(MainWindowTest, ButtonsWorkFromTheKeyboard) {
   MainWindow& w = Open("");

@@ -164,29 +164,5 @@ TEST_F(PresetTest, PressingTheSelectedPresetAppliesItAgain) {
   EXPECT_EQ(app_.settings.Player, kPresetFCD7);
 }
 
-TEST_F(PresetTest, PresetTablesMakeTheirAssignmentsInTheirOrder) {
-  // The master boxes come first (and for f-CD7 the tag master before its
-  // dependents), so that the rules have settled before the rest is set.
-  struct Case {
-    int index;
-    size_t count;
-    PresetControl first, second;
-  };
-  const Case cases[] = {
-      {kPresetOther, 2, PresetControl::kConvertFilename, PresetControl::kConvertID3Tag},
-      {kPresetZ919, 9, PresetControl::kConvertFilename, PresetControl::kCheckOnlyFilename},
-      {kPresetFCD7, 9, PresetControl::kConvertFilename, PresetControl::kConvertID3Tag},
-  };
-  for (const Case& k : cases) {
-    auto a = PresetAssignments(k.index);
-    ASSERT_EQ(a.size(), k.count);
-    EXPECT_EQ(a[0].control, k.first);
-    EXPECT_EQ(a[1].control, k.second);
-  }
-  EXPECT_TRUE(PresetAssignments(3).empty());
-  EXPECT_TRUE(PresetMessage(-1).empty());
-  EXPECT_EQ(PresetAssignments(kPresetZ919).back().control, PresetControl::kConvertID3Tag);
-}
-
 }  // namespace
 }  // namespace tarvel
