@@ -29,42 +29,22 @@ TEST_F(PresetTest, EachPresetSetsItsOptionsKeepsTheRestAndExplains) {
     Settings expected;  // from kOpposite after the preset
     std::u16string_view message;
   };
-  Settings base;
-  base.Player = 0;
-  base.FlagConvertFilename = 1;
-  base.FlagCheckOnlyFilename = 0;
-  base.FlagDicEnabledFilename = 0;
-  base.FlagDetectFullCharFilename = 0;
-  base.FlagLimit30Char = 0;
-  base.LengthName = 12;
-  base.FlagRenameFolderName = 0;
-  base.ConvertLevelFilename = 2;
-  base.FlagConvertID3Tag = 0;
-  base.FlagCheckOnlyID3Tag = 0;
-  base.FlagDicEnabledID3Tag = 0;
-  base.FlagDetectFullCharID3Tag = 0;
-  base.ConvertLevelID3Tag = 2;
-  base.ID3TagArtist = 1;
-  base.ID3TagAlbum = 2;
-  base.ID3TagTitle = 1;
-
+  const Settings base{.PathDataFolder = {}, .Player = 0, .FlagRenameFolderName = 0, .FlagConvertFilename = 1, .FlagCheckOnlyFilename = 0,
+                      .FlagLimit30Char = 0, .LengthName = 12, .FlagDicEnabledFilename = 0,
+                      .FlagDetectFullCharFilename = 0, .ConvertLevelFilename = 2,
+                      .FlagConvertID3Tag = 0, .FlagCheckOnlyID3Tag = 0, .FlagDicEnabledID3Tag = 0,
+                      .FlagDetectFullCharID3Tag = 0, .ConvertLevelID3Tag = 2, .ID3TagArtist = 1,
+                      .ID3TagAlbum = 2, .ID3TagTitle = 1};
   Settings z919 = base;
   z919.Player = 1;
-  z919.FlagCheckOnlyFilename = 1;
-  z919.FlagDicEnabledFilename = 1;
-  z919.FlagDetectFullCharFilename = 1;
-  z919.FlagLimit30Char = 1;
+  z919.FlagCheckOnlyFilename = z919.FlagDicEnabledFilename = z919.FlagDetectFullCharFilename = 1;
+  z919.FlagLimit30Char = z919.FlagRenameFolderName = z919.ConvertLevelFilename = 1;
   z919.LengthName = 30;
-  z919.FlagRenameFolderName = 1;
-  z919.ConvertLevelFilename = 1;
   Settings fcd7 = base;
   fcd7.Player = 2;
   fcd7.FlagConvertFilename = 0;
-  fcd7.FlagConvertID3Tag = 1;
-  fcd7.FlagCheckOnlyID3Tag = 1;
-  fcd7.FlagDicEnabledID3Tag = 1;
-  fcd7.FlagDetectFullCharID3Tag = 1;
-  fcd7.ConvertLevelID3Tag = 1;
+  fcd7.FlagConvertID3Tag = fcd7.FlagCheckOnlyID3Tag = fcd7.FlagDicEnabledID3Tag = 1;
+  fcd7.FlagDetectFullCharID3Tag = fcd7.ConvertLevelID3Tag = 1;
   fcd7.ID3TagArtist = 2;
   fcd7.ID3TagAlbum = 1;
   fcd7.ID3TagTitle = 0;
