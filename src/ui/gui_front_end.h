@@ -21,8 +21,7 @@ inline constexpr char16_t kMessageTitle[] = u"QX";
 
 // Shows a modal message with a single OK button and returns when it is
 // closed. Tests put a recorder in its place so that nothing blocks.
-using MessageSink =
-    std::function<void(QWidget* owner, const QString& title, const QString& text)>;
+using MessageSink = std::function<void(QWidget* owner, const QString& title, const QString& text)>;
 
 // The system's message box (QMessageBox, OK only).
 MessageSink SystemMessageSink();

@@ -110,8 +110,8 @@ MainWindow::MainWindow(AppState& app, MainWindowSeams seams)
   setWindowTitle(MainWindowTitle());
   BuildControls();
   Connect();
-  front_end_ = std::make_unique<GuiFrontEnd>(log_, seams_.message, this,
-                                             [this] { TickCheckOnlyBoxes(); });
+  front_end_ =
+      std::make_unique<GuiFrontEnd>(log_, seams_.message, this, [this] { TickCheckOnlyBoxes(); });
   previous_front_end_ = app_.ui;
   app_.ui = front_end_.get();
 }
@@ -168,8 +168,7 @@ void MainWindow::BuildControls() {
   auto* grid = new QGridLayout;
   c_.cmdRename = MakeCommand("cmdRename", u"変換開始", "convert", u"現在の設定で変換を開始します");
   c_.cmdRestore = MakeCommand("cmdRestore", u"復元", "restore", u"");
-  c_.cmdSaveOption =
-      MakeCommand("cmdSaveOption", u"設定保存", "save", u"現在の設定を保存します");
+  c_.cmdSaveOption = MakeCommand("cmdSaveOption", u"設定保存", "save", u"現在の設定を保存します");
   c_.cmdExit = MakeCommand("cmdExit", u"終了", "exit", u"終了");
   grid->addWidget(c_.cmdRename, 0, 0);
   grid->addWidget(c_.cmdRestore, 0, 1);
@@ -185,15 +184,16 @@ void MainWindow::BuildControls() {
   auto* general = new QWidget;
   auto* gen = new QVBoxLayout(general);
   c_.chkFlagDisplayLog = MakeCheck("chkFlagDisplayLog", u"変換ログを表示する");
-  c_.chkFlagRenameSubfolders = MakeCheck("chkFlagRenameSubfolders", u"サブフォルダもチェック（変換）");
+  c_.chkFlagRenameSubfolders =
+      MakeCheck("chkFlagRenameSubfolders", u"サブフォルダもチェック（変換）");
   c_.chkFlagCreateCSVFile =
       MakeCheck("chkFlagCreateCSVFile", u"変換するファイル名のCSVファイルを作成する");
   gen->addWidget(c_.chkFlagDisplayLog);
   gen->addWidget(c_.chkFlagRenameSubfolders);
   gen->addWidget(c_.chkFlagCreateCSVFile);
-  c_.optFlagPathSaveCSV = MakeGroup(this, "optFlagPathSaveCSV", Indented(gen),
-                                    {{0, u"CSVファイルはインストールフォルダに作成"},
-                                     {1, u"CSVファイルはデータフォルダに作成"}});
+  c_.optFlagPathSaveCSV = MakeGroup(
+      this, "optFlagPathSaveCSV", Indented(gen),
+      {{0, u"CSVファイルはインストールフォルダに作成"}, {1, u"CSVファイルはデータフォルダに作成"}});
   gen->addStretch(1);
   c_.SSTab1->addTab(general, Q(u"全般"));
 
@@ -230,8 +230,7 @@ void MainWindow::BuildControls() {
   limit_row->addWidget(c_.lblLimit30Char);
   limit_row->addStretch(1);
   nam_in->addLayout(limit_row);
-  c_.chkFlagRenameFolderName =
-      MakeCheck("chkFlagRenameFolderName", u"フォルダ名も変換対象にする");
+  c_.chkFlagRenameFolderName = MakeCheck("chkFlagRenameFolderName", u"フォルダ名も変換対象にする");
   nam_in->addWidget(c_.chkFlagRenameFolderName);
   auto* level_frame = new QGroupBox(Q(u"全角日本語を"));
   auto* level_col = new QVBoxLayout(level_frame);
@@ -247,7 +246,8 @@ void MainWindow::BuildControls() {
   c_.chkFlagConvertID3Tag = MakeCheck("chkFlagConvertID3Tag", u"ID3Tag変換を有効にする");
   tag->addWidget(c_.chkFlagConvertID3Tag);
   QVBoxLayout* tag_in = Indented(tag);
-  c_.chkFlagCheckOnlyID3Tag = MakeCheck("chkFlagCheckOnlyID3Tag", u"チェックのみで、変換は行わない");
+  c_.chkFlagCheckOnlyID3Tag =
+      MakeCheck("chkFlagCheckOnlyID3Tag", u"チェックのみで、変換は行わない");
   c_.chkFlagDicEnabledID3Tag =
       MakeCheck("chkFlagDicEnabledID3Tag", u"辞書ファイルによる定型変換を有効にする");
   c_.chkFlagDetectFullCharID3Tag =
@@ -348,9 +348,8 @@ void MainWindow::Connect() {
     preset_repressed_ = false;
   });
 
-  connect(c_.cmdBrowse, &QToolButton::clicked, this, [this] {
-    BrowseForDataFolder(this, c_.txtDataFolder, app_.settings, seams_.folder);
-  });
+  connect(c_.cmdBrowse, &QToolButton::clicked, this,
+          [this] { BrowseForDataFolder(this, c_.txtDataFolder, app_.settings, seams_.folder); });
   connect(c_.cmdRename, &QToolButton::clicked, this, [this] { StartConversion(); });
   connect(c_.cmdRestore, &QToolButton::clicked, this, [this] { StartRestore(); });
   connect(c_.cmdSaveOption, &QToolButton::clicked, this, [this] { SaveOptions(); });
@@ -414,7 +413,8 @@ void MainWindow::UpdateSettings() {
   // here; those nested calls only copy, so the refusal is said once. During a
   // run the levels stay as the run read them.
   if (!refusing_romaji_ && !busy_ &&
-      (c_.optConvertLevelFilename->checkedId() == 2 || c_.optConvertLevelID3Tag->checkedId() == 2) &&
+      (c_.optConvertLevelFilename->checkedId() == 2 ||
+       c_.optConvertLevelID3Tag->checkedId() == 2) &&
       RomajiRefused()) {
     refusing_romaji_ = true;
     Say(Q(kMessageTitle), kRomajiRefusedMessage);
@@ -454,13 +454,13 @@ void MainWindow::OnCreateCSVFile() {
 
 void MainWindow::OnConvertFilename() {
   const bool on = c_.chkFlagConvertFilename->isChecked();
-  for (QWidget* w : {static_cast<QWidget*>(c_.chkFlagCheckOnlyFilename),
-                     static_cast<QWidget*>(c_.chkFlagLimit30Char),
-                     static_cast<QWidget*>(c_.txtLengthName),
-                     static_cast<QWidget*>(c_.lblLimit30Char),
-                     static_cast<QWidget*>(c_.chkFlagDicEnabledFilename),
-                     static_cast<QWidget*>(c_.chkFlagDetectFullCharFilename),
-                     static_cast<QWidget*>(c_.chkFlagRenameFolderName)}) {
+  for (QWidget* w :
+       {static_cast<QWidget*>(c_.chkFlagCheckOnlyFilename),
+        static_cast<QWidget*>(c_.chkFlagLimit30Char), static_cast<QWidget*>(c_.txtLengthName),
+        static_cast<QWidget*>(c_.lblLimit30Char),
+        static_cast<QWidget*>(c_.chkFlagDicEnabledFilename),
+        static_cast<QWidget*>(c_.chkFlagDetectFullCharFilename),
+        static_cast<QWidget*>(c_.chkFlagRenameFolderName)}) {
     w->setEnabled(on);
   }
   SetGroupEnabled(c_.optConvertLevelFilename, on);
@@ -475,8 +475,8 @@ void MainWindow::OnConvertID3Tag() {
                      static_cast<QWidget*>(c_.tabID3Tag)}) {
     w->setEnabled(on);
   }
-  for (QButtonGroup* g : {c_.optID3TagArtist, c_.optID3TagAlbum, c_.optID3TagTitle,
-                          c_.optConvertLevelID3Tag}) {
+  for (QButtonGroup* g :
+       {c_.optID3TagArtist, c_.optID3TagAlbum, c_.optID3TagTitle, c_.optConvertLevelID3Tag}) {
     SetGroupEnabled(g, on);
   }
   UpdateSettings();
@@ -573,9 +573,8 @@ void MainWindow::StartConversion() {
 void MainWindow::StartRestore() {
   if (busy_ || app_.run_in_progress) return;
   const Settings& s = app_.settings;
-  QString start = s.FlagPathSaveCSV != 0
-                      ? Q(s.PathDataFolder)
-                      : QString::fromStdString(app_.folder.list_dir.string());
+  QString start = s.FlagPathSaveCSV != 0 ? Q(s.PathDataFolder)
+                                         : QString::fromStdString(app_.folder.list_dir.string());
   QString chosen = seams_.open_list(this, Q(kRestoreDialogTitle), start);
   if (chosen.isEmpty()) return;  // cancelled: nothing happens
   SetBusy(true);

@@ -74,7 +74,7 @@ class MainWindow : public QMainWindow {
     QCheckBox* chkFlagDicEnabledFilename = nullptr;
     QCheckBox* chkFlagDetectFullCharFilename = nullptr;
     QCheckBox* chkFlagLimit30Char = nullptr;
-    QLabel* lblLimit30Char = nullptr;  // the caption's end, after the number box
+    QLabel* lblLimit30Char = nullptr;   // the caption's end, after the number box
     QSpinBox* txtLengthName = nullptr;  // the number box with its spin buttons
     QCheckBox* chkFlagRenameFolderName = nullptr;
     QButtonGroup* optConvertLevelFilename = nullptr;

@@ -13,14 +13,14 @@ constexpr PresetAssignment kOther[] = {
     {C::kConvertID3Tag, 1},
 };
 constexpr PresetAssignment kZ919[] = {
-    {C::kConvertFilename, 1},   {C::kCheckOnlyFilename, 1},      {C::kDicEnabledFilename, 1},
-    {C::kDetectFullCharFilename, 1}, {C::kLimit30Char, 1},       {C::kLengthName, 30},
-    {C::kRenameFolderName, 1},  {C::kConvertLevelFilename, 1},   {C::kConvertID3Tag, 0},
+    {C::kConvertFilename, 1},        {C::kCheckOnlyFilename, 1},    {C::kDicEnabledFilename, 1},
+    {C::kDetectFullCharFilename, 1}, {C::kLimit30Char, 1},          {C::kLengthName, 30},
+    {C::kRenameFolderName, 1},       {C::kConvertLevelFilename, 1}, {C::kConvertID3Tag, 0},
 };
 constexpr PresetAssignment kFCD7[] = {
-    {C::kConvertFilename, 0},   {C::kConvertID3Tag, 1},          {C::kCheckOnlyID3Tag, 1},
-    {C::kDicEnabledID3Tag, 1},  {C::kDetectFullCharID3Tag, 1},   {C::kConvertLevelID3Tag, 1},
-    {C::kID3TagArtist, 2},      {C::kID3TagAlbum, 1},            {C::kID3TagTitle, 0},
+    {C::kConvertFilename, 0},  {C::kConvertID3Tag, 1},        {C::kCheckOnlyID3Tag, 1},
+    {C::kDicEnabledID3Tag, 1}, {C::kDetectFullCharID3Tag, 1}, {C::kConvertLevelID3Tag, 1},
+    {C::kID3TagArtist, 2},     {C::kID3TagAlbum, 1},          {C::kID3TagTitle, 0},
 };
 
 }  // namespace
@@ -58,7 +58,9 @@ std::u16string_view PresetMessage(int index) {
     case kPresetFCD7:
       return u"この設定は、ID3Tagのアルバム名にMP3ファイルのあるフォルダ名が反映されます。"
              u"フォルダ名にはアーティストの名前を設定しておいてください。\r\n"
-             u"f-CD7の表示設定は、上段にID3Tagのアルバム名とアーティスト名を、下段にスペアナをお勧めします。\r\n"
+             u"f-"
+             u"CD7の表示設定は、上段にID3Tagのアルバム名とアーティスト名を、下段にスペアナをお勧め"
+             u"します。\r\n"
              u"また、ライティングはRomeoで行ってください。";
   }
   return {};

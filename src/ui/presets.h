@@ -10,22 +10,22 @@ namespace tarvel {
 
 // The option controls a preset can set.
 enum class PresetControl {
-  kConvertFilename,        // check box
-  kCheckOnlyFilename,      // check box
-  kDicEnabledFilename,     // check box
-  kDetectFullCharFilename, // check box
-  kLimit30Char,            // check box
-  kLengthName,             // number box
-  kRenameFolderName,       // check box
-  kConvertLevelFilename,   // option group index
-  kConvertID3Tag,          // check box
-  kCheckOnlyID3Tag,        // check box
-  kDicEnabledID3Tag,       // check box
-  kDetectFullCharID3Tag,   // check box
-  kConvertLevelID3Tag,     // option group index
-  kID3TagArtist,           // option group index
-  kID3TagAlbum,            // option group index
-  kID3TagTitle,            // option group index
+  kConvertFilename,         // check box
+  kCheckOnlyFilename,       // check box
+  kDicEnabledFilename,      // check box
+  kDetectFullCharFilename,  // check box
+  kLimit30Char,             // check box
+  kLengthName,              // number box
+  kRenameFolderName,        // check box
+  kConvertLevelFilename,    // option group index
+  kConvertID3Tag,           // check box
+  kCheckOnlyID3Tag,         // check box
+  kDicEnabledID3Tag,        // check box
+  kDetectFullCharID3Tag,    // check box
+  kConvertLevelID3Tag,      // option group index
+  kID3TagArtist,            // option group index
+  kID3TagAlbum,             // option group index
+  kID3TagTitle,             // option group index
 };
 
 // One assignment: a check box takes 0 or 1, the number box a length, an

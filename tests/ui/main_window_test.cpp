@@ -6,8 +6,8 @@
 
 #include <QAccessible>
 #include <QProcess>
-#include <QTest>
 #include <QRegularExpression>
+#include <QTest>
 #include <QTimer>
 #include <functional>
 
@@ -48,65 +48,91 @@ TEST_F(MainWindowTest, LoadOrderAndItsConsequences) {
     std::function<void(const Settings&)> check;
   };
   const Case cases[] = {
-      {"defaults", true, "", {}, [](const Settings& s) {
+      {"defaults",
+       true,
+       "",
+       {},
+       [](const Settings& s) {
          Settings d;
          d.PathDataFolder = s.PathDataFolder;
          EXPECT_EQ(s, d);
        }},
-      {"stored level 0 says so before the window and clears the full-width check", true,
-       "ConvertLevelFilename=0\r\n", {{kLevelZero, false}}, [](const Settings& s) {
+      {"stored level 0 says so before the window and clears the full-width check",
+       true,
+       "ConvertLevelFilename=0\r\n",
+       {{kLevelZero, false}},
+       [](const Settings& s) {
          EXPECT_EQ(s.ConvertLevelFilename, 0);
          EXPECT_EQ(s.FlagDetectFullCharFilename, 0);
          EXPECT_EQ(s.FlagDetectFullCharID3Tag, 1);
        }},
-      {"tag level 0 alone", true, "ConvertLevelID3Tag=0\r\n", {{kLevelZero, false}},
+      {"tag level 0 alone",
+       true,
+       "ConvertLevelID3Tag=0\r\n",
+       {{kLevelZero, false}},
        [](const Settings& s) {
          EXPECT_EQ(s.FlagDetectFullCharFilename, 1);
          EXPECT_EQ(s.FlagDetectFullCharID3Tag, 0);
        }},
-      {"romaji without Rome.csv is refused once, right after the window is shown", false,
+      {"romaji without Rome.csv is refused once, right after the window is shown",
+       false,
        "ConvertLevelID3Tag=2\r\nConvertLevelFilename=1\r\n",
-       {{kRomaji, true}, {kLevelZero, true}, {kLevelZero, true}}, [](const Settings& s) {
+       {{kRomaji, true}, {kLevelZero, true}, {kLevelZero, true}},
+       [](const Settings& s) {
          EXPECT_EQ(s.ConvertLevelFilename, 0);
          EXPECT_EQ(s.ConvertLevelID3Tag, 0);
          EXPECT_EQ(s.FlagDetectFullCharFilename, 0);
          EXPECT_EQ(s.FlagDetectFullCharID3Tag, 0);
        }},
-      {"romaji with Rome.csv is kept", true, "ConvertLevelFilename=2\r\nConvertLevelID3Tag=2\r\n",
-       {}, [](const Settings& s) {
+      {"romaji with Rome.csv is kept",
+       true,
+       "ConvertLevelFilename=2\r\nConvertLevelID3Tag=2\r\n",
+       {},
+       [](const Settings& s) {
          EXPECT_EQ(s.ConvertLevelFilename, 2);
          EXPECT_EQ(s.ConvertLevelID3Tag, 2);
        }},
-      {"a stored preset neither speaks nor overrides the stored options", true,
-       "Player=2\r\nFlagConvertFilename=1\r\nFlagCheckOnlyID3Tag=0\r\nID3TagArtist=0\r\n", {},
+      {"a stored preset neither speaks nor overrides the stored options",
+       true,
+       "Player=2\r\nFlagConvertFilename=1\r\nFlagCheckOnlyID3Tag=0\r\nID3TagArtist=0\r\n",
+       {},
        [](const Settings& s) {
          EXPECT_EQ(s.Player, 2);
          EXPECT_EQ(s.FlagConvertFilename, 1);
          EXPECT_EQ(s.FlagCheckOnlyID3Tag, 0);
          EXPECT_EQ(s.ID3TagArtist, 0);
        }},
-      {"Z919 stored with other values keeps them", true,
-       "Player=1\r\nLengthName=12\r\nFlagConvertID3Tag=1\r\nFlagCheckOnlyFilename=0\r\n", {},
+      {"Z919 stored with other values keeps them",
+       true,
+       "Player=1\r\nLengthName=12\r\nFlagConvertID3Tag=1\r\nFlagCheckOnlyFilename=0\r\n",
+       {},
        [](const Settings& s) {
          EXPECT_EQ(s.LengthName, 12);
          EXPECT_EQ(s.FlagConvertID3Tag, 1);
          EXPECT_EQ(s.FlagCheckOnlyFilename, 0);
        }},
-      {"values out of range show and store the default", true,
+      {"values out of range show and store the default",
+       true,
        "FlagDisplayLog=2\r\nLengthName=0\r\nID3TagArtist=7\r\nPlayer=-1\r\nFlagPathSaveCSV=3\r\n",
-       {}, [](const Settings& s) {
+       {},
+       [](const Settings& s) {
          EXPECT_EQ(s.FlagDisplayLog, 1);
          EXPECT_EQ(s.LengthName, 30);
          EXPECT_EQ(s.ID3TagArtist, 0);
          EXPECT_EQ(s.Player, 1);
          EXPECT_EQ(s.FlagPathSaveCSV, 0);
        }},
-      {"LengthName above 50 shows the default", true, "LengthName=51\r\n", {},
+      {"LengthName above 50 shows the default",
+       true,
+       "LengthName=51\r\n",
+       {},
        [](const Settings& s) { EXPECT_EQ(s.LengthName, 30); }},
-      {"values in range load unchanged", true,
+      {"values in range load unchanged",
+       true,
        "FlagDisplayLog=0\r\nLengthName=50\r\nID3TagTitle=2\r\nFlagPathSaveCSV=1\r\n"
        "FlagRenameSubfolders=0\r\nFlagDicEnabledID3Tag=0\r\n",
-       {}, [](const Settings& s) {
+       {},
+       [](const Settings& s) {
          EXPECT_EQ(s.FlagDisplayLog, 0);
          EXPECT_EQ(s.LengthName, 50);
          EXPECT_EQ(s.ID3TagTitle, 2);
@@ -147,14 +173,17 @@ TEST_F(MainWindowTest, EnablingRules) {
   };
   std::vector<QWidget*> csv, names, tags;
   for (auto* b : c().optFlagPathSaveCSV->buttons()) csv.push_back(b);
-  names = {c().chkFlagCheckOnlyFilename, c().chkFlagLimit30Char, c().txtLengthName,
-           c().chkFlagDicEnabledFilename, c().chkFlagDetectFullCharFilename,
+  names = {c().chkFlagCheckOnlyFilename,
+           c().chkFlagLimit30Char,
+           c().txtLengthName,
+           c().chkFlagDicEnabledFilename,
+           c().chkFlagDetectFullCharFilename,
            c().chkFlagRenameFolderName};
   for (auto* b : c().optConvertLevelFilename->buttons()) names.push_back(b);
-  tags = {c().chkFlagCheckOnlyID3Tag, c().chkFlagDicEnabledID3Tag,
-          c().chkFlagDetectFullCharID3Tag, c().tabID3Tag};
-  for (auto* g : {c().optID3TagArtist, c().optID3TagAlbum, c().optID3TagTitle,
-                  c().optConvertLevelID3Tag}) {
+  tags = {c().chkFlagCheckOnlyID3Tag, c().chkFlagDicEnabledID3Tag, c().chkFlagDetectFullCharID3Tag,
+          c().tabID3Tag};
+  for (auto* g :
+       {c().optID3TagArtist, c().optID3TagAlbum, c().optID3TagTitle, c().optConvertLevelID3Tag}) {
     for (auto* b : g->buttons()) tags.push_back(b);
   }
   const Rule rules[] = {{"csv location", c().chkFlagCreateCSVFile, csv},
@@ -434,11 +463,22 @@ TEST_F(MainWindowTest, EveryControlIsNamedByItsCaption) {
 // Tab walks the window top to bottom: folder, presets, buttons, then tabs.
 TEST_F(MainWindowTest, TabOrderFollowsTheLayout) {
   MainWindow& w = Open("");
-  const std::vector<std::string> expected = {
-      "txtDataFolder", "cmdBrowse", "optPlayer_1", "optPlayer_2", "optPlayer_0", "cmdRename",
-      "cmdRestore", "cmdSaveOption", "cmdExit", "SSTab1", "chkFlagDisplayLog",
-      "chkFlagRenameSubfolders", "chkFlagCreateCSVFile", "optFlagPathSaveCSV_0",
-      "optFlagPathSaveCSV_1", "chkFlagConvertFilename"};
+  const std::vector<std::string> expected = {"txtDataFolder",
+                                             "cmdBrowse",
+                                             "optPlayer_1",
+                                             "optPlayer_2",
+                                             "optPlayer_0",
+                                             "cmdRename",
+                                             "cmdRestore",
+                                             "cmdSaveOption",
+                                             "cmdExit",
+                                             "SSTab1",
+                                             "chkFlagDisplayLog",
+                                             "chkFlagRenameSubfolders",
+                                             "chkFlagCreateCSVFile",
+                                             "optFlagPathSaveCSV_0",
+                                             "optFlagPathSaveCSV_1",
+                                             "chkFlagConvertFilename"};
   const QRegularExpression ours("^(txt|cmd|opt|chk|SSTab)");
   std::vector<std::string> seen;
   QWidget* at = c().txtDataFolder;

@@ -18,7 +18,8 @@ class PresetTest : public testing::WindowTest {};
 // shows (and every "keep" would show if it were broken).
 constexpr char kOpposite[] =
     "Player=0\r\nFlagConvertFilename=1\r\nFlagCheckOnlyFilename=0\r\nFlagDicEnabledFilename=0\r\n"
-    "FlagDetectFullCharFilename=0\r\nFlagLimit30Char=0\r\nLengthName=12\r\nFlagRenameFolderName=0\r\n"
+    "FlagDetectFullCharFilename=0\r\nFlagLimit30Char=0\r\nLengthName=12\r\nFlagRenameFolderName="
+    "0\r\n"
     "ConvertLevelFilename=2\r\nFlagConvertID3Tag=0\r\nFlagCheckOnlyID3Tag=0\r\n"
     "FlagDicEnabledID3Tag=0\r\nFlagDetectFullCharID3Tag=0\r\nConvertLevelID3Tag=2\r\n"
     "ID3TagArtist=1\r\nID3TagAlbum=2\r\nID3TagTitle=1\r\n";
@@ -29,12 +30,24 @@ TEST_F(PresetTest, EachPresetSetsItsOptionsKeepsTheRestAndExplains) {
     Settings expected;  // from kOpposite after the preset
     std::u16string_view message;
   };
-  const Settings base{.PathDataFolder = {}, .Player = 0, .FlagRenameFolderName = 0, .FlagConvertFilename = 1, .FlagCheckOnlyFilename = 0,
-                      .FlagLimit30Char = 0, .LengthName = 12, .FlagDicEnabledFilename = 0,
-                      .FlagDetectFullCharFilename = 0, .ConvertLevelFilename = 2,
-                      .FlagConvertID3Tag = 0, .FlagCheckOnlyID3Tag = 0, .FlagDicEnabledID3Tag = 0,
-                      .FlagDetectFullCharID3Tag = 0, .ConvertLevelID3Tag = 2, .ID3TagArtist = 1,
-                      .ID3TagAlbum = 2, .ID3TagTitle = 1};
+  const Settings base{.PathDataFolder = {},
+                      .Player = 0,
+                      .FlagRenameFolderName = 0,
+                      .FlagConvertFilename = 1,
+                      .FlagCheckOnlyFilename = 0,
+                      .FlagLimit30Char = 0,
+                      .LengthName = 12,
+                      .FlagDicEnabledFilename = 0,
+                      .FlagDetectFullCharFilename = 0,
+                      .ConvertLevelFilename = 2,
+                      .FlagConvertID3Tag = 0,
+                      .FlagCheckOnlyID3Tag = 0,
+                      .FlagDicEnabledID3Tag = 0,
+                      .FlagDetectFullCharID3Tag = 0,
+                      .ConvertLevelID3Tag = 2,
+                      .ID3TagArtist = 1,
+                      .ID3TagAlbum = 2,
+                      .ID3TagTitle = 1};
   Settings z919 = base;
   z919.Player = 1;
   z919.FlagCheckOnlyFilename = z919.FlagDicEnabledFilename = z919.FlagDetectFullCharFilename = 1;
