@@ -25,11 +25,21 @@ PYTHON = "/usr/bin/python3"  # the system's, which has pyatspi
 
 def skip(reason):
     print("SKIP: " + reason, flush=True)
+    # xvfb-run does not always pass the status on: the inner run says it in
+    # its mark too.
+    mark = os.environ.get("TARVEL_E2E_MARK")
+    if mark:
+        with open(mark, "w") as f:
+            f.write("skip: " + reason)
     sys.exit(SKIP)
 
 
 def fail(reason):
     print("FAIL: " + reason, flush=True)
+    mark = os.environ.get("TARVEL_E2E_MARK")
+    if mark and os.path.exists(mark):
+        with open(mark, "w") as f:
+            f.write("fail: " + reason)
     sys.exit(1)
 
 
@@ -42,13 +52,29 @@ def outer(build_dir):
     check = subprocess.run([PYTHON, "-c", "import pyatspi"], capture_output=True)
     if check.returncode != 0:
         skip("python3-pyatspi is not installed")
+    # The inner run leaves a mark as soon as it runs: without it, the display
+    # or the session bus could not be started.
+    marker = tempfile.NamedTemporaryFile(prefix="tarvel-e2e-started-", delete=False).name
+    os.unlink(marker)
     cmd = ["xvfb-run", "-a", "-s", "-screen 0 1280x1024x24", "dbus-run-session", "--",
            PYTHON, os.path.abspath(__file__), "--inner", build_dir]
     try:
-        result = subprocess.run(cmd, timeout=180)
+        result = subprocess.run(cmd, timeout=180, env=dict(os.environ, TARVEL_E2E_MARK=marker))
     except subprocess.TimeoutExpired:
         fail("the test did not end within 180 s")
-    sys.exit(result.returncode)
+    finally:
+        said = None
+        if os.path.exists(marker):
+            with open(marker) as f:
+                said = f.read()
+            os.unlink(marker)
+    if said is None:
+        skip("Xvfb or the session bus could not be started (status %d)" % result.returncode)
+    if said.startswith("skip"):
+        sys.exit(SKIP)
+    if said.startswith("fail"):
+        sys.exit(1)
+    sys.exit(result.returncode if said == "pass" else 1)
 
 
 def wait_for(what, probe, timeout=TIMEOUT):
@@ -86,7 +112,27 @@ def read_title(path):
     return block[3:33].rstrip(b"\0 ").decode("cp932")
 
 
+def display_reachable():
+    """True when the X server named by DISPLAY takes connections."""
+    import socket
+    display = os.environ.get("DISPLAY", "")
+    if not display.startswith(":"):
+        return False
+    number = display[1:].split(".")[0]
+    sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+    try:
+        sock.connect("/tmp/.X11-unix/X" + number)
+        return True
+    except OSError:
+        return False
+    finally:
+        sock.close()
+
+
 def inner(build_dir):
+    open(os.environ["TARVEL_E2E_MARK"], "w").close()
+    if not display_reachable():
+        skip("the virtual display did not start")
     launcher = subprocess.Popen([AT_SPI_LAUNCHER, "--launch-immediately"],
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     try:
@@ -141,6 +187,8 @@ def inner(build_dir):
     finally:
         launcher.kill()
         shutil.rmtree(work, ignore_errors=True)
+    with open(os.environ["TARVEL_E2E_MARK"], "w") as f:
+        f.write("pass")
     print("PASS", flush=True)
 
 
