@@ -50,6 +50,14 @@ QButtonGroup* MakeGroup(QWidget* owner, const char* name, QBoxLayout* layout,
   return group;
 }
 
+// The option groups stand close together, as in a frame of the original
+// size; their captions keep their full height.
+QVBoxLayout* Tight(QVBoxLayout* layout) {
+  layout->setSpacing(2);
+  layout->setContentsMargins(8, 4, 8, 4);
+  return layout;
+}
+
 QVBoxLayout* Indented(QVBoxLayout* parent) {
   auto* inner = new QVBoxLayout;
   inner->setContentsMargins(kIndent, 0, 0, 0);
@@ -233,7 +241,7 @@ void MainWindow::BuildControls() {
   c_.chkFlagRenameFolderName = MakeCheck("chkFlagRenameFolderName", u"フォルダ名も変換対象にする");
   nam_in->addWidget(c_.chkFlagRenameFolderName);
   auto* level_frame = new QGroupBox(Q(u"全角日本語を"));
-  auto* level_col = new QVBoxLayout(level_frame);
+  auto* level_col = Tight(new QVBoxLayout(level_frame));
   c_.optConvertLevelFilename =
       MakeGroup(this, "optConvertLevelFilename", level_col,
                 {{0, u"変換なし"}, {1, u"半角ｶﾅに変換する"}, {2, u"ローマ字に変換する"}});
@@ -243,6 +251,7 @@ void MainWindow::BuildControls() {
 
   auto* tags = new QWidget;
   auto* tag = new QVBoxLayout(tags);
+  tag->setSpacing(4);
   c_.chkFlagConvertID3Tag = MakeCheck("chkFlagConvertID3Tag", u"ID3Tag変換を有効にする");
   tag->addWidget(c_.chkFlagConvertID3Tag);
   QVBoxLayout* tag_in = Indented(tag);
@@ -256,7 +265,7 @@ void MainWindow::BuildControls() {
   tag_in->addWidget(c_.chkFlagDicEnabledID3Tag);
   tag_in->addWidget(c_.chkFlagDetectFullCharID3Tag);
   auto* tag_level_frame = new QGroupBox(Q(u"全角日本語を"));
-  auto* tag_level_col = new QVBoxLayout(tag_level_frame);
+  auto* tag_level_col = Tight(new QVBoxLayout(tag_level_frame));
   c_.optConvertLevelID3Tag =
       MakeGroup(this, "optConvertLevelID3Tag", tag_level_col,
                 {{0, u"変換なし"}, {1, u"半角ｶﾅに変換する"}, {2, u"ローマ字に変換する"}});
@@ -273,7 +282,7 @@ void MainWindow::BuildControls() {
                             {"optID3TagTitle", u"タイトル名", &c_.optID3TagTitle}};
   for (const Source& s : sources) {
     auto* page = new QWidget;
-    auto* col = new QVBoxLayout(page);
+    auto* col = Tight(new QVBoxLayout(page));
     *s.group = MakeGroup(this, s.name, col,
                          {{0, u"現在のID3Tagを変換する（ID3Tagが無いときは付加しない）"},
                           {1, u"ファイル名を埋め込む（現在のID3Tagに上書き）"},
