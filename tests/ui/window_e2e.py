@@ -3,7 +3,8 @@
 accessibility tree: under a virtual display with an accessibility bus it
 starts a copy of the build's portable layout: first without dic.csv and
 without the MeCab dictionary (one message each, then the program ends), then
-on a small generated library, where it picks the "Kenwood Z919" preset, unticks the file names' check-only box,
+with a settings file it cannot read (the window opens, the log says why),
+then on a small generated library, where it picks the "Kenwood Z919" preset, unticks the file names' check-only box,
 presses "変換開始" and checks the files on disk afterwards.
 
 Usage: window_e2e.py BUILD_DIR
@@ -183,6 +184,13 @@ def inner(build_dir):
         for name, folder, extra, text in cases:
             with_tarvel(folder, dict(env, **extra),
                         lambda proc: startup_failure(pyatspi, desktop, proc, name, text))
+        # A settings file that cannot be read: the defaults, and the reason
+        # in the log window beside the main window.
+        unreadable = os.path.join(work, "unreadable")
+        os.makedirs(os.path.join(unreadable, "tarvel.ini"))
+        for name in ("tarvel", "dic.csv"):
+            shutil.copy2(os.path.join(app_dir, name), unreadable)
+        with_tarvel(unreadable, env, lambda proc: startup_notice(pyatspi, desktop, proc))
         with_tarvel(app_dir, env, lambda proc: drive(pyatspi, desktop, proc, lib, app_dir))
     finally:
         launcher.kill()
@@ -265,6 +273,22 @@ def click(pyatspi, node):
     """A mouse click in the middle of the node, as the user makes it."""
     box = node.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
     pyatspi.Registry.generateMouseEvent(box.x + box.width // 2, box.y + box.height // 2, "b1c")
+
+
+def startup_notice(pyatspi, desktop, proc):
+    tarvel = wait_for("tarvel on the bus", lambda: tarvel_app(desktop, proc))
+    frame = wait_for("the main window", lambda: top_level(tarvel, "Tarvel ver"))
+    log = wait_for("the log window", lambda: top_level(tarvel, "ログ"))
+    text = wait_for("the log text", lambda: find_role(pyatspi, log, pyatspi.ROLE_TEXT))
+    said = text.queryText().getText(0, -1)
+    if "tarvel.ini" not in said:
+        fail("the log does not name the settings file: " + said)
+    act(wait_for("終了", lambda: find(pyatspi, frame, "終了", pyatspi.ROLE_PUSH_BUTTON)), "Press")
+    wait_for("tarvel to end", lambda: proc.poll() is not None)
+
+
+def find_role(pyatspi, root, role):
+    return pyatspi.findDescendant(root, lambda n: n is not None and n.getRole() == role)
 
 
 def drive(pyatspi, desktop, proc, lib, app_dir):
