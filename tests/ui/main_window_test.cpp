@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <QAccessible>
+#include <QGuiApplication>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
@@ -361,6 +362,13 @@ TEST_F(MainWindowTest, PositionIsReadOnLoadAndWrittenOnEveryClose) {
   EXPECT_EQ(ReadIniInt(u"General", u"FormLeft", -1, ini()), 600);
   EXPECT_EQ(ReadIniInt(u"Option", u"FlagDisplayLog", -1, ini()), -1);
   EXPECT_TRUE(said_.empty());
+}
+
+// A stored position on no screen (a screen since removed) is not taken: the
+// window would open where nobody sees it.
+TEST_F(MainWindowTest, PositionOnNoScreenIsNotTaken) {
+  MainWindow& w = Open("", "FormTop=-150000\r\nFormLeft=900000\r\n");
+  EXPECT_NE(QGuiApplication::screenAt(w.pos()), nullptr);
 }
 
 TEST_F(MainWindowTest, SaveWritesTheSettingsAndSaysWhenItCannot) {
