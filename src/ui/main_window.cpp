@@ -78,6 +78,38 @@ void CopyGroup(const QButtonGroup* group, int32_t& member) {
   if (id >= 0) member = id;  // no button selected: the member keeps its value
 }
 
+// The boxes both conversion tabs begin with: the master box, then, indented,
+// check-only, dictionary and full-width detection ("Filename" or "ID3Tag"
+// ends their names). Returns the indented column for the rest of the tab.
+QVBoxLayout* AddConversionBoxes(QVBoxLayout* page, const QString& suffix,
+                                std::u16string_view master_caption, QCheckBox*& master,
+                                QCheckBox*& check_only, QCheckBox*& dictionary,
+                                QCheckBox*& detect_full_char) {
+  const auto name = [&](const char* stem) { return (stem + suffix).toLatin1(); };
+  master = MakeCheck(name("chkFlagConvert").constData(), master_caption);
+  page->addWidget(master);
+  QVBoxLayout* inner = Indented(page);
+  check_only = MakeCheck(name("chkFlagCheckOnly").constData(), u"チェックのみで、変換は行わない");
+  dictionary =
+      MakeCheck(name("chkFlagDicEnabled").constData(), u"辞書ファイルによる定型変換を有効にする");
+  detect_full_char =
+      MakeCheck(name("chkFlagDetectFullChar").constData(), u"全角を検出したら変換停止");
+  inner->addWidget(check_only);
+  inner->addWidget(dictionary);
+  inner->addWidget(detect_full_char);
+  return inner;
+}
+
+// The frame "全角日本語を" with the three conversion levels.
+QButtonGroup* AddLevelFrame(QWidget* owner, const char* name, QVBoxLayout* into) {
+  auto* frame = new QGroupBox(Q(u"全角日本語を"));
+  QButtonGroup* group =
+      MakeGroup(owner, name, Tight(new QVBoxLayout(frame)),
+                {{0, u"変換なし"}, {1, u"半角ｶﾅに変換する"}, {2, u"ローマ字に変換する"}});
+  into->addWidget(frame);
+  return group;
+}
+
 QToolButton* MakeCommand(const char* name, std::u16string_view caption, const char* icon,
                          std::u16string_view tooltip) {
   auto* button = new QToolButton;
@@ -207,18 +239,9 @@ void MainWindow::BuildControls() {
 
   auto* names = new QWidget;
   auto* nam = new QVBoxLayout(names);
-  c_.chkFlagConvertFilename = MakeCheck("chkFlagConvertFilename", u"ファイル名変換を有効にする");
-  nam->addWidget(c_.chkFlagConvertFilename);
-  QVBoxLayout* nam_in = Indented(nam);
-  c_.chkFlagCheckOnlyFilename =
-      MakeCheck("chkFlagCheckOnlyFilename", u"チェックのみで、変換は行わない");
-  c_.chkFlagDicEnabledFilename =
-      MakeCheck("chkFlagDicEnabledFilename", u"辞書ファイルによる定型変換を有効にする");
-  c_.chkFlagDetectFullCharFilename =
-      MakeCheck("chkFlagDetectFullCharFilename", u"全角を検出したら変換停止");
-  nam_in->addWidget(c_.chkFlagCheckOnlyFilename);
-  nam_in->addWidget(c_.chkFlagDicEnabledFilename);
-  nam_in->addWidget(c_.chkFlagDetectFullCharFilename);
+  QVBoxLayout* nam_in = AddConversionBoxes(
+      nam, "Filename", u"ファイル名変換を有効にする", c_.chkFlagConvertFilename,
+      c_.chkFlagCheckOnlyFilename, c_.chkFlagDicEnabledFilename, c_.chkFlagDetectFullCharFilename);
   // The number box sits in the blank of the check box's caption: the caption
   // is split around it, and the check box keeps the whole caption as its
   // accessible name.
@@ -240,36 +263,17 @@ void MainWindow::BuildControls() {
   nam_in->addLayout(limit_row);
   c_.chkFlagRenameFolderName = MakeCheck("chkFlagRenameFolderName", u"フォルダ名も変換対象にする");
   nam_in->addWidget(c_.chkFlagRenameFolderName);
-  auto* level_frame = new QGroupBox(Q(u"全角日本語を"));
-  auto* level_col = Tight(new QVBoxLayout(level_frame));
-  c_.optConvertLevelFilename =
-      MakeGroup(this, "optConvertLevelFilename", level_col,
-                {{0, u"変換なし"}, {1, u"半角ｶﾅに変換する"}, {2, u"ローマ字に変換する"}});
-  nam_in->addWidget(level_frame);
+  c_.optConvertLevelFilename = AddLevelFrame(this, "optConvertLevelFilename", nam_in);
   nam->addStretch(1);
   c_.SSTab1->addTab(names, Q(u"ファイル名"));
 
   auto* tags = new QWidget;
   auto* tag = new QVBoxLayout(tags);
   tag->setSpacing(4);
-  c_.chkFlagConvertID3Tag = MakeCheck("chkFlagConvertID3Tag", u"ID3Tag変換を有効にする");
-  tag->addWidget(c_.chkFlagConvertID3Tag);
-  QVBoxLayout* tag_in = Indented(tag);
-  c_.chkFlagCheckOnlyID3Tag =
-      MakeCheck("chkFlagCheckOnlyID3Tag", u"チェックのみで、変換は行わない");
-  c_.chkFlagDicEnabledID3Tag =
-      MakeCheck("chkFlagDicEnabledID3Tag", u"辞書ファイルによる定型変換を有効にする");
-  c_.chkFlagDetectFullCharID3Tag =
-      MakeCheck("chkFlagDetectFullCharID3Tag", u"全角を検出したら変換停止");
-  tag_in->addWidget(c_.chkFlagCheckOnlyID3Tag);
-  tag_in->addWidget(c_.chkFlagDicEnabledID3Tag);
-  tag_in->addWidget(c_.chkFlagDetectFullCharID3Tag);
-  auto* tag_level_frame = new QGroupBox(Q(u"全角日本語を"));
-  auto* tag_level_col = Tight(new QVBoxLayout(tag_level_frame));
-  c_.optConvertLevelID3Tag =
-      MakeGroup(this, "optConvertLevelID3Tag", tag_level_col,
-                {{0, u"変換なし"}, {1, u"半角ｶﾅに変換する"}, {2, u"ローマ字に変換する"}});
-  tag_in->addWidget(tag_level_frame);
+  QVBoxLayout* tag_in = AddConversionBoxes(
+      tag, "ID3Tag", u"ID3Tag変換を有効にする", c_.chkFlagConvertID3Tag, c_.chkFlagCheckOnlyID3Tag,
+      c_.chkFlagDicEnabledID3Tag, c_.chkFlagDetectFullCharID3Tag);
+  c_.optConvertLevelID3Tag = AddLevelFrame(this, "optConvertLevelID3Tag", tag_in);
   c_.tabID3Tag = new QTabWidget;
   c_.tabID3Tag->setObjectName("tabID3Tag");
   struct Source {
