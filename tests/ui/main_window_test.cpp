@@ -285,6 +285,30 @@ TEST_F(MainWindowTest, SettingsFollowEachChange) {
   EXPECT_TRUE(said_.empty());
 }
 
+// Typing into the number box: only a whole number from 1 to 50 ever
+// reaches LengthName; anything else leaves the last valid number.
+TEST_F(MainWindowTest, TypedLengthStaysWithinOneToFifty) {
+  Open("LengthName=30\r\n");
+  struct Case {
+    const char* typed;
+    int32_t expected;
+  } const cases[] = {
+      {"12", 12}, {"0", 30}, {"99", 9}, {"abc", 30}, {"-5", 5}, {"50", 50}, {"", 30}, {"7x", 7},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.typed);
+    c().txtLengthName->setValue(30);
+    ASSERT_EQ(app_.settings.LengthName, 30);
+    c().txtLengthName->setFocus();
+    c().txtLengthName->selectAll();
+    QTest::keyClick(c().txtLengthName, Qt::Key_Delete);
+    QTest::keyClicks(c().txtLengthName, k.typed);
+    EXPECT_EQ(app_.settings.LengthName, k.expected);
+    EXPECT_GE(app_.settings.LengthName, 1);
+    EXPECT_LE(app_.settings.LengthName, 50);
+  }
+}
+
 TEST_F(MainWindowTest, NothingReachesTheSettingsWhileTheWindowIsHidden) {
   MainWindow& w = Open("");
   w.hide();
