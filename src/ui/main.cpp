@@ -23,6 +23,9 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   app.setApplicationName("tarvel");
   app.setDesktopFileName("io.github.tarvel.Tarvel");
+  // The icon also marks the messages shown before the main window exists.
+  Q_INIT_RESOURCE(tarvel);
+  app.setWindowIcon(QIcon(":/icons/io.github.tarvel.Tarvel.svg"));
 
   // A second copy for the same user ends at once, reading and writing nothing.
   std::unique_ptr<QLockFile> lock = tarvel::AcquireInstanceLock();
