@@ -1,52 +1,71 @@
-// tarvel: the window program. Start-up is shared with tarvel-cli; the main
-// window itself is still a bare frame that shows what was loaded.
+// tarvel: the window program. One copy per user; start-up (settings and
+// tables) is shared with tarvel-cli; then the main window opens.
 #include <QApplication>
-#include <QMainWindow>
-#include <QMessageBox>
-#include <QPlainTextEdit>
-#include <QString>
+#include <QIcon>
 
 #include "app/app_state.h"
+#include "app/front_end.h"
 #include "app/startup.h"
 #include "platform/mecab_reading.h"
 #include "platform/text.h"
+#include "ui/gui_front_end.h"
+#include "ui/instance_lock.h"
+#include "ui/main_window.h"
 
 namespace {
 
-QString ToQString(std::u16string_view text) {
-  return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
-}
+constexpr char16_t kReadingMissingMessage[] =
+    u"読みの辞書（MeCab と IPA 辞書）を開けません。mecab-ipadic-utf8 をインストールしてください。";
 
 }  // namespace
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   app.setApplicationName("tarvel");
+  app.setDesktopFileName("io.github.tarvel.Tarvel");
+  // The icon also marks the messages shown before the main window exists.
+  Q_INIT_RESOURCE(tarvel);
+  app.setWindowIcon(QIcon(":/icons/io.github.tarvel.Tarvel.svg"));
 
+  // A second copy for the same user ends at once, reading and writing nothing.
+  std::unique_ptr<QLockFile> lock = tarvel::AcquireInstanceLock();
+  if (!lock) return 0;
+
+  // Whatever start-up says before the window exists is kept and said once the
+  // window is there (or before ending, when start-up fails).
+  tarvel::RecordingFrontEnd early;
   tarvel::AppState state;
+  state.ui = &early;
   tarvel::MecabReadingService reading;
   state.reading = &reading;
   auto exe = tarvel::ExecutablePath();
   tarvel::StartupResult startup =
       tarvel::Startup(state, exe ? *exe : std::filesystem::path(argv[0]));
+  tarvel::MessageSink say = tarvel::SystemMessageSink();
+  const QString title = tarvel::ToQString(tarvel::kMessageTitle);
+  std::u16string failure;
   if (!startup.ok()) {
-    QMessageBox::information(nullptr, "QX", ToQString(startup.message), QMessageBox::Ok);
+    failure = startup.message;
+  } else if (!reading.IsAvailable()) {
+    failure = kReadingMissingMessage;
+    if (auto why = tarvel::Utf8ToUtf16(reading.LastError()); why && !why->empty()) {
+      failure += u"\r\n" + *why;
+    }
+  }
+  if (!failure.empty()) {
+    for (const auto& text : early.messages) say(nullptr, title, tarvel::ToQString(text));
+    say(nullptr, title, tarvel::ToQString(failure));
     return 1;
   }
 
-  QMainWindow window;
-  window.setWindowTitle("QX");
-  auto* text = new QPlainTextEdit(&window);
-  text->setReadOnly(true);
-  QString summary = QString("settings: %1\ndata folder: %2\ndic.csv: %3 rows\nRome.csv: %4 rows\n")
-                        .arg(QString::fromStdString(state.IniPath.string()))
-                        .arg(ToQString(state.settings.PathDataFolder))
-                        .arg(state.DicTable.Rows())
-                        .arg(state.RomeTable.Rows());
-  for (const auto& line : startup.notices) summary += ToQString(line) + "\n";
-  text->setPlainText(summary);
-  window.setCentralWidget(text);
-  window.resize(520, 320);
-  window.show();
+  tarvel::MainWindow window(state);
+  window.Load();
+  for (const auto& text : early.messages) say(&window, title, tarvel::ToQString(text));
+  std::u16string notices = early.log;
+  for (const auto& line : startup.notices) notices += line + u"\r\n";
+  if (!notices.empty()) {
+    window.log().AppendLog(notices);
+    window.log().Show();
+  }
   return app.exec();
 }

@@ -1,0 +1,626 @@
+#include "ui/main_window.h"
+
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QRadioButton>
+#include <QScreen>
+#include <QVBoxLayout>
+
+#include "app/settings.h"
+#include "platform/text.h"
+#include "run/restore_run.h"
+#include "run/run_driver.h"
+
+// Resources of a static library must be registered by name, outside any
+// namespace.
+static void InitTarvelResources() { Q_INIT_RESOURCE(tarvel); }
+
+namespace tarvel {
+namespace {
+
+// Stored window positions are in twips, 15 to a pixel.
+constexpr int kTwipsPerPixel = 15;
+// Indent of the controls that depend on the check box above them.
+constexpr int kIndent = 20;
+
+QString Q(std::u16string_view text) { return ToQString(text); }
+
+QCheckBox* MakeCheck(const char* name, std::u16string_view caption) {
+  auto* box = new QCheckBox(Q(caption));
+  box->setObjectName(name);
+  return box;
+}
+
+// An option group of radio buttons with ids 0..n-1 in `layout`, in the
+// order of `captions` top to bottom (`ids` gives each button's index).
+QButtonGroup* MakeGroup(QWidget* owner, const char* name, QBoxLayout* layout,
+                        std::initializer_list<std::pair<int, std::u16string_view>> buttons) {
+  auto* group = new QButtonGroup(owner);
+  group->setObjectName(name);
+  for (const auto& [id, caption] : buttons) {
+    auto* radio = new QRadioButton(Q(caption));
+    radio->setObjectName(QString("%1_%2").arg(name).arg(id));
+    group->addButton(radio, id);
+    layout->addWidget(radio);
+  }
+  return group;
+}
+
+// The option groups stand close together, as in a frame of the original
+// size; their captions keep their full height.
+QVBoxLayout* Tight(QVBoxLayout* layout) {
+  layout->setSpacing(2);
+  layout->setContentsMargins(8, 4, 8, 4);
+  return layout;
+}
+
+QVBoxLayout* Indented(QVBoxLayout* parent) {
+  auto* inner = new QVBoxLayout;
+  inner->setContentsMargins(kIndent, 0, 0, 0);
+  parent->addLayout(inner);
+  return inner;
+}
+
+void SetGroupEnabled(QButtonGroup* group, bool enabled) {
+  for (QAbstractButton* b : group->buttons()) b->setEnabled(enabled);
+}
+
+void Select(QButtonGroup* group, int id) {
+  if (QAbstractButton* b = group->button(id)) b->setChecked(true);
+}
+
+void CopyGroup(const QButtonGroup* group, int32_t& member) {
+  int id = group->checkedId();
+  if (id >= 0) member = id;  // no button selected: the member keeps its value
+}
+
+// The boxes both conversion tabs begin with: the master box, then, indented,
+// check-only, dictionary and full-width detection ("Filename" or "ID3Tag"
+// ends their names). Returns the indented column for the rest of the tab.
+QVBoxLayout* AddConversionBoxes(QVBoxLayout* page, const QString& suffix,
+                                std::u16string_view master_caption, QCheckBox*& master,
+                                QCheckBox*& check_only, QCheckBox*& dictionary,
+                                QCheckBox*& detect_full_char) {
+  const auto name = [&](const char* stem) { return (stem + suffix).toLatin1(); };
+  master = MakeCheck(name("chkFlagConvert").constData(), master_caption);
+  page->addWidget(master);
+  QVBoxLayout* inner = Indented(page);
+  check_only = MakeCheck(name("chkFlagCheckOnly").constData(), u"チェックのみで、変換は行わない");
+  dictionary =
+      MakeCheck(name("chkFlagDicEnabled").constData(), u"辞書ファイルによる定型変換を有効にする");
+  detect_full_char =
+      MakeCheck(name("chkFlagDetectFullChar").constData(), u"全角を検出したら変換停止");
+  inner->addWidget(check_only);
+  inner->addWidget(dictionary);
+  inner->addWidget(detect_full_char);
+  return inner;
+}
+
+// The frame "全角日本語を" with the three conversion levels.
+QButtonGroup* AddLevelFrame(QWidget* owner, const char* name, QVBoxLayout* into) {
+  auto* frame = new QGroupBox(Q(u"全角日本語を"));
+  QButtonGroup* group =
+      MakeGroup(owner, name, Tight(new QVBoxLayout(frame)),
+                {{0, u"変換なし"}, {1, u"半角ｶﾅに変換する"}, {2, u"ローマ字に変換する"}});
+  into->addWidget(frame);
+  return group;
+}
+
+QToolButton* MakeCommand(const char* name, std::u16string_view caption, const char* icon,
+                         std::u16string_view tooltip) {
+  auto* button = new QToolButton;
+  button->setObjectName(name);
+  button->setText(Q(caption));
+  button->setIcon(QIcon(QString(":/buttons/%1.svg").arg(icon)));
+  button->setIconSize(QSize(32, 32));
+  button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+  button->setMinimumSize(73, 61);  // 1095 × 915 twips
+  button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+  button->setFocusPolicy(Qt::StrongFocus);
+  button->setAutoRaise(false);
+  if (!tooltip.empty()) button->setToolTip(Q(tooltip));
+  return button;
+}
+
+}  // namespace
+
+QString MainWindowTitle() { return QStringLiteral("Tarvel ver") + QStringLiteral(TARVEL_VERSION); }
+
+ListDialog SystemListDialog() {
+  return [](QWidget* owner, const QString& title, const QString& start_dir) {
+    QFileDialog dialog(owner, title, start_dir);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setNameFilter(QStringLiteral("list.csv (list.csv)"));
+    dialog.setOption(QFileDialog::ReadOnly, true);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return QString();
+    return dialog.selectedFiles().first();
+  };
+}
+
+MainWindow::MainWindow(AppState& app, MainWindowSeams seams)
+    : QMainWindow(nullptr), app_(app), seams_(std::move(seams)), log_(app.IniPath, this) {
+  InitTarvelResources();
+  setObjectName("frmMain");
+  setWindowIcon(QIcon(":/icons/io.github.tarvel.Tarvel.svg"));
+  setWindowTitle(MainWindowTitle());
+  BuildControls();
+  Connect();
+  front_end_ =
+      std::make_unique<GuiFrontEnd>(log_, seams_.message, this, [this] { TickCheckOnlyBoxes(); });
+  previous_front_end_ = app_.ui;
+  app_.ui = front_end_.get();
+}
+
+MainWindow::~MainWindow() {
+  if (app_.ui == front_end_.get()) app_.ui = previous_front_end_;
+}
+
+void MainWindow::BuildControls() {
+  // A main window (not a bare widget) so that accessibility tools see a frame.
+  auto* client = new QWidget;
+  setCentralWidget(client);
+  auto* root = new QVBoxLayout(client);
+
+  // Data folder.
+  auto* folder_frame = new QGroupBox(Q(u"データフォルダ"));
+  auto* folder_row = new QHBoxLayout(folder_frame);
+  c_.txtDataFolder = new DataFolderEdit;
+  c_.txtDataFolder->setObjectName("txtDataFolder");
+  c_.txtDataFolder->setToolTip(Q(u"フォルダをドロップしてください"));
+  c_.txtDataFolder->setAccessibleName(Q(u"データフォルダ"));
+  c_.txtDataFolder->setAccessibleDescription(Q(u"フォルダをドロップしてください"));
+  c_.cmdBrowse = new QToolButton;
+  c_.cmdBrowse->setObjectName("cmdBrowse");
+  c_.cmdBrowse->setText("...");
+  c_.cmdBrowse->setToolTip(Q(u"フォルダを選択"));
+  c_.cmdBrowse->setAccessibleName(Q(u"フォルダを選択"));
+  c_.cmdBrowse->setFocusPolicy(Qt::StrongFocus);
+  folder_row->addWidget(c_.txtDataFolder, 1);
+  folder_row->addWidget(c_.cmdBrowse);
+  root->addWidget(folder_frame);
+
+  auto* body = new QHBoxLayout;
+  root->addLayout(body, 1);
+  auto* left = new QVBoxLayout;
+  body->addLayout(left);
+
+  // Presets: Z919, f-CD7, then "other", and the note below them.
+  c_.fraPlayer = new QGroupBox(Q(u"プレーヤー プリセット"));
+  c_.fraPlayer->setObjectName("fraPlayer");
+  auto* preset_col = new QVBoxLayout(c_.fraPlayer);
+  c_.optPlayer = MakeGroup(this, "optPlayer", preset_col,
+                           {{kPresetZ919, PresetCaption(kPresetZ919)},
+                            {kPresetFCD7, PresetCaption(kPresetFCD7)},
+                            {kPresetOther, PresetCaption(kPresetOther)}});
+  auto* note = new QLabel(Q(kPresetNote));
+  note->setWordWrap(true);
+  note->setMinimumWidth(140);
+  preset_col->addWidget(note);
+  preset_col->addStretch(1);
+  left->addWidget(c_.fraPlayer, 1);
+
+  // The four picture buttons, 2 × 2.
+  auto* grid = new QGridLayout;
+  c_.cmdRename = MakeCommand("cmdRename", u"変換開始", "convert", u"現在の設定で変換を開始します");
+  c_.cmdRestore = MakeCommand("cmdRestore", u"復元", "restore", u"");
+  c_.cmdSaveOption = MakeCommand("cmdSaveOption", u"設定保存", "save", u"現在の設定を保存します");
+  c_.cmdExit = MakeCommand("cmdExit", u"終了", "exit", u"終了");
+  grid->addWidget(c_.cmdRename, 0, 0);
+  grid->addWidget(c_.cmdRestore, 0, 1);
+  grid->addWidget(c_.cmdSaveOption, 1, 0);
+  grid->addWidget(c_.cmdExit, 1, 1);
+  left->addLayout(grid);
+
+  // The option tabs.
+  c_.SSTab1 = new QTabWidget;
+  c_.SSTab1->setObjectName("SSTab1");
+  body->addWidget(c_.SSTab1, 1);
+
+  auto* general = new QWidget;
+  auto* gen = new QVBoxLayout(general);
+  c_.chkFlagDisplayLog = MakeCheck("chkFlagDisplayLog", u"変換ログを表示する");
+  c_.chkFlagRenameSubfolders =
+      MakeCheck("chkFlagRenameSubfolders", u"サブフォルダもチェック（変換）");
+  c_.chkFlagCreateCSVFile =
+      MakeCheck("chkFlagCreateCSVFile", u"変換するファイル名のCSVファイルを作成する");
+  gen->addWidget(c_.chkFlagDisplayLog);
+  gen->addWidget(c_.chkFlagRenameSubfolders);
+  gen->addWidget(c_.chkFlagCreateCSVFile);
+  c_.optFlagPathSaveCSV = MakeGroup(
+      this, "optFlagPathSaveCSV", Indented(gen),
+      {{0, u"CSVファイルはインストールフォルダに作成"}, {1, u"CSVファイルはデータフォルダに作成"}});
+  gen->addStretch(1);
+  c_.SSTab1->addTab(general, Q(u"全般"));
+
+  auto* names = new QWidget;
+  auto* nam = new QVBoxLayout(names);
+  QVBoxLayout* nam_in = AddConversionBoxes(
+      nam, "Filename", u"ファイル名変換を有効にする", c_.chkFlagConvertFilename,
+      c_.chkFlagCheckOnlyFilename, c_.chkFlagDicEnabledFilename, c_.chkFlagDetectFullCharFilename);
+  // The number box sits in the blank of the check box's caption: the caption
+  // is split around it, and the check box keeps the whole caption as its
+  // accessible name.
+  auto* limit_row = new QHBoxLayout;
+  c_.chkFlagLimit30Char = MakeCheck("chkFlagLimit30Char", u"拡張子を除くファイル名を");
+  c_.chkFlagLimit30Char->setAccessibleName(
+      Q(u"拡張子を除くファイル名を　　　　　　文字に制限する"));
+  c_.txtLengthName = new QSpinBox;
+  c_.txtLengthName->setObjectName("txtLengthName");
+  c_.txtLengthName->setRange(1, 50);
+  c_.txtLengthName->setValue(30);
+  c_.txtLengthName->setAccessibleName(Q(u"文字数"));
+  c_.lblLimit30Char = new QLabel(Q(u"文字に制限する"));
+  c_.lblLimit30Char->setBuddy(c_.txtLengthName);
+  limit_row->addWidget(c_.chkFlagLimit30Char);
+  limit_row->addWidget(c_.txtLengthName);
+  limit_row->addWidget(c_.lblLimit30Char);
+  limit_row->addStretch(1);
+  nam_in->addLayout(limit_row);
+  c_.chkFlagRenameFolderName = MakeCheck("chkFlagRenameFolderName", u"フォルダ名も変換対象にする");
+  nam_in->addWidget(c_.chkFlagRenameFolderName);
+  c_.optConvertLevelFilename = AddLevelFrame(this, "optConvertLevelFilename", nam_in);
+  nam->addStretch(1);
+  c_.SSTab1->addTab(names, Q(u"ファイル名"));
+
+  auto* tags = new QWidget;
+  auto* tag = new QVBoxLayout(tags);
+  tag->setSpacing(4);
+  QVBoxLayout* tag_in = AddConversionBoxes(
+      tag, "ID3Tag", u"ID3Tag変換を有効にする", c_.chkFlagConvertID3Tag, c_.chkFlagCheckOnlyID3Tag,
+      c_.chkFlagDicEnabledID3Tag, c_.chkFlagDetectFullCharID3Tag);
+  c_.optConvertLevelID3Tag = AddLevelFrame(this, "optConvertLevelID3Tag", tag_in);
+  c_.tabID3Tag = new QTabWidget;
+  c_.tabID3Tag->setObjectName("tabID3Tag");
+  struct Source {
+    const char* name;
+    std::u16string_view tab;
+    QButtonGroup** group;
+  };
+  const Source sources[] = {{"optID3TagArtist", u"アーティスト名", &c_.optID3TagArtist},
+                            {"optID3TagAlbum", u"アルバム名", &c_.optID3TagAlbum},
+                            {"optID3TagTitle", u"タイトル名", &c_.optID3TagTitle}};
+  for (const Source& s : sources) {
+    auto* page = new QWidget;
+    auto* col = Tight(new QVBoxLayout(page));
+    *s.group = MakeGroup(this, s.name, col,
+                         {{0, u"現在のID3Tagを変換する（ID3Tagが無いときは付加しない）"},
+                          {1, u"ファイル名を埋め込む（現在のID3Tagに上書き）"},
+                          {2, u"フォルダ名を埋め込む（現在のID3Tagに上書き）"}});
+    col->addStretch(1);
+    c_.tabID3Tag->addTab(page, Q(s.tab));
+  }
+  tag_in->addWidget(c_.tabID3Tag);
+  tag->addStretch(1);
+  c_.SSTab1->addTab(tags, Q(u"ID3Tag"));
+  c_.SSTab1->setCurrentIndex(0);
+
+  // Tab order: top to bottom on the left (folder, presets, buttons), then
+  // the tabs with their controls top to bottom.
+  QList<QWidget*> order = {c_.txtDataFolder, c_.cmdBrowse};
+  for (int id : {kPresetZ919, kPresetFCD7, kPresetOther}) order << c_.optPlayer->button(id);
+  order << c_.cmdRename << c_.cmdRestore << c_.cmdSaveOption << c_.cmdExit << c_.SSTab1
+        << c_.chkFlagDisplayLog << c_.chkFlagRenameSubfolders << c_.chkFlagCreateCSVFile;
+  for (auto* b : c_.optFlagPathSaveCSV->buttons()) order << b;
+  order << c_.chkFlagConvertFilename << c_.chkFlagCheckOnlyFilename << c_.chkFlagDicEnabledFilename
+        << c_.chkFlagDetectFullCharFilename << c_.chkFlagLimit30Char << c_.txtLengthName
+        << c_.chkFlagRenameFolderName;
+  for (auto* b : c_.optConvertLevelFilename->buttons()) order << b;
+  order << c_.chkFlagConvertID3Tag << c_.chkFlagCheckOnlyID3Tag << c_.chkFlagDicEnabledID3Tag
+        << c_.chkFlagDetectFullCharID3Tag;
+  for (auto* b : c_.optConvertLevelID3Tag->buttons()) order << b;
+  order << c_.tabID3Tag;
+  for (auto* g : {c_.optID3TagArtist, c_.optID3TagAlbum, c_.optID3TagTitle}) {
+    for (auto* b : g->buttons()) order << b;
+  }
+  for (qsizetype i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
+
+  // The client area is 580 × 404 pixels at 96 dpi; the layout may need more
+  // with a larger font, never less.
+  resize(sizeHint().expandedTo(QSize(580, 404)));
+}
+
+void MainWindow::Connect() {
+  connect(c_.txtDataFolder, &QLineEdit::textChanged, this, [this] { UpdateSettings(); });
+  connect(c_.txtLengthName, &QSpinBox::valueChanged, this, [this] { UpdateSettings(); });
+  for (QCheckBox* plain :
+       {c_.chkFlagDisplayLog, c_.chkFlagRenameSubfolders, c_.chkFlagRenameFolderName,
+        c_.chkFlagCheckOnlyFilename, c_.chkFlagDicEnabledFilename, c_.chkFlagDetectFullCharFilename,
+        c_.chkFlagLimit30Char, c_.chkFlagCheckOnlyID3Tag, c_.chkFlagDicEnabledID3Tag,
+        c_.chkFlagDetectFullCharID3Tag}) {
+    connect(plain, &QCheckBox::toggled, this, [this] { UpdateSettings(); });
+  }
+  for (QButtonGroup* plain :
+       {c_.optFlagPathSaveCSV, c_.optID3TagArtist, c_.optID3TagAlbum, c_.optID3TagTitle}) {
+    connect(plain, &QButtonGroup::idToggled, this, [this](int, bool checked) {
+      if (checked) UpdateSettings();
+    });
+  }
+  connect(c_.chkFlagCreateCSVFile, &QCheckBox::toggled, this, [this] { OnCreateCSVFile(); });
+  connect(c_.chkFlagConvertFilename, &QCheckBox::toggled, this, [this] { OnConvertFilename(); });
+  connect(c_.chkFlagConvertID3Tag, &QCheckBox::toggled, this, [this] { OnConvertID3Tag(); });
+  connect(c_.optConvertLevelFilename, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
+    if (checked) OnConvertLevel(id, c_.chkFlagDetectFullCharFilename);
+  });
+  connect(c_.optConvertLevelID3Tag, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
+    if (checked) OnConvertLevel(id, c_.chkFlagDetectFullCharID3Tag);
+  });
+  connect(c_.optPlayer, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
+    if (checked) ApplyPreset(id);
+  });
+  // Pressing the preset that is already selected applies it again (with its
+  // message): a quick way back to the player's options after changing some.
+  connect(c_.optPlayer, &QButtonGroup::idPressed, this,
+          [this](int id) { preset_repressed_ = c_.optPlayer->button(id)->isChecked(); });
+  connect(c_.optPlayer, &QButtonGroup::idClicked, this, [this](int id) {
+    if (preset_repressed_) ApplyPreset(id);
+    preset_repressed_ = false;
+  });
+
+  connect(c_.cmdBrowse, &QToolButton::clicked, this,
+          [this] { BrowseForDataFolder(this, c_.txtDataFolder, app_.settings, seams_.folder); });
+  connect(c_.cmdRename, &QToolButton::clicked, this, [this] { StartConversion(); });
+  connect(c_.cmdRestore, &QToolButton::clicked, this, [this] { StartRestore(); });
+  connect(c_.cmdSaveOption, &QToolButton::clicked, this, [this] { SaveOptions(); });
+  connect(c_.cmdExit, &QToolButton::clicked, this, [this] { close(); });
+}
+
+void MainWindow::PlaceFromSettingsFile() {
+  MainWindowPosition pos = LoadMainWindowPosition(app_.IniPath);
+  QPoint at(pos.FormLeft / kTwipsPerPixel, pos.FormTop / kTwipsPerPixel);
+  // A position on no screen (a screen since removed) would hide the window;
+  // it then opens where the system puts it.
+  if (QGuiApplication::screenAt(at) != nullptr) move(at);
+}
+
+void MainWindow::Load() {
+  hide();
+  PlaceFromSettingsFile();
+  setWindowTitle(MainWindowTitle());
+  // The check boxes and option groups cannot show values outside their
+  // ranges; those show the default and reach the settings as such once the
+  // window is shown.
+  const Settings s = SanitizedSettings(app_.settings);
+  Select(c_.optPlayer, s.Player);
+  c_.txtDataFolder->setText(Q(s.PathDataFolder));
+  c_.chkFlagDisplayLog->setChecked(s.FlagDisplayLog == 1);
+  c_.chkFlagRenameSubfolders->setChecked(s.FlagRenameSubfolders == 1);
+  c_.chkFlagRenameFolderName->setChecked(s.FlagRenameFolderName == 1);
+  c_.chkFlagCreateCSVFile->setChecked(s.FlagCreateCSVFile == 1);
+  Select(c_.optFlagPathSaveCSV, s.FlagPathSaveCSV);
+  c_.chkFlagConvertFilename->setChecked(s.FlagConvertFilename == 1);
+  c_.chkFlagCheckOnlyFilename->setChecked(s.FlagCheckOnlyFilename == 1);
+  c_.chkFlagLimit30Char->setChecked(s.FlagLimit30Char == 1);
+  c_.txtLengthName->setValue(s.LengthName);
+  c_.chkFlagDicEnabledFilename->setChecked(s.FlagDicEnabledFilename == 1);
+  c_.chkFlagDetectFullCharFilename->setChecked(s.FlagDetectFullCharFilename == 1);
+  Select(c_.optConvertLevelFilename, s.ConvertLevelFilename);
+  c_.chkFlagConvertID3Tag->setChecked(s.FlagConvertID3Tag == 1);
+  c_.chkFlagCheckOnlyID3Tag->setChecked(s.FlagCheckOnlyID3Tag == 1);
+  c_.chkFlagDicEnabledID3Tag->setChecked(s.FlagDicEnabledID3Tag == 1);
+  c_.chkFlagDetectFullCharID3Tag->setChecked(s.FlagDetectFullCharID3Tag == 1);
+  Select(c_.optConvertLevelID3Tag, s.ConvertLevelID3Tag);
+  Select(c_.optID3TagArtist, s.ID3TagArtist);
+  Select(c_.optID3TagAlbum, s.ID3TagAlbum);
+  Select(c_.optID3TagTitle, s.ID3TagTitle);
+  show();
+  // The first UpdateSettings with the window shown: from here on the
+  // settings follow the controls.
+  OnConvertFilename();
+  OnConvertID3Tag();
+}
+
+bool MainWindow::RomajiRefused() const {
+  // Looked up on disk at every call: a Rome.csv added or removed while the
+  // program runs counts at once.
+  return !app_.folder.FindTable(kRomeFileName).has_value();
+}
+
+void MainWindow::UpdateSettings() {
+  if (!isVisible()) return;
+  // The refusal selects "変換なし" in both groups, whose handlers come back
+  // here; those nested calls only copy, so the refusal is said once. During a
+  // run the levels stay as the run read them.
+  if (!refusing_romaji_ && !busy_ &&
+      (c_.optConvertLevelFilename->checkedId() == 2 ||
+       c_.optConvertLevelID3Tag->checkedId() == 2) &&
+      RomajiRefused()) {
+    refusing_romaji_ = true;
+    Say(Q(kMessageTitle), kRomajiRefusedMessage);
+    Select(c_.optConvertLevelFilename, 0);
+    Select(c_.optConvertLevelID3Tag, 0);
+    refusing_romaji_ = false;
+  }
+  Settings& s = app_.settings;
+  s.PathDataFolder = c_.txtDataFolder->text().toStdU16String();
+  CopyGroup(c_.optPlayer, s.Player);
+  s.FlagDisplayLog = c_.chkFlagDisplayLog->isChecked() ? 1 : 0;
+  s.FlagRenameSubfolders = c_.chkFlagRenameSubfolders->isChecked() ? 1 : 0;
+  s.FlagRenameFolderName = c_.chkFlagRenameFolderName->isChecked() ? 1 : 0;
+  s.FlagCreateCSVFile = c_.chkFlagCreateCSVFile->isChecked() ? 1 : 0;
+  CopyGroup(c_.optFlagPathSaveCSV, s.FlagPathSaveCSV);
+  s.FlagConvertFilename = c_.chkFlagConvertFilename->isChecked() ? 1 : 0;
+  s.FlagCheckOnlyFilename = c_.chkFlagCheckOnlyFilename->isChecked() ? 1 : 0;
+  s.FlagLimit30Char = c_.chkFlagLimit30Char->isChecked() ? 1 : 0;
+  s.LengthName = c_.txtLengthName->value();  // the box holds 1 to 50 only
+  s.FlagDicEnabledFilename = c_.chkFlagDicEnabledFilename->isChecked() ? 1 : 0;
+  s.FlagDetectFullCharFilename = c_.chkFlagDetectFullCharFilename->isChecked() ? 1 : 0;
+  CopyGroup(c_.optConvertLevelFilename, s.ConvertLevelFilename);
+  s.FlagConvertID3Tag = c_.chkFlagConvertID3Tag->isChecked() ? 1 : 0;
+  s.FlagCheckOnlyID3Tag = c_.chkFlagCheckOnlyID3Tag->isChecked() ? 1 : 0;
+  s.FlagDicEnabledID3Tag = c_.chkFlagDicEnabledID3Tag->isChecked() ? 1 : 0;
+  s.FlagDetectFullCharID3Tag = c_.chkFlagDetectFullCharID3Tag->isChecked() ? 1 : 0;
+  CopyGroup(c_.optConvertLevelID3Tag, s.ConvertLevelID3Tag);
+  CopyGroup(c_.optID3TagArtist, s.ID3TagArtist);
+  CopyGroup(c_.optID3TagAlbum, s.ID3TagAlbum);
+  CopyGroup(c_.optID3TagTitle, s.ID3TagTitle);
+}
+
+void MainWindow::OnCreateCSVFile() {
+  SetGroupEnabled(c_.optFlagPathSaveCSV, c_.chkFlagCreateCSVFile->isChecked());
+  UpdateSettings();
+}
+
+void MainWindow::OnConvertFilename() {
+  const bool on = c_.chkFlagConvertFilename->isChecked();
+  for (QWidget* w :
+       {static_cast<QWidget*>(c_.chkFlagCheckOnlyFilename),
+        static_cast<QWidget*>(c_.chkFlagLimit30Char), static_cast<QWidget*>(c_.txtLengthName),
+        static_cast<QWidget*>(c_.lblLimit30Char),
+        static_cast<QWidget*>(c_.chkFlagDicEnabledFilename),
+        static_cast<QWidget*>(c_.chkFlagDetectFullCharFilename),
+        static_cast<QWidget*>(c_.chkFlagRenameFolderName)}) {
+    w->setEnabled(on);
+  }
+  SetGroupEnabled(c_.optConvertLevelFilename, on);
+  UpdateSettings();
+}
+
+void MainWindow::OnConvertID3Tag() {
+  const bool on = c_.chkFlagConvertID3Tag->isChecked();
+  for (QWidget* w : {static_cast<QWidget*>(c_.chkFlagCheckOnlyID3Tag),
+                     static_cast<QWidget*>(c_.chkFlagDicEnabledID3Tag),
+                     static_cast<QWidget*>(c_.chkFlagDetectFullCharID3Tag),
+                     static_cast<QWidget*>(c_.tabID3Tag)}) {
+    w->setEnabled(on);
+  }
+  for (QButtonGroup* g :
+       {c_.optID3TagArtist, c_.optID3TagAlbum, c_.optID3TagTitle, c_.optConvertLevelID3Tag}) {
+    SetGroupEnabled(g, on);
+  }
+  UpdateSettings();
+}
+
+void MainWindow::OnConvertLevel(int index, QCheckBox* detect_full_char) {
+  // Said also while the window is still hidden (a stored level of 0).
+  if (index == 0) {
+    Say(Q(kMessageTitle), kLevelZeroMessage);
+    detect_full_char->setChecked(false);
+  }
+  UpdateSettings();
+}
+
+void MainWindow::ApplyPreset(int index) {
+  if (index < 0 || index >= kPresetCount) return;
+  app_.settings.Player = index;
+  for (const PresetAssignment& a : PresetAssignments(index)) Assign(a);
+  if (isVisible()) Say(Q(kPresetMessageTitle), PresetMessage(index));
+  UpdateSettings();
+}
+
+void MainWindow::Assign(const PresetAssignment& a) {
+  using C = PresetControl;
+  switch (a.control) {
+    case C::kConvertFilename:
+      return c_.chkFlagConvertFilename->setChecked(a.value == 1);
+    case C::kCheckOnlyFilename:
+      return c_.chkFlagCheckOnlyFilename->setChecked(a.value == 1);
+    case C::kDicEnabledFilename:
+      return c_.chkFlagDicEnabledFilename->setChecked(a.value == 1);
+    case C::kDetectFullCharFilename:
+      return c_.chkFlagDetectFullCharFilename->setChecked(a.value == 1);
+    case C::kLimit30Char:
+      return c_.chkFlagLimit30Char->setChecked(a.value == 1);
+    case C::kLengthName:
+      return c_.txtLengthName->setValue(a.value);
+    case C::kRenameFolderName:
+      return c_.chkFlagRenameFolderName->setChecked(a.value == 1);
+    case C::kConvertLevelFilename:
+      return Select(c_.optConvertLevelFilename, a.value);
+    case C::kConvertID3Tag:
+      return c_.chkFlagConvertID3Tag->setChecked(a.value == 1);
+    case C::kCheckOnlyID3Tag:
+      return c_.chkFlagCheckOnlyID3Tag->setChecked(a.value == 1);
+    case C::kDicEnabledID3Tag:
+      return c_.chkFlagDicEnabledID3Tag->setChecked(a.value == 1);
+    case C::kDetectFullCharID3Tag:
+      return c_.chkFlagDetectFullCharID3Tag->setChecked(a.value == 1);
+    case C::kConvertLevelID3Tag:
+      return Select(c_.optConvertLevelID3Tag, a.value);
+    case C::kID3TagArtist:
+      return Select(c_.optID3TagArtist, a.value);
+    case C::kID3TagAlbum:
+      return Select(c_.optID3TagAlbum, a.value);
+    case C::kID3TagTitle:
+      return Select(c_.optID3TagTitle, a.value);
+  }
+}
+
+void MainWindow::TickCheckOnlyBoxes() {
+  c_.chkFlagCheckOnlyFilename->setChecked(true);
+  c_.chkFlagCheckOnlyID3Tag->setChecked(true);
+}
+
+void MainWindow::Say(const QString& title, std::u16string_view text) {
+  seams_.message(this, title, Q(text));
+}
+
+void MainWindow::SetBusy(bool busy) {
+  busy_ = busy;
+  // While a run is in progress, nothing that starts another run or changes
+  // an option can be used; "終了" stays and closes the window once the run
+  // has ended.
+  for (QWidget* w : {static_cast<QWidget*>(c_.txtDataFolder), static_cast<QWidget*>(c_.cmdBrowse),
+                     static_cast<QWidget*>(c_.fraPlayer), static_cast<QWidget*>(c_.SSTab1),
+                     static_cast<QWidget*>(c_.cmdRename), static_cast<QWidget*>(c_.cmdRestore),
+                     static_cast<QWidget*>(c_.cmdSaveOption)}) {
+    w->setEnabled(!busy);
+  }
+}
+
+void MainWindow::StartConversion() {
+  if (busy_ || app_.run_in_progress) return;
+  SetBusy(true);
+  RunReport report = RunConversion(app_, run_);
+  SetBusy(false);
+  // The restore button is enabled from the start and nothing disables it, so
+  // a written list needs nothing more here.
+  (void)report;
+  if (close_pending_) close();
+}
+
+void MainWindow::StartRestore() {
+  if (busy_ || app_.run_in_progress) return;
+  const Settings& s = app_.settings;
+  QString start = s.FlagPathSaveCSV != 0 ? Q(s.PathDataFolder)
+                                         : QString::fromStdString(app_.folder.list_dir.string());
+  QString chosen = seams_.open_list(this, Q(kRestoreDialogTitle), start);
+  if (chosen.isEmpty()) return;  // cancelled: nothing happens
+  SetBusy(true);
+  RunRestore(app_, run_, chosen.toStdU16String());
+  SetBusy(false);
+  if (close_pending_) close();
+}
+
+void MainWindow::SaveOptions() {
+  std::string error;
+  if (SaveSettings(app_.settings, app_.IniPath, &error)) return;
+  // A save that did not happen is said, so that nobody relies on options
+  // that are not on disk.
+  std::u16string text = kSaveFailedMessage;
+  if (auto detail = Utf8ToUtf16(error); detail && !detail->empty()) text += u"\r\n" + *detail;
+  Say(Q(kMessageTitle), text);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  if (busy_) {
+    // A run in progress ends first (its list is on disk, its renames go on
+    // to the end); the window closes right after it.
+    close_pending_ = true;
+    event->ignore();
+    return;
+  }
+  close_pending_ = false;
+  MainWindowPosition pos;
+  pos.FormTop = y() * kTwipsPerPixel;
+  pos.FormLeft = x() * kTwipsPerPixel;
+  SaveMainWindowPosition(app_.IniPath, pos);
+  if (LogWindow* log = log_.window()) log->close();
+  event->accept();
+}
+
+}  // namespace tarvel

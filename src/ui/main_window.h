@@ -1,0 +1,154 @@
+// The main window: the data folder, the player presets, the four command
+// buttons and the three tabs of options. It mirrors the settings: loading
+// fills every control from them, and every later change of an option control
+// copies all controls back (UpdateSettings). The runs themselves live in the
+// core; the window starts them and shows what they report.
+#ifndef TARVEL_UI_MAIN_WINDOW_H_
+#define TARVEL_UI_MAIN_WINDOW_H_
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMainWindow>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QToolButton>
+#include <QWidget>
+#include <functional>
+#include <memory>
+
+#include "app/app_state.h"
+#include "app/entry_table.h"
+#include "ui/data_folder.h"
+#include "ui/gui_front_end.h"
+#include "ui/log_window.h"
+#include "ui/presets.h"
+
+namespace tarvel {
+
+// Asks the user for a list.csv to restore from: the owner, the title and the
+// folder to open in; the chosen file's full path, or "" when cancelled.
+using ListDialog =
+    std::function<QString(QWidget* owner, const QString& title, const QString& start_dir)>;
+// The system's open dialog, listing only files named list.csv.
+ListDialog SystemListDialog();
+
+inline constexpr char16_t kRestoreDialogTitle[] = u"変換リスト（list.csv）を選択してください";
+inline constexpr char16_t kLevelZeroMessage[] =
+    u"日本語を変換しない場合、全角の検出チェックは無効になります";
+inline constexpr char16_t kRomajiRefusedMessage[] =
+    u"ローマ字ファイルがないために、この変換は使用できません";
+inline constexpr char16_t kSaveFailedMessage[] = u"設定を保存できませんでした。";
+
+// What the window asks the user through; tests put recorders in their place.
+struct MainWindowSeams {
+  MessageSink message = SystemMessageSink();
+  FolderDialog folder = SystemFolderDialog();
+  ListDialog open_list = SystemListDialog();
+};
+
+// The window title: "Tarvel ver" followed directly by the version.
+QString MainWindowTitle();
+
+class MainWindow : public QMainWindow {
+  Q_OBJECT
+ public:
+  // The window's controls, named as the settings they mirror.
+  struct Controls {
+    DataFolderEdit* txtDataFolder = nullptr;
+    QToolButton* cmdBrowse = nullptr;
+    QGroupBox* fraPlayer = nullptr;
+    QButtonGroup* optPlayer = nullptr;
+    QToolButton* cmdRename = nullptr;
+    QToolButton* cmdRestore = nullptr;
+    QToolButton* cmdSaveOption = nullptr;
+    QToolButton* cmdExit = nullptr;
+    QTabWidget* SSTab1 = nullptr;
+    QCheckBox* chkFlagDisplayLog = nullptr;
+    QCheckBox* chkFlagRenameSubfolders = nullptr;
+    QCheckBox* chkFlagCreateCSVFile = nullptr;
+    QButtonGroup* optFlagPathSaveCSV = nullptr;
+    QCheckBox* chkFlagConvertFilename = nullptr;
+    QCheckBox* chkFlagCheckOnlyFilename = nullptr;
+    QCheckBox* chkFlagDicEnabledFilename = nullptr;
+    QCheckBox* chkFlagDetectFullCharFilename = nullptr;
+    QCheckBox* chkFlagLimit30Char = nullptr;
+    QLabel* lblLimit30Char = nullptr;   // the caption's end, after the number box
+    QSpinBox* txtLengthName = nullptr;  // the number box with its spin buttons
+    QCheckBox* chkFlagRenameFolderName = nullptr;
+    QButtonGroup* optConvertLevelFilename = nullptr;
+    QCheckBox* chkFlagConvertID3Tag = nullptr;
+    QCheckBox* chkFlagCheckOnlyID3Tag = nullptr;
+    QCheckBox* chkFlagDicEnabledID3Tag = nullptr;
+    QCheckBox* chkFlagDetectFullCharID3Tag = nullptr;
+    QButtonGroup* optConvertLevelID3Tag = nullptr;
+    QTabWidget* tabID3Tag = nullptr;
+    QButtonGroup* optID3TagArtist = nullptr;
+    QButtonGroup* optID3TagAlbum = nullptr;
+    QButtonGroup* optID3TagTitle = nullptr;
+  };
+
+  // A hidden window over `app` (its settings, tables and folders). The window
+  // becomes `app`'s front end for as long as it lives.
+  explicit MainWindow(AppState& app, MainWindowSeams seams = {});
+  ~MainWindow() override;
+
+  // Places the window from section "General", fills every control from the
+  // settings and shows the window. Values the controls cannot show (a flag
+  // of 2, an index of 5, LengthName 0) show the control's default.
+  void Load();
+
+  // Copies every control into the settings (nothing while the window is
+  // hidden), first refusing the romaji level when Rome.csv is missing.
+  void UpdateSettings();
+
+  // The four buttons.
+  void StartConversion();
+  void StartRestore();
+  void SaveOptions();
+  // cmdExit: closes the window (after a run in progress has ended).
+
+  // True while a conversion or restore started here is in progress.
+  bool busy() const { return busy_; }
+  const Controls& controls() const { return c_; }
+  LogWindowHost& log() { return log_; }
+  const RunState& run_state() const { return run_; }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void BuildControls();
+  void Connect();
+  void PlaceFromSettingsFile();
+
+  void ApplyPreset(int index);
+  void Assign(const PresetAssignment& assignment);
+  void OnCreateCSVFile();
+  void OnConvertFilename();
+  void OnConvertID3Tag();
+  void OnConvertLevel(int index, QCheckBox* detect_full_char);
+  bool RomajiRefused() const;
+  void TickCheckOnlyBoxes();
+  void SetBusy(bool busy);
+  void Say(const QString& title, std::u16string_view text);
+
+  AppState& app_;
+  MainWindowSeams seams_;
+  Controls c_;
+  LogWindowHost log_;
+  std::unique_ptr<GuiFrontEnd> front_end_;
+  FrontEnd* previous_front_end_ = nullptr;
+  RunState run_;
+  bool busy_ = false;
+  bool close_pending_ = false;
+  bool refusing_romaji_ = false;
+  // The preset button under the mouse or key was already selected when it
+  // was pressed: its click applies the preset again.
+  bool preset_repressed_ = false;
+};
+
+}  // namespace tarvel
+
+#endif  // TARVEL_UI_MAIN_WINDOW_H_

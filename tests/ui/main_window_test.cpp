@@ -1,0 +1,664 @@
+// The main window: the load order and what follows from it, the enabling
+// rules, the level-0 rule, the romaji refusal, the settings after each
+// change, the position on close, the buttons and the runs they start.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QAccessible>
+#include <QGuiApplication>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+
+#include "app/settings.h"
+#include "files/id3_tag.h"
+#include "platform/ini_file.h"
+#include "platform/text.h"
+#include "sample_library.h"
+#include "ui/instance_lock.h"
+#include "window_fixture.h"
+
+namespace tarvel {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ReadBytes;
+using testing::U8;
+using testing::WriteBytes;
+
+const QString kLevelZero = QString::fromUtf16(kLevelZeroMessage);
+const QString kRomaji = QString::fromUtf16(kRomajiRefusedMessage);
+
+class MainWindowTest : public testing::WindowTest {};
+
+TEST_F(MainWindowTest, TitleIsTarvelVerAndTheVersion) {
+  MainWindow& w = Open("");
+  EXPECT_TRUE(w.windowTitle().contains(QRegularExpression("^Tarvel ver\\d+\\.\\d+\\.\\d+$")));
+}
+
+// What the load leaves behind for a stored settings file: the messages in
+// order (and whether the window was shown yet) and the settings afterwards.
+TEST_F(MainWindowTest, LoadOrderAndItsConsequences) {
+  struct Case {
+    const char* name;
+    bool rome;
+    std::string options;
+    std::vector<std::pair<QString, bool>> said;  // text, window shown
+    std::function<void(const Settings&)> check;
+  };
+  const Case cases[] = {
+      {"defaults",
+       true,
+       "",
+       {},
+       [](const Settings& s) {
+         Settings d;
+         d.PathDataFolder = s.PathDataFolder;
+         EXPECT_EQ(s, d);
+       }},
+      {"stored level 0 says so before the window and clears the full-width check",
+       true,
+       "ConvertLevelFilename=0\r\n",
+       {{kLevelZero, false}},
+       [](const Settings& s) {
+         EXPECT_EQ(s.ConvertLevelFilename, 0);
+         EXPECT_EQ(s.FlagDetectFullCharFilename, 0);
+         EXPECT_EQ(s.FlagDetectFullCharID3Tag, 1);
+       }},
+      {"tag level 0 alone",
+       true,
+       "ConvertLevelID3Tag=0\r\n",
+       {{kLevelZero, false}},
+       [](const Settings& s) {
+         EXPECT_EQ(s.FlagDetectFullCharFilename, 1);
+         EXPECT_EQ(s.FlagDetectFullCharID3Tag, 0);
+       }},
+      {"romaji without Rome.csv is refused once, right after the window is shown",
+       false,
+       "ConvertLevelID3Tag=2\r\nConvertLevelFilename=1\r\n",
+       {{kRomaji, true}, {kLevelZero, true}, {kLevelZero, true}},
+       [](const Settings& s) {
+         EXPECT_EQ(s.ConvertLevelFilename, 0);
+         EXPECT_EQ(s.ConvertLevelID3Tag, 0);
+         EXPECT_EQ(s.FlagDetectFullCharFilename, 0);
+         EXPECT_EQ(s.FlagDetectFullCharID3Tag, 0);
+       }},
+      {"romaji with Rome.csv is kept",
+       true,
+       "ConvertLevelFilename=2\r\nConvertLevelID3Tag=2\r\n",
+       {},
+       [](const Settings& s) {
+         EXPECT_EQ(s.ConvertLevelFilename, 2);
+         EXPECT_EQ(s.ConvertLevelID3Tag, 2);
+       }},
+      {"a stored preset neither speaks nor overrides the stored options",
+       true,
+       "Player=2\r\nFlagConvertFilename=1\r\nFlagCheckOnlyID3Tag=0\r\nID3TagArtist=0\r\n",
+       {},
+       [](const Settings& s) {
+         EXPECT_EQ(s.Player, 2);
+         EXPECT_EQ(s.FlagConvertFilename, 1);
+         EXPECT_EQ(s.FlagCheckOnlyID3Tag, 0);
+         EXPECT_EQ(s.ID3TagArtist, 0);
+       }},
+      {"Z919 stored with other values keeps them",
+       true,
+       "Player=1\r\nLengthName=12\r\nFlagConvertID3Tag=1\r\nFlagCheckOnlyFilename=0\r\n",
+       {},
+       [](const Settings& s) {
+         EXPECT_EQ(s.LengthName, 12);
+         EXPECT_EQ(s.FlagConvertID3Tag, 1);
+         EXPECT_EQ(s.FlagCheckOnlyFilename, 0);
+       }},
+      {"values out of range show and store the default",
+       true,
+       "FlagDisplayLog=2\r\nLengthName=0\r\nID3TagArtist=7\r\nPlayer=-1\r\nFlagPathSaveCSV=3\r\n",
+       {},
+       [](const Settings& s) {
+         EXPECT_EQ(s.FlagDisplayLog, 1);
+         EXPECT_EQ(s.LengthName, 30);
+         EXPECT_EQ(s.ID3TagArtist, 0);
+         EXPECT_EQ(s.Player, 1);
+         EXPECT_EQ(s.FlagPathSaveCSV, 0);
+       }},
+      {"LengthName above 50 shows the default",
+       true,
+       "LengthName=51\r\n",
+       {},
+       [](const Settings& s) { EXPECT_EQ(s.LengthName, 30); }},
+      {"values in range load unchanged",
+       true,
+       "FlagDisplayLog=0\r\nLengthName=50\r\nID3TagTitle=2\r\nFlagPathSaveCSV=1\r\n"
+       "FlagRenameSubfolders=0\r\nFlagDicEnabledID3Tag=0\r\n",
+       {},
+       [](const Settings& s) {
+         EXPECT_EQ(s.FlagDisplayLog, 0);
+         EXPECT_EQ(s.LengthName, 50);
+         EXPECT_EQ(s.ID3TagTitle, 2);
+         EXPECT_EQ(s.FlagPathSaveCSV, 1);
+         EXPECT_EQ(s.FlagRenameSubfolders, 0);
+         EXPECT_EQ(s.FlagDicEnabledID3Tag, 0);
+       }},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    window_.reset();
+    said_.clear();
+    app_ = AppState();
+    fs::remove(app_dir_ / "Rome.csv");
+    if (k.rome) AddRome();
+    MainWindow& w = Open(k.options);
+    EXPECT_TRUE(w.isVisible());
+    ASSERT_EQ(said_.size(), k.said.size());
+    for (size_t i = 0; i < said_.size(); ++i) {
+      EXPECT_EQ(said_[i].title, "QX");
+      EXPECT_EQ(said_[i].text, k.said[i].first);
+      EXPECT_EQ(said_[i].window_shown, k.said[i].second) << i;
+    }
+    k.check(app_.settings);
+  }
+}
+
+// Each master box enables its dependents exactly when ticked, never changes
+// their values, and the settings keep those values.
+TEST_F(MainWindowTest, EnablingRules) {
+  AddRome();
+  MainWindow& w = Open("");
+  (void)w;
+  struct Rule {
+    const char* name;
+    QCheckBox* master;
+    std::vector<QWidget*> dependents;
+  };
+  std::vector<QWidget*> csv, names, tags;
+  for (auto* b : c().optFlagPathSaveCSV->buttons()) csv.push_back(b);
+  names = {c().chkFlagCheckOnlyFilename,
+           c().chkFlagLimit30Char,
+           c().txtLengthName,
+           c().chkFlagDicEnabledFilename,
+           c().chkFlagDetectFullCharFilename,
+           c().chkFlagRenameFolderName};
+  for (auto* b : c().optConvertLevelFilename->buttons()) names.push_back(b);
+  tags = {c().chkFlagCheckOnlyID3Tag, c().chkFlagDicEnabledID3Tag, c().chkFlagDetectFullCharID3Tag,
+          c().tabID3Tag};
+  for (auto* g :
+       {c().optID3TagArtist, c().optID3TagAlbum, c().optID3TagTitle, c().optConvertLevelID3Tag}) {
+    for (auto* b : g->buttons()) tags.push_back(b);
+  }
+  const Rule rules[] = {{"csv location", c().chkFlagCreateCSVFile, csv},
+                        {"file names", c().chkFlagConvertFilename, names},
+                        {"tags", c().chkFlagConvertID3Tag, tags}};
+  ASSERT_EQ(names.size(), 9u);  // the ten dependents, number box and spin buttons as one
+  for (const Rule& r : rules) {
+    SCOPED_TRACE(r.name);
+    const Settings before = app_.settings;
+    for (QWidget* d : r.dependents) EXPECT_TRUE(d->isEnabled());
+    r.master->setChecked(false);
+    for (QWidget* d : r.dependents) EXPECT_FALSE(d->isEnabled()) << d->objectName().toStdString();
+    Settings expected = before;
+    if (r.master == c().chkFlagCreateCSVFile) expected.FlagCreateCSVFile = 0;
+    if (r.master == c().chkFlagConvertFilename) expected.FlagConvertFilename = 0;
+    if (r.master == c().chkFlagConvertID3Tag) expected.FlagConvertID3Tag = 0;
+    EXPECT_EQ(app_.settings, expected);
+    r.master->setChecked(true);
+    for (QWidget* d : r.dependents) EXPECT_TRUE(d->isEnabled());
+    EXPECT_EQ(app_.settings, before);
+  }
+  // The other boxes enable nothing.
+  c().chkFlagDisplayLog->setChecked(false);
+  c().chkFlagRenameSubfolders->setChecked(false);
+  for (const Rule& r : rules) {
+    for (QWidget* d : r.dependents) EXPECT_TRUE(d->isEnabled());
+  }
+}
+
+TEST_F(MainWindowTest, CsvLocationStaysEnabledWhenStoredOffUntilTheBoxChanges) {
+  Open("FlagCreateCSVFile=0\r\n");
+  for (auto* b : c().optFlagPathSaveCSV->buttons()) EXPECT_TRUE(b->isEnabled());
+  c().chkFlagCreateCSVFile->setChecked(true);
+  c().chkFlagCreateCSVFile->setChecked(false);
+  for (auto* b : c().optFlagPathSaveCSV->buttons()) EXPECT_FALSE(b->isEnabled());
+}
+
+// Every control reaches its member on its own change, by program or user.
+TEST_F(MainWindowTest, SettingsFollowEachChange) {
+  AddRome();
+  Open("");
+  struct Change {
+    const char* name;
+    std::function<void()> act;
+    std::function<void(const Settings&)> check;
+  };
+  const Change changes[] = {
+      {"data folder text", [&] { c().txtDataFolder->setText("/x/y"); },
+       [](const Settings& s) { EXPECT_EQ(s.PathDataFolder, u"/x/y"); }},
+      {"display log", [&] { c().chkFlagDisplayLog->setChecked(false); },
+       [](const Settings& s) { EXPECT_EQ(s.FlagDisplayLog, 0); }},
+      {"subfolders", [&] { c().chkFlagRenameSubfolders->setChecked(false); },
+       [](const Settings& s) { EXPECT_EQ(s.FlagRenameSubfolders, 0); }},
+      {"folder names", [&] { c().chkFlagRenameFolderName->setChecked(false); },
+       [](const Settings& s) { EXPECT_EQ(s.FlagRenameFolderName, 0); }},
+      {"csv location", [&] { c().optFlagPathSaveCSV->button(1)->setChecked(true); },
+       [](const Settings& s) { EXPECT_EQ(s.FlagPathSaveCSV, 1); }},
+      {"check only names", [&] { c().chkFlagCheckOnlyFilename->setChecked(false); },
+       [](const Settings& s) { EXPECT_EQ(s.FlagCheckOnlyFilename, 0); }},
+      {"limit", [&] { c().chkFlagLimit30Char->setChecked(false); },
+       [](const Settings& s) { EXPECT_EQ(s.FlagLimit30Char, 0); }},
+      {"length", [&] { c().txtLengthName->setValue(12); },
+       [](const Settings& s) { EXPECT_EQ(s.LengthName, 12); }},
+      {"length typed beyond 50 stays within", [&] { c().txtLengthName->setValue(99); },
+       [](const Settings& s) { EXPECT_EQ(s.LengthName, 50); }},
+      {"dictionary names", [&] { c().chkFlagDicEnabledFilename->setChecked(false); },
+       [](const Settings& s) { EXPECT_EQ(s.FlagDicEnabledFilename, 0); }},
+      {"full width names", [&] { c().chkFlagDetectFullCharFilename->setChecked(false); },
+       [](const Settings& s) { EXPECT_EQ(s.FlagDetectFullCharFilename, 0); }},
+      {"level names romaji", [&] { c().optConvertLevelFilename->button(2)->setChecked(true); },
+       [](const Settings& s) { EXPECT_EQ(s.ConvertLevelFilename, 2); }},
+      {"check only tags", [&] { c().chkFlagCheckOnlyID3Tag->setChecked(false); },
+       [](const Settings& s) { EXPECT_EQ(s.FlagCheckOnlyID3Tag, 0); }},
+      {"dictionary tags", [&] { c().chkFlagDicEnabledID3Tag->setChecked(false); },
+       [](const Settings& s) { EXPECT_EQ(s.FlagDicEnabledID3Tag, 0); }},
+      {"full width tags", [&] { c().chkFlagDetectFullCharID3Tag->setChecked(false); },
+       [](const Settings& s) { EXPECT_EQ(s.FlagDetectFullCharID3Tag, 0); }},
+      {"level tags romaji", [&] { c().optConvertLevelID3Tag->button(2)->setChecked(true); },
+       [](const Settings& s) { EXPECT_EQ(s.ConvertLevelID3Tag, 2); }},
+      {"artist", [&] { c().optID3TagArtist->button(1)->setChecked(true); },
+       [](const Settings& s) { EXPECT_EQ(s.ID3TagArtist, 1); }},
+      {"album", [&] { c().optID3TagAlbum->button(2)->setChecked(true); },
+       [](const Settings& s) { EXPECT_EQ(s.ID3TagAlbum, 2); }},
+      {"title", [&] { c().optID3TagTitle->button(1)->setChecked(true); },
+       [](const Settings& s) { EXPECT_EQ(s.ID3TagTitle, 1); }},
+      {"tags off", [&] { c().chkFlagConvertID3Tag->setChecked(false); },
+       [](const Settings& s) { EXPECT_EQ(s.FlagConvertID3Tag, 0); }},
+      {"names off", [&] { c().chkFlagConvertFilename->setChecked(false); },
+       [](const Settings& s) { EXPECT_EQ(s.FlagConvertFilename, 0); }},
+      {"csv off", [&] { c().chkFlagCreateCSVFile->setChecked(false); },
+       [](const Settings& s) { EXPECT_EQ(s.FlagCreateCSVFile, 0); }},
+  };
+  for (const Change& ch : changes) {
+    SCOPED_TRACE(ch.name);
+    ch.act();
+    ch.check(app_.settings);
+  }
+  EXPECT_TRUE(said_.empty());
+}
+
+// Typing into the number box: only a whole number from 1 to 50 ever
+// reaches LengthName; anything else leaves the last valid number.
+TEST_F(MainWindowTest, TypedLengthStaysWithinOneToFifty) {
+  Open("LengthName=30\r\n");
+  struct Case {
+    const char* typed;
+    int32_t expected;
+  } const cases[] = {
+      {"12", 12}, {"0", 30}, {"99", 9}, {"abc", 30}, {"-5", 5}, {"50", 50}, {"", 30}, {"7x", 7},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.typed);
+    c().txtLengthName->setValue(30);
+    ASSERT_EQ(app_.settings.LengthName, 30);
+    c().txtLengthName->setFocus();
+    c().txtLengthName->selectAll();
+    QTest::keyClick(c().txtLengthName, Qt::Key_Delete);
+    QTest::keyClicks(c().txtLengthName, k.typed);
+    EXPECT_EQ(app_.settings.LengthName, k.expected);
+    EXPECT_GE(app_.settings.LengthName, 1);
+    EXPECT_LE(app_.settings.LengthName, 50);
+  }
+}
+
+TEST_F(MainWindowTest, NothingReachesTheSettingsWhileTheWindowIsHidden) {
+  MainWindow& w = Open("");
+  w.hide();
+  const Settings before = app_.settings;
+  c().chkFlagDisplayLog->setChecked(false);
+  c().txtDataFolder->setText("/elsewhere");
+  c().optConvertLevelFilename->button(0)->setChecked(true);  // the rule still speaks
+  EXPECT_EQ(app_.settings, before);
+  EXPECT_EQ(SaidTexts(), std::vector<QString>{kLevelZero});
+}
+
+TEST_F(MainWindowTest, LevelZeroRuleClearsTheFullWidthCheckWhichMayBeTickedAgain) {
+  AddRome();
+  Open("");
+  struct Case {
+    QButtonGroup* group;
+    QCheckBox* detect;
+    int32_t Settings::*member;
+  };
+  const Case cases[] = {
+      {c().optConvertLevelFilename, c().chkFlagDetectFullCharFilename,
+       &Settings::FlagDetectFullCharFilename},
+      {c().optConvertLevelID3Tag, c().chkFlagDetectFullCharID3Tag,
+       &Settings::FlagDetectFullCharID3Tag},
+  };
+  for (const Case& k : cases) {
+    said_.clear();
+    k.group->button(0)->setChecked(true);
+    EXPECT_EQ(SaidTexts(), std::vector<QString>{kLevelZero});
+    EXPECT_FALSE(k.detect->isChecked());
+    EXPECT_EQ(app_.settings.*k.member, 0);
+    k.detect->setChecked(true);
+    EXPECT_EQ(app_.settings.*k.member, 1);
+    k.group->button(0)->setChecked(true);  // already selected: nothing runs
+    EXPECT_EQ(said_.size(), 1u);
+    k.group->button(1)->setChecked(true);
+    EXPECT_TRUE(k.detect->isChecked());
+  }
+}
+
+// The refusal looks at the disk at every change.
+TEST_F(MainWindowTest, RomajiRefusalFollowsTheDisk) {
+  AddRome();
+  Open("");
+  c().optConvertLevelFilename->button(2)->setChecked(true);
+  EXPECT_TRUE(said_.empty());
+  EXPECT_EQ(app_.settings.ConvertLevelFilename, 2);
+
+  fs::remove(app_dir_ / "Rome.csv");
+  c().optConvertLevelFilename->button(1)->setChecked(true);
+  said_.clear();
+  c().optConvertLevelID3Tag->button(2)->setChecked(true);
+  EXPECT_EQ(SaidTexts(), (std::vector<QString>{kRomaji, kLevelZero, kLevelZero}));
+  EXPECT_EQ(c().optConvertLevelFilename->checkedId(), 0);
+  EXPECT_EQ(c().optConvertLevelID3Tag->checkedId(), 0);
+  EXPECT_EQ(app_.settings.ConvertLevelFilename, 0);
+  EXPECT_EQ(app_.settings.ConvertLevelID3Tag, 0);
+
+  // Any change checks again: a stored romaji level is refused at the next.
+  AddRome();
+  said_.clear();
+  c().optConvertLevelFilename->button(2)->setChecked(true);
+  EXPECT_TRUE(said_.empty());
+  EXPECT_EQ(app_.settings.ConvertLevelFilename, 2);
+}
+
+TEST_F(MainWindowTest, PositionIsReadOnLoadAndWrittenOnEveryClose) {
+  MainWindow& w = Open("", "FormTop=1500\r\nFormLeft=3000\r\n");
+  EXPECT_EQ(w.pos(), QPoint(200, 100));
+  w.move(40, 30);
+  c().chkFlagDisplayLog->setChecked(false);  // unsaved: lost without a question
+  c().cmdExit->click();
+  EXPECT_FALSE(w.isVisible());
+  EXPECT_EQ(ReadIniInt(u"General", u"FormTop", -1, ini()), 450);
+  EXPECT_EQ(ReadIniInt(u"General", u"FormLeft", -1, ini()), 600);
+  EXPECT_EQ(ReadIniInt(u"Option", u"FlagDisplayLog", -1, ini()), -1);
+  EXPECT_TRUE(said_.empty());
+}
+
+// A stored position on no screen (a screen since removed) is not taken: the
+// window would open where nobody sees it.
+TEST_F(MainWindowTest, PositionOnNoScreenIsNotTaken) {
+  MainWindow& w = Open("", "FormTop=-150000\r\nFormLeft=900000\r\n");
+  EXPECT_NE(QGuiApplication::screenAt(w.pos()), nullptr);
+}
+
+TEST_F(MainWindowTest, SaveWritesTheSettingsAndSaysWhenItCannot) {
+  Open("");
+  c().txtLengthName->setValue(17);
+  c().cmdSaveOption->click();
+  EXPECT_EQ(ReadIniInt(u"Option", u"LengthName", -1, ini()), 17);
+  std::string text = ReadBytes(ini());
+  EXPECT_EQ(text.rfind("ConvertLevelID3Tag=1"), text.find("ConvertLevelID3Tag"));
+  EXPECT_TRUE(said_.empty());
+
+  // A settings path that is a folder cannot be written: said, not hidden.
+  app_.IniPath = dir() / "folder.ini";
+  fs::create_directories(app_.IniPath);
+  c().cmdSaveOption->click();
+  ASSERT_EQ(said_.size(), 1u);
+  EXPECT_TRUE(said_[0].text.startsWith(QString::fromUtf16(kSaveFailedMessage)));
+}
+
+TEST_F(MainWindowTest, SecondLockForTheSameUserIsRefusedUntilTheFirstEnds) {
+  const QString path = QString::fromStdString((dir() / "instance.lock").string());
+  auto first = AcquireInstanceLock(path);
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(AcquireInstanceLock(path), nullptr);
+  first.reset();
+  EXPECT_NE(AcquireInstanceLock(path), nullptr);
+}
+
+// The real program, started while this process holds the user's lock, ends
+// at once without a window and without touching its settings file.
+TEST_F(MainWindowTest, SecondCopyEndsSilently) {
+  const fs::path copy = dir() / "portable";
+  fs::create_directories(copy);
+  fs::copy_file(fs::path(TARVEL_BINARY_DIR) / "tarvel", copy / "tarvel");
+  fs::copy_file(app_dir_ / "dic.csv", copy / "dic.csv");
+  const fs::path runtime = dir() / "runtime";
+  fs::create_directories(runtime);
+  fs::permissions(runtime, fs::perms::owner_all);
+  auto lock = AcquireInstanceLock(
+      QString::fromStdString((runtime / "io.github.tarvel.Tarvel.lock").string()));
+  ASSERT_NE(lock, nullptr);
+  QProcess p;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtime.string()));
+  env.insert("QT_QPA_PLATFORM", "offscreen");
+  p.setProcessEnvironment(env);
+  p.start(QString::fromStdString((copy / "tarvel").string()), {});
+  ASSERT_TRUE(p.waitForFinished(20000)) << "the second copy kept running";
+  EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(p.exitCode(), 0);
+  EXPECT_FALSE(fs::exists(copy / "tarvel.ini"));
+}
+
+// Screen readers and UI automation find every control by its caption (the
+// tooltip or the frame where it has none).
+TEST_F(MainWindowTest, EveryControlIsNamedByItsCaption) {
+  Open("");
+  auto name = [](QObject* o) {
+    QAccessibleInterface* a = QAccessible::queryAccessibleInterface(o);
+    return a ? a->text(QAccessible::Name) : QString("(none)");
+  };
+  const std::pair<QObject*, std::u16string_view> cases[] = {
+      {c().txtDataFolder, u"データフォルダ"},
+      {c().cmdBrowse, u"フォルダを選択"},
+      {c().optPlayer->button(1), u"Kenwood Z919"},
+      {c().optPlayer->button(2), u"Kenwood f-CD7"},
+      {c().optPlayer->button(0), u"それ以外"},
+      {c().cmdRename, u"変換開始"},
+      {c().cmdRestore, u"復元"},
+      {c().cmdSaveOption, u"設定保存"},
+      {c().cmdExit, u"終了"},
+      {c().chkFlagDisplayLog, u"変換ログを表示する"},
+      {c().chkFlagRenameSubfolders, u"サブフォルダもチェック（変換）"},
+      {c().chkFlagCreateCSVFile, u"変換するファイル名のCSVファイルを作成する"},
+      {c().optFlagPathSaveCSV->button(0), u"CSVファイルはインストールフォルダに作成"},
+      {c().optFlagPathSaveCSV->button(1), u"CSVファイルはデータフォルダに作成"},
+      {c().chkFlagConvertFilename, u"ファイル名変換を有効にする"},
+      {c().chkFlagCheckOnlyFilename, u"チェックのみで、変換は行わない"},
+      {c().chkFlagLimit30Char, u"拡張子を除くファイル名を　　　　　　文字に制限する"},
+      {c().txtLengthName, u"文字数"},
+      {c().chkFlagRenameFolderName, u"フォルダ名も変換対象にする"},
+      {c().optConvertLevelFilename->button(1), u"半角ｶﾅに変換する"},
+      {c().chkFlagConvertID3Tag, u"ID3Tag変換を有効にする"},
+      {c().optConvertLevelID3Tag->button(2), u"ローマ字に変換する"},
+      {c().optID3TagTitle->button(0), u"現在のID3Tagを変換する（ID3Tagが無いときは付加しない）"},
+  };
+  for (const auto& [object, caption] : cases) {
+    EXPECT_EQ(name(object).toStdU16String(), caption) << U8(caption);
+  }
+  const std::pair<QToolButton*, std::u16string_view> tips[] = {
+      {c().cmdRename, u"現在の設定で変換を開始します"},
+      {c().cmdSaveOption, u"現在の設定を保存します"},
+      {c().cmdExit, u"終了"},
+      {c().cmdRestore, u""},
+  };
+  for (const auto& [button, tip] : tips) EXPECT_EQ(button->toolTip().toStdU16String(), tip);
+  EXPECT_EQ(c().txtDataFolder->toolTip().toStdU16String(), u"フォルダをドロップしてください");
+}
+
+// Tab walks the window top to bottom: folder, presets, buttons, then tabs.
+TEST_F(MainWindowTest, TabOrderFollowsTheLayout) {
+  MainWindow& w = Open("");
+  const std::vector<std::string> expected = {"txtDataFolder",
+                                             "cmdBrowse",
+                                             "optPlayer_1",
+                                             "optPlayer_2",
+                                             "optPlayer_0",
+                                             "cmdRename",
+                                             "cmdRestore",
+                                             "cmdSaveOption",
+                                             "cmdExit",
+                                             "SSTab1",
+                                             "chkFlagDisplayLog",
+                                             "chkFlagRenameSubfolders",
+                                             "chkFlagCreateCSVFile",
+                                             "optFlagPathSaveCSV_0",
+                                             "optFlagPathSaveCSV_1",
+                                             "chkFlagConvertFilename"};
+  const QRegularExpression ours("^(txt|cmd|opt|chk|SSTab)");
+  std::vector<std::string> seen;
+  QWidget* at = c().txtDataFolder;
+  while (seen.size() < expected.size()) {
+    if (ours.match(at->objectName()).hasMatch() && (at->focusPolicy() & Qt::TabFocus)) {
+      seen.push_back(at->objectName().toStdString());
+    }
+    at = at->nextInFocusChain();
+    if (at == c().txtDataFolder || at == &w) break;
+  }
+  EXPECT_EQ(seen, expected);
+}
+
+// The buttons work from the keyboard: Tab reaches them, Space presses.
+TEST_F(MainWindowTest, ButtonsWorkFromTheKeyboard) {
+  MainWindow& w = Open("");
+  EXPECT_NE(c().cmdSaveOption->focusPolicy() & Qt::TabFocus, 0);
+  c().txtLengthName->setValue(9);
+  QTest::keyClick(c().cmdSaveOption, Qt::Key_Space);
+  EXPECT_EQ(ReadIniInt(u"Option", u"LengthName", -1, ini()), 9);
+  QTest::keyClick(c().cmdExit, Qt::Key_Space);
+  EXPECT_FALSE(w.isVisible());
+}
+
+// A library with kana names, a folder and tags, converted from the start
+// button and then restored from the restore button.
+class WindowRunTest : public testing::WindowTest {
+ protected:
+  void SetUp() override {
+    WindowTest::SetUp();
+    lib_ = dir() / "lib";
+    fs::create_directories(lib_);
+    sample::Tag tag;
+    tag.title = u"テスト";
+    tag.artist = u"アーティスト";
+    tag.album = u"アルバム";
+    sample::WriteMp3(lib_, u"テスト.mp3", 64, tag);
+    sample::WriteMp3(lib_, u"フォルダ/うた.mp3", 64, std::nullopt);
+  }
+  std::string Options(const std::string& extra) const {
+    return "PathDataFolder=" + lib_.string() +
+           "\r\nFlagCheckOnlyFilename=0\r\nFlagCheckOnlyID3Tag=0\r\nFlagPathSaveCSV=1\r\n" + extra;
+  }
+  fs::path lib_;
+};
+
+TEST_F(WindowRunTest, ConvertThenRestoreFromTheButtons) {
+  AddRome();
+  MainWindow& w = Open(Options("Player=0\r\n"));
+  c().cmdRename->click();
+  EXPECT_FALSE(w.busy());
+  EXPECT_TRUE(fs::exists(lib_ / "ﾃｽﾄ.mp3"));
+  EXPECT_TRUE(fs::exists(lib_ / "ﾌｫﾙﾀﾞ" / "ｳﾀ.mp3"));
+  EXPECT_FALSE(fs::exists(lib_ / "テスト.mp3"));
+  ID3TagData tag;
+  ASSERT_EQ(ReadID3Tag(Utf8ToUtf16((lib_ / "ﾃｽﾄ.mp3").string()).value(), tag), 1);
+  EXPECT_EQ(U8(tag.Title), U8(u"ﾃｽﾄ"));
+  EXPECT_EQ(U8(tag.Artist), U8(u"ｱｰﾃｨｽﾄ"));
+  ASSERT_TRUE(fs::exists(lib_ / "list.csv"));
+  ASSERT_NE(w.log().window(), nullptr);
+  EXPECT_TRUE(w.log().window()->isVisible());
+  EXPECT_NE(w.log().LogText().find(u"ファイル名の取得を開始しています"), std::u16string::npos);
+  EXPECT_TRUE(c().cmdRestore->isEnabled());
+  EXPECT_TRUE(said_.empty());
+
+  // Cancelling the open dialog does nothing.
+  const std::u16string log_before = w.log().LogText();
+  list_answer_.clear();
+  c().cmdRestore->click();
+  EXPECT_EQ(list_dialog_title_, QString::fromUtf16(kRestoreDialogTitle));
+  EXPECT_EQ(list_dialog_start_, QString::fromStdString(lib_.string()));
+  EXPECT_EQ(w.log().LogText(), log_before);
+  EXPECT_TRUE(fs::exists(lib_ / "ﾃｽﾄ.mp3"));
+
+  list_answer_ = QString::fromStdString((lib_ / "list.csv").string());
+  c().cmdRestore->click();
+  EXPECT_TRUE(fs::exists(lib_ / "テスト.mp3"));
+  EXPECT_TRUE(fs::exists(lib_ / "フォルダ" / "うた.mp3"));
+  ASSERT_EQ(ReadID3Tag(Utf8ToUtf16((lib_ / "テスト.mp3").string()).value(), tag), 1);
+  EXPECT_EQ(U8(tag.Title), U8(u"テスト"));
+  EXPECT_NE(w.log().LogText().find(u"復元を開始します。"), std::u16string::npos);
+}
+
+TEST_F(WindowRunTest, RestoreDialogOpensWhereTheListIsWritten) {
+  Open(Options("FlagPathSaveCSV=0\r\n"));
+  c().optFlagPathSaveCSV->button(0)->setChecked(true);
+  c().cmdRestore->click();
+  EXPECT_EQ(list_dialog_start_, QString::fromStdString(app_.folder.list_dir.string()));
+}
+
+TEST_F(WindowRunTest, WithoutTheLogMessagesAreBoxesTitledQX) {
+  Open("PathDataFolder=" + (dir() / "nothing-here").string() + "\r\nFlagDisplayLog=0\r\n");
+  c().cmdRename->click();
+  ASSERT_EQ(said_.size(), 1u);
+  EXPECT_EQ(said_[0].title, "QX");
+  EXPECT_EQ(said_[0].text, QString::fromUtf16(u"データフォルダが無効です"));
+  EXPECT_EQ(window_->log().LogText(), u"");
+}
+
+// A character that stays full-width switches the run to check-only: the two
+// boxes are ticked and the settings follow; nothing is renamed.
+TEST_F(WindowRunTest, FullWidthStopTicksTheCheckOnlyBoxes) {
+  sample::WriteMp3(lib_, u"∴.mp3", 64, std::nullopt);
+  Open(Options(""));
+  ASSERT_FALSE(c().chkFlagCheckOnlyFilename->isChecked());
+  c().cmdRename->click();
+  EXPECT_TRUE(c().chkFlagCheckOnlyFilename->isChecked());
+  EXPECT_TRUE(c().chkFlagCheckOnlyID3Tag->isChecked());
+  EXPECT_EQ(app_.settings.FlagCheckOnlyFilename, 1);
+  EXPECT_EQ(app_.settings.FlagCheckOnlyID3Tag, 1);
+  EXPECT_TRUE(fs::exists(lib_ / "テスト.mp3"));
+}
+
+// During a run nothing that starts another run or changes an option can be
+// used, and closing the window waits for the run to end.
+TEST_F(WindowRunTest, DuringARunOptionsAndRunsAreShutAndCloseWaits) {
+  MainWindow& w = Open(Options(""));
+  struct Seen {
+    bool busy = false, rename = true, restore = true, tabs = true, presets = true, folder = true;
+    bool exit_enabled = false, visible_after_close = false;
+  } seen;
+  QTimer::singleShot(0, &w, [&] {
+    seen.busy = w.busy();
+    seen.rename = c().cmdRename->isEnabled();
+    seen.restore = c().cmdRestore->isEnabled();
+    seen.tabs = c().chkFlagDisplayLog->isEnabled();
+    seen.presets = c().optPlayer->button(0)->isEnabled();
+    seen.folder = c().txtDataFolder->isEnabled();
+    seen.exit_enabled = c().cmdExit->isEnabled();
+    c().cmdRename->click();  // shut: ignored
+    c().cmdExit->click();
+    seen.visible_after_close = w.isVisible();
+  });
+  c().cmdRename->click();
+  EXPECT_TRUE(seen.busy);
+  EXPECT_FALSE(seen.rename);
+  EXPECT_FALSE(seen.restore);
+  EXPECT_FALSE(seen.tabs);
+  EXPECT_FALSE(seen.presets);
+  EXPECT_FALSE(seen.folder);
+  EXPECT_TRUE(seen.exit_enabled);
+  EXPECT_TRUE(seen.visible_after_close);
+  // The run went to its end, once, and then the window closed.
+  EXPECT_TRUE(fs::exists(lib_ / "ﾃｽﾄ.mp3"));
+  EXPECT_FALSE(w.isVisible());
+  EXPECT_EQ(ReadIniInt(u"General", u"FormTop", -1, ini()), w.y() * 15);
+  EXPECT_FALSE(app_.run_in_progress);
+}
+
+}  // namespace
+}  // namespace tarvel
