@@ -120,7 +120,12 @@ int32_t WriteRenameList(AppState& app, const RunState& run, std::u16string* writ
     if (!KeepPreviousList(app.folder, path, error)) return 0;
     // The undo record goes first: a list on disk always has its record
     // beside it, and a record without its list is never read.
-    if (undo != nullptr) {
+    if (undo != nullptr && undo->rows.empty()) {
+      // Nothing is to change (a check-only run): no record, and none left
+      // over from an earlier list (which the history has kept).
+      std::error_code ec;
+      std::filesystem::remove(UndoRecordPath(path), ec);
+    } else if (undo != nullptr) {
       UndoRecord record = *undo;
       record.list_size = bytes.size();
       record.list_hash = ListBytesHash(bytes);
@@ -282,6 +287,14 @@ int32_t ReadRenameList(std::u16string_view FileName, RunState& run, std::string*
         return 0;
       }
       for (int32_t c : {1, 12, 13, 14}) {
+        // A quoted last field makes the parser count one field more, so a
+        // row one field short shows as an empty number field.
+        if (table.Cell(c, r).empty()) {
+          SetError(error, "record " + std::to_string(r) + " has fewer than " +
+                              std::to_string(kRenameListColumns) + " fields (field " +
+                              std::to_string(c) + " is empty)");
+          return 0;
+        }
         if (!IsWholeNumber(table.Cell(c, r))) {
           SetError(error, "record " + std::to_string(r) + ", field " + std::to_string(c) +
                               ": not a whole number (" + Utf16ToUtf8(table.Cell(c, r)) + ")");

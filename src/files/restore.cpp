@@ -122,6 +122,14 @@ int32_t RestoreRows(AppState& app, RunState& run, RestoreDetails& d, const UndoR
   std::vector<Pending> pending;
   for (size_t i : rows) {
     const FileEntry& e = run.EntryTable[i];
+    // A new name that is no name ("..", a name the run could not give) was
+    // never given: the item is still under its old name.
+    if (IsSingleName(e.OldName) && !IsSingleName(e.NewName) &&
+        !UnderMissingFolder(d, e.OldPath) &&
+        IsRowsItem(LookUp(WhereNow(d, e.OldPath) + e.OldName), EntryFor(undo, i), is_file)) {
+      ++d.already_restored;
+      continue;
+    }
     if (!IsSingleName(e.OldName) || !IsSingleName(e.NewName)) {
       d.failed.push_back(Utf16ToUtf8(e.NewPath + e.NewName) + " -> " +
                          Utf16ToUtf8(e.OldPath + e.OldName) + ": not a usable name");

@@ -123,6 +123,8 @@ TEST_F(CliRestoreTest, RowsThatDoNotComeBackEndWithStatusOne) {
 TEST_F(CliRestoreTest, HistoryKeepsEveryRealRunAndRestoreTakesAnyOfThem) {
   ASSERT_EQ(Convert().status, 0);
   std::vector<std::string> check = Settings();
+  check.push_back("--set");
+  check.push_back("FlagPathSaveCSV=1");
   check.push_back("--check-only");
   check.push_back(music_.native());
   ASSERT_EQ(RunProgram(kCli, check, dir()).status, 0);

@@ -206,7 +206,9 @@ TEST_F(ApplyChangesTest, TagThatCannotBeWrittenStopsTheStageAndLeavesTheFileAsIt
     EXPECT_EQ(ui_.log, u"");
     EXPECT_NE(details.error.find(c.name), std::string::npos) << details.error;
     EXPECT_NE(details.error.find(c.reason), std::string::npos) << details.error;
-    if (!before.empty()) EXPECT_EQ(ReadBytes(lib_ / c.name), before);
+    if (!before.empty()) {
+      EXPECT_EQ(ReadBytes(lib_ / c.name), before);
+    }
     EXPECT_EQ(ReadBytes(lib_ / "later.mp3"), tagged);
     if (fs::exists(lib_ / "target.txt")) EXPECT_EQ(ReadBytes(lib_ / "target.txt"), tagged);
   }

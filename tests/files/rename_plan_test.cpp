@@ -85,7 +85,9 @@ TEST_F(RenamePlanTest, EveryMoveReachesItsTargetWhateverTheOrder) {
         moves, PlanRenames(moves, FolderOrder::kDeepestFirst), true,
         [&](size_t m) { EXPECT_TRUE(done.insert(m).second); },
         [&](size_t, const std::string& reason) { ADD_FAILURE() << reason; }));
-    if (c.others.empty()) EXPECT_EQ(Contents(), expected);
+    if (c.others.empty()) {
+      EXPECT_EQ(Contents(), expected);
+    }
   }
 }
 

@@ -289,7 +289,9 @@ TEST_F(RestoreRoundTripTest, RandomTreesComeBackAsTheyWere) {
     RunState run;
     std::u16string list = Text16(music / "list.csv");
     if (fate == 1 || fate == 2) {
-      const int changes = static_cast<int>(maker.Pick(0, 3 * maker.file_count + 2));
+      // Most files change both their tag and their name, so this kills
+      // nearly every such run, at any stage.
+      const int changes = static_cast<int>(maker.Pick(0, maker.file_count));
       std::fflush(nullptr);
       pid_t child = ::fork();
       ASSERT_GE(child, 0);
@@ -343,7 +345,7 @@ TEST_F(RestoreRoundTripTest, RandomTreesComeBackAsTheyWere) {
   EXPECT_GT(changed, static_cast<int>(kTrees) * 8 / 10);
   EXPECT_GT(stopped, static_cast<int>(kTrees) / 20);
   EXPECT_GT(blocked, static_cast<int>(kTrees) / 20);
-  EXPECT_GT(killed, static_cast<int>(kTrees) / 8);
+  EXPECT_GT(killed, static_cast<int>(kTrees) / 5);
   std::printf("round trip: %u trees, %d changed, %d stopped, %d killed\n", kTrees, changed,
               stopped, killed);
 }
@@ -383,12 +385,13 @@ TEST_F(RestoreRoundTripTest, RunStoppedInTheFileStageIsRestoredCompletely) {
   RestoreReport restored = RunRestore(app_, run, converted.list_path);
   ASSERT_EQ(restored.outcome, RestoreReport::Outcome::kCompleted) << restored.detail;
   EXPECT_EQ(Tree(music), before);
-  // The folder was never renamed and is passed over; the two files the run
-  // never reached are already under their old names and get their tags back.
+  // The folder and the two files the run never reached are already under
+  // their old names (counted once, not reported one by one); the files get
+  // their tags back.
   EXPECT_EQ(restored.details.folders_restored, 0);
   EXPECT_EQ(restored.details.files_restored, 1);
   EXPECT_EQ(restored.details.missing.size(), 0u);
-  EXPECT_EQ(restored.details.already_restored, 2);
+  EXPECT_EQ(restored.details.already_restored, 3);
   EXPECT_EQ(restored.details.tags_restored, 3);
   EXPECT_TRUE(fs::is_symlink(music / "アルバム" / "ｲ.mp3"));
 }
