@@ -1,6 +1,9 @@
 // tarvel-cli --restore end to end: a real run undone from its list.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <functional>
 
 #include "cli/cli_support.h"
@@ -138,6 +141,41 @@ TEST_F(CliRestoreTest, HistoryKeepsEveryRealRunAndRestoreTakesAnyOfThem) {
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(Tree(), before_);
   EXPECT_EQ(RunProgram(kCli, {"--history", "x"}, dir()).status, 2);
+}
+
+// Read-only files as their owner sees them: root ignores permission bits, so
+// when the tests run as root the program runs as nobody on a library nobody
+// owns.
+TEST_F(CliRestoreTest, ReadOnlyFilesComeBackReadOnlyForAnOrdinaryUser) {
+  const fs::path file = music_ / "歌手" / "夜.mp3";
+  ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
+  std::vector<std::string> prefix;
+  if (::geteuid() == 0) {
+    if (!fs::exists("/usr/bin/setpriv")) GTEST_SKIP() << "setpriv is needed to drop root";
+    ASSERT_EQ(::chmod(dir().c_str(), 0755), 0);
+    for (auto it = fs::recursive_directory_iterator(music_); it != fs::recursive_directory_iterator();
+         ++it) {
+      ASSERT_EQ(::lchown(it->path().c_str(), 65534, 65534), 0);
+    }
+    ASSERT_EQ(::lchown(music_.c_str(), 65534, 65534), 0);
+    prefix = {"--reuid=65534", "--regid=65534", "--clear-groups", kCli.native()};
+  }
+  const auto before = testing::ExactTree(music_);
+  auto run = [&](std::vector<std::string> args) {
+    std::vector<std::string> all = prefix;
+    for (const std::string& a : Settings()) all.push_back(a);
+    all.insert(all.end(), args.begin(), args.end());
+    return RunProgram(prefix.empty() ? kCli : fs::path("/usr/bin/setpriv"), all, dir());
+  };
+  CliResult converted = run({"--set", "FlagPathSaveCSV=1", "--set", "FlagCheckOnlyFilename=0",
+                             "--set", "FlagCheckOnlyID3Tag=0", music_.native()});
+  ASSERT_EQ(converted.status, 0) << converted.out << converted.err;
+  struct stat st;
+  ASSERT_EQ(::stat((music_ / "ｶｼｭ" / "ﾖﾙ.mp3").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u);  // made writable for its tag
+  CliResult r = run({"--restore", (music_ / "list.csv").native()});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(testing::ExactTree(music_), before);
 }
 
 TEST_F(CliRestoreTest, RestoreTakesNoFolder) {

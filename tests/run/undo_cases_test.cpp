@@ -30,21 +30,8 @@ using ::tarvel::testing::WriteBytes;
 
 std::u16string Text16(const fs::path& p) { return *Utf8ToUtf16(p.native()); }
 
-// Every entry under `root` but the list and its undo record: the kind, the
-// mode bits and a file's bytes.
 std::map<std::string, std::string> Snapshot(const fs::path& root) {
-  std::map<std::string, std::string> out;
-  for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
-       ++it) {
-    const std::string rel = fs::relative(it->path(), root).native();
-    if (rel == "list.csv" || rel == "list.csv.undo") continue;
-    struct stat st;
-    ::lstat(it->path().c_str(), &st);
-    std::string value = std::to_string(st.st_mode & 07777);
-    value += S_ISDIR(st.st_mode) ? " dir" : " " + ReadBytes(it->path());
-    out[rel] = value;
-  }
-  return out;
+  return testing::ExactTree(root);
 }
 
 // A 128-byte tag block from raw field bytes (padded with `pad`).
