@@ -111,8 +111,8 @@ std::optional<int> ParseArguments(int argc, char** argv, CliOptions& options) {
       options.folder = arg;
     }
   }
-  if (options.history && (options.restore_list || options.folder || !options.sets.empty() ||
-                          options.check_only)) {
+  if (options.history &&
+      (options.restore_list || options.folder || !options.sets.empty() || options.check_only)) {
     Error("--history takes no other option");
     return kExitUsage;
   }

@@ -3,9 +3,9 @@
 #include <exception>
 #include <string_view>
 
+#include "app/report.h"
 #include "files/id3_tag.h"
 #include "files/rename_plan.h"
-#include "app/report.h"
 #include "platform/rename.h"
 #include "platform/text.h"
 

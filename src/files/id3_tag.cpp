@@ -4,8 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "platform/text.h"
@@ -375,8 +375,8 @@ int32_t UpdateID3TagTexts(std::u16string_view FileName, std::u16string_view Titl
     // A field whose text does not change keeps its bytes: its padding (NULs
     // or spaces), its leading spaces, and characters outside code page 932
     // that another program wrote in its own code page.
-    for (auto [place, text] : {std::pair{kTitle, Title}, std::pair{kArtist, Artist},
-                               std::pair{kAlbum, Album}}) {
+    for (auto [place, text] :
+         {std::pair{kTitle, Title}, std::pair{kArtist, Artist}, std::pair{kAlbum, Album}}) {
       std::u16string now;
       DecodeField(old_block, place, now);
       if (now == text) {
@@ -431,8 +431,8 @@ int32_t RestoreID3Block(std::u16string_view FileName, uint64_t size, bool had_ta
       const off_t at = static_cast<off_t>(now - kBlockSize);
       size_t done = 0;
       while (ok && done < kBlockSize) {
-        ssize_t n = ::pwrite(fd, block.data() + done, kBlockSize - done,
-                             at + static_cast<off_t>(done));
+        ssize_t n =
+            ::pwrite(fd, block.data() + done, kBlockSize - done, at + static_cast<off_t>(done));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
           ok = Fail(status, TagIoError::kWrite, n < 0 ? errno : ENOSPC);

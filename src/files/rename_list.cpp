@@ -5,12 +5,12 @@
 #include <utility>
 #include <vector>
 
-#include "platform/csv.h"
 #include "app/report.h"
-#include "platform/text.h"
-#include "platform/text_file.h"
 #include "files/run_history.h"
 #include "files/undo_record.h"
+#include "platform/csv.h"
+#include "platform/text.h"
+#include "platform/text_file.h"
 
 namespace tarvel {
 namespace {
@@ -31,9 +31,8 @@ struct ListRecord {
         rename(DecimalText(e.RenameFlag)),
         tag(DecimalText(e.TagFlag)),
         is_file(DecimalText(e.IsFile)),
-        fields{number,      e.OldPath,   e.OldName,   e.NewPath,   e.NewName,
-               e.OldTitle,  e.OldArtist, e.OldAlbum,  e.NewTitle,  e.NewArtist,
-               e.NewAlbum,  rename,      tag,         is_file} {}
+        fields{number,     e.OldPath,  e.OldName,   e.NewPath,  e.NewName, e.OldTitle, e.OldArtist,
+               e.OldAlbum, e.NewTitle, e.NewArtist, e.NewAlbum, rename,    tag,        is_file} {}
 };
 
 // The same choice as EncodeTextBytes (code page 932 when the text survives
@@ -46,9 +45,9 @@ bool ListSurvivesCp932(const RunState& run, int32_t count) {
   std::vector<uint8_t> known(0x10000, kUnknown);
   for (int32_t i = 1; i <= count; ++i) {
     const FileEntry& e = run.EntryTable[static_cast<size_t>(i)];
-    for (const std::u16string* text : {&e.OldPath, &e.OldName, &e.NewPath, &e.NewName, &e.OldTitle,
-                                       &e.OldArtist, &e.OldAlbum, &e.NewTitle, &e.NewArtist,
-                                       &e.NewAlbum}) {
+    for (const std::u16string* text :
+         {&e.OldPath, &e.OldName, &e.NewPath, &e.NewName, &e.OldTitle, &e.OldArtist, &e.OldAlbum,
+          &e.NewTitle, &e.NewArtist, &e.NewAlbum}) {
       for (char16_t c : *text) {
         uint8_t& k = known[c];
         if (k == kUnknown) k = SurvivesCp932(std::u16string_view(&c, 1)) ? kSurvives : kLost;

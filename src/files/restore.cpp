@@ -124,8 +124,7 @@ int32_t RestoreRows(AppState& app, RunState& run, RestoreDetails& d, const UndoR
     const FileEntry& e = run.EntryTable[i];
     // A new name that is no name ("..", a name the run could not give) was
     // never given: the item is still under its old name.
-    if (IsSingleName(e.OldName) && !IsSingleName(e.NewName) &&
-        !UnderMissingFolder(d, e.OldPath) &&
+    if (IsSingleName(e.OldName) && !IsSingleName(e.NewName) && !UnderMissingFolder(d, e.OldPath) &&
         IsRowsItem(LookUp(WhereNow(d, e.OldPath) + e.OldName), EntryFor(undo, i), is_file)) {
       ++d.already_restored;
       continue;
@@ -279,8 +278,7 @@ int32_t RestoreFiles(AppState& app, RunState& run, RestoreDetails& details,
   }
 }
 
-int32_t RestoreTags(AppState& app, RunState& run, RestoreDetails& details,
-                    const UndoRecord* undo) {
+int32_t RestoreTags(AppState& app, RunState& run, RestoreDetails& details, const UndoRecord* undo) {
   try {
     int32_t count = 0;
     const size_t last = LastIndex(run);
@@ -301,12 +299,11 @@ int32_t RestoreTags(AppState& app, RunState& run, RestoreDetails& details,
       }
       TagIoStatus status;
       BeforeDiskChange();
-      const int32_t ok =
-          entry != nullptr && entry->has_block
-              ? RestoreID3Block(path, entry->size, entry->had_tag, entry->block, entry->mode,
-                                &status)
-              : UpdateID3TagTexts(path, e.OldTitle, e.OldArtist, e.OldAlbum,
-                                  /*make_writable=*/true, &status);
+      const int32_t ok = entry != nullptr && entry->has_block
+                             ? RestoreID3Block(path, entry->size, entry->had_tag, entry->block,
+                                               entry->mode, &status)
+                             : UpdateID3TagTexts(path, e.OldTitle, e.OldArtist, e.OldAlbum,
+                                                 /*make_writable=*/true, &status);
       if (ok == 1) {
         ++count;
       } else {

@@ -21,8 +21,8 @@ struct UndoEntry {
   bool is_file = true;
   uint64_t dev = 0;
   uint64_t ino = 0;
-  uint32_t mode = 0;    // permission bits (07777)
-  uint64_t size = 0;    // size in bytes before the run (files)
+  uint32_t mode = 0;  // permission bits (07777)
+  uint64_t size = 0;  // size in bytes before the run (files)
   bool has_block = false;
   bool had_tag = false;  // with has_block: `block` is the old tag; else the file had none
   std::string block;     // the original last 128 bytes when had_tag

@@ -1,6 +1,5 @@
 // tarvel-cli --restore end to end: a real run undone from its list.
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -102,8 +101,7 @@ TEST_F(CliRestoreTest, RowsThatDoNotComeBackEndWithStatusOne) {
     std::function<void(const fs::path&)> spoil;
     const char* out;
   } kCases[] = {
-      {"a folder renamed by hand",
-       [](const fs::path& m) { fs::rename(m / "ｶｼｭ", m / "renamed"); },
+      {"a folder renamed by hand", [](const fs::path& m) { fs::rename(m / "ｶｼｭ", m / "renamed"); },
        "見つからないフォルダがあります。\n　フォルダ名　：　"},
       {"a converted file deleted", [](const fs::path& m) { fs::remove(m / "ｶｼｭ" / "ﾖﾙ.mp3"); },
        "見つからないファイルがあります。\n　ファイル名　：　"},
@@ -153,8 +151,8 @@ TEST_F(CliRestoreTest, ReadOnlyFilesComeBackReadOnlyForAnOrdinaryUser) {
   if (::geteuid() == 0) {
     if (!fs::exists("/usr/bin/setpriv")) GTEST_SKIP() << "setpriv is needed to drop root";
     ASSERT_EQ(::chmod(dir().c_str(), 0755), 0);
-    for (auto it = fs::recursive_directory_iterator(music_); it != fs::recursive_directory_iterator();
-         ++it) {
+    for (auto it = fs::recursive_directory_iterator(music_);
+         it != fs::recursive_directory_iterator(); ++it) {
       ASSERT_EQ(::lchown(it->path().c_str(), 65534, 65534), 0);
     }
     ASSERT_EQ(::lchown(music_.c_str(), 65534, 65534), 0);

@@ -183,8 +183,8 @@ TEST_F(ApplyChangesTest, TagThatCannotBeWrittenStopsTheStageAndLeavesTheFileAsIt
          fs::create_symlink("target.txt", p);
        },
        false, "cannot open"},
-      {"full disk while appending", "append.mp3",
-       [&](const fs::path& p) { WriteBytes(p, kAudio); }, true, "cannot write"},
+      {"full disk while appending", "append.mp3", [&](const fs::path& p) { WriteBytes(p, kAudio); },
+       true, "cannot write"},
       {"full disk while overwriting", "over.mp3", [&](const fs::path& p) { WriteBytes(p, tagged); },
        true, "cannot write"},
   };

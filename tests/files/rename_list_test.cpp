@@ -309,13 +309,13 @@ TEST_F(RenameListTest, WhatIsNotAWholeListIsRefusedNamingTheFirstBadRecord) {
       {"no blank first record", row1 + "\r\n" + row2 + "\r\n", "record 1 is not the blank"},
       {"junk with commas", std::string(kBlankRecord) + "a,b,c,d,e,f,g,h,i,j,k,l,m,n\r\n",
        "record 2, field 1"},
-      {"a row of 13 fields", std::string(kBlankRecord) + row1 + "\r\n" +
-                                 R"("2","/a/","p.mp3","/a/","q.mp3","","","","","","","1","0")" +
-                                 "\r\n",
+      {"a row of 13 fields",
+       std::string(kBlankRecord) + row1 + "\r\n" +
+           R"("2","/a/","p.mp3","/a/","q.mp3","","","","","","","1","0")" + "\r\n",
        "record 3 has fewer than 14 fields"},
-      {"a flag that is no number", std::string(kBlankRecord) + row1 + "\r\n" +
-                                       R"("2","/a/","p.mp3","/a/","q.mp3","","","","","","","yes","0","1")" +
-                                       "\r\n",
+      {"a flag that is no number",
+       std::string(kBlankRecord) + row1 + "\r\n" +
+           R"("2","/a/","p.mp3","/a/","q.mp3","","","","","","","yes","0","1")" + "\r\n",
        "record 3, field 12"},
       {"a blank line between rows", std::string(kBlankRecord) + row1 + "\r\n\r\n" + row2 + "\r\n",
        "record 3 has fewer than 14 fields"},
@@ -339,8 +339,9 @@ TEST_F(RenameListTest, WhatIsNotAWholeListIsRefusedNamingTheFirstBadRecord) {
 
 TEST_F(RenameListTest, EncodingIsDecidedByTheByteOrderMarkAlone) {
   // ﾃｽ is C3 BD in code page 932 and ý in UTF-8.
-  const std::string row = "\"1\",\"/a/\",\"\xC3\xBD.mp3\",\"/a/\",\"t.mp3\","
-                          "\"\",\"\",\"\",\"\",\"\",\"\",\"1\",\"0\",\"1\"\r\n";
+  const std::string row =
+      "\"1\",\"/a/\",\"\xC3\xBD.mp3\",\"/a/\",\"t.mp3\","
+      "\"\",\"\",\"\",\"\",\"\",\"\",\"1\",\"0\",\"1\"\r\n";
   const struct {
     const char* what;
     std::string bytes;

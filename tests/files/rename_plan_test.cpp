@@ -78,7 +78,8 @@ TEST_F(RenamePlanTest, EveryMoveReachesItsTargetWhateverTheOrder) {
         WriteBytes(dir() / Utf16ToUtf8(c.moves[i].from), "item " + std::to_string(i));
       }
       expected[U8(c.moves[i].to)] = "item " + std::to_string(i);
-      moves.push_back({i, Folder(), std::u16string(c.moves[i].from), std::u16string(c.moves[i].to)});
+      moves.push_back(
+          {i, Folder(), std::u16string(c.moves[i].from), std::u16string(c.moves[i].to)});
     }
     std::set<size_t> done;
     EXPECT_TRUE(ExecuteRenames(
@@ -131,7 +132,8 @@ TEST_F(RenamePlanTest, CycleThatCannotCloseTakesItsEntryBackFromTheSide) {
   // The entry moved aside is back under its own name; "b" still reached the
   // name that the vanished entry left free.
   EXPECT_EQ(failed, (std::set<size_t>{0, 2}));
-  EXPECT_EQ(Contents(), (std::map<std::string, std::string>{{"a", "a"}, {"c", "b"}, {"gone", "c"}}));
+  EXPECT_EQ(Contents(),
+            (std::map<std::string, std::string>{{"a", "a"}, {"c", "b"}, {"gone", "c"}}));
 }
 
 TEST_F(RenamePlanTest, FoldersAreOrderedByDepth) {

@@ -124,7 +124,7 @@ TEST_F(UndoRecordFileTest, CaptureKeepsTagBlocksSizesModesAndIdentity) {
   add(u"tagged.mp3", 1, 0, 1);
   add(u"bare.mp3", 1, 1, 1);
   add(u"folder", 0, 1, 0);
-  add(u"link.mp3", 1, 0, 1);     // a link is never looked through
+  add(u"link.mp3", 1, 0, 1);  // a link is never looked through
   add(u"unflagged.mp3", 1, 0, 0);
   UndoRecord r = CaptureUndoRecord(run);
   ASSERT_EQ(r.rows.size(), 3u);
@@ -155,8 +155,8 @@ TEST_F(UndoRecordFileTest, RestoreID3BlockPutsBackTheTagStateOnlyWhereItFits) {
     std::string expected;
     int32_t result;
   } kCases[] = {
-      {"an overwritten tag gets its old bytes", audio + new_tag, 328, true, 0444,
-       audio + old_tag, 1},
+      {"an overwritten tag gets its old bytes", audio + new_tag, 328, true, 0444, audio + old_tag,
+       1},
       {"an appended tag is cut off", audio + new_tag, 200, false, 0640, audio, 1},
       {"a tag already as it was", audio + old_tag, 328, true, 0644, audio + old_tag, 1},
       {"a file that never got its tag", audio, 200, false, 0600, audio, 1},

@@ -16,10 +16,10 @@
 #include "app/tables.h"
 #include "files/id3_tag.h"
 #include "files/rename_plan.h"
-#include "run/restore_run.h"
 #include "platform/mecab_reading.h"
 #include "platform/text.h"
 #include "rules/rules_test_support.h"
+#include "run/restore_run.h"
 #include "run/run_driver.h"
 #include "sample_library.h"
 #include "support/test_support.h"
@@ -38,17 +38,14 @@ std::map<std::string, std::string> Tree(const fs::path& root) { return testing::
 // ASCII (with CSV's own characters), characters code page 932 cannot hold,
 // and spellings that become the same name once converted.
 constexpr std::array<std::u16string_view, 46> kPieces = {
-    u"東京",   u"夜",       u"日本語",     u"音楽",       u"桜",    u"さくら",
-    u"サクラ", u"ｻｸﾗ",      u"ありがとう", u"アリガトウ", u"ﾃﾞｨｽｸ", u"ヴァイオリン",
-    u"ｶﾞｲﾄﾞ",  u"ＡＢＣ",   u"ａｂｃ",     u"abc",        u"ABC",   u"１２３",
-    u"123",    u"Track",    u" ",          u"-",          u"a,b",   u"q\"t",
-    u"é",      u"😀",        u"𠮷",         u"한",         u"Ω",     u"〜",
-    u"・",     u"（live）", u"~",          u"ｰ",          u"ー",    u"!",
+    u"東京", u"夜", u"日本語", u"音楽", u"桜", u"さくら", u"サクラ", u"ｻｸﾗ", u"ありがとう",
+    u"アリガトウ", u"ﾃﾞｨｽｸ", u"ヴァイオリン", u"ｶﾞｲﾄﾞ", u"ＡＢＣ", u"ａｂｃ", u"abc", u"ABC",
+    u"１２３", u"123", u"Track", u" ", u"-", u"a,b", u"q\"t", u"é", u"😀", u"𠮷", u"한", u"Ω", u"〜",
+    u"・", u"（live）", u"~", u"ｰ", u"ー", u"!",
     // Pieces that collide once converted: numbered forms, a doubled
     // extension, characters that become dots or blanks, very long names.
-    u"-2",     u".mp3",     u"．",         u"．．",       u"★",     u"　",
-    u"YUKI",   u"ＹＵＫＩ", u"東京東京東京東京東京東京東京東京東京東京東京東京東京東京東京",
-    u"\t"};
+    u"-2", u".mp3", u"．", u"．．", u"★", u"　", u"YUKI", u"ＹＵＫＩ",
+    u"東京東京東京東京東京東京東京東京東京東京東京東京東京東京東京", u"\t"};
 constexpr std::array<std::u16string_view, 5> kExtensions = {u".mp3", u".MP3", u".Mp3", u"．ｍｐ３",
                                                             u".mp3"};
 
@@ -327,8 +324,8 @@ TEST_F(RestoreRoundTripTest, RandomTreesComeBackAsTheyWere) {
   EXPECT_GT(stopped, static_cast<int>(kTrees) / 20);
   EXPECT_GT(blocked, static_cast<int>(kTrees) / 20);
   EXPECT_GT(killed, static_cast<int>(kTrees) / 5);
-  std::printf("round trip: %u trees, %d changed, %d stopped, %d killed\n", kTrees, changed,
-              stopped, killed);
+  std::printf("round trip: %u trees, %d changed, %d stopped, %d killed\n", kTrees, changed, stopped,
+              killed);
 }
 
 }  // namespace

@@ -277,7 +277,8 @@ TEST_F(RestoreTest, RefusedRenameIsReportedAndTheRestGoesOn) {
   EXPECT_EQ(r.outcome, RestoreReport::Outcome::kIncomplete);
   ASSERT_EQ(r.details.failed.size(), 1u);
   EXPECT_NE(r.details.failed[0].find("not a usable name"), std::string::npos);
-  EXPECT_NE(U8(ui_.log).find("復元に失敗したファイルがあります。"), std::string::npos) << U8(ui_.log);
+  EXPECT_NE(U8(ui_.log).find("復元に失敗したファイルがあります。"), std::string::npos)
+      << U8(ui_.log);
   EXPECT_TRUE(fs::exists(lib_ / "ｱ.mp3"));
   EXPECT_TRUE(fs::exists(lib_ / "い.mp3"));
   EXPECT_FALSE(fs::exists(dir() / "escape.mp3"));

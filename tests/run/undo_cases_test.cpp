@@ -138,7 +138,8 @@ TEST_F(UndoCasesTest, FolderThatCannotBeRestoredDoesNotStopTheRest) {
   RestoreReport back = Restore(lib_ / "list.csv");
   EXPECT_EQ(back.outcome, RestoreReport::Outcome::kIncomplete);
   const std::string log = U8(ui_.log);
-  EXPECT_NE(log.find("見つからないフォルダがあります。\r\n　フォルダ名　：　" + (lib_ / "ﾄｳｷｮｳ").native()),
+  EXPECT_NE(log.find("見つからないフォルダがあります。\r\n　フォルダ名　：　" +
+                     (lib_ / "ﾄｳｷｮｳ").native()),
             std::string::npos)
       << log;
   EXPECT_NE(log.find("復元に失敗したフォルダがあります。\r\n　現在のフォルダ名　：　" +
