@@ -392,8 +392,8 @@ int32_t RestoreID3Block(std::u16string_view FileName, uint64_t size, bool had_ta
   TagIoStatus own;
   if (status == nullptr) status = &own;
   *status = TagIoStatus{};
-  if (had_tag && block.size() != kBlockSize) {
-    Fail(status, TagIoError::kBadGenre, EINVAL);
+  if (had_tag && (block.size() != kBlockSize || size < kBlockSize)) {
+    Fail(status, TagIoError::kRead, EINVAL);  // no tag block to put back
     return 0;
   }
   const std::string path = Utf16ToUtf8(FileName);

@@ -188,7 +188,7 @@ std::optional<UndoRecord> ParseUndoRecord(std::string_view bytes) {
       e.has_block = true;
     } else if (w[6] != "-") {
       if (!Unhex(w[6], e.block) || e.block.size() != kBlockSize ||
-          e.block.compare(0, 3, "TAG") != 0) {
+          e.block.compare(0, 3, "TAG") != 0 || e.size < kBlockSize) {
         return std::nullopt;
       }
       e.has_block = e.had_tag = true;
