@@ -85,6 +85,12 @@ std::optional<std::filesystem::path> FindFileIgnoringCase(const std::filesystem:
 AppFolder FindAppFolder(const std::filesystem::path& exe_path, const AppEnvironment& env) {
   AppFolder f;
   f.exe_dir = exe_path.parent_path();
+  // Kept runs live in the user's data folder in both modes, so that a
+  // portable copy on a stick does not carry another machine's history.
+  {
+    std::filesystem::path home = env.home.empty() ? f.exe_dir : std::filesystem::path(env.home);
+    f.history_dir = XdgFolder(env.xdg_data_home, home, ".local/share") / kAppDirName / "history";
+  }
   if (FindFileIgnoringCase(f.exe_dir, kDicFileName)) {
     f.mode = AppFolder::Mode::kPortable;
     std::string stem = exe_path.stem().native();

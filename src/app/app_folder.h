@@ -59,6 +59,9 @@ struct AppFolder {
   std::vector<std::filesystem::path> table_dirs;
   // The "install folder" where list.csv goes when not in the data folder.
   std::filesystem::path list_dir;
+  // Where earlier lists are kept before a run replaces them:
+  // $XDG_DATA_HOME/tarvel/history/ in both modes.
+  std::filesystem::path history_dir;
 
   // The path of a table (`kDicFileName`, `kRomeFileName`) in the first folder
   // of `table_dirs` that has it, or nothing.

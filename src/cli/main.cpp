@@ -14,6 +14,7 @@
 #include "app/startup.h"
 #include "cli/cli_front_end.h"
 #include "cli/terminal_progress.h"
+#include "files/run_history.h"
 #include "run/restore_run.h"
 #include "platform/mecab_reading.h"
 #include "platform/text.h"
@@ -29,7 +30,8 @@ constexpr int kExitUsage = 2;
 
 constexpr const char* kUsage =
     "Usage: tarvel-cli [--quiet] [--settings FILE] [--set KEY=VALUE]... [--check-only] [FOLDER]\n"
-    "       tarvel-cli [--quiet] [--settings FILE] --restore LIST.csv\n"
+    "       tarvel-cli [--quiet] [--settings FILE] --restore LIST.csv|KEPT-RUN\n"
+    "       tarvel-cli --history\n"
     "\n"
     "Converts the MP3 file names, folder names and ID3v1 tags under FOLDER (default: the\n"
     "data folder of the settings file) for players that cannot show full-width Japanese.\n"
@@ -39,13 +41,16 @@ constexpr const char* kUsage =
     "  --set KEY=VALUE   override one option for this run (e.g. ConvertLevelFilename=2);\n"
     "                    the settings file is never written\n"
     "  --check-only      only list what would change (names and tags)\n"
-    "  --restore LIST    undo a run from its list.csv\n"
+    "  --restore LIST    undo a run from its list.csv, or from a run kept in the history\n"
+    "                    (a name that --history shows)\n"
+    "  --history         list the runs kept in the history (time, folder, counts)\n"
     "  --quiet           no progress line on the terminal (the log is unchanged)\n"
     "  --help            show this text\n"
     "  --version         show the version\n"
     "\n"
-    "Exit status: 0 the run reached its end, 1 a stage stopped it, 2 usage or start-up error\n"
-    "(for --restore also: the list cannot be read).\n";
+    "Exit status: 0 the run reached its end, 1 a stage stopped it, 2 usage or start-up error.\n"
+    "--restore: 0 every row is back, 1 a row was reported (missing, conflict, tag not\n"
+    "restored) or the restore stopped, 2 the list cannot be read.\n";
 
 struct CliOptions {
   std::optional<std::string> settings_file;
@@ -54,6 +59,7 @@ struct CliOptions {
   bool quiet = false;
   std::optional<std::string> restore_list;
   std::optional<std::string> folder;
+  bool history = false;
 };
 
 void Error(const std::string& text) { std::fprintf(stderr, "tarvel-cli: %s\n", text.c_str()); }
@@ -86,6 +92,8 @@ std::optional<int> ParseArguments(int argc, char** argv, CliOptions& options) {
       return kExitOk;
     } else if (!options_done && arg == "--quiet") {
       options.quiet = true;
+    } else if (!options_done && arg == "--history") {
+      options.history = true;
     } else if (!options_done && arg == "--check-only") {
       options.check_only = true;
     } else if (!options_done && is("--settings")) {
@@ -110,6 +118,11 @@ std::optional<int> ParseArguments(int argc, char** argv, CliOptions& options) {
       options.folder = arg;
     }
   }
+  if (options.history &&
+      (options.restore_list || options.folder || !options.sets.empty() || options.check_only)) {
+    Error("--history takes no other option");
+    return kExitUsage;
+  }
   if (options.restore_list && (options.folder || !options.sets.empty() || options.check_only)) {
     Error("--restore takes only the list (and --settings)");
     return kExitUsage;
@@ -117,9 +130,16 @@ std::optional<int> ParseArguments(int argc, char** argv, CliOptions& options) {
   return std::nullopt;
 }
 
-// Undoes a run from the list at `list`: 0 when the restore reached its end,
-// 1 when a step stopped it, 2 when the list cannot be read.
-int Restore(AppState& app, CliFrontEnd& ui, const std::string& list) {
+// Undoes a run from the list at `list` (or the kept run of that name): 0
+// when every row is back, 1 when a row was reported or a step stopped the
+// restore, 2 when the list cannot be read.
+int Restore(AppState& app, CliFrontEnd& ui, std::string list) {
+  std::error_code ec;
+  if (!std::filesystem::exists(list, ec) && list.find('/') == std::string::npos &&
+      !app.folder.history_dir.empty() &&
+      std::filesystem::exists(app.folder.history_dir / list / kHistoryListName, ec)) {
+    list = (app.folder.history_dir / list / kHistoryListName).native();
+  }
   auto path = Utf8ToUtf16(list);
   if (!path) {
     Error("the list name is not valid UTF-8: " + EscapeBytes(list));
@@ -128,10 +148,22 @@ int Restore(AppState& app, CliFrontEnd& ui, const std::string& list) {
   RunState run;
   RestoreReport report = RunRestore(app, run, *path);
   ui.Finish();
+  if (!report.undo_notice.empty()) {
+    Error("undo record not used (tags and modes restored from the list's texts): " +
+          report.undo_notice);
+  }
+  for (const std::string& line : report.details.failed) Error("not restored: " + line);
   for (const std::string& line : report.details.skipped) Error("tag not restored: " + line);
+  if (report.details.unreachable > 0) {
+    Error(std::to_string(report.details.unreachable) +
+          " rows lie in folders that were not found and were not restored");
+  }
   switch (report.outcome) {
     case RestoreReport::Outcome::kCompleted:
       return kExitOk;
+    case RestoreReport::Outcome::kIncomplete:
+      Error(std::to_string(report.details.NotRestored()) + " rows were not restored");
+      return kExitStopped;
     case RestoreReport::Outcome::kStopped:
       if (!report.detail.empty()) Error(report.detail);
       return kExitStopped;
@@ -149,6 +181,27 @@ int Restore(AppState& app, CliFrontEnd& ui, const std::string& list) {
   return kExitUsage;
 }
 
+// Lists the kept runs, oldest first: name, time, counts and folder.
+int History(const AppFolder& folder) {
+  std::vector<HistoryEntry> runs = ListHistory(folder);
+  if (runs.empty()) {
+    std::printf("No runs are kept in %s\n", EscapeBytes(folder.history_dir.native()).c_str());
+    return kExitOk;
+  }
+  for (const HistoryEntry& h : runs) {
+    const std::string name = h.list.parent_path().filename().native();
+    if (h.readable) {
+      std::printf("%s  %s  %d rows, %d renames, %d tags  %s\n", name.c_str(), h.time.c_str(),
+                  h.rows, h.renames, h.tags, Utf16ToUtf8(h.folder).c_str());
+    } else {
+      std::printf("%s  %s  (not a readable list)\n", name.c_str(), h.time.c_str());
+    }
+  }
+  std::printf("Kept in %s; restore one with: tarvel-cli --restore NAME\n",
+              EscapeBytes(folder.history_dir.native()).c_str());
+  return kExitOk;
+}
+
 int Main(int argc, char** argv) {
   CliOptions options;
   if (auto status = ParseArguments(argc, argv, options)) return *status;
@@ -158,6 +211,7 @@ int Main(int argc, char** argv) {
     Error("cannot find the program's own folder (/proc/self/exe)");
     return kExitUsage;
   }
+  if (options.history) return History(FindAppFolder(*exe));
   // The progress line goes to standard error, and only to a terminal; it
   // outlives the front end that draws on it.
   std::optional<TerminalProgress> progress;

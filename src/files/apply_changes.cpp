@@ -3,8 +3,9 @@
 #include <exception>
 #include <string_view>
 
-#include "files/id3_tag.h"
 #include "app/report.h"
+#include "files/id3_tag.h"
+#include "files/rename_plan.h"
 #include "platform/rename.h"
 #include "platform/text.h"
 
@@ -17,11 +18,6 @@ constexpr std::u16string_view kFoldersRenamed = u"個のフォルダ名を変更
 
 void SetError(StageDetails* details, std::string text) {
   if (details != nullptr) details->error = std::move(text);
-}
-
-// Renames one row's item; false (with the reason in `details`) on failure.
-bool RenameEntry(const FileEntry& e, StageDetails* details) {
-  return RenameItem(e.OldPath, e.OldName, e.NewPath, e.NewName, details);
 }
 
 }  // namespace
@@ -59,12 +55,14 @@ int32_t WriteTags(AppState& app, RunState& run, StageDetails* details) {
       if (e.TagFlag != 1 || e.IsFile != 1) continue;
       std::u16string path = e.OldPath + e.OldName;
       TagIoStatus status;
+      BeforeDiskChange();
       if (UpdateID3TagTexts(path, e.NewTitle, e.NewArtist, e.NewAlbum, /*make_writable=*/true,
-                            &status) == 1) {
-        ++count;
-      } else if (details != nullptr) {
-        details->skipped.push_back(Utf16ToUtf8(path) + ": " + DescribeTagIoStatus(status));
+                            &status) != 1) {
+        SetError(details, "cannot write the tag of " + Utf16ToUtf8(path) + ": " +
+                              DescribeTagIoStatus(status));
+        return 0;
       }
+      ++count;
     }
     ReportCount(app, count, kTagsWritten);
     return 1;
@@ -74,19 +72,48 @@ int32_t WriteTags(AppState& app, RunState& run, StageDetails* details) {
   }
 }
 
+namespace {
+
+// Renames the rows of one kind (`is_file`) with RenameFlag 1 as one planned
+// stage, stopping at the first rename that fails.
+int32_t RenameStage(AppState& app, RunState& run, int32_t is_file, FolderOrder order,
+                    ProgressStage stage, std::u16string_view count_text, StageDetails* details) {
+  std::vector<PlannedMove> moves;
+  const size_t last = LastIndex(run);
+  for (size_t i = 1; i <= last; ++i) {
+    const FileEntry& e = run.EntryTable[i];
+    if (e.RenameFlag != 1 || e.IsFile != is_file) continue;
+    // An item is renamed where it is: a row whose new folder is another one
+    // cannot be planned as a rename within its folder.
+    if (e.NewPath != e.OldPath || !IsSingleName(e.OldName) || !IsSingleName(e.NewName)) {
+      SetError(details, "cannot rename " + Utf16ToUtf8(e.OldPath + e.OldName) + " to " +
+                            Utf16ToUtf8(e.NewPath + e.NewName) + ": not a usable name");
+      return 0;
+    }
+    moves.push_back({i, e.OldPath, e.OldName, e.NewName});
+  }
+  int32_t count = 0;
+  std::string error;
+  const bool ok = ExecuteRenames(
+      moves, PlanRenames(moves, order), /*stop_at_failure=*/true,
+      [&](size_t) { ReportProgress(app, stage, ++count, static_cast<int64_t>(moves.size())); },
+      [&](size_t, const std::string& reason) {
+        if (error.empty()) error = reason;
+      });
+  if (!ok) {
+    SetError(details, error);
+    return 0;
+  }
+  ReportCount(app, count, count_text);
+  return 1;
+}
+
+}  // namespace
+
 int32_t RenameFiles(AppState& app, RunState& run, StageDetails* details) {
   try {
-    int32_t count = 0;
-    const size_t last = LastIndex(run);
-    for (size_t i = 1; i <= last; ++i) {
-      ReportProgress(app, ProgressStage::kRenameFiles, i, last);
-      const FileEntry& e = run.EntryTable[i];
-      if (e.RenameFlag != 1 || e.IsFile != 1) continue;
-      if (!RenameEntry(e, details)) return 0;
-      ++count;
-    }
-    ReportCount(app, count, kFilesRenamed);
-    return 1;
+    return RenameStage(app, run, 1, FolderOrder::kDeepestFirst, ProgressStage::kRenameFiles,
+                       kFilesRenamed, details);
   } catch (const std::exception& ex) {
     SetError(details, std::string("unexpected error: ") + ex.what());
     return 0;
@@ -95,17 +122,8 @@ int32_t RenameFiles(AppState& app, RunState& run, StageDetails* details) {
 
 int32_t RenameFolders(AppState& app, RunState& run, StageDetails* details) {
   try {
-    int32_t count = 0;
-    const size_t last = LastIndex(run);
-    for (size_t i = last; i >= 1; --i) {
-      ReportProgress(app, ProgressStage::kRenameFolders, last - i + 1, last);
-      const FileEntry& e = run.EntryTable[i];
-      if (e.RenameFlag != 1 || e.IsFile != 0) continue;
-      if (!RenameEntry(e, details)) return 0;
-      ++count;
-    }
-    ReportCount(app, count, kFoldersRenamed);
-    return 1;
+    return RenameStage(app, run, 0, FolderOrder::kDeepestFirst, ProgressStage::kRenameFolders,
+                       kFoldersRenamed, details);
   } catch (const std::exception& ex) {
     SetError(details, std::string("unexpected error: ") + ex.what());
     return 0;

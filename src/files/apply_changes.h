@@ -37,25 +37,31 @@ bool RenameItem(std::u16string_view from_folder, std::u16string_view from_name,
                 std::u16string_view to_folder, std::u16string_view to_name, StageDetails* details);
 
 // Writes NewTitle, NewArtist and NewAlbum into every file row with TagFlag 1
-// (at OldPath + OldName), keeping each tag's year, comment and genre; a file
-// without a tag gets one with an empty year and comment and no genre (255).
-// A file whose owner has no write permission gets it first and keeps it. A
-// file that cannot be written (gone, locked, shorter than 128 bytes) is not
-// counted and the walk goes on. Reports the count ("…個のID3Tagを変更しました。")
-// and returns 1; 0 only on an unexpected error, with nothing reported.
+// (at OldPath + OldName, never through a link), keeping each tag's year,
+// comment and genre and the bytes of every field whose text does not change;
+// a file without a tag gets one with an empty year and comment and no genre
+// (255). A file whose owner has no write permission gets it first and keeps
+// it (the undo record holds its old mode). Reports the count
+// ("…個のID3Tagを変更しました。") and returns 1. A tag that cannot be written
+// (gone, a link, locked, shorter than 128 bytes, a full disk) stops the stage
+// with 0 and no count, the file left as it was, and `details->error` naming it.
 int32_t WriteTags(AppState& app, RunState& run, StageDetails* details = nullptr);
 
 // Renames every file row with RenameFlag 1 from OldPath + OldName to
-// NewPath + NewName, first row to last, never replacing anything. Reports
-// the count ("…個のファイル名を変更しました。") and returns 1. At the first
-// rename that fails (the file is gone, the new name is taken or unusable,
-// the system refuses) it stops with 0 and reports nothing; the files renamed
-// before stay renamed, and `details->error` says which file and why.
+// NewPath + NewName (the same folder), never replacing anything. All renames
+// of the stage are planned first (see rename_plan.h): a name that another
+// row of the stage gives up is taken only after it has been given up, and a
+// cycle goes through a temporary name. Reports the count
+// ("…個のファイル名を変更しました。") and returns 1. At the first rename that
+// fails (the file is gone, the new name is taken by something outside the
+// stage or unusable, the system refuses) it stops with 0 and reports
+// nothing; the files renamed before stay renamed, and `details->error` says
+// which file and why.
 int32_t RenameFiles(AppState& app, RunState& run, StageDetails* details = nullptr);
 
-// The same for folder rows, walking from the last row back to the first so
-// that a folder is renamed after the folders inside it, each while its own
-// parent still has its old name. Count text: "…個のフォルダ名を変更しました。".
+// The same for folder rows, planned the same way, the deepest folders first,
+// so that each folder is renamed after the folders inside it and while its
+// own parent still has its old name. Count text: "…個のフォルダ名を変更しました。".
 int32_t RenameFolders(AppState& app, RunState& run, StageDetails* details = nullptr);
 
 }  // namespace tarvel

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -90,7 +91,9 @@ int OpenRegular(int dir_fd, const std::string& path, int mode, TagIoStatus* stat
   // Reading a tag does not count as using the file: O_NOATIME keeps the scan
   // from dirtying every inode of the library (and from the writeback that
   // follows). Only the file's owner may ask for it; others open plainly.
-  const int flags = mode | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+  // A file is never written through a link: one put in its place after the
+  // scan would send the tag into whatever it points at.
+  const int flags = mode | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | (mode == O_RDONLY ? 0 : O_NOFOLLOW);
   int fd = ::openat(dir_fd, path.c_str(), flags | O_NOATIME);
   if (fd < 0 && errno == EPERM) fd = ::openat(dir_fd, path.c_str(), flags);
   if (fd < 0) {
@@ -175,28 +178,55 @@ bool BuildBlock(const ID3TagData& Tag, std::string& block, TagIoStatus* status) 
   return true;
 }
 
+TagWriteFault g_write_fault = nullptr;
+
+// One pwrite of the block. A test's fault hook makes it write 96 bytes at
+// most and then fail as a full disk does.
+ssize_t WriteSome(int fd, const char* data, size_t length, off_t offset, bool& faulted) {
+  if (faulted) {
+    errno = ENOSPC;
+    return -1;
+  }
+  if (g_write_fault != nullptr && g_write_fault()) {
+    faulted = true;
+    return ::pwrite(fd, data, std::min<size_t>(length, 96), offset);
+  }
+  return ::pwrite(fd, data, length, offset);
+}
+
 // Writes `block` over the old tag when the file has one, else after the
-// audio data, and closes `fd`.
+// audio data, and closes `fd`. A write that fails or comes up short puts the
+// file back as it was: the old tag bytes again, the old size, so that a full
+// disk leaves no fragment of a tag behind.
 bool WriteBlockAndClose(int fd, off_t size, bool over_old_tag, const std::string& block,
-                        TagIoStatus* status) {
+                        const char* old_block, TagIoStatus* status) {
   off_t offset = over_old_tag ? size - static_cast<off_t>(kBlockSize) : size;
   size_t done = 0;
   bool ok = true;
+  bool faulted = false;
   while (done < kBlockSize) {
-    ssize_t n =
-        ::pwrite(fd, block.data() + done, kBlockSize - done, offset + static_cast<off_t>(done));
+    ssize_t n = WriteSome(fd, block.data() + done, kBlockSize - done,
+                          offset + static_cast<off_t>(done), faulted);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
-      ok = Fail(status, TagIoError::kWrite, n < 0 ? errno : 0);
+      ok = Fail(status, TagIoError::kWrite, n < 0 ? errno : ENOSPC);
       break;
     }
     done += static_cast<size_t>(n);
+  }
+  if (!ok) {
+    if (over_old_tag && done > 0) {
+      [[maybe_unused]] ssize_t back = ::pwrite(fd, old_block, kBlockSize, offset);
+    }
+    [[maybe_unused]] int cut = ::ftruncate(fd, size);
   }
   if (::close(fd) != 0 && ok) ok = Fail(status, TagIoError::kWrite, errno);
   return ok;
 }
 
 }  // namespace
+
+void SetTagWriteFault(TagWriteFault fault) { g_write_fault = fault; }
 
 std::string DescribeTagIoStatus(const TagIoStatus& status) {
   std::string text;
@@ -223,6 +253,9 @@ std::string DescribeTagIoStatus(const TagIoStatus& status) {
       break;
     case TagIoError::kWrite:
       text = "cannot write the tag block";
+      break;
+    case TagIoError::kChanged:
+      text = "the file's size has changed since the run";
       break;
   }
   if (status.sys_errno != 0) {
@@ -280,7 +313,7 @@ int32_t WriteID3Tag(std::u16string_view FileName, const ID3TagData& Tag, TagIoSt
     ::close(fd);
     return 0;
   }
-  return WriteBlockAndClose(fd, size, HasTagHeader(old_block), block, status) ? 1 : 0;
+  return WriteBlockAndClose(fd, size, HasTagHeader(old_block), block, old_block, status) ? 1 : 0;
 }
 
 int32_t UpdateID3TagTexts(std::u16string_view FileName, std::u16string_view Title,
@@ -298,7 +331,7 @@ int32_t UpdateID3TagTexts(std::u16string_view FileName, std::u16string_view Titl
     // Most likely the owner's write permission is off: add it and try again.
     // Only on this path is the file looked up by name a second time.
     struct stat st;
-    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) == 0) {
+    if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) == 0) {
       if (::chmod(path.c_str(), (st.st_mode & 07777) | S_IWUSR) != 0) {
         Fail(status, TagIoError::kOpen, errno);
         return 0;
@@ -339,8 +372,94 @@ int32_t UpdateID3TagTexts(std::u16string_view FileName, std::u16string_view Titl
   if (has_tag) {
     block.replace(kYear.offset, kBlockSize - kYear.offset, old_block + kYear.offset,
                   kBlockSize - kYear.offset);
+    // A field whose text does not change keeps its bytes: its padding (NULs
+    // or spaces), its leading spaces, and characters outside code page 932
+    // that another program wrote in its own code page.
+    for (auto [place, text] :
+         {std::pair{kTitle, Title}, std::pair{kArtist, Artist}, std::pair{kAlbum, Album}}) {
+      std::u16string now;
+      DecodeField(old_block, place, now);
+      if (now == text) {
+        block.replace(place.offset, place.width, old_block + place.offset, place.width);
+      }
+    }
   }
-  return WriteBlockAndClose(fd, size, has_tag, block, status) ? 1 : 0;
+  return WriteBlockAndClose(fd, size, has_tag, block, old_block, status) ? 1 : 0;
+}
+
+int32_t RestoreID3Block(std::u16string_view FileName, uint64_t size, bool had_tag,
+                        std::string_view block, uint32_t mode, TagIoStatus* status) {
+  TagIoStatus own;
+  if (status == nullptr) status = &own;
+  *status = TagIoStatus{};
+  if (had_tag && (block.size() != kBlockSize || size < kBlockSize)) {
+    Fail(status, TagIoError::kRead, EINVAL);  // no tag block to put back
+    return 0;
+  }
+  const std::string path = Utf16ToUtf8(FileName);
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) {
+    Fail(status, TagIoError::kOpen, errno);
+    return 0;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    Fail(status, TagIoError::kOpen, S_ISLNK(st.st_mode) ? ELOOP : EINVAL);
+    return 0;
+  }
+  constexpr int kFlags = O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+  int fd = ::open(path.c_str(), kFlags);
+  if (fd < 0 && errno == EACCES && (st.st_mode & S_IWUSR) == 0 &&
+      ::chmod(path.c_str(), (st.st_mode & 07777) | S_IWUSR) == 0) {
+    fd = ::open(path.c_str(), kFlags);
+  }
+  if (fd < 0) {
+    Fail(status, TagIoError::kOpen, errno);
+    return 0;
+  }
+  bool ok = true;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ok = Fail(status, TagIoError::kStat, errno);
+  }
+  const uint64_t now = ok ? static_cast<uint64_t>(st.st_size) : 0;
+  char last[kBlockSize];
+  if (ok && had_tag) {
+    if (now != size) {
+      ok = Fail(status, TagIoError::kChanged, 0);
+    } else if (!ReadLastBlock(fd, static_cast<off_t>(now), last, status)) {
+      ok = false;
+    } else if (std::memcmp(last, block.data(), kBlockSize) != 0) {
+      const off_t at = static_cast<off_t>(now - kBlockSize);
+      size_t done = 0;
+      while (ok && done < kBlockSize) {
+        ssize_t n =
+            ::pwrite(fd, block.data() + done, kBlockSize - done, at + static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+          ok = Fail(status, TagIoError::kWrite, n < 0 ? errno : ENOSPC);
+          [[maybe_unused]] ssize_t back = ::pwrite(fd, last, kBlockSize, at);
+        }
+        if (n > 0) done += static_cast<size_t>(n);
+      }
+    }
+  } else if (ok && now != size) {
+    // The run appended a tag: cut it off again, and nothing else.
+    if (now != size + kBlockSize) {
+      ok = Fail(status, TagIoError::kChanged, 0);
+    } else if (!ReadLastBlock(fd, static_cast<off_t>(now), last, status)) {
+      ok = false;
+    } else if (!HasTagHeader(last)) {
+      ok = Fail(status, TagIoError::kChanged, 0);
+    } else if (::ftruncate(fd, static_cast<off_t>(size)) != 0) {
+      ok = Fail(status, TagIoError::kWrite, errno);
+    }
+  }
+  // The mode comes back last, also when the block could not: a file made
+  // writable for the write is read-only again.
+  if ((st.st_mode & 07777) != mode || !ok) {
+    if (::fchmod(fd, mode & 07777) != 0 && ok) ok = Fail(status, TagIoError::kWrite, errno);
+  }
+  if (::close(fd) != 0 && ok) ok = Fail(status, TagIoError::kWrite, errno);
+  return ok ? 1 : 0;
 }
 
 }  // namespace tarvel

@@ -35,6 +35,7 @@ enum class TagIoError {
   kNoTag,     // the last 128 bytes do not start with "TAG" (reader only)
   kBadGenre,  // Genre outside 0..255 (writer only; nothing written)
   kWrite,     // writing the block failed or was short
+  kChanged,   // the file's size is not what the run left (restore only)
 };
 
 struct TagIoStatus {
@@ -73,9 +74,11 @@ int32_t WriteID3Tag(std::u16string_view FileName, const ID3TagData& Tag,
 // The genre number that stands for "no genre".
 inline constexpr int32_t kNoGenre = 255;
 
-// Sets the title, artist and album of the file's tag and keeps the bytes of
+// Sets the title, artist and album of the file's tag (never through a link;
+// a failed or short write leaves the file as it was) and keeps the bytes of
 // its year, comment and genre as they are (an ID3v1.1 track number
-// included); a file without a tag gets one appended, with an empty year and
+// included), and a field whose text equals the new one keeps its bytes
+// exactly; a file without a tag gets one appended, with an empty year and
 // comment and genre kNoGenre. The file is opened once and the block
 // read and written once. With `make_writable`, a file whose owner has no
 // write permission gets it (u+w) before the write and keeps it. Returns 1
@@ -84,6 +87,24 @@ inline constexpr int32_t kNoGenre = 255;
 int32_t UpdateID3TagTexts(std::u16string_view FileName, std::u16string_view Title,
                           std::u16string_view Artist, std::u16string_view Album, bool make_writable,
                           TagIoStatus* status = nullptr);
+
+// Puts back the tag state a file had before a run: with `had_tag`, the
+// original 128 bytes `block` over the file's last 128 bytes (only when the
+// file still has the size `size` and ends in a tag); without, an appended tag
+// is cut off (only when the file is exactly 128 bytes longer than `size` and
+// ends in a tag). Then the permission bits become `mode`. The file is opened
+// without following a link; a read-only file is made writable for the
+// write and gets `mode` back after it. Returns 1 when the file is as it was
+// (also when nothing had to change), else 0 with `status` saying why; a file
+// whose size no longer fits is left as it is (kChanged).
+int32_t RestoreID3Block(std::u16string_view FileName, uint64_t size, bool had_tag,
+                        std::string_view block, uint32_t mode, TagIoStatus* status = nullptr);
+
+// For tests: a function asked before every tag write; when it returns true
+// the write puts down 96 bytes and then fails as on a full disk. nullptr for
+// none.
+using TagWriteFault = bool (*)();
+void SetTagWriteFault(TagWriteFault fault);
 
 // The part of `Text` before its first NUL character; all of it when it holds
 // none.

@@ -1,11 +1,14 @@
 #include "files/rename_list.h"
 
 #include <limits>
+#include <optional>
 #include <utility>
 #include <vector>
 
-#include "platform/csv.h"
 #include "app/report.h"
+#include "files/run_history.h"
+#include "files/undo_record.h"
+#include "platform/csv.h"
 #include "platform/text.h"
 #include "platform/text_file.h"
 
@@ -28,9 +31,8 @@ struct ListRecord {
         rename(DecimalText(e.RenameFlag)),
         tag(DecimalText(e.TagFlag)),
         is_file(DecimalText(e.IsFile)),
-        fields{number,      e.OldPath,   e.OldName,   e.NewPath,   e.NewName,
-               e.OldTitle,  e.OldArtist, e.OldAlbum,  e.NewTitle,  e.NewArtist,
-               e.NewAlbum,  rename,      tag,         is_file} {}
+        fields{number,     e.OldPath,  e.OldName,   e.NewPath,  e.NewName, e.OldTitle, e.OldArtist,
+               e.OldAlbum, e.NewTitle, e.NewArtist, e.NewAlbum, rename,    tag,        is_file} {}
 };
 
 // The same choice as EncodeTextBytes (code page 932 when the text survives
@@ -43,9 +45,9 @@ bool ListSurvivesCp932(const RunState& run, int32_t count) {
   std::vector<uint8_t> known(0x10000, kUnknown);
   for (int32_t i = 1; i <= count; ++i) {
     const FileEntry& e = run.EntryTable[static_cast<size_t>(i)];
-    for (const std::u16string* text : {&e.OldPath, &e.OldName, &e.NewPath, &e.NewName, &e.OldTitle,
-                                       &e.OldArtist, &e.OldAlbum, &e.NewTitle, &e.NewArtist,
-                                       &e.NewAlbum}) {
+    for (const std::u16string* text :
+         {&e.OldPath, &e.OldName, &e.NewPath, &e.NewName, &e.OldTitle, &e.OldArtist, &e.OldAlbum,
+          &e.NewTitle, &e.NewArtist, &e.NewAlbum}) {
       for (char16_t c : *text) {
         uint8_t& k = known[c];
         if (k == kUnknown) k = SurvivesCp932(std::u16string_view(&c, 1)) ? kSurvives : kLost;
@@ -101,7 +103,7 @@ bool RenameListPath(const AppState& app, std::filesystem::path& path, std::u16st
 }
 
 int32_t WriteRenameList(AppState& app, const RunState& run, std::u16string* written_path,
-                        std::string* error) {
+                        std::string* error, const UndoRecord* undo) {
   try {
     const int32_t count = run.EntryCount;
     if (count < 0 || static_cast<size_t>(count) >= run.EntryTable.size()) {
@@ -113,6 +115,25 @@ int32_t WriteRenameList(AppState& app, const RunState& run, std::u16string* writ
     std::filesystem::path path;
     std::u16string shown;
     if (!RenameListPath(app, path, shown, error)) return 0;
+    // The list about to be replaced may be the only record of a run.
+    if (!KeepPreviousList(app.folder, path, error)) return 0;
+    // The undo record goes first: a list on disk always has its record
+    // beside it, and a record without its list is never read.
+    if (undo != nullptr && undo->rows.empty()) {
+      // Nothing is to change (a check-only run): no record, and none left
+      // over from an earlier list (which the history has kept).
+      std::error_code ec;
+      std::filesystem::remove(UndoRecordPath(path), ec);
+    } else if (undo != nullptr) {
+      UndoRecord record = *undo;
+      record.list_size = bytes.size();
+      record.list_hash = ListBytesHash(bytes);
+      TextWriteResult kept = WriteFileAtomically(UndoRecordPath(path), FormatUndoRecord(record));
+      if (!kept.ok) {
+        SetError(error, kept.message);
+        return 0;
+      }
+    }
     TextWriteResult written = WriteFileAtomically(path, bytes);
     if (!written.ok) {
       SetError(error, written.message);
@@ -151,18 +172,91 @@ int32_t ParseListFlag(std::u16string_view field) {
   return static_cast<int32_t>(value);
 }
 
-int32_t ReadRenameList(std::u16string_view FileName, RunState& run, std::string* error) {
+namespace {
+
+// Decodes a list's bytes by their byte-order mark alone: with one UTF-8,
+// without code page 932 (a short code page 932 text is often valid UTF-8
+// as well, so guessing would misread it). False, with `error`, for bytes
+// that cannot be a list.
+bool DecodeListBytes(std::string_view bytes, std::u16string& text, std::string* error) {
+  if (bytes.starts_with("\xEF\xBB\xBF")) {
+    bytes.remove_prefix(3);
+    std::optional<std::u16string> utf8 = Utf8ToUtf16(bytes);
+    if (!utf8) {
+      SetError(error, "the list is marked as UTF-8 but is not valid UTF-8");
+      return false;
+    }
+    text = std::move(*utf8);
+  } else if (bytes.starts_with("\xFF\xFE") || bytes.starts_with("\xFE\xFF")) {
+    SetError(error, "the list is in UTF-16, which Tarvel never writes");
+    return false;
+  } else {
+    text = DecodeCp932(bytes);
+  }
+  if (text.find(u'\0') != std::u16string::npos) {
+    SetError(error, "the list holds NUL characters (binary data or UTF-16)");
+    return false;
+  }
+  return true;
+}
+
+// Checks that every record of `text` ends in CR LF and that no bare CR or LF
+// stands outside quotes; names the first record that does not.
+bool CheckLineEnds(std::u16string_view text, std::string* error) {
+  bool quoted = false;
+  size_t record = 1;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char16_t c = text[i];
+    if (c == u'"') {
+      quoted = !quoted;
+    } else if (!quoted && c == u'\r') {
+      if (i + 1 >= text.size() || text[i + 1] != u'\n') {
+        SetError(error, "record " + std::to_string(record) + " ends in a bare CR, not CR LF");
+        return false;
+      }
+      ++i;
+      ++record;
+    } else if (!quoted && c == u'\n') {
+      SetError(error, "record " + std::to_string(record) + " ends in a bare LF, not CR LF");
+      return false;
+    }
+  }
+  if (text.empty()) {
+    SetError(error, "the list is empty");
+    return false;
+  }
+  if (quoted || !text.ends_with(u"\r\n")) {
+    SetError(error, "record " + std::to_string(record) + " is cut short (no line end after it)");
+    return false;
+  }
+  return true;
+}
+
+bool IsWholeNumber(std::u16string_view field) {
+  if (field.empty()) return false;
+  for (char16_t c : field) {
+    if (c < u'0' || c > u'9') return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int32_t ReadRenameList(std::u16string_view FileName, RunState& run, std::string* error,
+                       std::string* list_bytes) {
   try {
-    TextReadResult read = ReadTextFile(Utf16ToUtf8(FileName));
+    std::string bytes;
+    TextReadResult read = ReadFileBytes(Utf16ToUtf8(FileName), bytes);
     if (!read.ok()) {
       SetError(error, read.message);
       return 0;
     }
+    std::u16string text;
+    if (!DecodeListBytes(bytes, text, error) || !CheckLineEnds(text, error)) return 0;
     CsvTable table;
-    const int32_t records =
-        ParseCSV(read.text, table, kCsvFieldSeparator, kCsvLineSeparator, kCsvQuote);
-    read.text.clear();
-    read.text.shrink_to_fit();
+    const int32_t records = ParseCSV(text, table, kCsvFieldSeparator, kCsvLineSeparator, kCsvQuote);
+    text.clear();
+    text.shrink_to_fit();
     if (records < 1) {
       SetError(error, "the list holds no record");
       return 0;
@@ -171,6 +265,41 @@ int32_t ReadRenameList(std::u16string_view FileName, RunState& run, std::string*
       SetError(error, "the first record of the list has " + std::to_string(table.Columns()) +
                           " fields, fewer than " + std::to_string(kRenameListColumns));
       return 0;
+    }
+    for (int32_t c = 1; c <= kRenameListColumns; ++c) {
+      if (!table.Cell(c, 1).empty()) {
+        SetError(error, "record 1 is not the blank first record of a list (field " +
+                            std::to_string(c) + " holds text)");
+        return 0;
+      }
+    }
+    if (records < 2) {
+      SetError(error, "the list holds no rows after its blank first record");
+      return 0;
+    }
+    // Every row must be whole: a short one or one whose numbers are not
+    // numbers is a sign of a cut or foreign file, which is not restored from.
+    for (int32_t r = 2; r <= records; ++r) {
+      if (!table.IsSet(kRenameListColumns, r)) {
+        SetError(error, "record " + std::to_string(r) + " has fewer than " +
+                            std::to_string(kRenameListColumns) + " fields");
+        return 0;
+      }
+      for (int32_t c : {1, 12, 13, 14}) {
+        // A quoted last field makes the parser count one field more, so a
+        // row one field short shows as an empty number field.
+        if (table.Cell(c, r).empty()) {
+          SetError(error, "record " + std::to_string(r) + " has fewer than " +
+                              std::to_string(kRenameListColumns) + " fields (field " +
+                              std::to_string(c) + " is empty)");
+          return 0;
+        }
+        if (!IsWholeNumber(table.Cell(c, r))) {
+          SetError(error, "record " + std::to_string(r) + ", field " + std::to_string(c) +
+                              ": not a whole number (" + Utf16ToUtf8(table.Cell(c, r)) + ")");
+          return 0;
+        }
+      }
     }
     // Built aside and swapped in, so a failure never leaves half a table.
     std::vector<FileEntry> rows(static_cast<size_t>(records));
@@ -191,6 +320,7 @@ int32_t ReadRenameList(std::u16string_view FileName, RunState& run, std::string*
       e.IsFile = ParseListFlag(table.Cell(14, r));
     }
     run.EntryTable.swap(rows);
+    if (list_bytes != nullptr) *list_bytes = std::move(bytes);
     return 1;
   } catch (const std::exception& e) {
     SetError(error, std::string("unexpected error: ") + e.what());

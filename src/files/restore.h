@@ -1,76 +1,100 @@
 // The steps of the restore run, plain file work on a table read from a
 // list.csv: the folders get their old names back first (outermost first),
-// then the files, then the old tag texts, the reverse of the order in which
-// the run applied them. A run that stopped part way is undone as far as it
-// got.
+// then the files, then the tags, the reverse of the order in which the run
+// applied them. The renames of each step are planned as a whole (see
+// rename_plan.h), so names that the run handed from one entry to another
+// come back too. A row that cannot be put back is reported and passed over;
+// every other row is still restored. A run that stopped part way is undone
+// as far as it got, and rows it never reached count as already restored.
 #ifndef TARVEL_FILES_RESTORE_H_
 #define TARVEL_FILES_RESTORE_H_
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
+#include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "app/app_state.h"
 #include "app/entry_table.h"
+#include "files/undo_record.h"
 
 namespace tarvel {
 
 // What the restore steps tell their caller beyond their results (texts in
-// UTF-8). One object is passed through all three steps: RestoreTags reads
-// which files RestoreFiles could not put back.
+// UTF-8), and what they hand on to each other. One object is passed through
+// all three steps.
 struct RestoreDetails {
-  // Why the last step broke off (naming the file or folder); empty when it
-  // finished.
+  // Why a step broke off on an unexpected error; empty when it finished.
   std::string error;
-  // Converted files not found under their new name (the new full path).
+  // Converted files or folders not found under any of their names.
   std::vector<std::string> missing;
-  // Files left under their new name because something else holds the old
+  // Items left under their new name because something else holds the old
   // one ("new path -> old path").
   std::vector<std::string> conflicts;
-  // Rows (table indices, ascending) of `conflicts`, which RestoreTags passes
-  // over: their old path holds another file.
-  std::vector<size_t> conflict_rows;
+  // Items whose rename back was refused (the reason names them).
+  std::vector<std::string> failed;
   // Tags not written back, one line each naming the file and the reason.
   std::vector<std::string> skipped;
+  // Rows under a folder that is missing: not reported one by one.
+  int32_t unreachable = 0;
   // What each step restored.
   int32_t folders_restored = 0;
   int32_t files_restored = 0;
   int32_t tags_restored = 0;
+  // Rows found already under their old name (never renamed by a run that
+  // stopped, or restored before).
+  int32_t already_restored = 0;
+
+  // Rows that did not come back.
+  size_t NotRestored() const {
+    return missing.size() + conflicts.size() + failed.size() + skipped.size() +
+           static_cast<size_t>(unreachable);
+  }
+
+  // Between the steps: rows left under their new names (files whose tags are
+  // then not touched), folders left under their new names (old full path +
+  // "/" to where they are now), and folders missing altogether.
+  std::set<size_t> rows_not_back;
+  std::unordered_map<std::u16string, std::u16string> folders_not_back;
+  std::set<std::u16string> folders_missing;
 };
 
 // Renames every folder row with RenameFlag 1 from NewPath + NewName back to
-// OldPath + OldName, first row to last, so that a folder gets its old name
-// before the folders inside it (whose paths hold the old name). A folder
-// found under its old name while its new name holds nothing or no folder
-// (the run stopped before renaming it, or it was restored before) is passed
-// over and not counted. Reports the count ("…個のフォルダ名を復元しました。") and returns 1.
-// Stops with 0, reporting nothing, at the first folder it cannot put back:
-// missing under both names (renamed by hand), old name taken, rename refused.
-int32_t RestoreFolders(AppState& app, RunState& run, RestoreDetails& details);
+// OldPath + OldName, outermost folders first. A folder found under its old
+// name (and not under its new one) is counted as already restored. A folder
+// that cannot be put back (missing under every name, old name taken, rename
+// refused) is reported with both names and passed over; what it holds is
+// then restored where it is. With `undo`, device and inode tell which entry
+// is the row's. Reports the count ("…個のフォルダ名を復元しました。") and
+// returns 1; 0 only on an unexpected error, with nothing reported.
+int32_t RestoreFolders(AppState& app, RunState& run, RestoreDetails& details,
+                       const UndoRecord* undo = nullptr);
 
-// Renames every file row with RenameFlag 1 from NewPath + NewName back to
-// OldPath + OldName, never replacing anything. A file not found under its
-// new name is reported missing, and one whose old name is held by another
-// entry is reported as a conflict with both paths; neither stops the walk.
-// (A case-only change on a case-insensitive file system finds the file
-// itself under its old name: no conflict.) Reports the count
-// ("…個のファイル名を復元しました。") and returns 1; 0, reporting no count,
-// when a rename is refused.
-int32_t RestoreFiles(AppState& app, RunState& run, RestoreDetails& details);
+// The same for file rows, one planned stage: a file not found under any of
+// its names is reported missing ("見つからないファイルがあります。"), one whose
+// old name is held by something else is reported as a conflict
+// ("復元に失敗したファイルがあります。"); a refused rename is reported as well.
+// None stops the walk. Count text: "…個のファイル名を復元しました。".
+int32_t RestoreFiles(AppState& app, RunState& run, RestoreDetails& details,
+                     const UndoRecord* undo = nullptr);
 
-// Writes OldTitle, OldArtist and OldAlbum back into every file row with
-// TagFlag 1, at OldPath + OldName, keeping each tag's year, comment and genre
-// bytes; a read-only file is made writable first. Passes over the rows in
-// details.conflict_rows (their old path holds another file) and rows whose
-// old path holds no plain file (missing, and never there under its old
-// name). A file reported missing that does sit under its old name (the run
-// stopped before renaming it, or it was restored before) gets its texts
-// back. A tag that cannot be written is not counted and the walk goes on.
-// Reports the count ("…個のID3Tagを復元しました。") and returns 1; 0 only on an
-// unexpected error.
-int32_t RestoreTags(AppState& app, RunState& run, RestoreDetails& details);
+// Puts back the tags of every file row with TagFlag 1 that is under its old
+// name: with an undo entry, its original 128 bytes (or cuts off the tag the
+// run appended) and its mode bits; without one, OldTitle, OldArtist and
+// OldAlbum, keeping the other bytes of the tag. Rows left under their new
+// name, or whose old name holds another file, are passed over. A tag that
+// cannot be put back is reported in `details.skipped`. Count text:
+// "…個のID3Tagを復元しました。". Returns 0 only on an unexpected error.
+int32_t RestoreTags(AppState& app, RunState& run, RestoreDetails& details,
+                    const UndoRecord* undo = nullptr);
+
+// Reports, once, how many rows were already under their old names; nothing
+// when there were none.
+void ReportAlreadyRestored(AppState& app, const RestoreDetails& details);
 
 }  // namespace tarvel
 

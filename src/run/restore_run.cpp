@@ -1,7 +1,11 @@
 #include "run/restore_run.h"
 
+#include <optional>
+
 #include "app/report.h"
 #include "files/rename_list.h"
+#include "files/undo_record.h"
+#include "platform/text.h"
 #include "run/run_report.h"
 
 namespace tarvel {
@@ -15,11 +19,19 @@ RestoreReport RunRestore(AppState& app, RunState& run, std::u16string_view list_
   }
   if (app.settings.FlagDisplayLog == 1 && app.ui != nullptr) app.ui->ShowLog();
 
-  if (ReadRenameList(list_path, run, &report.detail) == 0) {
+  std::string list_bytes;
+  if (ReadRenameList(list_path, run, &report.detail, &list_bytes) == 0) {
     ReportAbort(app, u"CSVファイルの読み込みに失敗しました。", false, true);
     report.outcome = RestoreReport::Outcome::kListUnreadable;
     return report;
   }
+  // The checks of the paths in the list belong here, before anything
+  // changes.
+  std::optional<UndoRecord> undo =
+      ReadUndoRecordFor(Utf16ToUtf8(list_path), list_bytes, &report.undo_notice);
+  list_bytes.clear();
+  report.used_undo_record = undo.has_value();
+  const UndoRecord* record = undo ? &*undo : nullptr;
   if (app.settings.FlagDisplayLog == 1 && app.ui != nullptr) {
     app.ui->AppendLog(u"\r\n復元を開始します。\r\n");
   }
@@ -31,15 +43,17 @@ RestoreReport RunRestore(AppState& app, RunState& run, std::u16string_view list_
     report.detail = details.error;
     return report;
   };
-  if (RestoreFolders(app, run, details) == 0) {
+  if (RestoreFolders(app, run, details, record) == 0) {
     return stop(u"フォルダ名の復元中にエラーが発生しました。", false);
   }
-  if (RestoreFiles(app, run, details) == 0) {
+  if (RestoreFiles(app, run, details, record) == 0) {
     return stop(u"ファイル名の復元中にエラーが発生しました。", true);
   }
-  if (RestoreTags(app, run, details) == 0) {
+  if (RestoreTags(app, run, details, record) == 0) {
     return stop(u"ID3Tagの復元中にエラーが発生しました。", true);
   }
+  ReportAlreadyRestored(app, details);
+  if (details.NotRestored() > 0) report.outcome = RestoreReport::Outcome::kIncomplete;
   return report;
 }
 

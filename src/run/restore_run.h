@@ -14,8 +14,9 @@ namespace tarvel {
 
 struct RestoreReport {
   enum class Outcome {
-    kCompleted,       // the restore reached its end
-    kStopped,         // a step failed and ended the restore
+    kCompleted,       // the restore reached its end and every row is back
+    kIncomplete,      // it reached its end, but rows were reported (not back)
+    kStopped,         // a step failed on an unexpected error and ended it
     kListUnreadable,  // the list could not be read; nothing was touched
     kBusy,            // another run or restore is in progress
   };
@@ -24,14 +25,21 @@ struct RestoreReport {
   std::string detail;
   // Per-file lines and counts of the steps that ran.
   RestoreDetails details;
+  // Whether the undo record beside the list was used; when one was there but
+  // could not be, why (UTF-8).
+  bool used_undo_record = false;
+  std::string undo_notice;
 };
 
 // The restore run after the user chose the list at `list_path`: shows the
 // log (FlagDisplayLog 1), reads the list into `run` (EntryCount and
-// ChangeCount stay as they are), then RestoreFolders, RestoreFiles and
-// RestoreTags, stopping at the first step that fails with its message and
-// "処理を中断します。". Every text goes to the log (FlagDisplayLog 1) or into
-// message boxes. Takes the same guard as the conversion run.
+// ChangeCount stay as they are) and the undo record beside it when it
+// belongs to the list, then RestoreFolders, RestoreFiles and RestoreTags.
+// Rows that cannot be put back are reported and passed over; rows already
+// under their old names are reported once, as a count. Only an unexpected
+// error stops a step, with its message and "処理を中断します。". Every text
+// goes to the log (FlagDisplayLog 1) or into message boxes. Takes the same
+// guard as the conversion run.
 RestoreReport RunRestore(AppState& app, RunState& run, std::u16string_view list_path);
 
 }  // namespace tarvel

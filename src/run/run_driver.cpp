@@ -7,6 +7,7 @@
 #include "app/report.h"
 #include "files/apply_changes.h"
 #include "files/rename_list.h"
+#include "files/undo_record.h"
 #include "platform/text.h"
 #include "run/conversion_pass.h"
 #include "run/run_report.h"
@@ -115,7 +116,10 @@ RunReport RunConversion(AppState& app, RunState& run) {
   // 8. The list is on disk before anything changes.
   if (app.settings.FlagCreateCSVFile == 1) {
     std::string error;
-    if (WriteRenameList(app, run, &report.list_path, &error) == 0) {
+    // What the list cannot hold (tag bytes, modes, which inode is which) is
+    // read before anything changes and kept beside it.
+    UndoRecord undo = CaptureUndoRecord(run);
+    if (WriteRenameList(app, run, &report.list_path, &error, &undo) == 0) {
       ReportAbort(app, u"CSVファイルの作成に失敗しました。", true);
       return Stopped(std::move(report), std::move(error));
     }
@@ -147,9 +151,7 @@ RunReport RunConversion(AppState& app, RunState& run) {
   StageDetails details;
   // 12. Tags, while every file still has its old name.
   if (s.FlagConvertID3Tag == 1 && s.FlagCheckOnlyID3Tag != 1) {
-    int32_t ok = WriteTags(app, run, &details);
-    report.skipped = details.skipped;
-    if (ok == 0) {
+    if (WriteTags(app, run, &details) == 0) {
       ReportAbort(app, u"ID3Tagの変換中にエラーが発生しました。", false);
       return Stopped(std::move(report), details.error);
     }

@@ -27,8 +27,8 @@ struct RunReport {
   std::u16string list_path;
   // Why a stage failed, naming the file or folder (UTF-8); empty otherwise.
   std::string detail;
-  // Files passed over without stopping the run (a tag that could not be
-  // written), one line each (UTF-8).
+  // Files passed over without stopping the run, one line each (UTF-8). None
+  // today: a tag that cannot be written stops the run.
   std::vector<std::string> skipped;
 };
 

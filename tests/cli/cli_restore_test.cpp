@@ -1,5 +1,9 @@
 // tarvel-cli --restore end to end: a real run undone from its list.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
 
 #include "cli/cli_support.h"
 #include "sample_library.h"
@@ -18,6 +22,9 @@ class CliRestoreTest : public testing::TempDirTest {
  protected:
   void SetUp() override {
     TempDirTest::SetUp();
+    MakeLibrary();
+  }
+  void MakeLibrary() {
     music_ = dir() / "music";
     fs::create_directories(music_);
     const sample::Tag tag{u"東京の夜", u"さくら", u"夜", u"1999", u"", 13};
@@ -46,6 +53,7 @@ class CliRestoreTest : public testing::TempDirTest {
   std::map<std::string, std::string> Tree() {
     auto tree = Snapshot(music_);
     tree.erase("list.csv");
+    tree.erase("list.csv.undo");
     return tree;
   }
   fs::path music_;
@@ -87,16 +95,85 @@ TEST_F(CliRestoreTest, UnreadableListEndsWithStatusTwo) {
   }
 }
 
-TEST_F(CliRestoreTest, FolderRenamedByHandEndsWithStatusOne) {
+TEST_F(CliRestoreTest, RowsThatDoNotComeBackEndWithStatusOne) {
+  const struct {
+    const char* what;
+    std::function<void(const fs::path&)> spoil;
+    const char* out;
+  } kCases[] = {
+      {"a folder renamed by hand", [](const fs::path& m) { fs::rename(m / "ｶｼｭ", m / "renamed"); },
+       "見つからないフォルダがあります。\n　フォルダ名　：　"},
+      {"a converted file deleted", [](const fs::path& m) { fs::remove(m / "ｶｼｭ" / "ﾖﾙ.mp3"); },
+       "見つからないファイルがあります。\n　ファイル名　：　"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(music_);
+    MakeLibrary();
+    ASSERT_EQ(Convert().status, 0);
+    c.spoil(music_);
+    CliResult r = Restore(music_ / "list.csv");
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_NE(r.out.find(c.out), std::string::npos) << r.out;
+    // The restore went on to its end.
+    EXPECT_NE(r.out.find("個のID3Tagを復元しました。"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("were not restored"), std::string::npos) << r.err;
+  }
+}
+
+TEST_F(CliRestoreTest, HistoryKeepsEveryRealRunAndRestoreTakesAnyOfThem) {
   ASSERT_EQ(Convert().status, 0);
-  fs::rename(music_ / "ｶｼｭ", music_ / "renamed");
-  CliResult r = Restore(music_ / "list.csv");
-  EXPECT_EQ(r.status, 1) << r.out << r.err;
-  EXPECT_NE(r.out.find("フォルダ名の復元中にエラーが発生しました。\n処理を中断します。\n"),
+  std::vector<std::string> check = Settings();
+  check.push_back("--set");
+  check.push_back("FlagPathSaveCSV=1");
+  check.push_back("--check-only");
+  check.push_back(music_.native());
+  ASSERT_EQ(RunProgram(kCli, check, dir()).status, 0);
+  CliResult listed = RunProgram(kCli, {"--history"}, dir());
+  ASSERT_EQ(listed.status, 0) << listed.err;
+  EXPECT_NE(listed.out.find("5 rows, 5 renames, 2 tags  " + music_.native() + "/"),
             std::string::npos)
-      << r.out;
-  EXPECT_NE(r.err.find("ｶｼｭ"), std::string::npos) << r.err;
-  EXPECT_TRUE(fs::exists(music_ / "renamed" / "ﾖﾙ.mp3"));
+      << listed.out;
+  const std::string name = listed.out.substr(0, listed.out.find(' '));
+  CliResult r = Restore(name);
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(Tree(), before_);
+  EXPECT_EQ(RunProgram(kCli, {"--history", "x"}, dir()).status, 2);
+}
+
+// Read-only files as their owner sees them: root ignores permission bits, so
+// when the tests run as root the program runs as nobody on a library nobody
+// owns.
+TEST_F(CliRestoreTest, ReadOnlyFilesComeBackReadOnlyForAnOrdinaryUser) {
+  const fs::path file = music_ / "歌手" / "夜.mp3";
+  ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
+  std::vector<std::string> prefix;
+  if (::geteuid() == 0) {
+    if (!fs::exists("/usr/bin/setpriv")) GTEST_SKIP() << "setpriv is needed to drop root";
+    ASSERT_EQ(::chmod(dir().c_str(), 0755), 0);
+    for (auto it = fs::recursive_directory_iterator(music_);
+         it != fs::recursive_directory_iterator(); ++it) {
+      ASSERT_EQ(::lchown(it->path().c_str(), 65534, 65534), 0);
+    }
+    ASSERT_EQ(::lchown(music_.c_str(), 65534, 65534), 0);
+    prefix = {"--reuid=65534", "--regid=65534", "--clear-groups", kCli.native()};
+  }
+  const auto before = testing::ExactTree(music_);
+  auto run = [&](std::vector<std::string> args) {
+    std::vector<std::string> all = prefix;
+    for (const std::string& a : Settings()) all.push_back(a);
+    all.insert(all.end(), args.begin(), args.end());
+    return RunProgram(prefix.empty() ? kCli : fs::path("/usr/bin/setpriv"), all, dir());
+  };
+  CliResult converted = run({"--set", "FlagPathSaveCSV=1", "--set", "FlagCheckOnlyFilename=0",
+                             "--set", "FlagCheckOnlyID3Tag=0", music_.native()});
+  ASSERT_EQ(converted.status, 0) << converted.out << converted.err;
+  struct stat st;
+  ASSERT_EQ(::stat((music_ / "ｶｼｭ" / "ﾖﾙ.mp3").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u);  // made writable for its tag
+  CliResult r = run({"--restore", (music_ / "list.csv").native()});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(testing::ExactTree(music_), before);
 }
 
 TEST_F(CliRestoreTest, RestoreTakesNoFolder) {

@@ -115,13 +115,17 @@ TEST_F(RenameListTest, WritesCodePage932BytesExactly) {
   EXPECT_EQ(ReadBytes(data_ / "list.csv"), expected);
 }
 
-TEST_F(RenameListTest, EmptyRunWritesOnlyTheBlankRecordAndReadsBackEmpty) {
+TEST_F(RenameListTest, EmptyRunWritesOnlyTheBlankRecordWhichIsNoList) {
   ASSERT_EQ(WriteRenameList(app_, run_), 1);
   EXPECT_EQ(ReadBytes(data_ / "list.csv"), kBlankRecord);
+  // A run never writes a list without rows (it stops when it finds
+  // nothing), so such a file is refused rather than restored as nothing.
   RunState back;
   AddEntry(back, u"/x/", u"old.mp3", 1);
-  ASSERT_EQ(ReadRenameList(Text16(data_ / "list.csv"), back), 1);
-  EXPECT_EQ(back.EntryTable.size(), 1u);
+  std::string error;
+  ASSERT_EQ(ReadRenameList(Text16(data_ / "list.csv"), back, &error), 0);
+  EXPECT_NE(error.find("no rows"), std::string::npos) << error;
+  EXPECT_EQ(back.EntryTable.size(), 2u);
 }
 
 TEST_F(RenameListTest, PlaceFollowsTheOptionAndTheReportNamesIt) {
@@ -274,29 +278,85 @@ TEST_F(RenameListTest, FlagsReadAsTheNumberAtTheirStart) {
   }
 }
 
-TEST_F(RenameListTest, ShortAndLongRecordsAfterTheFirst) {
-  std::string text =
-      std::string(kBlankRecord) +
-      R"("1","/a/","old.mp3","/a/","new.mp3")"
-      "\r\n"
-      R"("2","/a/","x.mp3","/a/","y.mp3","","","","","","","1","x","1","extra","more")"
-      "\r\n"
-      "\r\n";
-  WriteBytes(dir() / "in.csv", text);
+TEST_F(RenameListTest, WhatIsNotAWholeListIsRefusedNamingTheFirstBadRecord) {
+  const std::string row1 = R"("1","/a/","x.mp3","/a/","y.mp3","","","","","","","1","0","1")";
+  const std::string row2 = R"("2","/a/","p.mp3","/a/","q.mp3","","","","","","","1","0","1")";
+  const std::string good = std::string(kBlankRecord) + row1 + "\r\n" + row2 + "\r\n";
+  auto lf = [](std::string text) {
+    std::string out;
+    for (char c : text) {
+      if (c != '\r') out += c;
+    }
+    return out;
+  };
+  std::string utf16 = "\xFF\xFE";
+  for (char c : good) utf16 += std::string{c, '\0'};
+  const struct {
+    const char* what;
+    std::string bytes;
+    const char* error;  // a part of the reason
+  } kCases[] = {
+      {"LF line ends", lf(good), "record 1 ends in a bare LF"},
+      {"CR line ends", std::string(kBlankRecord).substr(0, 41) + "\r" + row1 + "\r",
+       "record 1 ends in a bare CR"},
+      {"a bare LF in the second row", std::string(kBlankRecord) + row1 + "\n" + row2 + "\r\n",
+       "record 2 ends in a bare LF"},
+      {"UTF-16", utf16, "UTF-16"},
+      {"UTF-16 without a mark", utf16.substr(2), "NUL"},
+      {"cut short", good.substr(0, good.size() - 9), "record 3 is cut short"},
+      {"cut inside quotes", good.substr(0, good.size() - 4), "record 3 is cut short"},
+      {"only the blank record", kBlankRecord, "no rows"},
+      {"no blank first record", row1 + "\r\n" + row2 + "\r\n", "record 1 is not the blank"},
+      {"junk with commas", std::string(kBlankRecord) + "a,b,c,d,e,f,g,h,i,j,k,l,m,n\r\n",
+       "record 2, field 1"},
+      {"a row of 13 fields",
+       std::string(kBlankRecord) + row1 + "\r\n" +
+           R"("2","/a/","p.mp3","/a/","q.mp3","","","","","","","1","0")" + "\r\n",
+       "record 3 has fewer than 14 fields"},
+      {"a flag that is no number",
+       std::string(kBlankRecord) + row1 + "\r\n" +
+           R"("2","/a/","p.mp3","/a/","q.mp3","","","","","","","yes","0","1")" + "\r\n",
+       "record 3, field 12"},
+      {"a blank line between rows", std::string(kBlankRecord) + row1 + "\r\n\r\n" + row2 + "\r\n",
+       "record 3 has fewer than 14 fields"},
+      {"UTF-8 mark before other bytes", "\xEF\xBB\xBF\xFF" + good, "not valid UTF-8"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    WriteBytes(dir() / "in.csv", c.bytes);
+    RunState run;
+    AddEntry(run, u"/keep/", u"me.mp3", 1);
+    std::string error;
+    EXPECT_EQ(ReadRenameList(Text16(dir() / "in.csv"), run, &error), 0);
+    EXPECT_NE(error.find(c.error), std::string::npos) << error;
+    EXPECT_EQ(run.EntryTable.size(), 2u);
+  }
+  WriteBytes(dir() / "in.csv", good);
   RunState run;
-  ASSERT_EQ(ReadRenameList(Text16(dir() / "in.csv"), run), 1);
-  ASSERT_EQ(run.EntryTable.size(), 4u);
-  const FileEntry& a = run.EntryTable[1];
-  EXPECT_EQ(U8(a.NewName), "new.mp3");
-  EXPECT_TRUE(a.OldTitle.empty());
-  EXPECT_EQ(a.RenameFlag, 0);
-  EXPECT_EQ(a.IsFile, 0);
-  const FileEntry& b = run.EntryTable[2];
-  EXPECT_EQ(b.RenameFlag, 1);
-  EXPECT_EQ(b.TagFlag, 0);
-  EXPECT_EQ(b.IsFile, 1);
-  // A blank line is a record of one empty field.
-  EXPECT_TRUE(run.EntryTable[3].OldPath.empty());
+  EXPECT_EQ(ReadRenameList(Text16(dir() / "in.csv"), run), 1);
+  EXPECT_EQ(run.EntryTable.size(), 3u);
+}
+
+TEST_F(RenameListTest, EncodingIsDecidedByTheByteOrderMarkAlone) {
+  // ﾃｽ is C3 BD in code page 932 and ý in UTF-8.
+  const std::string row =
+      "\"1\",\"/a/\",\"\xC3\xBD.mp3\",\"/a/\",\"t.mp3\","
+      "\"\",\"\",\"\",\"\",\"\",\"\",\"1\",\"0\",\"1\"\r\n";
+  const struct {
+    const char* what;
+    std::string bytes;
+    std::u16string_view name;
+  } kCases[] = {
+      {"no mark: code page 932", std::string(kBlankRecord) + row, u"ﾃｽ.mp3"},
+      {"a mark: UTF-8", "\xEF\xBB\xBF" + std::string(kBlankRecord) + row, u"ý.mp3"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    WriteBytes(dir() / "in.csv", c.bytes);
+    RunState run;
+    ASSERT_EQ(ReadRenameList(Text16(dir() / "in.csv"), run), 1);
+    EXPECT_EQ(U8(run.EntryTable[1].OldName), U8(c.name));
+  }
 }
 
 TEST_F(RenameListTest, ReadsAListWrittenOnWindowsInCodePage932) {

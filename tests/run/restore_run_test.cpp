@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -163,26 +164,28 @@ TEST_F(RestoreTest, DeletedFileIsReportedMissingAndTheOthersAreRestored) {
     app_.settings.FlagDisplayLog = display_log;
     ui_ = RecordingFrontEnd();
     RestoreReport r = Restore(list);
-    EXPECT_EQ(r.outcome, RestoreReport::Outcome::kCompleted) << r.detail;
+    EXPECT_EQ(r.outcome, RestoreReport::Outcome::kIncomplete) << r.detail;
     const std::string missing =
         "見つからないファイルがあります。\r\n　ファイル名　：　" + (lib_ / "ｲ.mp3").native();
     if (display_log == 1) {
-      // The first time two files come back; the second time all three are
-      // missing under their new names, and their tags are written again.
+      // The first time two files come back; the second time they are already
+      // under their old names, one report says so, and their tags are
+      // written again.
       const std::string expected_first =
           "\r\n復元を開始します。\r\n0個のフォルダ名を復元しました。\r\n" + missing +
           "\r\n2個のファイル名を復元しました。\r\n2個のID3Tagを復元しました。\r\n";
       EXPECT_EQ(U8(ui_.log), expected_first);
       EXPECT_EQ(r.details.missing, std::vector<std::string>{(lib_ / "ｲ.mp3").native()});
-      // The deleted file's old name holds nothing: its tag is passed over.
-      ASSERT_EQ(r.details.skipped.size(), 1u);
-      EXPECT_NE(r.details.skipped[0].find("い.mp3"), std::string::npos);
+      // The deleted file is reported once, as missing; its tag is not
+      // reported again.
+      EXPECT_TRUE(r.details.skipped.empty());
+      EXPECT_EQ(r.details.NotRestored(), 1u);
     } else {
-      ASSERT_EQ(ui_.messages.size(), 6u);
-      EXPECT_EQ(U8(ui_.messages[1]), "見つからないファイルがあります。\r\n　ファイル名　：　" +
-                                         (lib_ / "ｱ.mp3").native());
-      EXPECT_EQ(U8(ui_.messages[4]), "0個のファイル名を復元しました。");
-      EXPECT_EQ(U8(ui_.messages[5]), "2個のID3Tagを復元しました。");
+      ASSERT_EQ(ui_.messages.size(), 5u);
+      EXPECT_EQ(U8(ui_.messages[1]), missing);
+      EXPECT_EQ(U8(ui_.messages[2]), "0個のファイル名を復元しました。");
+      EXPECT_EQ(U8(ui_.messages[3]), "2個のID3Tagを復元しました。");
+      EXPECT_EQ(U8(ui_.messages[4]), "2個のファイルまたはフォルダは既に元の名前です。");
     }
     EXPECT_EQ(Title(lib_ / "あ.mp3"), u"あ");
     EXPECT_EQ(Title(lib_ / "う.mp3"), u"う");
@@ -201,7 +204,7 @@ TEST_F(RestoreTest, TakenOldNameIsAConflictAndNeitherFileChanges) {
     app_.settings.FlagDisplayLog = display_log;
     ui_ = RecordingFrontEnd();
     RestoreReport r = Restore(list);
-    EXPECT_EQ(r.outcome, RestoreReport::Outcome::kCompleted) << r.detail;
+    EXPECT_EQ(r.outcome, RestoreReport::Outcome::kIncomplete) << r.detail;
     const std::string conflict = "復元に失敗したファイルがあります。\r\n　現在のファイル名　：　" +
                                  (lib_ / "ｷｮｸ.mp3").native() + "\r\n　　元のファイル名　：　" +
                                  (lib_ / "曲.mp3").native() + "\r\n　手動で復元をお願いします。";
@@ -216,7 +219,8 @@ TEST_F(RestoreTest, TakenOldNameIsAConflictAndNeitherFileChanges) {
       EXPECT_EQ(U8(ui_.messages[1]), conflict);
       EXPECT_EQ(r.details.files_restored, 0);  // 歌.mp3 came back the first time
     }
-    EXPECT_EQ(r.details.conflict_rows, std::vector<size_t>{1});
+    EXPECT_EQ(r.details.conflicts.size(), 1u);
+    EXPECT_EQ(r.details.rows_not_back, std::set<size_t>{1});
     EXPECT_TRUE(fs::exists(lib_ / "ｷｮｸ.mp3"));
     EXPECT_EQ(Title(lib_ / "ｷｮｸ.mp3"), u"ｷｮｸ");
     EXPECT_EQ(Title(lib_ / "曲.mp3"), u"other");  // the other file's tag is not touched
@@ -224,48 +228,59 @@ TEST_F(RestoreTest, TakenOldNameIsAConflictAndNeitherFileChanges) {
   }
 }
 
-TEST_F(RestoreTest, FolderRenamedByHandStopsTheRestore) {
+TEST_F(RestoreTest, FolderRenamedByHandIsReportedAndTheRestGoesOn) {
   Row("", u"歌手", u"ｶｼｭ", 0);
-  FileRow("ｶｼｭ", u"曲.mp3", u"ｷｮｸ.mp3", u"曲", u"ｷｮｸ");
+  FileRow("歌手", u"曲.mp3", u"ｷｮｸ.mp3", u"曲", u"ｷｮｸ");
+  FileRow("", u"歌.mp3", u"ｳﾀ.mp3", u"歌", u"ｳﾀ");
   fs::path list = WriteList();
-  fs::rename(lib_ / "ｶｼｭ", lib_ / "by hand");
+  // The run renamed the folder; the user then moved it.
+  fs::rename(lib_ / "歌手", lib_ / "by hand");
+  const std::string missing =
+      "見つからないフォルダがあります。\r\n　フォルダ名　：　" + (lib_ / "ｶｼｭ").native();
   struct {
     int32_t display_log;
     std::string log;
     std::vector<std::string> messages;
   } kCases[] = {
       {1,
-       "\r\n復元を開始します。\r\nフォルダ名の復元中にエラーが発生しました。\r\n処理を中断します。"
-       "\r\n",
+       "\r\n復元を開始します。\r\n" + missing +
+           "\r\n0個のフォルダ名を復元しました。\r\n1個のファイル名を復元しました。\r\n"
+           "1個のID3Tagを復元しました。\r\n",
        {}},
-      {0, "", {"フォルダ名の復元中にエラーが発生しました。\r\n処理を中断します。"}},
+      {0,
+       "",
+       {missing, "0個のフォルダ名を復元しました。", "0個のファイル名を復元しました。",
+        "1個のID3Tagを復元しました。", "1個のファイルまたはフォルダは既に元の名前です。"}},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.display_log);
     app_.settings.FlagDisplayLog = c.display_log;
     ui_ = RecordingFrontEnd();
     RestoreReport r = Restore(list);
-    EXPECT_EQ(r.outcome, RestoreReport::Outcome::kStopped);
-    EXPECT_NE(r.detail.find("ｶｼｭ"), std::string::npos) << r.detail;
+    EXPECT_EQ(r.outcome, RestoreReport::Outcome::kIncomplete);
     EXPECT_EQ(U8(ui_.log), c.log);
     ASSERT_EQ(ui_.messages.size(), c.messages.size());
     for (size_t i = 0; i < c.messages.size(); ++i) EXPECT_EQ(U8(ui_.messages[i]), c.messages[i]);
-    EXPECT_TRUE(fs::exists(lib_ / "by hand" / "ｷｮｸ.mp3"));  // nothing later is restored
-    EXPECT_EQ(Title(lib_ / "by hand" / "ｷｮｸ.mp3"), u"ｷｮｸ");
+    // The file in the folder the restore cannot find is counted, not listed.
+    EXPECT_EQ(r.details.unreachable, 1);
+    EXPECT_TRUE(fs::exists(lib_ / "by hand" / "ｷｮｸ.mp3"));
+    EXPECT_EQ(Title(lib_ / "歌.mp3"), u"歌");  // the rest comes back
   }
 }
 
-TEST_F(RestoreTest, RefusedRenameStopsTheFileStepWithItsMessage) {
+TEST_F(RestoreTest, RefusedRenameIsReportedAndTheRestGoesOn) {
   // A hand-edited list whose old name would leave the folder.
   FileRow("", u"../escape.mp3", u"ｱ.mp3", u"あ", u"ｱ");
+  FileRow("", u"い.mp3", u"ｲ.mp3", u"い", u"ｲ");
   fs::path list = WriteList();
   RestoreReport r = Restore(list);
-  EXPECT_EQ(r.outcome, RestoreReport::Outcome::kStopped);
-  EXPECT_NE(r.detail.find("not a usable name"), std::string::npos) << r.detail;
-  EXPECT_EQ(U8(ui_.log),
-            "\r\n復元を開始します。\r\n0個のフォルダ名を復元しました。\r\n"
-            "ファイル名の復元中にエラーが発生しました。\r\n処理を中断します。\r\n\r\n");
+  EXPECT_EQ(r.outcome, RestoreReport::Outcome::kIncomplete);
+  ASSERT_EQ(r.details.failed.size(), 1u);
+  EXPECT_NE(r.details.failed[0].find("not a usable name"), std::string::npos);
+  EXPECT_NE(U8(ui_.log).find("復元に失敗したファイルがあります。"), std::string::npos)
+      << U8(ui_.log);
   EXPECT_TRUE(fs::exists(lib_ / "ｱ.mp3"));
+  EXPECT_TRUE(fs::exists(lib_ / "い.mp3"));
   EXPECT_FALSE(fs::exists(dir() / "escape.mp3"));
 }
 
@@ -284,14 +299,14 @@ TEST_F(RestoreTest, RestoringTwiceGivesTheSameTree) {
   EXPECT_EQ(first.details.folders_restored, 2);
   EXPECT_EQ(first.details.files_restored, 1);
   EXPECT_EQ(first.details.tags_restored, 2);
-  // The second time the folders already have their old names and are passed
-  // over, the file is missing under its new name, and the tags are written
-  // once more.
+  // The second time the folders and the file already have their old names
+  // and are counted as such, and the tags are written once more.
   RestoreReport second = Restore(list);
   ASSERT_EQ(second.outcome, RestoreReport::Outcome::kCompleted) << second.detail;
   EXPECT_EQ(second.details.folders_restored, 0);
   EXPECT_EQ(second.details.files_restored, 0);
-  EXPECT_EQ(second.details.missing.size(), 1u);
+  EXPECT_EQ(second.details.missing.size(), 0u);
+  EXPECT_EQ(second.details.already_restored, 3);
   EXPECT_EQ(second.details.tags_restored, 2);
   EXPECT_TRUE(second.details.skipped.empty());
   EXPECT_EQ(Title(lib_ / "外" / "中" / "曲.mp3"), u"曲");
@@ -299,7 +314,7 @@ TEST_F(RestoreTest, RestoringTwiceGivesTheSameTree) {
   EXPECT_FALSE(fs::exists(lib_ / "ｿﾄ"));
 }
 
-TEST_F(RestoreTest, FolderMissingUnderBothNamesOrOldNameTakenIsAnError) {
+TEST_F(RestoreTest, FolderMissingUnderBothNamesOrOldNameTakenIsReported) {
   struct {
     const char* what;
     bool make_old;
@@ -321,8 +336,8 @@ TEST_F(RestoreTest, FolderMissingUnderBothNamesOrOldNameTakenIsAnError) {
     if (c.make_old && !c.old_is_file) fs::create_directories(lib_ / "古い");
     fs::path list = WriteList();
     RestoreReport r = Restore(list);
-    EXPECT_EQ(r.outcome, RestoreReport::Outcome::kStopped);
-    EXPECT_FALSE(r.detail.empty());
+    EXPECT_EQ(r.outcome, RestoreReport::Outcome::kIncomplete);
+    EXPECT_EQ(r.details.NotRestored(), 1u);
     EXPECT_EQ(fs::exists(lib_ / "ﾌﾙｲ"), c.make_new);
   }
 }

@@ -81,4 +81,26 @@ std::string ReadBytes(const std::filesystem::path& path) {
 
 std::string U8(std::u16string_view text) { return Utf16ToUtf8(text); }
 
+std::map<std::string, std::string> ExactTree(const std::filesystem::path& root) {
+  std::map<std::string, std::string> out;
+  for (auto it = std::filesystem::recursive_directory_iterator(root);
+       it != std::filesystem::recursive_directory_iterator(); ++it) {
+    const std::filesystem::path& p = it->path();
+    const std::string rel = std::filesystem::relative(p, root).native();
+    if (rel == "list.csv" || rel == "list.csv.undo") continue;
+    struct stat st;
+    if (::lstat(p.c_str(), &st) != 0) continue;
+    std::string value = std::to_string(st.st_mode & 07777);
+    if (S_ISLNK(st.st_mode)) {
+      value += " link";
+    } else if (S_ISDIR(st.st_mode)) {
+      value += " dir";
+    } else {
+      value += " " + ReadBytes(p);
+    }
+    out[rel] = value;
+  }
+  return out;
+}
+
 }  // namespace tarvel::testing

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <string>
 #include <string_view>
 
@@ -40,6 +41,12 @@ class TempDirTest : public ::testing::Test {
 
 void WriteBytes(const std::filesystem::path& path, std::string_view bytes);
 std::string ReadBytes(const std::filesystem::path& path);
+// Every entry under `root` but the rename list and its undo record
+// ("list.csv", "list.csv.undo" at the top): relative path to its mode bits
+// and kind, with a file's bytes; links are recorded as links, not followed.
+// Two trees with the same snapshot are the same byte for byte.
+std::map<std::string, std::string> ExactTree(const std::filesystem::path& root);
+
 // UTF-16 text as UTF-8 for readable test failure output.
 std::string U8(std::u16string_view text);
 

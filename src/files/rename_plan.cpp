@@ -1,0 +1,157 @@
+#include "files/rename_plan.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <map>
+#include <unordered_map>
+
+#include "files/apply_changes.h"
+#include "platform/text.h"
+
+namespace tarvel {
+namespace {
+
+DiskChangeHook g_disk_change_hook = nullptr;
+
+size_t Depth(std::u16string_view folder) {
+  return static_cast<size_t>(std::count(folder.begin(), folder.end(), u'/'));
+}
+
+// Plans the moves `members` of one folder into `steps`.
+void PlanFolder(const std::vector<PlannedMove>& moves, const std::vector<size_t>& members,
+                std::vector<RenameStep>& steps) {
+  // The name each pending move currently holds, and the move holding it.
+  std::unordered_map<std::u16string, size_t> holder;
+  std::unordered_map<size_t, std::u16string> current;
+  for (size_t m : members) {
+    if (moves[m].from == moves[m].to) continue;
+    holder.emplace(moves[m].from, m);
+    current[m] = moves[m].from;
+  }
+  std::unordered_map<size_t, bool> on_path;
+  for (size_t first : members) {
+    if (!current.count(first)) continue;
+    // Follow the chain of moves whose targets are held by the next one, and
+    // carry it out from its far end back.
+    std::vector<size_t> path{first};
+    on_path[first] = true;
+    while (!path.empty()) {
+      const size_t m = path.back();
+      auto blocker = holder.find(moves[m].to);
+      if (blocker != holder.end() && blocker->second != m) {
+        const size_t next = blocker->second;
+        if (on_path[next]) {
+          // A cycle: move `next` aside; its name is then free for `m`.
+          std::u16string temp = TemporaryRenameName(current[next]);
+          steps.push_back({next, current[next], temp, true});
+          holder.erase(blocker);
+          holder.emplace(temp, next);
+          current[next] = temp;
+          continue;
+        }
+        path.push_back(next);
+        on_path[next] = true;
+        continue;
+      }
+      steps.push_back({m, current[m], moves[m].to, false});
+      holder.erase(current[m]);
+      current.erase(m);
+      on_path[m] = false;
+      path.pop_back();
+    }
+  }
+}
+
+}  // namespace
+
+std::u16string TemporaryRenameName(std::u16string_view name) {
+  uint64_t hash = 14695981039346656037ull;
+  for (char16_t c : name) {
+    hash ^= static_cast<uint64_t>(c);
+    hash *= 1099511628211ull;
+  }
+  static constexpr char16_t kHex[] = u"0123456789abcdef";
+  std::u16string text = u".tarvel-move-";
+  for (int shift = 60; shift >= 0; shift -= 4) text += kHex[(hash >> shift) & 0xF];
+  return text;
+}
+
+std::vector<RenameStep> PlanRenames(const std::vector<PlannedMove>& moves, FolderOrder order) {
+  // Folders in order of first appearance, then by depth as asked.
+  std::map<std::u16string, size_t> folder_index;
+  std::vector<std::vector<size_t>> folders;
+  std::vector<size_t> depth;
+  for (size_t m = 0; m < moves.size(); ++m) {
+    auto [it, added] = folder_index.emplace(moves[m].folder, folders.size());
+    if (added) {
+      folders.emplace_back();
+      depth.push_back(Depth(moves[m].folder));
+    }
+    folders[it->second].push_back(m);
+  }
+  std::vector<size_t> folder_order(folders.size());
+  for (size_t i = 0; i < folder_order.size(); ++i) folder_order[i] = i;
+  std::stable_sort(folder_order.begin(), folder_order.end(), [&](size_t a, size_t b) {
+    return order == FolderOrder::kDeepestFirst ? depth[a] > depth[b] : depth[a] < depth[b];
+  });
+  std::vector<RenameStep> steps;
+  steps.reserve(moves.size());
+  for (size_t f : folder_order) PlanFolder(moves, folders[f], steps);
+  return steps;
+}
+
+bool ExecuteRenames(const std::vector<PlannedMove>& moves, const std::vector<RenameStep>& steps,
+                    bool stop_at_failure, const std::function<void(size_t move)>& done,
+                    const std::function<void(size_t move, const std::string& reason)>& failed) {
+  bool all = true;
+  // Moves that failed: their later steps are passed over.
+  std::vector<bool> given_up(moves.size(), false);
+  // Moves whose entry waits under its temporary name.
+  std::map<size_t, std::u16string> aside;
+  auto give_up = [&](size_t move, const std::string& reason) {
+    all = false;
+    given_up[move] = true;
+    auto it = aside.find(move);
+    if (it != aside.end()) {
+      // Back to its own name when that is still free; otherwise it stays
+      // under the temporary name, where a restore looks for it.
+      StageDetails back;
+      RenameItem(moves[move].folder, it->second, moves[move].folder, moves[move].from, &back);
+      aside.erase(it);
+    }
+    if (failed) failed(move, reason);
+  };
+  for (const RenameStep& step : steps) {
+    if (given_up[step.move]) continue;
+    const PlannedMove& m = moves[step.move];
+    BeforeDiskChange();
+    StageDetails details;
+    if (RenameItem(m.folder, step.from, m.folder, step.to, &details)) {
+      if (step.temporary) {
+        aside[step.move] = step.to;
+      } else {
+        aside.erase(step.move);
+        if (done) done(step.move);
+      }
+      continue;
+    }
+    give_up(step.move, details.error);
+    // A cycle that lost one of its moves cannot close: the others that wait
+    // aside go back as well.
+    while (!aside.empty()) {
+      const size_t other = aside.begin()->first;
+      give_up(other, "cannot rename " + Utf16ToUtf8(m.folder + moves[other].from) +
+                         ": it was to make room in a cycle that could not be completed");
+    }
+    if (stop_at_failure) return false;
+  }
+  return all;
+}
+
+void SetDiskChangeHook(DiskChangeHook hook) { g_disk_change_hook = hook; }
+
+void BeforeDiskChange() {
+  if (g_disk_change_hook != nullptr) g_disk_change_hook();
+}
+
+}  // namespace tarvel

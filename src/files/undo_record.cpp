@@ -1,0 +1,222 @@
+#include "files/undo_record.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <cstring>
+#include <vector>
+
+#include "platform/text.h"
+#include "platform/text_file.h"
+
+namespace tarvel {
+namespace {
+
+constexpr std::string_view kMagic = "tarvel-undo 1";
+constexpr size_t kBlockSize = 128;
+
+// Reads the last 128 bytes and the size of a plain file, not following a link.
+bool CaptureFile(const std::string& path, UndoEntry& entry) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return false;
+  struct stat st;
+  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  if (ok) {
+    entry.dev = st.st_dev;
+    entry.ino = st.st_ino;
+    entry.mode = st.st_mode & 07777;
+    entry.size = static_cast<uint64_t>(st.st_size);
+    entry.has_block = true;
+    char block[kBlockSize];
+    if (st.st_size >= static_cast<off_t>(kBlockSize) &&
+        ::pread(fd, block, kBlockSize, st.st_size - static_cast<off_t>(kBlockSize)) ==
+            static_cast<ssize_t>(kBlockSize) &&
+        std::memcmp(block, "TAG", 3) == 0) {
+      entry.had_tag = true;
+      entry.block.assign(block, kBlockSize);
+    }
+  }
+  ::close(fd);
+  return ok;
+}
+
+std::string Hex(std::string_view bytes) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(bytes.size() * 2);
+  for (unsigned char c : bytes) {
+    out += kDigits[c >> 4];
+    out += kDigits[c & 0xF];
+  }
+  return out;
+}
+
+bool Unhex(std::string_view text, std::string& out) {
+  if (text.size() % 2 != 0) return false;
+  out.clear();
+  for (size_t i = 0; i < text.size(); i += 2) {
+    unsigned value = 0;
+    auto r = std::from_chars(text.data() + i, text.data() + i + 2, value, 16);
+    if (r.ec != std::errc() || r.ptr != text.data() + i + 2) return false;
+    out += static_cast<char>(value);
+  }
+  return true;
+}
+
+template <typename T>
+bool Number(std::string_view text, T& value, int base = 10) {
+  if (text.empty()) return false;
+  auto r = std::from_chars(text.data(), text.data() + text.size(), value, base);
+  return r.ec == std::errc() && r.ptr == text.data() + text.size();
+}
+
+std::vector<std::string_view> Words(std::string_view line) {
+  std::vector<std::string_view> words;
+  size_t i = 0;
+  while (i <= line.size()) {
+    size_t space = line.find(' ', i);
+    if (space == std::string_view::npos) space = line.size();
+    words.push_back(line.substr(i, space - i));
+    i = space + 1;
+  }
+  return words;
+}
+
+}  // namespace
+
+std::filesystem::path UndoRecordPath(const std::filesystem::path& list_path) {
+  std::filesystem::path p = list_path;
+  p += ".undo";
+  return p;
+}
+
+uint64_t ListBytesHash(std::string_view bytes) {
+  uint64_t hash = 14695981039346656037ull;
+  for (unsigned char c : bytes) {
+    hash ^= c;
+    hash *= 1099511628211ull;
+  }
+  return hash;
+}
+
+UndoRecord CaptureUndoRecord(const RunState& run) {
+  UndoRecord record;
+  const size_t last = LastIndex(run);
+  for (size_t i = 1; i <= last; ++i) {
+    const FileEntry& e = run.EntryTable[i];
+    if (e.RenameFlag != 1 && e.TagFlag != 1) continue;
+    const std::string path = Utf16ToUtf8(e.OldPath + e.OldName);
+    UndoEntry entry;
+    entry.is_file = e.IsFile == 1;
+    if (entry.is_file && e.TagFlag == 1) {
+      if (!CaptureFile(path, entry)) continue;
+    } else {
+      struct stat st;
+      if (::lstat(path.c_str(), &st) != 0) continue;
+      entry.dev = st.st_dev;
+      entry.ino = st.st_ino;
+      entry.mode = st.st_mode & 07777;
+      entry.size = entry.is_file ? static_cast<uint64_t>(st.st_size) : 0;
+    }
+    record.rows.emplace(i, std::move(entry));
+  }
+  return record;
+}
+
+std::string FormatUndoRecord(const UndoRecord& record) {
+  std::string out(kMagic);
+  out += "\nlist " + std::to_string(record.list_size) + " ";
+  char hash[17];
+  std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(record.list_hash));
+  out += hash;
+  out += "\nrows " + std::to_string(record.rows.size()) + "\n";
+  for (const auto& [row, e] : record.rows) {
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%o", e.mode);
+    out += std::to_string(row);
+    out += e.is_file ? " f " : " d ";
+    out += std::to_string(e.dev) + " " + std::to_string(e.ino) + " " + mode + " " +
+           std::to_string(e.size) + " ";
+    if (!e.has_block) {
+      out += "-";
+    } else if (!e.had_tag) {
+      out += "notag";
+    } else {
+      out += Hex(e.block);
+    }
+    out += "\n";
+  }
+  out += "end\n";
+  return out;
+}
+
+std::optional<UndoRecord> ParseUndoRecord(std::string_view bytes) {
+  std::vector<std::string_view> lines;
+  size_t i = 0;
+  while (i < bytes.size()) {
+    size_t nl = bytes.find('\n', i);
+    if (nl == std::string_view::npos) return std::nullopt;  // cut short
+    lines.push_back(bytes.substr(i, nl - i));
+    i = nl + 1;
+  }
+  if (lines.size() < 4 || lines[0] != kMagic || lines.back() != "end") return std::nullopt;
+  UndoRecord record;
+  auto list = Words(lines[1]);
+  if (list.size() != 3 || list[0] != "list" || !Number(list[1], record.list_size) ||
+      list[2].size() != 16 || !Number(list[2], record.list_hash, 16)) {
+    return std::nullopt;
+  }
+  auto rows = Words(lines[2]);
+  size_t count = 0;
+  if (rows.size() != 2 || rows[0] != "rows" || !Number(rows[1], count) ||
+      count != lines.size() - 4) {
+    return std::nullopt;
+  }
+  for (size_t l = 3; l + 1 < lines.size(); ++l) {
+    auto w = Words(lines[l]);
+    UndoEntry e;
+    size_t row = 0;
+    if (w.size() != 7 || !Number(w[0], row) || (w[1] != "f" && w[1] != "d") ||
+        !Number(w[2], e.dev) || !Number(w[3], e.ino) || !Number(w[4], e.mode, 8) ||
+        e.mode > 07777 || !Number(w[5], e.size)) {
+      return std::nullopt;
+    }
+    e.is_file = w[1] == "f";
+    if (w[6] == "notag") {
+      e.has_block = true;
+    } else if (w[6] != "-") {
+      if (!Unhex(w[6], e.block) || e.block.size() != kBlockSize ||
+          e.block.compare(0, 3, "TAG") != 0 || e.size < kBlockSize) {
+        return std::nullopt;
+      }
+      e.has_block = e.had_tag = true;
+    }
+    if (!record.rows.emplace(row, std::move(e)).second) return std::nullopt;
+  }
+  return record;
+}
+
+std::optional<UndoRecord> ReadUndoRecordFor(const std::filesystem::path& list_path,
+                                            std::string_view list_bytes, std::string* notice) {
+  const std::filesystem::path path = UndoRecordPath(list_path);
+  std::string bytes;
+  TextReadResult read = ReadFileBytes(path, bytes);
+  if (!read.ok()) {
+    if (read.code != TextReadResult::Code::kNotFound && notice != nullptr) *notice = read.message;
+    return std::nullopt;
+  }
+  std::optional<UndoRecord> record = ParseUndoRecord(bytes);
+  if (!record) {
+    if (notice != nullptr) *notice = EscapeBytes(path.native()) + ": not a whole undo record";
+    return std::nullopt;
+  }
+  if (record->list_size != list_bytes.size() || record->list_hash != ListBytesHash(list_bytes)) {
+    if (notice != nullptr) *notice = EscapeBytes(path.native()) + ": belongs to another list";
+    return std::nullopt;
+  }
+  return record;
+}
+
+}  // namespace tarvel

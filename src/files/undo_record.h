@@ -1,0 +1,63 @@
+// What a rename list cannot hold and an exact undo needs, kept in one file
+// beside the list (list.csv.undo, described in docs/undo-record.md): for
+// every row the run will change, which entry on disk it is (device and
+// inode), its mode bits, and for a file whose tag the run writes, its
+// original 128-byte tag block or, when it had none, its size.
+#ifndef TARVEL_FILES_UNDO_RECORD_H_
+#define TARVEL_FILES_UNDO_RECORD_H_
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "app/entry_table.h"
+
+namespace tarvel {
+
+struct UndoEntry {
+  bool is_file = true;
+  uint64_t dev = 0;
+  uint64_t ino = 0;
+  uint32_t mode = 0;  // permission bits (07777)
+  uint64_t size = 0;  // size in bytes before the run (files)
+  bool has_block = false;
+  bool had_tag = false;  // with has_block: `block` is the old tag; else the file had none
+  std::string block;     // the original last 128 bytes when had_tag
+};
+
+struct UndoRecord {
+  // The list the record belongs to: its size and a hash of its bytes.
+  uint64_t list_size = 0;
+  uint64_t list_hash = 0;
+  std::map<size_t, UndoEntry> rows;  // by table index
+};
+
+// The record's path for the list at `list_path`.
+std::filesystem::path UndoRecordPath(const std::filesystem::path& list_path);
+
+// A 64-bit hash of a list's bytes (FNV-1a), tying a record to its list.
+uint64_t ListBytesHash(std::string_view bytes);
+
+// Looks at every row of `run` with RenameFlag or TagFlag 1 on disk, without
+// following links. Rows that cannot be looked at get no entry (the stage that
+// reaches them fails on its own).
+UndoRecord CaptureUndoRecord(const RunState& run);
+
+// The record as the bytes of its file.
+std::string FormatUndoRecord(const UndoRecord& record);
+
+// Reads a record's bytes; nothing when they are not a whole record.
+std::optional<UndoRecord> ParseUndoRecord(std::string_view bytes);
+
+// Reads the record beside the list at `list_path` and keeps it only when it
+// belongs to the list bytes `list_bytes`. Nothing when there is none or it
+// does not fit; `notice` then says why when a record was there.
+std::optional<UndoRecord> ReadUndoRecordFor(const std::filesystem::path& list_path,
+                                            std::string_view list_bytes, std::string* notice);
+
+}  // namespace tarvel
+
+#endif  // TARVEL_FILES_UNDO_RECORD_H_

@@ -1,0 +1,188 @@
+#include "files/rename_plan.h"
+
+#include <filesystem>
+#include <map>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/text.h"
+#include "support/test_support.h"
+
+namespace tarvel {
+namespace {
+
+namespace fs = std::filesystem;
+using ::tarvel::testing::ReadBytes;
+using ::tarvel::testing::TempDirTest;
+using ::tarvel::testing::U8;
+using ::tarvel::testing::WriteBytes;
+
+class RenamePlanTest : public TempDirTest {
+ protected:
+  void SetUp() override {
+    TempDirTest::SetUp();
+    folder_ = TempDirTest::dir() / "f";
+    fs::create_directories(folder_);
+  }
+  const fs::path& dir() const { return folder_; }
+  std::u16string Folder() { return *Utf8ToUtf16(dir().native()) + u"/"; }
+
+  // Every entry of the folder with its content.
+  std::map<std::string, std::string> Contents() {
+    std::map<std::string, std::string> out;
+    for (const auto& e : fs::directory_iterator(dir())) {
+      out[e.path().filename().native()] = ReadBytes(e.path());
+    }
+    return out;
+  }
+
+  fs::path folder_;
+};
+
+struct Move {
+  std::u16string_view from, to;
+};
+
+TEST_F(RenamePlanTest, EveryMoveReachesItsTargetWhateverTheOrder) {
+  struct Case {
+    const char* what;
+    std::vector<std::u16string_view> others;  // entries outside the plan
+    std::vector<Move> moves;
+  };
+  const Case kCases[] = {
+      {"a target freed by a later row", {}, {{u"ａ.mp3", u"a.mp3"}, {u"a.mp3", u"a-2.mp3"}}},
+      {"a target freed by an earlier row", {}, {{u"a.mp3", u"a-2.mp3"}, {u"ａ.mp3", u"a.mp3"}}},
+      {"a chain of three", {}, {{u"c", u"d"}, {u"a", u"b"}, {u"b", u"c"}}},
+      {"a swap", {}, {{u"a", u"b"}, {u"b", u"a"}}},
+      {"a cycle of three", {}, {{u"a", u"b"}, {u"b", u"c"}, {u"c", u"a"}}},
+      {"a cycle with a tail", {}, {{u"a", u"b"}, {u"b", u"a"}, {u"x", u"x2"}, {u"x2", u"x3"}}},
+      {"a name that is another's numbered form",
+       {u"keep"},
+       {{u"x.mp3.mp3", u"x-2.mp3"}, {u"x.mp3", u"x.mp3.mp3"}, {u"x-2.mp3", u"x-3.mp3"}}},
+      {"no move at all", {u"a"}, {{u"a", u"a"}}},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(dir());
+    fs::create_directories(dir());
+    std::vector<PlannedMove> moves;
+    std::map<std::string, std::string> expected;
+    for (std::u16string_view other : c.others) {
+      WriteBytes(dir() / Utf16ToUtf8(other), "other " + U8(other));
+      expected[U8(other)] = "other " + U8(other);
+    }
+    for (size_t i = 0; i < c.moves.size(); ++i) {
+      if (c.moves[i].from != c.moves[i].to) {
+        WriteBytes(dir() / Utf16ToUtf8(c.moves[i].from), "item " + std::to_string(i));
+      }
+      expected[U8(c.moves[i].to)] = "item " + std::to_string(i);
+      moves.push_back(
+          {i, Folder(), std::u16string(c.moves[i].from), std::u16string(c.moves[i].to)});
+    }
+    std::set<size_t> done;
+    EXPECT_TRUE(ExecuteRenames(
+        moves, PlanRenames(moves, FolderOrder::kDeepestFirst), true,
+        [&](size_t m) { EXPECT_TRUE(done.insert(m).second); },
+        [&](size_t, const std::string& reason) { ADD_FAILURE() << reason; }));
+    if (c.others.empty()) {
+      EXPECT_EQ(Contents(), expected);
+    }
+  }
+}
+
+TEST_F(RenamePlanTest, EntryOutsideThePlanIsNeverReplaced) {
+  WriteBytes(dir() / "a", "a");
+  WriteBytes(dir() / "b", "b");
+  WriteBytes(dir() / "taken", "not part of the plan");
+  std::vector<PlannedMove> moves = {{1, Folder(), u"a", u"b"}, {2, Folder(), u"b", u"taken"}};
+  std::vector<size_t> failed;
+  EXPECT_FALSE(ExecuteRenames(moves, PlanRenames(moves, FolderOrder::kDeepestFirst), true, nullptr,
+                              [&](size_t m, const std::string&) { failed.push_back(m); }));
+  EXPECT_EQ(failed, std::vector<size_t>{1});
+  EXPECT_EQ(Contents(), (std::map<std::string, std::string>{
+                            {"a", "a"}, {"b", "b"}, {"taken", "not part of the plan"}}));
+}
+
+// Before the second rename of a plan, the entry "c" vanishes (renamed away
+// by someone else).
+int g_changes = 0;
+fs::path g_folder;
+void VanishBeforeSecondChange() {
+  if (++g_changes == 2) fs::rename(g_folder / "c", g_folder / "gone");
+}
+
+TEST_F(RenamePlanTest, CycleThatCannotCloseTakesItsEntryBackFromTheSide) {
+  WriteBytes(dir() / "a", "a");
+  WriteBytes(dir() / "b", "b");
+  WriteBytes(dir() / "c", "c");
+  std::vector<PlannedMove> moves = {
+      {1, Folder(), u"a", u"b"}, {2, Folder(), u"b", u"c"}, {3, Folder(), u"c", u"a"}};
+  std::vector<RenameStep> steps = PlanRenames(moves, FolderOrder::kDeepestFirst);
+  ASSERT_EQ(steps.size(), 4u);
+  EXPECT_TRUE(steps[0].temporary);
+  g_changes = 0;
+  g_folder = dir();
+  SetDiskChangeHook(&VanishBeforeSecondChange);
+  std::set<size_t> failed;
+  EXPECT_FALSE(ExecuteRenames(moves, steps, false, nullptr,
+                              [&](size_t m, const std::string&) { failed.insert(m); }));
+  SetDiskChangeHook(nullptr);
+  // The entry moved aside is back under its own name; "b" still reached the
+  // name that the vanished entry left free.
+  EXPECT_EQ(failed, (std::set<size_t>{0, 2}));
+  EXPECT_EQ(Contents(),
+            (std::map<std::string, std::string>{{"a", "a"}, {"c", "b"}, {"gone", "c"}}));
+}
+
+TEST_F(RenamePlanTest, FoldersAreOrderedByDepth) {
+  std::vector<PlannedMove> moves = {{1, u"/r/", u"A", u"A2"},
+                                    {2, u"/r/A/B/", u"C", u"C2"},
+                                    {3, u"/r/A/", u"B", u"B2"},
+                                    {4, u"/r/Z/", u"Y", u"Y2"}};
+  auto rows = [&](FolderOrder order) {
+    std::vector<size_t> out;
+    for (const RenameStep& s : PlanRenames(moves, order)) out.push_back(moves[s.move].row);
+    return out;
+  };
+  EXPECT_EQ(rows(FolderOrder::kDeepestFirst), (std::vector<size_t>{2, 3, 4, 1}));
+  EXPECT_EQ(rows(FolderOrder::kShallowestFirst), (std::vector<size_t>{1, 3, 4, 2}));
+}
+
+TEST_F(RenamePlanTest, RandomPermutationsOfNamesAllArrive) {
+  std::mt19937 rng(7);
+  for (int round = 0; round < 50; ++round) {
+    fs::remove_all(dir());
+    fs::create_directories(dir());
+    const size_t n = 1 + rng() % 8;
+    // Targets are drawn from the sources and a few fresh names, so chains
+    // and cycles of every shape turn up.
+    std::vector<std::u16string> sources, pool;
+    for (size_t i = 0; i < n; ++i) sources.push_back(u"n" + DecimalText(static_cast<int64_t>(i)));
+    pool = sources;
+    for (size_t i = 0; i < 3; ++i) pool.push_back(u"f" + DecimalText(static_cast<int64_t>(i)));
+    std::shuffle(pool.begin(), pool.end(), rng);
+    std::vector<PlannedMove> moves;
+    std::map<std::string, std::string> expected;
+    for (size_t i = 0; i < n; ++i) {
+      WriteBytes(dir() / Utf16ToUtf8(sources[i]), std::to_string(i));
+      moves.push_back({i, Folder(), sources[i], pool[i]});
+      expected[U8(pool[i])] = std::to_string(i);
+    }
+    ASSERT_TRUE(ExecuteRenames(moves, PlanRenames(moves, FolderOrder::kDeepestFirst), true, nullptr,
+                               nullptr))
+        << "round " << round;
+    // Sources that are nobody's target are gone; nothing else is there.
+    EXPECT_EQ(Contents(), expected) << "round " << round;
+  }
+}
+
+TEST(TemporaryRenameNameTest, IsHiddenFixedAndDistinct) {
+  EXPECT_EQ(TemporaryRenameName(u"a.mp3"), TemporaryRenameName(u"a.mp3"));
+  EXPECT_NE(TemporaryRenameName(u"a.mp3"), TemporaryRenameName(u"ａ.mp3"));
+  EXPECT_EQ(TemporaryRenameName(u"x")[0], u'.');
+}
+
+}  // namespace
+}  // namespace tarvel

@@ -1,0 +1,191 @@
+#include "files/undo_record.h"
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <string>
+
+#include "files/id3_tag.h"
+#include "platform/text.h"
+#include "support/test_support.h"
+
+namespace tarvel {
+namespace {
+
+namespace fs = std::filesystem;
+using ::tarvel::testing::TempDirTest;
+using ::tarvel::testing::WriteBytes;
+
+std::string TagBlock(char fill) {
+  std::string block = "TAG";
+  block.append(125, fill);
+  return block;
+}
+
+UndoRecord Sample() {
+  UndoRecord r;
+  r.list_size = 42;
+  r.list_hash = ListBytesHash("list bytes");
+  r.rows[1] = UndoEntry{false, 64769, 12, 0755, 0, false, false, {}};
+  r.rows[2] = UndoEntry{true, 64769, 13, 0444, 300, true, true, TagBlock('\0')};
+  r.rows[7] = UndoEntry{true, 64769, 14, 0644, 172, true, false, {}};
+  r.rows[9] = UndoEntry{true, 64769, 15, 0600, 99, false, false, {}};
+  return r;
+}
+
+void ExpectSame(const UndoRecord& a, const UndoRecord& b) {
+  EXPECT_EQ(a.list_size, b.list_size);
+  EXPECT_EQ(a.list_hash, b.list_hash);
+  ASSERT_EQ(a.rows.size(), b.rows.size());
+  for (const auto& [row, e] : a.rows) {
+    ASSERT_TRUE(b.rows.count(row)) << row;
+    const UndoEntry& f = b.rows.at(row);
+    EXPECT_EQ(e.is_file, f.is_file);
+    EXPECT_EQ(e.dev, f.dev);
+    EXPECT_EQ(e.ino, f.ino);
+    EXPECT_EQ(e.mode, f.mode);
+    EXPECT_EQ(e.size, f.size);
+    EXPECT_EQ(e.has_block, f.has_block);
+    EXPECT_EQ(e.had_tag, f.had_tag);
+    EXPECT_EQ(e.block, f.block);
+  }
+}
+
+TEST(UndoRecordTest, FormatReadsBackTheSame) {
+  std::optional<UndoRecord> back = ParseUndoRecord(FormatUndoRecord(Sample()));
+  ASSERT_TRUE(back);
+  ExpectSame(Sample(), *back);
+}
+
+TEST(UndoRecordTest, BrokenRecordsAreRefused) {
+  const std::string good = FormatUndoRecord(Sample());
+  auto replace = [&](std::string_view from, std::string_view to) {
+    std::string s = good;
+    size_t at = s.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    return s.replace(at, from.size(), to);
+  };
+  const struct {
+    const char* what;
+    std::string bytes;
+  } kCases[] = {
+      {"cut short", good.substr(0, good.size() - 10)},
+      {"without its end line", good.substr(0, good.size() - 4)},
+      {"another magic", replace("tarvel-undo 1", "tarvel-undo 2")},
+      {"a row count that does not fit", replace("rows 4", "rows 5")},
+      {"a mode beyond 07777", replace(" 444 ", " 17777 ")},
+      {"a tag block that is not hex", replace("54414700", "5441470g")},
+      {"a tag block without TAG", replace("544147", "544146")},
+      {"a kind that is neither f nor d", replace("7 f", "7 x")},
+      {"a row given twice", replace("\n9 f", "\n7 f")},
+      {"a tag in a file shorter than a tag", replace(" 300 ", " 100 ")},
+      {"empty", ""},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_FALSE(ParseUndoRecord(c.bytes)) << c.what;
+  }
+}
+
+class UndoRecordFileTest : public TempDirTest {};
+
+TEST_F(UndoRecordFileTest, ARecordIsUsedOnlyWithItsOwnList) {
+  const fs::path list = dir() / "list.csv";
+  UndoRecord r = Sample();
+  r.list_size = 10;
+  r.list_hash = ListBytesHash("0123456789");
+  WriteBytes(UndoRecordPath(list), FormatUndoRecord(r));
+  std::string notice;
+  EXPECT_TRUE(ReadUndoRecordFor(list, "0123456789", &notice)) << notice;
+  EXPECT_FALSE(ReadUndoRecordFor(list, "0123456780", &notice));
+  EXPECT_NE(notice.find("another list"), std::string::npos);
+  WriteBytes(UndoRecordPath(list), "tarvel-undo 1\nlist");
+  EXPECT_FALSE(ReadUndoRecordFor(list, "0123456789", &notice));
+  EXPECT_NE(notice.find("not a whole undo record"), std::string::npos);
+  notice.clear();
+  fs::remove(UndoRecordPath(list));
+  EXPECT_FALSE(ReadUndoRecordFor(list, "0123456789", &notice));
+  EXPECT_EQ(notice, "");
+}
+
+TEST_F(UndoRecordFileTest, CaptureKeepsTagBlocksSizesModesAndIdentity) {
+  const std::string audio(200, 'a');
+  const std::string tag = TagBlock(' ');
+  WriteBytes(dir() / "tagged.mp3", audio + tag);
+  WriteBytes(dir() / "bare.mp3", audio);
+  ::chmod((dir() / "bare.mp3").c_str(), 0444);
+  fs::create_directory(dir() / "folder");
+  fs::create_symlink("tagged.mp3", dir() / "link.mp3");
+  RunState run;
+  const std::u16string folder = *Utf8ToUtf16(dir().native()) + u"/";
+  auto add = [&](std::u16string_view name, int32_t is_file, int32_t rename, int32_t tag_flag) {
+    FileEntry& e = AddEntry(run, folder, name, is_file);
+    e.RenameFlag = rename;
+    e.TagFlag = tag_flag;
+  };
+  add(u"tagged.mp3", 1, 0, 1);
+  add(u"bare.mp3", 1, 1, 1);
+  add(u"folder", 0, 1, 0);
+  add(u"link.mp3", 1, 0, 1);  // a link is never looked through
+  add(u"unflagged.mp3", 1, 0, 0);
+  UndoRecord r = CaptureUndoRecord(run);
+  ASSERT_EQ(r.rows.size(), 3u);
+  struct stat st;
+  ASSERT_EQ(::stat((dir() / "tagged.mp3").c_str(), &st), 0);
+  EXPECT_EQ(r.rows[1].ino, st.st_ino);
+  EXPECT_TRUE(r.rows[1].had_tag);
+  EXPECT_EQ(r.rows[1].block, tag);
+  EXPECT_EQ(r.rows[1].size, 328u);
+  EXPECT_TRUE(r.rows[2].has_block);
+  EXPECT_FALSE(r.rows[2].had_tag);
+  EXPECT_EQ(r.rows[2].size, 200u);
+  EXPECT_EQ(r.rows[2].mode, 0444u);
+  EXPECT_FALSE(r.rows[3].is_file);
+  EXPECT_FALSE(r.rows[3].has_block);
+}
+
+TEST_F(UndoRecordFileTest, RestoreID3BlockPutsBackTheTagStateOnlyWhereItFits) {
+  const std::string audio(200, 'a');
+  const std::string old_tag = TagBlock('\0');
+  const std::string new_tag = TagBlock('x');
+  const struct {
+    const char* what;
+    std::string now;
+    uint64_t size;
+    bool had_tag;
+    uint32_t mode;
+    std::string expected;
+    int32_t result;
+  } kCases[] = {
+      {"an overwritten tag gets its old bytes", audio + new_tag, 328, true, 0444, audio + old_tag,
+       1},
+      {"an appended tag is cut off", audio + new_tag, 200, false, 0640, audio, 1},
+      {"a tag already as it was", audio + old_tag, 328, true, 0644, audio + old_tag, 1},
+      {"a file that never got its tag", audio, 200, false, 0600, audio, 1},
+      {"a size changed since the run", audio + "zz" + new_tag, 328, true, 0644,
+       audio + "zz" + new_tag, 0},
+      {"an appended block that is no tag", audio + std::string(128, 'q'), 200, false, 0644,
+       audio + std::string(128, 'q'), 0},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    const fs::path file = dir() / "f.mp3";
+    fs::remove(file);
+    WriteBytes(file, c.now);
+    ::chmod(file.c_str(), 0644);
+    EXPECT_EQ(RestoreID3Block(*Utf8ToUtf16(file.native()), c.size, c.had_tag, old_tag, c.mode),
+              c.result);
+    EXPECT_EQ(testing::ReadBytes(file), c.expected);
+    struct stat st;
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, c.result == 1 ? c.mode : 0644u);
+  }
+  // A link is never written through.
+  WriteBytes(dir() / "target", audio + new_tag);
+  fs::create_symlink("target", dir() / "link.mp3");
+  EXPECT_EQ(RestoreID3Block(*Utf8ToUtf16((dir() / "link.mp3").native()), 328, true, old_tag, 0644),
+            0);
+  EXPECT_EQ(testing::ReadBytes(dir() / "target"), audio + new_tag);
+}
+
+}  // namespace
+}  // namespace tarvel

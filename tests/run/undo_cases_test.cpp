@@ -1,0 +1,271 @@
+// The ways an undo used to go wrong on ordinary libraries, each converted
+// for real and restored: the library must come back byte for byte.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <map>
+#include <string>
+
+#include "app/tables.h"
+#include "files/id3_tag.h"
+#include "files/rename_list.h"
+#include "files/rename_plan.h"
+#include "files/run_history.h"
+#include "platform/text.h"
+#include "rules/rules_test_support.h"
+#include "run/restore_run.h"
+#include "run/run_driver.h"
+#include "sample_library.h"
+#include "support/test_support.h"
+
+namespace tarvel {
+namespace {
+
+namespace fs = std::filesystem;
+using ::tarvel::testing::ReadBytes;
+using ::tarvel::testing::TempDirTest;
+using ::tarvel::testing::U8;
+using ::tarvel::testing::WriteBytes;
+
+std::u16string Text16(const fs::path& p) { return *Utf8ToUtf16(p.native()); }
+
+std::map<std::string, std::string> Snapshot(const fs::path& root) {
+  return testing::ExactTree(root);
+}
+
+// A 128-byte tag block from raw field bytes (padded with `pad`).
+std::string RawTag(std::string_view title, std::string_view artist, std::string_view album,
+                   char pad) {
+  auto field = [&](std::string_view text, size_t width) {
+    std::string f(text);
+    f.resize(width, pad);
+    return f;
+  };
+  return "TAG" + field(title, 30) + field(artist, 30) + field(album, 30) + "1999" +
+         field("comment", 30) + std::string(1, '\x11');
+}
+
+class UndoCasesTest : public TempDirTest {
+ protected:
+  void SetUp() override {
+    TempDirTest::SetUp();
+    lib_ = dir() / "music";
+    fs::create_directories(lib_);
+    app_.ui = &ui_;
+    app_.reading = &fixed_;
+    const fs::path data = fs::path(TARVEL_SOURCE_DIR) / "data";
+    ASSERT_TRUE(LoadTables(app_, data / "dic.csv", data / "Rome.csv").dic.loaded());
+    app_.folder.history_dir = dir() / "history";
+    Settings& s = app_.settings;
+    s.PathDataFolder = Text16(lib_);
+    s.FlagPathSaveCSV = 1;
+    s.FlagCreateCSVFile = 1;
+    s.FlagDisplayLog = 1;
+    s.FlagCheckOnlyFilename = 0;
+    s.FlagCheckOnlyID3Tag = 0;
+    s.FlagDetectFullCharFilename = 0;
+    s.FlagDetectFullCharID3Tag = 0;
+    s.FlagRenameSubfolders = 1;
+    s.FlagRenameFolderName = 1;
+    s.FlagConvertFilename = 1;
+    s.FlagConvertID3Tag = 1;
+  }
+
+  void Mp3(const fs::path& rel, std::string_view tag = {}, size_t audio = 200) {
+    fs::create_directories((lib_ / rel).parent_path());
+    WriteBytes(lib_ / rel, std::string(audio, '\xAA') + std::string(tag));
+  }
+
+  RunReport Convert() {
+    ui_ = RecordingFrontEnd();
+    RunState run;
+    return RunConversion(app_, run);
+  }
+
+  RestoreReport Restore(const fs::path& list) {
+    ui_ = RecordingFrontEnd();
+    RunState run;
+    return RunRestore(app_, run, Text16(list));
+  }
+
+  fs::path lib_;
+  AppState app_;
+  RecordingFrontEnd ui_;
+  testing::FixedReadingService fixed_{{u"東京", u"トウキョウ"}, {u"夜", u"よる"}};
+};
+
+TEST_F(UndoCasesTest, NamesThatBecomeDuplicatesComeBack) {
+  for (const char* name : {"a.mp3", "ａ.mp3", "AB.mp3", "ＡＢ.mp3", "x.mp3", "x.mp3.mp3"}) {
+    Mp3(name);
+  }
+  const auto before = Snapshot(lib_);
+  RunReport run = Convert();
+  ASSERT_EQ(run.outcome, RunReport::Outcome::kCompleted) << run.detail << U8(ui_.log);
+  ASSERT_NE(Snapshot(lib_), before);
+  EXPECT_TRUE(fs::exists(lib_ / "a-2.mp3"));
+  RestoreReport back = Restore(lib_ / "list.csv");
+  EXPECT_EQ(back.outcome, RestoreReport::Outcome::kCompleted) << U8(ui_.log);
+  EXPECT_EQ(U8(ui_.log).find("復元に失敗"), std::string::npos) << U8(ui_.log);
+  EXPECT_EQ(Snapshot(lib_), before);
+}
+
+TEST_F(UndoCasesTest, SiblingFoldersThatBecomeDuplicatesAreRenamedAndComeBack) {
+  Mp3("YUKI/1.mp3");
+  Mp3("ＹＵＫＩ/2.mp3");
+  Mp3("ＹＵＫＩ/ＹＵＫＩ/3.mp3");
+  Mp3("YUKI-2/4.mp3");
+  const auto before = Snapshot(lib_);
+  RunReport run = Convert();
+  ASSERT_EQ(run.outcome, RunReport::Outcome::kCompleted) << run.detail << U8(ui_.log);
+  EXPECT_TRUE(fs::exists(lib_ / "YUKI" / "2.mp3")) << U8(ui_.log);
+  RestoreReport back = Restore(lib_ / "list.csv");
+  EXPECT_EQ(back.outcome, RestoreReport::Outcome::kCompleted) << U8(ui_.log);
+  EXPECT_EQ(Snapshot(lib_), before);
+}
+
+TEST_F(UndoCasesTest, FolderThatCannotBeRestoredDoesNotStopTheRest) {
+  const std::string tag = RawTag("old", "artist", "album", '\0');
+  Mp3("東京/東京.mp3", tag);
+  Mp3("夜/夜.mp3", tag);
+  Mp3("ＡＢ/夜.mp3", tag);
+  RunReport run = Convert();
+  ASSERT_EQ(run.outcome, RunReport::Outcome::kCompleted) << run.detail << U8(ui_.log);
+  ASSERT_TRUE(fs::is_directory(lib_ / "ﾄｳｷｮｳ")) << U8(ui_.log);
+  // One folder is moved away by hand, another's old name is taken.
+  fs::rename(lib_ / "ﾄｳｷｮｳ", dir() / "elsewhere");
+  fs::create_directory(lib_ / "ＡＢ");
+  RestoreReport back = Restore(lib_ / "list.csv");
+  EXPECT_EQ(back.outcome, RestoreReport::Outcome::kIncomplete);
+  const std::string log = U8(ui_.log);
+  EXPECT_NE(log.find("見つからないフォルダがあります。\r\n　フォルダ名　：　" +
+                     (lib_ / "ﾄｳｷｮｳ").native()),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("復元に失敗したフォルダがあります。\r\n　現在のフォルダ名　：　" +
+                     (lib_ / "AB").native()),
+            std::string::npos)
+      << log;
+  // Everything else came back: the folder 夜, the file in it, and the file
+  // inside the folder left under its new name, with its tag.
+  EXPECT_TRUE(fs::exists(lib_ / "夜" / "夜.mp3"));
+  EXPECT_TRUE(fs::exists(lib_ / "AB" / "夜.mp3"));
+  EXPECT_EQ(ReadBytes(lib_ / "AB" / "夜.mp3"), std::string(200, '\xAA') + tag);
+  EXPECT_EQ(ReadBytes(lib_ / "夜" / "夜.mp3"), std::string(200, '\xAA') + tag);
+  EXPECT_EQ(back.details.unreachable, 1);  // the file in the missing folder
+}
+
+TEST_F(UndoCasesTest, CheckOnlyRunKeepsThePreviousListInTheHistory) {
+  Mp3("東京.mp3");
+  const auto before = Snapshot(lib_);
+  ASSERT_EQ(Convert().outcome, RunReport::Outcome::kCompleted);
+  const std::string first_list = ReadBytes(lib_ / "list.csv");
+  app_.settings.FlagCheckOnlyFilename = 1;
+  app_.settings.FlagCheckOnlyID3Tag = 1;
+  ASSERT_EQ(Convert().outcome, RunReport::Outcome::kCompleted);
+  ASSERT_EQ(Convert().outcome, RunReport::Outcome::kCompleted);
+  // The check-only lists record nothing applied: only the first is kept.
+  std::vector<HistoryEntry> kept = ListHistory(app_.folder);
+  ASSERT_EQ(kept.size(), 1u);
+  EXPECT_EQ(ReadBytes(kept[0].list), first_list);
+  EXPECT_TRUE(fs::exists(UndoRecordPath(kept[0].list)));
+  EXPECT_EQ(kept[0].renames, 1);
+  EXPECT_EQ(kept[0].folder, Text16(lib_) + u"/");
+  // The check-only list restores nothing, and says so by its counts.
+  RestoreReport nothing = Restore(lib_ / "list.csv");
+  EXPECT_EQ(nothing.details.files_restored, 0);
+  RestoreReport back = Restore(kept[0].list);
+  EXPECT_EQ(back.outcome, RestoreReport::Outcome::kCompleted) << U8(ui_.log);
+  EXPECT_TRUE(back.used_undo_record) << back.undo_notice;
+  EXPECT_EQ(Snapshot(lib_), before);
+}
+
+TEST_F(UndoCasesTest, TagBytesModesAndAppendedTagsComeBackExactly) {
+  app_.settings.ID3TagTitle = 1;  // the title comes from the file name
+  // Latin-1 "Café" (which code page 932 cannot hold) padded with NULs, an
+  // artist with leading spaces, and a file without a tag, read-only.
+  Mp3("東京.mp3", RawTag("x", "  Caf\xE9", "alb", '\0'));
+  Mp3("夜.mp3");
+  ::chmod((lib_ / "夜.mp3").c_str(), 0444);
+  const auto before = Snapshot(lib_);
+  RunReport run = Convert();
+  ASSERT_EQ(run.outcome, RunReport::Outcome::kCompleted) << run.detail << U8(ui_.log);
+  // The run changed the title only: the artist and album keep their bytes.
+  const std::string converted = ReadBytes(lib_ / "ﾄｳｷｮｳ.mp3");
+  ASSERT_EQ(converted.size(), 328u);
+  EXPECT_EQ(converted.substr(200 + 33, 60), RawTag("x", "  Caf\xE9", "alb", '\0').substr(33, 60));
+  EXPECT_EQ(ReadBytes(lib_ / "ﾖﾙ.mp3").size(), 328u);
+  RestoreReport back = Restore(lib_ / "list.csv");
+  EXPECT_EQ(back.outcome, RestoreReport::Outcome::kCompleted) << U8(ui_.log);
+  EXPECT_EQ(Snapshot(lib_), before);
+}
+
+TEST_F(UndoCasesTest, ListInCodePage932IsNotReadAsUtf8) {
+  // ﾃｽ is C3 BD in code page 932, which is also valid UTF-8 (ý).
+  RunState converted;
+  FileEntry& e = AddEntry(converted, Text16(lib_) + u"/", u"ﾃｽ.mp3", 1);
+  e.NewName = u"tesu.mp3";
+  e.OldTitle = u"ﾃｽ";
+  e.NewTitle = u"tesu";
+  e.RenameFlag = e.TagFlag = 1;
+  converted.EntryCount = 1;
+  sample::WriteMp3(lib_, u"tesu.mp3", 64, sample::Tag{u"tesu", u"", u"", u"", u"", 0});
+  ASSERT_EQ(WriteRenameList(app_, converted), 1);
+  const std::string bytes = ReadBytes(lib_ / "list.csv");
+  ASSERT_NE(bytes.find("\xC3\xBD"), std::string::npos);
+  ASSERT_FALSE(bytes.starts_with("\xEF\xBB\xBF"));
+  RestoreReport back = Restore(lib_ / "list.csv");
+  EXPECT_EQ(back.outcome, RestoreReport::Outcome::kCompleted) << U8(ui_.log);
+  ASSERT_TRUE(fs::exists(lib_ / "ﾃｽ.mp3"));
+  ID3TagData tag;
+  ASSERT_EQ(ReadID3Tag(Text16(lib_ / "ﾃｽ.mp3"), tag), 1);
+  EXPECT_EQ(tag.Title, u"ﾃｽ");
+}
+
+TEST_F(UndoCasesTest, InterruptedRunReportsTheFilesItNeverReachedOnce) {
+  for (int i = 0; i < 40; ++i) Mp3("夜" + std::to_string(i) + ".mp3");
+  const auto before = Snapshot(lib_);
+  // The first new name is taken by a link (which gets no row): the file
+  // stage stops there.
+  ASSERT_EQ(::symlink("nowhere", (lib_ / "ﾖﾙ0.mp3").c_str()), 0);
+  RunReport run = Convert();
+  ASSERT_EQ(run.outcome, RunReport::Outcome::kStopped) << U8(ui_.log);
+  RestoreReport back = Restore(lib_ / "list.csv");
+  EXPECT_EQ(back.outcome, RestoreReport::Outcome::kCompleted) << U8(ui_.log);
+  const std::string log = U8(ui_.log);
+  EXPECT_EQ(log.find("見つからないファイル"), std::string::npos) << log;
+  EXPECT_NE(log.find("\r\n40個のファイルまたはフォルダは既に元の名前です。\r\n"), std::string::npos)
+      << log;
+  fs::remove(lib_ / "ﾖﾙ0.mp3");
+  EXPECT_EQ(Snapshot(lib_), before);
+}
+
+// Before the first tag write, the file is replaced by a link to another file.
+fs::path g_swap_file, g_swap_target;
+void SwapFileForLink() {
+  if (g_swap_file.empty()) return;
+  fs::remove(g_swap_file);
+  fs::create_symlink(g_swap_target, g_swap_file);
+  g_swap_file.clear();
+}
+
+TEST_F(UndoCasesTest, FailedTagWriteStopsTheRunAndNeverWritesThroughALink) {
+  Mp3("東京.mp3", RawTag("old", "", "", ' '));
+  WriteBytes(dir() / "victim.txt", std::string(300, 'v'));
+  g_swap_file = lib_ / "東京.mp3";
+  g_swap_target = dir() / "victim.txt";
+  app_.settings.ID3TagTitle = 1;
+  SetDiskChangeHook(&SwapFileForLink);
+  RunReport run = Convert();
+  SetDiskChangeHook(nullptr);
+  EXPECT_EQ(run.outcome, RunReport::Outcome::kStopped);
+  EXPECT_NE(U8(ui_.log).find("ID3Tagの変換中にエラーが発生しました。\r\n処理を中断します。"),
+            std::string::npos)
+      << U8(ui_.log);
+  EXPECT_NE(run.detail.find("東京.mp3"), std::string::npos) << run.detail;
+  EXPECT_EQ(ReadBytes(dir() / "victim.txt"), std::string(300, 'v'));
+  EXPECT_TRUE(fs::is_symlink(lib_ / "東京.mp3"));
+}
+
+}  // namespace
+}  // namespace tarvel
