@@ -35,6 +35,23 @@ std::optional<QString> FirstDroppedFolder(const QList<QUrl>& urls) {
   return std::nullopt;
 }
 
+std::optional<QString> FolderFromArguments(const QStringList& arguments, QString* missing) {
+  for (qsizetype i = 1; i < arguments.size(); ++i) {
+    const QString& argument = arguments[i];
+    if (argument.isEmpty() || (argument.startsWith('-') && argument != QLatin1String("-"))) {
+      continue;
+    }
+    // Some file managers pass a URL even for %f.
+    const QUrl url(argument);
+    const QString path = url.isLocalFile() ? url.toLocalFile() : argument;
+    QFileInfo info(path);
+    if (info.isDir()) return QDir::cleanPath(info.absoluteFilePath());
+    if (missing != nullptr) *missing = argument;
+    return std::nullopt;
+  }
+  return std::nullopt;
+}
+
 DataFolderEdit::DataFolderEdit(QWidget* parent) : QLineEdit(parent) { setAcceptDrops(true); }
 
 void DataFolderEdit::dragEnterEvent(QDragEnterEvent* event) {

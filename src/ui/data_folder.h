@@ -36,6 +36,13 @@ void BrowseForDataFolder(QWidget* owner, QLineEdit* edit, Settings& settings,
 // over and anything that cannot be looked at ends the search.
 std::optional<QString> FirstDroppedFolder(const QList<QUrl>& urls);
 
+// The folder named on the window program's command line (a file manager's
+// "Open with" passes one), from `arguments` as QApplication leaves them (the
+// program first, Qt's own options taken out). Empty when none is named;
+// otherwise the folder's full path, or `missing` set to the argument when it
+// names no folder.
+std::optional<QString> FolderFromArguments(const QStringList& arguments, QString* missing);
+
 // The data-folder box: takes a folder dropped from a file manager (the
 // first folder of the drop) as its text.
 class DataFolderEdit : public QLineEdit {

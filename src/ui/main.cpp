@@ -10,6 +10,7 @@
 #include "platform/text.h"
 #include "ui/gui_front_end.h"
 #include "ui/instance_lock.h"
+#include "ui/data_folder.h"
 #include "ui/main_window.h"
 
 namespace {
@@ -58,9 +59,20 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  // A folder on the command line is shown in place of the stored one; it is
+  // saved only when the user saves the settings.
+  QString missing_folder;
+  if (auto folder = tarvel::FolderFromArguments(QApplication::arguments(), &missing_folder)) {
+    state.settings.PathDataFolder = folder->toStdU16String();
+  }
+
   tarvel::MainWindow window(state);
   window.Load();
   for (const auto& text : early.messages) say(&window, title, tarvel::ToQString(text));
+  if (!missing_folder.isEmpty()) {
+    say(&window, title,
+        QString::fromUtf16(u"指定されたフォルダが見つかりません。") + "\n" + missing_folder);
+  }
   std::u16string notices = early.log;
   for (const auto& line : startup.notices) notices += line + u"\r\n";
   if (!notices.empty()) {

@@ -5,8 +5,11 @@
 #include <QApplication>
 #include <QDir>
 #include <QDropEvent>
+#include <QFile>
 #include <QMimeData>
 #include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QUrl>
 #include <optional>
 #include <string>
 #include <vector>
@@ -158,6 +161,34 @@ TEST_F(DataFolderTest, AChosenFolderLoadsBackWhole) {
     settings.PathDataFolder = path;
     ASSERT_TRUE(SaveSettings(settings, ini));
     EXPECT_EQ(U8(LoadSettings(ini, u"/default").PathDataFolder), U8(path));
+  }
+}
+
+TEST(StartFolderTest, FolderOnTheCommandLine) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString folder = dir.path() + QString::fromUtf8("/音楽");
+  ASSERT_TRUE(QDir().mkpath(folder));
+  const QString file = dir.path() + "/a.mp3";
+  QFile(file).open(QIODevice::WriteOnly);
+  const QString program = "tarvel";
+  struct {
+    QStringList arguments;
+    std::optional<QString> expected;
+    QString missing;
+  } cases[] = {
+      {{program}, std::nullopt, ""},
+      {{program, folder}, folder, ""},
+      {{program, folder + "/"}, folder, ""},
+      {{program, QUrl::fromLocalFile(folder).toString()}, folder, ""},
+      {{program, "--unknown-option", folder}, folder, ""},
+      {{program, file}, std::nullopt, file},
+      {{program, dir.path() + "/gone"}, std::nullopt, dir.path() + "/gone"},
+  };
+  for (const auto& c : cases) {
+    QString missing;
+    EXPECT_EQ(FolderFromArguments(c.arguments, &missing), c.expected) << c.arguments.join(' ').toStdString();
+    EXPECT_EQ(missing, c.missing) << c.arguments.join(' ').toStdString();
   }
 }
 
