@@ -80,8 +80,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://github.com/tarvel/tarvel")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The reading service opens this dictionary; no library names it.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "mecab-ipadic-utf8")
+# The reading service opens this dictionary, and the window draws its SVG
+# icons through Qt's image plugin; no library names either.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "mecab-ipadic-utf8, libqt6svg6")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)
 
