@@ -137,6 +137,7 @@ int Restore(AppState& app, CliFrontEnd& ui, const std::string& list) {
       }
       return kExitUsage;
     case RestoreReport::Outcome::kBusy:
+      if (!report.detail.empty()) Error(report.detail);
       return kExitUsage;
   }
   return kExitUsage;
@@ -160,6 +161,7 @@ int Main(int argc, char** argv) {
   if (options.settings_file) settings_file = *options.settings_file;
   StartupResult startup = Startup(app, *exe, settings_file);
   for (const auto& line : startup.notices) ui.AppendLog(line + u"\r\n");
+  for (const std::string& line : startup.setting_notices) Error(line);
   if (!startup.ok()) {
     ui.ShowMessage(startup.message);
     if (!startup.detail.empty()) Error(startup.detail);
@@ -206,12 +208,18 @@ int Main(int argc, char** argv) {
   for (const std::string& line : report.skipped) Error("skipped: " + line);
   switch (report.outcome) {
     case RunReport::Outcome::kCompleted:
+      if (report.switched_to_check_only) {
+        Error("a character could not be made half-width (see above), so the run only checked: "
+              "nothing was changed");
+        return kExitStopped;
+      }
       return kExitOk;
     case RunReport::Outcome::kStopped:
       if (!report.detail.empty()) Error(report.detail);
       return kExitStopped;
     case RunReport::Outcome::kInvalidFolder:
     case RunReport::Outcome::kBusy:
+      if (!report.detail.empty()) Error(report.detail);
       return kExitUsage;
   }
   return kExitUsage;

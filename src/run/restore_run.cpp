@@ -2,6 +2,7 @@
 
 #include "app/report.h"
 #include "files/rename_list.h"
+#include "run/list_check.h"
 #include "run/run_report.h"
 
 namespace tarvel {
@@ -20,6 +21,7 @@ RestoreReport RunRestore(AppState& app, RunState& run, std::u16string_view list_
     report.outcome = RestoreReport::Outcome::kListUnreadable;
     return report;
   }
+  if (!AdmitRestoreList(app, run, guard, report)) return report;
   if (app.settings.FlagDisplayLog == 1 && app.ui != nullptr) {
     app.ui->AppendLog(u"\r\n復元を開始します。\r\n");
   }
