@@ -4,7 +4,7 @@ BUILD ?= build
 GENERATOR = -G Ninja
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test demo gui bench install clean
+.PHONY: all deps configure build test demo gui bench install clean fuzz test-sanitize
 
 all: build
 
@@ -36,5 +36,19 @@ bench: deps
 install: build
 	cmake --install $(BUILD)
 
+# The tests again with AddressSanitizer and UBSan, in a build folder of their
+# own; the fuzz targets (clang, libFuzzer), each run for FUZZ_SECONDS.
+FUZZ_SECONDS ?= 60
+test-sanitize: deps
+	cmake -S . -B $(BUILD)-sanitize $(GENERATOR) -DTARVEL_SANITIZE=ON $(CMAKE_FLAGS)
+	cmake --build $(BUILD)-sanitize
+	cd $(BUILD)-sanitize && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+		ctest --output-on-failure -j2
+
+fuzz: deps
+	cmake -S fuzz -B $(BUILD)-fuzz $(GENERATOR) -DCMAKE_CXX_COMPILER=clang++
+	cmake --build $(BUILD)-fuzz
+	scripts/run-fuzz $(BUILD)-fuzz $(FUZZ_SECONDS)
+
 clean:
-	rm -rf $(BUILD) $(BUILD)-bench
+	rm -rf $(BUILD) $(BUILD)-bench $(BUILD)-sanitize $(BUILD)-fuzz

@@ -93,7 +93,9 @@ int ConvertFileName(std::u16string& name, AppState& app) {
     if (!Commit(name, [&](std::u16string& t) { return ReplaceInvalidChars(t, app); })) return 0;
     if (!Commit(name, [&](std::u16string& t) { return CheckExtension(t, app); })) return 0;
     if (!RunRomaji(name, app, app.settings.ConvertLevelFilename, kRomajiFailedName)) return 0;
-    if (app.settings.FlagLimit30Char == 1 && !Commit(name, [&](std::u16string& t) { return LimitFileNameLength(t, app); })) return 0;
+    if (app.settings.FlagLimit30Char == 1 &&
+        !Commit(name, [&](std::u16string& t) { return LimitFileNameLength(t, app); }))
+      return 0;
     return 1;
   } catch (const std::exception&) {
     return 0;
@@ -104,9 +106,12 @@ int ConvertFolderName(std::u16string& name, AppState& app) {
   try {
     name = ToNfc(name);
     if (!RunLeadingSteps(name, app, FileNameGates(app.settings))) return 0;
-    if (!Commit(name, [&](std::u16string& t) { return ReplaceInvalidCharsInFolderName(t, app); })) return 0;
+    if (!Commit(name, [&](std::u16string& t) { return ReplaceInvalidCharsInFolderName(t, app); }))
+      return 0;
     if (!RunRomaji(name, app, app.settings.ConvertLevelFilename, kRomajiFailedName)) return 0;
-    if (app.settings.FlagLimit30Char == 1 && !Commit(name, [&](std::u16string& t) { return LimitFolderNameLength(t, app); })) return 0;
+    if (app.settings.FlagLimit30Char == 1 &&
+        !Commit(name, [&](std::u16string& t) { return LimitFolderNameLength(t, app); }))
+      return 0;
     return 1;
   } catch (const std::exception&) {
     return 0;

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/text.h"
+#include "run/scan.h"
 
 namespace tarvel {
 namespace {
@@ -37,15 +38,8 @@ std::string NameProblem(std::u16string_view name, bool is_file) {
   if (HasNul(name)) return "holds a NUL character";
   if (name == u"." || name == u"..") return "is \".\" or \"..\"";
   if (name.find(u'/') != std::u16string_view::npos) return "is not a single name (holds \"/\")";
-  if (is_file) {
-    bool mp3 = name.size() > 4;
-    if (mp3) {
-      std::u16string_view ext = name.substr(name.size() - 4);
-      static constexpr std::u16string_view kLower = u".mp3", kUpper = u".MP3";
-      for (size_t i = 0; i < 4; ++i) mp3 = mp3 && (ext[i] == kLower[i] || ext[i] == kUpper[i]);
-    }
-    if (!mp3) return "does not name an .mp3 file";
-  }
+  // The names the scan takes as MP3 files ("song.MP3", "song.ｍｐ３").
+  if (is_file && !EndsInMp3(name)) return "does not name an MP3 file";
   return {};
 }
 
@@ -90,14 +84,13 @@ ListCheck CheckRestoreList(const RunState& run) {
     }
     // A restore only renames back within the folder the run renamed in.
     if (e.NewPath != e.OldPath) {
-      return fail(i, "NewPath " + Quoted(e.NewPath) + " differs from OldPath " +
-                         Quoted(e.OldPath));
+      return fail(i, "NewPath " + Quoted(e.NewPath) + " differs from OldPath " + Quoted(e.OldPath));
     }
     common = i == 1 ? e.OldPath : std::u16string(CommonFolder(common, e.OldPath));
     if (common == u"/") {
-      return fail(i, i == 1 ? std::string("OldPath \"/\" is the root folder, not a library")
-                            : "OldPath " + Quoted(e.OldPath) +
-                                  " shares no folder with the rows before it");
+      return fail(
+          i, i == 1 ? std::string("OldPath \"/\" is the root folder, not a library")
+                    : "OldPath " + Quoted(e.OldPath) + " shares no folder with the rows before it");
     }
   }
   check.common_folder = common;

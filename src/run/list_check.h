@@ -27,7 +27,7 @@ struct ListCheck {
 // Checks rows 1..LastIndex(run) as read from a list: OldPath and NewPath
 // absolute, ending in "/", the same, without ".", ".." or empty segments;
 // OldName and NewName single names (not empty, ".", "..", no "/"); no NUL
-// anywhere in them; the names of file rows (IsFile 1) ending in ".mp3" in
+// anywhere in them; the names of file rows (IsFile 1) ending in "mp3" as the scan takes them, in
 // any case; and every row under one common folder other than the root.
 ListCheck CheckRestoreList(const RunState& run);
 

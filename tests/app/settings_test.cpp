@@ -100,7 +100,8 @@ TEST_F(SettingsTest, ValuesThatAreNotWholeNumbersFallBackToTheirDefaults) {
       {"FlagPathSaveCSV=1.0", &Settings::FlagPathSaveCSV, 0, "FlagPathSaveCSV=1.0"},
       {"Player=\xef\xbc\x92", &Settings::Player, 1, "not a whole number"},  // full-width 2
       {"ConvertLevelFilename=99999999999", &Settings::ConvertLevelFilename, 1, "not a whole"},
-      {"LengthName=0", &Settings::LengthName, 30, "LengthName=0 is outside 1 to 50; using the default 30"},
+      {"LengthName=0", &Settings::LengthName, 30,
+       "LengthName=0 is outside 1 to 50; using the default 30"},
       {"LengthName=51", &Settings::LengthName, 30, "outside 1 to 50"},
       {"LengthName=-5", &Settings::LengthName, 30, "outside 1 to 50"},
       {"LengthName=1", &Settings::LengthName, 1, nullptr},

@@ -255,16 +255,16 @@ TEST_F(RestoreTest, FolderRenamedByHandStopsTheRestore) {
   }
 }
 
-TEST_F(RestoreTest, RefusedRenameStopsTheFileStepWithItsMessage) {
+TEST_F(RestoreTest, AListNameThatWouldLeaveTheFolderIsRefusedBeforeAnythingChanges) {
   // A hand-edited list whose old name would leave the folder.
   FileRow("", u"../escape.mp3", u"ｱ.mp3", u"あ", u"ｱ");
   fs::path list = WriteList();
   RestoreReport r = Restore(list);
-  EXPECT_EQ(r.outcome, RestoreReport::Outcome::kStopped);
-  EXPECT_NE(r.detail.find("not a usable name"), std::string::npos) << r.detail;
-  EXPECT_EQ(U8(ui_.log),
-            "\r\n復元を開始します。\r\n0個のフォルダ名を復元しました。\r\n"
-            "ファイル名の復元中にエラーが発生しました。\r\n処理を中断します。\r\n\r\n");
+  EXPECT_EQ(r.outcome, RestoreReport::Outcome::kListUnreadable);
+  EXPECT_NE(r.detail.find("row 1 of the list: OldName \"../escape.mp3\" is not a single name"),
+            std::string::npos)
+      << r.detail;
+  EXPECT_EQ(U8(ui_.log), "CSVファイルの読み込みに失敗しました。\r\n処理を中断します。\r\n\r\n");
   EXPECT_TRUE(fs::exists(lib_ / "ｱ.mp3"));
   EXPECT_FALSE(fs::exists(dir() / "escape.mp3"));
 }
