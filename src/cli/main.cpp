@@ -40,8 +40,10 @@ constexpr const char* kUsage =
     "  --help            show this text\n"
     "  --version         show the version\n"
     "\n"
-    "Exit status: 0 the run reached its end, 1 a stage stopped it, 2 usage or start-up error\n"
-    "(for --restore also: the list cannot be read).\n";
+    "Exit status: 0 the run reached its end, 1 a stage stopped it or a character that cannot\n"
+    "be made half-width turned it check-only, 2 usage or start-up error, or another run or\n"
+    "restore is working on the library (for --restore also: the list cannot be read or\n"
+    "reaches outside one library).\n";
 
 struct CliOptions {
   std::optional<std::string> settings_file;

@@ -43,16 +43,6 @@ std::string NameProblem(std::u16string_view name, bool is_file) {
   return {};
 }
 
-// The longest common folder of two folder paths that both start and end in
-// "/" (at least "/").
-std::u16string_view CommonFolder(std::u16string_view a, std::u16string_view b) {
-  size_t end = 0;  // one past the last "/" both share
-  for (size_t i = 0; i < a.size() && i < b.size() && a[i] == b[i]; ++i) {
-    if (a[i] == u'/') end = i + 1;
-  }
-  return a.substr(0, end);
-}
-
 }  // namespace
 
 ListCheck CheckRestoreList(const RunState& run) {
@@ -86,11 +76,14 @@ ListCheck CheckRestoreList(const RunState& run) {
     if (e.NewPath != e.OldPath) {
       return fail(i, "NewPath " + Quoted(e.NewPath) + " differs from OldPath " + Quoted(e.OldPath));
     }
-    common = i == 1 ? e.OldPath : std::u16string(CommonFolder(common, e.OldPath));
-    if (common == u"/") {
-      return fail(
-          i, i == 1 ? std::string("OldPath \"/\" is the root folder, not a library")
-                    : "OldPath " + Quoted(e.OldPath) + " shares no folder with the rows before it");
+    // A run records the items of its library folder first, so the folder
+    // of row 1 is the library: every later row lies in it or below it.
+    if (i == 1) {
+      common = e.OldPath;
+      if (common == u"/") return fail(i, "OldPath \"/\" is the root folder, not a library");
+    } else if (!e.OldPath.starts_with(common)) {
+      return fail(i, "OldPath " + Quoted(e.OldPath) + " lies outside the folder of row 1, " +
+                         Quoted(common));
     }
   }
   check.common_folder = common;

@@ -28,7 +28,8 @@ struct ListCheck {
 // absolute, ending in "/", the same, without ".", ".." or empty segments;
 // OldName and NewName single names (not empty, ".", "..", no "/"); no NUL
 // anywhere in them; the names of file rows (IsFile 1) ending in "mp3" as the scan takes them, in
-// any case; and every row under one common folder other than the root.
+// any case; and every row in or below the folder of row 1 (the library
+// folder, whose items a run records first), which is not the root.
 ListCheck CheckRestoreList(const RunState& run);
 
 // Called by the restore right after the list was read: checks it (a bad list

@@ -70,6 +70,7 @@ TEST_F(CliFaultTest, AListThatReachesOutsideIsRefusedBeforeAnythingChanges) {
   const auto converted = Tree();
   // Someone else's folder beside the library, with an MP3 and a text file.
   const fs::path victim = dir() / "victim";
+  fs::create_directories(victim);
   WriteBytes(victim / "x.mp3", "not yours");
   WriteBytes(victim / "notes.txt", "read-only notes");
   ::chmod((victim / "notes.txt").c_str(), 0444);
@@ -151,7 +152,7 @@ TEST_F(CliFaultTest, ASecondRunOnABusyLibraryIsRefused) {
 }
 
 TEST_F(CliFaultTest, ACharacterThatCannotBeMadeHalfWidthEndsWithStatusOne) {
-  sample::WriteMp3(music_, u"♪.mp3", 256, std::nullopt);
+  sample::WriteMp3(music_, u"∵.mp3", 256, std::nullopt);
   before_ = Tree();
   CliResult r = Convert();
   EXPECT_EQ(r.status, 1) << r.out << r.err;

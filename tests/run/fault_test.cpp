@@ -47,6 +47,16 @@ std::map<std::string, std::string> Tree(const fs::path& root) {
   return tree;
 }
 
+// The tree with the ID3v1 block cut off every file that has one.
+std::map<std::string, std::string> WithoutTags(std::map<std::string, std::string> tree) {
+  for (auto& [path, bytes] : tree) {
+    if (bytes.size() >= 128 && bytes.compare(bytes.size() - 128, 3, "TAG") == 0) {
+      bytes.resize(bytes.size() - 128);
+    }
+  }
+  return tree;
+}
+
 class FaultTest : public testing::TempDirTest {
  protected:
   void MakeLibrary() {
@@ -100,6 +110,10 @@ TEST_F(FaultTest, TheLibraryChangesBetweenThePlanAndTheRenames) {
     std::function<void(const fs::path&, const RunState&)> change;
     std::function<void(const fs::path&)> mend;
     std::function<void(TreeMap&, const RunState&)> expected;
+    // The restore puts every tag back too. Where the old name of a file is
+    // in conflict it may leave the tag to the user: then names and audio
+    // bytes are compared.
+    bool whole_files = true;
   } kCases[] = {
       {"a file deleted",
        [](const fs::path& m, const RunState&) { fs::remove(m / "歌手/東京.mp3"); },
@@ -115,7 +129,8 @@ TEST_F(FaultTest, TheLibraryChangesBetweenThePlanAndTheRenames) {
        [](const fs::path&) {},
        [&](TreeMap& t, const RunState& run) {
          t[planned(run, u"東京の夜.mp3")] = "someone else's";
-       }},
+       },
+       false},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.what);
@@ -141,7 +156,8 @@ TEST_F(FaultTest, TheLibraryChangesBetweenThePlanAndTheRenames) {
     c.mend(music_);
     RestoreReport restored = Restore();
     EXPECT_NE(restored.outcome, RestoreReport::Outcome::kListUnreadable) << restored.detail;
-    EXPECT_EQ(Tree(music_), expected);
+    EXPECT_EQ(c.whole_files ? Tree(music_) : WithoutTags(Tree(music_)),
+              c.whole_files ? expected : WithoutTags(expected));
   }
 }
 
