@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   // The parser with the separators the lists and tables use.
   CsvTable table;
-  ParseCSV(DecodeTextBytes(bytes), table, u',', u'\n', u'"');
+  ParseCSV(DecodeTextBytes(bytes), table, u',', u"\r\n", u'"');
   for (int32_t row = 1; row <= table.Rows(); ++row) {
     for (int32_t col = 1; col <= table.Columns(); ++col) (void)table.Cell(col, row);
   }

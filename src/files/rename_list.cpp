@@ -4,8 +4,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/csv.h"
 #include "app/report.h"
+#include "platform/csv.h"
 #include "platform/text.h"
 #include "platform/text_file.h"
 
@@ -28,9 +28,8 @@ struct ListRecord {
         rename(DecimalText(e.RenameFlag)),
         tag(DecimalText(e.TagFlag)),
         is_file(DecimalText(e.IsFile)),
-        fields{number,      e.OldPath,   e.OldName,   e.NewPath,   e.NewName,
-               e.OldTitle,  e.OldArtist, e.OldAlbum,  e.NewTitle,  e.NewArtist,
-               e.NewAlbum,  rename,      tag,         is_file} {}
+        fields{number,     e.OldPath,  e.OldName,   e.NewPath,  e.NewName, e.OldTitle, e.OldArtist,
+               e.OldAlbum, e.NewTitle, e.NewArtist, e.NewAlbum, rename,    tag,        is_file} {}
 };
 
 // The same choice as EncodeTextBytes (code page 932 when the text survives
@@ -43,9 +42,9 @@ bool ListSurvivesCp932(const RunState& run, int32_t count) {
   std::vector<uint8_t> known(0x10000, kUnknown);
   for (int32_t i = 1; i <= count; ++i) {
     const FileEntry& e = run.EntryTable[static_cast<size_t>(i)];
-    for (const std::u16string* text : {&e.OldPath, &e.OldName, &e.NewPath, &e.NewName, &e.OldTitle,
-                                       &e.OldArtist, &e.OldAlbum, &e.NewTitle, &e.NewArtist,
-                                       &e.NewAlbum}) {
+    for (const std::u16string* text :
+         {&e.OldPath, &e.OldName, &e.NewPath, &e.NewName, &e.OldTitle, &e.OldArtist, &e.OldAlbum,
+          &e.NewTitle, &e.NewArtist, &e.NewAlbum}) {
       for (char16_t c : *text) {
         uint8_t& k = known[c];
         if (k == kUnknown) k = SurvivesCp932(std::u16string_view(&c, 1)) ? kSurvives : kLost;
@@ -58,8 +57,7 @@ bool ListSurvivesCp932(const RunState& run, int32_t count) {
 
 // The whole list as bytes, built and encoded a block of rows at a time so
 // that no second copy of every text is held.
-std::string BuildListBytes(const RunState& run, int32_t count) {
-  const bool cp932 = ListSurvivesCp932(run, count);
+std::string BuildListBytes(const RunState& run, int32_t count, bool cp932) {
   std::string bytes = cp932 ? std::string() : std::string("\xEF\xBB\xBF");
   std::u16string chunk;
   auto flush = [&] {
@@ -75,6 +73,18 @@ std::string BuildListBytes(const RunState& run, int32_t count) {
   }
   flush();
   return bytes;
+}
+
+// The list in code page 932 when every text survives it and the reader will
+// not take the bytes for UTF-8 (a list of half-width kana names such as
+// "ﾃｽ" can be valid UTF-8 and would read back as other names); else UTF-8.
+std::string BuildListBytes(const RunState& run, int32_t count) {
+  if (ListSurvivesCp932(run, count)) {
+    std::string bytes = BuildListBytes(run, count, true);
+    if (!IsValidUtf8(bytes)) return bytes;
+    if (Utf8ToUtf16(bytes) == DecodeCp932(bytes)) return bytes;
+  }
+  return BuildListBytes(run, count, false);
 }
 
 }  // namespace

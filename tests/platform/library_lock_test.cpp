@@ -72,6 +72,8 @@ TEST_F(LibraryLockTest, ASecondHolderOfTheSameLibraryIsRefused) {
 }
 
 TEST_F(LibraryLockTest, LockFilesGoToTheRuntimeFolderElseTheCache) {
+  const char* cache = std::getenv("XDG_CACHE_HOME");
+  const std::string saved_cache = cache != nullptr ? cache : "";
   EXPECT_EQ(LibraryLock::LockFolder(), dir() / "run/tarvel");
   ::setenv("XDG_RUNTIME_DIR", (dir() / "missing").c_str(), 1);
   ::setenv("XDG_CACHE_HOME", (dir() / "cache").c_str(), 1);
@@ -83,6 +85,7 @@ TEST_F(LibraryLockTest, LockFilesGoToTheRuntimeFolderElseTheCache) {
   LibraryLock lock;
   EXPECT_EQ(lock.Take(dir()), LibraryLock::Status::kTaken);
   EXPECT_TRUE(fs::is_directory(fs::path(std::getenv("HOME")) / ".cache/tarvel"));
+  if (cache != nullptr) ::setenv("XDG_CACHE_HOME", saved_cache.c_str(), 1);
 }
 
 TEST_F(LibraryLockTest, AnUnusableLockFolderFails) {
