@@ -4,7 +4,7 @@ BUILD ?= build
 GENERATOR = -G Ninja
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test demo gui bench install clean fuzz test-sanitize
+.PHONY: all deps configure build test demo gui bench install clean
 
 all: build
 
@@ -33,12 +33,10 @@ bench: deps
 	cmake --build $(BUILD)-bench
 	@for b in $(BUILD)-bench/*_bench; do echo "== $$b"; $$b; done
 
-install: build
-	cmake --install $(BUILD)
-
 # The tests again with AddressSanitizer and UBSan, in a build folder of their
 # own; the fuzz targets (clang, libFuzzer), each run for FUZZ_SECONDS.
 FUZZ_SECONDS ?= 60
+.PHONY: fuzz test-sanitize
 test-sanitize: deps
 	cmake -S . -B $(BUILD)-sanitize $(GENERATOR) -DTARVEL_SANITIZE=ON $(CMAKE_FLAGS)
 	cmake --build $(BUILD)-sanitize
@@ -50,5 +48,8 @@ fuzz: deps
 	cmake --build $(BUILD)-fuzz
 	scripts/run-fuzz $(BUILD)-fuzz $(FUZZ_SECONDS)
 
+install: build
+	cmake --install $(BUILD)
+
 clean:
-	rm -rf $(BUILD) $(BUILD)-bench $(BUILD)-sanitize $(BUILD)-fuzz
+	rm -rf $(BUILD) $(BUILD)-bench
