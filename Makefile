@@ -33,6 +33,21 @@ bench: deps
 	cmake --build $(BUILD)-bench
 	@for b in $(BUILD)-bench/*_bench; do echo "== $$b"; QT_QPA_PLATFORM=offscreen $$b; done
 
+# The tests again with AddressSanitizer and UBSan, in a build folder of their
+# own; the fuzz targets (clang, libFuzzer), each run for FUZZ_SECONDS.
+FUZZ_SECONDS ?= 60
+.PHONY: fuzz test-sanitize
+test-sanitize: deps
+	cmake -S . -B $(BUILD)-sanitize $(GENERATOR) -DTARVEL_SANITIZE=ON $(CMAKE_FLAGS)
+	cmake --build $(BUILD)-sanitize
+	cd $(BUILD)-sanitize && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+		ctest --output-on-failure -j2
+
+fuzz: deps
+	cmake -S fuzz -B $(BUILD)-fuzz $(GENERATOR) -DCMAKE_CXX_COMPILER=clang++
+	cmake --build $(BUILD)-fuzz
+	scripts/run-fuzz $(BUILD)-fuzz $(FUZZ_SECONDS)
+
 install: build
 	cmake --install $(BUILD)
 

@@ -86,7 +86,8 @@ const IntSetting* FindIntSetting(std::u16string_view key) {
 }
 
 Settings LoadSettings(const std::filesystem::path& ini_path,
-                      std::u16string_view default_data_folder, std::string* error) {
+                      std::u16string_view default_data_folder, std::string* error,
+                      std::vector<std::string>* notices) {
   IniFile ini = IniFile::Load(ini_path);
   SetError(error, ini.error());
   Settings settings;
@@ -96,7 +97,26 @@ Settings LoadSettings(const std::filesystem::path& ini_path,
   settings.PathDataFolder = ini.Get(kOptionSection, kPathDataFolderKey)
                                 .value_or(std::u16string(default_data_folder));
   for (const IntSetting& s : kIntSettings) {
-    settings.*s.member = ini.ReadInt(kOptionSection, s.key, s.default_value);
+    // Reading "yes" or "1x" as a number would turn a hand-edited option into
+    // 0 (check-only off, no list): such a value falls back to the default.
+    const std::u16string text = ini.ReadString(kOptionSection, s.key, u"");
+    if (text.empty()) {
+      settings.*s.member = s.default_value;
+      continue;
+    }
+    std::optional<int32_t> n = ParseWholeInt(text);
+    // A name cut to nothing would leave only its extension, a hidden file.
+    const bool length_ok = s.member != &Settings::LengthName || (n && *n >= s.min && *n <= s.max);
+    if (n && length_ok) {
+      settings.*s.member = *n;
+      continue;
+    }
+    settings.*s.member = s.default_value;
+    if (notices != nullptr) {
+      notices->push_back("setting " + Utf16ToUtf8(s.key) + "=" + Utf16ToUtf8(text) + " is " +
+                         (n ? "outside " + AllowedText(s) : std::string("not a whole number")) +
+                         "; using the default " + std::to_string(s.default_value));
+    }
   }
   return settings;
 }

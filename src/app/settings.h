@@ -1,8 +1,8 @@
 // The 22 options that steer every run, named exactly as their keys in the
 // "Option" section of the settings file, and their loading and saving.
 //
-// Values are loaded as the file holds them, also when they lie outside the
-// range the window offers (a flag of 2, LengthName=0); the rest of the program
+// Whole numbers are loaded as the file holds them, also when they lie outside
+// the range the window offers (a flag of 2); the rest of the program
 // tests flags for 1 exactly, so such a value acts like "off". Front ends that
 // must show a value in a check box or option group call SanitizedSettings,
 // which replaces each out-of-range value by its default; tarvel-cli checks
@@ -16,6 +16,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tarvel {
 
@@ -69,11 +70,14 @@ const IntSetting* FindIntSetting(std::u16string_view key);
 
 // Loads the 22 options from section "Option" of `ini_path`. A missing file,
 // section or key gives that option's default; PathDataFolder defaults to
-// `default_data_folder`. Nothing is checked or clamped. When the file exists
-// but cannot be read, every option takes its default and `error` (if given)
-// says why.
+// `default_data_folder`. A value that is not a whole decimal number, and a
+// LengthName outside 1-50, gives that option's default and a line in
+// `notices` (UTF-8, if given); other values are taken as they stand. When
+// the file exists but cannot be read, every option takes its default and
+// `error` (if given) says why.
 Settings LoadSettings(const std::filesystem::path& ini_path,
-                      std::u16string_view default_data_folder, std::string* error = nullptr);
+                      std::u16string_view default_data_folder, std::string* error = nullptr,
+                      std::vector<std::string>* notices = nullptr);
 
 // Writes the 22 options to section "Option" in table order, ConvertLevelID3Tag
 // last, integers as plain decimal text. The other lines of the file stay as

@@ -12,9 +12,13 @@ StartupResult Startup(AppState& app, const std::filesystem::path& exe_path,
   app.folder = FindAppFolder(exe_path);
   app.IniPath = settings_file ? *settings_file : app.folder.IniPath;
   std::string error;
-  app.settings = LoadSettings(app.IniPath, app.folder.DefaultDataFolderText(), &error);
+  app.settings = LoadSettings(app.IniPath, app.folder.DefaultDataFolderText(), &error,
+                              &result.setting_notices);
   if (!error.empty()) {
     if (auto text = Utf8ToUtf16(error)) result.notices.push_back(*text);
+  }
+  for (const std::string& line : result.setting_notices) {
+    result.notices.push_back(Utf8ToUtf16Lossy(line));
   }
   StartupTablesResult tables = LoadTables(app, app.folder.FindTable(kDicFileName),
                                           app.folder.FindTable(kRomeFileName));

@@ -22,6 +22,9 @@ struct StartupResult {
   // Lines to write to the log after start-up (table rows ignored and the
   // like), without line ends.
   std::vector<std::u16string> notices;
+  // The notices about settings values that were replaced by their defaults
+  // (also in `notices`), UTF-8, for standard error.
+  std::vector<std::string> setting_notices;
   bool ok() const { return code == Code::kOk; }
 };
 

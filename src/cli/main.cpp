@@ -48,9 +48,12 @@ constexpr const char* kUsage =
     "  --help            show this text\n"
     "  --version         show the version\n"
     "\n"
-    "Exit status: 0 the run reached its end, 1 a stage stopped it, 2 usage or start-up error.\n"
+    "Exit status: 0 the run reached its end, 1 a stage stopped it or a character that cannot\n"
+    "be made half-width turned it check-only, 2 usage or start-up error, or another run or\n"
+    "restore is working on the library.\n"
     "--restore: 0 every row is back, 1 a row was reported (missing, conflict, tag not\n"
-    "restored) or the restore stopped, 2 the list cannot be read.\n";
+    "restored) or the restore stopped, 2 the list cannot be read or reaches outside one\n"
+    "library, or another run or restore is working on the library.\n";
 
 struct CliOptions {
   std::optional<std::string> settings_file;
@@ -176,6 +179,7 @@ int Restore(AppState& app, CliFrontEnd& ui, std::string list) {
       }
       return kExitUsage;
     case RestoreReport::Outcome::kBusy:
+      if (!report.detail.empty()) Error(report.detail);
       return kExitUsage;
   }
   return kExitUsage;
@@ -226,6 +230,7 @@ int Main(int argc, char** argv) {
   if (options.settings_file) settings_file = *options.settings_file;
   StartupResult startup = Startup(app, *exe, settings_file);
   for (const auto& line : startup.notices) ui.AppendLog(line + u"\r\n");
+  for (const std::string& line : startup.setting_notices) Error(line);
   if (!startup.ok()) {
     ui.ShowMessage(startup.message);
     if (!startup.detail.empty()) Error(startup.detail);
@@ -272,12 +277,18 @@ int Main(int argc, char** argv) {
   for (const std::string& line : report.skipped) Error("skipped: " + line);
   switch (report.outcome) {
     case RunReport::Outcome::kCompleted:
+      if (report.switched_to_check_only) {
+        Error("a character could not be made half-width (see above), so the run only checked: "
+              "nothing was changed");
+        return kExitStopped;
+      }
       return kExitOk;
     case RunReport::Outcome::kStopped:
       if (!report.detail.empty()) Error(report.detail);
       return kExitStopped;
     case RunReport::Outcome::kInvalidFolder:
     case RunReport::Outcome::kBusy:
+      if (!report.detail.empty()) Error(report.detail);
       return kExitUsage;
   }
   return kExitUsage;

@@ -60,8 +60,7 @@ bool ListSurvivesCp932(const RunState& run, int32_t count) {
 
 // The whole list as bytes, built and encoded a block of rows at a time so
 // that no second copy of every text is held.
-std::string BuildListBytes(const RunState& run, int32_t count) {
-  const bool cp932 = ListSurvivesCp932(run, count);
+std::string BuildListBytes(const RunState& run, int32_t count, bool cp932) {
   std::string bytes = cp932 ? std::string() : std::string("\xEF\xBB\xBF");
   std::u16string chunk;
   auto flush = [&] {
@@ -77,6 +76,13 @@ std::string BuildListBytes(const RunState& run, int32_t count) {
   }
   flush();
   return bytes;
+}
+
+// The list in code page 932 when every text survives it, else UTF-8 with a
+// byte-order mark. Lists are read by the mark alone, so code page 932 bytes
+// that happen to form valid UTF-8 ("ﾃｽ" is C3 BD) still read back as written.
+std::string BuildListBytes(const RunState& run, int32_t count) {
+  return BuildListBytes(run, count, ListSurvivesCp932(run, count));
 }
 
 }  // namespace

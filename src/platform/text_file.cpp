@@ -53,7 +53,13 @@ std::u16string DecodeTextBytes(std::string_view bytes) {
 }
 
 std::string EncodeTextBytes(std::u16string_view text) {
-  if (SurvivesCp932(text)) return EncodeCp932(text);
+  if (SurvivesCp932(text)) {
+    // Code page 932 bytes can also be valid UTF-8 ("ﾃｽ" is C3 BD, "é" in
+    // UTF-8), and the reader takes valid UTF-8 as UTF-8: such a text goes
+    // out as UTF-8 behind its mark.
+    std::string bytes = EncodeCp932(text);
+    if (DecodeTextBytes(bytes) == text) return bytes;
+  }
   std::string out(kUtf8Bom);
   out += Utf16ToUtf8(text);
   return out;
@@ -72,7 +78,8 @@ TextReadResult ReadFileBytes(const std::filesystem::path& path, std::string& byt
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     int err = errno;
-    result.code = err == ENOENT ? TextReadResult::Code::kNotFound : TextReadResult::Code::kReadError;
+    result.code =
+        err == ENOENT ? TextReadResult::Code::kNotFound : TextReadResult::Code::kReadError;
     result.message = Describe(path, "cannot open", err);
     return result;
   }
@@ -127,7 +134,12 @@ TextWriteResult WriteFileAtomically(const std::filesystem::path& path, std::stri
     result.message = Describe(path, "cannot create a temporary file beside it", errno);
     return result;
   }
-  ::fchmod(fd, 0644 & ~[] { mode_t m = ::umask(0); ::umask(m); return m; }());
+  ::fchmod(
+      fd, 0644 & ~[] {
+        mode_t m = ::umask(0);
+        ::umask(m);
+        return m;
+      }());
   bool ok = WriteAll(fd, bytes) && ::fsync(fd) == 0;
   int err = errno;
   if (::close(fd) != 0 && ok) {

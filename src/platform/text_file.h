@@ -31,8 +31,8 @@ struct TextWriteResult {
 // Decodes a file's bytes: a UTF-8 byte-order mark or valid UTF-8 is read as
 // UTF-8 (the mark dropped), anything else as code page 932.
 std::u16string DecodeTextBytes(std::string_view bytes);
-// Encodes text for a file: code page 932 when decoding gives the same text
-// back, otherwise UTF-8 behind a byte-order mark.
+// Encodes text for a file: code page 932 when DecodeTextBytes gives the same
+// text back from it, otherwise UTF-8 behind a byte-order mark.
 std::string EncodeTextBytes(std::u16string_view text);
 
 // Reads a whole text file. Symbolic links are followed here (a user may link

@@ -32,6 +32,17 @@ void ReportFailure(AppState& app, std::u16string_view message) {
   }
 }
 
+// Runs one step on a copy of `text`, which takes the result only when the
+// step succeeded: a step that fails part way (a runaway table row cut off,
+// an error halfway through) leaves the text as the steps before it made it.
+template <typename Step>
+bool Commit(std::u16string& text, Step&& step) {
+  std::u16string work = text;
+  if (step(work) == 0) return false;
+  text = std::move(work);
+  return true;
+}
+
 // The steps both name chains and the tag chain share, in their order: the
 // dictionary, the kana conversion and the full-width check. False (after the
 // report) when one of them failed.
@@ -42,11 +53,13 @@ struct SharedGates {
 };
 
 bool RunLeadingSteps(std::u16string& text, AppState& app, const SharedGates& gates) {
-  if (gates.dictionary == 1 && ApplyDictionary(text, app) == 0) {
+  if (gates.dictionary == 1 &&
+      !Commit(text, [&](std::u16string& t) { return ApplyDictionary(t, app); })) {
     ReportFailure(app, kDictionaryFailed);
     return false;
   }
-  if (gates.level >= 1 && ConvertKanjiToKana(text, app) == 0) {
+  if (gates.level >= 1 &&
+      !Commit(text, [&](std::u16string& t) { return ConvertKanjiToKana(t, app); })) {
     ReportFailure(app, kKanaFailed);
     return false;
   }
@@ -58,7 +71,7 @@ bool RunLeadingSteps(std::u16string& text, AppState& app, const SharedGates& gat
 }
 
 bool RunRomaji(std::u16string& text, AppState& app, int level, std::u16string_view message) {
-  if (level >= 2 && ConvertToRomaji(text, app) == 0) {
+  if (level >= 2 && !Commit(text, [&](std::u16string& t) { return ConvertToRomaji(t, app); })) {
     ReportFailure(app, message);
     return false;
   }
@@ -77,10 +90,12 @@ int ConvertFileName(std::u16string& name, AppState& app) {
     if (!RunLeadingSteps(name, app, FileNameGates(app.settings))) return 0;
     // The repairs never fail; 0 means an unexpected error, which ends the
     // chain without a report.
-    if (ReplaceInvalidChars(name, app) == 0) return 0;
-    if (CheckExtension(name, app) == 0) return 0;
+    if (!Commit(name, [&](std::u16string& t) { return ReplaceInvalidChars(t, app); })) return 0;
+    if (!Commit(name, [&](std::u16string& t) { return CheckExtension(t, app); })) return 0;
     if (!RunRomaji(name, app, app.settings.ConvertLevelFilename, kRomajiFailedName)) return 0;
-    if (app.settings.FlagLimit30Char == 1 && LimitFileNameLength(name, app) == 0) return 0;
+    if (app.settings.FlagLimit30Char == 1 &&
+        !Commit(name, [&](std::u16string& t) { return LimitFileNameLength(t, app); }))
+      return 0;
     return 1;
   } catch (const std::exception&) {
     return 0;
@@ -91,9 +106,12 @@ int ConvertFolderName(std::u16string& name, AppState& app) {
   try {
     name = ToNfc(name);
     if (!RunLeadingSteps(name, app, FileNameGates(app.settings))) return 0;
-    if (ReplaceInvalidCharsInFolderName(name, app) == 0) return 0;
+    if (!Commit(name, [&](std::u16string& t) { return ReplaceInvalidCharsInFolderName(t, app); }))
+      return 0;
     if (!RunRomaji(name, app, app.settings.ConvertLevelFilename, kRomajiFailedName)) return 0;
-    if (app.settings.FlagLimit30Char == 1 && LimitFolderNameLength(name, app) == 0) return 0;
+    if (app.settings.FlagLimit30Char == 1 &&
+        !Commit(name, [&](std::u16string& t) { return LimitFolderNameLength(t, app); }))
+      return 0;
     return 1;
   } catch (const std::exception&) {
     return 0;

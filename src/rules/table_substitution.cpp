@@ -65,9 +65,12 @@ void AddCandidates(const PreparedTable& table, std::u16string_view text, int32_t
 
 }  // namespace
 
-int SubstituteByTable(std::u16string& text, const CsvTable& table) {
-  if (text.empty()) return 1;
+int SubstituteByTable(std::u16string& result, const CsvTable& table) {
+  if (result.empty()) return 1;
   try {
+    // Worked on a copy: a substitution that fails half way (a runaway row
+    // cut off) leaves the caller's text as it was.
+    std::u16string text = result;
     if (!table.IsLoaded()) return 0;
     const PreparedTable& prepared = Prepare(table);
     // Rows that loop without containing their own search text ("ab" → "bbaa"
@@ -104,6 +107,7 @@ int SubstituteByTable(std::u16string& text, const CsvTable& table) {
       }
       AddCandidates(prepared, replacement, row, pending);
     }
+    result = std::move(text);
     return 1;
   } catch (const std::exception&) {
     return 0;

@@ -18,7 +18,7 @@ namespace tarvel {
 // containing its search text) are skipped. Returns 1 when the table was
 // applied; 0 when the table is not loaded, when a search text is found and the
 // table has no second column, or when one row keeps growing the text without
-// end (the text then keeps the replacements made so far). An empty text is
+// end (the text is then left as it was). An empty text is
 // left alone with 1 whatever the table.
 int SubstituteByTable(std::u16string& text, const CsvTable& table);
 

@@ -6,6 +6,7 @@
 #include "files/rename_list.h"
 #include "files/undo_record.h"
 #include "platform/text.h"
+#include "run/list_check.h"
 #include "run/run_report.h"
 
 namespace tarvel {
@@ -25,8 +26,8 @@ RestoreReport RunRestore(AppState& app, RunState& run, std::u16string_view list_
     report.outcome = RestoreReport::Outcome::kListUnreadable;
     return report;
   }
-  // The checks of the paths in the list belong here, before anything
-  // changes.
+  // The paths in the list are checked before anything changes.
+  if (!AdmitRestoreList(app, run, guard, report)) return report;
   std::optional<UndoRecord> undo =
       ReadUndoRecordFor(Utf16ToUtf8(list_path), list_bytes, &report.undo_notice);
   list_bytes.clear();

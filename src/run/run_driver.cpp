@@ -83,6 +83,10 @@ RunReport RunConversion(AppState& app, RunState& run) {
     report.outcome = RunReport::Outcome::kInvalidFolder;
     return report;
   }
+  if (!guard.LockLibrary(app.settings.PathDataFolder, &report.detail)) {
+    report.outcome = RunReport::Outcome::kBusy;
+    return report;
+  }
 
   // 2-3.
   ResetEntryTable(run);
@@ -111,7 +115,11 @@ RunReport RunConversion(AppState& app, RunState& run) {
          u"");
 
   // 7. The pass reports what it can itself; a failure ends the run silently.
+  const bool was_applying =
+      app.settings.FlagCheckOnlyFilename != 1 || app.settings.FlagCheckOnlyID3Tag != 1;
   if (ConvertEntries(app, run) == 0) return Stopped(std::move(report), "the conversion pass failed");
+  report.switched_to_check_only = was_applying && app.settings.FlagCheckOnlyFilename == 1 &&
+                                  app.settings.FlagCheckOnlyID3Tag == 1;
 
   // 8. The list is on disk before anything changes.
   if (app.settings.FlagCreateCSVFile == 1) {

@@ -30,6 +30,10 @@ struct RunReport {
   // Files passed over without stopping the run, one line each (UTF-8). None
   // today: a tag that cannot be written stops the run.
   std::vector<std::string> skipped;
+  // A character the full-width check could not convert turned a run that
+  // was to change names or tags into a check-only one: nothing it was asked
+  // to change was changed.
+  bool switched_to_check_only = false;
 };
 
 // Runs one conversion of app.settings.PathDataFolder into `run`. Every

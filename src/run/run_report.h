@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "app/app_state.h"
+#include "platform/library_lock.h"
 
 namespace tarvel {
 
@@ -28,10 +29,21 @@ class RunGuard {
   RunGuard& operator=(const RunGuard&) = delete;
   bool acquired() const { return acquired_; }
 
+  // Takes the lock of the library at `folder` for the rest of the run, so
+  // that no other process runs on it meanwhile. When it cannot be taken,
+  // shows why in a message and returns false with the reason (UTF-8) in
+  // `detail`.
+  bool LockLibrary(std::u16string_view folder, std::string* detail);
+
  private:
   AppState& app_;
   bool acquired_;
+  LibraryLock library_lock_;
 };
+
+// Shown when another run or restore already works on the library.
+inline constexpr std::u16string_view kLibraryBusyMessage =
+    u"このフォルダでは別の変換または復元が実行中です。";
 
 // Reports a stage that ends the run: `message`, CR LF and the abort line in
 // a message box, or in the log followed by CR LF, with one more CR LF before

@@ -69,7 +69,7 @@ TEST_F(SettingsTest, LoadsValuesAsTheFileHoldsThem) {
              "[OPTION]\r\nLengthName=abc\r\nFlagDisplayLog=1x\r\nplayer=2\r\n"
              "FlagRenameSubfolders=7\r\nID3TagAlbum=-3\r\nFlagPathSaveCSV=\r\n");
   Settings s = LoadSettings(Ini(), u"/d");
-  EXPECT_EQ(s.LengthName, 0);
+  EXPECT_EQ(s.LengthName, 30);  // not a number: the default
   EXPECT_EQ(s.FlagDisplayLog, 1);
   EXPECT_EQ(s.Player, 2);
   EXPECT_EQ(s.FlagRenameSubfolders, 7);  // unchanged, out of range
@@ -83,6 +83,48 @@ TEST_F(SettingsTest, LoadsValuesAsTheFileHoldsThem) {
   EXPECT_EQ(clean.ID3TagAlbum, 0);
   EXPECT_EQ(clean.Player, 2);
   EXPECT_EQ(clean.PathDataFolder, u"/d");
+}
+
+TEST_F(SettingsTest, ValuesThatAreNotWholeNumbersFallBackToTheirDefaults) {
+  struct {
+    const char* line;
+    int32_t Settings::*member;
+    int32_t expected;
+    const char* notice;  // a part of the notice, or null for none
+  } kCases[] = {
+      // A hand-edited "yes" must not read as 0 and switch check-only off.
+      {"FlagCheckOnlyFilename=yes", &Settings::FlagCheckOnlyFilename, 1,
+       "FlagCheckOnlyFilename=yes is not a whole number; using the default 1"},
+      {"FlagCreateCSVFile=on", &Settings::FlagCreateCSVFile, 1, "FlagCreateCSVFile=on"},
+      {"FlagCheckOnlyID3Tag=1x", &Settings::FlagCheckOnlyID3Tag, 1, "not a whole number"},
+      {"FlagPathSaveCSV=1.0", &Settings::FlagPathSaveCSV, 0, "FlagPathSaveCSV=1.0"},
+      {"Player=\xef\xbc\x92", &Settings::Player, 1, "not a whole number"},  // full-width 2
+      {"ConvertLevelFilename=99999999999", &Settings::ConvertLevelFilename, 1, "not a whole"},
+      {"LengthName=0", &Settings::LengthName, 30,
+       "LengthName=0 is outside 1 to 50; using the default 30"},
+      {"LengthName=51", &Settings::LengthName, 30, "outside 1 to 50"},
+      {"LengthName=-5", &Settings::LengthName, 30, "outside 1 to 50"},
+      {"LengthName=1", &Settings::LengthName, 1, nullptr},
+      {"LengthName=50", &Settings::LengthName, 50, nullptr},
+      {"LengthName= 12 ", &Settings::LengthName, 12, nullptr},
+      {"FlagCheckOnlyFilename=0", &Settings::FlagCheckOnlyFilename, 0, nullptr},
+      // Whole numbers outside a flag's range stay: they act as "off".
+      {"FlagRenameSubfolders=7", &Settings::FlagRenameSubfolders, 7, nullptr},
+      {"ID3TagAlbum=-3", &Settings::ID3TagAlbum, -3, nullptr},
+      {"FlagCreateCSVFile=", &Settings::FlagCreateCSVFile, 1, nullptr},
+  };
+  for (const auto& c : kCases) {
+    WriteBytes(Ini(), std::string("[Option]\r\n") + c.line + "\r\n");
+    std::vector<std::string> notices;
+    Settings s = LoadSettings(Ini(), u"/d", nullptr, &notices);
+    EXPECT_EQ(s.*c.member, c.expected) << c.line;
+    if (c.notice == nullptr) {
+      EXPECT_TRUE(notices.empty()) << c.line << ": " << (notices.empty() ? "" : notices[0]);
+    } else {
+      ASSERT_EQ(notices.size(), 1u) << c.line;
+      EXPECT_NE(notices[0].find(c.notice), std::string::npos) << c.line << ": " << notices[0];
+    }
+  }
 }
 
 TEST_F(SettingsTest, SetSettingByName) {

@@ -151,11 +151,13 @@ TEST_F(CliRestoreTest, ReadOnlyFilesComeBackReadOnlyForAnOrdinaryUser) {
   if (::geteuid() == 0) {
     if (!fs::exists("/usr/bin/setpriv")) GTEST_SKIP() << "setpriv is needed to drop root";
     ASSERT_EQ(::chmod(dir().c_str(), 0755), 0);
-    for (auto it = fs::recursive_directory_iterator(music_);
+    // The library, the settings and the home folder (where the run's lock
+    // and history live) all belong to nobody.
+    for (auto it = fs::recursive_directory_iterator(dir());
          it != fs::recursive_directory_iterator(); ++it) {
       ASSERT_EQ(::lchown(it->path().c_str(), 65534, 65534), 0);
     }
-    ASSERT_EQ(::lchown(music_.c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::lchown(dir().c_str(), 65534, 65534), 0);
     prefix = {"--reuid=65534", "--regid=65534", "--clear-groups", kCli.native()};
   }
   const auto before = testing::ExactTree(music_);

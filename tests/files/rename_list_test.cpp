@@ -373,3 +373,35 @@ TEST_F(RenameListTest, ReadsAListWrittenOnWindowsInCodePage932) {
 
 }  // namespace
 }  // namespace tarvel
+
+namespace tarvel {
+namespace {
+
+// Code page 932 bytes that are valid UTF-8 too ("ﾃｽ" is C3 BD): such a list
+// must still read back as written.
+TEST_F(RenameListTest, AListWhoseCodePage932BytesLookLikeUtf8ReadsBackAsWritten) {
+  struct {
+    const char* label;
+    std::u16string old_name, new_name;
+  } kCases[] = {
+      {"half-width kana pairs", u"ﾃｽ.MP3", u"ﾃｽ.mp3"},
+      {"a control character", u"a\x1A.mp3", u"a.mp3"},
+      {"plain ASCII", u"a.mp3", u"b.mp3"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    ResetEntryTable(run_);
+    FileEntry& f = Add(c.old_name, c.new_name, 1);
+    f.OldTitle = u"ﾃｽﾄ";
+    ASSERT_EQ(WriteRenameList(app_, run_), 1);
+    RunState back;
+    ASSERT_EQ(ReadRenameList(Text16(data_ / "list.csv"), back), 1);
+    ASSERT_EQ(back.EntryTable.size(), 2u);
+    EXPECT_EQ(U8(back.EntryTable[1].OldName), U8(c.old_name));
+    EXPECT_EQ(U8(back.EntryTable[1].NewName), U8(c.new_name));
+    EXPECT_EQ(U8(back.EntryTable[1].OldTitle), "ﾃｽﾄ");
+  }
+}
+
+}  // namespace
+}  // namespace tarvel

@@ -9,6 +9,7 @@ namespace tarvel {
 namespace {
 
 using testing::ReadBytes;
+using testing::U8;
 using testing::WriteBytes;
 
 class TextFileTest : public testing::TempDirTest {};
@@ -44,6 +45,27 @@ TEST_F(TextFileTest, WritesCodePage932WhenLosslessElseUtf8WithMark) {
   int files = 0;
   for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(dir())) ++files;
   EXPECT_EQ(files, 5);  // a.txt, b.txt and the three XDG folders
+}
+
+TEST_F(TextFileTest, WhatIsWrittenReadsBackTheSame) {
+  struct {
+    std::u16string_view text;
+    bool cp932;  // written without a mark
+  } kCases[] = {
+      {u"日本ｱ～", true},
+      {u"ﾃｽ", false},  // C3 BD in code page 932 is valid UTF-8
+      {u"ﾃｽﾄ,ﾃﾞｰﾀ\r\n", true},
+      {u"\x1A"
+       u"fK",
+       false},  // found by fuzzing: a control code moved by the code page
+      {u"abc\r\n", true},
+      {u"〜한", false},
+  };
+  for (const auto& c : kCases) {
+    const std::string bytes = EncodeTextBytes(c.text);
+    EXPECT_EQ(DecodeTextBytes(bytes), c.text) << U8(c.text);
+    EXPECT_EQ(!bytes.starts_with("\xEF\xBB\xBF"), c.cp932) << U8(c.text);
+  }
 }
 
 TEST_F(TextFileTest, ReportsWhatCannotBeRead) {

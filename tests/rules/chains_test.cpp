@@ -196,6 +196,27 @@ TEST(ChainFailureTest, ReportsTheFailingStepAndStops) {
          f.reading.fail = true;
        },
        u"東京", u"東京", kKanaFailed, true},
+      {"file dictionary runaway row", ConvertFileName,
+       [](RulesFixture& f) {
+         f.app.DicTable = MakeTable({{u"京", u"kyo"}, {u"ab", u"bbaa"}});
+         f.app.settings.FlagDicEnabledFilename = 1;
+       },
+       u"東京aab.mp3", u"東京aab.mp3", kDictionaryFailed, false},
+      {"folder romaji runaway row after the kana step", ConvertFolderName,
+       [](RulesFixture& f) {
+         f.app.DicTable = MakeTable({{u"東京", u"うう夜"}});
+         f.app.settings.FlagDicEnabledFilename = 1;
+         f.app.RomeTable = MakeTable({{u"ｳﾖ", u"ﾖﾖｳｳ"}});
+         f.app.settings.ConvertLevelFilename = 2;
+       },
+       u"東京", u"ｳｳﾖﾙ", kNameRomajiFailed, false},
+      {"tag dictionary runaway row", ConvertTagText,
+       [](RulesFixture& f) {
+         f.app.DicTable = MakeTable({{u"東", u"to"}, {u"ab", u"bbaa"}});
+         f.app.settings.FlagDicEnabledID3Tag = 1;
+         f.app.settings.ConvertLevelID3Tag = 1;
+       },
+       u"東京のaab", u"東京のaab", kDictionaryFailed, false},
       {"tag romaji table unloaded, left uncut", ConvertTagText,
        [](RulesFixture& f) { f.app.settings.ConvertLevelID3Tag = 2; },
        u"東京東京東京東京東京東京東京東京東京東京",

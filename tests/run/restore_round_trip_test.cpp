@@ -293,7 +293,7 @@ TEST_F(RestoreRoundTripTest, RandomTreesComeBackAsTheyWere) {
     if (Tree(music) != before) ++changed;
 
     RestoreReport restored = RunRestore(app_, run, list);
-    EXPECT_EQ(restored.outcome, RestoreReport::Outcome::kCompleted) << U8(ui_.log);
+    EXPECT_EQ(restored.outcome, RestoreReport::Outcome::kCompleted) << restored.detail << U8(ui_.log);
     // A run with nothing to change writes no undo record; any other has one
     // that fits its list.
     EXPECT_EQ(restored.used_undo_record, fs::exists(music / "list.csv.undo"));

@@ -268,19 +268,17 @@ TEST_F(RestoreTest, FolderRenamedByHandIsReportedAndTheRestGoesOn) {
   }
 }
 
-TEST_F(RestoreTest, RefusedRenameIsReportedAndTheRestGoesOn) {
+TEST_F(RestoreTest, AListNameThatWouldLeaveTheFolderIsRefusedBeforeAnythingChanges) {
   // A hand-edited list whose old name would leave the folder.
   FileRow("", u"../escape.mp3", u"ｱ.mp3", u"あ", u"ｱ");
-  FileRow("", u"い.mp3", u"ｲ.mp3", u"い", u"ｲ");
   fs::path list = WriteList();
   RestoreReport r = Restore(list);
-  EXPECT_EQ(r.outcome, RestoreReport::Outcome::kIncomplete);
-  ASSERT_EQ(r.details.failed.size(), 1u);
-  EXPECT_NE(r.details.failed[0].find("not a usable name"), std::string::npos);
-  EXPECT_NE(U8(ui_.log).find("復元に失敗したファイルがあります。"), std::string::npos)
-      << U8(ui_.log);
+  EXPECT_EQ(r.outcome, RestoreReport::Outcome::kListUnreadable);
+  EXPECT_NE(r.detail.find("row 1 of the list: OldName \"../escape.mp3\" is not a single name"),
+            std::string::npos)
+      << r.detail;
+  EXPECT_EQ(U8(ui_.log), "CSVファイルの読み込みに失敗しました。\r\n処理を中断します。\r\n\r\n");
   EXPECT_TRUE(fs::exists(lib_ / "ｱ.mp3"));
-  EXPECT_TRUE(fs::exists(lib_ / "い.mp3"));
   EXPECT_FALSE(fs::exists(dir() / "escape.mp3"));
 }
 

@@ -1,0 +1,44 @@
+// What a restore accepts from a list before it touches anything. A list is
+// a file the user picks, possibly edited by hand or made by someone else, so
+// every path in it is checked before a single rename: it must stay inside
+// one library and name only the kind of item the row says it is.
+#ifndef TARVEL_RUN_LIST_CHECK_H_
+#define TARVEL_RUN_LIST_CHECK_H_
+
+#include <string>
+#include <string_view>
+
+#include "app/app_state.h"
+#include "app/entry_table.h"
+#include "run/restore_run.h"
+#include "run/run_report.h"
+
+namespace tarvel {
+
+struct ListCheck {
+  bool ok = true;
+  // The first bad row and what is wrong with it (UTF-8); empty when ok.
+  std::string problem;
+  // The folder every row lies in (ends in "/"); empty for a list without
+  // rows.
+  std::u16string common_folder;
+};
+
+// Checks rows 1..LastIndex(run) as read from a list: OldPath and NewPath
+// absolute, ending in "/", the same, without ".", ".." or empty segments;
+// OldName and NewName single names (not empty, ".", "..", no "/"); no NUL
+// anywhere in them; the names of file rows (IsFile 1) ending in "mp3" as the scan takes them, in
+// any case; and every row in or below the folder of row 1 (the library
+// folder, whose items a run records first), which is not the root.
+ListCheck CheckRestoreList(const RunState& run);
+
+// Called by the restore right after the list was read: checks it (a bad list
+// is reported as an unreadable one, naming the first bad row in
+// `report.detail`) and takes the library lock of its common folder into
+// `guard` (refused while another run or restore works on that library).
+// False, with `report.outcome` set, when the restore must not go on.
+bool AdmitRestoreList(AppState& app, const RunState& run, RunGuard& guard, RestoreReport& report);
+
+}  // namespace tarvel
+
+#endif  // TARVEL_RUN_LIST_CHECK_H_
