@@ -15,7 +15,10 @@ StartupResult Startup(AppState& app, const std::filesystem::path& exe_path,
   app.settings = LoadSettings(app.IniPath, app.folder.DefaultDataFolderText(), &error,
                               &result.setting_notices);
   if (!error.empty()) {
-    if (auto text = Utf8ToUtf16(error)) result.notices.push_back(*text);
+    result.code = StartupResult::Code::kSettingsUnreadable;
+    result.message = u"設定ファイルを読み込めません。\r\n" + Utf8ToUtf16Lossy(app.IniPath.string());
+    result.detail = error;
+    return result;
   }
   for (const std::string& line : result.setting_notices) {
     result.notices.push_back(Utf8ToUtf16Lossy(line));

@@ -13,10 +13,12 @@
 namespace tarvel {
 
 struct StartupResult {
-  enum class Code { kOk, kDictionaryMissing };
+  enum class Code { kOk, kDictionaryMissing, kSettingsUnreadable };
   Code code = Code::kOk;
-  // For kDictionaryMissing: the message to show ("全角→半角 変換辞書が見つかりません")
-  // and why, for a log or standard error.
+  // For kDictionaryMissing ("全角→半角 変換辞書が見つかりません") and
+  // kSettingsUnreadable (a settings file that exists but cannot be read: the
+  // program would otherwise run on defaults the user never chose): the
+  // message to show and why, for a log or standard error.
   std::u16string message;
   std::string detail;
   // Lines to write to the log after start-up (table rows ignored and the
@@ -31,7 +33,8 @@ struct StartupResult {
 // Fills `app` (folder, IniPath, settings, DicTable, RomeTable) for the program
 // at `exe_path`. `settings_file` replaces the settings file of the application
 // folder. Settings are read before the tables, so a missing dictionary ends the
-// program after the settings were read and before anything was written.
+// program after the settings were read and before anything was written. A
+// settings file that cannot be read ends start-up before the tables.
 StartupResult Startup(AppState& app, const std::filesystem::path& exe_path,
                       const std::optional<std::filesystem::path>& settings_file = std::nullopt);
 

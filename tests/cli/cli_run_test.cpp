@@ -191,5 +191,19 @@ TEST_F(CliRunTest, MissingDictionaryEndsWithItsMessage) {
   EXPECT_NE(r.out.find("全角→半角 変換辞書が見つかりません\n"), std::string::npos) << r.out;
 }
 
+TEST_F(CliRunTest, UnreadableSettingsFileEndsBeforeAnythingChanges) {
+  // A folder where the settings file should be: it exists and cannot be
+  // read, and the run must not go on with defaults the user never chose.
+  const fs::path settings = dir() / "unreadable.ini";
+  fs::create_directories(settings);
+  const auto before = Snapshot(music_);
+  CliResult r = RunProgram(kCli, {"--settings", settings.native(), music_.native()}, dir());
+  EXPECT_EQ(r.status, 2) << r.out << r.err;
+  EXPECT_NE(r.out.find("設定ファイルを読み込めません。"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(settings.native()), std::string::npos) << r.out;
+  EXPECT_EQ(Snapshot(music_), before);
+  EXPECT_TRUE(fs::is_directory(settings));
+}
+
 }  // namespace
 }  // namespace tarvel

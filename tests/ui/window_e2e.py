@@ -176,21 +176,20 @@ def inner(build_dir):
         broken = os.path.join(work, "broken")
         os.makedirs(broken)
         shutil.copy2(os.path.join(app_dir, "tarvel"), broken)
-        cases = [
-            ("no dic.csv", broken, {}, "全角→半角 変換辞書が見つかりません"),
-            ("no MeCab dictionary", app_dir,
-             {"TARVEL_MECAB_DICDIR": os.path.join(work, "no-such-dictionary")}, "読みの辞書"),
-        ]
-        for name, folder, extra, text in cases:
-            with_tarvel(folder, dict(env, **extra),
-                        lambda proc: startup_failure(pyatspi, desktop, proc, name, text))
-        # A settings file that cannot be read: the defaults, and the reason
-        # in the log window beside the main window.
+        # A settings file that cannot be read (here a folder in its place).
         unreadable = os.path.join(work, "unreadable")
         os.makedirs(os.path.join(unreadable, "tarvel.ini"))
         for name in ("tarvel", "dic.csv"):
             shutil.copy2(os.path.join(app_dir, name), unreadable)
-        with_tarvel(unreadable, env, lambda proc: startup_notice(pyatspi, desktop, proc))
+        cases = [
+            ("no dic.csv", broken, {}, "全角→半角 変換辞書が見つかりません"),
+            ("no MeCab dictionary", app_dir,
+             {"TARVEL_MECAB_DICDIR": os.path.join(work, "no-such-dictionary")}, "読みの辞書"),
+            ("unreadable settings", unreadable, {}, "設定ファイルを読み込めません"),
+        ]
+        for name, folder, extra, text in cases:
+            with_tarvel(folder, dict(env, **extra),
+                        lambda proc: startup_failure(pyatspi, desktop, proc, name, text))
         with_tarvel(app_dir, env, lambda proc: drive(pyatspi, desktop, proc, lib, app_dir))
     finally:
         launcher.kill()
@@ -273,22 +272,6 @@ def click(pyatspi, node):
     """A mouse click in the middle of the node, as the user makes it."""
     box = node.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
     pyatspi.Registry.generateMouseEvent(box.x + box.width // 2, box.y + box.height // 2, "b1c")
-
-
-def startup_notice(pyatspi, desktop, proc):
-    tarvel = wait_for("tarvel on the bus", lambda: tarvel_app(desktop, proc))
-    frame = wait_for("the main window", lambda: top_level(tarvel, "Tarvel ver"))
-    log = wait_for("the log window", lambda: top_level(tarvel, "ログ"))
-    text = wait_for("the log text", lambda: find_role(pyatspi, log, pyatspi.ROLE_TEXT))
-    said = text.queryText().getText(0, -1)
-    if "tarvel.ini" not in said:
-        fail("the log does not name the settings file: " + said)
-    act(wait_for("終了", lambda: find(pyatspi, frame, "終了", pyatspi.ROLE_PUSH_BUTTON)), "Press")
-    wait_for("tarvel to end", lambda: proc.poll() is not None)
-
-
-def find_role(pyatspi, root, role):
-    return pyatspi.findDescendant(root, lambda n: n is not None and n.getRole() == role)
 
 
 def drive(pyatspi, desktop, proc, lib, app_dir):
