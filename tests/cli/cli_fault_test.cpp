@@ -24,14 +24,14 @@ using testing::RunProgram;
 using testing::Snapshot;
 using testing::WriteBytes;
 
-const fs::path kCli = TARVEL_BINARY_DIR "/tarvel-cli";
+const fs::path kCli = testing::kCliProgram;
 constexpr const char* kBlankRecord =
     "\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\"\r\n";
 
-class CliFaultTest : public testing::TempDirTest {
+class CliFaultTest : public testing::CliLibraryTest {
  protected:
   void SetUp() override {
-    TempDirTest::SetUp();
+    CliLibraryTest::SetUp();
     music_ = dir() / "music";
     const sample::Tag tag{u"東京の夜", u"さくら", u"夜", u"1999", u"", 13};
     sample::WriteMp3(music_, u"歌手/アルバム/01 東京の夜.mp3", 256, tag);
@@ -39,31 +39,6 @@ class CliFaultTest : public testing::TempDirTest {
     sample::WriteMp3(music_, u"ＡＢＣ.mp3", 256, std::nullopt);
     before_ = Tree();
   }
-  std::vector<std::string> Args(const std::vector<std::string>& extra) {
-    std::vector<std::string> args = {"--settings", (dir() / "tarvel.ini").native()};
-    args.insert(args.end(), extra.begin(), extra.end());
-    return args;
-  }
-  CliResult Convert(const fs::path& program = kCli, std::vector<std::string> before_args = {}) {
-    std::vector<std::string> args = before_args;
-    for (const std::string& a :
-         Args({"--set", "FlagPathSaveCSV=1", "--set", "FlagCheckOnlyFilename=0", "--set",
-               "FlagCheckOnlyID3Tag=0", music_.native()})) {
-      args.push_back(a);
-    }
-    return RunProgram(program, args, dir());
-  }
-  CliResult Restore(const fs::path& list) {
-    return RunProgram(kCli, Args({"--restore", list.native()}), dir());
-  }
-  std::map<std::string, std::string> Tree() {
-    auto tree = Snapshot(music_);
-    tree.erase("list.csv");
-    tree.erase("list.csv.undo");
-    return tree;
-  }
-  fs::path music_;
-  std::map<std::string, std::string> before_;
 };
 
 TEST_F(CliFaultTest, AListThatReachesOutsideIsRefusedBeforeAnythingChanges) {

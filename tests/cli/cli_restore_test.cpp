@@ -16,12 +16,12 @@ using testing::CliResult;
 using testing::RunProgram;
 using testing::Snapshot;
 
-const fs::path kCli = TARVEL_BINARY_DIR "/tarvel-cli";
+const fs::path kCli = testing::kCliProgram;
 
-class CliRestoreTest : public testing::TempDirTest {
+class CliRestoreTest : public testing::CliLibraryTest {
  protected:
   void SetUp() override {
-    TempDirTest::SetUp();
+    CliLibraryTest::SetUp();
     MakeLibrary();
   }
   void MakeLibrary() {
@@ -33,31 +33,7 @@ class CliRestoreTest : public testing::TempDirTest {
     sample::WriteMp3(music_, u"歌手/夜.mp3", 256, tag);
     before_ = Snapshot(music_);
   }
-  std::vector<std::string> Settings() { return {"--settings", (dir() / "tarvel.ini").native()}; }
-  CliResult Convert() {
-    std::vector<std::string> args = Settings();
-    for (const char* set :
-         {"FlagPathSaveCSV=1", "FlagCheckOnlyFilename=0", "FlagCheckOnlyID3Tag=0"}) {
-      args.push_back("--set");
-      args.push_back(set);
-    }
-    args.push_back(music_.native());
-    return RunProgram(kCli, args, dir());
-  }
-  CliResult Restore(const fs::path& list) {
-    std::vector<std::string> args = Settings();
-    args.push_back("--restore");
-    args.push_back(list.native());
-    return RunProgram(kCli, args, dir());
-  }
-  std::map<std::string, std::string> Tree() {
-    auto tree = Snapshot(music_);
-    tree.erase("list.csv");
-    tree.erase("list.csv.undo");
-    return tree;
-  }
-  fs::path music_;
-  std::map<std::string, std::string> before_;
+  std::vector<std::string> Settings() { return Args(); }
 };
 
 TEST_F(CliRestoreTest, RestoreUndoesARunByteForByte) {

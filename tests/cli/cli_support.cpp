@@ -57,4 +57,30 @@ std::string TagTexts(const std::filesystem::path& file) {
   return Utf16ToUtf8(tag.Title) + "|" + Utf16ToUtf8(tag.Artist) + "|" + Utf16ToUtf8(tag.Album);
 }
 
+std::vector<std::string> CliLibraryTest::Args(const std::vector<std::string>& extra) {
+  std::vector<std::string> args = {"--settings", (dir() / "tarvel.ini").native()};
+  args.insert(args.end(), extra.begin(), extra.end());
+  return args;
+}
+
+CliResult CliLibraryTest::Convert(const std::filesystem::path& program,
+                                  std::vector<std::string> before_args) {
+  for (const std::string& a : Args({"--set", "FlagPathSaveCSV=1", "--set", "FlagCheckOnlyFilename=0",
+                                    "--set", "FlagCheckOnlyID3Tag=0", music_.native()})) {
+    before_args.push_back(a);
+  }
+  return RunProgram(program, before_args, dir());
+}
+
+CliResult CliLibraryTest::Restore(const std::filesystem::path& list) {
+  return RunProgram(kCliProgram, Args({"--restore", list.native()}), dir());
+}
+
+std::map<std::string, std::string> CliLibraryTest::Tree() {
+  auto tree = Snapshot(music_);
+  tree.erase("list.csv");
+  tree.erase("list.csv.undo");
+  return tree;
+}
+
 }  // namespace tarvel::testing
