@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <vector>
@@ -160,9 +161,17 @@ std::string FormatUndoRecord(const UndoRecord& record, uint64_t list_size, uint6
     } else if (!e.had_tag) {
       out += "notag";
     } else {
-      for (unsigned char c : e.block) {
-        out += kDigits[c >> 4];
-        out += kDigits[c & 0xF];
+      // A digit at a time through append would check the capacity 256
+      // times a row: the digits go through a buffer of one block.
+      char hex[2 * kBlockSize];
+      for (size_t at = 0; at < e.block.size(); at += kBlockSize) {
+        const size_t n = std::min(e.block.size() - at, kBlockSize);
+        for (size_t i = 0; i < n; ++i) {
+          const auto c = static_cast<unsigned char>(e.block[at + i]);
+          hex[2 * i] = kDigits[c >> 4];
+          hex[2 * i + 1] = kDigits[c & 0xF];
+        }
+        out.append(hex, 2 * n);
       }
     }
     out += '\n';
