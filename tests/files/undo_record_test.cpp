@@ -81,10 +81,12 @@ TEST(UndoRecordTest, FormatWritesTheFixedSpelling) {
                    {100000, UndoEntry{true, 0, 0, 07777, 99, false, false, {}}}}},
        "tarvel-undo 1\nlist 123456789 fedcba9876543210\nrows 4\n"
        "1 d 64769 12 755 0 -\n"
-       "2 f 18446744073709551615 13 4444 300 " + tag_hex + "\n"
-       "7 f 1 14 0 172 notag\n"
-       "100000 f 0 0 7777 99 -\n"
-       "end\n"},
+       "2 f 18446744073709551615 13 4444 300 " +
+           tag_hex +
+           "\n"
+           "7 f 1 14 0 172 notag\n"
+           "100000 f 0 0 7777 99 -\n"
+           "end\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

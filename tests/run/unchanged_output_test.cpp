@@ -71,10 +71,14 @@ struct Case {
 // Digests of the current output: the check-only plan's log and list, then
 // the real run's log, list and the tree it leaves.
 const Case kCases[] = {
-    {"fixed readings", false, 0,
+    {"fixed readings",
+     false,
+     0,
      {0x30bc2a5dc478f419ull, 0xfe13a3a253c6ddb2ull, 0xf3921e8ac856e604ull, 0x668cece7ca116b54ull,
       0xd0b560c4522a158eull}},
-    {"MeCab", true, 1,
+    {"MeCab",
+     true,
+     1,
      {0x374c5ce87ac4398eull, 0xf09d443297d35962ull, 0x5385a9f75465817eull, 0x88bb0831676a9979ull,
       0xd9a97077cd9e8eb1ull}},
 };
@@ -83,10 +87,12 @@ class UnchangedOutputTest : public testing::TempDirTest {};
 
 TEST_F(UnchangedOutputTest, FiveThousandFilesGiveTheSameLogListAndTree) {
   const fs::path data = fs::path(TARVEL_SOURCE_DIR) / "data";
-  testing::FixedReadingService fixed{{u"東京", u"トウキョウ"}, {u"夜", u"よる"}, {u"桜", u"さくら"}};
+  testing::FixedReadingService fixed{
+      {u"東京", u"トウキョウ"}, {u"夜", u"よる"}, {u"桜", u"さくら"}};
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
-    ReadingService* reading = c.mecab ? static_cast<ReadingService*>(testing::SharedMecab()) : &fixed;
+    ReadingService* reading =
+        c.mecab ? static_cast<ReadingService*>(testing::SharedMecab()) : &fixed;
     if (reading == nullptr) {
       ADD_FAILURE() << "the MeCab dictionary is not installed";
       continue;
