@@ -1,6 +1,5 @@
 #include "files/rename_list.h"
 
-#include <functional>
 #include <limits>
 #include <optional>
 #include <utility>
@@ -109,12 +108,8 @@ bool RenameListPath(const AppState& app, std::filesystem::path& path, std::u16st
   return true;
 }
 
-namespace {
-
-// `undo` gives the undo record to write beside the list (null: none); it is
-// asked for only once the list's bytes are built.
-int32_t WriteListAndRecord(AppState& app, const RunState& run, std::u16string* written_path,
-                           std::string* error, const std::function<const UndoRecord*()>& get_undo) {
+int32_t WriteRenameList(AppState& app, const RunState& run, std::u16string* written_path,
+                        std::string* error, const UndoRecord* undo) {
   try {
     const int32_t count = run.EntryCount;
     if (count < 0 || static_cast<size_t>(count) >= run.EntryTable.size()) {
@@ -130,7 +125,6 @@ int32_t WriteListAndRecord(AppState& app, const RunState& run, std::u16string* w
     if (!KeepPreviousList(app.folder, path, error)) return 0;
     // The undo record goes first: a list on disk always has its record
     // beside it, and a record without its list is never read.
-    const UndoRecord* undo = get_undo();
     if (undo != nullptr && undo->rows.empty()) {
       // Nothing is to change (a check-only run): no record, and none left
       // over from an earlier list (which the history has kept).
@@ -161,22 +155,6 @@ int32_t WriteListAndRecord(AppState& app, const RunState& run, std::u16string* w
     SetError(error, std::string("unexpected error: ") + e.what());
     return 0;
   }
-}
-
-}  // namespace
-
-int32_t WriteRenameList(AppState& app, const RunState& run, std::u16string* written_path,
-                        std::string* error, const UndoRecord* undo) {
-  return WriteListAndRecord(app, run, written_path, error, [undo] { return undo; });
-}
-
-int32_t WriteRenameList(AppState& app, const RunState& run, std::u16string* written_path,
-                        std::string* error, std::future<UndoRecord>& undo) {
-  std::optional<UndoRecord> record;
-  return WriteListAndRecord(app, run, written_path, error, [&]() -> const UndoRecord* {
-    if (!record) record = undo.get();  // a failure of the capture is thrown here
-    return &*record;
-  });
 }
 
 int32_t ParseListFlag(std::u16string_view field) {

@@ -13,7 +13,6 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <future>
 #include <string>
 #include <string_view>
 
@@ -47,12 +46,6 @@ bool RenameListPath(const AppState& app, std::filesystem::path& path, std::u16st
 // `written_path` receives the path shown in the report.
 int32_t WriteRenameList(AppState& app, const RunState& run, std::u16string* written_path = nullptr,
                         std::string* error = nullptr, const UndoRecord* undo = nullptr);
-
-// The same with the undo record still being captured (on another thread;
-// neither it nor the list changes the table): the list's bytes are built
-// meanwhile, and the record is waited for before it is written.
-int32_t WriteRenameList(AppState& app, const RunState& run, std::u16string* written_path,
-                        std::string* error, std::future<UndoRecord>& undo);
 
 // Reads the list at `FileName` and replaces the table of `run` with its rows
 // (record k+1 becomes row k; the blank first record and the number column

@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 
 #include <cstring>
-#include <future>
 
 #include "app/report.h"
 #include "files/apply_changes.h"
@@ -126,13 +125,9 @@ RunReport RunConversion(AppState& app, RunState& run) {
   if (app.settings.FlagCreateCSVFile == 1) {
     std::string error;
     // What the list cannot hold (tag bytes, modes, which inode is which) is
-    // read before anything changes and kept beside it. Reading it is a look
-    // at every changing entry on disk and building the list is text work,
-    // and neither changes the table, so the two go on side by side (one
-    // after the other when no thread can be started).
-    std::future<UndoRecord> undo = std::async(std::launch::async | std::launch::deferred,
-                                              [&run] { return CaptureUndoRecord(run); });
-    if (WriteRenameList(app, run, &report.list_path, &error, undo) == 0) {
+    // read before anything changes and kept beside it.
+    UndoRecord undo = CaptureUndoRecord(run);
+    if (WriteRenameList(app, run, &report.list_path, &error, &undo) == 0) {
       ReportAbort(app, u"CSVファイルの作成に失敗しました。", true);
       return Stopped(std::move(report), std::move(error));
     }
