@@ -131,10 +131,8 @@ int32_t WriteRenameList(AppState& app, const RunState& run, std::u16string* writ
       std::error_code ec;
       std::filesystem::remove(UndoRecordPath(path), ec);
     } else if (undo != nullptr) {
-      UndoRecord record = *undo;
-      record.list_size = bytes.size();
-      record.list_hash = ListBytesHash(bytes);
-      TextWriteResult kept = WriteFileAtomically(UndoRecordPath(path), FormatUndoRecord(record));
+      TextWriteResult kept = WriteFileAtomically(
+          UndoRecordPath(path), FormatUndoRecord(*undo, bytes.size(), ListBytesHash(bytes)));
       if (!kept.ok) {
         SetError(error, kept.message);
         return 0;

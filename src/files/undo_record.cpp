@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <vector>
@@ -40,17 +41,6 @@ bool CaptureFile(const std::string& path, UndoEntry& entry) {
   }
   ::close(fd);
   return ok;
-}
-
-std::string Hex(std::string_view bytes) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(bytes.size() * 2);
-  for (unsigned char c : bytes) {
-    out += kDigits[c >> 4];
-    out += kDigits[c & 0xF];
-  }
-  return out;
 }
 
 bool Unhex(std::string_view text, std::string& out) {
@@ -126,27 +116,65 @@ UndoRecord CaptureUndoRecord(const RunState& run) {
 }
 
 std::string FormatUndoRecord(const UndoRecord& record) {
-  std::string out(kMagic);
-  out += "\nlist " + std::to_string(record.list_size) + " ";
-  char hash[17];
-  std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(record.list_hash));
-  out += hash;
-  out += "\nrows " + std::to_string(record.rows.size()) + "\n";
+  return FormatUndoRecord(record, record.list_size, record.list_hash);
+}
+
+std::string FormatUndoRecord(const UndoRecord& record, uint64_t list_size, uint64_t list_hash) {
+  // A record of a large run is tens of megabytes: it is sized once and
+  // written in place, so that growing it never holds two copies.
+  constexpr size_t kRowFixed = 5 * 21 + 8;  // five numbers, kind, blanks, line end
+  size_t size = kMagic.size() + 64;
   for (const auto& [row, e] : record.rows) {
-    char mode[8];
-    std::snprintf(mode, sizeof mode, "%o", e.mode);
-    out += std::to_string(row);
+    size += kRowFixed + (e.had_tag ? 2 * kBlockSize : 5);
+  }
+  std::string out;
+  out.reserve(size);
+  char buffer[24];
+  auto number = [&](uint64_t value, int base = 10) {
+    auto r = std::to_chars(buffer, buffer + sizeof buffer, value, base);
+    out.append(buffer, r.ptr);
+  };
+  out += kMagic;
+  out += "\nlist ";
+  number(list_size);
+  out += ' ';
+  const size_t hash_at = out.size();
+  number(list_hash, 16);
+  out.insert(hash_at, 16 - (out.size() - hash_at), '0');
+  out += "\nrows ";
+  number(record.rows.size());
+  out += '\n';
+  static constexpr char kDigits[] = "0123456789abcdef";
+  for (const auto& [row, e] : record.rows) {
+    number(row);
     out += e.is_file ? " f " : " d ";
-    out += std::to_string(e.dev) + " " + std::to_string(e.ino) + " " + mode + " " +
-           std::to_string(e.size) + " ";
+    number(e.dev);
+    out += ' ';
+    number(e.ino);
+    out += ' ';
+    number(e.mode, 8);
+    out += ' ';
+    number(e.size);
+    out += ' ';
     if (!e.has_block) {
-      out += "-";
+      out += '-';
     } else if (!e.had_tag) {
       out += "notag";
     } else {
-      out += Hex(e.block);
+      // A digit at a time through append would check the capacity 256
+      // times a row: the digits go through a buffer of one block.
+      char hex[2 * kBlockSize];
+      for (size_t at = 0; at < e.block.size(); at += kBlockSize) {
+        const size_t n = std::min(e.block.size() - at, kBlockSize);
+        for (size_t i = 0; i < n; ++i) {
+          const auto c = static_cast<unsigned char>(e.block[at + i]);
+          hex[2 * i] = kDigits[c >> 4];
+          hex[2 * i + 1] = kDigits[c & 0xF];
+        }
+        out.append(hex, 2 * n);
+      }
     }
-    out += "\n";
+    out += '\n';
   }
   out += "end\n";
   return out;

@@ -48,6 +48,9 @@ UndoRecord CaptureUndoRecord(const RunState& run);
 
 // The record as the bytes of its file.
 std::string FormatUndoRecord(const UndoRecord& record);
+// The same with the list size and hash given, for a record whose list was
+// built after it (no copy of the record is made to set them).
+std::string FormatUndoRecord(const UndoRecord& record, uint64_t list_size, uint64_t list_hash);
 
 // Reads a record's bytes; nothing when they are not a whole record.
 std::optional<UndoRecord> ParseUndoRecord(std::string_view bytes);

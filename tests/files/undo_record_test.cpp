@@ -57,6 +57,43 @@ TEST(UndoRecordTest, FormatReadsBackTheSame) {
   ExpectSame(Sample(), *back);
 }
 
+// The bytes of a record are read by other versions of this program: every
+// field's spelling (octal modes, decimal sizes, hex tag bytes, the header's
+// list size and hash) stays as it is.
+TEST(UndoRecordTest, FormatWritesTheFixedSpelling) {
+  std::string tag = "TAG";
+  tag.append("\x00\x01\x7f\x80\xff", 5);
+  tag.append(120, 'a');
+  std::string tag_hex = "54414700017f80ff";
+  for (int i = 0; i < 120; ++i) tag_hex += "61";
+  struct {
+    const char* name;
+    UndoRecord record;
+    std::string bytes;
+  } const cases[] = {
+      {"no rows", UndoRecord{0, 0, {}}, "tarvel-undo 1\nlist 0 0000000000000000\nrows 0\nend\n"},
+      {"every kind of row",
+       UndoRecord{123456789,
+                  0xfedcba9876543210ull,
+                  {{1, UndoEntry{false, 64769, 12, 0755, 0, false, false, {}}},
+                   {2, UndoEntry{true, 18446744073709551615ull, 13, 04444, 300, true, true, tag}},
+                   {7, UndoEntry{true, 1, 14, 0, 172, true, false, {}}},
+                   {100000, UndoEntry{true, 0, 0, 07777, 99, false, false, {}}}}},
+       "tarvel-undo 1\nlist 123456789 fedcba9876543210\nrows 4\n"
+       "1 d 64769 12 755 0 -\n"
+       "2 f 18446744073709551615 13 4444 300 " +
+           tag_hex +
+           "\n"
+           "7 f 1 14 0 172 notag\n"
+           "100000 f 0 0 7777 99 -\n"
+           "end\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(FormatUndoRecord(c.record), c.bytes);
+  }
+}
+
 TEST(UndoRecordTest, BrokenRecordsAreRefused) {
   const std::string good = FormatUndoRecord(Sample());
   auto replace = [&](std::string_view from, std::string_view to) {
