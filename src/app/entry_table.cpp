@@ -7,6 +7,7 @@ void ResetEntryTable(RunState& state) {
   state.EntryTable.shrink_to_fit();  // gives back the memory of a large run
   state.EntryTable.emplace_back();
   state.EntryCount = 0;
+  state.FoundOnDisk.clear();
 }
 
 FileEntry& AddEntry(RunState& state, std::u16string_view folder_path, std::u16string_view name,

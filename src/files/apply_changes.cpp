@@ -1,11 +1,15 @@
 #include "files/apply_changes.h"
 
+#include <fcntl.h>
+
 #include <exception>
 #include <string_view>
 
 #include "app/report.h"
 #include "files/id3_tag.h"
 #include "files/rename_plan.h"
+#include "files/undo_record.h"
+#include "platform/directory.h"
 #include "platform/rename.h"
 #include "platform/text.h"
 
@@ -45,20 +49,35 @@ bool RenameItem(std::u16string_view from_folder, std::u16string_view from_name,
   return true;
 }
 
-int32_t WriteTags(AppState& app, RunState& run, StageDetails* details) {
+int32_t WriteTags(AppState& app, RunState& run, StageDetails* details, const UndoRecord* undo) {
   try {
     int32_t count = 0;
     const size_t last = LastIndex(run);
+    FolderHandle folder;
+    std::string name;
     for (size_t i = 1; i <= last; ++i) {
       ReportProgress(app, ProgressStage::kWriteTags, i, last);
       const FileEntry& e = run.EntryTable[i];
       if (e.TagFlag != 1 || e.IsFile != 1) continue;
-      std::u16string path = e.OldPath + e.OldName;
+      // The file by its name in its open folder; by its full path when the
+      // folder cannot be opened, so that the failure names the same cause.
+      int dir_fd = folder.Open(Utf16ToUtf8(e.OldPath));
+      if (dir_fd >= 0 && IsSingleName(e.OldName)) {
+        name = Utf16ToUtf8(e.OldName);
+      } else {
+        dir_fd = AT_FDCWD;
+        name = Utf16ToUtf8(e.OldPath + e.OldName);
+      }
+      const UndoEntry* expected = nullptr;
+      if (undo != nullptr) {
+        auto it = undo->rows.find(i);
+        if (it != undo->rows.end()) expected = &it->second;
+      }
       TagIoStatus status;
       BeforeDiskChange();
-      if (UpdateID3TagTexts(path, e.NewTitle, e.NewArtist, e.NewAlbum, /*make_writable=*/true,
-                            &status) != 1) {
-        SetError(details, "cannot write the tag of " + Utf16ToUtf8(path) + ": " +
+      if (UpdateID3TagTextsAt(dir_fd, name, e.NewTitle, e.NewArtist, e.NewAlbum,
+                              /*make_writable=*/true, &status, expected) != 1) {
+        SetError(details, "cannot write the tag of " + Utf16ToUtf8(e.OldPath + e.OldName) + ": " +
                               DescribeTagIoStatus(status));
         return 0;
       }

@@ -14,6 +14,8 @@
 
 namespace tarvel {
 
+struct UndoRecord;
+
 // What a stage can tell its caller beyond its result, all in UTF-8.
 struct StageDetails {
   // Why the stage broke off (naming the file or folder), empty when it
@@ -45,7 +47,11 @@ bool RenameItem(std::u16string_view from_folder, std::u16string_view from_name,
 // ("…個のID3Tagを変更しました。") and returns 1. A tag that cannot be written
 // (gone, a link, locked, shorter than 128 bytes, a full disk) stops the stage
 // with 0 and no count, the file left as it was, and `details->error` naming it.
-int32_t WriteTags(AppState& app, RunState& run, StageDetails* details = nullptr);
+// With the run's `undo` record, a file whose entry there no longer matches it
+// (another file in its place, or other bytes at its end) stops the stage in
+// the same way: the record must hold exactly what each write replaces.
+int32_t WriteTags(AppState& app, RunState& run, StageDetails* details = nullptr,
+                  const UndoRecord* undo = nullptr);
 
 // Renames every file row with RenameFlag 1 from OldPath + OldName to
 // NewPath + NewName (the same folder), never replacing anything. All renames

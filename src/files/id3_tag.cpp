@@ -83,7 +83,7 @@ bool Fail(TagIoStatus* status, TagIoError error, int sys_errno) {
 // device that happens to carry an MP3 name from blocking the open.
 // With `file_mode` (writing only), the file's mode bits are passed back.
 int OpenRegular(int dir_fd, const std::string& path, int mode, TagIoStatus* status, off_t* size,
-                mode_t* file_mode = nullptr) {
+                mode_t* file_mode = nullptr, struct stat* seen = nullptr) {
   if (path.find('\0') != std::string::npos) {
     Fail(status, TagIoError::kOpen, EINVAL);
     return -1;
@@ -101,7 +101,7 @@ int OpenRegular(int dir_fd, const std::string& path, int mode, TagIoStatus* stat
     return -1;
   }
   off_t length;
-  if (mode == O_RDONLY) {
+  if (mode == O_RDONLY && seen == nullptr) {
     // Reading needs the length only; lseek is cheaper than fstat, and on a
     // pipe or terminal it fails, on a folder the read does.
     length = ::lseek(fd, 0, SEEK_END);
@@ -126,6 +126,7 @@ int OpenRegular(int dir_fd, const std::string& path, int mode, TagIoStatus* stat
     }
     length = st.st_size;
     if (file_mode != nullptr) *file_mode = st.st_mode;
+    if (seen != nullptr) *seen = st;
   }
   if (length < static_cast<off_t>(kBlockSize)) {
     Fail(status, TagIoError::kTooShort, 0);
@@ -257,6 +258,9 @@ std::string DescribeTagIoStatus(const TagIoStatus& status) {
     case TagIoError::kChanged:
       text = "the file's size has changed since the run";
       break;
+    case TagIoError::kChangedSinceRead:
+      text = "the file has changed since it was read";
+      break;
   }
   if (status.sys_errno != 0) {
     text += ": ";
@@ -276,15 +280,32 @@ std::string FitTagField(std::u16string_view text, size_t width) {
   return bytes;
 }
 
-int32_t ReadID3TagAt(int dir_fd, const std::string& path, ID3TagData& Tag, TagIoStatus* status) {
+int32_t ReadID3TagAt(int dir_fd, const std::string& path, ID3TagData& Tag, TagIoStatus* status,
+                     DiskEntry* seen) {
   if (status != nullptr) *status = TagIoStatus{};
+  if (seen != nullptr) seen->has_block = false;
   off_t size = 0;
-  int fd = OpenRegular(dir_fd, path, O_RDONLY, status, &size);
+  struct stat st;
+  int fd = OpenRegular(dir_fd, path, O_RDONLY, status, &size, nullptr, seen ? &st : nullptr);
   if (fd < 0) return 0;
   char block[kBlockSize];
   bool read = ReadLastBlock(fd, size, block, status);
   ::close(fd);
   if (!read) return 0;
+  if (seen != nullptr) {
+    seen->is_file = true;
+    seen->dev = st.st_dev;
+    seen->ino = st.st_ino;
+    seen->mode = st.st_mode & 07777;
+    seen->size = static_cast<uint64_t>(size);
+    seen->has_block = true;
+    seen->had_tag = HasTagHeader(block);
+    if (seen->had_tag) {
+      seen->block.assign(block, kBlockSize);
+    } else {
+      seen->block.clear();
+    }
+  }
 
   DecodeBlock(block, Tag);
   if (Tag.Header != u"TAG") {
@@ -319,38 +340,61 @@ int32_t WriteID3Tag(std::u16string_view FileName, const ID3TagData& Tag, TagIoSt
 int32_t UpdateID3TagTexts(std::u16string_view FileName, std::u16string_view Title,
                           std::u16string_view Artist, std::u16string_view Album, bool make_writable,
                           TagIoStatus* status) {
+  return UpdateID3TagTextsAt(AT_FDCWD, Utf16ToUtf8(FileName), Title, Artist, Album, make_writable,
+                             status, nullptr);
+}
+
+int32_t UpdateID3TagTextsAt(int dir_fd, const std::string& path, std::u16string_view Title,
+                            std::u16string_view Artist, std::u16string_view Album,
+                            bool make_writable, TagIoStatus* status, const DiskEntry* expected) {
   TagIoStatus own;
   if (status == nullptr) status = &own;
   *status = TagIoStatus{};
-  const std::string path = Utf16ToUtf8(FileName);
   off_t size = 0;
   mode_t file_mode = 0;
-  int fd = OpenRegular(AT_FDCWD, path, O_RDWR, status, &size, &file_mode);
+  struct stat opened;
+  int fd = OpenRegular(dir_fd, path, O_RDWR, status, &size, &file_mode, &opened);
   if (fd < 0 && make_writable && status->error == TagIoError::kOpen &&
       status->sys_errno == EACCES) {
     // Most likely the owner's write permission is off: add it and try again.
     // Only on this path is the file looked up by name a second time.
     struct stat st;
-    if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) == 0) {
-      if (::chmod(path.c_str(), (st.st_mode & 07777) | S_IWUSR) != 0) {
+    if (::fstatat(dir_fd, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+        (st.st_mode & S_IWUSR) == 0) {
+      if (::fchmodat(dir_fd, path.c_str(), (st.st_mode & 07777) | S_IWUSR, 0) != 0) {
         Fail(status, TagIoError::kOpen, errno);
         return 0;
       }
       *status = TagIoStatus{};
-      fd = OpenRegular(AT_FDCWD, path, O_RDWR, status, &size, &file_mode);
+      fd = OpenRegular(dir_fd, path, O_RDWR, status, &size, &file_mode, &opened);
     }
   }
   if (fd < 0) return 0;
+  char old_block[kBlockSize];
+  if (!ReadLastBlock(fd, size, old_block, status)) {
+    ::close(fd);
+    return 0;
+  }
+  // The undo record holds what the file was when the run looked at it; a
+  // file that has changed since (another program wrote it, or another file
+  // took its name) is not written, or the record would give back the wrong
+  // bytes.
+  if (expected != nullptr && expected->has_block &&
+      (expected->dev != static_cast<uint64_t>(opened.st_dev) ||
+       expected->ino != static_cast<uint64_t>(opened.st_ino) ||
+       expected->size != static_cast<uint64_t>(size) ||
+       expected->had_tag != HasTagHeader(old_block) ||
+       (expected->had_tag && (expected->block.size() != kBlockSize ||
+                              std::memcmp(expected->block.data(), old_block, kBlockSize) != 0)))) {
+    Fail(status, TagIoError::kChangedSinceRead, 0);
+    ::close(fd);
+    return 0;
+  }
   // A privileged user can open a file whose owner has no write permission;
   // it still ends up writable, like every file written here.
   if (make_writable && (file_mode & S_IWUSR) == 0 &&
       ::fchmod(fd, (file_mode & 07777) | S_IWUSR) != 0) {
     Fail(status, TagIoError::kOpen, errno);
-    ::close(fd);
-    return 0;
-  }
-  char old_block[kBlockSize];
-  if (!ReadLastBlock(fd, size, old_block, status)) {
     ::close(fd);
     return 0;
   }

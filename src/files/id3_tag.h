@@ -12,6 +12,8 @@
 #include <string>
 #include <string_view>
 
+#include "app/entry_table.h"
+
 namespace tarvel {
 
 // One ID3v1 tag as texts and a genre number.
@@ -36,6 +38,7 @@ enum class TagIoError {
   kBadGenre,  // Genre outside 0..255 (writer only; nothing written)
   kWrite,     // writing the block failed or was short
   kChanged,   // the file's size is not what the run left (restore only)
+  kChangedSinceRead,  // not the file, or not the bytes, that the run read before
 };
 
 struct TagIoStatus {
@@ -56,9 +59,10 @@ int32_t ReadID3Tag(std::u16string_view FileName, ID3TagData& Tag, TagIoStatus* s
 // The same for a path already in the system's UTF-8 form, taken relative to
 // the open folder `dir_fd` (AT_FDCWD for the current one); saves the
 // conversion and the walk down the path when the caller has them (the
-// folder scan).
+// folder scan). With `seen`, also tells which file it read and how it was
+// (has_block set once its last 128 bytes were read), for an exact undo.
 int32_t ReadID3TagAt(int dir_fd, const std::string& path, ID3TagData& Tag,
-                     TagIoStatus* status = nullptr);
+                     TagIoStatus* status = nullptr, DiskEntry* seen = nullptr);
 
 // Writes `Tag` as the file's ID3v1 block: over the old block when the file
 // ends in one, else appended. The header written is always "TAG". Text
@@ -87,6 +91,15 @@ inline constexpr int32_t kNoGenre = 255;
 int32_t UpdateID3TagTexts(std::u16string_view FileName, std::u16string_view Title,
                           std::u16string_view Artist, std::u16string_view Album, bool make_writable,
                           TagIoStatus* status = nullptr);
+
+// The same for `path` in UTF-8, relative to the open folder `dir_fd`
+// (AT_FDCWD for the current one). With `expected` (an entry with has_block),
+// the file must still be the entry it describes, with its size and last 128
+// bytes; otherwise nothing is written and the status is kChangedSinceRead.
+int32_t UpdateID3TagTextsAt(int dir_fd, const std::string& path, std::u16string_view Title,
+                            std::u16string_view Artist, std::u16string_view Album,
+                            bool make_writable, TagIoStatus* status = nullptr,
+                            const DiskEntry* expected = nullptr);
 
 // Puts back the tag state a file had before a run: with `had_tag`, the
 // original 128 bytes `block` over the file's last 128 bytes (only when the

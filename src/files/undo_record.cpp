@@ -91,16 +91,34 @@ uint64_t ListBytesHash(std::string_view bytes) {
   return hash;
 }
 
-UndoRecord CaptureUndoRecord(const RunState& run) {
+UndoRecord CaptureUndoRecord(RunState& run) {
   UndoRecord record;
+  std::map<size_t, DiskEntry> found = std::move(run.FoundOnDisk);
+  run.FoundOnDisk.clear();
   const size_t last = LastIndex(run);
   for (size_t i = 1; i <= last; ++i) {
     const FileEntry& e = run.EntryTable[i];
     if (e.RenameFlag != 1 && e.TagFlag != 1) continue;
+    const bool writes_tag = e.IsFile == 1 && e.TagFlag == 1;
+    // What the scan saw is taken over as it is (the map's own node moves,
+    // so the record costs no memory of its own).
+    if (auto node = found.extract(i); !node.empty() && node.mapped().is_file == (e.IsFile == 1)) {
+      UndoEntry& entry = node.mapped();
+      if (!writes_tag) {
+        entry.block.clear();
+        entry.block.shrink_to_fit();
+        entry.had_tag = false;
+      }
+      entry.has_block = writes_tag && entry.has_block;
+      if (!writes_tag || entry.has_block) {
+        record.rows.insert(record.rows.end(), std::move(node));
+        continue;
+      }
+    }
     const std::string path = Utf16ToUtf8(e.OldPath + e.OldName);
     UndoEntry entry;
     entry.is_file = e.IsFile == 1;
-    if (entry.is_file && e.TagFlag == 1) {
+    if (writes_tag) {
       if (!CaptureFile(path, entry)) continue;
     } else {
       struct stat st;
@@ -110,7 +128,7 @@ UndoRecord CaptureUndoRecord(const RunState& run) {
       entry.mode = st.st_mode & 07777;
       entry.size = entry.is_file ? static_cast<uint64_t>(st.st_size) : 0;
     }
-    record.rows.emplace(i, std::move(entry));
+    record.rows.emplace_hint(record.rows.end(), i, std::move(entry));
   }
   return record;
 }

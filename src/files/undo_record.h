@@ -17,16 +17,10 @@
 
 namespace tarvel {
 
-struct UndoEntry {
-  bool is_file = true;
-  uint64_t dev = 0;
-  uint64_t ino = 0;
-  uint32_t mode = 0;  // permission bits (07777)
-  uint64_t size = 0;  // size in bytes before the run (files)
-  bool has_block = false;
-  bool had_tag = false;  // with has_block: `block` is the old tag; else the file had none
-  std::string block;     // the original last 128 bytes when had_tag
-};
+// One row of a record: the entry as it was before the run. `has_block` says
+// that the run writes the file's tag, so the record holds its old block (or,
+// without `had_tag`, that it had none).
+using UndoEntry = DiskEntry;
 
 struct UndoRecord {
   // The list the record belongs to: its size and a hash of its bytes.
@@ -41,10 +35,11 @@ std::filesystem::path UndoRecordPath(const std::filesystem::path& list_path);
 // A 64-bit hash of a list's bytes (FNV-1a), tying a record to its list.
 uint64_t ListBytesHash(std::string_view bytes);
 
-// Looks at every row of `run` with RenameFlag or TagFlag 1 on disk, without
-// following links. Rows that cannot be looked at get no entry (the stage that
-// reaches them fails on its own).
-UndoRecord CaptureUndoRecord(const RunState& run);
+// The entry of every row of `run` with RenameFlag or TagFlag 1: what the scan
+// found of the row's file (`run.FoundOnDisk`, which this empties), else what
+// is on disk now, looked at without following links. Rows that cannot be
+// looked at get no entry (the stage that reaches them fails on its own).
+UndoRecord CaptureUndoRecord(RunState& run);
 
 // The record as the bytes of its file.
 std::string FormatUndoRecord(const UndoRecord& record);

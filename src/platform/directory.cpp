@@ -125,4 +125,20 @@ int DirectoryListing::Read(const std::string& path, bool follow_link, bool keep_
   return 0;
 }
 
+int FolderHandle::Open(const std::string& path) {
+  if (fd_ >= 0 && path == path_) return fd_;
+  Close();
+  // Only for looking entries up: the folder itself is neither read nor
+  // changed through it.
+  fd_ = ::open(path.empty() ? "." : path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (fd_ >= 0) path_ = path;
+  return fd_;
+}
+
+void FolderHandle::Close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  path_.clear();
+}
+
 }  // namespace tarvel

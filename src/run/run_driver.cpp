@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cstring>
+#include <optional>
 
 #include "app/report.h"
 #include "files/apply_changes.h"
@@ -122,12 +123,14 @@ RunReport RunConversion(AppState& app, RunState& run) {
                                   app.settings.FlagCheckOnlyID3Tag == 1;
 
   // 8. The list is on disk before anything changes.
+  // What the list cannot hold (tag bytes, modes, which inode is which) is
+  // kept beside it; the tag writes check against it that each file is still
+  // what the record says.
+  std::optional<UndoRecord> undo;
   if (app.settings.FlagCreateCSVFile == 1) {
     std::string error;
-    // What the list cannot hold (tag bytes, modes, which inode is which) is
-    // read before anything changes and kept beside it.
-    UndoRecord undo = CaptureUndoRecord(run);
-    if (WriteRenameList(app, run, &report.list_path, &error, &undo) == 0) {
+    undo = CaptureUndoRecord(run);
+    if (WriteRenameList(app, run, &report.list_path, &error, &*undo) == 0) {
       ReportAbort(app, u"CSVファイルの作成に失敗しました。", true);
       return Stopped(std::move(report), std::move(error));
     }
@@ -159,7 +162,7 @@ RunReport RunConversion(AppState& app, RunState& run) {
   StageDetails details;
   // 12. Tags, while every file still has its old name.
   if (s.FlagConvertID3Tag == 1 && s.FlagCheckOnlyID3Tag != 1) {
-    if (WriteTags(app, run, &details) == 0) {
+    if (WriteTags(app, run, &details, undo ? &*undo : nullptr) == 0) {
       ReportAbort(app, u"ID3Tagの変換中にエラーが発生しました。", false);
       return Stopped(std::move(report), details.error);
     }

@@ -36,6 +36,7 @@ class Scanner {
   // unique_ptr keeps each in place while deeper levels are added.
   std::vector<std::unique_ptr<DirectoryListing>> listings_;
   ID3TagData tag_;
+  DiskEntry seen_;
   std::string file_path_;
   bool mid_line_ = false;  // the log's last line has no line end yet
   int64_t folders_listed_ = 0;
@@ -113,10 +114,14 @@ bool Scanner::Scan(const std::u16string& folder, const std::string& folder_bytes
           int32_t found;
           if (listing.fd() >= 0) {
             file_path_.assign(name_bytes);
-            found = ReadID3TagAt(listing.fd(), file_path_, tag_);
+            found = ReadID3TagAt(listing.fd(), file_path_, tag_, nullptr, &seen_);
           } else {
             file_path_.assign(folder_bytes).append(name_bytes);
-            found = ReadID3TagAt(AT_FDCWD, file_path_, tag_);
+            found = ReadID3TagAt(AT_FDCWD, file_path_, tag_, nullptr, &seen_);
+          }
+          if (seen_.has_block) {
+            run_.FoundOnDisk.emplace_hint(run_.FoundOnDisk.end(),
+                                          static_cast<size_t>(run_.EntryCount), seen_);
           }
           if (found == 1) {
             row.OldTitle = tag_.Title;
