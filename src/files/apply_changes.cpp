@@ -2,7 +2,9 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
 #include <exception>
+#include <unordered_map>
 #include <string_view>
 
 #include "app/report.h"
@@ -33,15 +35,29 @@ bool IsSingleName(std::u16string_view name) {
 }
 
 bool RenameItem(std::u16string_view from_folder, std::u16string_view from_name,
-                std::u16string_view to_folder, std::u16string_view to_name, StageDetails* details) {
-  std::u16string from = std::u16string(from_folder) + std::u16string(from_name);
-  std::u16string to = std::u16string(to_folder) + std::u16string(to_name);
+                std::u16string_view to_folder, std::u16string_view to_name, StageDetails* details,
+                FolderHandle* folder) {
   if (!IsSingleName(from_name) || !IsSingleName(to_name)) {
-    SetError(details, "cannot rename " + Utf16ToUtf8(from) + " to " + Utf16ToUtf8(to) +
+    SetError(details, "cannot rename " + Utf16ToUtf8(std::u16string(from_folder) +
+                                                     std::u16string(from_name)) +
+                          " to " +
+                          Utf16ToUtf8(std::u16string(to_folder) + std::u16string(to_name)) +
                           ": not a usable name");
     return false;
   }
-  RenameResult result = RenameNoReplace(Utf16ToUtf8(from), Utf16ToUtf8(to));
+  RenameResult result;
+  std::string folder_bytes;
+  int dir_fd = -1;
+  if (folder != nullptr && from_folder == to_folder) {
+    folder_bytes = Utf16ToUtf8(from_folder);
+    dir_fd = folder->Open(folder_bytes);
+  }
+  if (dir_fd >= 0) {
+    result = RenameNoReplaceAt(dir_fd, Utf16ToUtf8(from_name), Utf16ToUtf8(to_name), folder_bytes);
+  } else {
+    result = RenameNoReplace(Utf16ToUtf8(std::u16string(from_folder) + std::u16string(from_name)),
+                             Utf16ToUtf8(std::u16string(to_folder) + std::u16string(to_name)));
+  }
   if (!result.ok()) {
     SetError(details, result.message);
     return false;
@@ -94,10 +110,19 @@ int32_t WriteTags(AppState& app, RunState& run, StageDetails* details, const Und
 namespace {
 
 // Renames the rows of one kind (`is_file`) with RenameFlag 1 as one planned
-// stage, stopping at the first rename that fails.
+// stage, stopping at the first rename that fails. Every row is checked
+// before the first rename; then the stage goes folder by folder (renames
+// never cross folders), so that only one folder's moves are planned at a
+// time, however large the library.
 int32_t RenameStage(AppState& app, RunState& run, int32_t is_file, FolderOrder order,
                     ProgressStage stage, std::u16string_view count_text, StageDetails* details) {
-  std::vector<PlannedMove> moves;
+  struct Folder {
+    size_t depth = 0;
+    std::vector<size_t> rows;
+  };
+  std::vector<Folder> folders;
+  std::unordered_map<std::u16string_view, size_t> folder_index;
+  size_t total = 0;
   const size_t last = LastIndex(run);
   for (size_t i = 1; i <= last; ++i) {
     const FileEntry& e = run.EntryTable[i];
@@ -109,19 +134,43 @@ int32_t RenameStage(AppState& app, RunState& run, int32_t is_file, FolderOrder o
                             Utf16ToUtf8(e.NewPath + e.NewName) + ": not a usable name");
       return 0;
     }
-    moves.push_back({i, e.OldPath, e.OldName, e.NewName});
+    auto [it, added] = folder_index.emplace(std::u16string_view(e.OldPath), folders.size());
+    if (added) {
+      folders.emplace_back();
+      folders.back().depth =
+          static_cast<size_t>(std::count(e.OldPath.begin(), e.OldPath.end(), u'/'));
+    }
+    folders[it->second].rows.push_back(i);
+    ++total;
   }
+  // Folders in order of first appearance, then by depth as asked: the order
+  // one plan over the whole stage would take them in.
+  std::vector<size_t> folder_order(folders.size());
+  for (size_t f = 0; f < folder_order.size(); ++f) folder_order[f] = f;
+  std::stable_sort(folder_order.begin(), folder_order.end(), [&](size_t a, size_t b) {
+    return order == FolderOrder::kDeepestFirst ? folders[a].depth > folders[b].depth
+                                               : folders[a].depth < folders[b].depth;
+  });
   int32_t count = 0;
   std::string error;
-  const bool ok = ExecuteRenames(
-      moves, PlanRenames(moves, order), /*stop_at_failure=*/true,
-      [&](size_t) { ReportProgress(app, stage, ++count, static_cast<int64_t>(moves.size())); },
-      [&](size_t, const std::string& reason) {
-        if (error.empty()) error = reason;
-      });
-  if (!ok) {
-    SetError(details, error);
-    return 0;
+  std::vector<PlannedMove> moves;
+  for (size_t f : folder_order) {
+    moves.clear();
+    for (size_t i : folders[f].rows) {
+      const FileEntry& e = run.EntryTable[i];
+      moves.push_back({i, e.OldPath, e.OldName, e.NewName});
+    }
+    folders[f].rows = {};
+    const bool ok = ExecuteRenames(
+        moves, PlanRenames(moves, order), /*stop_at_failure=*/true,
+        [&](size_t) { ReportProgress(app, stage, ++count, static_cast<int64_t>(total)); },
+        [&](size_t, const std::string& reason) {
+          if (error.empty()) error = reason;
+        });
+    if (!ok) {
+      SetError(details, error);
+      return 0;
+    }
   }
   ReportCount(app, count, count_text);
   return 1;

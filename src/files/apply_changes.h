@@ -15,6 +15,7 @@
 namespace tarvel {
 
 struct UndoRecord;
+class FolderHandle;
 
 // What a stage can tell its caller beyond its result, all in UTF-8.
 struct StageDetails {
@@ -34,9 +35,11 @@ bool IsSingleName(std::u16string_view name);
 // ever replacing anything (a case-only change on a case-insensitive file
 // system included). Both names must be single names. False, with the reason
 // naming both paths in `details->error`, when the rename is refused. Shared
-// by the apply stages and the restore steps.
+// by the apply stages and the restore steps. With `folder`, a rename within
+// one folder goes through that folder kept open (see FolderHandle).
 bool RenameItem(std::u16string_view from_folder, std::u16string_view from_name,
-                std::u16string_view to_folder, std::u16string_view to_name, StageDetails* details);
+                std::u16string_view to_folder, std::u16string_view to_name, StageDetails* details,
+                FolderHandle* folder = nullptr);
 
 // Writes NewTitle, NewArtist and NewAlbum into every file row with TagFlag 1
 // (at OldPath + OldName, never through a link), keeping each tag's year,

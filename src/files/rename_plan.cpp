@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "files/apply_changes.h"
+#include "platform/directory.h"
 #include "platform/text.h"
 
 namespace tarvel {
@@ -108,6 +109,7 @@ bool ExecuteRenames(const std::vector<PlannedMove>& moves, const std::vector<Ren
   std::vector<bool> given_up(moves.size(), false);
   // Moves whose entry waits under its temporary name.
   std::map<size_t, std::u16string> aside;
+  FolderHandle folder;
   auto give_up = [&](size_t move, const std::string& reason) {
     all = false;
     given_up[move] = true;
@@ -116,7 +118,8 @@ bool ExecuteRenames(const std::vector<PlannedMove>& moves, const std::vector<Ren
       // Back to its own name when that is still free; otherwise it stays
       // under the temporary name, where a restore looks for it.
       StageDetails back;
-      RenameItem(moves[move].folder, it->second, moves[move].folder, moves[move].from, &back);
+      RenameItem(moves[move].folder, it->second, moves[move].folder, moves[move].from, &back,
+                 &folder);
       aside.erase(it);
     }
     if (failed) failed(move, reason);
@@ -126,7 +129,7 @@ bool ExecuteRenames(const std::vector<PlannedMove>& moves, const std::vector<Ren
     const PlannedMove& m = moves[step.move];
     BeforeDiskChange();
     StageDetails details;
-    if (RenameItem(m.folder, step.from, m.folder, step.to, &details)) {
+    if (RenameItem(m.folder, step.from, m.folder, step.to, &details, &folder)) {
       if (step.temporary) {
         aside[step.move] = step.to;
       } else {

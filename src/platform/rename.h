@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 namespace tarvel {
 
@@ -29,6 +30,12 @@ struct RenameResult {
 // name in the same folder, so it neither fails nor harms the file. Renaming a
 // path to exactly itself succeeds and does nothing.
 RenameResult RenameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to);
+
+// The same for the single names `from_name` and `to_name` in the open folder
+// `dir_fd`, whose path `folder_shown` (ending in "/") messages put in front
+// of the names.
+RenameResult RenameNoReplaceAt(int dir_fd, const std::string& from_name, const std::string& to_name,
+                               std::string_view folder_shown);
 
 }  // namespace tarvel
 
