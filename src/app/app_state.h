@@ -4,6 +4,7 @@
 #ifndef TARVEL_APP_APP_STATE_H_
 #define TARVEL_APP_APP_STATE_H_
 
+#include <cstdint>
 #include <filesystem>
 
 #include "app/app_folder.h"
@@ -25,6 +26,10 @@ struct AppState {
   ReadingService* reading = nullptr;
   // True while a conversion or restore run is in progress.
   bool run_in_progress = false;
+  // How many times the conversion rules have said something (a log entry or
+  // a message). A conversion that leaves it as it was said nothing and
+  // changed no setting, so its result depends on its text alone.
+  uint64_t rule_notices = 0;
 };
 
 }  // namespace tarvel

@@ -27,8 +27,9 @@ void ReportFailure(AppState& app, std::u16string_view message) {
   if (app.settings.FlagDisplayLog == 1) {
     text += u"\r\n";
     rules_internal::AppendLog(app, text);
-  } else if (app.ui != nullptr) {
-    app.ui->ShowMessage(text);
+  } else {
+    ++app.rule_notices;
+    if (app.ui != nullptr) app.ui->ShowMessage(text);
   }
 }
 

@@ -10,6 +10,7 @@ namespace tarvel::rules_internal {
 
 // Appends text to the log; nothing happens without a front end.
 inline void AppendLog(AppState& app, std::u16string_view text) {
+  ++app.rule_notices;
   if (app.ui != nullptr) app.ui->AppendLog(text);
 }
 

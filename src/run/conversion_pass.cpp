@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
@@ -31,6 +33,34 @@ void TakeTagSource(int32_t source, const FileEntry& row, std::u16string& text,
     text = folder_name;
   }
 }
+
+// The last tag text converted for one field and what it became. The rows of
+// an album follow each other and mostly share their artist and album, so a
+// text equal to the last one is taken from here, as long as no conversion
+// has said anything since (which could have changed a setting).
+class TagMemo {
+ public:
+  void Convert(std::u16string& text, AppState& app) {
+    if (valid_ && notices_ == app.rule_notices && text == input_) {
+      text = output_;
+      return;
+    }
+    const uint64_t before = app.rule_notices;
+    input_ = text;
+    ConvertTagText(text, app);
+    valid_ = app.rule_notices == before;
+    if (valid_) {
+      output_ = text;
+      notices_ = before;
+    }
+  }
+
+ private:
+  bool valid_ = false;
+  uint64_t notices_ = 0;
+  std::u16string input_;
+  std::u16string output_;
+};
 
 }  // namespace
 
@@ -92,12 +122,28 @@ uint64_t HashKey(const std::u16string& key) { return std::hash<std::u16string>{}
 
 DuplicateResolver::DuplicateResolver(const RunState& run) {
   row_hashes_.resize(static_cast<size_t>(run.EntryCount) + 1);
-  rows_by_hash_.reserve(static_cast<size_t>(run.EntryCount));
+  by_hash_.reserve(static_cast<size_t>(run.EntryCount));
   for (int32_t j = 1; j <= run.EntryCount; ++j) {
     const FileEntry& row = run.EntryTable[j];
     row_hashes_[j] = HashKey(Key(row, row.NewName));
-    rows_by_hash_.emplace(row_hashes_[j], j);
+    by_hash_.emplace_back(row_hashes_[j], j);
   }
+  std::sort(by_hash_.begin(), by_hash_.end());
+}
+
+template <typename Visit>
+bool DuplicateResolver::AnyRowWithHash(uint64_t hash, int32_t except, Visit&& visit) const {
+  // An entry whose row has moved to another hash since is passed over.
+  auto first = std::lower_bound(by_hash_.begin(), by_hash_.end(),
+                                std::pair<uint64_t, int32_t>(hash, INT32_MIN));
+  for (auto it = first; it != by_hash_.end() && it->first == hash; ++it) {
+    if (it->second != except && row_hashes_[it->second] == hash && visit(it->second)) return true;
+  }
+  auto [from, to] = moved_.equal_range(hash);
+  for (auto it = from; it != to; ++it) {
+    if (it->second != except && row_hashes_[it->second] == hash && visit(it->second)) return true;
+  }
+  return false;
 }
 
 // Paths end in "/", which never combines with what follows, so the key of
@@ -116,22 +162,21 @@ std::u16string DuplicateResolver::Key(const FileEntry& row, std::u16string_view 
 
 bool DuplicateResolver::Taken(const RunState& run, int32_t i, const std::u16string& key,
                               uint64_t hash) {
-  auto [first, last] = rows_by_hash_.equal_range(hash);
-  for (auto it = first; it != last; ++it) {
-    if (it->second == i) continue;
-    const FileEntry& other = run.EntryTable[it->second];
-    if (Key(other, other.NewName) == key) return true;
-  }
-  return false;
+  return AnyRowWithHash(hash, i, [&](int32_t other) {
+    const FileEntry& row = run.EntryTable[other];
+    return Key(row, row.NewName) == key;
+  });
 }
 
 int32_t DuplicateResolver::ResolveDuplicates(AppState& app, RunState& run, int32_t i) {
   if (i == run.EntryCount) return 1;
+  // Most rows share their key's hash with no other row: they need no key.
+  uint64_t hash = row_hashes_[i];
+  if (!AnyRowWithHash(hash, i, [](int32_t) { return true; })) return 1;
   FileEntry& row = run.EntryTable[i];
   const std::u16string shown = row.NewName;
   std::u16string candidate = row.NewName;
   std::u16string key = Key(row, candidate);
-  uint64_t hash = row_hashes_[i];
   int32_t number = 1;
   while (Taken(run, i, key, hash)) {
     app.ui->AppendLog(DuplicateNotice(shown));
@@ -141,15 +186,10 @@ int32_t DuplicateResolver::ResolveDuplicates(AppState& app, RunState& run, int32
     hash = HashKey(key);
   }
   if (candidate != row.NewName) {
-    auto [first, last] = rows_by_hash_.equal_range(row_hashes_[i]);
-    for (auto it = first; it != last; ++it) {
-      if (it->second == i) {
-        rows_by_hash_.erase(it);
-        break;
-      }
+    if (hash != row_hashes_[i]) {
+      row_hashes_[i] = hash;
+      moved_.emplace(hash, i);
     }
-    row_hashes_[i] = hash;
-    rows_by_hash_.emplace(hash, i);
     row.NewName = std::move(candidate);
   }
   return 1;
@@ -161,6 +201,7 @@ int32_t ConvertEntries(AppState& app, RunState& run) {
     std::u16string folder_name_path;
     std::u16string folder_name;
     bool folder_name_known = false;
+    TagMemo artist_memo, album_memo, title_memo;
     for (int32_t i = 1; i <= run.EntryCount; ++i) {
       app.ui->PumpEvents();
       app.ui->ReportProgress(ProgressStage::kConvert, i, run.EntryCount);
@@ -184,9 +225,9 @@ int32_t ConvertEntries(AppState& app, RunState& run) {
         TakeTagSource(s.ID3TagArtist, row, row.NewArtist, folder_name);
         TakeTagSource(s.ID3TagAlbum, row, row.NewAlbum, folder_name);
         TakeTagSource(s.ID3TagTitle, row, row.NewTitle, folder_name);
-        ConvertTagText(row.NewArtist, app);
-        ConvertTagText(row.NewAlbum, app);
-        ConvertTagText(row.NewTitle, app);
+        artist_memo.Convert(row.NewArtist, app);
+        album_memo.Convert(row.NewAlbum, app);
+        title_memo.Convert(row.NewTitle, app);
       }
     }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "app/app_state.h"
@@ -46,11 +47,18 @@ class DuplicateResolver {
   std::u16string Key(const FileEntry& row, std::u16string_view name);
   // True when a row other than i has the comparison key `key`.
   bool Taken(const RunState& run, int32_t i, const std::u16string& key, uint64_t hash);
+  // True when `visit` is true for a row other than `except` whose key now
+  // has the hash `hash`.
+  template <typename Visit>
+  bool AnyRowWithHash(uint64_t hash, int32_t except, Visit&& visit) const;
 
   std::u16string last_path_;  // NewPath whose key is cached in last_path_key_
   std::u16string last_path_key_;
-  std::vector<uint64_t> row_hashes_;
-  std::unordered_multimap<uint64_t, int32_t> rows_by_hash_;
+  std::vector<uint64_t> row_hashes_;  // the hash of each row's key as it is now
+  // (hash, row) of every row's first key, sorted; rows given a numbered name
+  // since are found in moved_ under their new hash.
+  std::vector<std::pair<uint64_t, int32_t>> by_hash_;
+  std::unordered_multimap<uint64_t, int32_t> moved_;
 };
 
 // The next numbered form of `candidate`: "-" + number appended to the name

@@ -72,6 +72,10 @@ bool Scanner::Scan(const std::u16string& folder, const std::string& folder_bytes
   // opened by its name alone; past a depth no real library reaches, full
   // paths keep the number of open folders bounded.
   const bool read_tags = settings.FlagConvertID3Tag == 1;
+  // What the undo record needs of each file is kept only for a run that
+  // writes the record and may change something.
+  const bool keep_found = settings.FlagCreateCSVFile == 1 &&
+                          (settings.FlagCheckOnlyFilename != 1 || settings.FlagCheckOnlyID3Tag != 1);
   int open_error = listing.Read(folder_bytes, /*follow_link=*/depth == 0,
                                 /*keep_open=*/read_tags && depth < kMaxOpenDepth);
   if (open_error != 0) {
@@ -114,12 +118,14 @@ bool Scanner::Scan(const std::u16string& folder, const std::string& folder_bytes
           int32_t found;
           if (listing.fd() >= 0) {
             file_path_.assign(name_bytes);
-            found = ReadID3TagAt(listing.fd(), file_path_, tag_, nullptr, &seen_);
+            found = ReadID3TagAt(listing.fd(), file_path_, tag_, nullptr,
+                                 keep_found ? &seen_ : nullptr);
           } else {
             file_path_.assign(folder_bytes).append(name_bytes);
-            found = ReadID3TagAt(AT_FDCWD, file_path_, tag_, nullptr, &seen_);
+            found = ReadID3TagAt(AT_FDCWD, file_path_, tag_, nullptr,
+                                 keep_found ? &seen_ : nullptr);
           }
-          if (seen_.has_block) {
+          if (keep_found && seen_.has_block) {
             run_.FoundOnDisk.emplace_hint(run_.FoundOnDisk.end(),
                                           static_cast<size_t>(run_.EntryCount), seen_);
           }
