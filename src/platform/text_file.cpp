@@ -74,54 +74,99 @@ TextReadResult ReadTextFile(const std::filesystem::path& path) {
   return result;
 }
 
-TextReadResult ReadFileBytes(const std::filesystem::path& path, std::string& bytes) {
-  TextReadResult result;
-  bytes.clear();
+namespace {
+
+// Opens a file for reading with the checks both readers make: a plain file
+// (links followed) of at most kMaxTextFileBytes. -1, with `result` set, when
+// it cannot be read.
+int OpenForReading(const std::filesystem::path& path, TextReadResult& result, off_t& size) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     int err = errno;
     result.code =
         err == ENOENT ? TextReadResult::Code::kNotFound : TextReadResult::Code::kReadError;
     result.message = Describe(path, "cannot open", err);
-    return result;
+    return -1;
   }
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
     result.code = TextReadResult::Code::kNotAFile;
     result.message = Describe(path, "not a plain file", 0);
-    return result;
+    return -1;
   }
   if (static_cast<std::size_t>(st.st_size) > kMaxTextFileBytes) {
     ::close(fd);
     result.code = TextReadResult::Code::kTooLarge;
     result.message = Describe(path, "file too large", 0);
-    return result;
+    return -1;
   }
-  bytes.resize(static_cast<size_t>(st.st_size));
+  size = st.st_size;
+  return fd;
+}
+
+void ReadFailed(int fd, const std::filesystem::path& path, TextReadResult& result,
+                TextReadResult::Code code, std::string_view what, int err) {
+  ::close(fd);
+  result.code = code;
+  result.message = Describe(path, what, err);
+}
+
+}  // namespace
+
+TextReadResult ReadFileBytes(const std::filesystem::path& path, std::string& bytes) {
+  TextReadResult result;
+  bytes.clear();
+  off_t size = 0;
+  int fd = OpenForReading(path, result, size);
+  if (fd < 0) return result;
+  bytes.resize(static_cast<size_t>(size));
   size_t done = 0;
   while (true) {
     if (done == bytes.size()) bytes.resize(bytes.size() + 4096);  // file grew meanwhile
     ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
     if (n < 0) {
       if (errno == EINTR) continue;
-      int err = errno;
-      ::close(fd);
-      result.code = TextReadResult::Code::kReadError;
-      result.message = Describe(path, "read error", err);
+      ReadFailed(fd, path, result, TextReadResult::Code::kReadError, "read error", errno);
       return result;
     }
     if (n == 0) break;
     done += static_cast<size_t>(n);
     if (done > kMaxTextFileBytes) {
-      ::close(fd);
-      result.code = TextReadResult::Code::kTooLarge;
-      result.message = Describe(path, "file too large", 0);
+      ReadFailed(fd, path, result, TextReadResult::Code::kTooLarge, "file too large", 0);
       return result;
     }
   }
   ::close(fd);
   bytes.resize(done);
+  return result;
+}
+
+TextReadResult ReadFileInPieces(const std::filesystem::path& path,
+                                const std::function<bool(std::string_view)>& sink,
+                                std::size_t piece_bytes) {
+  TextReadResult result;
+  off_t size = 0;
+  int fd = OpenForReading(path, result, size);
+  if (fd < 0) return result;
+  std::string piece(std::max<std::size_t>(piece_bytes, 1), '\0');
+  size_t done = 0;
+  while (true) {
+    ssize_t n = ::read(fd, piece.data(), piece.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ReadFailed(fd, path, result, TextReadResult::Code::kReadError, "read error", errno);
+      return result;
+    }
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+    if (done > kMaxTextFileBytes) {
+      ReadFailed(fd, path, result, TextReadResult::Code::kTooLarge, "file too large", 0);
+      return result;
+    }
+    if (!sink(std::string_view(piece.data(), static_cast<size_t>(n)))) break;
+  }
+  ::close(fd);
   return result;
 }
 

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -42,6 +43,14 @@ TextReadResult ReadTextFile(const std::filesystem::path& path);
 // ReadTextFile (whose `text` then stays empty), for callers that must keep
 // the bytes of lines they do not change.
 TextReadResult ReadFileBytes(const std::filesystem::path& path, std::string& bytes);
+
+// Reads a file's bytes with the same checks and results as ReadFileBytes,
+// handing them to `sink` a piece of at most `piece_bytes` at a time, so that a
+// file of any size is read in that much memory. A `sink` that returns false
+// stops the reading (the result is then still ok).
+TextReadResult ReadFileInPieces(const std::filesystem::path& path,
+                                const std::function<bool(std::string_view)>& sink,
+                                std::size_t piece_bytes = 256 * 1024);
 
 // Writes a file through a temporary file beside it (a hidden name ending in
 // six random characters), made with mode 0644 less the umask, in pieces of any
