@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <cstdint>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <ctime>
+#include <tuple>
 
 #include "app/entry_table.h"
 #include "files/rename_list.h"
@@ -261,8 +263,17 @@ std::vector<HistoryEntry> ListHistory(const AppFolder& folder) {
     }
     out.push_back(std::move(entry));
   }
+  // By the time in the name, then by the number after it: "-10" was kept
+  // after "-9", though it sorts before it as text.
+  auto order = [](const HistoryEntry& e) {
+    const std::string name = e.list.parent_path().filename().native();
+    const size_t dash = name.size() > 17 && name[17] == '-' ? 17 : name.size();
+    size_t n = 1;
+    std::from_chars(name.data() + std::min(dash + 1, name.size()), name.data() + name.size(), n);
+    return std::make_tuple(name.substr(0, dash), n, name);
+  };
   std::sort(out.begin(), out.end(),
-            [](const HistoryEntry& a, const HistoryEntry& b) { return a.list < b.list; });
+            [&](const HistoryEntry& a, const HistoryEntry& b) { return order(a) < order(b); });
   return out;
 }
 

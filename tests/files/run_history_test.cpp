@@ -141,5 +141,19 @@ TEST_F(RunHistoryTest, KeepsWhatTheListReaderFindsChangingOrUnreadable) {
   }
 }
 
+TEST_F(RunHistoryTest, ListsTheKeptRunsOldestFirst) {
+  // Made in another order than they were kept, by name.
+  const std::vector<std::string> kKept = {"2026-01-01_000000",    "2026-01-01_000000-2",
+                                          "2026-01-01_000000-9",  "2026-01-01_000000-10",
+                                          "2026-01-01_000000-11", "2026-01-01_000001"};
+  for (size_t i : {3u, 0u, 5u, 2u, 4u, 1u}) {
+    fs::create_directories(folder_.history_dir / kKept[i]);
+    WriteBytes(folder_.history_dir / kKept[i] / "list.csv", kKept[i]);
+  }
+  std::vector<std::string> listed;
+  for (const HistoryEntry& e : ListHistory(folder_)) listed.push_back(ReadBytes(e.list));
+  EXPECT_EQ(listed, kKept);
+}
+
 }  // namespace
 }  // namespace tarvel
