@@ -3,9 +3,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cstdint>
 #include <cerrno>
 #include <charconv>
+#include <cstdint>
 #include <cstring>
 #include <ctime>
 #include <tuple>
@@ -141,9 +141,8 @@ class QuietListScan {
 bool IsQuietList(const std::filesystem::path& path) {
   QuietListScan scan;
   bool quiet = true;
-  TextReadResult read = ReadFileInPieces(path, [&](std::string_view piece) {
-    return quiet = scan.Feed(piece);
-  });
+  TextReadResult read =
+      ReadFileInPieces(path, [&](std::string_view piece) { return quiet = scan.Feed(piece); });
   return read.ok() && quiet && scan.Whole();
 }
 

@@ -105,11 +105,32 @@ int OpenForReading(const std::filesystem::path& path, TextReadResult& result, of
   return fd;
 }
 
-void ReadFailed(int fd, const std::filesystem::path& path, TextReadResult& result,
-                TextReadResult::Code code, std::string_view what, int err) {
+// Reads `fd` to its end and closes it. `room(done)` gives where the next
+// bytes go (a pointer and a size) after `done` bytes; `took(done, n)` is told
+// of each read of `n` bytes and returns false to stop early.
+template <typename Room, typename Took>
+void ReadToEnd(int fd, const std::filesystem::path& path, TextReadResult& result, Room room,
+               Took took) {
+  size_t done = 0;
+  while (true) {
+    auto [at, space] = room(done);
+    ssize_t n = ::read(fd, at, space);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      result.code = TextReadResult::Code::kReadError;
+      result.message = Describe(path, "read error", errno);
+      break;
+    }
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+    if (done > kMaxTextFileBytes) {
+      result.code = TextReadResult::Code::kTooLarge;
+      result.message = Describe(path, "file too large", 0);
+      break;
+    }
+    if (!took(done, static_cast<size_t>(n))) break;
+  }
   ::close(fd);
-  result.code = code;
-  result.message = Describe(path, what, err);
 }
 
 }  // namespace
@@ -121,24 +142,18 @@ TextReadResult ReadFileBytes(const std::filesystem::path& path, std::string& byt
   int fd = OpenForReading(path, result, size);
   if (fd < 0) return result;
   bytes.resize(static_cast<size_t>(size));
-  size_t done = 0;
-  while (true) {
-    if (done == bytes.size()) bytes.resize(bytes.size() + 4096);  // file grew meanwhile
-    ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ReadFailed(fd, path, result, TextReadResult::Code::kReadError, "read error", errno);
-      return result;
-    }
-    if (n == 0) break;
-    done += static_cast<size_t>(n);
-    if (done > kMaxTextFileBytes) {
-      ReadFailed(fd, path, result, TextReadResult::Code::kTooLarge, "file too large", 0);
-      return result;
-    }
-  }
-  ::close(fd);
-  bytes.resize(done);
+  size_t total = 0;
+  ReadToEnd(
+      fd, path, result,
+      [&](size_t done) {
+        if (done == bytes.size()) bytes.resize(bytes.size() + 4096);  // file grew meanwhile
+        return std::pair(bytes.data() + done, bytes.size() - done);
+      },
+      [&](size_t done, size_t) {
+        total = done;
+        return true;
+      });
+  bytes.resize(total);
   return result;
 }
 
@@ -150,23 +165,9 @@ TextReadResult ReadFileInPieces(const std::filesystem::path& path,
   int fd = OpenForReading(path, result, size);
   if (fd < 0) return result;
   std::string piece(std::max<std::size_t>(piece_bytes, 1), '\0');
-  size_t done = 0;
-  while (true) {
-    ssize_t n = ::read(fd, piece.data(), piece.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ReadFailed(fd, path, result, TextReadResult::Code::kReadError, "read error", errno);
-      return result;
-    }
-    if (n == 0) break;
-    done += static_cast<size_t>(n);
-    if (done > kMaxTextFileBytes) {
-      ReadFailed(fd, path, result, TextReadResult::Code::kTooLarge, "file too large", 0);
-      return result;
-    }
-    if (!sink(std::string_view(piece.data(), static_cast<size_t>(n)))) break;
-  }
-  ::close(fd);
+  ReadToEnd(
+      fd, path, result, [&](size_t) { return std::pair(piece.data(), piece.size()); },
+      [&](size_t, size_t n) { return sink(std::string_view(piece.data(), n)); });
   return result;
 }
 

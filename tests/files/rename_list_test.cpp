@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
-
 #include <filesystem>
 #include <string>
 
@@ -427,8 +426,8 @@ std::string WholeListBytes(const RunState& run, bool cp932) {
     const std::u16string n = DecimalText(i), r = DecimalText(e.RenameFlag),
                          t = DecimalText(e.TagFlag), f = DecimalText(e.IsFile);
     const std::u16string_view fields[kRenameListColumns] = {
-        n, e.OldPath, e.OldName, e.NewPath, e.NewName, e.OldTitle, e.OldArtist,
-        e.OldAlbum, e.NewTitle, e.NewArtist, e.NewAlbum, r, t, f};
+        n,          e.OldPath,  e.OldName,   e.NewPath,  e.NewName, e.OldTitle, e.OldArtist,
+        e.OldAlbum, e.NewTitle, e.NewArtist, e.NewAlbum, r,         t,          f};
     AppendCSVRecord(text, fields, kCsvFieldSeparator, kCsvLineSeparator, kCsvQuote);
   }
   return cp932 ? EncodeCp932(text) : "\xEF\xBB\xBF" + Utf16ToUtf8(text);
@@ -457,8 +456,8 @@ std::string WholeRecordBytes(const UndoRecord& record, const std::string& list) 
 // `rows` rows named after `stem`, every third a folder, and a record of
 // every row that changes with each kind of tag entry in turn (or, with
 // `all_tags`, with a tag block for every row).
-UndoRecord FillRun(RunState& run, const std::u16string& folder, std::u16string_view stem,
-                   int rows, bool all_tags = false) {
+UndoRecord FillRun(RunState& run, const std::u16string& folder, std::u16string_view stem, int rows,
+                   bool all_tags = false) {
   ResetEntryTable(run);
   UndoRecord record;
   for (int i = 1; i <= rows; ++i) {
@@ -470,11 +469,11 @@ UndoRecord FillRun(RunState& run, const std::u16string& folder, std::u16string_v
     e.OldTitle = std::u16string(stem) + u"\"題\"," + n;
     e.NewArtist = u"ｱｰﾃｨｽﾄ\r\n" + n;
     if (e.RenameFlag == 0 && e.TagFlag == 0) continue;
-    std::string block = "TAG" + std::string(125, static_cast<char>(i));
+    const bool tagged = all_tags || i % 4 == 1;
+    const std::string block = tagged ? "TAG" + std::string(125, static_cast<char>(i)) : "";
     record.rows[static_cast<size_t>(i)] =
-        UndoEntry{e.IsFile == 1, 2049, static_cast<uint64_t>(1000 + i), 0644u - (i % 7),
-                  static_cast<uint64_t>(4096 + i), all_tags || i % 4 != 0,
-                  all_tags || i % 4 == 1, all_tags || i % 4 == 1 ? block : std::string()};
+        UndoEntry{e.IsFile == 1,        2049,   1000u + i, 0644u - (i % 7), 4096u + i,
+                  tagged || i % 4 != 0, tagged, block};
   }
   return record;
 }
@@ -542,7 +541,7 @@ TEST_F(RenameListTest, AWriteThatFailsPartWayChangesNeitherFile) {
       std::signal(SIGXFSZ, SIG_IGN);
       const rlimit limit{c.limit, c.limit};
       std::string error;
-      int code = ::setrlimit(RLIMIT_FSIZE, &limit) != 0                    ? 2
+      int code = ::setrlimit(RLIMIT_FSIZE, &limit) != 0                     ? 2
                  : WriteRenameList(app_, run_, nullptr, &error, &undo) != 0 ? 3
                  : error.find(c.error) == std::string::npos                 ? 4
                                                                             : 0;

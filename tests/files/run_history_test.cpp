@@ -85,8 +85,8 @@ TEST_F(RunHistoryTest, KeepingFailsWhenTheHistoryFolderCannotBeMade) {
 std::string Row(std::string_view number, std::string_view rename, std::string_view tag,
                 std::string_view title = "") {
   return "\"" + std::string(number) + R"(","/m/","a.mp3","/m/","b.mp3",")" + std::string(title) +
-         R"(","","","","","",")" + std::string(rename) + R"(",")" + std::string(tag) +
-         R"(","1")" + "\r\n";
+         R"(","","","","","",")" + std::string(rename) + R"(",")" + std::string(tag) + R"(","1")" +
+         "\r\n";
 }
 
 // Whether a list is kept is decided reading it a piece at a time; that must
@@ -103,8 +103,8 @@ TEST_F(RunHistoryTest, KeepsWhatTheListReaderFindsChangingOrUnreadable) {
   } kCases[] = {
       {"code page 932, nothing changes", kBlank + Row("1", "0", "0", "\x8B\xC8\x5C"), false},
       {"UTF-8, nothing changes", kMark + kBlank + Row("1", "0", "0", "夢〜"), false},
-      {"quotes and line breaks in a field",
-       kBlank + Row("1", "0", "0", "a\"\"\r\n\"\"b,\r\n"), false},
+      {"quotes and line breaks in a field", kBlank + Row("1", "0", "0", "a\"\"\r\n\"\"b,\r\n"),
+       false},
       {"a flag 10 is not 1", kBlank + Row("1", "10", "0"), false},
       {"a flag 01 is 1", kBlank + Row("1", "0", "01"), false},
       {"many rows, nothing changes", kBlank + many, false},
@@ -112,7 +112,9 @@ TEST_F(RunHistoryTest, KeepsWhatTheListReaderFindsChangingOrUnreadable) {
       {"marked UTF-8 that is not UTF-8", kMark + kBlank + Row("1", "0", "0", "\x8B\xC8"), false},
       {"a NUL in a field", kBlank + Row("1", "0", "0", std::string("a\0b", 3)), false},
       {"a bare LF", kBlank + Row("1", "0", "0").substr(0, 60) + "\n", false},
-      {"a row of 13 fields", std::string(kBlank) + R"("1","/m/","a","/m/","b","","","","","","","0","0")" "\r\n",
+      {"a row of 13 fields",
+       std::string(kBlank) + R"("1","/m/","a","/m/","b","","","","","","","0","0")"
+                             "\r\n",
        false},
       {"an empty flag", kBlank + Row("1", "", "0"), false},
       {"no row", std::string(kBlank), false},
