@@ -171,6 +171,10 @@ int32_t WriteRenameList(AppState& app, const RunState& run, std::u16string* writ
     // put in place; on any failure the writers remove their temporary files
     // and neither file on disk changes.
     AtomicFileWriter list(path);
+    if (!list.ok()) {
+      SetError(error, list.message());
+      return 0;
+    }
     uint64_t list_size = 0, list_hash = kListBytesHashStart;
     WriteListBytes(run, count, [&](std::string_view piece) {
       list_size += piece.size();
