@@ -1,5 +1,9 @@
 #include "files/rename_list.h"
 
+#include <unistd.h>
+
+#include <cerrno>
+#include <functional>
 #include <limits>
 #include <optional>
 #include <utility>
@@ -58,13 +62,18 @@ bool ListSurvivesCp932(const RunState& run, int32_t count) {
   return true;
 }
 
-// The whole list as bytes, built and encoded a block of rows at a time so
-// that no second copy of every text is held.
-std::string BuildListBytes(const RunState& run, int32_t count, bool cp932) {
-  std::string bytes = cp932 ? std::string() : std::string("\xEF\xBB\xBF");
+// The list's bytes handed to `sink` as they are made, a block of rows at a
+// time, so that neither the whole text nor its bytes are ever held: in code
+// page 932 when every text survives it, else UTF-8 with a byte-order mark.
+// Lists are read by the mark alone, so code page 932 bytes that happen to
+// form valid UTF-8 ("ﾃｽ" is C3 BD) still read back as written.
+void WriteListBytes(const RunState& run, int32_t count,
+                    const std::function<void(std::string_view)>& sink) {
+  const bool cp932 = ListSurvivesCp932(run, count);
+  if (!cp932) sink("\xEF\xBB\xBF");
   std::u16string chunk;
   auto flush = [&] {
-    bytes += cp932 ? EncodeCp932(chunk) : Utf16ToUtf8(chunk);
+    sink(cp932 ? EncodeCp932(chunk) : Utf16ToUtf8(chunk));
     chunk.clear();
   };
   const std::u16string_view blank[kRenameListColumns] = {};
@@ -75,14 +84,50 @@ std::string BuildListBytes(const RunState& run, int32_t count, bool cp932) {
     if (chunk.size() > 64 * 1024) flush();
   }
   flush();
-  return bytes;
 }
 
-// The list in code page 932 when every text survives it, else UTF-8 with a
-// byte-order mark. Lists are read by the mark alone, so code page 932 bytes
-// that happen to form valid UTF-8 ("ﾃｽ" is C3 BD) still read back as written.
-std::string BuildListBytes(const RunState& run, int32_t count) {
-  return BuildListBytes(run, count, ListSurvivesCp932(run, count));
+// Puts the finished record (or, with `record` null, no record) and then the
+// list in place. The record goes first, so that a list on disk always has its
+// record beside it; should the list then fail to go in place, the record that
+// was there is put back from a second name made for it beforehand, so that
+// the old list keeps its own record. `touch_record` false leaves any record
+// alone (a list written without one).
+bool PutListInPlace(AtomicFileWriter& list, AtomicFileWriter* record, bool touch_record,
+                    std::string* error) {
+  const std::filesystem::path record_path = UndoRecordPath(list.path());
+  // Beside the list's temporary file, whose name is unique.
+  const std::string backup = list.temp_path() + ".undo";
+  bool had_record = false, backed_up = false;
+  if (touch_record) {
+    backed_up = ::link(record_path.c_str(), backup.c_str()) == 0;
+    // Without hard links (some file systems) the old record cannot be put
+    // back, but it is not lost unless the list then fails to go in place.
+    had_record = backed_up || errno != ENOENT;
+    if (record != nullptr) {
+      TextWriteResult r = record->Commit();
+      if (!r.ok) {
+        if (backed_up) ::unlink(backup.c_str());
+        SetError(error, r.message);
+        return false;
+      }
+    } else {
+      // Nothing is to change (a check-only run): no record, and none left
+      // over from an earlier list (which the history has kept).
+      ::unlink(record_path.c_str());
+    }
+  }
+  TextWriteResult written = list.Commit();
+  if (!written.ok) {
+    if (backed_up) {
+      ::rename(backup.c_str(), record_path.c_str());
+    } else if (touch_record && !had_record) {
+      ::unlink(record_path.c_str());
+    }
+    SetError(error, written.message);
+    return false;
+  }
+  if (backed_up) ::unlink(backup.c_str());
+  return true;
 }
 
 }  // namespace
@@ -116,33 +161,41 @@ int32_t WriteRenameList(AppState& app, const RunState& run, std::u16string* writ
       SetError(error, "the table holds fewer rows than its count says");
       return 0;
     }
-    std::string bytes = BuildListBytes(run, count);
-
     std::filesystem::path path;
     std::u16string shown;
     if (!RenameListPath(app, path, shown, error)) return 0;
     // The list about to be replaced may be the only record of a run.
     if (!KeepPreviousList(app.folder, path, error)) return 0;
-    // The undo record goes first: a list on disk always has its record
-    // beside it, and a record without its list is never read.
-    if (undo != nullptr && undo->rows.empty()) {
-      // Nothing is to change (a check-only run): no record, and none left
-      // over from an earlier list (which the history has kept).
-      std::error_code ec;
-      std::filesystem::remove(UndoRecordPath(path), ec);
-    } else if (undo != nullptr) {
-      TextWriteResult kept = WriteFileAtomically(
-          UndoRecordPath(path), FormatUndoRecord(*undo, bytes.size(), ListBytesHash(bytes)));
-      if (!kept.ok) {
-        SetError(error, kept.message);
+
+    // Both files are written whole under temporary names before either is
+    // put in place; on any failure the writers remove their temporary files
+    // and neither file on disk changes.
+    AtomicFileWriter list(path);
+    if (!list.ok()) {
+      SetError(error, list.message());
+      return 0;
+    }
+    uint64_t list_size = 0, list_hash = kListBytesHashStart;
+    WriteListBytes(run, count, [&](std::string_view piece) {
+      list_size += piece.size();
+      list_hash = ListBytesHash(piece, list_hash);
+      list.Append(piece);
+    });
+    if (!list.Finish()) {
+      SetError(error, list.message());
+      return 0;
+    }
+    std::optional<AtomicFileWriter> record;
+    if (undo != nullptr && !undo->rows.empty()) {
+      record.emplace(UndoRecordPath(path));
+      WriteUndoRecord(*undo, list_size, list_hash,
+                      [&](std::string_view piece) { record->Append(piece); });
+      if (!record->Finish()) {
+        SetError(error, record->message());
         return 0;
       }
     }
-    TextWriteResult written = WriteFileAtomically(path, bytes);
-    if (!written.ok) {
-      SetError(error, written.message);
-      return 0;
-    }
+    if (!PutListInPlace(list, record ? &*record : nullptr, undo != nullptr, error)) return 0;
 
     std::u16string box(kWrittenText);
     box += u"\r\n";

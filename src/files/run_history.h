@@ -20,8 +20,11 @@ inline constexpr std::string_view kHistoryListName = "list.csv";
 
 // Keeps the list at `list_path` in the history when it exists and records
 // applied changes (a row with RenameFlag or TagFlag 1), or cannot be read as
-// a list at all (it may still matter to someone). True when nothing had to
-// be kept or it was kept; false, with `error`, when it could not be.
+// a list at all (it may still matter to someone), or is in another form than
+// this program writes (every field quoted, 14 fields). The list and its
+// record are read and copied a piece at a time, in bounded memory. True when
+// nothing had to be kept or it was kept; false, with `error`, when it could
+// not be.
 bool KeepPreviousList(const AppFolder& folder, const std::filesystem::path& list_path,
                       std::string* error);
 

@@ -82,8 +82,7 @@ std::filesystem::path UndoRecordPath(const std::filesystem::path& list_path) {
   return p;
 }
 
-uint64_t ListBytesHash(std::string_view bytes) {
-  uint64_t hash = 14695981039346656037ull;
+uint64_t ListBytesHash(std::string_view bytes, uint64_t hash) {
   for (unsigned char c : bytes) {
     hash ^= c;
     hash *= 1099511628211ull;
@@ -138,8 +137,7 @@ std::string FormatUndoRecord(const UndoRecord& record) {
 }
 
 std::string FormatUndoRecord(const UndoRecord& record, uint64_t list_size, uint64_t list_hash) {
-  // A record of a large run is tens of megabytes: it is sized once and
-  // written in place, so that growing it never holds two copies.
+  // Sized once, so that growing it never holds two copies.
   constexpr size_t kRowFixed = 5 * 21 + 8;  // five numbers, kind, blanks, line end
   size_t size = kMagic.size() + 64;
   for (const auto& [row, e] : record.rows) {
@@ -147,6 +145,17 @@ std::string FormatUndoRecord(const UndoRecord& record, uint64_t list_size, uint6
   }
   std::string out;
   out.reserve(size);
+  WriteUndoRecord(record, list_size, list_hash, [&](std::string_view piece) { out += piece; });
+  return out;
+}
+
+void WriteUndoRecord(const UndoRecord& record, uint64_t list_size, uint64_t list_hash,
+                     const std::function<void(std::string_view)>& sink) {
+  // Lines gather in a buffer of a few kilobytes that goes to `sink` whenever
+  // it is nearly full; a line is at most about 400 bytes.
+  constexpr size_t kPiece = 16 * 1024;
+  std::string out;
+  out.reserve(kPiece + 1024);
   char buffer[24];
   auto number = [&](uint64_t value, int base = 10) {
     auto r = std::to_chars(buffer, buffer + sizeof buffer, value, base);
@@ -182,10 +191,12 @@ std::string FormatUndoRecord(const UndoRecord& record, uint64_t list_size, uint6
       // A digit at a time through append would check the capacity 256
       // times a row: the digits go through a buffer of one block.
       char hex[2 * kBlockSize];
-      for (size_t at = 0; at < e.block.size(); at += kBlockSize) {
-        const size_t n = std::min(e.block.size() - at, kBlockSize);
+      const char* block = e.block.data();
+      const size_t block_size = e.block.size();
+      for (size_t at = 0; at < block_size; at += kBlockSize) {
+        const size_t n = std::min(block_size - at, kBlockSize);
         for (size_t i = 0; i < n; ++i) {
-          const auto c = static_cast<unsigned char>(e.block[at + i]);
+          const auto c = static_cast<unsigned char>(block[at + i]);
           hex[2 * i] = kDigits[c >> 4];
           hex[2 * i + 1] = kDigits[c & 0xF];
         }
@@ -193,9 +204,13 @@ std::string FormatUndoRecord(const UndoRecord& record, uint64_t list_size, uint6
       }
     }
     out += '\n';
+    if (out.size() >= kPiece) {
+      sink(out);
+      out.clear();
+    }
   }
   out += "end\n";
-  return out;
+  sink(out);
 }
 
 std::optional<UndoRecord> ParseUndoRecord(std::string_view bytes) {

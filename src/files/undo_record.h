@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -32,8 +33,12 @@ struct UndoRecord {
 // The record's path for the list at `list_path`.
 std::filesystem::path UndoRecordPath(const std::filesystem::path& list_path);
 
-// A 64-bit hash of a list's bytes (FNV-1a), tying a record to its list.
-uint64_t ListBytesHash(std::string_view bytes);
+// Where ListBytesHash starts (the FNV-1a offset basis).
+inline constexpr uint64_t kListBytesHashStart = 14695981039346656037ull;
+// A 64-bit hash of a list's bytes (FNV-1a), tying a record to its list. A
+// list written in pieces is hashed piece by piece, each from the hash of the
+// pieces before it: ListBytesHash(b, ListBytesHash(a)) == ListBytesHash(a + b).
+uint64_t ListBytesHash(std::string_view bytes, uint64_t hash = kListBytesHashStart);
 
 // The entry of every row of `run` with RenameFlag or TagFlag 1: what the scan
 // found of the row's file (`run.FoundOnDisk`, which this empties), else what
@@ -46,6 +51,11 @@ std::string FormatUndoRecord(const UndoRecord& record);
 // The same with the list size and hash given, for a record whose list was
 // built after it (no copy of the record is made to set them).
 std::string FormatUndoRecord(const UndoRecord& record, uint64_t list_size, uint64_t list_hash);
+
+// The same bytes handed to `sink` a few kilobytes at a time, so that a
+// record of any size is written without building it in memory.
+void WriteUndoRecord(const UndoRecord& record, uint64_t list_size, uint64_t list_hash,
+                     const std::function<void(std::string_view)>& sink);
 
 // Reads a record's bytes; nothing when they are not a whole record.
 std::optional<UndoRecord> ParseUndoRecord(std::string_view bytes);

@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "platform/text.h"
 
@@ -72,97 +74,206 @@ TextReadResult ReadTextFile(const std::filesystem::path& path) {
   return result;
 }
 
-TextReadResult ReadFileBytes(const std::filesystem::path& path, std::string& bytes) {
-  TextReadResult result;
-  bytes.clear();
+namespace {
+
+// Opens a file for reading with the checks both readers make: a plain file
+// (links followed) of at most kMaxTextFileBytes. -1, with `result` set, when
+// it cannot be read.
+int OpenForReading(const std::filesystem::path& path, TextReadResult& result, off_t& size) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     int err = errno;
     result.code =
         err == ENOENT ? TextReadResult::Code::kNotFound : TextReadResult::Code::kReadError;
     result.message = Describe(path, "cannot open", err);
-    return result;
+    return -1;
   }
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
     result.code = TextReadResult::Code::kNotAFile;
     result.message = Describe(path, "not a plain file", 0);
-    return result;
+    return -1;
   }
   if (static_cast<std::size_t>(st.st_size) > kMaxTextFileBytes) {
     ::close(fd);
     result.code = TextReadResult::Code::kTooLarge;
     result.message = Describe(path, "file too large", 0);
-    return result;
+    return -1;
   }
-  bytes.resize(static_cast<size_t>(st.st_size));
+  size = st.st_size;
+  return fd;
+}
+
+// Reads `fd` to its end and closes it. `room(done)` gives where the next
+// bytes go (a pointer and a size) after `done` bytes; `took(done, n)` is told
+// of each read of `n` bytes and returns false to stop early.
+template <typename Room, typename Took>
+void ReadToEnd(int fd, const std::filesystem::path& path, TextReadResult& result, Room room,
+               Took took) {
   size_t done = 0;
   while (true) {
-    if (done == bytes.size()) bytes.resize(bytes.size() + 4096);  // file grew meanwhile
-    ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
+    auto [at, space] = room(done);
+    ssize_t n = ::read(fd, at, space);
     if (n < 0) {
       if (errno == EINTR) continue;
-      int err = errno;
-      ::close(fd);
       result.code = TextReadResult::Code::kReadError;
-      result.message = Describe(path, "read error", err);
-      return result;
+      result.message = Describe(path, "read error", errno);
+      break;
     }
     if (n == 0) break;
     done += static_cast<size_t>(n);
     if (done > kMaxTextFileBytes) {
-      ::close(fd);
       result.code = TextReadResult::Code::kTooLarge;
       result.message = Describe(path, "file too large", 0);
-      return result;
+      break;
     }
+    if (!took(done, static_cast<size_t>(n))) break;
   }
   ::close(fd);
-  bytes.resize(done);
+}
+
+}  // namespace
+
+TextReadResult ReadFileBytes(const std::filesystem::path& path, std::string& bytes) {
+  TextReadResult result;
+  bytes.clear();
+  off_t size = 0;
+  int fd = OpenForReading(path, result, size);
+  if (fd < 0) return result;
+  bytes.resize(static_cast<size_t>(size));
+  size_t total = 0;
+  ReadToEnd(
+      fd, path, result,
+      [&](size_t done) {
+        if (done == bytes.size()) bytes.resize(bytes.size() + 4096);  // file grew meanwhile
+        return std::pair(bytes.data() + done, bytes.size() - done);
+      },
+      [&](size_t done, size_t) {
+        total = done;
+        return true;
+      });
+  bytes.resize(total);
   return result;
 }
 
-TextWriteResult WriteFileAtomically(const std::filesystem::path& path, std::string_view bytes) {
-  TextWriteResult result;
-  std::filesystem::path folder = path.parent_path();
+TextReadResult ReadFileInPieces(const std::filesystem::path& path,
+                                const std::function<bool(std::string_view)>& sink,
+                                std::size_t piece_bytes) {
+  TextReadResult result;
+  off_t size = 0;
+  int fd = OpenForReading(path, result, size);
+  if (fd < 0) return result;
+  std::string piece(std::max<std::size_t>(piece_bytes, 1), '\0');
+  ReadToEnd(
+      fd, path, result, [&](size_t) { return std::pair(piece.data(), piece.size()); },
+      [&](size_t, size_t n) { return sink(std::string_view(piece.data(), n)); });
+  return result;
+}
+
+AtomicFileWriter::AtomicFileWriter(std::filesystem::path path, std::size_t buffer_bytes)
+    : path_(std::move(path)), buffer_bytes_(std::max<std::size_t>(buffer_bytes, 1)) {
+  std::filesystem::path folder = path_.parent_path();
   if (folder.empty()) folder = ".";
-  std::string temp = (folder / ("." + path.filename().native() + ".XXXXXX")).native();
-  int fd = ::mkstemp(temp.data());
-  if (fd < 0) {
-    result.ok = false;
-    result.message = Describe(path, "cannot create a temporary file beside it", errno);
-    return result;
+  temp_ = (folder / ("." + path_.filename().native() + ".XXXXXX")).native();
+  fd_ = ::mkstemp(temp_.data());
+  if (fd_ < 0) {
+    int err = errno;
+    temp_.clear();
+    Fail("cannot create a temporary file beside it", err);
+    return;
   }
   ::fchmod(
-      fd, 0644 & ~[] {
+      fd_, 0644 & ~[] {
         mode_t m = ::umask(0);
         ::umask(m);
         return m;
       }());
-  bool ok = WriteAll(fd, bytes) && ::fsync(fd) == 0;
-  int err = errno;
-  if (::close(fd) != 0 && ok) {
-    ok = false;
-    err = errno;
+  buffer_.reserve(buffer_bytes_);
+}
+
+AtomicFileWriter::~AtomicFileWriter() {
+  if (!committed_) Abort();
+}
+
+bool AtomicFileWriter::Fail(std::string_view what, int err) {
+  if (message_.empty()) message_ = Describe(path_, what, err);
+  return false;
+}
+
+bool AtomicFileWriter::Flush() {
+  if (!WriteAll(fd_, buffer_)) return Fail("cannot write", errno);
+  buffer_.clear();
+  return true;
+}
+
+bool AtomicFileWriter::Append(std::string_view bytes) {
+  if (!ok() || fd_ < 0) return Fail("cannot write", EBADF);
+  if (buffer_.size() + bytes.size() > buffer_bytes_) {
+    if (!Flush()) return false;
+    // A piece as large as the buffer goes straight to the file.
+    if (bytes.size() >= buffer_bytes_) {
+      if (!WriteAll(fd_, bytes)) return Fail("cannot write", errno);
+      return true;
+    }
   }
-  if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
-    ok = false;
-    err = errno;
-  }
-  if (!ok) {
-    ::unlink(temp.c_str());
+  buffer_ += bytes;
+  return true;
+}
+
+bool AtomicFileWriter::Finish() {
+  if (!ok()) return false;
+  if (fd_ < 0) return true;  // finished already
+  if (!Flush()) return false;
+  if (::fsync(fd_) != 0) return Fail("cannot write", errno);
+  int fd = fd_;
+  fd_ = -1;
+  if (::close(fd) != 0) return Fail("cannot write", errno);
+  return true;
+}
+
+TextWriteResult AtomicFileWriter::Commit() {
+  TextWriteResult result;
+  if (committed_) return result;
+  if (Finish() && ::rename(temp_.c_str(), path_.c_str()) != 0) Fail("cannot write", errno);
+  if (!ok()) {
+    Abort();
     result.ok = false;
-    result.message = Describe(path, "cannot write", err);
+    result.message = message_;
     return result;
   }
+  committed_ = true;
+  temp_.clear();
   // Make the rename itself durable.
+  std::filesystem::path folder = path_.parent_path();
+  if (folder.empty()) folder = ".";
   int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir >= 0) {
     ::fsync(dir);
     ::close(dir);
   }
   return result;
+}
+
+void AtomicFileWriter::Abort() {
+  if (fd_ >= 0) {
+    ::close(fd_);
+    fd_ = -1;
+  }
+  if (!temp_.empty()) {
+    ::unlink(temp_.c_str());
+    temp_.clear();
+  }
+  buffer_.clear();
+  buffer_.shrink_to_fit();
+  if (ok() && !committed_) message_ = Describe(path_, "not written (abandoned)", 0);
+}
+
+TextWriteResult WriteFileAtomically(const std::filesystem::path& path, std::string_view bytes) {
+  // The bytes are already in memory: no buffer is needed on top of them.
+  AtomicFileWriter writer(path, 1);
+  writer.Append(bytes);
+  return writer.Commit();
 }
 
 TextWriteResult WriteTextFile(const std::filesystem::path& path, std::u16string_view text) {

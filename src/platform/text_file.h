@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -42,6 +43,59 @@ TextReadResult ReadTextFile(const std::filesystem::path& path);
 // ReadTextFile (whose `text` then stays empty), for callers that must keep
 // the bytes of lines they do not change.
 TextReadResult ReadFileBytes(const std::filesystem::path& path, std::string& bytes);
+
+// Reads a file's bytes with the same checks and results as ReadFileBytes,
+// handing them to `sink` a piece of at most `piece_bytes` at a time, so that a
+// file of any size is read in that much memory. A `sink` that returns false
+// stops the reading (the result is then still ok).
+TextReadResult ReadFileInPieces(const std::filesystem::path& path,
+                                const std::function<bool(std::string_view)>& sink,
+                                std::size_t piece_bytes = 256 * 1024);
+
+// Writes a file through a temporary file beside it (a hidden name ending in
+// six random characters), made with mode 0644 less the umask, in pieces of any
+// size gathered in a buffer, so that a file of any size is written in a few
+// hundred kilobytes of memory. Commit flushes it to disk and renames it into
+// place, replacing a file of that name, and flushes the folder; until then the
+// file at `path` is as it was. A writer not committed removes its temporary
+// file when destroyed. After the first failure every call fails with the same
+// message, naming `path`.
+class AtomicFileWriter {
+ public:
+  explicit AtomicFileWriter(std::filesystem::path path, std::size_t buffer_bytes = 256 * 1024);
+  ~AtomicFileWriter();
+  AtomicFileWriter(const AtomicFileWriter&) = delete;
+  AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+
+  bool ok() const { return message_.empty(); }
+  // What went wrong (UTF-8), empty while nothing has.
+  const std::string& message() const { return message_; }
+  const std::filesystem::path& path() const { return path_; }
+  // The temporary file's path (empty when it could not be made or is gone).
+  const std::string& temp_path() const { return temp_; }
+
+  bool Append(std::string_view bytes);
+  // Writes out the buffer, flushes the file to disk and closes it: all that
+  // can fail for want of space, before anything is renamed.
+  bool Finish();
+  // Finish when not done yet, then the rename into place and the flush of
+  // the folder.
+  TextWriteResult Commit();
+  // Removes the temporary file; the file at `path` stays as it was.
+  void Abort();
+
+ private:
+  bool Fail(std::string_view what, int err);
+  bool Flush();
+
+  std::filesystem::path path_;
+  std::string temp_;
+  std::string buffer_;
+  std::size_t buffer_bytes_;
+  std::string message_;
+  int fd_ = -1;
+  bool committed_ = false;
+};
 
 // Writes a whole text file through a temporary file in the same folder that is
 // flushed to disk and then renamed into place, so a crash never leaves half a

@@ -1,11 +1,17 @@
 #include "files/rename_list.h"
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 
+#include "platform/csv.h"
 #include "platform/text.h"
 #include "support/test_support.h"
 
@@ -400,6 +406,159 @@ TEST_F(RenameListTest, AListWhoseCodePage932BytesLookLikeUtf8ReadsBackAsWritten)
     EXPECT_EQ(U8(back.EntryTable[1].OldName), U8(c.old_name));
     EXPECT_EQ(U8(back.EntryTable[1].NewName), U8(c.new_name));
     EXPECT_EQ(U8(back.EntryTable[1].OldTitle), "ﾃｽﾄ");
+  }
+}
+
+}  // namespace
+}  // namespace tarvel
+
+namespace tarvel {
+namespace {
+
+// The list as one text encoded at once, as the list was built before it was
+// written in pieces: the pieces must add up to exactly these bytes.
+std::string WholeListBytes(const RunState& run, bool cp932) {
+  std::u16string text;
+  const std::u16string_view blank[kRenameListColumns] = {};
+  AppendCSVRecord(text, blank, kCsvFieldSeparator, kCsvLineSeparator, kCsvQuote);
+  for (int32_t i = 1; i <= run.EntryCount; ++i) {
+    const FileEntry& e = run.EntryTable[static_cast<size_t>(i)];
+    const std::u16string n = DecimalText(i), r = DecimalText(e.RenameFlag),
+                         t = DecimalText(e.TagFlag), f = DecimalText(e.IsFile);
+    const std::u16string_view fields[kRenameListColumns] = {
+        n,          e.OldPath,  e.OldName,   e.NewPath,  e.NewName, e.OldTitle, e.OldArtist,
+        e.OldAlbum, e.NewTitle, e.NewArtist, e.NewAlbum, r,         t,          f};
+    AppendCSVRecord(text, fields, kCsvFieldSeparator, kCsvLineSeparator, kCsvQuote);
+  }
+  return cp932 ? EncodeCp932(text) : "\xEF\xBB\xBF" + Utf16ToUtf8(text);
+}
+
+// The record as its documented lines, written out one by one.
+std::string WholeRecordBytes(const UndoRecord& record, const std::string& list) {
+  char line[512];
+  std::snprintf(line, sizeof line, "tarvel-undo 1\nlist %zu %016llx\nrows %zu\n", list.size(),
+                static_cast<unsigned long long>(ListBytesHash(list)), record.rows.size());
+  std::string out = line;
+  for (const auto& [row, e] : record.rows) {
+    std::string tag = !e.has_block ? "-" : !e.had_tag ? "notag" : "";
+    for (unsigned char c : e.block) {
+      std::snprintf(line, sizeof line, "%02x", c);
+      tag += line;
+    }
+    std::snprintf(line, sizeof line, "%zu %c %llu %llu %o %llu %s\n", row, e.is_file ? 'f' : 'd',
+                  static_cast<unsigned long long>(e.dev), static_cast<unsigned long long>(e.ino),
+                  e.mode, static_cast<unsigned long long>(e.size), tag.c_str());
+    out += line;
+  }
+  return out + "end\n";
+}
+
+// `rows` rows named after `stem`, every third a folder, and a record of
+// every row that changes with each kind of tag entry in turn (or, with
+// `all_tags`, with a tag block for every row).
+UndoRecord FillRun(RunState& run, const std::u16string& folder, std::u16string_view stem, int rows,
+                   bool all_tags = false) {
+  ResetEntryTable(run);
+  UndoRecord record;
+  for (int i = 1; i <= rows; ++i) {
+    const std::u16string n = DecimalText(i);
+    FileEntry& e = AddEntry(run, folder, std::u16string(stem) + n + u".mp3", i % 3 != 0);
+    e.NewName = u"ﾆｭｰ" + n + u".mp3";
+    e.RenameFlag = i % 5 != 0;
+    e.TagFlag = i % 2;
+    e.OldTitle = std::u16string(stem) + u"\"題\"," + n;
+    e.NewArtist = u"ｱｰﾃｨｽﾄ\r\n" + n;
+    if (e.RenameFlag == 0 && e.TagFlag == 0) continue;
+    const bool tagged = all_tags || i % 4 == 1;
+    const std::string block = tagged ? "TAG" + std::string(125, static_cast<char>(i)) : "";
+    record.rows[static_cast<size_t>(i)] =
+        UndoEntry{e.IsFile == 1,        2049,   1000u + i, 0644u - (i % 7), 4096u + i,
+                  tagged || i % 4 != 0, tagged, block};
+  }
+  return record;
+}
+
+TEST_F(RenameListTest, WrittenInPiecesTheListAndRecordAreTheWholeBytes) {
+  struct {
+    const char* label;
+    std::u16string stem;
+    int rows;  // 4,000 rows are about 1 MB: several buffers and chunks
+    bool cp932;
+  } kCases[] = {
+      {"code page 932, a few rows", u"曲ﾃｽﾄ", 7, true},
+      {"UTF-8, a few rows", u"夢〜", 7, false},
+      {"code page 932, many buffers", u"長い名前の曲ファイル", 4000, true},
+      {"UTF-8, many buffers", u"𝄞〜한", 4000, false},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    const UndoRecord undo = FillRun(run_, Text16(data_) + u"/", c.stem, c.rows);
+    ASSERT_EQ(WriteRenameList(app_, run_, nullptr, nullptr, &undo), 1);
+    const std::string list = ReadBytes(data_ / "list.csv");
+    EXPECT_EQ(!list.starts_with("\xEF\xBB\xBF"), c.cp932);
+    // Compared whole first would print megabytes on a failure.
+    const std::string expected = WholeListBytes(run_, c.cp932);
+    ASSERT_EQ(list.size(), expected.size());
+    EXPECT_TRUE(list == expected);
+    const std::string record = ReadBytes(UndoRecordPath(data_ / "list.csv"));
+    const std::string expected_record = WholeRecordBytes(undo, list);
+    ASSERT_EQ(record.size(), expected_record.size());
+    EXPECT_TRUE(record == expected_record);
+    EXPECT_TRUE(FormatUndoRecord(undo, list.size(), ListBytesHash(list)) == expected_record);
+    EXPECT_TRUE(ReadUndoRecordFor(data_ / "list.csv", list, nullptr));
+  }
+}
+
+// A write that fails part way (the file size limit stands in for a full
+// disk, and works for any user) leaves the previous list and record exactly
+// as they were, with no temporary file beside them.
+TEST_F(RenameListTest, AWriteThatFailsPartWayChangesNeitherFile) {
+  const std::u16string folder = Text16(data_) + u"/";
+  // Short names and many tags: the record is larger than the list.
+  const UndoRecord old_undo = FillRun(run_, folder, u"旧", 3);
+  ASSERT_EQ(WriteRenameList(app_, run_, nullptr, nullptr, &old_undo), 1);
+  const std::string old_list = ReadBytes(data_ / "list.csv");
+  const std::string old_record = ReadBytes(UndoRecordPath(data_ / "list.csv"));
+  const UndoRecord undo = FillRun(run_, folder, u"", 3000, true);
+  const size_t list_size = WholeListBytes(run_, true).size();
+  const size_t record_size = WholeRecordBytes(undo, WholeListBytes(run_, true)).size();
+  ASSERT_LT(list_size, record_size);
+  struct {
+    const char* label;
+    rlim_t limit;
+    const char* error;  // what the message says
+  } kCases[] = {
+      {"in the list's first buffer", 4000, "list.csv: cannot write"},
+      {"in the list, after some buffers", list_size - 1000, "list.csv: cannot write"},
+      {"in the record", (list_size + record_size) / 2, "list.csv.undo: cannot write"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      // The limit makes a write past it fail with EFBIG instead of a signal.
+      std::signal(SIGXFSZ, SIG_IGN);
+      const rlimit limit{c.limit, c.limit};
+      std::string error;
+      int code = ::setrlimit(RLIMIT_FSIZE, &limit) != 0                     ? 2
+                 : WriteRenameList(app_, run_, nullptr, &error, &undo) != 0 ? 3
+                 : error.find(c.error) == std::string::npos                 ? 4
+                                                                            : 0;
+      ::_exit(code);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_TRUE(ReadBytes(data_ / "list.csv") == old_list);
+    EXPECT_TRUE(ReadBytes(UndoRecordPath(data_ / "list.csv")) == old_record);
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(data_)) {
+      left.push_back(entry.path().filename().native());
+    }
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"list.csv", "list.csv.undo"}));
   }
 }
 

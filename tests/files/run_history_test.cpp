@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <string>
 
+#include "files/rename_list.h"
 #include "files/undo_record.h"
 #include "platform/text.h"
 #include "support/test_support.h"
@@ -78,6 +79,82 @@ TEST_F(RunHistoryTest, KeepingFailsWhenTheHistoryFolderCannotBeMade) {
   std::string error;
   EXPECT_FALSE(KeepPreviousList(folder_, list_, &error));
   EXPECT_NE(error.find("cannot keep the previous list"), std::string::npos) << error;
+}
+
+// A row as this program writes it, with the given number and flag fields.
+std::string Row(std::string_view number, std::string_view rename, std::string_view tag,
+                std::string_view title = "") {
+  return "\"" + std::string(number) + R"(","/m/","a.mp3","/m/","b.mp3",")" + std::string(title) +
+         R"(","","","","","",")" + std::string(rename) + R"(",")" + std::string(tag) + R"(","1")" +
+         "\r\n";
+}
+
+// Whether a list is kept is decided reading it a piece at a time; that must
+// agree with what the list reader makes of it, except that a list in another
+// form than this program writes is kept even when it changes nothing.
+TEST_F(RunHistoryTest, KeepsWhatTheListReaderFindsChangingOrUnreadable) {
+  std::string many;
+  for (int i = 1; i <= 3000; ++i) many += Row(std::to_string(i), "0", "2", "題名のある曲");
+  const std::string kMark = "\xEF\xBB\xBF";
+  const struct {
+    const char* what;
+    std::string list;
+    bool other_form;  // kept although the reader takes it and it changes nothing
+  } kCases[] = {
+      {"code page 932, nothing changes", kBlank + Row("1", "0", "0", "\x8B\xC8\x5C"), false},
+      {"UTF-8, nothing changes", kMark + kBlank + Row("1", "0", "0", "夢〜"), false},
+      {"quotes and line breaks in a field", kBlank + Row("1", "0", "0", "a\"\"\r\n\"\"b,\r\n"),
+       false},
+      {"a flag 10 is not 1", kBlank + Row("1", "10", "0"), false},
+      {"a flag 01 is 1", kBlank + Row("1", "0", "01"), false},
+      {"many rows, nothing changes", kBlank + many, false},
+      {"many rows, the last renames", kBlank + many + Row("3001", "1", "0"), false},
+      {"marked UTF-8 that is not UTF-8", kMark + kBlank + Row("1", "0", "0", "\x8B\xC8"), false},
+      {"a NUL in a field", kBlank + Row("1", "0", "0", std::string("a\0b", 3)), false},
+      {"a bare LF", kBlank + Row("1", "0", "0").substr(0, 60) + "\n", false},
+      {"a row of 13 fields",
+       std::string(kBlank) + R"("1","/m/","a","/m/","b","","","","","","","0","0")"
+                             "\r\n",
+       false},
+      {"an empty flag", kBlank + Row("1", "", "0"), false},
+      {"no row", std::string(kBlank), false},
+      {"cut short", kBlank + Row("1", "0", "0").substr(0, 40), false},
+      {"first record not blank", Row("1", "0", "0") + Row("2", "0", "0"), false},
+      {"UTF-16", std::string("\xFF\xFE\"\0", 4), false},
+      {"fields not quoted", ",,,,,,,,,,,,,\r\n1,/m/,a,/m/,b,,,,,,,0,0,1\r\n", true},
+  };
+  size_t kept = 0;
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    WriteBytes(list_, c.list);
+    RunState read;
+    bool changes_nothing = ReadRenameList(Utf8ToUtf16Lossy(list_.native()), read) == 1;
+    for (size_t i = 1; i <= LastIndex(read); ++i) {
+      if (read.EntryTable[i].RenameFlag == 1 || read.EntryTable[i].TagFlag == 1) {
+        changes_nothing = false;
+      }
+    }
+    std::string error;
+    ASSERT_TRUE(KeepPreviousList(folder_, list_, &error)) << error;
+    const bool was_kept = ListHistory(folder_).size() > kept;
+    kept = ListHistory(folder_).size();
+    EXPECT_EQ(was_kept, !changes_nothing || c.other_form);
+    if (was_kept) EXPECT_TRUE(ReadBytes(ListHistory(folder_).back().list) == c.list);
+  }
+}
+
+TEST_F(RunHistoryTest, ListsTheKeptRunsOldestFirst) {
+  // Made in another order than they were kept, by name.
+  const std::vector<std::string> kKept = {"2026-01-01_000000",    "2026-01-01_000000-2",
+                                          "2026-01-01_000000-9",  "2026-01-01_000000-10",
+                                          "2026-01-01_000000-11", "2026-01-01_000001"};
+  for (size_t i : {3u, 0u, 5u, 2u, 4u, 1u}) {
+    fs::create_directories(folder_.history_dir / kKept[i]);
+    WriteBytes(folder_.history_dir / kKept[i] / "list.csv", kKept[i]);
+  }
+  std::vector<std::string> listed;
+  for (const HistoryEntry& e : ListHistory(folder_)) listed.push_back(ReadBytes(e.list));
+  EXPECT_EQ(listed, kKept);
 }
 
 }  // namespace

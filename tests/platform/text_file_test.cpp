@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "support/test_support.h"
 
 namespace tarvel {
@@ -77,6 +80,61 @@ TEST_F(TextFileTest, ReportsWhatCannotBeRead) {
     ::chmod((dir() / "locked").c_str(), 0);
     EXPECT_EQ(ReadTextFile(dir() / "locked").code, TextReadResult::Code::kReadError);
   }
+}
+
+TEST_F(TextFileTest, WriterGathersPiecesAndChangesNothingUntilCommitted) {
+  const std::string big(10000, 'b');
+  struct {
+    const char* label;
+    std::size_t buffer;
+    std::vector<std::string_view> pieces;
+    bool commit;
+  } const kCases[] = {
+      {"pieces smaller than the buffer", 8, {"abc", "defgh", "ij", "", "k"}, true},
+      {"a piece exactly the buffer's size", 4, {"ab", "cdef", "g", "hijk"}, true},
+      {"pieces larger than the buffer", 3, {"a", big, "cd", big, "e"}, true},
+      {"one byte of buffer", 1, {"ab", "c", "", "def"}, true},
+      {"abandoned after writing", 4, {"abc", big}, false},
+      {"nothing written", 4, {}, true},
+  };
+  const auto list = [&] {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir())) {
+      names.push_back(e.path().filename().native());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  };
+  const std::vector<std::string> before = list();
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    WriteBytes(dir() / "out.csv", "old");
+    const mode_t mask = ::umask(027);
+    std::string expected;
+    {
+      AtomicFileWriter writer(dir() / "out.csv", c.buffer);
+      for (std::string_view piece : c.pieces) {
+        ASSERT_TRUE(writer.Append(piece)) << writer.message();
+        expected += piece;
+      }
+      ASSERT_TRUE(writer.Finish()) << writer.message();
+      EXPECT_EQ(ReadBytes(dir() / "out.csv"), "old");  // nothing changes before the rename
+      if (c.commit) ASSERT_TRUE(writer.Commit().ok) << writer.message();
+    }
+    ::umask(mask);
+    EXPECT_TRUE(ReadBytes(dir() / "out.csv") == (c.commit ? expected : "old"));
+    struct stat st {};
+    ASSERT_EQ(::stat((dir() / "out.csv").c_str(), &st), 0);
+    if (c.commit) EXPECT_EQ(st.st_mode & 07777, 0640u);  // 0644 less the umask
+    // Only the target is left beside what was there: no temporary file.
+    std::vector<std::string> names = list();
+    std::erase(names, "out.csv");
+    EXPECT_EQ(names, before);
+  }
+  AtomicFileWriter nowhere(dir() / "no-such-folder" / "x.csv");
+  EXPECT_FALSE(nowhere.Append("x"));
+  EXPECT_NE(nowhere.Commit().message.find("cannot create a temporary file beside it"),
+            std::string::npos);
 }
 
 }  // namespace
