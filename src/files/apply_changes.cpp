@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <map>
 #include <unordered_map>
 #include <string_view>
 
@@ -71,6 +72,8 @@ int32_t WriteTags(AppState& app, RunState& run, StageDetails* details, const Und
     const size_t last = LastIndex(run);
     FolderHandle folder;
     std::string name;
+    std::map<size_t, UndoEntry>::const_iterator next_undo;
+    if (undo != nullptr) next_undo = undo->rows.begin();
     for (size_t i = 1; i <= last; ++i) {
       ReportProgress(app, ProgressStage::kWriteTags, i, last);
       const FileEntry& e = run.EntryTable[i];
@@ -84,10 +87,11 @@ int32_t WriteTags(AppState& app, RunState& run, StageDetails* details, const Und
         dir_fd = AT_FDCWD;
         name = Utf16ToUtf8(e.OldPath + e.OldName);
       }
+      // The record's rows come in the table's order, as the walk does.
       const UndoEntry* expected = nullptr;
       if (undo != nullptr) {
-        auto it = undo->rows.find(i);
-        if (it != undo->rows.end()) expected = &it->second;
+        while (next_undo != undo->rows.end() && next_undo->first < i) ++next_undo;
+        if (next_undo != undo->rows.end() && next_undo->first == i) expected = &next_undo->second;
       }
       TagIoStatus status;
       BeforeDiskChange();

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <utility>
 
 #include "app/tables.h"
 #include "files/id3_tag.h"
@@ -265,6 +266,57 @@ TEST_F(UndoCasesTest, FailedTagWriteStopsTheRunAndNeverWritesThroughALink) {
   EXPECT_NE(run.detail.find("東京.mp3"), std::string::npos) << run.detail;
   EXPECT_EQ(ReadBytes(dir() / "victim.txt"), std::string(300, 'v'));
   EXPECT_TRUE(fs::is_symlink(lib_ / "東京.mp3"));
+}
+
+// Another program changes a file between the scan and the tag write: the
+// write is refused, since the undo record no longer holds the bytes it would
+// replace, and the run stops with the file as the other program left it.
+fs::path g_changed_file;
+std::string g_changed_bytes;
+bool g_replace_file = false;
+void ChangeFileBeforeFirstChange() {
+  if (g_changed_file.empty()) return;
+  const fs::path target = std::exchange(g_changed_file, fs::path());
+  if (g_replace_file) {
+    const fs::path copy = target.parent_path() / "copy.tmp";
+    WriteBytes(copy, g_changed_bytes);
+    fs::rename(copy, target);
+  } else {
+    WriteBytes(target, g_changed_bytes);
+  }
+}
+
+TEST_F(UndoCasesTest, TagWriteRefusesAFileChangedSinceTheScan) {
+  const std::string audio(200, '\xAA');
+  const std::string tag = RawTag("old", "", "", ' ');
+  struct Case {
+    const char* name;
+    std::string bytes;  // the file after the other program's change
+    bool replace;       // a new file put in its place rather than written in place
+  } cases[] = {
+      {"other tag bytes, same size", audio + RawTag("new", "", "", ' '), false},
+      {"grown by a second tag", audio + tag + tag, false},
+      {"tag removed", audio + std::string(128, '\xAA'), false},
+      {"replaced by an identical copy", audio + tag, true},
+  };
+  app_.settings.ID3TagTitle = 1;
+  for (const Case& c : cases) {
+    fs::remove_all(lib_);
+    fs::create_directories(lib_);
+    Mp3("東京.mp3", tag);
+    g_changed_file = lib_ / "東京.mp3";
+    g_changed_bytes = c.bytes;
+    g_replace_file = c.replace;
+    SetDiskChangeHook(&ChangeFileBeforeFirstChange);
+    RunReport run = Convert();
+    SetDiskChangeHook(nullptr);
+    EXPECT_EQ(run.outcome, RunReport::Outcome::kStopped) << c.name;
+    EXPECT_NE(U8(ui_.log).find("ID3Tagの変換中にエラーが発生しました。"), std::string::npos)
+        << c.name;
+    EXPECT_NE(run.detail.find("changed since it was read"), std::string::npos)
+        << c.name << ": " << run.detail;
+    EXPECT_EQ(ReadBytes(lib_ / "東京.mp3"), c.bytes) << c.name;
+  }
 }
 
 }  // namespace
