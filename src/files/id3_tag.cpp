@@ -229,6 +229,8 @@ bool WriteBlockAndClose(int fd, off_t size, bool over_old_tag, const std::string
 
 void SetTagWriteFault(TagWriteFault fault) { g_write_fault = fault; }
 
+bool HasTagWriteFault() { return g_write_fault != nullptr; }
+
 std::string DescribeTagIoStatus(const TagIoStatus& status) {
   std::string text;
   switch (status.error) {

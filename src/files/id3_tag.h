@@ -118,6 +118,7 @@ int32_t RestoreID3Block(std::u16string_view FileName, uint64_t size, bool had_ta
 // none.
 using TagWriteFault = bool (*)();
 void SetTagWriteFault(TagWriteFault fault);
+bool HasTagWriteFault();
 
 // The part of `Text` before its first NUL character; all of it when it holds
 // none.

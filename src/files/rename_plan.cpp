@@ -153,6 +153,8 @@ bool ExecuteRenames(const std::vector<PlannedMove>& moves, const std::vector<Ren
 
 void SetDiskChangeHook(DiskChangeHook hook) { g_disk_change_hook = hook; }
 
+bool HasDiskChangeHook() { return g_disk_change_hook != nullptr; }
+
 void BeforeDiskChange() {
   if (g_disk_change_hook != nullptr) g_disk_change_hook();
 }

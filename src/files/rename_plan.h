@@ -69,6 +69,7 @@ bool ExecuteRenames(const std::vector<PlannedMove>& moves, const std::vector<Ren
 // nullptr (the default) for none.
 using DiskChangeHook = void (*)();
 void SetDiskChangeHook(DiskChangeHook hook);
+bool HasDiskChangeHook();
 void BeforeDiskChange();
 
 }  // namespace tarvel

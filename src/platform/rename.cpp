@@ -67,7 +67,7 @@ int RenameStep(int dir, const std::filesystem::path& from, const std::filesystem
 }
 
 std::filesystem::path TemporaryBeside(const std::filesystem::path& path) {
-  static std::mt19937_64 rng{std::random_device{}()};
+  thread_local std::mt19937_64 rng{std::random_device{}()};
   static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
   std::string name = ".tarvel-rename-";
   for (int i = 0; i < 10; ++i) name.push_back(kChars[rng() % (sizeof kChars - 1)]);

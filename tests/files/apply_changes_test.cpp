@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <vector>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -365,6 +367,67 @@ TEST_F(ApplyChangesTest, UnflaggedRowsAreLeftAlone) {
   ASSERT_EQ(RenameFolders(app_, run_), 1);
   EXPECT_TRUE(fs::exists(lib_ / "a.mp3"));
   EXPECT_TRUE(fs::exists(lib_ / "d"));
+}
+
+// A large stage is carried out by two threads, each on part of the rows. A
+// failure must still be reported as one thread would meet it: the first
+// failing row in the table's order, whichever thread found it first, no
+// count, and nothing written past it in its own part.
+TEST_F(ApplyChangesTest, LargeStageReportsTheFirstFailureInTableOrder) {
+  constexpr int kFolders = 8, kPerFolder = 400;  // well above what makes a second thread pay
+  struct {
+    const char* label;
+    bool tags;                 // the tag stage, else the file rename stage
+    std::vector<int> failing;  // rows (0-based) whose file is removed before the stage
+  } kCases[] = {
+      {"tags, first part", true, {150}},
+      {"tags, second part", true, {3000}},
+      {"tags, both parts", true, {1700, 1000}},
+      {"renames, first part", false, {150}},
+      {"renames, second part", false, {3000}},
+      {"renames, both parts", false, {1700, 1000}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    ResetEntryTable(run_);
+    fs::remove_all(lib_);
+    std::vector<fs::path> files;
+    for (int f = 0; f < kFolders; ++f) {
+      fs::create_directories(lib_ / std::to_string(f));
+      for (int n = 0; n < kPerFolder; ++n) {
+        const std::string name = std::to_string(n) + ".mp3";
+        files.push_back(lib_ / std::to_string(f) / name);
+        WriteBytes(files.back(), kAudio);
+        const std::u16string name16 = *Utf8ToUtf16(name);
+        FileEntry& e = Row(std::to_string(f), name16, u"new-" + name16, 1);
+        if (c.tags) {
+          e.RenameFlag = 0;
+          e.TagFlag = 1;
+          e.NewTitle = u"title";
+        }
+      }
+    }
+    for (int row : c.failing) fs::remove(files[row]);
+    const int first = *std::min_element(c.failing.begin(), c.failing.end());
+    ui_.log.clear();
+    StageDetails details;
+    EXPECT_EQ(c.tags ? WriteTags(app_, run_, &details) : RenameFiles(app_, run_, &details), 0);
+    EXPECT_TRUE(ui_.log.empty()) << U8(ui_.log);
+    const std::string failed_name = files[first].filename().native();
+    EXPECT_NE(details.error.find("/" + std::to_string(first / kPerFolder) + "/" + failed_name),
+              std::string::npos)
+        << details.error;
+    // Rows before the failure are done; the rest of its folder is not.
+    const fs::path before = files[first - 1];
+    const fs::path after = files[first + 1];
+    if (c.tags) {
+      EXPECT_EQ(ReadBytes(before).size(), kAudio.size() + 128);
+      EXPECT_EQ(ReadBytes(after), kAudio);
+    } else {
+      EXPECT_TRUE(fs::exists(before.parent_path() / ("new-" + before.filename().native())));
+      EXPECT_TRUE(fs::exists(after));
+    }
+  }
 }
 
 }  // namespace
