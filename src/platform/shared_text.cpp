@@ -18,9 +18,10 @@ SharedText::SharedText(const SharedText& other) noexcept : buffer_(other.buffer_
 }
 
 SharedText& SharedText::operator=(const SharedText& other) noexcept {
-  if (other.buffer_ != nullptr) other.buffer_->holders.fetch_add(1, std::memory_order_relaxed);
+  Buffer* taken = other.buffer_;  // read first: `other` may be this text
+  if (taken != nullptr) taken->holders.fetch_add(1, std::memory_order_relaxed);
   Release();
-  buffer_ = other.buffer_;
+  buffer_ = taken;
   return *this;
 }
 
