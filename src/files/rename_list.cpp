@@ -57,8 +57,8 @@ bool ListSurvivesCp932(const RunState& run, int32_t count) {
   for (int32_t i = 1; i <= count; ++i) {
     const FileEntry& e = run.EntryTable[static_cast<size_t>(i)];
     for (const std::u16string* text :
-         {&e.OldPath.str(), &e.OldName, &e.NewPath.str(), &e.NewName, &e.OldTitle, &e.OldArtist, &e.OldAlbum,
-          &e.NewTitle, &e.NewArtist, &e.NewAlbum}) {
+         {&e.OldPath.str(), &e.OldName, &e.NewPath.str(), &e.NewName, &e.OldTitle, &e.OldArtist,
+          &e.OldAlbum, &e.NewTitle, &e.NewArtist, &e.NewAlbum}) {
       for (char16_t c : *text) {
         uint8_t& k = known[c];
         if (k == kUnknown) k = SurvivesCp932(std::u16string_view(&c, 1)) ? kSurvives : kLost;

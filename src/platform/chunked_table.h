@@ -98,8 +98,8 @@ class ChunkedTable {
   T& emplace_back(Args&&... args) {
     if (size_ == chunks_.size() * kChunkRows) {
       chunks_.reserve(chunks_.size() + 1);  // so that push_back below cannot throw
-      chunks_.push_back(static_cast<T*>(
-          ::operator new(sizeof(T) * kChunkRows, std::align_val_t(alignof(T)))));
+      chunks_.push_back(
+          static_cast<T*>(::operator new(sizeof(T) * kChunkRows, std::align_val_t(alignof(T)))));
     }
     T* slot = &chunks_[size_ / kChunkRows][size_ % kChunkRows];
     ::new (static_cast<void*>(slot)) T(std::forward<Args>(args)...);

@@ -38,7 +38,7 @@ TEST(SharedTextTest, CopiesShareAndAssignmentNeverReachesAnotherHolder) {
   SharedText moved = std::move(c);
   EXPECT_TRUE(moved.SharesWith(a));
   EXPECT_TRUE(c.empty());  // NOLINT(bugprone-use-after-move): a moved-from text is empty
-  a = SharedText();  // the buffer lives on in its other holder
+  a = SharedText();        // the buffer lives on in its other holder
   EXPECT_EQ(U8(moved), U8(u"/音楽/アルバム/"));
 }
 
@@ -65,8 +65,8 @@ TEST(SharedTextTest, ComparesWithEveryTextKind) {
     std::u16string_view a, b;
     bool equal;
   } kCases[] = {
-      {u"/m/a/", u"/m/a/", true},   {u"/m/a/", u"/m/b/", false}, {u"/m/a/", u"/m/a", false},
-      {u"", u"", true},             {u"", u"/", false},          {u"曲/", u"曲/", true},
+      {u"/m/a/", u"/m/a/", true}, {u"/m/a/", u"/m/b/", false}, {u"/m/a/", u"/m/a", false},
+      {u"", u"", true},           {u"", u"/", false},          {u"曲/", u"曲/", true},
       {u"曲/", u"曲\\", false},
   };
   for (const auto& c : kCases) {

@@ -60,7 +60,11 @@ TEST_F(FolderPathSharingTest, ListReadShares) {
   } kCases[] = {
       {"one folder", {{"/m/a/", "/m/a/"}, {"/m/a/", "/m/a/"}, {"/m/a/", "/m/a/"}}},
       {"folders in turn",
-       {{"/m/", "/m/"}, {"/m/a/", "/m/a/"}, {"/m/a/", "/m/a/"}, {"/m/", "/m/"}, {"/m/b/", "/m/b/"}}},
+       {{"/m/", "/m/"},
+        {"/m/a/", "/m/a/"},
+        {"/m/a/", "/m/a/"},
+        {"/m/", "/m/"},
+        {"/m/b/", "/m/b/"}}},
       {"a NewPath of its own", {{"/m/a/", "/m/a/"}, {"/m/a/", "/m/x/"}, {"/m/a/", "/m/x/"}}},
       {"an empty path", {{"", ""}, {"/m/a/", "/m/a/"}, {"", "/m/a/"}}},
   };
@@ -76,8 +80,7 @@ TEST_F(FolderPathSharingTest, ListReadShares) {
     WriteBytes(dir() / "list.csv", bytes);
     RunState run;
     std::string error;
-    ASSERT_EQ(ReadRenameList(*Utf8ToUtf16((dir() / "list.csv").native()), run, &error), 1)
-        << error;
+    ASSERT_EQ(ReadRenameList(*Utf8ToUtf16((dir() / "list.csv").native()), run, &error), 1) << error;
     ASSERT_EQ(LastIndex(run), c.rows.size());
     for (size_t i = 0; i < c.rows.size(); ++i) {
       EXPECT_EQ(U8(run.EntryTable[i + 1].OldPath), c.rows[i].first);
