@@ -8,16 +8,18 @@
 #include <map>
 #include <string>
 #include <string_view>
-#include <vector>
+
+#include "platform/chunked_table.h"
+#include "platform/shared_text.h"
 
 namespace tarvel {
 
 // One file or folder: where it is and what it is called now, its current
 // ID3v1 texts, and what the run makes of them.
 struct FileEntry {
-  std::u16string OldPath;  // folder holding the item, ending in "/"
+  SharedText OldPath;      // folder holding the item, ending in "/"
   std::u16string OldName;  // name as found on disk
-  std::u16string NewPath;  // folder after the run (the same as OldPath)
+  SharedText NewPath;      // folder after the run (the same as OldPath)
   std::u16string NewName;  // name after the run
   std::u16string OldTitle;
   std::u16string OldArtist;
@@ -49,9 +51,11 @@ struct DiskEntry {
 // The table of the current run, shared by the scan, the conversion pass, the
 // rename list and the apply and restore stages. Slot 0 always exists and
 // stays empty; rows 1..EntryCount are the entries in the order found, a
-// folder's row before the rows of what it holds.
+// folder's row before the rows of what it holds. Rows stay where they are
+// while rows are added, and the rows of one folder share its path.
+using EntryRows = ChunkedTable<FileEntry>;
 struct RunState {
-  std::vector<FileEntry> EntryTable = std::vector<FileEntry>(1);
+  EntryRows EntryTable = EntryRows(1);
   int32_t EntryCount = 0;   // number of rows in use (the highest index)
   int32_t ChangeCount = 0;  // rows whose name or tags differ after the pass
   // The files whose tags the scan read, as the scan found them, by row: the
@@ -72,7 +76,10 @@ void ResetEntryTable(RunState& state);
 
 // Appends a row with OldPath and NewPath set to `folder_path`, OldName and
 // NewName to `name`, and IsFile to `is_file`; everything else is empty or 0.
-// Returns the new row, valid until the next AddEntry.
+// Returns the new row, which stays valid until the table is emptied. Rows
+// given the same SharedText share its buffer; a plain text makes a new one.
+FileEntry& AddEntry(RunState& state, const SharedText& folder_path, std::u16string_view name,
+                    int32_t is_file);
 FileEntry& AddEntry(RunState& state, std::u16string_view folder_path, std::u16string_view name,
                     int32_t is_file);
 

@@ -26,6 +26,17 @@ void SetError(std::string* error, std::string text) {
   if (error != nullptr) *error = std::move(text);
 }
 
+// Sets `path` to `text`, sharing the buffer of `same` when that holds the
+// same text: a list keeps the rows of one folder together, so the path of
+// a row is nearly always the one of the row before.
+void SetPath(SharedText& path, const std::u16string& text, const SharedText& same) {
+  if (same == text) {
+    path = same;
+  } else {
+    path = text;
+  }
+}
+
 // The 14 fields of one row, numbers as decimal text.
 struct ListRecord {
   std::u16string number, rename, tag, is_file;
@@ -50,8 +61,8 @@ bool ListSurvivesCp932(const RunState& run, int32_t count) {
   for (int32_t i = 1; i <= count; ++i) {
     const FileEntry& e = run.EntryTable[static_cast<size_t>(i)];
     for (const std::u16string* text :
-         {&e.OldPath, &e.OldName, &e.NewPath, &e.NewName, &e.OldTitle, &e.OldArtist, &e.OldAlbum,
-          &e.NewTitle, &e.NewArtist, &e.NewAlbum}) {
+         {&e.OldPath.str(), &e.OldName, &e.NewPath.str(), &e.NewName, &e.OldTitle, &e.OldArtist,
+          &e.OldAlbum, &e.NewTitle, &e.NewArtist, &e.NewAlbum}) {
       for (char16_t c : *text) {
         uint8_t& k = known[c];
         if (k == kUnknown) k = SurvivesCp932(std::u16string_view(&c, 1)) ? kSurvives : kLost;
@@ -359,12 +370,14 @@ int32_t ReadRenameList(std::u16string_view FileName, RunState& run, std::string*
       }
     }
     // Built aside and swapped in, so a failure never leaves half a table.
-    std::vector<FileEntry> rows(static_cast<size_t>(records));
+    EntryRows rows(static_cast<size_t>(records));
     for (int32_t r = 2; r <= records; ++r) {
       FileEntry& e = rows[static_cast<size_t>(r - 1)];
-      e.OldPath = table.Cell(2, r);
+      const FileEntry& before = rows[static_cast<size_t>(r - 2)];
+      SetPath(e.OldPath, table.Cell(2, r), before.OldPath);
       e.OldName = table.Cell(3, r);
-      e.NewPath = table.Cell(4, r);
+      const std::u16string& new_path = table.Cell(4, r);
+      SetPath(e.NewPath, new_path, e.OldPath == new_path ? e.OldPath : before.NewPath);
       e.NewName = table.Cell(5, r);
       e.OldTitle = table.Cell(6, r);
       e.OldArtist = table.Cell(7, r);

@@ -23,7 +23,7 @@ class Scanner {
  public:
   Scanner(AppState& app, RunState& run) : app_(app), run_(run) {}
 
-  bool Scan(const std::u16string& folder, const std::string& folder_bytes, size_t depth);
+  bool Scan(const SharedText& folder, const std::string& folder_bytes, size_t depth);
   const ScanError& error() const { return error_; }
 
  private:
@@ -53,7 +53,7 @@ void Scanner::LogSkippedName(const std::u16string& folder, std::string_view name
   mid_line_ = false;
 }
 
-bool Scanner::Scan(const std::u16string& folder, const std::string& folder_bytes, size_t depth) {
+bool Scanner::Scan(const SharedText& folder, const std::string& folder_bytes, size_t depth) {
   const Settings& settings = app_.settings;
   if (app_.ui != nullptr) {
     if (settings.FlagDisplayLog == 1) {
@@ -98,7 +98,7 @@ bool Scanner::Scan(const std::u16string& folder, const std::string& folder_bytes
         }
         if (folder_rows) AddEntry(run_, folder, *name, 0);
         if (recurse) {
-          std::u16string sub = folder + *name + u"/";
+          SharedText sub(folder + *name + u"/");  // shared by the rows of its items
           std::string sub_bytes = folder_bytes;
           sub_bytes.append(name_bytes).push_back('/');
           if (!Scan(sub, sub_bytes, depth + 1)) return false;
@@ -177,7 +177,7 @@ int32_t ScanFolder(AppState& app, RunState& run, std::u16string_view path, ScanE
   if (folder.back() != u'/') folder += u'/';
   try {
     Scanner scanner(app, run);
-    bool ok = scanner.Scan(folder, Utf16ToUtf8(folder), 0);
+    bool ok = scanner.Scan(SharedText(folder), Utf16ToUtf8(folder), 0);
     if (!ok && error != nullptr) *error = scanner.error();
     return ok ? 1 : 0;
   } catch (const std::exception&) {
