@@ -1,11 +1,16 @@
 #include "run/scan.h"
 
 #include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <exception>
+#include <map>
 #include <memory>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "files/id3_tag.h"
@@ -17,13 +22,98 @@ namespace {
 
 constexpr std::u16string_view kProgressMark = u"。";
 constexpr std::u16string_view kCrLf = u"\r\n";
-constexpr size_t kMaxOpenDepth = 64;
+// A scan with this many files or more reads their tags on two threads: the
+// opens and reads of the tags are most of a scan's time.
+constexpr size_t kFilesForASecondThread = 2048;
+
+// The folders below the data folder, opened by their paths relative to it
+// and never through a link (one that replaced a folder since the listing
+// included), so that a tag is only ever read from inside the library.
+class LibraryFolders {
+ public:
+  explicit LibraryFolders(const std::string& root_bytes) : root_bytes_(root_bytes) {
+    // The data folder itself may be reached through a link.
+    root_ = ::open(root_bytes.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  }
+  ~LibraryFolders() {
+    Close();
+    if (root_ >= 0) ::close(root_);
+  }
+  LibraryFolders(const LibraryFolders&) = delete;
+  LibraryFolders& operator=(const LibraryFolders&) = delete;
+
+  // The open folder at `folder_bytes` (a path below the data folder, ending
+  // in "/"), kept until another is asked for; -1 when it cannot be opened.
+  int Open(const std::string& folder_bytes) {
+    if (fd_ >= 0 && folder_bytes == path_) return fd_;
+    Close();
+    if (root_ < 0 || folder_bytes.compare(0, root_bytes_.size(), root_bytes_) != 0) return -1;
+    std::string relative = folder_bytes.substr(root_bytes_.size());
+    if (relative.empty()) relative = ".";
+    open_how how{};
+    how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+    how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_BENEATH;
+    fd_ = static_cast<int>(::syscall(SYS_openat2, root_, relative.c_str(), &how, sizeof how));
+    if (fd_ < 0 && errno == ENOSYS) {
+      // An older kernel: at least the folder itself is no link.
+      fd_ = ::openat(root_, relative.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    }
+    if (fd_ >= 0) path_ = folder_bytes;
+    return fd_;
+  }
+
+ private:
+  void Close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+  std::string root_bytes_;
+  std::string path_;
+  int root_ = -1;
+  int fd_ = -1;
+};
+
+// Reads the tags of the file rows `rows[from..to)` into their rows and, with
+// `found`, keeps what the undo record needs of each file.
+void ReadTagPart(RunState& run, const std::string& root_bytes, const std::vector<int32_t>& rows,
+                 size_t from, size_t to, std::map<size_t, DiskEntry>* found) {
+  LibraryFolders folders(root_bytes);
+  ID3TagData tag;
+  DiskEntry seen;
+  const SharedText* folder = nullptr;
+  std::string folder_bytes, name;
+  int dir_fd = -1;
+  for (size_t k = from; k < to; ++k) {
+    FileEntry& row = run.EntryTable[static_cast<size_t>(rows[k])];
+    if (folder == nullptr || !row.OldPath.SharesWith(*folder)) {
+      folder = &row.OldPath;
+      folder_bytes = Utf16ToUtf8(row.OldPath);
+      dir_fd = folders.Open(folder_bytes);
+    }
+    if (dir_fd < 0) continue;  // a folder gone or replaced since its listing: no tags
+    name = Utf16ToUtf8(row.OldName);
+    const int32_t read = ReadID3TagAt(dir_fd, name, tag, nullptr, found ? &seen : nullptr);
+    if (found != nullptr && seen.has_block) {
+      found->emplace_hint(found->end(), static_cast<size_t>(rows[k]), std::move(seen));
+    }
+    if (read == 1) {
+      row.OldTitle = tag.Title;
+      row.NewTitle = tag.Title;
+      row.OldArtist = tag.Artist;
+      row.NewArtist = tag.Artist;
+      row.OldAlbum = tag.Album;
+      row.NewAlbum = tag.Album;
+    }
+  }
+}
 
 class Scanner {
  public:
   Scanner(AppState& app, RunState& run) : app_(app), run_(run) {}
 
   bool Scan(const SharedText& folder, const std::string& folder_bytes, size_t depth);
+  // Reads the tags of the files the scan found (after Scan).
+  void ReadTags(const std::string& root_bytes);
   const ScanError& error() const { return error_; }
 
  private:
@@ -35,9 +125,7 @@ class Scanner {
   // One listing per depth, reused for every folder at that depth; a
   // unique_ptr keeps each in place while deeper levels are added.
   std::vector<std::unique_ptr<DirectoryListing>> listings_;
-  ID3TagData tag_;
-  DiskEntry seen_;
-  std::string file_path_;
+  std::vector<int32_t> tag_rows_;  // the file rows whose tags are to be read
   bool mid_line_ = false;  // the log's last line has no line end yet
   int64_t folders_listed_ = 0;
 };
@@ -67,17 +155,9 @@ bool Scanner::Scan(const SharedText& folder, const std::string& folder_bytes, si
   if (listings_.size() <= depth) listings_.push_back(std::make_unique<DirectoryListing>());
   DirectoryListing& listing = *listings_[depth];
   // The data folder may itself be reached through a link; below it links are
-  // never followed, even one that replaced a folder since it was listed.
-  // The folder stays open while its files' tags are read, so each file is
-  // opened by its name alone; past a depth no real library reaches, full
-  // paths keep the number of open folders bounded.
+  // never followed. The tags are read once the whole tree is listed.
   const bool read_tags = settings.FlagConvertID3Tag == 1;
-  // What the undo record needs of each file is kept only for a run that
-  // writes the record and may change something.
-  const bool keep_found = settings.FlagCreateCSVFile == 1 &&
-                          (settings.FlagCheckOnlyFilename != 1 || settings.FlagCheckOnlyID3Tag != 1);
-  int open_error = listing.Read(folder_bytes, /*follow_link=*/depth == 0,
-                                /*keep_open=*/read_tags && depth < kMaxOpenDepth);
+  int open_error = listing.Read(folder_bytes, /*follow_link=*/depth == 0);
   if (open_error != 0) {
     error_.folder = folder;
     error_.sys_errno = open_error;
@@ -113,31 +193,8 @@ bool Scanner::Scan(const SharedText& folder, const std::string& folder_bytes, si
           break;
         }
         if (!EndsInMp3(*name)) break;
-        FileEntry& row = AddEntry(run_, folder, *name, 1);
-        if (read_tags) {
-          int32_t found;
-          if (listing.fd() >= 0) {
-            file_path_.assign(name_bytes);
-            found = ReadID3TagAt(listing.fd(), file_path_, tag_, nullptr,
-                                 keep_found ? &seen_ : nullptr);
-          } else {
-            file_path_.assign(folder_bytes).append(name_bytes);
-            found = ReadID3TagAt(AT_FDCWD, file_path_, tag_, nullptr,
-                                 keep_found ? &seen_ : nullptr);
-          }
-          if (keep_found && seen_.has_block) {
-            run_.FoundOnDisk.emplace_hint(run_.FoundOnDisk.end(),
-                                          static_cast<size_t>(run_.EntryCount), seen_);
-          }
-          if (found == 1) {
-            row.OldTitle = tag_.Title;
-            row.NewTitle = tag_.Title;
-            row.OldArtist = tag_.Artist;
-            row.NewArtist = tag_.Artist;
-            row.OldAlbum = tag_.Album;
-            row.NewAlbum = tag_.Album;
-          }
-        }
+        AddEntry(run_, folder, *name, 1);
+        if (read_tags) tag_rows_.push_back(run_.EntryCount);
         break;
       }
       case EntryKind::kSymlink:
@@ -145,8 +202,41 @@ bool Scanner::Scan(const SharedText& folder, const std::string& folder_bytes, si
         break;  // links, devices, pipes and sockets are no MP3 files
     }
   }
-  listing.Close();
   return true;
+}
+
+void Scanner::ReadTags(const std::string& root_bytes) {
+  const Settings& settings = app_.settings;
+  // What the undo record needs of each file is kept only for a run that
+  // writes the record and may change something.
+  const bool keep_found = settings.FlagCreateCSVFile == 1 &&
+                          (settings.FlagCheckOnlyFilename != 1 || settings.FlagCheckOnlyID3Tag != 1);
+  std::map<size_t, DiskEntry>* found = keep_found ? &run_.FoundOnDisk : nullptr;
+  const size_t n = tag_rows_.size();
+  if (n < kFilesForASecondThread || std::thread::hardware_concurrency() < 2) {
+    ReadTagPart(run_, root_bytes, tag_rows_, 0, n, found);
+    return;
+  }
+  // The second half of the files on a second thread, each half into rows of
+  // its own; the rows stay in place, since the table no longer grows.
+  std::map<size_t, DiskEntry> second_found;
+  std::exception_ptr second_error;
+  std::thread worker([&] {
+    try {
+      ReadTagPart(run_, root_bytes, tag_rows_, n / 2, n, found ? &second_found : nullptr);
+    } catch (...) {
+      second_error = std::current_exception();
+    }
+  });
+  try {
+    ReadTagPart(run_, root_bytes, tag_rows_, 0, n / 2, found);
+  } catch (...) {
+    worker.join();
+    throw;
+  }
+  worker.join();
+  if (second_error) std::rethrow_exception(second_error);
+  if (found != nullptr) found->merge(second_found);
 }
 
 }  // namespace
@@ -177,7 +267,9 @@ int32_t ScanFolder(AppState& app, RunState& run, std::u16string_view path, ScanE
   if (folder.back() != u'/') folder += u'/';
   try {
     Scanner scanner(app, run);
-    bool ok = scanner.Scan(SharedText(folder), Utf16ToUtf8(folder), 0);
+    const std::string folder_bytes = Utf16ToUtf8(folder);
+    bool ok = scanner.Scan(SharedText(folder), folder_bytes, 0);
+    if (ok) scanner.ReadTags(folder_bytes);
     if (!ok && error != nullptr) *error = scanner.error();
     return ok ? 1 : 0;
   } catch (const std::exception&) {
