@@ -151,7 +151,10 @@ void BM_ScanAndPass(benchmark::State& state) {
   state.counters["peak_MB"] = bench::PeakMegabytes();
   state.counters["floor_ms"] = 1000 * floor_seconds / static_cast<double>(state.iterations());
   state.counters["x_floor"] = plan_seconds / floor_seconds;
-  // The same ratio in processor time, for a machine busy with other work.
+  // The processor time of both (all threads counted) over that of the floor:
+  // what the run costs the machine rather than how long it takes. A run that
+  // shares its work with a second thread spends more of it than its wall
+  // clock shows.
   state.counters["x_floor_cpu"] = plan_cpu / floor_cpu;
 }
 BENCHMARK(BM_ScanAndPass)->Unit(benchmark::kMillisecond)->Iterations(3)->UseManualTime();
