@@ -115,6 +115,8 @@ TEST(UndoRecordTest, BrokenRecordsAreRefused) {
       {"a tag block without TAG", replace("544147", "544146")},
       {"a kind that is neither f nor d", replace("7 f", "7 x")},
       {"a row given twice", replace("\n9 f", "\n7 f")},
+      {"rows out of order", replace("\n2 f", "\n8 f")},
+      {"rows out of order at the end", replace("\n9 f", "\n3 f")},
       {"a tag in a file shorter than a tag", replace(" 300 ", " 100 ")},
       {"empty", ""},
   };
