@@ -1,5 +1,6 @@
 #include "app/disk_entry.h"
 
+#include <algorithm>
 #include <cstring>
 #include <ostream>
 #include <stdexcept>
@@ -53,9 +54,20 @@ size_t DiskEntryRows::Find(size_t row) const noexcept {
   return i < size_ && Slot(i).first == row ? i : size_;
 }
 
+size_t DiskEntryRows::ChunkOf(size_t i) const noexcept {
+  // Chunks are full but where tables were joined, so the guess is nearly
+  // always right.
+  size_t c = std::min(i / kChunkRows, chunks_.size() - 1);
+  if (starts_[c] <= i && i - starts_[c] < chunks_[c].size()) return c;
+  return static_cast<size_t>(std::upper_bound(starts_.begin(), starts_.end(), i) -
+                             starts_.begin()) -
+         1;
+}
+
 DiskEntryRows::value_type& DiskEntryRows::PushBack(value_type&& item) {
-  if (size_ == chunks_.size() * kChunkRows) {
+  if (chunks_.empty() || chunks_.back().size() == kChunkRows) {
     chunks_.emplace_back().reserve(kChunkRows);
+    starts_.push_back(size_);
   } else if (chunks_.back().capacity() < kChunkRows) {
     chunks_.back().reserve(kChunkRows);  // a copied chunk holds only what it had
   }
@@ -77,10 +89,13 @@ void DiskEntryRows::append(size_t row, DiskEntry&& entry) {
 }
 
 void DiskEntryRows::append(DiskEntryRows&& later) {
-  for (std::vector<value_type>& chunk : later.chunks_) {
-    for (value_type& item : chunk) PushBack(std::move(item));
-    std::vector<value_type>().swap(chunk);
+  chunks_.reserve(chunks_.size() + later.chunks_.size());
+  starts_.reserve(starts_.size() + later.chunks_.size());
+  for (size_t c = 0; c < later.chunks_.size(); ++c) {
+    starts_.push_back(size_ + later.starts_[c]);
+    chunks_.push_back(std::move(later.chunks_[c]));
   }
+  size_ += later.size_;
   later.clear();
 }
 
@@ -110,10 +125,16 @@ void DiskEntryRows::merge(DiskEntryRows&& other) {
 
 void DiskEntryRows::truncate(size_t count) {
   if (count >= size_) return;
+  if (count == 0) {
+    clear();
+    return;
+  }
+  // The chunk holding the last entry kept keeps only its entries up to it.
+  const size_t c = ChunkOf(count - 1);
+  chunks_.resize(c + 1);
+  starts_.resize(c + 1);
+  chunks_[c].resize(count - starts_[c]);
   size_ = count;
-  const size_t chunks_needed = (count + kChunkRows - 1) / kChunkRows;
-  chunks_.resize(chunks_needed);
-  if (!chunks_.empty()) chunks_.back().resize(count - (chunks_needed - 1) * kChunkRows);
 }
 
 }  // namespace tarvel

@@ -70,9 +70,10 @@ struct DiskEntry {
   TagBytes block;          // the last 128 bytes when had_tag
 };
 
-// Entries by row, sorted by row, each row at most once, in chunks of a fixed
-// number of entries: growing never copies the entries before, and the
-// entries cost no more than their own bytes. Reads go by binary search;
+// Entries by row, sorted by row, each row at most once, in chunks of at most
+// a fixed number of entries: growing never copies the entries before, the
+// entries cost no more than their own bytes, and appending a whole table
+// takes over its chunks rather than copying them. Reads go by binary search;
 // appending in row order is cheap, an insertion before the last row moves
 // the rows after it (meant for small tables only).
 class DiskEntryRows {
@@ -121,10 +122,13 @@ class DiskEntryRows {
   DiskEntryRows(std::initializer_list<value_type> rows);
   DiskEntryRows(const DiskEntryRows&) = default;
   DiskEntryRows(DiskEntryRows&& other) noexcept
-      : chunks_(std::move(other.chunks_)), size_(std::exchange(other.size_, 0)) {}
+      : chunks_(std::move(other.chunks_)),
+        starts_(std::move(other.starts_)),
+        size_(std::exchange(other.size_, 0)) {}
   DiskEntryRows& operator=(const DiskEntryRows&) = default;
   DiskEntryRows& operator=(DiskEntryRows&& other) noexcept {
     chunks_ = std::move(other.chunks_);
+    starts_ = std::move(other.starts_);
     size_ = std::exchange(other.size_, 0);
     return *this;
   }
@@ -155,9 +159,8 @@ class DiskEntryRows {
   std::pair<iterator, bool> emplace(size_t row, DiskEntry entry);
   // Adds `entry` after the last row; `row` must be beyond it.
   void append(size_t row, DiskEntry&& entry);
-  // Moves the rows of `later`, which all come after this table's rows, to
-  // its end and empties `later`, giving back each of its chunks as soon as
-  // its entries have moved.
+  // Takes over the chunks of `later`, whose rows all come after this
+  // table's rows, and empties it; no entry is copied or moved.
   void append(DiskEntryRows&& later);
   // Moves the entries of `other` in among this table's in row order and
   // empties `other`; a row both hold keeps this table's entry. Meant for a
@@ -168,22 +171,33 @@ class DiskEntryRows {
   void clear() noexcept {
     chunks_.clear();
     chunks_.shrink_to_fit();
+    starts_.clear();
+    starts_.shrink_to_fit();
     size_ = 0;
   }
 
   // By index in row order, for walks that rearrange the table in place.
-  value_type& Slot(size_t i) noexcept { return chunks_[i / kChunkRows][i % kChunkRows]; }
+  value_type& Slot(size_t i) noexcept {
+    const size_t c = ChunkOf(i);
+    return chunks_[c][i - starts_[c]];
+  }
   const value_type& Slot(size_t i) const noexcept {
-    return chunks_[i / kChunkRows][i % kChunkRows];
+    const size_t c = ChunkOf(i);
+    return chunks_[c][i - starts_[c]];
   }
 
  private:
+  // The chunk holding index `i` (< size()).
+  size_t ChunkOf(size_t i) const noexcept;
   size_t LowerBound(size_t row) const noexcept;
   size_t Find(size_t row) const noexcept;
   value_type& PushBack(value_type&& item);
 
   // Each chunk is reserved for kChunkRows entries once and never grows past.
+  // Only the last one grows; a chunk taken over from another table may hold
+  // fewer, so each chunk's first index is kept beside it.
   std::vector<std::vector<value_type>> chunks_;
+  std::vector<size_t> starts_;
   size_t size_ = 0;
 };
 

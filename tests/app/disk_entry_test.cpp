@@ -51,6 +51,17 @@ TEST(DiskEntryRowsTest, EveryWayOfFillingKeepsRowsSortedAndOwnEntries) {
        }(), {}, {}, SIZE_MAX, Span(1, 600)},
       {"halves appended", Span(0, 300), Span(300, 900), {}, SIZE_MAX, Span(0, 900)},
       {"appended to empty", {}, Span(5, 800, 3), {}, SIZE_MAX, Span(5, 800, 3)},
+      {"halves joined, then cut", Span(0, 300), Span(300, 900), {}, 400, Span(0, 400)},
+      {"halves joined, then cut in the first", Span(0, 300), Span(300, 900), {}, 290,
+       Span(0, 290)},
+      {"halves joined, then merged into", Span(0, 600, 2), Span(600, 700), {1, 299, 650},
+       SIZE_MAX, [] {
+         auto r = Span(0, 600, 2);
+         r.insert(r.begin() + 1, 1);
+         r.insert(r.begin() + 151, 299);
+         for (size_t row : Span(600, 700)) r.push_back(row);
+         return r;
+       }()},
       {"few merged into many", Span(0, 1000, 2), {}, {1, 513, 999, 5001}, SIZE_MAX, [] {
          auto r = Span(0, 1000, 2);
          r.insert(r.begin() + 1, 1);
