@@ -42,9 +42,7 @@ class TagBytes {
   friend bool operator==(const TagBytes& a, const TagBytes& b) noexcept {
     return a.view() == b.view();
   }
-  friend bool operator==(const TagBytes& a, const std::string& b) noexcept {
-    return a.view() == b;
-  }
+  friend bool operator==(const TagBytes& a, const std::string& b) noexcept { return a.view() == b; }
 
  private:
   bool full_ = false;

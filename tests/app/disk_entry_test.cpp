@@ -45,24 +45,37 @@ TEST(DiskEntryRowsTest, EveryWayOfFillingKeepsRowsSortedAndOwnEntries) {
   } kCases[] = {
       {"reversed inserts", {9, 7, 2, 1}, {}, {}, SIZE_MAX, {1, 2, 7, 9}},
       {"a row inserted twice keeps one", {4, 4, 1, 4}, {}, {}, SIZE_MAX, {1, 4}},
-      {"many reversed inserts", [] {
+      {"many reversed inserts",
+       [] {
          auto r = Span(1, 600);
          return std::vector<size_t>(r.rbegin(), r.rend());
-       }(), {}, {}, SIZE_MAX, Span(1, 600)},
+       }(),
+       {},
+       {},
+       SIZE_MAX,
+       Span(1, 600)},
       {"halves appended", Span(0, 300), Span(300, 900), {}, SIZE_MAX, Span(0, 900)},
       {"appended to empty", {}, Span(5, 800, 3), {}, SIZE_MAX, Span(5, 800, 3)},
       {"halves joined, then cut", Span(0, 300), Span(300, 900), {}, 400, Span(0, 400)},
-      {"halves joined, then cut in the first", Span(0, 300), Span(300, 900), {}, 290,
-       Span(0, 290)},
-      {"halves joined, then merged into", Span(0, 600, 2), Span(600, 700), {1, 299, 650},
-       SIZE_MAX, [] {
+      {"halves joined, then cut in the first", Span(0, 300), Span(300, 900), {}, 290, Span(0, 290)},
+      {"halves joined, then merged into",
+       Span(0, 600, 2),
+       Span(600, 700),
+       {1, 299, 650},
+       SIZE_MAX,
+       [] {
          auto r = Span(0, 600, 2);
          r.insert(r.begin() + 1, 1);
          r.insert(r.begin() + 151, 299);
          for (size_t row : Span(600, 700)) r.push_back(row);
          return r;
        }()},
-      {"few merged into many", Span(0, 1000, 2), {}, {1, 513, 999, 5001}, SIZE_MAX, [] {
+      {"few merged into many",
+       Span(0, 1000, 2),
+       {},
+       {1, 513, 999, 5001},
+       SIZE_MAX,
+       [] {
          auto r = Span(0, 1000, 2);
          r.insert(r.begin() + 1, 1);
          r.insert(r.begin() + 258, 513);
@@ -70,7 +83,11 @@ TEST(DiskEntryRowsTest, EveryWayOfFillingKeepsRowsSortedAndOwnEntries) {
          r.push_back(5001);
          return r;
        }()},
-      {"merged rows both hold keep one", Span(0, 600), {}, {0, 256, 599, 600}, SIZE_MAX,
+      {"merged rows both hold keep one",
+       Span(0, 600),
+       {},
+       {0, 256, 599, 600},
+       SIZE_MAX,
        Span(0, 601)},
       {"merged into empty", {}, {}, {3, 8}, SIZE_MAX, {3, 8}},
       {"cut inside a chunk", Span(0, 700), {}, {}, 300, Span(0, 300)},
@@ -109,9 +126,9 @@ TEST(DiskEntryRowsTest, LookupsFindOnlyRowsThatAreThere) {
     bool there;
     size_t lower_bound;  // 0: none
   } kCases[] = {
-      {0, false, 10},       {10, true, 10},       {11, false, 20},   {2555, false, 2560},
-      {2560, true, 2560},   {1991, false, 2000},  {2990, true, 2990}, {2991, false, 0},
-      {5000, false, 0},
+      {0, false, 10},      {10, true, 10},     {11, false, 20},
+      {2555, false, 2560}, {2560, true, 2560}, {1991, false, 2000},
+      {2990, true, 2990},  {2991, false, 0},   {5000, false, 0},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.row);
