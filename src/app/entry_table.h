@@ -5,10 +5,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <map>
 #include <string>
 #include <string_view>
 
+#include "app/disk_entry.h"
 #include "platform/chunked_table.h"
 #include "platform/shared_text.h"
 
@@ -32,22 +32,6 @@ struct FileEntry {
   int32_t IsFile = 0;      // 1: an MP3 file, 0: a folder
 };
 
-// A file or folder as it was found on disk: which entry it is (device and
-// inode, which a rename keeps), its permission bits (07777), and for a file
-// its size and, once its last 128 bytes have been read, whether they were a
-// tag and those bytes. An exact undo needs all of it; the undo record holds
-// one of these for each row a run changes.
-struct DiskEntry {
-  bool is_file = true;
-  uint64_t dev = 0;
-  uint64_t ino = 0;
-  uint32_t mode = 0;
-  uint64_t size = 0;
-  bool has_block = false;  // the last 128 bytes were read (and, in a record: are to be written)
-  bool had_tag = false;    // with has_block: `block` is the old tag; else the file had none
-  std::string block;       // the last 128 bytes when had_tag
-};
-
 // The table of the current run, shared by the scan, the conversion pass, the
 // rename list and the apply and restore stages. Slot 0 always exists and
 // stays empty; rows 1..EntryCount are the entries in the order found, a
@@ -61,7 +45,7 @@ struct RunState {
   // The files whose tags the scan read, as the scan found them, by row: the
   // undo record takes its entries from here rather than opening every file
   // a second time.
-  std::map<size_t, DiskEntry> FoundOnDisk;
+  DiskEntryRows FoundOnDisk;
 };
 
 // The last index of the table (0 when it holds only slot 0). Walks that

@@ -139,7 +139,7 @@ void WriteTagPart(const RunState& run, const UndoRecord* undo, size_t from, size
     FolderHandle folder;
     std::string name;
     // The record's rows come in the table's order, as the walk does.
-    std::map<size_t, UndoEntry>::const_iterator next_undo;
+    DiskEntryRows::const_iterator next_undo;
     if (undo != nullptr) next_undo = undo->rows.lower_bound(from);
     for (; i < to; ++i) {
       progress(i);

@@ -92,26 +92,34 @@ uint64_t ListBytesHash(std::string_view bytes, uint64_t hash) {
 
 UndoRecord CaptureUndoRecord(RunState& run) {
   UndoRecord record;
-  std::map<size_t, DiskEntry> found = std::move(run.FoundOnDisk);
+  // What the scan saw is taken over in place: the entries of the rows the
+  // run changes move down over those it leaves alone, so that the record
+  // never holds a second copy of them. Rows the scan did not keep are looked
+  // at on disk now and merged in at the end.
+  DiskEntryRows& rows = record.rows;
+  rows = std::move(run.FoundOnDisk);
   run.FoundOnDisk.clear();
+  DiskEntryRows looked_up;
+  size_t next = 0, kept = 0;
   const size_t last = LastIndex(run);
   for (size_t i = 1; i <= last; ++i) {
     const FileEntry& e = run.EntryTable[i];
     if (e.RenameFlag != 1 && e.TagFlag != 1) continue;
     const bool writes_tag = e.IsFile == 1 && e.TagFlag == 1;
-    // What the scan saw is taken over as it is (the map's own node moves,
-    // so the record costs no memory of its own).
-    if (auto node = found.extract(i); !node.empty() && node.mapped().is_file == (e.IsFile == 1)) {
-      UndoEntry& entry = node.mapped();
-      if (!writes_tag) {
-        entry.block.clear();
-        entry.block.shrink_to_fit();
-        entry.had_tag = false;
-      }
-      entry.has_block = writes_tag && entry.has_block;
-      if (!writes_tag || entry.has_block) {
-        record.rows.insert(record.rows.end(), std::move(node));
-        continue;
+    while (next < rows.size() && rows.Slot(next).first < i) ++next;
+    if (next < rows.size() && rows.Slot(next).first == i) {
+      UndoEntry& entry = rows.Slot(next++).second;
+      if (entry.is_file == (e.IsFile == 1)) {
+        if (!writes_tag) {
+          entry.block.clear();
+          entry.had_tag = false;
+        }
+        entry.has_block = writes_tag && entry.has_block;
+        if (!writes_tag || entry.has_block) {
+          if (kept != next - 1) rows.Slot(kept) = std::move(rows.Slot(next - 1));
+          ++kept;
+          continue;
+        }
       }
     }
     const std::string path = Utf16ToUtf8(e.OldPath + e.OldName);
@@ -127,8 +135,10 @@ UndoRecord CaptureUndoRecord(RunState& run) {
       entry.mode = st.st_mode & 07777;
       entry.size = entry.is_file ? static_cast<uint64_t>(st.st_size) : 0;
     }
-    record.rows.emplace_hint(record.rows.end(), i, std::move(entry));
+    looked_up.append(i, std::move(entry));
   }
+  rows.truncate(kept);
+  rows.merge(std::move(looked_up));
   return record;
 }
 
@@ -235,6 +245,7 @@ std::optional<UndoRecord> ParseUndoRecord(std::string_view bytes) {
       count != lines.size() - 4) {
     return std::nullopt;
   }
+  std::string block;
   for (size_t l = 3; l + 1 < lines.size(); ++l) {
     auto w = Words(lines[l]);
     UndoEntry e;
@@ -248,13 +259,19 @@ std::optional<UndoRecord> ParseUndoRecord(std::string_view bytes) {
     if (w[6] == "notag") {
       e.has_block = true;
     } else if (w[6] != "-") {
-      if (!Unhex(w[6], e.block) || e.block.size() != kBlockSize ||
-          e.block.compare(0, 3, "TAG") != 0 || e.size < kBlockSize) {
+      if (!Unhex(w[6], block) || block.size() != kBlockSize || block.compare(0, 3, "TAG") != 0 ||
+          e.size < kBlockSize) {
         return std::nullopt;
       }
+      e.block.assign(block.data(), block.size());
       e.has_block = e.had_tag = true;
     }
-    if (!record.rows.emplace(row, std::move(e)).second) return std::nullopt;
+    // This program writes the rows in order, each once: a row twice or out
+    // of order is a record changed by hand or broken, and is refused.
+    if (!record.rows.empty() && record.rows.Slot(record.rows.size() - 1).first >= row) {
+      return std::nullopt;
+    }
+    record.rows.append(row, std::move(e));
   }
   return record;
 }

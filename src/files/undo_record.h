@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -27,7 +26,7 @@ struct UndoRecord {
   // The list the record belongs to: its size and a hash of its bytes.
   uint64_t list_size = 0;
   uint64_t list_hash = 0;
-  std::map<size_t, UndoEntry> rows;  // by table index
+  DiskEntryRows rows;  // by table index
 };
 
 // The record's path for the list at `list_path`.

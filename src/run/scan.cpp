@@ -76,7 +76,7 @@ class LibraryFolders {
 // Reads the tags of the file rows `rows[from..to)` into their rows and, with
 // `found`, keeps what the undo record needs of each file.
 void ReadTagPart(RunState& run, const std::string& root_bytes, const std::vector<int32_t>& rows,
-                 size_t from, size_t to, std::map<size_t, DiskEntry>* found) {
+                 size_t from, size_t to, DiskEntryRows* found) {
   LibraryFolders folders(root_bytes);
   ID3TagData tag;
   DiskEntry seen;
@@ -94,7 +94,7 @@ void ReadTagPart(RunState& run, const std::string& root_bytes, const std::vector
     name = Utf16ToUtf8(row.OldName);
     const int32_t read = ReadID3TagAt(dir_fd, name, tag, nullptr, found ? &seen : nullptr);
     if (found != nullptr && seen.has_block) {
-      found->emplace_hint(found->end(), static_cast<size_t>(rows[k]), std::move(seen));
+      found->append(static_cast<size_t>(rows[k]), std::move(seen));
     }
     if (read == 1) {
       row.OldTitle = tag.Title;
@@ -211,7 +211,7 @@ void Scanner::ReadTags(const std::string& root_bytes) {
   // writes the record and may change something.
   const bool keep_found = settings.FlagCreateCSVFile == 1 &&
                           (settings.FlagCheckOnlyFilename != 1 || settings.FlagCheckOnlyID3Tag != 1);
-  std::map<size_t, DiskEntry>* found = keep_found ? &run_.FoundOnDisk : nullptr;
+  DiskEntryRows* found = keep_found ? &run_.FoundOnDisk : nullptr;
   const size_t n = tag_rows_.size();
   if (n < kFilesForASecondThread || std::thread::hardware_concurrency() < 2) {
     ReadTagPart(run_, root_bytes, tag_rows_, 0, n, found);
@@ -219,7 +219,7 @@ void Scanner::ReadTags(const std::string& root_bytes) {
   }
   // The second half of the files on a second thread, each half into rows of
   // its own; the rows stay in place, since the table no longer grows.
-  std::map<size_t, DiskEntry> second_found;
+  DiskEntryRows second_found;
   std::exception_ptr second_error;
   std::thread worker([&] {
     try {
@@ -236,7 +236,7 @@ void Scanner::ReadTags(const std::string& root_bytes) {
   }
   worker.join();
   if (second_error) std::rethrow_exception(second_error);
-  if (found != nullptr) found->merge(second_found);
+  if (found != nullptr) found->append(std::move(second_found));
 }
 
 }  // namespace

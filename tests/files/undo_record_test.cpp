@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "files/id3_tag.h"
 #include "platform/text.h"
@@ -115,6 +116,8 @@ TEST(UndoRecordTest, BrokenRecordsAreRefused) {
       {"a tag block without TAG", replace("544147", "544146")},
       {"a kind that is neither f nor d", replace("7 f", "7 x")},
       {"a row given twice", replace("\n9 f", "\n7 f")},
+      {"rows out of order", replace("\n2 f", "\n8 f")},
+      {"rows out of order at the end", replace("\n9 f", "\n3 f")},
       {"a tag in a file shorter than a tag", replace(" 300 ", " 100 ")},
       {"empty", ""},
   };
@@ -178,6 +181,53 @@ TEST_F(UndoRecordFileTest, CaptureKeepsTagBlocksSizesModesAndIdentity) {
   EXPECT_EQ(r.rows[2].mode, 0444u);
   EXPECT_FALSE(r.rows[3].is_file);
   EXPECT_FALSE(r.rows[3].has_block);
+}
+
+// A large run takes the scan's entries over: those of rows it changes stay,
+// in row order and each with its own entry, those of rows it leaves alone go,
+// and rows the scan kept nothing of (folders, an entry of the wrong kind) are
+// looked at on disk and come in among them.
+TEST_F(UndoRecordFileTest, CaptureTakesOverTheScansEntriesOfChangedRowsOnly) {
+  RunState run;
+  const std::u16string folder = *Utf8ToUtf16(dir().native()) + u"/";
+  const std::string tag = TagBlock('s');
+  std::vector<size_t> expected;
+  for (size_t i = 1; i <= 1500; ++i) {
+    const bool is_folder = i % 97 == 0;
+    const std::u16string name = u"item" + *Utf8ToUtf16(std::to_string(i));
+    if (is_folder) fs::create_directory(dir() / ("item" + std::to_string(i)));
+    FileEntry& e = AddEntry(run, folder, name, is_folder ? 0 : 1);
+    e.RenameFlag = i % 3 == 0;
+    e.TagFlag = !is_folder && i % 5 == 0;
+    const bool changed = e.RenameFlag == 1 || e.TagFlag == 1;
+    // Row 600 was seen as a folder, though the row is a file that is gone:
+    // its entry is not taken, and nothing on disk replaces it.
+    if (!is_folder) {
+      DiskEntry seen{i != 600, 7, i * 10 + 1, 0644, 500 + i, true, i % 2 == 0, {}};
+      if (seen.had_tag) seen.block = tag;
+      run.FoundOnDisk.append(i, std::move(seen));
+    }
+    if (changed && i != 600) expected.push_back(i);
+  }
+  const UndoRecord r = CaptureUndoRecord(run);
+  EXPECT_TRUE(run.FoundOnDisk.empty());
+  std::vector<size_t> rows;
+  for (const auto& [row, e] : r.rows) {
+    SCOPED_TRACE(row);
+    rows.push_back(row);
+    const FileEntry& f = run.EntryTable[row];
+    if (f.IsFile == 0) {
+      EXPECT_FALSE(e.is_file);
+      continue;
+    }
+    EXPECT_EQ(e.ino, row * 10 + 1);
+    EXPECT_EQ(e.size, 500 + row);
+    // Only a row whose tag is written keeps the scan's block.
+    EXPECT_EQ(e.has_block, f.TagFlag == 1);
+    EXPECT_EQ(e.had_tag, f.TagFlag == 1 && row % 2 == 0);
+    EXPECT_EQ(e.block, e.had_tag ? tag : std::string());
+  }
+  EXPECT_EQ(rows, expected);
 }
 
 TEST_F(UndoRecordFileTest, RestoreID3BlockPutsBackTheTagStateOnlyWhereItFits) {
