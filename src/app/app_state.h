@@ -22,7 +22,8 @@ struct AppState {
   Settings settings;
   CsvTable DicTable;   // dic.csv: column 1 search text, column 2 replacement
   CsvTable RomeTable;  // Rome.csv; unloaded when the file is absent
-  FrontEnd* ui = nullptr;
+  // Never null: a state no front end was wired into says nothing.
+  FrontEnd* ui = SilentFrontEnd::Shared();
   ReadingService* reading = nullptr;
   // True while a conversion or restore run is in progress.
   bool run_in_progress = false;

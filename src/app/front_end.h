@@ -44,8 +44,8 @@ class FrontEnd {
   virtual void ReportProgress(ProgressStage /*stage*/, int64_t /*done*/, int64_t /*total*/) {}
 };
 
-// A front end that ignores everything: for benchmarks and callers that only
-// want the results.
+// A front end that ignores everything: for benchmarks, for callers that only
+// want the results, and the front end of a state no front end was wired into.
 class SilentFrontEnd : public FrontEnd {
  public:
   void AppendLog(std::u16string_view) override {}
@@ -53,6 +53,13 @@ class SilentFrontEnd : public FrontEnd {
   void ShowLog() override {}
   void PumpEvents() override {}
   void TickCheckOnlyBoxes() override {}
+
+  // One shared instance; it holds no state, so any number of callers may use
+  // it at once.
+  static SilentFrontEnd* Shared() {
+    static SilentFrontEnd instance;
+    return &instance;
+  }
 };
 
 // A front end that only records what it was asked to do; for tests and for

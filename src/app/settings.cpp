@@ -213,16 +213,6 @@ bool SaveMainWindowPosition(const std::filesystem::path& ini_path, const MainWin
   return ok;
 }
 
-LogWindowGeometry LoadLogWindowGeometry(const std::filesystem::path& ini_path) {
-  IniFile ini = IniFile::Load(ini_path);
-  LogWindowGeometry g;
-  g.Top = ini.ReadInt(kLogWindowSection, u"Top", g.Top);
-  g.Left = ini.ReadInt(kLogWindowSection, u"Left", g.Left);
-  g.Width = ini.ReadInt(kLogWindowSection, u"Width", g.Width);
-  g.Height = ini.ReadInt(kLogWindowSection, u"Height", g.Height);
-  return g;
-}
-
 bool SaveLogWindowGeometry(const std::filesystem::path& ini_path, const LogWindowGeometry& geometry,
                            std::string* error) {
   IniFile ini = IniFile::Load(ini_path);

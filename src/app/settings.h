@@ -128,8 +128,6 @@ struct LogWindowGeometry {
   int32_t Width = 6840;
   int32_t Height = 5715;
 };
-// Each value read as an integer (an empty or absent value gives the default).
-LogWindowGeometry LoadLogWindowGeometry(const std::filesystem::path& ini_path);
 // Writes "Top", "Left", "Width", "Height" in this order.
 bool SaveLogWindowGeometry(const std::filesystem::path& ini_path, const LogWindowGeometry& geometry,
                            std::string* error = nullptr);

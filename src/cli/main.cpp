@@ -7,18 +7,21 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/app_state.h"
+#include "app/entry_table.h"
+#include "app/presets.h"
 #include "app/settings.h"
+#include "app/settings_rules.h"
 #include "app/startup.h"
 #include "cli/cli_front_end.h"
 #include "cli/terminal_progress.h"
 #include "files/run_history.h"
-#include "run/restore_run.h"
 #include "platform/mecab_reading.h"
 #include "platform/text.h"
-#include "app/entry_table.h"
+#include "run/restore_run.h"
 #include "run/run_driver.h"
 
 namespace tarvel {
@@ -29,7 +32,8 @@ constexpr int kExitStopped = 1;
 constexpr int kExitUsage = 2;
 
 constexpr const char* kUsage =
-    "Usage: tarvel-cli [--quiet] [--settings FILE] [--set KEY=VALUE]... [--check-only] [FOLDER]\n"
+    "Usage: tarvel-cli [--quiet] [--settings FILE] [--preset NAME] [--set KEY=VALUE]...\n"
+    "                  [--check-only] [FOLDER]\n"
     "       tarvel-cli [--quiet] [--settings FILE] --restore LIST.csv|KEPT-RUN\n"
     "       tarvel-cli --history\n"
     "\n"
@@ -38,6 +42,9 @@ constexpr const char* kUsage =
     "list.csv, the record of every change, is written before anything changes.\n"
     "\n"
     "  --settings FILE   use this settings file instead of the program's own\n"
+    "  --preset NAME     set the options of a player as the window's preset buttons do:\n"
+    "                    z919 (Kenwood Z919), fcd7 (Kenwood f-CD7) or other; the --set\n"
+    "                    options come after it\n"
     "  --set KEY=VALUE   override one option for this run (e.g. ConvertLevelFilename=2);\n"
     "                    the settings file is never written\n"
     "  --check-only      only list what would change (names and tags)\n"
@@ -49,14 +56,16 @@ constexpr const char* kUsage =
     "  --version         show the version\n"
     "\n"
     "Exit status: 0 the run reached its end, 1 a stage stopped it or a character that cannot\n"
-    "be made half-width turned it check-only, 2 usage or start-up error, or another run or\n"
-    "restore is working on the library.\n"
+    "be made half-width turned it check-only, 2 usage or start-up error, the reading\n"
+    "dictionary (MeCab) cannot be opened, romaji is chosen without Rome.csv, or another run\n"
+    "or restore is working on the library.\n"
     "--restore: 0 every row is back, 1 a row was reported (missing, conflict, tag not\n"
     "restored) or the restore stopped, 2 the list cannot be read or reaches outside one\n"
     "library, or another run or restore is working on the library.\n";
 
 struct CliOptions {
   std::optional<std::string> settings_file;
+  std::optional<std::string> preset;
   std::vector<std::string> sets;
   bool check_only = false;
   bool quiet = false;
@@ -67,70 +76,102 @@ struct CliOptions {
 
 void Error(const std::string& text) { std::fprintf(stderr, "tarvel-cli: %s\n", text.c_str()); }
 
+// The options that take no value, and what they turn on.
+struct FlagOption {
+  std::string_view name;
+  bool CliOptions::*member;
+};
+constexpr FlagOption kFlagOptions[] = {
+    {"--quiet", &CliOptions::quiet},
+    {"--history", &CliOptions::history},
+    {"--check-only", &CliOptions::check_only},
+};
+
+// The options that take a value ("--name VALUE" or "--name=VALUE"), and
+// where it goes.
+struct ValueOption {
+  std::string_view name;
+  void (*store)(CliOptions& options, std::string value);
+};
+constexpr ValueOption kValueOptions[] = {
+    {"--settings", [](CliOptions& o, std::string v) { o.settings_file = std::move(v); }},
+    {"--preset", [](CliOptions& o, std::string v) { o.preset = std::move(v); }},
+    {"--set", [](CliOptions& o, std::string v) { o.sets.push_back(std::move(v)); }},
+    {"--restore", [](CliOptions& o, std::string v) { o.restore_list = std::move(v); }},
+};
+
+// Parses the option at argv[i] (moving i past its value). Returns an exit
+// status when the program should end at once (help, version, usage errors).
+std::optional<int> ParseOption(int argc, char** argv, int& i, CliOptions& options) {
+  const std::string arg = argv[i];
+  if (arg == "--help" || arg == "-h") {
+    std::fputs(kUsage, stdout);
+    return kExitOk;
+  }
+  if (arg == "--version") {
+    std::printf("tarvel-cli %s\n", TARVEL_CLI_VERSION);
+    return kExitOk;
+  }
+  for (const FlagOption& flag : kFlagOptions) {
+    if (arg != flag.name) continue;
+    options.*flag.member = true;
+    return std::nullopt;
+  }
+  for (const ValueOption& option : kValueOptions) {
+    const std::string prefix = std::string(option.name) + "=";
+    if (arg.starts_with(prefix)) {
+      option.store(options, arg.substr(prefix.size()));
+      return std::nullopt;
+    }
+    if (arg != option.name) continue;
+    if (i + 1 >= argc) {
+      Error(arg + " needs a value");
+      return kExitUsage;
+    }
+    option.store(options, argv[++i]);
+    return std::nullopt;
+  }
+  Error("unknown option " + EscapeBytes(arg) + " (see --help)");
+  return kExitUsage;
+}
+
+// Refuses the options that do not go together.
+std::optional<int> CheckCombination(const CliOptions& options) {
+  const bool converts =
+      options.folder || !options.sets.empty() || options.check_only || options.preset;
+  if (options.history && (options.restore_list || converts)) {
+    Error("--history takes no other option");
+    return kExitUsage;
+  }
+  if (options.restore_list && converts) {
+    Error("--restore takes only the list (and --settings)");
+    return kExitUsage;
+  }
+  if (options.preset && !FindPreset(*options.preset)) {
+    Error("unknown preset " + EscapeBytes(*options.preset) + " (z919, fcd7 or other)");
+    return kExitUsage;
+  }
+  return std::nullopt;
+}
+
 // Parses the arguments. Returns an exit status when the program should end
 // at once (help, version, usage errors).
 std::optional<int> ParseArguments(int argc, char** argv, CliOptions& options) {
   bool options_done = false;
   for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    auto value_of = [&](const char* name) -> std::optional<std::string> {
-      std::string prefix = std::string(name) + "=";
-      if (arg.starts_with(prefix)) return arg.substr(prefix.size());
-      if (i + 1 >= argc) {
-        Error(std::string(name) + " needs a value");
-        return std::nullopt;
-      }
-      return std::string(argv[++i]);
-    };
-    auto is = [&](const char* name) {
-      return arg == name || arg.starts_with(std::string(name) + "=");
-    };
+    const std::string_view arg = argv[i];
     if (!options_done && arg == "--") {
       options_done = true;
-    } else if (!options_done && (arg == "--help" || arg == "-h")) {
-      std::fputs(kUsage, stdout);
-      return kExitOk;
-    } else if (!options_done && arg == "--version") {
-      std::printf("tarvel-cli %s\n", TARVEL_CLI_VERSION);
-      return kExitOk;
-    } else if (!options_done && arg == "--quiet") {
-      options.quiet = true;
-    } else if (!options_done && arg == "--history") {
-      options.history = true;
-    } else if (!options_done && arg == "--check-only") {
-      options.check_only = true;
-    } else if (!options_done && is("--settings")) {
-      auto v = value_of("--settings");
-      if (!v) return kExitUsage;
-      options.settings_file = *v;
-    } else if (!options_done && is("--set")) {
-      auto v = value_of("--set");
-      if (!v) return kExitUsage;
-      options.sets.push_back(*v);
-    } else if (!options_done && is("--restore")) {
-      auto v = value_of("--restore");
-      if (!v) return kExitUsage;
-      options.restore_list = *v;
     } else if (!options_done && arg.size() > 1 && arg[0] == '-') {
-      Error("unknown option " + EscapeBytes(arg) + " (see --help)");
-      return kExitUsage;
+      if (auto status = ParseOption(argc, argv, i, options)) return status;
     } else if (options.folder) {
       Error("only one folder can be converted at a time (see --help)");
       return kExitUsage;
     } else {
-      options.folder = arg;
+      options.folder = std::string(arg);
     }
   }
-  if (options.history &&
-      (options.restore_list || options.folder || !options.sets.empty() || options.check_only)) {
-    Error("--history takes no other option");
-    return kExitUsage;
-  }
-  if (options.restore_list && (options.folder || !options.sets.empty() || options.check_only)) {
-    Error("--restore takes only the list (and --settings)");
-    return kExitUsage;
-  }
-  return std::nullopt;
+  return CheckCombination(options);
 }
 
 // Undoes a run from the list at `list` (or the kept run of that name): 0
@@ -206,6 +247,95 @@ int History(const AppFolder& folder) {
   return kExitOk;
 }
 
+// Start-up: the settings and the tables. An exit status when it failed.
+std::optional<int> StartUp(AppState& app, CliFrontEnd& ui, const std::filesystem::path& exe,
+                           const CliOptions& options) {
+  std::optional<std::filesystem::path> settings_file;
+  if (options.settings_file) settings_file = *options.settings_file;
+  StartupResult startup = Startup(app, exe, settings_file);
+  for (const auto& line : startup.notices) ui.AppendLog(line + u"\r\n");
+  for (const std::string& line : startup.setting_notices) Error(line);
+  if (startup.ok()) return std::nullopt;
+  ui.ShowMessage(startup.message);
+  if (!startup.detail.empty()) Error(startup.detail);
+  return kExitUsage;
+}
+
+// The --set options, in order. An exit status for the first bad one.
+std::optional<int> ApplySets(Settings& settings, const std::vector<std::string>& sets) {
+  for (const std::string& set : sets) {
+    auto text = Utf8ToUtf16(set);
+    size_t eq = text ? text->find(u'=') : std::u16string::npos;
+    if (eq == std::u16string::npos) {
+      Error("--set needs KEY=VALUE, got " + EscapeBytes(set));
+      return kExitUsage;
+    }
+    SetSettingResult r = SetSettingByName(settings, std::u16string_view(*text).substr(0, eq),
+                                          std::u16string_view(*text).substr(eq + 1));
+    if (!r.ok()) {
+      Error(r.message);
+      return kExitUsage;
+    }
+  }
+  return std::nullopt;
+}
+
+// The options of the command line over those of the settings file: the
+// preset, then --set (which may override what the preset set), then
+// --check-only and the folder.
+std::optional<int> ApplyOptions(Settings& settings, CliOptions& options) {
+  if (options.preset) ApplyPreset(settings, *FindPreset(*options.preset));
+  if (auto status = ApplySets(settings, options.sets)) return status;
+  if (options.check_only) {
+    settings.FlagCheckOnlyFilename = 1;
+    settings.FlagCheckOnlyID3Tag = 1;
+  }
+  if (!options.folder) return std::nullopt;
+  // The list records full paths, so that a restore works from any working
+  // folder: a relative FOLDER is taken from the current one.
+  std::error_code ec;
+  std::filesystem::path absolute = std::filesystem::absolute(*options.folder, ec);
+  if (!ec) options.folder = absolute.native();
+  auto folder = Utf8ToUtf16(*options.folder);
+  if (!folder) {
+    Error("the folder name is not valid UTF-8: " + EscapeBytes(*options.folder));
+    return kExitUsage;
+  }
+  settings.PathDataFolder = *folder;
+  return std::nullopt;
+}
+
+// One conversion run: 0 when it reached its end, 1 when a stage stopped it
+// or it was turned check-only, 2 when it may not or could not start.
+int Convert(AppState& app, CliFrontEnd& ui, MecabReadingService& reading) {
+  // The window refuses these before a run can be started; here they end the
+  // program with the window's message.
+  if (auto refusal = ConversionRunRefusal(app.settings, app.folder, reading)) {
+    ui.ShowMessage(*refusal);
+    return kExitUsage;
+  }
+  RunState run;
+  RunReport report = RunConversion(app, run);
+  ui.Finish();
+  switch (report.outcome) {
+    case RunReport::Outcome::kCompleted:
+      if (report.switched_to_check_only) {
+        Error("a character could not be made half-width (see above), so the run only checked: "
+              "nothing was changed");
+        return kExitStopped;
+      }
+      return kExitOk;
+    case RunReport::Outcome::kStopped:
+      if (!report.detail.empty()) Error(report.detail);
+      return kExitStopped;
+    case RunReport::Outcome::kInvalidFolder:
+    case RunReport::Outcome::kBusy:
+      if (!report.detail.empty()) Error(report.detail);
+      return kExitUsage;
+  }
+  return kExitUsage;
+}
+
 int Main(int argc, char** argv) {
   CliOptions options;
   if (auto status = ParseArguments(argc, argv, options)) return *status;
@@ -226,72 +356,10 @@ int Main(int argc, char** argv) {
   app.ui = &ui;
   MecabReadingService reading;  // the tagger is made on first use and kept
   app.reading = &reading;
-  std::optional<std::filesystem::path> settings_file;
-  if (options.settings_file) settings_file = *options.settings_file;
-  StartupResult startup = Startup(app, *exe, settings_file);
-  for (const auto& line : startup.notices) ui.AppendLog(line + u"\r\n");
-  for (const std::string& line : startup.setting_notices) Error(line);
-  if (!startup.ok()) {
-    ui.ShowMessage(startup.message);
-    if (!startup.detail.empty()) Error(startup.detail);
-    return kExitUsage;
-  }
-
-  for (const std::string& set : options.sets) {
-    auto text = Utf8ToUtf16(set);
-    size_t eq = text ? text->find(u'=') : std::u16string::npos;
-    if (eq == std::u16string::npos) {
-      Error("--set needs KEY=VALUE, got " + EscapeBytes(set));
-      return kExitUsage;
-    }
-    SetSettingResult r = SetSettingByName(app.settings, std::u16string_view(*text).substr(0, eq),
-                                          std::u16string_view(*text).substr(eq + 1));
-    if (!r.ok()) {
-      Error(r.message);
-      return kExitUsage;
-    }
-  }
-  if (options.check_only) {
-    app.settings.FlagCheckOnlyFilename = 1;
-    app.settings.FlagCheckOnlyID3Tag = 1;
-  }
-  if (options.folder) {
-    // The list records full paths, so that a restore works from any working
-    // folder: a relative FOLDER is taken from the current one.
-    std::error_code ec;
-    std::filesystem::path absolute = std::filesystem::absolute(*options.folder, ec);
-    if (!ec) options.folder = absolute.native();
-    auto folder = Utf8ToUtf16(*options.folder);
-    if (!folder) {
-      Error("the folder name is not valid UTF-8: " + EscapeBytes(*options.folder));
-      return kExitUsage;
-    }
-    app.settings.PathDataFolder = *folder;
-  }
-
+  if (auto status = StartUp(app, ui, *exe, options)) return *status;
+  if (auto status = ApplyOptions(app.settings, options)) return *status;
   if (options.restore_list) return Restore(app, ui, *options.restore_list);
-
-  RunState run;
-  RunReport report = RunConversion(app, run);
-  ui.Finish();
-  for (const std::string& line : report.skipped) Error("skipped: " + line);
-  switch (report.outcome) {
-    case RunReport::Outcome::kCompleted:
-      if (report.switched_to_check_only) {
-        Error("a character could not be made half-width (see above), so the run only checked: "
-              "nothing was changed");
-        return kExitStopped;
-      }
-      return kExitOk;
-    case RunReport::Outcome::kStopped:
-      if (!report.detail.empty()) Error(report.detail);
-      return kExitStopped;
-    case RunReport::Outcome::kInvalidFolder:
-    case RunReport::Outcome::kBusy:
-      if (!report.detail.empty()) Error(report.detail);
-      return kExitUsage;
-  }
-  return kExitUsage;
+  return Convert(app, ui, reading);
 }
 
 }  // namespace

@@ -18,7 +18,6 @@
 namespace tarvel {
 namespace {
 
-constexpr std::u16string_view kCrLf = u"\r\n";
 constexpr std::u16string_view kFoldersRestored = u"個のフォルダ名を復元しました。";
 constexpr std::u16string_view kFilesRestored = u"個のファイル名を復元しました。";
 constexpr std::u16string_view kTagsRestored = u"個のID3Tagを復元しました。";

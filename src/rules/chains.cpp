@@ -3,6 +3,7 @@
 #include <exception>
 #include <string_view>
 
+#include "app/report.h"
 #include "platform/text.h"
 #include "rules/kana_conversion.h"
 #include "rules/repairs.h"
@@ -23,13 +24,14 @@ constexpr std::u16string_view kRomajiFailedTag = u"ローマ字変換中に異�
 
 void ReportFailure(AppState& app, std::u16string_view message) {
   std::u16string text(message);
-  text += u"\r\n処理を中断します。";
+  text += kCrLf;
+  text += kAbortLine;
   if (app.settings.FlagDisplayLog == 1) {
-    text += u"\r\n";
+    text += kCrLf;
     rules_internal::AppendLog(app, text);
   } else {
     ++app.rule_notices;
-    if (app.ui != nullptr) app.ui->ShowMessage(text);
+    app.ui->ShowMessage(text);
   }
 }
 
@@ -53,7 +55,8 @@ struct SharedGates {
   int detect;
 };
 
-bool RunLeadingSteps(std::u16string& text, AppState& app, const SharedGates& gates) {
+bool RunLeadingSteps(std::u16string& text, AppState& app, const SharedGates& gates,
+                     bool* switch_to_check_only) {
   if (gates.dictionary == 1 &&
       !Commit(text, [&](std::u16string& t) { return ApplyDictionary(t, app); })) {
     ReportFailure(app, kDictionaryFailed);
@@ -64,10 +67,12 @@ bool RunLeadingSteps(std::u16string& text, AppState& app, const SharedGates& gat
     ReportFailure(app, kKanaFailed);
     return false;
   }
-  if (gates.detect == 1 && DetectFullWidthChars(text, app) == 0) {
+  bool found = false;
+  if (gates.detect == 1 && DetectFullWidthChars(text, app, found) == 0) {
     ReportFailure(app, kDetectionFailed);
     return false;
   }
+  if (found && switch_to_check_only != nullptr) *switch_to_check_only = true;
   return true;
 }
 
@@ -85,10 +90,10 @@ SharedGates FileNameGates(const Settings& s) {
 
 }  // namespace
 
-int ConvertFileName(std::u16string& name, AppState& app) {
+int ConvertFileName(std::u16string& name, AppState& app, bool* switch_to_check_only) {
   try {
     name = ToNfc(name);
-    if (!RunLeadingSteps(name, app, FileNameGates(app.settings))) return 0;
+    if (!RunLeadingSteps(name, app, FileNameGates(app.settings), switch_to_check_only)) return 0;
     // The repairs never fail; 0 means an unexpected error, which ends the
     // chain without a report.
     if (!Commit(name, [&](std::u16string& t) { return ReplaceInvalidChars(t, app); })) return 0;
@@ -103,10 +108,10 @@ int ConvertFileName(std::u16string& name, AppState& app) {
   }
 }
 
-int ConvertFolderName(std::u16string& name, AppState& app) {
+int ConvertFolderName(std::u16string& name, AppState& app, bool* switch_to_check_only) {
   try {
     name = ToNfc(name);
-    if (!RunLeadingSteps(name, app, FileNameGates(app.settings))) return 0;
+    if (!RunLeadingSteps(name, app, FileNameGates(app.settings), switch_to_check_only)) return 0;
     if (!Commit(name, [&](std::u16string& t) { return ReplaceInvalidCharsInFolderName(t, app); }))
       return 0;
     if (!RunRomaji(name, app, app.settings.ConvertLevelFilename, kRomajiFailedName)) return 0;
@@ -119,12 +124,12 @@ int ConvertFolderName(std::u16string& name, AppState& app) {
   }
 }
 
-int ConvertTagText(std::u16string& text, AppState& app) {
+int ConvertTagText(std::u16string& text, AppState& app, bool* switch_to_check_only) {
   try {
     text = ToNfc(text);
     const Settings& s = app.settings;
     SharedGates gates{s.FlagDicEnabledID3Tag, s.ConvertLevelID3Tag, s.FlagDetectFullCharID3Tag};
-    if (!RunLeadingSteps(text, app, gates)) return 0;
+    if (!RunLeadingSteps(text, app, gates, switch_to_check_only)) return 0;
     if (!RunRomaji(text, app, app.settings.ConvertLevelID3Tag, kRomajiFailedTag)) return 0;
     text.resize(CutPosition(text, kTagTextLength));
     return 1;

@@ -26,9 +26,8 @@ int ConvertKanjiToKana(std::u16string& text, AppState& app) {
   }
 }
 
-int DetectFullWidthChars(const std::u16string& text, AppState& app) {
+int DetectFullWidthChars(const std::u16string& text, AppState& app, bool& found) {
   try {
-    bool switched = false;
     const size_t n = text.size();
     for (size_t i = 0; i < n; ++i) {
       if (!IsTwoByteChar(text[i])) continue;
@@ -39,12 +38,7 @@ int DetectFullWidthChars(const std::u16string& text, AppState& app) {
           u"辞書ファイルに登録する事で回避できます。\r\n"
           u"オプションをチェックのみにして続行します\r\n";
       AppendLog(app, entry);
-      app.settings.FlagCheckOnlyFilename = 1;
-      app.settings.FlagCheckOnlyID3Tag = 1;
-      // Ticking a box that is already ticked changes nothing, so once a call
-      // is enough.
-      if (!switched && app.ui != nullptr) app.ui->TickCheckOnlyBoxes();
-      switched = true;
+      found = true;
     }
     return 1;
   } catch (const std::exception&) {

@@ -19,11 +19,12 @@ namespace tarvel {
 int ConvertKanjiToKana(std::u16string& text, AppState& app);
 
 // Looks for characters that take two bytes in code page 932 and never changes
-// the text. Each one found writes three lines to the log (whatever
-// FlagDisplayLog says) and switches the run to check-only: FlagCheckOnlyFilename
-// and FlagCheckOnlyID3Tag become 1 and the front end ticks their boxes.
-// Returns 1, or 0 on an unexpected error.
-int DetectFullWidthChars(const std::u16string& text, AppState& app);
+// the text or the settings. Each one found writes three lines to the log
+// (whatever FlagDisplayLog says), the last saying that the run goes on as a
+// check-only one; `found` becomes true when there was at least one, and the
+// caller switches the run to check-only. Returns 1, or 0 on an unexpected
+// error.
+int DetectFullWidthChars(const std::u16string& text, AppState& app, bool& found);
 
 }  // namespace tarvel
 

@@ -8,10 +8,10 @@
 
 namespace tarvel::rules_internal {
 
-// Appends text to the log; nothing happens without a front end.
+// Appends text to the log and counts it as a notice of the rules.
 inline void AppendLog(AppState& app, std::u16string_view text) {
   ++app.rule_notices;
-  if (app.ui != nullptr) app.ui->AppendLog(text);
+  app.ui->AppendLog(text);
 }
 
 }  // namespace tarvel::rules_internal

@@ -10,14 +10,13 @@
 #include <functional>
 #include <stdexcept>
 
+#include "app/report.h"
 #include "platform/text.h"
 #include "rules/chains.h"
 #include "rules/repairs.h"
 
 namespace tarvel {
 namespace {
-
-constexpr std::u16string_view kCrLf = u"\r\n";
 
 // The source of a new tag text: 1 the file name as found without its last
 // four characters, 2 the name of the folder that holds the file, anything
@@ -40,14 +39,14 @@ void TakeTagSource(int32_t source, const FileEntry& row, std::u16string& text,
 // has said anything since (which could have changed a setting).
 class TagMemo {
  public:
-  void Convert(std::u16string& text, AppState& app) {
+  void Convert(std::u16string& text, AppState& app, bool& switch_to_check_only) {
     if (valid_ && notices_ == app.rule_notices && text == input_) {
       text = output_;
       return;
     }
     const uint64_t before = app.rule_notices;
     input_ = text;
-    ConvertTagText(text, app);
+    ConvertTagText(text, app, &switch_to_check_only);
     valid_ = app.rule_notices == before;
     if (valid_) {
       output_ = text;
@@ -195,66 +194,119 @@ int32_t DuplicateResolver::ResolveDuplicates(AppState& app, RunState& run, int32
   return 1;
 }
 
-int32_t ConvertEntries(AppState& app, RunState& run) {
-  try {
-    const Settings& s = app.settings;
-    std::u16string folder_name_path;
-    std::u16string folder_name;
-    bool folder_name_known = false;
-    TagMemo artist_memo, album_memo, title_memo;
-    for (int32_t i = 1; i <= run.EntryCount; ++i) {
-      app.ui->PumpEvents();
-      app.ui->ReportProgress(ProgressStage::kConvert, i, run.EntryCount);
-      FileEntry& row = run.EntryTable[i];
-      if (row.IsFile != 1) {
-        if (s.FlagConvertFilename == 1 && s.FlagRenameFolderName == 1) {
-          ConvertFolderName(row.NewName, app);
-        }
-        continue;
-      }
-      if (s.FlagConvertFilename == 1) ConvertFileName(row.NewName, app);
-      if (s.FlagConvertID3Tag == 1) {
-        if (s.ID3TagArtist == 2 || s.ID3TagAlbum == 2 || s.ID3TagTitle == 2) {
-          // One lookup per folder: the rows of a folder follow each other.
-          if (!folder_name_known || folder_name_path != row.OldPath) {
-            folder_name_path = row.OldPath;
-            folder_name = GetFolderName(row.OldPath);
-            folder_name_known = true;
-          }
-        }
-        TakeTagSource(s.ID3TagArtist, row, row.NewArtist, folder_name);
-        TakeTagSource(s.ID3TagAlbum, row, row.NewAlbum, folder_name);
-        TakeTagSource(s.ID3TagTitle, row, row.NewTitle, folder_name);
-        artist_memo.Convert(row.NewArtist, app);
-        album_memo.Convert(row.NewAlbum, app);
-        title_memo.Convert(row.NewTitle, app);
-      }
-    }
+namespace {
 
+// The name of the folder that holds the rows of one folder, looked up once
+// per folder: the rows of a folder follow each other.
+class FolderNameMemo {
+ public:
+  const std::u16string& For(const std::u16string& path) {
+    if (!known_ || path_ != path) {
+      path_ = path;
+      name_ = GetFolderName(path);
+      known_ = true;
+    }
+    return name_;
+  }
+
+ private:
+  bool known_ = false;
+  std::u16string path_;
+  std::u16string name_;
+};
+
+// The conversion of the rows' tag texts, with one memo per field.
+struct TagConversion {
+  FolderNameMemo folder;
+  TagMemo artist, album, title;
+
+  void Convert(AppState& app, FileEntry& row, bool& switch_to_check_only) {
+    const Settings& s = app.settings;
+    static const std::u16string kNoFolder;
+    const bool needs_folder = s.ID3TagArtist == 2 || s.ID3TagAlbum == 2 || s.ID3TagTitle == 2;
+    const std::u16string& folder_name = needs_folder ? folder.For(row.OldPath) : kNoFolder;
+    TakeTagSource(s.ID3TagArtist, row, row.NewArtist, folder_name);
+    TakeTagSource(s.ID3TagAlbum, row, row.NewAlbum, folder_name);
+    TakeTagSource(s.ID3TagTitle, row, row.NewTitle, folder_name);
+    artist.Convert(row.NewArtist, app, switch_to_check_only);
+    album.Convert(row.NewAlbum, app, switch_to_check_only);
+    title.Convert(row.NewTitle, app, switch_to_check_only);
+  }
+};
+
+// The first loop: every row's new name and tag texts. Sets
+// `switch_to_check_only` when a chain asked for it.
+void ConvertRows(AppState& app, RunState& run, bool& switch_to_check_only) {
+  const Settings& s = app.settings;
+  TagConversion tags;
+  for (int32_t i = 1; i <= run.EntryCount; ++i) {
+    app.ui->PumpEvents();
+    app.ui->ReportProgress(ProgressStage::kConvert, i, run.EntryCount);
+    FileEntry& row = run.EntryTable[i];
+    if (row.IsFile != 1) {
+      if (s.FlagConvertFilename == 1 && s.FlagRenameFolderName == 1) {
+        ConvertFolderName(row.NewName, app, &switch_to_check_only);
+      }
+      continue;
+    }
+    if (s.FlagConvertFilename == 1) ConvertFileName(row.NewName, app, &switch_to_check_only);
+    if (s.FlagConvertID3Tag == 1) tags.Convert(app, row, switch_to_check_only);
+  }
+}
+
+// Turns the run into a check-only one and ticks the front end's boxes. True
+// when the run was to change names or tags before.
+bool SwitchToCheckOnly(AppState& app) {
+  Settings& s = app.settings;
+  const bool was_applying = s.FlagCheckOnlyFilename != 1 || s.FlagCheckOnlyID3Tag != 1;
+  s.FlagCheckOnlyFilename = 1;
+  s.FlagCheckOnlyID3Tag = 1;
+  app.ui->TickCheckOnlyBoxes();
+  return was_applying;
+}
+
+// The third loop: what is to be applied to each row, and ChangeCount.
+void PlanRows(const Settings& s, RunState& run) {
+  run.ChangeCount = 0;
+  for (int32_t i = 1; i <= run.EntryCount; ++i) {
+    FileEntry& row = run.EntryTable[i];
+    bool name_changed = row.NewPath != row.OldPath || row.NewName != row.OldName;
+    bool rename = name_changed && s.FlagConvertFilename == 1 && s.FlagCheckOnlyFilename != 1;
+    bool changed;
+    if (row.IsFile != 1) {
+      changed = name_changed && s.FlagRenameFolderName == 1;
+      row.RenameFlag = changed && s.FlagConvertFilename == 1 && s.FlagCheckOnlyFilename != 1;
+    } else {
+      row.RenameFlag = rename ? 1 : 0;
+      bool tag_changed = row.NewArtist != row.OldArtist || row.NewTitle != row.OldTitle ||
+                         row.NewAlbum != row.OldAlbum;
+      row.TagFlag = tag_changed && s.FlagConvertID3Tag == 1 && s.FlagCheckOnlyID3Tag != 1 ? 1 : 0;
+      changed = name_changed || tag_changed;
+    }
+    if (changed) ++run.ChangeCount;
+  }
+}
+
+}  // namespace
+
+int32_t ConvertEntries(AppState& app, RunState& run, bool* switched_to_check_only) {
+  bool switch_requested = false;
+  bool converted = true;
+  try {
+    ConvertRows(app, run, switch_requested);
+  } catch (const std::exception&) {
+    converted = false;
+  }
+  // A check-only switch asked for before a failure still holds: the log
+  // already says that the run goes on as a check-only one.
+  const bool switched = switch_requested && SwitchToCheckOnly(app);
+  if (switched_to_check_only != nullptr) *switched_to_check_only = switched;
+  if (!converted) return 0;
+  try {
     DuplicateResolver resolver(run);
     for (int32_t i = 1; i <= run.EntryCount; ++i) resolver.ResolveDuplicates(app, run, i);
-
-    // Check-only may have been switched on by a chain above; it holds for
-    // every row of the run.
-    run.ChangeCount = 0;
-    for (int32_t i = 1; i <= run.EntryCount; ++i) {
-      FileEntry& row = run.EntryTable[i];
-      bool name_changed = row.NewPath != row.OldPath || row.NewName != row.OldName;
-      bool rename = name_changed && s.FlagConvertFilename == 1 && s.FlagCheckOnlyFilename != 1;
-      bool changed;
-      if (row.IsFile != 1) {
-        changed = name_changed && s.FlagRenameFolderName == 1;
-        row.RenameFlag = changed && s.FlagConvertFilename == 1 && s.FlagCheckOnlyFilename != 1;
-      } else {
-        row.RenameFlag = rename ? 1 : 0;
-        bool tag_changed = row.NewArtist != row.OldArtist || row.NewTitle != row.OldTitle ||
-                           row.NewAlbum != row.OldAlbum;
-        row.TagFlag =
-            tag_changed && s.FlagConvertID3Tag == 1 && s.FlagCheckOnlyID3Tag != 1 ? 1 : 0;
-        changed = name_changed || tag_changed;
-      }
-      if (changed) ++run.ChangeCount;
-    }
+    // The check-only switch holds for every row of the run.
+    PlanRows(app.settings, run);
     return 1;
   } catch (const std::exception&) {
     return 0;

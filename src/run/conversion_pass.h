@@ -21,7 +21,13 @@ namespace tarvel {
 // 0 after an unexpected error (a numbered name that cannot be built within
 // LengthName, for instance), which ends the pass at once without a message;
 // the rows keep what was set so far.
-int32_t ConvertEntries(AppState& app, RunState& run);
+//
+// When a chain found a character it could not make half-width, the pass
+// turns the run into a check-only one after the conversion loop (both
+// check-only settings become 1, the front end ticks their boxes once), so
+// that no row is renamed or has its tag written. `switched_to_check_only`
+// (when given) then tells whether the run was to change anything before.
+int32_t ConvertEntries(AppState& app, RunState& run, bool* switched_to_check_only = nullptr);
 
 // The name of the last folder of `path` (a trailing "/" dropped) as stored on
 // disk; empty when nothing is there, when the lookup fails, and for the root

@@ -3,6 +3,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/report.h"
 #include "platform/text.h"
 #include "run/scan.h"
 

@@ -11,7 +11,7 @@
 #include "app/app_state.h"
 #include "app/entry_table.h"
 #include "run/restore_run.h"
-#include "run/run_report.h"
+#include "run/run_guard.h"
 
 namespace tarvel {
 

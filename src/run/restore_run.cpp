@@ -7,7 +7,7 @@
 #include "files/undo_record.h"
 #include "platform/text.h"
 #include "run/list_check.h"
-#include "run/run_report.h"
+#include "run/run_guard.h"
 
 namespace tarvel {
 

@@ -11,21 +11,11 @@
 #include "files/undo_record.h"
 #include "platform/text.h"
 #include "run/conversion_pass.h"
-#include "run/run_report.h"
+#include "run/run_guard.h"
 #include "run/scan.h"
 
 namespace tarvel {
 namespace {
-
-// A stage failure: the message and the abort line; `leading` for the rows
-// that can follow the open start line of the scan.
-void ReportAbort(AppState& app, std::u16string_view message, bool leading) {
-  tarvel::ReportAbort(app, message, leading, true);
-}
-
-void ReportSkip(AppState& app, std::u16string_view message) {
-  Report(app, std::u16string(message) + std::u16string(kCrLf), message);
-}
 
 bool DataFolderExists(const std::u16string& path) {
   if (path.empty()) return false;
@@ -45,11 +35,177 @@ void AddDifference(std::u16string& block, std::u16string_view label_old,
   block += kCrLf;
 }
 
-RunReport Stopped(RunReport report, std::string detail = {}) {
-  report.outcome = RunReport::Outcome::kStopped;
-  report.detail = std::move(detail);
-  return report;
+// `text` in a message box, or in the log followed by `line_ends` CR LF.
+void ReportLine(AppState& app, std::u16string_view text, int line_ends) {
+  std::u16string log(text);
+  for (int i = 0; i < line_ends; ++i) log += kCrLf;
+  Report(app, log, text);
 }
+
+// What the stages of one run share.
+struct RunContext {
+  AppState& app;
+  RunState& run;
+  RunGuard& guard;
+  RunReport& report;
+  // What the list cannot hold (tag bytes, modes, which inode is which), kept
+  // beside it; the tag writes check against it that each file is still what
+  // the record says.
+  std::optional<UndoRecord> undo;
+};
+
+// After a stage: go on with the next one, or end the run as the report says.
+enum class Next { kGoOn, kEnd };
+
+Next Stop(RunContext& c, std::string detail = {}) {
+  c.report.outcome = RunReport::Outcome::kStopped;
+  c.report.detail = std::move(detail);
+  return Next::kEnd;
+}
+
+// A stage that fails after the scan: its message, the abort line, the end
+// of the run. `leading` for the messages that can follow the scan's open
+// line.
+Next Abort(RunContext& c, std::u16string_view message, bool leading, std::string detail = {}) {
+  ReportAbort(c.app, message, leading, true);
+  return Stop(c, std::move(detail));
+}
+
+// The data folder must name something; an empty setting names nothing.
+Next CheckDataFolder(RunContext& c) {
+  if (DataFolderExists(c.app.settings.PathDataFolder)) return Next::kGoOn;
+  c.app.ui->ShowMessage(u"データフォルダが無効です");
+  c.report.outcome = RunReport::Outcome::kInvalidFolder;
+  return Next::kEnd;
+}
+
+Next LockLibrary(RunContext& c) {
+  if (c.guard.LockLibrary(c.app.settings.PathDataFolder, &c.report.detail)) return Next::kGoOn;
+  c.report.outcome = RunReport::Outcome::kBusy;
+  return Next::kEnd;
+}
+
+Next Scan(RunContext& c) {
+  ResetEntryTable(c.run);
+  if (c.app.settings.FlagDisplayLog == 1) {
+    c.app.ui->ShowLog();
+    c.app.ui->AppendLog(u"ファイル名の取得を開始しています");
+  }
+  ScanError error;
+  if (ScanFolder(c.app, c.run, c.app.settings.PathDataFolder, &error) != 0) return Next::kGoOn;
+  std::string detail = "cannot list " + Utf16ToUtf8(error.folder);
+  if (error.sys_errno != 0) detail += std::string(": ") + std::strerror(error.sys_errno);
+  return Abort(c, u"ファイル名の取得に失敗しました。", true, std::move(detail));
+}
+
+Next CountEntries(RunContext& c) {
+  if (c.run.EntryCount < 1) return Abort(c, u"有効なファイルが見つかりません", true);
+  Report(c.app,
+         std::u16string(kCrLf) + DecimalText(c.run.EntryCount) + u"個のファイル名を取得しました。" +
+             std::u16string(kCrLf) + std::u16string(kCrLf),
+         u"");
+  return Next::kGoOn;
+}
+
+// The pass reports what it can itself; a failure ends the run silently.
+Next Convert(RunContext& c) {
+  if (ConvertEntries(c.app, c.run, &c.report.switched_to_check_only) != 0) return Next::kGoOn;
+  return Stop(c, "the conversion pass failed");
+}
+
+// The list, and the undo record beside it.
+int32_t CallWriteRenameList(RunContext& c, std::string* error) {
+  c.undo = CaptureUndoRecord(c.run);
+  return WriteRenameList(c.app, c.run, &c.report.list_path, error, &*c.undo);
+}
+
+// The list is on disk before anything changes.
+Next WriteList(RunContext& c) {
+  if (c.app.settings.FlagCreateCSVFile != 1) return Next::kGoOn;
+  std::string error;
+  if (CallWriteRenameList(c, &error) == 0) {
+    return Abort(c, u"CSVファイルの作成に失敗しました。", true, std::move(error));
+  }
+  c.report.list_written = true;
+  return Next::kGoOn;
+}
+
+// The listing shows every difference, also those that check-only keeps
+// from being applied.
+Next ListChanges(RunContext& c) {
+  if (c.run.ChangeCount == 0) {
+    ReportLine(c.app, u"名前の変更されるファイルはありません。", 2);
+    return Next::kEnd;
+  }
+  if (c.app.settings.FlagDisplayLog == 1) {
+    c.app.ui->AppendLog(u"以下のファイルの名前を変更します。\r\n");
+    for (int32_t i = 1; i <= c.run.EntryCount; ++i) {
+      std::u16string block = ChangeListing(c.run.EntryTable[i]);
+      if (!block.empty()) c.app.ui->AppendLog(block);
+    }
+  }
+  ReportLine(c.app, DecimalText(c.run.ChangeCount) + u"個のファイルまたはフォルダが変更されます。",
+             2);
+  return Next::kGoOn;
+}
+
+int32_t CallWriteTags(RunContext& c, StageDetails* details) {
+  return WriteTags(c.app, c.run, details, c.undo ? &*c.undo : nullptr);
+}
+
+int32_t CallRenameFiles(RunContext& c, StageDetails* details) {
+  return RenameFiles(c.app, c.run, details);
+}
+
+int32_t CallRenameFolders(RunContext& c, StageDetails* details) {
+  return RenameFolders(c.app, c.run, details);
+}
+
+// One of the three stages that change the disk: whether the settings ask
+// for it, the stage itself, and what is said when it fails or is passed
+// over.
+struct DiskStage {
+  bool (*wanted)(const Settings& s);
+  int32_t (*apply)(RunContext& c, StageDetails* details);
+  std::u16string_view failed;
+  std::u16string_view check_only;
+};
+
+// Tags while every file still has its old name, then file names inside
+// folders that still have their old names, then folder names, innermost
+// first.
+constexpr DiskStage kDiskStages[] = {
+    {[](const Settings& s) { return s.FlagConvertID3Tag == 1 && s.FlagCheckOnlyID3Tag != 1; },
+     CallWriteTags, u"ID3Tagの変換中にエラーが発生しました。",
+     u"ID3Tagはチェックのみなので、変換しません。"},
+    {[](const Settings& s) { return s.FlagConvertFilename == 1 && s.FlagCheckOnlyFilename != 1; },
+     CallRenameFiles, u"ファイル名の変換中にエラーが発生しました。",
+     u"ファイル名はチェックのみなので、変換しません。"},
+    {[](const Settings& s) {
+       return s.FlagConvertFilename == 1 && s.FlagRenameFolderName == 1 &&
+              s.FlagCheckOnlyFilename != 1;
+     },
+     CallRenameFolders, u"フォルダ名の変換中にエラーが発生しました。",
+     u"フォルダ名はチェックのみなので、変換しません。"},
+};
+
+Next ApplyChanges(RunContext& c) {
+  for (const DiskStage& stage : kDiskStages) {
+    if (!stage.wanted(c.app.settings)) {
+      ReportLine(c.app, stage.check_only, 1);
+      continue;
+    }
+    StageDetails details;
+    if (stage.apply(c, &details) == 0) return Abort(c, stage.failed, false, details.error);
+  }
+  return Next::kEnd;
+}
+
+// The stages of a run in their order; each one ends the run or hands on.
+constexpr Next (*kRunStages[])(RunContext&) = {
+    CheckDataFolder, LockLibrary, Scan,        CountEntries,
+    Convert,         WriteList,   ListChanges, ApplyChanges,
+};
 
 }  // namespace
 
@@ -77,119 +233,9 @@ RunReport RunConversion(AppState& app, RunState& run) {
     report.outcome = RunReport::Outcome::kBusy;
     return report;
   }
-
-  // 1. The data folder must name something; an empty setting names nothing.
-  if (!DataFolderExists(app.settings.PathDataFolder)) {
-    app.ui->ShowMessage(u"データフォルダが無効です");
-    report.outcome = RunReport::Outcome::kInvalidFolder;
-    return report;
-  }
-  if (!guard.LockLibrary(app.settings.PathDataFolder, &report.detail)) {
-    report.outcome = RunReport::Outcome::kBusy;
-    return report;
-  }
-
-  // 2-3.
-  ResetEntryTable(run);
-  if (app.settings.FlagDisplayLog == 1) {
-    app.ui->ShowLog();
-    app.ui->AppendLog(u"ファイル名の取得を開始しています");
-  }
-
-  // 4. Scan.
-  ScanError scan_error;
-  if (ScanFolder(app, run, app.settings.PathDataFolder, &scan_error) == 0) {
-    ReportAbort(app, u"ファイル名の取得に失敗しました。", true);
-    std::string detail = "cannot list " + Utf16ToUtf8(scan_error.folder);
-    if (scan_error.sys_errno != 0) detail += std::string(": ") + std::strerror(scan_error.sys_errno);
-    return Stopped(std::move(report), std::move(detail));
-  }
-
-  // 5-6.
-  if (run.EntryCount < 1) {
-    ReportAbort(app, u"有効なファイルが見つかりません", true);
-    return Stopped(std::move(report));
-  }
-  Report(app,
-         std::u16string(kCrLf) + DecimalText(run.EntryCount) + u"個のファイル名を取得しました。" +
-             std::u16string(kCrLf) + std::u16string(kCrLf),
-         u"");
-
-  // 7. The pass reports what it can itself; a failure ends the run silently.
-  const bool was_applying =
-      app.settings.FlagCheckOnlyFilename != 1 || app.settings.FlagCheckOnlyID3Tag != 1;
-  if (ConvertEntries(app, run) == 0) return Stopped(std::move(report), "the conversion pass failed");
-  report.switched_to_check_only = was_applying && app.settings.FlagCheckOnlyFilename == 1 &&
-                                  app.settings.FlagCheckOnlyID3Tag == 1;
-
-  // 8. The list is on disk before anything changes.
-  // What the list cannot hold (tag bytes, modes, which inode is which) is
-  // kept beside it; the tag writes check against it that each file is still
-  // what the record says.
-  std::optional<UndoRecord> undo;
-  if (app.settings.FlagCreateCSVFile == 1) {
-    std::string error;
-    undo = CaptureUndoRecord(run);
-    if (WriteRenameList(app, run, &report.list_path, &error, &*undo) == 0) {
-      ReportAbort(app, u"CSVファイルの作成に失敗しました。", true);
-      return Stopped(std::move(report), std::move(error));
-    }
-    report.list_written = true;
-  }
-
-  // 9.
-  if (run.ChangeCount == 0) {
-    std::u16string text = u"名前の変更されるファイルはありません。";
-    Report(app, text + std::u16string(kCrLf) + std::u16string(kCrLf), text);
-    return report;
-  }
-
-  // 10-11. The listing shows every difference, also those that check-only
-  // keeps from being applied.
-  if (app.settings.FlagDisplayLog == 1) {
-    app.ui->AppendLog(u"以下のファイルの名前を変更します。\r\n");
-    for (int32_t i = 1; i <= run.EntryCount; ++i) {
-      std::u16string block = ChangeListing(run.EntryTable[i]);
-      if (!block.empty()) app.ui->AppendLog(block);
-    }
-  }
-  {
-    std::u16string text = DecimalText(run.ChangeCount) + u"個のファイルまたはフォルダが変更されます。";
-    Report(app, text + std::u16string(kCrLf) + std::u16string(kCrLf), text);
-  }
-
-  const Settings& s = app.settings;
-  StageDetails details;
-  // 12. Tags, while every file still has its old name.
-  if (s.FlagConvertID3Tag == 1 && s.FlagCheckOnlyID3Tag != 1) {
-    if (WriteTags(app, run, &details, undo ? &*undo : nullptr) == 0) {
-      ReportAbort(app, u"ID3Tagの変換中にエラーが発生しました。", false);
-      return Stopped(std::move(report), details.error);
-    }
-  } else {
-    ReportSkip(app, u"ID3Tagはチェックのみなので、変換しません。");
-  }
-
-  // 13. File names, inside folders that still have their old names.
-  if (s.FlagConvertFilename == 1 && s.FlagCheckOnlyFilename != 1) {
-    details = {};
-    if (RenameFiles(app, run, &details) == 0) {
-      ReportAbort(app, u"ファイル名の変換中にエラーが発生しました。", false);
-      return Stopped(std::move(report), details.error);
-    }
-  } else {
-    ReportSkip(app, u"ファイル名はチェックのみなので、変換しません。");
-  }
-
-  // 14. Folder names, innermost first.
-  if (s.FlagConvertFilename == 1 && s.FlagRenameFolderName == 1 && s.FlagCheckOnlyFilename != 1) {
-    details = {};
-    if (RenameFolders(app, run, &details) == 0) {
-      ReportAbort(app, u"フォルダ名の変換中にエラーが発生しました。", false);
-      return Stopped(std::move(report), details.error);
-    }
-  } else {
-    ReportSkip(app, u"フォルダ名はチェックのみなので、変換しません。");
+  RunContext context{app, run, guard, report, std::nullopt};
+  for (auto* stage : kRunStages) {
+    if (stage(context) == Next::kEnd) break;
   }
   return report;
 }

@@ -14,8 +14,6 @@
 #include <QTextDocument>
 #include <QTimer>
 #include <algorithm>
-#include <cmath>
-#include <limits>
 #include <optional>
 
 #include "platform/ini_file.h"
@@ -25,8 +23,6 @@ namespace tarvel {
 namespace {
 
 constexpr std::u16string_view kLogWindowSection = u"LogWindow";
-constexpr double kTwipsPerInch = 1440.0;
-constexpr double kFallbackDpi = 96.0;
 // Design sizes of the controls, in twips.
 constexpr int kButtonWidthTwips = 2295;
 constexpr int kButtonHeightTwips = 495;
@@ -38,15 +34,6 @@ constexpr int kReachablePixels = 40;
 // few milliseconds, and a long run lets events through after every file:
 // moving each piece on its own would cost more than the run itself.
 constexpr int kFlushIntervalMs = 50;
-
-double UsableDpi(double dpi) { return std::isfinite(dpi) && dpi > 0 ? dpi : kFallbackDpi; }
-
-// Rounds and keeps `value` within [lo, hi]; NaN gives 0.
-template <typename Int>
-Int RoundClamped(double value, double lo, double hi) {
-  if (std::isnan(value)) return 0;
-  return static_cast<Int>(std::lround(std::clamp(value, lo, hi)));
-}
 
 // The number a stored value holds when it is plain decimal text, as the
 // window writes it ("-150", "6840"); anything else ("abc", "12x", "1.5",
@@ -90,17 +77,6 @@ QString ShownText(std::u16string_view text, bool& after_cr) {
 }
 
 }  // namespace
-
-int TwipsToPixels(int64_t twips, double dpi) {
-  return RoundClamped<int>(static_cast<double>(twips) * UsableDpi(dpi) / kTwipsPerInch,
-                           -QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-}
-
-int32_t PixelsToTwips(int64_t pixels, double dpi) {
-  return RoundClamped<int32_t>(static_cast<double>(pixels) * kTwipsPerInch / UsableDpi(dpi),
-                               std::numeric_limits<int32_t>::min(),
-                               std::numeric_limits<int32_t>::max());
-}
 
 LogWindowGeometry LoadLogWindowPlacement(const std::filesystem::path& ini_path) {
   IniFile ini = IniFile::Load(ini_path);
@@ -278,11 +254,7 @@ bool LogWindow::unloaded() const { return impl_->unloaded; }
 
 QPlainTextEdit* LogWindow::monitor() const { return impl_->monitor; }
 
-double LogWindow::Dpi() const {
-  const QScreen* s = screen();
-  if (s == nullptr) s = QGuiApplication::primaryScreen();
-  return UsableDpi(s != nullptr ? s->logicalDotsPerInch() : kFallbackDpi);
-}
+double LogWindow::Dpi() const { return kTwipsDpi; }
 
 void LogWindow::closeEvent(QCloseEvent* event) {
   if (!impl_->unloaded) {

@@ -15,17 +15,12 @@
 #include <string_view>
 
 #include "app/settings.h"
+#include "ui/twips.h"
 
 class QPlainTextEdit;
 class QPushButton;
 
 namespace tarvel {
-
-// Twips (1/1440 inch) to pixels at `dpi` dots per inch, rounded, and back:
-// 15 twips to a pixel at 96 dpi. Results are kept within the range a window
-// coordinate can take.
-int TwipsToPixels(int64_t twips, double dpi);
-int32_t PixelsToTwips(int64_t pixels, double dpi);
 
 // The stored placement of the log window, in twips. A key that is missing or
 // does not hold plain decimal text ("", "abc", "12x", "1.5") takes its
@@ -78,7 +73,8 @@ class LogWindow : public QWidget {
   bool unloaded() const;
   // The text box, for the tests.
   QPlainTextEdit* monitor() const;
-  // The screen's logical dots per inch used for twips.
+  // The dots per inch at which the window's twips are converted: always
+  // kTwipsDpi, 15 twips to a pixel (see ui/twips.h).
   double Dpi() const;
 
  protected:

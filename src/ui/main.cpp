@@ -5,6 +5,7 @@
 
 #include "app/app_state.h"
 #include "app/front_end.h"
+#include "app/settings_rules.h"
 #include "app/startup.h"
 #include "platform/mecab_reading.h"
 #include "platform/text.h"
@@ -12,13 +13,6 @@
 #include "ui/instance_lock.h"
 #include "ui/data_folder.h"
 #include "ui/main_window.h"
-
-namespace {
-
-constexpr char16_t kReadingMissingMessage[] =
-    u"読みの辞書（MeCab と IPA 辞書）を開けません。mecab-ipadic-utf8 をインストールしてください。";
-
-}  // namespace
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -47,11 +41,9 @@ int main(int argc, char** argv) {
   std::u16string failure;
   if (!startup.ok()) {
     failure = startup.message;
-  } else if (!reading.IsAvailable()) {
-    failure = kReadingMissingMessage;
-    if (auto why = tarvel::Utf8ToUtf16(reading.LastError()); why && !why->empty()) {
-      failure += u"\r\n" + *why;
-    }
+  } else if (auto refusal = tarvel::ReadingServiceRefusal(reading)) {
+    // Without the reading service no run could start: the program ends.
+    failure = *refusal;
   }
   if (!failure.empty()) {
     for (const auto& text : early.messages) say(nullptr, title, tarvel::ToQString(text));

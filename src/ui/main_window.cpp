@@ -9,11 +9,16 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <iterator>
 
+#include "app/presets.h"
 #include "app/settings.h"
+#include "app/settings_rules.h"
 #include "platform/text.h"
 #include "run/restore_run.h"
 #include "run/run_driver.h"
+#include "ui/twips.h"
 
 // Resources of a static library must be registered by name, outside any
 // namespace.
@@ -22,12 +27,16 @@ static void InitTarvelResources() { Q_INIT_RESOURCE(tarvel); }
 namespace tarvel {
 namespace {
 
-// Stored window positions are in twips, 15 to a pixel.
-constexpr int kTwipsPerPixel = 15;
 // Indent of the controls that depend on the check box above them.
 constexpr int kIndent = 20;
 
 QString Q(std::u16string_view text) { return ToQString(text); }
+
+// Visits a variant with one lambda per alternative.
+template <typename... Ts>
+struct Overloaded : Ts... {
+  using Ts::operator()...;
+};
 
 QCheckBox* MakeCheck(const char* name, std::u16string_view caption) {
   auto* box = new QCheckBox(Q(caption));
@@ -149,6 +158,7 @@ MainWindow::MainWindow(AppState& app, MainWindowSeams seams)
   setWindowIcon(QIcon(":/icons/io.github.tarvel.Tarvel.svg"));
   setWindowTitle(MainWindowTitle());
   BuildControls();
+  BindOptions();
   Connect();
   front_end_ =
       std::make_unique<GuiFrontEnd>(log_, seams_.message, this, [this] { TickCheckOnlyBoxes(); });
@@ -165,8 +175,24 @@ void MainWindow::BuildControls() {
   auto* client = new QWidget;
   setCentralWidget(client);
   auto* root = new QVBoxLayout(client);
+  root->addWidget(BuildFolderFrame());
+  auto* body = new QHBoxLayout;
+  root->addLayout(body, 1);
+  body->addLayout(BuildLeftColumn());
+  c_.SSTab1 = new QTabWidget;
+  c_.SSTab1->setObjectName("SSTab1");
+  body->addWidget(c_.SSTab1, 1);
+  c_.SSTab1->addTab(BuildGeneralTab(), Q(u"全般"));
+  c_.SSTab1->addTab(BuildFileNameTab(), Q(u"ファイル名"));
+  c_.SSTab1->addTab(BuildID3TagTab(), Q(u"ID3Tag"));
+  c_.SSTab1->setCurrentIndex(0);
+  SetTabOrder();
+  // The client area is 580 × 404 pixels at 96 dpi; the layout may need more
+  // with a larger font, never less.
+  resize(sizeHint().expandedTo(QSize(580, 404)));
+}
 
-  // Data folder.
+QWidget* MainWindow::BuildFolderFrame() {
   auto* folder_frame = new QGroupBox(Q(u"データフォルダ"));
   auto* folder_row = new QHBoxLayout(folder_frame);
   c_.txtDataFolder = new DataFolderEdit;
@@ -182,13 +208,11 @@ void MainWindow::BuildControls() {
   c_.cmdBrowse->setFocusPolicy(Qt::StrongFocus);
   folder_row->addWidget(c_.txtDataFolder, 1);
   folder_row->addWidget(c_.cmdBrowse);
-  root->addWidget(folder_frame);
+  return folder_frame;
+}
 
-  auto* body = new QHBoxLayout;
-  root->addLayout(body, 1);
+QVBoxLayout* MainWindow::BuildLeftColumn() {
   auto* left = new QVBoxLayout;
-  body->addLayout(left);
-
   // Presets: Z919, f-CD7, then "other", and the note below them.
   c_.fraPlayer = new QGroupBox(Q(u"プレーヤー プリセット"));
   c_.fraPlayer->setObjectName("fraPlayer");
@@ -215,12 +239,10 @@ void MainWindow::BuildControls() {
   grid->addWidget(c_.cmdSaveOption, 1, 0);
   grid->addWidget(c_.cmdExit, 1, 1);
   left->addLayout(grid);
+  return left;
+}
 
-  // The option tabs.
-  c_.SSTab1 = new QTabWidget;
-  c_.SSTab1->setObjectName("SSTab1");
-  body->addWidget(c_.SSTab1, 1);
-
+QWidget* MainWindow::BuildGeneralTab() {
   auto* general = new QWidget;
   auto* gen = new QVBoxLayout(general);
   c_.chkFlagDisplayLog = MakeCheck("chkFlagDisplayLog", u"変換ログを表示する");
@@ -235,8 +257,10 @@ void MainWindow::BuildControls() {
       this, "optFlagPathSaveCSV", Indented(gen),
       {{0, u"CSVファイルはインストールフォルダに作成"}, {1, u"CSVファイルはデータフォルダに作成"}});
   gen->addStretch(1);
-  c_.SSTab1->addTab(general, Q(u"全般"));
+  return general;
+}
 
+QWidget* MainWindow::BuildFileNameTab() {
   auto* names = new QWidget;
   auto* nam = new QVBoxLayout(names);
   QVBoxLayout* nam_in = AddConversionBoxes(
@@ -265,8 +289,10 @@ void MainWindow::BuildControls() {
   nam_in->addWidget(c_.chkFlagRenameFolderName);
   c_.optConvertLevelFilename = AddLevelFrame(this, "optConvertLevelFilename", nam_in);
   nam->addStretch(1);
-  c_.SSTab1->addTab(names, Q(u"ファイル名"));
+  return names;
+}
 
+QWidget* MainWindow::BuildID3TagTab() {
   auto* tags = new QWidget;
   auto* tag = new QVBoxLayout(tags);
   tag->setSpacing(4);
@@ -296,9 +322,10 @@ void MainWindow::BuildControls() {
   }
   tag_in->addWidget(c_.tabID3Tag);
   tag->addStretch(1);
-  c_.SSTab1->addTab(tags, Q(u"ID3Tag"));
-  c_.SSTab1->setCurrentIndex(0);
+  return tags;
+}
 
+void MainWindow::SetTabOrder() {
   // Tab order: top to bottom on the left (folder, presets, buttons), then
   // the tabs with their controls top to bottom.
   QList<QWidget*> order = {c_.txtDataFolder, c_.cmdBrowse};
@@ -318,10 +345,6 @@ void MainWindow::BuildControls() {
     for (auto* b : g->buttons()) order << b;
   }
   for (qsizetype i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
-
-  // The client area is 580 × 404 pixels at 96 dpi; the layout may need more
-  // with a larger font, never less.
-  resize(sizeHint().expandedTo(QSize(580, 404)));
 }
 
 void MainWindow::Connect() {
@@ -344,10 +367,10 @@ void MainWindow::Connect() {
   connect(c_.chkFlagConvertFilename, &QCheckBox::toggled, this, [this] { OnConvertFilename(); });
   connect(c_.chkFlagConvertID3Tag, &QCheckBox::toggled, this, [this] { OnConvertID3Tag(); });
   connect(c_.optConvertLevelFilename, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
-    if (checked) OnConvertLevel(id, c_.chkFlagDetectFullCharFilename);
+    if (checked) OnConvertLevel(id, Conversion::kFileName);
   });
   connect(c_.optConvertLevelID3Tag, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
-    if (checked) OnConvertLevel(id, c_.chkFlagDetectFullCharID3Tag);
+    if (checked) OnConvertLevel(id, Conversion::kID3Tag);
   });
   connect(c_.optPlayer, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
     if (checked) ApplyPreset(id);
@@ -371,10 +394,64 @@ void MainWindow::Connect() {
 
 void MainWindow::PlaceFromSettingsFile() {
   MainWindowPosition pos = LoadMainWindowPosition(app_.IniPath);
-  QPoint at(pos.FormLeft / kTwipsPerPixel, pos.FormTop / kTwipsPerPixel);
+  QPoint at(TwipsToPixels(pos.FormLeft), TwipsToPixels(pos.FormTop));
   // A position on no screen (a screen since removed) would hide the window;
   // it then opens where the system puts it.
   if (QGuiApplication::screenAt(at) != nullptr) move(at);
+}
+
+void MainWindow::BindOptions() {
+  // Each integer option's control; the table of options gives the order.
+  const OptionBinding kControls[] = {
+      {&Settings::Player, c_.optPlayer},
+      {&Settings::FlagDisplayLog, c_.chkFlagDisplayLog},
+      {&Settings::FlagRenameSubfolders, c_.chkFlagRenameSubfolders},
+      {&Settings::FlagRenameFolderName, c_.chkFlagRenameFolderName},
+      {&Settings::FlagCreateCSVFile, c_.chkFlagCreateCSVFile},
+      {&Settings::FlagPathSaveCSV, c_.optFlagPathSaveCSV},
+      {&Settings::FlagConvertFilename, c_.chkFlagConvertFilename},
+      {&Settings::FlagCheckOnlyFilename, c_.chkFlagCheckOnlyFilename},
+      {&Settings::FlagLimit30Char, c_.chkFlagLimit30Char},
+      {&Settings::LengthName, c_.txtLengthName},
+      {&Settings::FlagDicEnabledFilename, c_.chkFlagDicEnabledFilename},
+      {&Settings::FlagDetectFullCharFilename, c_.chkFlagDetectFullCharFilename},
+      {&Settings::ConvertLevelFilename, c_.optConvertLevelFilename},
+      {&Settings::FlagConvertID3Tag, c_.chkFlagConvertID3Tag},
+      {&Settings::FlagCheckOnlyID3Tag, c_.chkFlagCheckOnlyID3Tag},
+      {&Settings::FlagDicEnabledID3Tag, c_.chkFlagDicEnabledID3Tag},
+      {&Settings::FlagDetectFullCharID3Tag, c_.chkFlagDetectFullCharID3Tag},
+      {&Settings::ConvertLevelID3Tag, c_.optConvertLevelID3Tag},
+      {&Settings::ID3TagArtist, c_.optID3TagArtist},
+      {&Settings::ID3TagAlbum, c_.optID3TagAlbum},
+      {&Settings::ID3TagTitle, c_.optID3TagTitle},
+  };
+  for (const IntSetting& option : IntSettings()) {
+    const auto* found = std::find_if(std::begin(kControls), std::end(kControls),
+                                     [&](const OptionBinding& b) { return b.member == option.member; });
+    Q_ASSERT(found != std::end(kControls));
+    options_.push_back(*found);
+  }
+}
+
+const MainWindow::OptionBinding& MainWindow::BindingOf(int32_t Settings::*member) const {
+  return *std::find_if(options_.begin(), options_.end(),
+                       [&](const OptionBinding& b) { return b.member == member; });
+}
+
+void MainWindow::Show(const OptionBinding& option, int32_t value) {
+  std::visit(Overloaded{[&](QCheckBox* box) { box->setChecked(value == 1); },
+                        [&](QButtonGroup* group) { Select(group, value); },
+                        [&](QSpinBox* box) { box->setValue(value); }},
+             option.control);
+}
+
+void MainWindow::Copy(const OptionBinding& option) {
+  int32_t& member = app_.settings.*option.member;
+  std::visit(Overloaded{[&](QCheckBox* box) { member = box->isChecked() ? 1 : 0; },
+                        [&](QButtonGroup* group) { CopyGroup(group, member); },
+                        // The box holds 1 to 50 only.
+                        [&](QSpinBox* box) { member = box->value(); }},
+             option.control);
 }
 
 void MainWindow::Load() {
@@ -385,28 +462,10 @@ void MainWindow::Load() {
   // ranges; those show the default and reach the settings as such once the
   // window is shown.
   const Settings s = SanitizedSettings(app_.settings);
-  Select(c_.optPlayer, s.Player);
-  c_.txtDataFolder->setText(Q(s.PathDataFolder));
-  c_.chkFlagDisplayLog->setChecked(s.FlagDisplayLog == 1);
-  c_.chkFlagRenameSubfolders->setChecked(s.FlagRenameSubfolders == 1);
-  c_.chkFlagRenameFolderName->setChecked(s.FlagRenameFolderName == 1);
-  c_.chkFlagCreateCSVFile->setChecked(s.FlagCreateCSVFile == 1);
-  Select(c_.optFlagPathSaveCSV, s.FlagPathSaveCSV);
-  c_.chkFlagConvertFilename->setChecked(s.FlagConvertFilename == 1);
-  c_.chkFlagCheckOnlyFilename->setChecked(s.FlagCheckOnlyFilename == 1);
-  c_.chkFlagLimit30Char->setChecked(s.FlagLimit30Char == 1);
-  c_.txtLengthName->setValue(s.LengthName);
-  c_.chkFlagDicEnabledFilename->setChecked(s.FlagDicEnabledFilename == 1);
-  c_.chkFlagDetectFullCharFilename->setChecked(s.FlagDetectFullCharFilename == 1);
-  Select(c_.optConvertLevelFilename, s.ConvertLevelFilename);
-  c_.chkFlagConvertID3Tag->setChecked(s.FlagConvertID3Tag == 1);
-  c_.chkFlagCheckOnlyID3Tag->setChecked(s.FlagCheckOnlyID3Tag == 1);
-  c_.chkFlagDicEnabledID3Tag->setChecked(s.FlagDicEnabledID3Tag == 1);
-  c_.chkFlagDetectFullCharID3Tag->setChecked(s.FlagDetectFullCharID3Tag == 1);
-  Select(c_.optConvertLevelID3Tag, s.ConvertLevelID3Tag);
-  Select(c_.optID3TagArtist, s.ID3TagArtist);
-  Select(c_.optID3TagAlbum, s.ID3TagAlbum);
-  Select(c_.optID3TagTitle, s.ID3TagTitle);
+  for (const OptionBinding& option : options_) {
+    Show(option, s.*option.member);
+    if (option.member == &Settings::Player) c_.txtDataFolder->setText(Q(s.PathDataFolder));
+  }
   show();
   // The first UpdateSettings with the window shown: from here on the
   // settings follow the controls.
@@ -414,50 +473,24 @@ void MainWindow::Load() {
   OnConvertID3Tag();
 }
 
-bool MainWindow::RomajiRefused() const {
-  // Looked up on disk at every call: a Rome.csv added or removed while the
-  // program runs counts at once.
-  return !app_.folder.FindTable(kRomeFileName).has_value();
-}
-
 void MainWindow::UpdateSettings() {
   if (!isVisible()) return;
+  app_.settings.PathDataFolder = c_.txtDataFolder->text().toStdU16String();
+  for (const OptionBinding& option : options_) Copy(option);
   // The refusal selects "変換なし" in both groups, whose handlers come back
   // here; those nested calls only copy, so the refusal is said once. During a
   // run the levels stay as the run read them.
-  if (!refusing_romaji_ && !busy_ &&
-      (c_.optConvertLevelFilename->checkedId() == 2 ||
-       c_.optConvertLevelID3Tag->checkedId() == 2) &&
-      RomajiRefused()) {
-    refusing_romaji_ = true;
-    Say(Q(kMessageTitle), kRomajiRefusedMessage);
-    Select(c_.optConvertLevelFilename, 0);
-    Select(c_.optConvertLevelID3Tag, 0);
-    refusing_romaji_ = false;
-  }
-  Settings& s = app_.settings;
-  s.PathDataFolder = c_.txtDataFolder->text().toStdU16String();
-  CopyGroup(c_.optPlayer, s.Player);
-  s.FlagDisplayLog = c_.chkFlagDisplayLog->isChecked() ? 1 : 0;
-  s.FlagRenameSubfolders = c_.chkFlagRenameSubfolders->isChecked() ? 1 : 0;
-  s.FlagRenameFolderName = c_.chkFlagRenameFolderName->isChecked() ? 1 : 0;
-  s.FlagCreateCSVFile = c_.chkFlagCreateCSVFile->isChecked() ? 1 : 0;
-  CopyGroup(c_.optFlagPathSaveCSV, s.FlagPathSaveCSV);
-  s.FlagConvertFilename = c_.chkFlagConvertFilename->isChecked() ? 1 : 0;
-  s.FlagCheckOnlyFilename = c_.chkFlagCheckOnlyFilename->isChecked() ? 1 : 0;
-  s.FlagLimit30Char = c_.chkFlagLimit30Char->isChecked() ? 1 : 0;
-  s.LengthName = c_.txtLengthName->value();  // the box holds 1 to 50 only
-  s.FlagDicEnabledFilename = c_.chkFlagDicEnabledFilename->isChecked() ? 1 : 0;
-  s.FlagDetectFullCharFilename = c_.chkFlagDetectFullCharFilename->isChecked() ? 1 : 0;
-  CopyGroup(c_.optConvertLevelFilename, s.ConvertLevelFilename);
-  s.FlagConvertID3Tag = c_.chkFlagConvertID3Tag->isChecked() ? 1 : 0;
-  s.FlagCheckOnlyID3Tag = c_.chkFlagCheckOnlyID3Tag->isChecked() ? 1 : 0;
-  s.FlagDicEnabledID3Tag = c_.chkFlagDicEnabledID3Tag->isChecked() ? 1 : 0;
-  s.FlagDetectFullCharID3Tag = c_.chkFlagDetectFullCharID3Tag->isChecked() ? 1 : 0;
-  CopyGroup(c_.optConvertLevelID3Tag, s.ConvertLevelID3Tag);
-  CopyGroup(c_.optID3TagArtist, s.ID3TagArtist);
-  CopyGroup(c_.optID3TagAlbum, s.ID3TagAlbum);
-  CopyGroup(c_.optID3TagTitle, s.ID3TagTitle);
+  if (refusing_romaji_ || busy_) return;
+  const RuleOutcome romaji = RomajiRule(app_.settings, app_.folder);
+  if (!romaji.applies()) return;
+  refusing_romaji_ = true;
+  Apply(romaji);
+  refusing_romaji_ = false;
+}
+
+void MainWindow::Apply(const RuleOutcome& rule) {
+  if (!rule.message.empty()) Say(Q(kMessageTitle), rule.message);
+  for (const SettingChange& change : rule.changes) Show(BindingOf(change.member), change.value);
 }
 
 void MainWindow::OnCreateCSVFile() {
@@ -495,59 +528,27 @@ void MainWindow::OnConvertID3Tag() {
   UpdateSettings();
 }
 
-void MainWindow::OnConvertLevel(int index, QCheckBox* detect_full_char) {
+void MainWindow::OnConvertLevel(int index, Conversion conversion) {
   // Said also while the window is still hidden (a stored level of 0).
-  if (index == 0) {
-    Say(Q(kMessageTitle), kLevelZeroMessage);
-    detect_full_char->setChecked(false);
-  }
+  Settings chosen = app_.settings;
+  (conversion == Conversion::kFileName ? chosen.ConvertLevelFilename
+                                       : chosen.ConvertLevelID3Tag) = index;
+  Apply(LevelZeroRule(chosen, conversion));
   UpdateSettings();
 }
 
 void MainWindow::ApplyPreset(int index) {
   if (index < 0 || index >= kPresetCount) return;
+  Settings preset = app_.settings;
+  tarvel::ApplyPreset(preset, index);
   app_.settings.Player = index;
-  for (const PresetAssignment& a : PresetAssignments(index)) Assign(a);
+  // One control at a time, in the preset's order: the handlers of each one
+  // (enabling, the level rules) see the controls set before it.
+  for (const PresetAssignment& a : PresetAssignments(index)) {
+    Show(BindingOf(a.member), preset.*a.member);
+  }
   if (isVisible()) Say(Q(kPresetMessageTitle), PresetMessage(index));
   UpdateSettings();
-}
-
-void MainWindow::Assign(const PresetAssignment& a) {
-  using C = PresetControl;
-  switch (a.control) {
-    case C::kConvertFilename:
-      return c_.chkFlagConvertFilename->setChecked(a.value == 1);
-    case C::kCheckOnlyFilename:
-      return c_.chkFlagCheckOnlyFilename->setChecked(a.value == 1);
-    case C::kDicEnabledFilename:
-      return c_.chkFlagDicEnabledFilename->setChecked(a.value == 1);
-    case C::kDetectFullCharFilename:
-      return c_.chkFlagDetectFullCharFilename->setChecked(a.value == 1);
-    case C::kLimit30Char:
-      return c_.chkFlagLimit30Char->setChecked(a.value == 1);
-    case C::kLengthName:
-      return c_.txtLengthName->setValue(a.value);
-    case C::kRenameFolderName:
-      return c_.chkFlagRenameFolderName->setChecked(a.value == 1);
-    case C::kConvertLevelFilename:
-      return Select(c_.optConvertLevelFilename, a.value);
-    case C::kConvertID3Tag:
-      return c_.chkFlagConvertID3Tag->setChecked(a.value == 1);
-    case C::kCheckOnlyID3Tag:
-      return c_.chkFlagCheckOnlyID3Tag->setChecked(a.value == 1);
-    case C::kDicEnabledID3Tag:
-      return c_.chkFlagDicEnabledID3Tag->setChecked(a.value == 1);
-    case C::kDetectFullCharID3Tag:
-      return c_.chkFlagDetectFullCharID3Tag->setChecked(a.value == 1);
-    case C::kConvertLevelID3Tag:
-      return Select(c_.optConvertLevelID3Tag, a.value);
-    case C::kID3TagArtist:
-      return Select(c_.optID3TagArtist, a.value);
-    case C::kID3TagAlbum:
-      return Select(c_.optID3TagAlbum, a.value);
-    case C::kID3TagTitle:
-      return Select(c_.optID3TagTitle, a.value);
-  }
 }
 
 void MainWindow::TickCheckOnlyBoxes() {
@@ -616,8 +617,8 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   }
   close_pending_ = false;
   MainWindowPosition pos;
-  pos.FormTop = y() * kTwipsPerPixel;
-  pos.FormLeft = x() * kTwipsPerPixel;
+  pos.FormTop = PixelsToTwips(y());
+  pos.FormLeft = PixelsToTwips(x());
   SaveMainWindowPosition(app_.IniPath, pos);
   if (LogWindow* log = log_.window()) log->close();
   event->accept();

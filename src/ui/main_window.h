@@ -13,13 +13,17 @@
 #include <QMainWindow>
 #include <QSpinBox>
 #include <QTabWidget>
+#include <QVBoxLayout>
 #include <QToolButton>
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <variant>
+#include <vector>
 
 #include "app/app_state.h"
 #include "app/entry_table.h"
+#include "app/settings_rules.h"
 #include "ui/data_folder.h"
 #include "ui/gui_front_end.h"
 #include "ui/log_window.h"
@@ -35,10 +39,6 @@ using ListDialog =
 ListDialog SystemListDialog();
 
 inline constexpr char16_t kRestoreDialogTitle[] = u"変換リスト（list.csv）を選択してください";
-inline constexpr char16_t kLevelZeroMessage[] =
-    u"日本語を変換しない場合、全角の検出チェックは無効になります";
-inline constexpr char16_t kRomajiRefusedMessage[] =
-    u"ローマ字ファイルがないために、この変換は使用できません";
 inline constexpr char16_t kSaveFailedMessage[] = u"設定を保存できませんでした。";
 
 // What the window asks the user through; tests put recorders in their place.
@@ -100,14 +100,13 @@ class MainWindow : public QMainWindow {
   void Load();
 
   // Copies every control into the settings (nothing while the window is
-  // hidden), first refusing the romaji level when Rome.csv is missing.
+  // hidden), then refuses the romaji level when Rome.csv is missing.
   void UpdateSettings();
 
   // The four buttons.
   void StartConversion();
   void StartRestore();
   void SaveOptions();
-  // cmdExit: closes the window (after a run in progress has ended).
 
   // True while a conversion or restore started here is in progress.
   bool busy() const { return busy_; }
@@ -119,17 +118,37 @@ class MainWindow : public QMainWindow {
   void closeEvent(QCloseEvent* event) override;
 
  private:
+  // The control that shows one integer option.
+  struct OptionBinding {
+    int32_t Settings::*member;
+    std::variant<QCheckBox*, QButtonGroup*, QSpinBox*> control;
+  };
+
   void BuildControls();
+  QWidget* BuildFolderFrame();
+  QVBoxLayout* BuildLeftColumn();
+  QWidget* BuildGeneralTab();
+  QWidget* BuildFileNameTab();
+  QWidget* BuildID3TagTab();
+  void SetTabOrder();
+  void BindOptions();
   void Connect();
   void PlaceFromSettingsFile();
 
+  const OptionBinding& BindingOf(int32_t Settings::*member) const;
+  // Shows `value` in the option's control (its handlers run as for a user's
+  // change).
+  void Show(const OptionBinding& option, int32_t value);
+  // Copies the option's control into the settings.
+  void Copy(const OptionBinding& option);
+  // Says the rule's message and makes its changes through the controls.
+  void Apply(const RuleOutcome& rule);
+
   void ApplyPreset(int index);
-  void Assign(const PresetAssignment& assignment);
   void OnCreateCSVFile();
   void OnConvertFilename();
   void OnConvertID3Tag();
-  void OnConvertLevel(int index, QCheckBox* detect_full_char);
-  bool RomajiRefused() const;
+  void OnConvertLevel(int index, Conversion conversion);
   void TickCheckOnlyBoxes();
   void SetBusy(bool busy);
   void Say(const QString& title, std::u16string_view text);
@@ -137,6 +156,8 @@ class MainWindow : public QMainWindow {
   AppState& app_;
   MainWindowSeams seams_;
   Controls c_;
+  // Every integer option's control, in the order of the option table.
+  std::vector<OptionBinding> options_;
   LogWindowHost log_;
   std::unique_ptr<GuiFrontEnd> front_end_;
   FrontEnd* previous_front_end_ = nullptr;

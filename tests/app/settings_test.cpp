@@ -181,11 +181,6 @@ TEST_F(SettingsTest, PathDataFolderWithALineBreakIsNotSaved) {
 
 TEST_F(SettingsTest, WindowPositions) {
   EXPECT_EQ(LoadMainWindowPosition(Ini()).FormTop, 0);
-  LogWindowGeometry g = LoadLogWindowGeometry(Ini());
-  EXPECT_EQ(g.Top, 1635);
-  EXPECT_EQ(g.Left, 4080);
-  EXPECT_EQ(g.Width, 6840);
-  EXPECT_EQ(g.Height, 5715);
 
   ASSERT_TRUE(SaveSettings(Settings{}, Ini()));
   std::string options = ReadBytes(Ini());
@@ -197,7 +192,6 @@ TEST_F(SettingsTest, WindowPositions) {
   MainWindowPosition p = LoadMainWindowPosition(Ini());
   EXPECT_EQ(p.FormTop, -150);
   EXPECT_EQ(p.FormLeft, 300);
-  EXPECT_EQ(LoadLogWindowGeometry(Ini()).Height, 4);
 }
 
 }  // namespace

@@ -41,7 +41,7 @@ CsvTable RomajiTable() {
                     {u"ﾞ", u""}});
 }
 
-using Chain = int (*)(std::u16string&, AppState&);
+using Chain = int (*)(std::u16string&, AppState&, bool*);
 
 struct ChainCase {
   const char* what;
@@ -56,7 +56,7 @@ void RunChainCases(const std::vector<ChainCase>& cases) {
     RulesFixture f;
     c.setup(f);
     std::u16string text(c.input);
-    EXPECT_EQ(c.chain(text, f.app), c.result) << c.what;
+    EXPECT_EQ(c.chain(text, f.app, nullptr), c.result) << c.what;
     EXPECT_EQ(text, c.expected) << c.what << ": " << U8(text);
   }
 }
@@ -121,13 +121,21 @@ TEST(ConvertFileNameTest, LeftoverTwoByteCharacterSwitchesToCheckOnly) {
   f.app.settings.FlagDetectFullCharFilename = 1;
   f.app.settings.FlagLimit30Char = 1;
   std::u16string name = u"★東京.b.mp3";
-  EXPECT_EQ(ConvertFileName(name, f.app), 1);
+  bool switch_to_check_only = false;
+  EXPECT_EQ(ConvertFileName(name, f.app, &switch_to_check_only), 1);
   EXPECT_EQ(name, u"★ﾄｳｷｮｳ b.mp3");  // steps 4 to 7 still ran
   EXPECT_TRUE(Contains(f.ui.log, u"全角→半角に変換できなかった文字（★）があります。\r\n"));
   EXPECT_TRUE(Contains(f.ui.log, u"不正なファイル名を検出しました。"));
-  EXPECT_EQ(f.app.settings.FlagCheckOnlyFilename, 1);
-  EXPECT_EQ(f.app.settings.FlagCheckOnlyID3Tag, 1);
-  EXPECT_EQ(f.ui.tick_count, 1);
+  // The chain asks for check-only; switching is left to the run.
+  EXPECT_TRUE(switch_to_check_only);
+  EXPECT_EQ(f.app.settings.FlagCheckOnlyFilename, 0);
+  EXPECT_EQ(f.app.settings.FlagCheckOnlyID3Tag, 0);
+  EXPECT_EQ(f.ui.tick_count, 0);
+  // A name with nothing left over asks for nothing.
+  std::u16string plain = u"東京.mp3";
+  switch_to_check_only = false;
+  EXPECT_EQ(ConvertFileName(plain, f.app, &switch_to_check_only), 1);
+  EXPECT_FALSE(switch_to_check_only);
 }
 
 TEST(ConvertFileNameTest, WithoutKanaConversionEveryJapaneseCharacterIsReported) {
@@ -228,7 +236,7 @@ TEST(ChainFailureTest, ReportsTheFailingStepAndStops) {
       c.setup(f);
       f.app.settings.FlagDisplayLog = display_log;
       std::u16string text(c.input);
-      EXPECT_EQ(c.chain(text, f.app), 0) << c.what;
+      EXPECT_EQ(c.chain(text, f.app, nullptr), 0) << c.what;
       EXPECT_EQ(text, c.expected) << c.what << ": " << U8(text);
       const std::u16string report = std::u16string(c.message) + u"\r\n" + std::u16string(kAbort);
       if (display_log == 1) {
@@ -353,7 +361,7 @@ TEST(ChainsTest, DecomposedTextConvertsAsComposed) {
           f->app.DicTable = MakeTable({{u"ガ", u"GA"}, {u"é", u"e"}});
         }
         std::u16string from_decomposed(c.decomposed), from_composed(c.composed);
-        EXPECT_EQ(chain(from_decomposed, a.app), chain(from_composed, b.app));
+        EXPECT_EQ(chain(from_decomposed, a.app, nullptr), chain(from_composed, b.app, nullptr));
         EXPECT_EQ(from_decomposed, from_composed) << U8(c.composed);
         EXPECT_EQ(a.ui.log, b.ui.log) << U8(c.composed);
       }

@@ -1,19 +1,9 @@
-#include "run/run_report.h"
+#include "run/run_guard.h"
 
 #include "app/report.h"
 #include "platform/text.h"
 
 namespace tarvel {
-
-void ReportAbort(AppState& app, std::u16string_view message, bool leading_line_end,
-                 bool trailing_blank_line) {
-  std::u16string box = std::u16string(message) + std::u16string(kCrLf) + std::u16string(kAbortLine);
-  std::u16string log = leading_line_end ? std::u16string(kCrLf) : std::u16string();
-  log += box;
-  log += kCrLf;
-  if (trailing_blank_line) log += kCrLf;
-  Report(app, log, box);
-}
 
 bool RunGuard::LockLibrary(std::u16string_view folder, std::string* detail) {
   std::string why;
@@ -25,7 +15,7 @@ bool RunGuard::LockLibrary(std::u16string_view folder, std::string* detail) {
   if (status == LibraryLock::Status::kFailed) text = u"ロックファイルを作成できません。";
   text += kCrLf;
   text += kAbortLine;
-  if (app_.ui != nullptr) app_.ui->ShowMessage(text);
+  app_.ui->ShowMessage(text);
   return false;
 }
 

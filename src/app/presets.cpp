@@ -1,0 +1,88 @@
+#include "app/presets.h"
+
+#include <algorithm>
+#include <cctype>
+#include <string>
+
+namespace tarvel {
+namespace {
+
+using S = Settings;
+
+// Every preset turns on the conversion it is for and leaves the other one as
+// its player needs it; the two players start in check-only mode so that the
+// first run only reports. Full-width detection comes before the level, so
+// that no level rule speaks while a preset is set.
+constexpr PresetAssignment kOther[] = {
+    {&S::FlagConvertFilename, 1},
+    {&S::FlagConvertID3Tag, 1},
+};
+constexpr PresetAssignment kZ919[] = {
+    {&S::FlagConvertFilename, 1},        {&S::FlagCheckOnlyFilename, 1},
+    {&S::FlagDicEnabledFilename, 1},     {&S::FlagDetectFullCharFilename, 1},
+    {&S::FlagLimit30Char, 1},            {&S::LengthName, 30},
+    {&S::FlagRenameFolderName, 1},       {&S::ConvertLevelFilename, 1},
+    {&S::FlagConvertID3Tag, 0},
+};
+constexpr PresetAssignment kFCD7[] = {
+    {&S::FlagConvertFilename, 0},      {&S::FlagConvertID3Tag, 1},
+    {&S::FlagCheckOnlyID3Tag, 1},      {&S::FlagDicEnabledID3Tag, 1},
+    {&S::FlagDetectFullCharID3Tag, 1}, {&S::ConvertLevelID3Tag, 1},
+    {&S::ID3TagArtist, 2},             {&S::ID3TagAlbum, 1},
+    {&S::ID3TagTitle, 0},
+};
+
+constexpr std::string_view kNames[kPresetCount] = {"other", "z919", "fcd7"};
+
+bool InRange(int index) { return index >= 0 && index < kPresetCount; }
+
+}  // namespace
+
+std::span<const PresetAssignment> PresetAssignments(int index) {
+  switch (index) {
+    case kPresetOther:
+      return kOther;
+    case kPresetZ919:
+      return kZ919;
+    case kPresetFCD7:
+      return kFCD7;
+  }
+  return {};
+}
+
+std::u16string_view PresetMessage(int index) {
+  switch (index) {
+    case kPresetOther:
+      return u"各種設定を自由に設定できます";
+    case kPresetZ919:
+      return u"ライティングはRomeoで行ってください。";
+    case kPresetFCD7:
+      return u"この設定は、ID3Tagのアルバム名にMP3ファイルのあるフォルダ名が反映されます。"
+             u"フォルダ名にはアーティストの名前を設定しておいてください。\r\n"
+             u"f-"
+             u"CD7の表示設定は、上段にID3Tagのアルバム名とアーティスト名を、下段にスペアナをお勧め"
+             u"します。\r\n"
+             u"また、ライティングはRomeoで行ってください。";
+  }
+  return {};
+}
+
+std::string_view PresetName(int index) { return InRange(index) ? kNames[index] : ""; }
+
+std::optional<int> FindPreset(std::string_view name) {
+  std::string folded(name);
+  std::transform(folded.begin(), folded.end(), folded.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  for (int i = 0; i < kPresetCount; ++i) {
+    if (kNames[i] == folded) return i;
+  }
+  return std::nullopt;
+}
+
+void ApplyPreset(Settings& settings, int index) {
+  if (!InRange(index)) return;
+  settings.Player = index;
+  for (const PresetAssignment& a : PresetAssignments(index)) settings.*a.member = a.value;
+}
+
+}  // namespace tarvel
