@@ -18,17 +18,21 @@ constexpr PresetAssignment kOther[] = {
     {&S::FlagConvertID3Tag, 1},
 };
 constexpr PresetAssignment kZ919[] = {
-    {&S::FlagConvertFilename, 1},        {&S::FlagCheckOnlyFilename, 1},
-    {&S::FlagDicEnabledFilename, 1},     {&S::FlagDetectFullCharFilename, 1},
-    {&S::FlagLimit30Char, 1},            {&S::LengthName, 30},
-    {&S::FlagRenameFolderName, 1},       {&S::ConvertLevelFilename, 1},
+    {&S::FlagConvertFilename, 1},    {&S::FlagCheckOnlyFilename, 1},
+    {&S::FlagDicEnabledFilename, 1}, {&S::FlagDetectFullCharFilename, 1},
+    {&S::FlagLimit30Char, 1},        {&S::LengthName, 30},
+    {&S::FlagRenameFolderName, 1},   {&S::ConvertLevelFilename, 1},
     {&S::FlagConvertID3Tag, 0},
 };
 constexpr PresetAssignment kFCD7[] = {
-    {&S::FlagConvertFilename, 0},      {&S::FlagConvertID3Tag, 1},
-    {&S::FlagCheckOnlyID3Tag, 1},      {&S::FlagDicEnabledID3Tag, 1},
-    {&S::FlagDetectFullCharID3Tag, 1}, {&S::ConvertLevelID3Tag, 1},
-    {&S::ID3TagArtist, 2},             {&S::ID3TagAlbum, 1},
+    {&S::FlagConvertFilename, 0},
+    {&S::FlagConvertID3Tag, 1},
+    {&S::FlagCheckOnlyID3Tag, 1},
+    {&S::FlagDicEnabledID3Tag, 1},
+    {&S::FlagDetectFullCharID3Tag, 1},
+    {&S::ConvertLevelID3Tag, 1},
+    {&S::ID3TagArtist, 2},
+    {&S::ID3TagAlbum, 1},
     {&S::ID3TagTitle, 0},
 };
 

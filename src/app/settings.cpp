@@ -94,8 +94,8 @@ Settings LoadSettings(const std::filesystem::path& ini_path,
   // The data folder loads whole: cut to the 254 bytes of the old fixed
   // buffer it would name a different folder, and a run there would rename
   // files the user never chose.
-  settings.PathDataFolder = ini.Get(kOptionSection, kPathDataFolderKey)
-                                .value_or(std::u16string(default_data_folder));
+  settings.PathDataFolder =
+      ini.Get(kOptionSection, kPathDataFolderKey).value_or(std::u16string(default_data_folder));
   for (const IntSetting& s : kIntSettings) {
     // Reading "yes" or "1x" as a number would turn a hand-edited option into
     // 0 (check-only off, no list): such a value falls back to the default.

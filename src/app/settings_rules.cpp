@@ -5,7 +5,9 @@
 namespace tarvel {
 namespace {
 
-bool ChoosesRomaji(const Settings& s) { return s.ConvertLevelFilename == 2 || s.ConvertLevelID3Tag == 2; }
+bool ChoosesRomaji(const Settings& s) {
+  return s.ConvertLevelFilename == 2 || s.ConvertLevelID3Tag == 2;
+}
 
 }  // namespace
 
@@ -24,9 +26,9 @@ RuleOutcome LevelZeroRule(const Settings& settings, Conversion conversion) {
   const bool names = conversion == Conversion::kFileName;
   const int32_t level = names ? settings.ConvertLevelFilename : settings.ConvertLevelID3Tag;
   if (level != 0) return {};
-  return {kLevelZeroMessage,
-          {{names ? &Settings::FlagDetectFullCharFilename : &Settings::FlagDetectFullCharID3Tag,
-            0}}};
+  return {
+      kLevelZeroMessage,
+      {{names ? &Settings::FlagDetectFullCharFilename : &Settings::FlagDetectFullCharID3Tag, 0}}};
 }
 
 void ApplyChanges(Settings& settings, const std::vector<SettingChange>& changes) {

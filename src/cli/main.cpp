@@ -320,8 +320,9 @@ int Convert(AppState& app, CliFrontEnd& ui, MecabReadingService& reading) {
   switch (report.outcome) {
     case RunReport::Outcome::kCompleted:
       if (report.switched_to_check_only) {
-        Error("a character could not be made half-width (see above), so the run only checked: "
-              "nothing was changed");
+        Error(
+            "a character could not be made half-width (see above), so the run only checked: "
+            "nothing was changed");
         return kExitStopped;
       }
       return kExitOk;

@@ -28,8 +28,7 @@ int ConvertFileName(std::u16string& name, AppState& app, bool* switch_to_check_o
 // A folder name: the file-name chain without the extension step, with the
 // invalid characters blanked whatever the name's length, and its own length
 // limit on the whole name. Governed by the file-name settings.
-int ConvertFolderName(std::u16string& name, AppState& app,
-                      bool* switch_to_check_only = nullptr);
+int ConvertFolderName(std::u16string& name, AppState& app, bool* switch_to_check_only = nullptr);
 
 // One tag text (artist, album or title): dictionary, kana conversion,
 // full-width check, romaji, then a silent cut to 30 characters once those

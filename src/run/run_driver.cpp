@@ -203,8 +203,7 @@ Next ApplyChanges(RunContext& c) {
 
 // The stages of a run in their order; each one ends the run or hands on.
 constexpr Next (*kRunStages[])(RunContext&) = {
-    CheckDataFolder, LockLibrary, Scan,        CountEntries,
-    Convert,         WriteList,   ListChanges, ApplyChanges,
+    CheckDataFolder, LockLibrary, Scan, CountEntries, Convert, WriteList, ListChanges, ApplyChanges,
 };
 
 }  // namespace

@@ -9,9 +9,9 @@
 #include "app/startup.h"
 #include "platform/mecab_reading.h"
 #include "platform/text.h"
+#include "ui/data_folder.h"
 #include "ui/gui_front_end.h"
 #include "ui/instance_lock.h"
-#include "ui/data_folder.h"
 #include "ui/main_window.h"
 
 int main(int argc, char** argv) {

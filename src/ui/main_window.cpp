@@ -426,8 +426,9 @@ void MainWindow::BindOptions() {
       {&Settings::ID3TagTitle, c_.optID3TagTitle},
   };
   for (const IntSetting& option : IntSettings()) {
-    const auto* found = std::find_if(std::begin(kControls), std::end(kControls),
-                                     [&](const OptionBinding& b) { return b.member == option.member; });
+    const auto* found =
+        std::find_if(std::begin(kControls), std::end(kControls),
+                     [&](const OptionBinding& b) { return b.member == option.member; });
     Q_ASSERT(found != std::end(kControls));
     options_.push_back(*found);
   }
@@ -531,8 +532,8 @@ void MainWindow::OnConvertID3Tag() {
 void MainWindow::OnConvertLevel(int index, Conversion conversion) {
   // Said also while the window is still hidden (a stored level of 0).
   Settings chosen = app_.settings;
-  (conversion == Conversion::kFileName ? chosen.ConvertLevelFilename
-                                       : chosen.ConvertLevelID3Tag) = index;
+  (conversion == Conversion::kFileName ? chosen.ConvertLevelFilename : chosen.ConvertLevelID3Tag) =
+      index;
   Apply(LevelZeroRule(chosen, conversion));
   UpdateSettings();
 }

@@ -13,8 +13,8 @@
 #include <QMainWindow>
 #include <QSpinBox>
 #include <QTabWidget>
-#include <QVBoxLayout>
 #include <QToolButton>
+#include <QVBoxLayout>
 #include <QWidget>
 #include <functional>
 #include <memory>

@@ -43,6 +43,8 @@ check "tarvel-cli --set FlagLimit30Char=" "0 1"
 check "tarvel-cli --set ID3TagTitle=2" "2"
 check "tarvel-cli --set PathDataFolder=" ""
 check "tarvel-cli --settings " "<files ini>"
+check "tarvel-cli --preset " "fcd7 other z919"
+check "tarvel-cli --pr" "--preset"
 check "tarvel-cli --restore 2026" "2026-12-07_140500 <files csv>"
 check "tarvel-cli --check-only " "<files -d>"
 exit $failed

@@ -25,7 +25,7 @@ TEST(ConvertKanjiToKanaTest, GivesTheHalfWidthKanaFormOfTheReading) {
       {u"a　b", u"a b"},
       {u"「ー」、。・", u"｢ｰ｣､｡･"},
       {u"★漢", u"★漢"},  // no half-width form, no reading
-      {u"ヶ", u"ｹ"},  // narrowed after the reading, which needs it
+      {u"ヶ", u"ｹ"},     // narrowed after the reading, which needs it
       {u"いすゞ", u"ｲｽｽﾞ"},
       {u"01 日本.mp3", u"01 ﾆﾎﾝ.mp3"},
       {u"😀ア", u"😀ｱ"},
