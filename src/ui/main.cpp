@@ -8,7 +8,6 @@
 #include "app/settings_rules.h"
 #include "app/startup.h"
 #include "platform/mecab_reading.h"
-#include "platform/text.h"
 #include "ui/data_folder.h"
 #include "ui/gui_front_end.h"
 #include "ui/instance_lock.h"

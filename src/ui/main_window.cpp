@@ -402,7 +402,7 @@ void MainWindow::PlaceFromSettingsFile() {
 
 void MainWindow::BindOptions() {
   // Each integer option's control; the table of options gives the order.
-  const OptionBinding kControls[] = {
+  const OptionBinding controls[] = {
       {&Settings::Player, c_.optPlayer},
       {&Settings::FlagDisplayLog, c_.chkFlagDisplayLog},
       {&Settings::FlagRenameSubfolders, c_.chkFlagRenameSubfolders},
@@ -427,9 +427,9 @@ void MainWindow::BindOptions() {
   };
   for (const IntSetting& option : IntSettings()) {
     const auto* found =
-        std::find_if(std::begin(kControls), std::end(kControls),
+        std::find_if(std::begin(controls), std::end(controls),
                      [&](const OptionBinding& b) { return b.member == option.member; });
-    Q_ASSERT(found != std::end(kControls));
+    Q_ASSERT(found != std::end(controls));
     options_.push_back(*found);
   }
 }
@@ -439,14 +439,14 @@ const MainWindow::OptionBinding& MainWindow::BindingOf(int32_t Settings::*member
                        [&](const OptionBinding& b) { return b.member == member; });
 }
 
-void MainWindow::Show(const OptionBinding& option, int32_t value) {
+void MainWindow::ShowOption(const OptionBinding& option, int32_t value) {
   std::visit(Overloaded{[&](QCheckBox* box) { box->setChecked(value == 1); },
                         [&](QButtonGroup* group) { Select(group, value); },
                         [&](QSpinBox* box) { box->setValue(value); }},
              option.control);
 }
 
-void MainWindow::Copy(const OptionBinding& option) {
+void MainWindow::CopyOption(const OptionBinding& option) {
   int32_t& member = app_.settings.*option.member;
   std::visit(Overloaded{[&](QCheckBox* box) { member = box->isChecked() ? 1 : 0; },
                         [&](QButtonGroup* group) { CopyGroup(group, member); },
@@ -464,7 +464,7 @@ void MainWindow::Load() {
   // window is shown.
   const Settings s = SanitizedSettings(app_.settings);
   for (const OptionBinding& option : options_) {
-    Show(option, s.*option.member);
+    ShowOption(option, s.*option.member);
     if (option.member == &Settings::Player) c_.txtDataFolder->setText(Q(s.PathDataFolder));
   }
   show();
@@ -477,7 +477,7 @@ void MainWindow::Load() {
 void MainWindow::UpdateSettings() {
   if (!isVisible()) return;
   app_.settings.PathDataFolder = c_.txtDataFolder->text().toStdU16String();
-  for (const OptionBinding& option : options_) Copy(option);
+  for (const OptionBinding& option : options_) CopyOption(option);
   // The refusal selects "変換なし" in both groups, whose handlers come back
   // here; those nested calls only copy, so the refusal is said once. During a
   // run the levels stay as the run read them.
@@ -491,7 +491,8 @@ void MainWindow::UpdateSettings() {
 
 void MainWindow::Apply(const RuleOutcome& rule) {
   if (!rule.message.empty()) Say(Q(kMessageTitle), rule.message);
-  for (const SettingChange& change : rule.changes) Show(BindingOf(change.member), change.value);
+  for (const SettingChange& change : rule.changes)
+    ShowOption(BindingOf(change.member), change.value);
 }
 
 void MainWindow::OnCreateCSVFile() {
@@ -546,7 +547,7 @@ void MainWindow::ApplyPreset(int index) {
   // One control at a time, in the preset's order: the handlers of each one
   // (enabling, the level rules) see the controls set before it.
   for (const PresetAssignment& a : PresetAssignments(index)) {
-    Show(BindingOf(a.member), preset.*a.member);
+    ShowOption(BindingOf(a.member), preset.*a.member);
   }
   if (isVisible()) Say(Q(kPresetMessageTitle), PresetMessage(index));
   UpdateSettings();

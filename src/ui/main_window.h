@@ -138,9 +138,9 @@ class MainWindow : public QMainWindow {
   const OptionBinding& BindingOf(int32_t Settings::*member) const;
   // Shows `value` in the option's control (its handlers run as for a user's
   // change).
-  void Show(const OptionBinding& option, int32_t value);
+  void ShowOption(const OptionBinding& option, int32_t value);
   // Copies the option's control into the settings.
-  void Copy(const OptionBinding& option);
+  void CopyOption(const OptionBinding& option);
   // Says the rule's message and makes its changes through the controls.
   void Apply(const RuleOutcome& rule);
 
