@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <string>
 
+#include "files/list_format.h"
+#include "files/rename_list_reader.h"
 #include "platform/csv.h"
 #include "platform/text.h"
 #include "support/test_support.h"

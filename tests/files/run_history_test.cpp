@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <string>
 
-#include "files/rename_list.h"
+#include "files/rename_list_reader.h"
 #include "files/undo_record.h"
 #include "platform/text.h"
 #include "support/test_support.h"
