@@ -71,6 +71,9 @@ void WriteListBytes(const RunState& run, int32_t count,
                     const std::function<void(std::string_view)>& sink) {
   const bool cp932 = ListSurvivesCp932(run, count);
   if (!cp932) sink(kListUtf8Mark);
+  // Characters of text encoded at once: large enough that each hand-over
+  // to `sink` is worth its cost.
+  constexpr size_t kChunkChars = size_t{64} * 1024;
   std::u16string chunk;
   auto flush = [&] {
     sink(cp932 ? EncodeCp932(chunk) : Utf16ToUtf8(chunk));
@@ -81,7 +84,7 @@ void WriteListBytes(const RunState& run, int32_t count,
   for (int32_t i = 1; i <= count; ++i) {
     ListRecord record(i, run.EntryTable[static_cast<size_t>(i)]);
     AppendCSVRecord(chunk, record.fields, kCsvFieldSeparator, kCsvLineSeparator, kCsvQuote);
-    if (chunk.size() > 64 * 1024) flush();
+    if (chunk.size() > kChunkChars) flush();
   }
   flush();
 }
