@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "files/rename_list.h"
+#include "files/rename_list_reader.h"
 #include "fuzz_support.h"
 #include "platform/csv.h"
 #include "platform/text.h"

@@ -11,7 +11,8 @@
 #include <tuple>
 
 #include "app/entry_table.h"
-#include "files/rename_list.h"
+#include "files/list_format.h"
+#include "files/rename_list_reader.h"
 #include "files/undo_record.h"
 #include "platform/text.h"
 #include "platform/text_file.h"
@@ -43,19 +44,12 @@ class QuietListScan {
 
  private:
   enum State { kFieldStart, kInField, kQuote, kCr };
-  static constexpr std::string_view kMark = "\xEF\xBB\xBF";
+  // What a byte is to the byte-order mark.
+  enum class Mark { kPast, kPart, kBroken };
   static constexpr size_t kMaxRecord = 1 << 20;
 
   bool Take(char c) {
-    if (mark_at_ < kMark.size()) {
-      if (mark_at_ == 0 && c != kMark[0]) {
-        mark_at_ = kMark.size();  // no mark: code page 932
-      } else {
-        if (c != kMark[mark_at_]) return false;
-        utf8_ = ++mark_at_ == kMark.size();
-        return true;
-      }
-    }
+    if (const Mark mark = TakeMark(c); mark != Mark::kPast) return mark == Mark::kPart;
     if (c == '\0') return false;
     if (utf8_) {
       record_ += c;
@@ -63,49 +57,74 @@ class QuietListScan {
     }
     switch (state_) {
       case kFieldStart:
-        if (c != '"') return false;
-        state_ = kInField;
-        return true;
+        return FieldStart(c);
       case kInField:
-        if (c == '"') {
-          state_ = kQuote;
-          return true;
-        }
-        return FieldByte(c);
+        return InField(c);
       case kQuote:
-        if (c == '"') {  // a doubled quote
-          state_ = kInField;
-          return FieldByte(c);
-        }
-        if (c == ',') {
-          state_ = kFieldStart;
-          return EndField();
-        }
-        if (c == '\r') {
-          state_ = kCr;
-          return EndField();
-        }
-        return false;
+        return AfterQuote(c);
       case kCr:
-        if (c != '\n' || field_ != kRenameListColumns) return false;
-        if (utf8_ && !IsValidUtf8(record_)) return false;
-        record_.clear();
-        field_ = 0;
-        ++records_;
-        state_ = kFieldStart;
-        return true;
+        return AfterCr(c);
     }
     return false;
   }
 
-  bool IsNumberField() const {
-    const int32_t f = field_ + 1;
-    return f == 1 || f == 12 || f == 13 || f == 14;
+  // The first byte tells whether the list starts with a byte-order mark;
+  // without one it is in code page 932.
+  Mark TakeMark(char c) {
+    if (mark_at_ >= kListUtf8Mark.size()) return Mark::kPast;
+    if (mark_at_ == 0 && c != kListUtf8Mark[0]) {
+      mark_at_ = kListUtf8Mark.size();
+      return Mark::kPast;
+    }
+    if (c != kListUtf8Mark[mark_at_]) return Mark::kBroken;
+    utf8_ = ++mark_at_ == kListUtf8Mark.size();
+    return Mark::kPart;
+  }
+
+  bool FieldStart(char c) {
+    if (c != '"') return false;
+    state_ = kInField;
+    return true;
+  }
+
+  bool InField(char c) {
+    if (c == '"') {
+      state_ = kQuote;
+      return true;
+    }
+    return FieldByte(c);
+  }
+
+  // After a quote inside a field: a doubled quote, or the field's end.
+  bool AfterQuote(char c) {
+    if (c == '"') {
+      state_ = kInField;
+      return FieldByte(c);
+    }
+    if (c == ',') {
+      state_ = kFieldStart;
+      return EndField();
+    }
+    if (c == '\r') {
+      state_ = kCr;
+      return EndField();
+    }
+    return false;
+  }
+
+  bool AfterCr(char c) {
+    if (c != '\n' || field_ != kRenameListColumns) return false;
+    if (utf8_ && !IsValidUtf8(record_)) return false;
+    record_.clear();
+    field_ = 0;
+    ++records_;
+    state_ = kFieldStart;
+    return true;
   }
 
   bool FieldByte(char c) {
     if (records_ == 0) return false;  // the first record is blank
-    if (!IsNumberField()) return true;
+    if (!IsListNumberField(field_ + 1)) return true;
     if (c < '0' || c > '9') return false;
     value_ = std::min<int64_t>(value_ * 10 + (c - '0'), int64_t{1} << 32);
     ++digits_;
@@ -114,10 +133,10 @@ class QuietListScan {
 
   bool EndField() {
     if (++field_ > kRenameListColumns) return false;
-    if (records_ > 0 && (field_ == 1 || field_ >= 12)) {
+    if (records_ > 0 && IsListNumberField(field_)) {
       if (digits_ == 0) return false;
       // RenameFlag or TagFlag 1: the list records applied changes.
-      if ((field_ == 12 || field_ == 13) && value_ == 1) return false;
+      if ((field_ == kListRenameFlag || field_ == kListTagFlag) && value_ == 1) return false;
     }
     digits_ = 0;
     value_ = 0;
@@ -165,8 +184,15 @@ bool CopyFile(const std::filesystem::path& from, const std::filesystem::path& to
   return true;
 }
 
-// Makes a new folder for one kept run, named by the local date and time, with
-// "-2", "-3"... when several are kept in one second. Never reuses a folder.
+// A kept run's folder is named by the local time it was kept,
+// "2026-12-07_140512", with "-2", "-3"... after it when several are kept in
+// one second.
+constexpr char kRunFolderStamp[] = "%Y-%m-%d_%H%M%S";
+// The length of the names kRunFolderStamp makes.
+constexpr size_t kRunFolderStampSize = 17;
+
+// Makes a new folder for one kept run (see kRunFolderStamp). Never reuses a
+// folder.
 bool MakeRunFolder(const std::filesystem::path& history, std::filesystem::path& made,
                    std::string* error) {
   std::error_code ec;
@@ -175,7 +201,7 @@ bool MakeRunFolder(const std::filesystem::path& history, std::filesystem::path& 
   std::tm local{};
   ::localtime_r(&now, &local);
   char stamp[32];
-  std::strftime(stamp, sizeof stamp, "%Y-%m-%d_%H%M%S", &local);
+  std::strftime(stamp, sizeof stamp, kRunFolderStamp, &local);
   for (int n = 1; n < 1000; ++n) {
     std::string name = stamp;
     if (n > 1) name += "-" + std::to_string(n);
@@ -193,6 +219,43 @@ bool MakeRunFolder(const std::filesystem::path& history, std::filesystem::path& 
   SetError(error, "cannot keep the previous list: no free folder name in " +
                       EscapeBytes(history.native()));
   return false;
+}
+
+// "2026-12-07_140512-2" is shown as "2026-12-07 14:05:12-2"; a name of
+// another form as it is.
+std::string ShownTime(const std::string& name) {
+  if (name.size() < kRunFolderStampSize || name[10] != '_') return EscapeBytes(name);
+  return name.substr(0, 10) + " " + name.substr(11, 2) + ":" + name.substr(13, 2) + ":" +
+         name.substr(15, 2) + name.substr(kRunFolderStampSize);
+}
+
+// Counts the rows of the kept list and finds the outermost folder it names;
+// a list that cannot be read is left as unreadable.
+void ReadKeptList(HistoryEntry& entry) {
+  RunState run;
+  if (ReadRenameList(Utf8ToUtf16Lossy(entry.list.native()), run) != 1) return;
+  entry.readable = true;
+  for (size_t i = 1; i <= LastIndex(run); ++i) {
+    const FileEntry& e = run.EntryTable[i];
+    ++entry.rows;
+    if (e.RenameFlag == 1) ++entry.renames;
+    if (e.TagFlag == 1) ++entry.tags;
+    if (entry.folder.empty() || e.OldPath.size() < entry.folder.size()) {
+      entry.folder = e.OldPath;
+    }
+  }
+}
+
+// Kept runs go by the time in their folder's name, then by the number after
+// it: "-10" was kept after "-9", though it sorts before it as text.
+std::tuple<std::string, size_t, std::string> HistoryOrder(const HistoryEntry& e) {
+  const std::string name = e.list.parent_path().filename().native();
+  const size_t dash = name.size() > kRunFolderStampSize && name[kRunFolderStampSize] == '-'
+                          ? kRunFolderStampSize
+                          : name.size();
+  size_t n = 1;
+  std::from_chars(name.data() + std::min(dash + 1, name.size()), name.data() + name.size(), n);
+  return std::make_tuple(name.substr(0, dash), n, name);
 }
 
 }  // namespace
@@ -239,40 +302,13 @@ std::vector<HistoryEntry> ListHistory(const AppFolder& folder) {
     HistoryEntry entry;
     entry.list = it->path() / kHistoryListName;
     if (!std::filesystem::exists(entry.list, ec)) continue;
-    // "2026-12-07_140512-2" is shown as "2026-12-07 14:05:12".
-    std::string name = it->path().filename().native();
-    if (name.size() >= 17 && name[10] == '_') {
-      entry.time = name.substr(0, 10) + " " + name.substr(11, 2) + ":" + name.substr(13, 2) + ":" +
-                   name.substr(15, 2) + name.substr(17);
-    } else {
-      entry.time = EscapeBytes(name);
-    }
-    RunState run;
-    if (ReadRenameList(Utf8ToUtf16Lossy(entry.list.native()), run) == 1) {
-      entry.readable = true;
-      for (size_t i = 1; i <= LastIndex(run); ++i) {
-        const FileEntry& e = run.EntryTable[i];
-        ++entry.rows;
-        if (e.RenameFlag == 1) ++entry.renames;
-        if (e.TagFlag == 1) ++entry.tags;
-        if (entry.folder.empty() || e.OldPath.size() < entry.folder.size()) {
-          entry.folder = e.OldPath;
-        }
-      }
-    }
+    entry.time = ShownTime(it->path().filename().native());
+    ReadKeptList(entry);
     out.push_back(std::move(entry));
   }
-  // By the time in the name, then by the number after it: "-10" was kept
-  // after "-9", though it sorts before it as text.
-  auto order = [](const HistoryEntry& e) {
-    const std::string name = e.list.parent_path().filename().native();
-    const size_t dash = name.size() > 17 && name[17] == '-' ? 17 : name.size();
-    size_t n = 1;
-    std::from_chars(name.data() + std::min(dash + 1, name.size()), name.data() + name.size(), n);
-    return std::make_tuple(name.substr(0, dash), n, name);
-  };
-  std::sort(out.begin(), out.end(),
-            [&](const HistoryEntry& a, const HistoryEntry& b) { return order(a) < order(b); });
+  std::sort(out.begin(), out.end(), [](const HistoryEntry& a, const HistoryEntry& b) {
+    return HistoryOrder(a) < HistoryOrder(b);
+  });
   return out;
 }
 

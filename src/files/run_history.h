@@ -9,14 +9,17 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/app_folder.h"
+#include "files/list_format.h"
 
 namespace tarvel {
 
-// The name of a kept list inside its history folder.
-inline constexpr std::string_view kHistoryListName = "list.csv";
+// The name of a kept list inside its history folder: the list keeps its own
+// name, so its undo record is found beside it as beside any list.
+inline constexpr std::string_view kHistoryListName = kRenameListName;
 
 // Keeps the list at `list_path` in the history when it exists and records
 // applied changes (a row with RenameFlag or TagFlag 1), or cannot be read as

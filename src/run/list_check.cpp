@@ -1,7 +1,6 @@
 #include "run/list_check.h"
 
 #include <string_view>
-#include <vector>
 
 #include "app/report.h"
 #include "platform/text.h"
@@ -9,8 +8,6 @@
 
 namespace tarvel {
 namespace {
-
-constexpr std::u16string_view kUnreadableList = u"CSVファイルの読み込みに失敗しました。";
 
 std::string Quoted(std::u16string_view text) { return "\"" + Utf16ToUtf8(text) + "\""; }
 
@@ -71,8 +68,8 @@ ListCheck CheckRestoreList(const RunState& run) {
                             {"OldName", e.OldName, false},
                             {"NewName", e.NewName, false}};
     for (const Field& f : fields) {
-      std::string problem = f.is_path ? PathProblem(f.value)
-                                      : NameProblem(f.value, is_file, &f.value == &e.NewName);
+      std::string problem =
+          f.is_path ? PathProblem(f.value) : NameProblem(f.value, is_file, &f.value == &e.NewName);
       if (!problem.empty()) {
         return fail(i, std::string(f.name) + " " + Quoted(f.value) + " " + problem);
       }
@@ -93,22 +90,6 @@ ListCheck CheckRestoreList(const RunState& run) {
   }
   check.common_folder = common;
   return check;
-}
-
-bool AdmitRestoreList(AppState& app, const RunState& run, RunGuard& guard, RestoreReport& report) {
-  ListCheck check = CheckRestoreList(run);
-  if (!check.ok) {
-    ReportAbort(app, kUnreadableList, false, true);
-    report.outcome = RestoreReport::Outcome::kListUnreadable;
-    report.detail = check.problem;
-    return false;
-  }
-  if (check.common_folder.empty()) return true;  // nothing to restore
-  if (!guard.LockLibrary(check.common_folder, &report.detail)) {
-    report.outcome = RestoreReport::Outcome::kBusy;
-    return false;
-  }
-  return true;
 }
 
 }  // namespace tarvel

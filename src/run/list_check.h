@@ -6,12 +6,8 @@
 #define TARVEL_RUN_LIST_CHECK_H_
 
 #include <string>
-#include <string_view>
 
-#include "app/app_state.h"
 #include "app/entry_table.h"
-#include "run/restore_run.h"
-#include "run/run_guard.h"
 
 namespace tarvel {
 
@@ -31,13 +27,6 @@ struct ListCheck {
 // any case; and every row in or below the folder of row 1 (the library
 // folder, whose items a run records first), which is not the root.
 ListCheck CheckRestoreList(const RunState& run);
-
-// Called by the restore right after the list was read: checks it (a bad list
-// is reported as an unreadable one, naming the first bad row in
-// `report.detail`) and takes the library lock of its common folder into
-// `guard` (refused while another run or restore works on that library).
-// False, with `report.outcome` set, when the restore must not go on.
-bool AdmitRestoreList(AppState& app, const RunState& run, RunGuard& guard, RestoreReport& report);
 
 }  // namespace tarvel
 

@@ -3,13 +3,41 @@
 #include <optional>
 
 #include "app/report.h"
-#include "files/rename_list.h"
+#include "files/rename_list_reader.h"
 #include "files/undo_record.h"
 #include "platform/text.h"
 #include "run/list_check.h"
 #include "run/run_guard.h"
 
 namespace tarvel {
+namespace {
+
+// The message for a list that cannot be restored from, whether it could not
+// be read or holds a row the restore refuses.
+constexpr std::u16string_view kUnreadableList = u"CSVファイルの読み込みに失敗しました。";
+
+// Called right after the list was read: checks it (a bad list is reported
+// as an unreadable one, naming the first bad row in `report.detail`) and
+// takes the library lock of its common folder into `guard` (refused while
+// another run or restore works on that library). False, with
+// `report.outcome` set, when the restore must not go on.
+bool AdmitRestoreList(AppState& app, const RunState& run, RunGuard& guard, RestoreReport& report) {
+  ListCheck check = CheckRestoreList(run);
+  if (!check.ok) {
+    ReportAbort(app, kUnreadableList, false, true);
+    report.outcome = RestoreReport::Outcome::kListUnreadable;
+    report.detail = check.problem;
+    return false;
+  }
+  if (check.common_folder.empty()) return true;  // nothing to restore
+  if (!guard.LockLibrary(check.common_folder, &report.detail)) {
+    report.outcome = RestoreReport::Outcome::kBusy;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
 
 RestoreReport RunRestore(AppState& app, RunState& run, std::u16string_view list_path) {
   RestoreReport report;
@@ -22,7 +50,7 @@ RestoreReport RunRestore(AppState& app, RunState& run, std::u16string_view list_
 
   std::string list_bytes;
   if (ReadRenameList(list_path, run, &report.detail, &list_bytes) == 0) {
-    ReportAbort(app, u"CSVファイルの読み込みに失敗しました。", false, true);
+    ReportAbort(app, kUnreadableList, false, true);
     report.outcome = RestoreReport::Outcome::kListUnreadable;
     return report;
   }

@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <string>
 
+#include "files/list_format.h"
+#include "files/rename_list_reader.h"
 #include "platform/csv.h"
 #include "platform/text.h"
 #include "support/test_support.h"
@@ -341,6 +343,56 @@ TEST_F(RenameListTest, WhatIsNotAWholeListIsRefusedNamingTheFirstBadRecord) {
   RunState run;
   EXPECT_EQ(ReadRenameList(Text16(dir() / "in.csv"), run), 1);
   EXPECT_EQ(run.EntryTable.size(), 3u);
+}
+
+// The reason a restore shows for a refused list, word for word: which
+// record, which field and what is wrong with it.
+TEST_F(RenameListTest, RefusalsNameTheRecordAndFieldInFull) {
+  const std::string row = R"("1","/a/","x.mp3","/a/","y.mp3","","","","","","","1","0","1")"
+                          "\r\n";
+  auto with_fields = [](std::string_view number, std::string_view flag, std::string_view is_file) {
+    return "\"" + std::string(number) + R"(","/a/","p.mp3","/a/","q.mp3","","","","","","",")" +
+           std::string(flag) + R"(","0",")" + std::string(is_file) + "\"\r\n";
+  };
+  const struct {
+    const char* what;
+    std::string bytes;
+    const char* error;
+  } kCases[] = {
+      {"a first record of 12 quoted fields",
+       R"("","","","","","","","","","","","")"
+       "\r\n" +
+           row,
+       "the first record of the list has 13 fields, fewer than 14"},
+      {"text in the first record",
+       R"("","","x","","","","","","","","","","","")"
+       "\r\n" +
+           row,
+       "record 1 is not the blank first record of a list (field 3 holds text)"},
+      {"only the blank record", kBlankRecord,
+       "the list holds no rows after its blank first record"},
+      {"a blank line", kBlankRecord + row + "\r\n", "record 3 has fewer than 14 fields"},
+      {"a row of 13 quoted fields",
+       kBlankRecord + row + R"("2","/a/","p.mp3","/a/","q.mp3","","","","","","","1","0")" + "\r\n",
+       "record 3 has fewer than 14 fields (field 14 is empty)"},
+      {"an empty number", kBlankRecord + with_fields("", "1", "1"),
+       "record 2 has fewer than 14 fields (field 1 is empty)"},
+      {"a negative number", kBlankRecord + with_fields("-1", "1", "1"),
+       "record 2, field 1: not a whole number (-1)"},
+      {"a flag that is a word, in UTF-8",
+       "\xEF\xBB\xBF" + (kBlankRecord + row) + with_fields("2", "はい", "1"),
+       "record 3, field 12: not a whole number (はい)"},
+      {"IsFile with a letter after it", kBlankRecord + with_fields("1", "1", "1x"),
+       "record 2, field 14: not a whole number (1x)"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    WriteBytes(dir() / "in.csv", c.bytes);
+    RunState run;
+    std::string error;
+    EXPECT_EQ(ReadRenameList(Text16(dir() / "in.csv"), run, &error), 0);
+    EXPECT_EQ(error, c.error);
+  }
 }
 
 TEST_F(RenameListTest, EncodingIsDecidedByTheByteOrderMarkAlone) {

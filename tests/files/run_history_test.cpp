@@ -1,9 +1,11 @@
 #include "files/run_history.h"
 
 #include <filesystem>
+#include <iterator>
 #include <string>
+#include <vector>
 
-#include "files/rename_list.h"
+#include "files/rename_list_reader.h"
 #include "files/undo_record.h"
 #include "platform/text.h"
 #include "support/test_support.h"
@@ -14,6 +16,7 @@ namespace {
 namespace fs = std::filesystem;
 using ::tarvel::testing::ReadBytes;
 using ::tarvel::testing::TempDirTest;
+using ::tarvel::testing::U8;
 using ::tarvel::testing::WriteBytes;
 
 constexpr char kBlank[] = R"("","","","","","","","","","","","","","")"
@@ -99,29 +102,31 @@ TEST_F(RunHistoryTest, KeepsWhatTheListReaderFindsChangingOrUnreadable) {
   const struct {
     const char* what;
     std::string list;
+    bool kept;
     bool other_form;  // kept although the reader takes it and it changes nothing
   } kCases[] = {
-      {"code page 932, nothing changes", kBlank + Row("1", "0", "0", "\x8B\xC8\x5C"), false},
-      {"UTF-8, nothing changes", kMark + kBlank + Row("1", "0", "0", "夢〜"), false},
+      {"code page 932, nothing changes", kBlank + Row("1", "0", "0", "\x8B\xC8\x5C"), false, false},
+      {"UTF-8, nothing changes", kMark + kBlank + Row("1", "0", "0", "夢〜"), false, false},
       {"quotes and line breaks in a field", kBlank + Row("1", "0", "0", "a\"\"\r\n\"\"b,\r\n"),
+       false, false},
+      {"a flag 10 is not 1", kBlank + Row("1", "10", "0"), false, false},
+      {"a flag 01 is 1", kBlank + Row("1", "0", "01"), true, false},
+      {"many rows, nothing changes", kBlank + many, false, false},
+      {"many rows, the last renames", kBlank + many + Row("3001", "1", "0"), true, false},
+      {"marked UTF-8 that is not UTF-8", kMark + kBlank + Row("1", "0", "0", "\x8B\xC8"), true,
        false},
-      {"a flag 10 is not 1", kBlank + Row("1", "10", "0"), false},
-      {"a flag 01 is 1", kBlank + Row("1", "0", "01"), false},
-      {"many rows, nothing changes", kBlank + many, false},
-      {"many rows, the last renames", kBlank + many + Row("3001", "1", "0"), false},
-      {"marked UTF-8 that is not UTF-8", kMark + kBlank + Row("1", "0", "0", "\x8B\xC8"), false},
-      {"a NUL in a field", kBlank + Row("1", "0", "0", std::string("a\0b", 3)), false},
-      {"a bare LF", kBlank + Row("1", "0", "0").substr(0, 60) + "\n", false},
+      {"a NUL in a field", kBlank + Row("1", "0", "0", std::string("a\0b", 3)), true, false},
+      {"a bare LF", kBlank + Row("1", "0", "0").substr(0, 60) + "\n", true, false},
       {"a row of 13 fields",
        std::string(kBlank) + R"("1","/m/","a","/m/","b","","","","","","","0","0")"
                              "\r\n",
-       false},
-      {"an empty flag", kBlank + Row("1", "", "0"), false},
-      {"no row", std::string(kBlank), false},
-      {"cut short", kBlank + Row("1", "0", "0").substr(0, 40), false},
-      {"first record not blank", Row("1", "0", "0") + Row("2", "0", "0"), false},
-      {"UTF-16", std::string("\xFF\xFE\"\0", 4), false},
-      {"fields not quoted", ",,,,,,,,,,,,,\r\n1,/m/,a,/m/,b,,,,,,,0,0,1\r\n", true},
+       true, false},
+      {"an empty flag", kBlank + Row("1", "", "0"), true, false},
+      {"no row", std::string(kBlank), true, false},
+      {"cut short", kBlank + Row("1", "0", "0").substr(0, 40), true, false},
+      {"first record not blank", Row("1", "0", "0") + Row("2", "0", "0"), true, false},
+      {"UTF-16", std::string("\xFF\xFE\"\0", 4), true, false},
+      {"fields not quoted", ",,,,,,,,,,,,,\r\n1,/m/,a,/m/,b,,,,,,,0,0,1\r\n", true, true},
   };
   size_t kept = 0;
   for (const auto& c : kCases) {
@@ -138,8 +143,57 @@ TEST_F(RunHistoryTest, KeepsWhatTheListReaderFindsChangingOrUnreadable) {
     ASSERT_TRUE(KeepPreviousList(folder_, list_, &error)) << error;
     const bool was_kept = ListHistory(folder_).size() > kept;
     kept = ListHistory(folder_).size();
+    EXPECT_EQ(was_kept, c.kept);
     EXPECT_EQ(was_kept, !changes_nothing || c.other_form);
-    if (was_kept) EXPECT_TRUE(ReadBytes(ListHistory(folder_).back().list) == c.list);
+    if (was_kept) {
+      EXPECT_TRUE(ReadBytes(ListHistory(folder_).back().list) == c.list);
+    }
+  }
+}
+
+// Each kept run is listed with the time its folder is named by and what its
+// list holds; folders without a list are not runs.
+TEST_F(RunHistoryTest, ListsEachKeptRunWithItsTimeAndCounts) {
+  const std::string three_rows =
+      std::string(kBlank) + R"("1","/m/a/","a.mp3","/m/a/","b.mp3","","","","","","","1","0","1")"
+                            "\r\n"
+                            R"("2","/m/","a","/m/","b","","","","","","","0","1","0")"
+                            "\r\n"
+                            R"("3","/m/b/","c.mp3","/m/b/","d.mp3","","","","","","","1","1","1")"
+                            "\r\n";
+  const struct {
+    const char* folder;
+    std::string list;
+    const char* time;
+    bool readable;
+    int32_t rows, renames, tags;
+    std::u16string_view outermost;
+  } kCases[] = {
+      {"2026-12-07-140512", ListWithFlags("0", "0"), "2026-12-07-140512", true, 1, 0, 0, u"/m/"},
+      {"2026-12-07_1405", ListWithFlags("1", "1"), "2026-12-07_1405", true, 1, 1, 1, u"/m/"},
+      {"2026-12-07_140512", three_rows, "2026-12-07 14:05:12", true, 3, 2, 2, u"/m/"},
+      {"2026-12-07_140512-2", "junk", "2026-12-07 14:05:12-2", false, 0, 0, 0, u""},
+      {"kept\\by hand", ListWithFlags("1", "0"), "kept\\x5Cby hand", true, 1, 1, 0, u"/m/"},
+  };
+  for (const auto& c : kCases) {
+    fs::create_directories(folder_.history_dir / c.folder);
+    WriteBytes(folder_.history_dir / c.folder / "list.csv", c.list);
+  }
+  fs::create_directories(folder_.history_dir / "2026-12-08_000000");  // no list in it
+  WriteBytes(folder_.history_dir / "2026-12-09_000000", three_rows);  // a file, not a folder
+  const std::vector<HistoryEntry> listed = ListHistory(folder_);
+  ASSERT_EQ(listed.size(), std::size(kCases));
+  for (size_t i = 0; i < listed.size(); ++i) {
+    const auto& c = kCases[i];
+    const HistoryEntry& e = listed[i];
+    SCOPED_TRACE(c.folder);
+    EXPECT_EQ(e.list, folder_.history_dir / c.folder / "list.csv");
+    EXPECT_EQ(e.time, c.time);
+    EXPECT_EQ(e.readable, c.readable);
+    EXPECT_EQ(e.rows, c.rows);
+    EXPECT_EQ(e.renames, c.renames);
+    EXPECT_EQ(e.tags, c.tags);
+    EXPECT_EQ(U8(e.folder), U8(c.outermost));
   }
 }
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "app/app_state.h"
-#include "files/rename_list.h"
+#include "files/rename_list_reader.h"
 #include "platform/text.h"
 #include "run/scan.h"
 #include "support/test_support.h"

@@ -9,6 +9,7 @@
 
 #include "files/id3_tag.h"
 #include "files/rename_list.h"
+#include "platform/library_lock.h"
 #include "platform/text.h"
 #include "sample_library.h"
 #include "support/test_support.h"
@@ -280,6 +281,41 @@ TEST_F(RestoreTest, AListNameThatWouldLeaveTheFolderIsRefusedBeforeAnythingChang
   EXPECT_EQ(U8(ui_.log), "CSVファイルの読み込みに失敗しました。\r\n処理を中断します。\r\n\r\n");
   EXPECT_TRUE(fs::exists(lib_ / "ｱ.mp3"));
   EXPECT_FALSE(fs::exists(dir() / "escape.mp3"));
+}
+
+// The list names its library by the folder of row 1; while another run or
+// restore holds that library, or one above or below it, the restore stops
+// with the lock's message before anything changes.
+TEST_F(RestoreTest, ALibraryAnotherRunHoldsIsRefusedBeforeAnythingChanges) {
+  FileRow("", u"曲.mp3", u"ｷｮｸ.mp3", u"曲", u"ｷｮｸ");
+  fs::create_directories(lib_ / "sub");
+  fs::path list = WriteList();
+  const struct {
+    const char* what;
+    fs::path held;
+  } kCases[] = {
+      {"the library itself", lib_},
+      {"a folder inside it", lib_ / "sub"},
+      {"the folder around it", dir()},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    LibraryLock other;  // as another process would hold it
+    ASSERT_EQ(other.Take(c.held), LibraryLock::Status::kTaken);
+    ui_ = RecordingFrontEnd();
+    RestoreReport r = Restore(list);
+    EXPECT_EQ(r.outcome, RestoreReport::Outcome::kBusy);
+    EXPECT_FALSE(r.detail.empty());
+    EXPECT_EQ(U8(ui_.log), "");
+    ASSERT_EQ(ui_.messages.size(), 1u);
+    EXPECT_EQ(U8(ui_.messages[0]),
+              "このフォルダでは別の変換または復元が実行中です。\r\n処理を中断します。");
+    EXPECT_TRUE(fs::exists(lib_ / "ｷｮｸ.mp3"));
+    EXPECT_FALSE(app_.run_in_progress);
+  }
+  // Free again, the restore goes through.
+  EXPECT_EQ(Restore(list).outcome, RestoreReport::Outcome::kCompleted);
+  EXPECT_EQ(Title(lib_ / "曲.mp3"), u"曲");
 }
 
 TEST_F(RestoreTest, RestoringTwiceGivesTheSameTree) {
