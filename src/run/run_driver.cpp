@@ -70,7 +70,7 @@ std::u16string ChangeListing(const FileEntry& row) {
   return u"　" + row.OldName + std::u16string(kCrLf) + block;
 }
 
-RunReport RunConversion(AppState& app, RunState& run) {
+RunReport RunConversion(AppState& app, RunState& run, DiskOps& disk) {
   RunReport report;
   RunGuard guard(app);
   if (!guard.acquired()) {
@@ -98,7 +98,7 @@ RunReport RunConversion(AppState& app, RunState& run) {
 
   // 4. Scan.
   ScanError scan_error;
-  if (ScanFolder(app, run, app.settings.PathDataFolder, &scan_error) == 0) {
+  if (ScanFolder(app, run, app.settings.PathDataFolder, &scan_error, disk) == 0) {
     ReportAbort(app, u"ファイル名の取得に失敗しました。", true);
     std::string detail = "cannot list " + Utf16ToUtf8(scan_error.folder);
     if (scan_error.sys_errno != 0) detail += std::string(": ") + std::strerror(scan_error.sys_errno);
@@ -129,7 +129,7 @@ RunReport RunConversion(AppState& app, RunState& run) {
   std::optional<UndoRecord> undo;
   if (app.settings.FlagCreateCSVFile == 1) {
     std::string error;
-    undo = CaptureUndoRecord(run);
+    undo = CaptureUndoRecord(run, disk);
     if (WriteRenameList(app, run, &report.list_path, &error, &*undo) == 0) {
       ReportAbort(app, u"CSVファイルの作成に失敗しました。", true);
       return Stopped(std::move(report), std::move(error));
@@ -159,12 +159,12 @@ RunReport RunConversion(AppState& app, RunState& run) {
   }
 
   const Settings& s = app.settings;
-  StageDetails details;
+  StageResult details;
   // 12. Tags, while every file still has its old name.
   if (s.FlagConvertID3Tag == 1 && s.FlagCheckOnlyID3Tag != 1) {
-    if (WriteTags(app, run, &details, undo ? &*undo : nullptr) == 0) {
+    if (WriteTags(app, run, &details, undo ? &*undo : nullptr, disk) == 0) {
       ReportAbort(app, u"ID3Tagの変換中にエラーが発生しました。", false);
-      return Stopped(std::move(report), details.error);
+      return Stopped(std::move(report), details.message);
     }
   } else {
     ReportSkip(app, u"ID3Tagはチェックのみなので、変換しません。");
@@ -173,9 +173,9 @@ RunReport RunConversion(AppState& app, RunState& run) {
   // 13. File names, inside folders that still have their old names.
   if (s.FlagConvertFilename == 1 && s.FlagCheckOnlyFilename != 1) {
     details = {};
-    if (RenameFiles(app, run, &details) == 0) {
+    if (RenameFiles(app, run, &details, disk) == 0) {
       ReportAbort(app, u"ファイル名の変換中にエラーが発生しました。", false);
-      return Stopped(std::move(report), details.error);
+      return Stopped(std::move(report), details.message);
     }
   } else {
     ReportSkip(app, u"ファイル名はチェックのみなので、変換しません。");
@@ -184,9 +184,9 @@ RunReport RunConversion(AppState& app, RunState& run) {
   // 14. Folder names, innermost first.
   if (s.FlagConvertFilename == 1 && s.FlagRenameFolderName == 1 && s.FlagCheckOnlyFilename != 1) {
     details = {};
-    if (RenameFolders(app, run, &details) == 0) {
+    if (RenameFolders(app, run, &details, disk) == 0) {
       ReportAbort(app, u"フォルダ名の変換中にエラーが発生しました。", false);
-      return Stopped(std::move(report), details.error);
+      return Stopped(std::move(report), details.message);
     }
   } else {
     ReportSkip(app, u"フォルダ名はチェックのみなので、変換しません。");
