@@ -118,12 +118,12 @@ bool WriteOneTag(const FileEntry& e, size_t i, const UndoEntry* expected, Librar
                                  folders.disk()) == 1) {
     return true;
   }
-  failure.Record(i, StageResult{status.error == TagIoError::kOutsideLibrary
-                                    ? StageCode::kOutsideLibrary
-                                    : StageCode::kTag,
-                                status.sys_errno,
-                                "cannot write the tag of " + Utf16ToUtf8(e.OldPath + e.OldName) +
-                                    ": " + DescribeTagIoStatus(status)});
+  failure.Record(
+      i, StageResult{status.error == TagIoError::kOutsideLibrary ? StageCode::kOutsideLibrary
+                                                                 : StageCode::kTag,
+                     status.sys_errno,
+                     "cannot write the tag of " + Utf16ToUtf8(e.OldPath + e.OldName) + ": " +
+                         DescribeTagIoStatus(status)});
   return false;
 }
 
@@ -213,10 +213,10 @@ bool GatherRenameRows(const RunState& run, int32_t is_file, FolderOrder order, R
     const FileEntry& e = run.EntryTable[i];
     if (e.RenameFlag != 1 || e.IsFile != is_file) continue;
     if (e.NewPath != e.OldPath || !IsSingleName(e.OldName) || !IsSingleName(e.NewName)) {
-      SetResult(result, StageResult{StageCode::kUnusableName, 0,
-                                    "cannot rename " + Utf16ToUtf8(e.OldPath + e.OldName) +
-                                        " to " + Utf16ToUtf8(e.NewPath + e.NewName) +
-                                        ": not a usable name"});
+      SetResult(result,
+                StageResult{StageCode::kUnusableName, 0,
+                            "cannot rename " + Utf16ToUtf8(e.OldPath + e.OldName) + " to " +
+                                Utf16ToUtf8(e.NewPath + e.NewName) + ": not a usable name"});
       return false;
     }
     auto [it, added] = folder_index.emplace(std::u16string_view(e.OldPath), out.folders.size());

@@ -22,8 +22,8 @@ struct UndoRecord;
 // comment and genre and the bytes of every field whose text does not change;
 // a file without a tag gets one with an empty year and comment and no genre
 // (255). Every file is reached from the data folder down (see
-// LibraryFolderOf), never through a link. A file whose owner has no write permission gets it first and keeps
-// it (the undo record holds its old mode). Reports the count
+// LibraryFolderOf), never through a link. A file whose owner has no write permission gets it first
+// and keeps it (the undo record holds its old mode). Reports the count
 // ("…個のID3Tagを変更しました。") and returns 1. A tag that cannot be written
 // (gone, a link, locked, shorter than 128 bytes, a full disk) stops the stage
 // with 0 and no count, the file left as it was, and `result` naming it.

@@ -83,8 +83,8 @@ StageResult RenameItem(LibraryFolders& folders, std::u16string_view from_folder,
   const std::string to_shown = Utf16ToUtf8(to_folder);
   if (!IsSingleName(from_name) || !IsSingleName(to_name)) {
     return StageResult{StageCode::kUnusableName, 0,
-                       "cannot rename " + from_shown + Utf16ToUtf8(from_name) + " to " +
-                           to_shown + Utf16ToUtf8(to_name) + ": not a usable name"};
+                       "cannot rename " + from_shown + Utf16ToUtf8(from_name) + " to " + to_shown +
+                           Utf16ToUtf8(to_name) + ": not a usable name"};
   }
   const std::string from = Utf16ToUtf8(from_name), to = Utf16ToUtf8(to_name);
   const int from_dir = folders.Open(from_shown);
@@ -97,8 +97,8 @@ StageResult RenameItem(LibraryFolders& folders, std::u16string_view from_folder,
     LibraryFolders target(folders.disk(), folders.root());
     const int to_dir = target.Open(to_shown);
     if (to_dir < 0) return FolderRefused(errno, from_shown + from, to_shown + to);
-    result = RenameNoReplaceBetween(folders.disk(), from_dir, from, to_dir, to, from_shown,
-                                    to_shown);
+    result =
+        RenameNoReplaceBetween(folders.disk(), from_dir, from, to_dir, to, from_shown, to_shown);
   }
   if (result.ok()) return {};
   return StageResult{CodeOf(result.code), result.error, std::move(result.message)};

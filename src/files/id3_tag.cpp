@@ -9,9 +9,8 @@
 #include <cstring>
 
 #include "platform/disk_ops.h"
-#include "platform/unique_fd.h"
-
 #include "platform/text.h"
+#include "platform/unique_fd.h"
 
 namespace tarvel {
 namespace {
@@ -149,8 +148,7 @@ UniqueFd OpenForWriting(DiskOps& disk, int dir_fd, const std::string& path, bool
 
 // Reads the last 128 bytes of a file of `size` bytes into `block`.
 bool ReadLastBlock(DiskOps& disk, int fd, off_t size, char* block, TagIoStatus* status) {
-  const Transfer read =
-      ReadAt(disk, fd, block, kBlockSize, size - static_cast<off_t>(kBlockSize));
+  const Transfer read = ReadAt(disk, fd, block, kBlockSize, size - static_cast<off_t>(kBlockSize));
   if (!read.ok()) return Fail(status, TagIoError::kRead, read.error);  // 0: shrank meanwhile
   return true;
 }
@@ -205,7 +203,8 @@ std::string UpdatedBlock(const char* old_block, std::u16string_view Title,
        {std::pair{kTitle, Title}, std::pair{kArtist, Artist}, std::pair{kAlbum, Album}}) {
     std::u16string now;
     DecodeField(old_block, place, now);
-    if (now == text) block.replace(place.offset, place.width, old_block + place.offset, place.width);
+    if (now == text)
+      block.replace(place.offset, place.width, old_block + place.offset, place.width);
   }
   return block;
 }
@@ -238,8 +237,8 @@ bool SameFileAndBytes(const DiskEntry& expected, const DiskEntry& now) {
 
 }  // namespace
 
-bool CaptureDiskEntry(DiskOps& disk, int fd, const struct stat& st, DiskEntry& entry,
-                      char* last, TagIoStatus* status) {
+bool CaptureDiskEntry(DiskOps& disk, int fd, const struct stat& st, DiskEntry& entry, char* last,
+                      TagIoStatus* status) {
   entry.is_file = true;
   entry.dev = st.st_dev;
   entry.ino = st.st_ino;
@@ -260,8 +259,8 @@ bool CaptureDiskEntry(DiskOps& disk, int fd, const struct stat& st, DiskEntry& e
 }
 
 bool CaptureFileAt(DiskOps& disk, int dir_fd, const std::string& path, DiskEntry& entry) {
-  UniqueFd fd = disk.OpenAt(dir_fd, path.c_str(),
-                            O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  UniqueFd fd =
+      disk.OpenAt(dir_fd, path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   struct stat st;
   if (!fd || disk.FStat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
   return CaptureDiskEntry(disk, fd.get(), st, entry, nullptr, nullptr);

@@ -36,14 +36,14 @@ struct ID3TagData {
 // Why a tag read or write gave 0, for callers that want to say so.
 enum class TagIoError {
   kNone,
-  kOpen,      // the file could not be opened (sys_errno says why)
-  kStat,      // its size could not be learnt
-  kTooShort,  // shorter than 128 bytes: it holds no tag and gets none
-  kRead,      // reading the last 128 bytes failed
-  kNoTag,     // the last 128 bytes do not start with "TAG" (reader only)
-  kBadGenre,  // Genre outside 0..255 (writer only; nothing written)
-  kWrite,     // writing the block failed or was short
-  kChanged,   // the file's size is not what the run left (restore only)
+  kOpen,              // the file could not be opened (sys_errno says why)
+  kStat,              // its size could not be learnt
+  kTooShort,          // shorter than 128 bytes: it holds no tag and gets none
+  kRead,              // reading the last 128 bytes failed
+  kNoTag,             // the last 128 bytes do not start with "TAG" (reader only)
+  kBadGenre,          // Genre outside 0..255 (writer only; nothing written)
+  kWrite,             // writing the block failed or was short
+  kChanged,           // the file's size is not what the run left (restore only)
   kChangedSinceRead,  // not the file, or not the bytes, that the run read before
   kOutsideLibrary,    // its folder is reached through a link or is not in the library
 };

@@ -295,8 +295,8 @@ int32_t RestoreFolders(AppState& app, RunState& run, RestoreDetails& details,
   }
 }
 
-int32_t RestoreFiles(AppState& app, RunState& run, RestoreDetails& details,
-                     const UndoRecord* undo, DiskOps& disk) {
+int32_t RestoreFiles(AppState& app, RunState& run, RestoreDetails& details, const UndoRecord* undo,
+                     DiskOps& disk) {
   try {
     std::vector<size_t> rows;
     const size_t last = LastIndex(run);

@@ -54,7 +54,8 @@ EntryKind DirectoryListing::KindOf(const dirent& d, int dir_fd) const {
     case DT_UNKNOWN: {
       // Some file systems do not fill d_type; ask for the entry itself.
       struct stat st;
-      if (::fstatat(dir_fd, d.d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) return KindFromMode(st.st_mode);
+      if (::fstatat(dir_fd, d.d_name, &st, AT_SYMLINK_NOFOLLOW) == 0)
+        return KindFromMode(st.st_mode);
       return EntryKind::kOther;  // vanished meanwhile
     }
     default:
@@ -71,8 +72,8 @@ int DirectoryListing::ReadEntries(DIR* dir) {
     const char* name = d->d_name;
     if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
     const size_t length = std::strlen(name);
-    entries_.push_back({static_cast<uint32_t>(names_.size()), static_cast<uint32_t>(length),
-                        KindOf(*d, dir_fd)});
+    entries_.push_back(
+        {static_cast<uint32_t>(names_.size()), static_cast<uint32_t>(length), KindOf(*d, dir_fd)});
     names_.append(name, length);
   }
 }

@@ -133,8 +133,6 @@ LibraryLock::Status LibraryLock::Take(const std::filesystem::path& folder, std::
   return Status::kTaken;
 }
 
-void LibraryLock::Release() {
-  fds_.clear();
-}
+void LibraryLock::Release() { fds_.clear(); }
 
 }  // namespace tarvel

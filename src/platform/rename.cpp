@@ -87,8 +87,7 @@ std::filesystem::path TemporaryBeside(const std::filesystem::path& path) {
 
 bool IsValidName(const std::filesystem::path& to) {
   const std::string name = to.filename().native();
-  return !name.empty() && name != "." && name != ".." &&
-         name.find('\0') == std::string::npos;
+  return !name.empty() && name != "." && name != ".." && name.find('\0') == std::string::npos;
 }
 
 // A case-only change on a case-insensitive file system: the new name finds

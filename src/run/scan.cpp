@@ -9,8 +9,8 @@
 #include "files/id3_tag.h"
 #include "platform/directory.h"
 #include "platform/library_folders.h"
-#include "platform/two_threads.h"
 #include "platform/text.h"
+#include "platform/two_threads.h"
 
 namespace tarvel {
 namespace {
@@ -40,8 +40,7 @@ void ReadTagPart(RunState& run, DiskOps& disk, const std::string& root_bytes,
     }
     if (dir_fd < 0) continue;  // a folder gone or replaced since its listing: no tags
     name = Utf16ToUtf8(row.OldName);
-    const int32_t read =
-        ReadID3TagAt(dir_fd, name, tag, nullptr, found ? &seen : nullptr, disk);
+    const int32_t read = ReadID3TagAt(dir_fd, name, tag, nullptr, found ? &seen : nullptr, disk);
     if (found != nullptr && seen.has_block) {
       found->append(static_cast<size_t>(rows[k]), std::move(seen));
     }
@@ -67,6 +66,10 @@ class Scanner {
 
  private:
   void LogSkippedName(const std::u16string& folder, std::string_view name_bytes);
+  // The UTF-16 form of an entry's name; nothing (with a line in the log
+  // when it would have been taken) when it is not UTF-8.
+  std::optional<std::u16string> TakenName(EntryKind kind, const std::u16string& folder,
+                                          std::string_view name_bytes);
   // Tells the front end that the folder is being entered.
   void ShowFolder();
   // Adds the rows of the entries of `listing`, the folder `folder`, and
@@ -82,7 +85,7 @@ class Scanner {
   // unique_ptr keeps each in place while deeper levels are added.
   std::vector<std::unique_ptr<DirectoryListing>> listings_;
   std::vector<int32_t> tag_rows_;  // the file rows whose tags are to be read
-  bool mid_line_ = false;  // the log's last line has no line end yet
+  bool mid_line_ = false;          // the log's last line has no line end yet
   int64_t folders_listed_ = 0;
 };
 
@@ -122,6 +125,17 @@ bool Scanner::Scan(const SharedText& folder, const std::string& folder_bytes, si
   return AddEntries(listing, folder, folder_bytes, depth);
 }
 
+std::optional<std::u16string> Scanner::TakenName(EntryKind kind, const std::u16string& folder,
+                                                 std::string_view name_bytes) {
+  std::optional<std::u16string> name = Utf8ToUtf16(name_bytes);
+  if (name) return name;
+  // Only a name that would have been taken is worth a line.
+  if (kind == EntryKind::kFolder || EndsInMp3(Utf8ToUtf16Lossy(name_bytes))) {
+    LogSkippedName(folder, name_bytes);
+  }
+  return std::nullopt;
+}
+
 bool Scanner::AddEntries(const DirectoryListing& listing, const SharedText& folder,
                          const std::string& folder_bytes, size_t depth) {
   const Settings& settings = app_.settings;
@@ -134,14 +148,8 @@ bool Scanner::AddEntries(const DirectoryListing& listing, const SharedText& fold
     // Links, devices, pipes and sockets are no MP3 files.
     if (kind == EntryKind::kSymlink || kind == EntryKind::kOther) continue;
     if (kind == EntryKind::kFolder && !folder_rows && !recurse) continue;
-    std::optional<std::u16string> name = Utf8ToUtf16(name_bytes);
-    if (!name) {
-      // Only a name that would have been taken is worth a line.
-      if (kind == EntryKind::kFolder || EndsInMp3(Utf8ToUtf16Lossy(name_bytes))) {
-        LogSkippedName(folder, name_bytes);
-      }
-      continue;
-    }
+    std::optional<std::u16string> name = TakenName(kind, folder, name_bytes);
+    if (!name) continue;
     if (kind == EntryKind::kFile) {
       if (!EndsInMp3(*name)) continue;
       AddEntry(run_, folder, *name, 1);
@@ -149,12 +157,11 @@ bool Scanner::AddEntries(const DirectoryListing& listing, const SharedText& fold
       continue;
     }
     if (folder_rows) AddEntry(run_, folder, *name, 0);
-    if (recurse) {
-      SharedText sub(folder + *name + u"/");  // shared by the rows of its items
-      std::string sub_bytes = folder_bytes;
-      sub_bytes.append(name_bytes).push_back('/');
-      if (!Scan(sub, sub_bytes, depth + 1)) return false;
-    }
+    if (!recurse) continue;
+    SharedText sub(folder + *name + u"/");  // shared by the rows of its items
+    std::string sub_bytes = folder_bytes;
+    sub_bytes.append(name_bytes).push_back('/');
+    if (!Scan(sub, sub_bytes, depth + 1)) return false;
   }
   return true;
 }
@@ -163,8 +170,8 @@ void Scanner::ReadTags(const std::string& root_bytes) {
   const Settings& settings = app_.settings;
   // What the undo record needs of each file is kept only for a run that
   // writes the record and may change something.
-  const bool keep_found = settings.FlagCreateCSVFile == 1 &&
-                          (settings.FlagCheckOnlyFilename != 1 || settings.FlagCheckOnlyID3Tag != 1);
+  const bool keep_found = settings.FlagCreateCSVFile == 1 && (settings.FlagCheckOnlyFilename != 1 ||
+                                                              settings.FlagCheckOnlyID3Tag != 1);
   DiskEntryRows* found = keep_found ? &run_.FoundOnDisk : nullptr;
   const size_t n = tag_rows_.size();
   if (!SecondThreadPays(n)) {
@@ -174,12 +181,12 @@ void Scanner::ReadTags(const std::string& root_bytes) {
   // The second half of the files on a second thread, each half into rows of
   // its own; the rows stay in place, since the table no longer grows.
   DiskEntryRows second_found;
-  RunInTwoParts(
-      [&] { ReadTagPart(run_, disk_, root_bytes, tag_rows_, 0, n / 2, found); },
-      [&] {
-        ReadTagPart(run_, disk_, root_bytes, tag_rows_, n / 2, n, found ? &second_found : nullptr);
-      },
-      nullptr);
+  RunInTwoParts([&] { ReadTagPart(run_, disk_, root_bytes, tag_rows_, 0, n / 2, found); },
+                [&] {
+                  ReadTagPart(run_, disk_, root_bytes, tag_rows_, n / 2, n,
+                              found ? &second_found : nullptr);
+                },
+                nullptr);
   if (found != nullptr) found->append(std::move(second_found));
 }
 

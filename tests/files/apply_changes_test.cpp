@@ -3,10 +3,10 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <vector>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "files/id3_tag.h"
 #include "platform/text.h"
@@ -165,7 +165,6 @@ TEST_F(ApplyChangesTest, WriteTagsKeepsTheRestOfEachTag) {
   EXPECT_EQ(U8(Tag(lib_ / "unflagged.mp3").Title), "keep");
   EXPECT_TRUE(fs::is_directory(lib_ / "sub"));
 }
-
 
 TEST_F(ApplyChangesTest, TagThatCannotBeWrittenStopsTheStageAndLeavesTheFileAsItWas) {
   const std::string tagged = kAudio + TagBlock("old", "1999", "note", 17);
@@ -381,12 +380,9 @@ TEST_F(ApplyChangesTest, LargeStageReportsTheFirstFailureInTableOrder) {
     bool tags;                 // the tag stage, else the file rename stage
     std::vector<int> failing;  // rows (0-based) whose file is removed before the stage
   } kCases[] = {
-      {"tags, first part", true, {150}},
-      {"tags, second part", true, {3000}},
-      {"tags, both parts", true, {1700, 1000}},
-      {"renames, first part", false, {150}},
-      {"renames, second part", false, {3000}},
-      {"renames, both parts", false, {1700, 1000}},
+      {"tags, first part", true, {150}},        {"tags, second part", true, {3000}},
+      {"tags, both parts", true, {1700, 1000}}, {"renames, first part", false, {150}},
+      {"renames, second part", false, {3000}},  {"renames, both parts", false, {1700, 1000}},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.label);

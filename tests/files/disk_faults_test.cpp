@@ -87,7 +87,8 @@ TEST_F(DiskFaultsTest, FaultOnTheSecondThreadStopsTheStageAndLeavesNothingTorn) 
     DiskFault fault;
   } kCases[] = {
       {"failed tag write", true, {.call = DiskCall::kWrite, .name = victim, .error = EIO}},
-      {"tag write cut short by a full disk", true,
+      {"tag write cut short by a full disk",
+       true,
        {.call = DiskCall::kWrite, .name = victim, .partial = 96}},
       {"refused rename", false, {.call = DiskCall::kRename, .name = victim, .error = EACCES}},
   };
@@ -127,9 +128,9 @@ TEST_F(DiskFaultsTest, FaultOnTheSecondThreadStopsTheStageAndLeavesNothingTorn) 
     EXPECT_LT(changed, kFolders * kPerFolder);
 
     RestoreDetails details;
-    ASSERT_EQ(c.tags ? RestoreTags(app_, run_, details, &undo)
-                     : RestoreFiles(app_, run_, details, &undo),
-              1);
+    ASSERT_EQ(
+        c.tags ? RestoreTags(app_, run_, details, &undo) : RestoreFiles(app_, run_, details, &undo),
+        1);
     EXPECT_EQ(details.NotRestored(), 0u);
     for (const fs::path& file : files_) ASSERT_EQ(ReadBytes(file), kAudio + Block("old")) << file;
   }
@@ -158,8 +159,7 @@ TEST_F(DiskFaultsTest, WriteOrRenameBelowAFolderSwappedForALinkIsRefused) {
     EXPECT_EQ(tags ? WriteTags(app_, run_, &result, nullptr, disk)
                    : RenameFiles(app_, run_, &result, disk),
               0);
-    EXPECT_NE(result.message.find("reached through a link"), std::string::npos)
-        << result.message;
+    EXPECT_NE(result.message.find("reached through a link"), std::string::npos) << result.message;
     EXPECT_NE(result.message.find("song.mp3"), std::string::npos) << result.message;
     EXPECT_EQ(ReadBytes(dir() / "elsewhere" / "song.mp3"), kAudio + Block("old"));
     EXPECT_FALSE(fs::exists(dir() / "elsewhere" / "new.mp3"));

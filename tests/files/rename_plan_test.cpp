@@ -106,9 +106,9 @@ TEST_F(RenamePlanTest, EntryOutsideThePlanIsNeverReplaced) {
   WriteBytes(dir() / "taken", "not part of the plan");
   std::vector<PlannedMove> moves = {{1, Folder(), u"a", u"b"}, {2, Folder(), u"b", u"taken"}};
   std::vector<size_t> failed;
-  EXPECT_FALSE(ExecuteRenames(moves, PlanRenames(moves, FolderOrder::kDeepestFirst), true, nullptr,
-                              [&](size_t m, const std::string&) { failed.push_back(m); },
-                              Library()));
+  EXPECT_FALSE(ExecuteRenames(
+      moves, PlanRenames(moves, FolderOrder::kDeepestFirst), true, nullptr,
+      [&](size_t m, const std::string&) { failed.push_back(m); }, Library()));
   EXPECT_EQ(failed, std::vector<size_t>{1});
   EXPECT_EQ(Contents(), (std::map<std::string, std::string>{
                             {"a", "a"}, {"b", "b"}, {"taken", "not part of the plan"}}));
@@ -127,10 +127,9 @@ TEST_F(RenamePlanTest, CycleThatCannotCloseTakesItsEntryBackFromTheSide) {
   ASSERT_EQ(steps.size(), 4u);
   EXPECT_TRUE(steps[0].temporary);
   testing::FaultDiskOps disk;
-  disk.Add({.call = testing::DiskCall::kRename,
-            .nth = 2,
-            .error = 0,
-            .before = [&] { fs::rename(dir() / "c", dir() / "gone"); }});
+  disk.Add({.call = testing::DiskCall::kRename, .nth = 2, .error = 0, .before = [&] {
+              fs::rename(dir() / "c", dir() / "gone");
+            }});
   LibraryFolders folders(disk, Utf16ToUtf8(Folder()));
   std::set<size_t> failed;
   EXPECT_FALSE(ExecuteRenames(

@@ -26,7 +26,9 @@ TEST_F(DiskOpsTest, ExactTransfersSurviveInterruptsAndShortCounts) {
     const char* label;
     size_t max_transfer;
     bool interrupt;
-  } kCases[] = {{"whole", 0, false}, {"7 bytes a call", 7, false}, {"interrupted", 0, true},
+  } kCases[] = {{"whole", 0, false},
+                {"7 bytes a call", 7, false},
+                {"interrupted", 0, true},
                 {"both", 3, true}};
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.label);

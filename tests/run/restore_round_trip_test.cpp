@@ -218,7 +218,6 @@ class RestoreRoundTripTest : public ::testing::Test {
 
 std::unique_ptr<MecabReadingService> RestoreRoundTripTest::mecab_;
 
-
 // Says where `after` differs from `before`.
 void ExplainDifference(const std::map<std::string, std::string>& before,
                        const std::map<std::string, std::string>& after) {
@@ -268,10 +267,9 @@ TEST_F(RestoreRoundTripTest, RandomTreesComeBackAsTheyWere) {
       if (child == 0) {
         // Killed just before the disk change that follows `changes` others.
         testing::FaultDiskOps disk;
-        disk.Add({.call = testing::DiskCall::kChange,
-                  .nth = changes + 1,
-                  .error = 0,
-                  .before = [] { ::raise(SIGKILL); }});
+        disk.Add({.call = testing::DiskCall::kChange, .nth = changes + 1, .error = 0, .before = [] {
+                    ::raise(SIGKILL);
+                  }});
         RunConversion(app_, run, disk);
         ::_exit(0);
       }
@@ -292,7 +290,8 @@ TEST_F(RestoreRoundTripTest, RandomTreesComeBackAsTheyWere) {
     if (Tree(music) != before) ++changed;
 
     RestoreReport restored = RunRestore(app_, run, list);
-    EXPECT_EQ(restored.outcome, RestoreReport::Outcome::kCompleted) << restored.detail << U8(ui_.log);
+    EXPECT_EQ(restored.outcome, RestoreReport::Outcome::kCompleted)
+        << restored.detail << U8(ui_.log);
     // A run with nothing to change writes no undo record; any other has one
     // that fits its list.
     EXPECT_EQ(restored.used_undo_record, fs::exists(music / "list.csv.undo"));

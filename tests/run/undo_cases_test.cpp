@@ -242,7 +242,6 @@ TEST_F(UndoCasesTest, InterruptedRunReportsTheFilesItNeverReachedOnce) {
   EXPECT_EQ(Snapshot(lib_), before);
 }
 
-
 TEST_F(UndoCasesTest, FailedTagWriteStopsTheRunAndNeverWritesThroughALink) {
   Mp3("東京.mp3", RawTag("old", "", "", ' '));
   WriteBytes(dir() / "victim.txt", std::string(300, 'v'));

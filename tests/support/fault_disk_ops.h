@@ -22,8 +22,19 @@ namespace tarvel::testing {
 
 // The kinds of call a fault can aim at. kChange stands for either call that
 // starts a change on disk: an open for writing or a rename.
-enum class DiskCall { kOpen, kOpenForWrite, kOpenBeneath, kRead, kWrite, kRename, kStat, kChmod,
-                      kTruncate, kSync, kChange };
+enum class DiskCall {
+  kOpen,
+  kOpenForWrite,
+  kOpenBeneath,
+  kRead,
+  kWrite,
+  kRename,
+  kStat,
+  kChmod,
+  kTruncate,
+  kSync,
+  kChange
+};
 
 struct DiskFault {
   DiskCall call = DiskCall::kChange;
@@ -58,8 +69,8 @@ class FaultDiskOps final : public DiskOps {
   }
 
   UniqueFd OpenAt(int dir_fd, const char* path, int flags) override {
-    const DiskCall call = (flags & (O_RDWR | O_WRONLY)) != 0 ? DiskCall::kOpenForWrite
-                                                             : DiskCall::kOpen;
+    const DiskCall call =
+        (flags & (O_RDWR | O_WRONLY)) != 0 ? DiskCall::kOpenForWrite : DiskCall::kOpen;
     if (Hit(call, path)) return UniqueFd();
     return Named(system_.OpenAt(dir_fd, path, flags), path);
   }
@@ -97,9 +108,7 @@ class FaultDiskOps final : public DiskOps {
   int FTruncate(int fd, off_t length) override {
     return Hit(DiskCall::kTruncate, NameOf(fd)) ? -1 : system_.FTruncate(fd, length);
   }
-  int FSync(int fd) override {
-    return Hit(DiskCall::kSync, NameOf(fd)) ? -1 : system_.FSync(fd);
-  }
+  int FSync(int fd) override { return Hit(DiskCall::kSync, NameOf(fd)) ? -1 : system_.FSync(fd); }
 
  private:
   struct Planted {
@@ -108,9 +117,8 @@ class FaultDiskOps final : public DiskOps {
   };
 
   static bool Matches(DiskCall aimed, DiskCall call) {
-    return aimed == call ||
-           (aimed == DiskCall::kChange &&
-            (call == DiskCall::kOpenForWrite || call == DiskCall::kRename));
+    return aimed == call || (aimed == DiskCall::kChange &&
+                             (call == DiskCall::kOpenForWrite || call == DiskCall::kRename));
   }
 
   // Counts the call and applies the faults aimed at it: true (errno set)
