@@ -71,11 +71,11 @@ void BM_ListTagsAndRenames(benchmark::State& state) {
   Fixture& fixture = TheFixture();
   for (auto _ : state) {
     std::string error;
-    StageDetails details;
+    StageResult details;
     if (WriteRenameList(fixture.app, fixture.forward, nullptr, &error) != 1 ||
         WriteTags(fixture.app, fixture.forward, &details) != 1 ||
         RenameFiles(fixture.app, fixture.forward, &details) != 1) {
-      state.SkipWithError((error + details.error).c_str());
+      state.SkipWithError((error + details.message).c_str());
       break;
     }
     state.PauseTiming();

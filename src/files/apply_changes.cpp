@@ -1,26 +1,21 @@
 #include "files/apply_changes.h"
 
-#include <fcntl.h>
-
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <climits>
 #include <cstdint>
 #include <exception>
-#include <map>
 #include <mutex>
-#include <thread>
-#include <unordered_map>
 #include <string_view>
+#include <unordered_map>
 
 #include "app/report.h"
 #include "files/id3_tag.h"
 #include "files/rename_plan.h"
 #include "files/undo_record.h"
-#include "platform/directory.h"
-#include "platform/rename.h"
+#include "platform/library_folders.h"
 #include "platform/text.h"
+#include "platform/two_threads.h"
 
 namespace tarvel {
 namespace {
@@ -29,61 +24,12 @@ constexpr std::u16string_view kTagsWritten = u"個のID3Tagを変更しました
 constexpr std::u16string_view kFilesRenamed = u"個のファイル名を変更しました。";
 constexpr std::u16string_view kFoldersRenamed = u"個のフォルダ名を変更しました。";
 
-void SetError(StageDetails* details, std::string text) {
-  if (details != nullptr) details->error = std::move(text);
+void SetResult(StageResult* result, StageResult value) {
+  if (result != nullptr) *result = std::move(value);
 }
 
-}  // namespace
-
-bool IsSingleName(std::u16string_view name) {
-  constexpr std::u16string_view kForbidden(u"/\0", 2);
-  return !name.empty() && name != u"." && name != u".." &&
-         name.find_first_of(kForbidden) == std::u16string_view::npos;
-}
-
-bool RenameItem(std::u16string_view from_folder, std::u16string_view from_name,
-                std::u16string_view to_folder, std::u16string_view to_name, StageDetails* details,
-                FolderHandle* folder) {
-  if (!IsSingleName(from_name) || !IsSingleName(to_name)) {
-    SetError(details, "cannot rename " + Utf16ToUtf8(std::u16string(from_folder) +
-                                                     std::u16string(from_name)) +
-                          " to " +
-                          Utf16ToUtf8(std::u16string(to_folder) + std::u16string(to_name)) +
-                          ": not a usable name");
-    return false;
-  }
-  RenameResult result;
-  std::string folder_bytes;
-  int dir_fd = -1;
-  if (folder != nullptr && from_folder == to_folder) {
-    folder_bytes = Utf16ToUtf8(from_folder);
-    dir_fd = folder->Open(folder_bytes);
-  }
-  if (dir_fd >= 0) {
-    result = RenameNoReplaceAt(dir_fd, Utf16ToUtf8(from_name), Utf16ToUtf8(to_name), folder_bytes);
-  } else {
-    result = RenameNoReplace(Utf16ToUtf8(std::u16string(from_folder) + std::u16string(from_name)),
-                             Utf16ToUtf8(std::u16string(to_folder) + std::u16string(to_name)));
-  }
-  if (!result.ok()) {
-    SetError(details, result.message);
-    return false;
-  }
-  return true;
-}
-
-namespace {
-
-// A stage with this many items or more shares them with a second thread (the
-// machines this runs on have two cores or more): the system calls of tag
-// writes and renames are most of a large run, and two cores carry them out
-// side by side. Below it a thread costs more than it saves. A test that
-// stops a run at a chosen change (the hooks) keeps the one order it counts.
-constexpr size_t kItemsForASecondThread = 2048;
-
-bool SecondThreadPays(size_t items) {
-  return items >= kItemsForASecondThread && std::thread::hardware_concurrency() > 1 &&
-         !HasDiskChangeHook() && !HasTagWriteFault();
+StageResult Unexpected(const char* what) {
+  return StageResult{StageCode::kUnexpected, 0, std::string("unexpected error: ") + what};
 }
 
 // The first failure of a stage carried out in two parts, by its place in the
@@ -93,283 +39,301 @@ bool SecondThreadPays(size_t items) {
 class FirstFailure {
  public:
   bool Passed(size_t at) const { return at > first_.load(std::memory_order_relaxed); }
-  void Record(size_t at, std::string error) {
+  void Record(size_t at, StageResult result) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (at < first_.load(std::memory_order_relaxed)) {
       first_.store(at, std::memory_order_relaxed);
-      error_ = std::move(error);
+      result_ = std::move(result);
     }
   }
   bool failed() const { return first_.load() != SIZE_MAX; }
-  const std::string& error() const { return error_; }
+  const StageResult& result() const { return result_; }
 
  private:
   std::atomic<size_t> first_{SIZE_MAX};
   std::mutex mutex_;
-  std::string error_;
+  StageResult result_;
 };
 
-// Runs `part(progress)` on a second thread while `first_part` runs on this
-// one, then reports the second part's progress (which it gives through
-// `progress`) until it has ended. Neither part may throw.
-void RunInTwoParts(AppState& app, ProgressStage stage, int64_t total,
-                   const std::function<void(std::atomic<int64_t>&)>& second_part,
-                   const std::function<void()>& first_part, const int32_t* offset = nullptr) {
-  std::atomic<int64_t> progress{0};
-  std::atomic<bool> ended{false};
-  std::thread worker([&] {
-    second_part(progress);
-    ended.store(true);
-  });
-  first_part();
-  while (!ended.load()) {
-    ReportProgress(app, stage, progress.load() + (offset != nullptr ? *offset : 0), total);
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+// Runs `part(from, to, progress)` over [0, split) on this thread and, when
+// split < end, over [split, end) on a second one. The first part reports its
+// progress as it goes; the second part's is shown by `shown(second)` while
+// this thread waits for it.
+void RunParts(size_t split, size_t end,
+              const std::function<void(size_t, size_t, const std::function<void(int64_t)>&)>& part,
+              const std::function<void(int64_t)>& first_progress,
+              const std::function<void(int64_t)>& shown) {
+  if (split >= end) {
+    part(0, end, first_progress);
+    return;
   }
-  worker.join();
+  std::atomic<int64_t> second{0};
+  RunInTwoParts([&] { part(0, split, first_progress); },
+                [&] { part(split, end, [&](int64_t done) { second.store(done); }); },
+                [&] { shown(second.load()); });
+}
+
+// The tag stage's file rows, where its second half starts (past the end
+// when one thread does it all), and its last row.
+struct TagRows {
+  size_t count = 0;
+  size_t split = 0;
+  size_t last = 0;
+};
+
+TagRows CountTagRows(const RunState& run) {
+  TagRows rows;
+  rows.last = LastIndex(run);
+  rows.split = rows.last + 1;
+  auto writes_tag = [&](size_t i) {
+    const FileEntry& e = run.EntryTable[i];
+    return e.TagFlag == 1 && e.IsFile == 1;
+  };
+  for (size_t i = 1; i <= rows.last; ++i) rows.count += writes_tag(i) ? 1 : 0;
+  if (!SecondThreadPays(rows.count)) return rows;
+  size_t seen = 0;
+  for (size_t i = 1; i <= rows.last; ++i) {
+    if (writes_tag(i) && ++seen > rows.count / 2) {
+      rows.split = i;
+      break;
+    }
+  }
+  return rows;
+}
+
+// Writes the tag of row `i` through `folders`; false, with the reason in
+// `failure`, when it cannot be written.
+bool WriteOneTag(const FileEntry& e, size_t i, const UndoEntry* expected, LibraryFolders& folders,
+                 FirstFailure& failure) {
+  TagIoStatus status;
+  const int dir_fd = folders.Open(Utf16ToUtf8(e.OldPath));
+  if (dir_fd < 0) {
+    status.error = IsOutsideLibraryError(errno) ? TagIoError::kOutsideLibrary : TagIoError::kOpen;
+    status.sys_errno = errno;
+  } else if (!IsSingleName(e.OldName)) {
+    status.error = TagIoError::kOpen;
+    status.sys_errno = EINVAL;
+  } else if (UpdateID3TagTextsAt(dir_fd, Utf16ToUtf8(e.OldName), e.NewTitle, e.NewArtist,
+                                 e.NewAlbum, /*make_writable=*/true, &status, expected,
+                                 folders.disk()) == 1) {
+    return true;
+  }
+  failure.Record(
+      i, StageResult{status.error == TagIoError::kOutsideLibrary ? StageCode::kOutsideLibrary
+                                                                 : StageCode::kTag,
+                     status.sys_errno,
+                     "cannot write the tag of " + Utf16ToUtf8(e.OldPath + e.OldName) + ": " +
+                         DescribeTagIoStatus(status)});
+  return false;
 }
 
 // Writes the tags of the rows [from, to) of `run`, adding each to `count`.
 // Never throws: a failure is recorded in `failure` and ends the part.
 void WriteTagPart(const RunState& run, const UndoRecord* undo, size_t from, size_t to,
-                  FirstFailure& failure, int32_t& count,
-                  const std::function<void(size_t)>& progress) {
+                  LibraryFolders& folders, FirstFailure& failure, int32_t& count,
+                  const std::function<void(int64_t)>& progress) {
   size_t i = from;
   try {
-    FolderHandle folder;
-    std::string name;
     // The record's rows come in the table's order, as the walk does.
     DiskEntryRows::const_iterator next_undo;
     if (undo != nullptr) next_undo = undo->rows.lower_bound(from);
     for (; i < to; ++i) {
-      progress(i);
+      progress(static_cast<int64_t>(i));
       const FileEntry& e = run.EntryTable[i];
       if (e.TagFlag != 1 || e.IsFile != 1) continue;
       if (failure.Passed(i)) return;
-      // The file by its name in its open folder; by its full path when the
-      // folder cannot be opened, so that the failure names the same cause.
-      int dir_fd = folder.Open(Utf16ToUtf8(e.OldPath));
-      if (dir_fd >= 0 && IsSingleName(e.OldName)) {
-        name = Utf16ToUtf8(e.OldName);
-      } else {
-        dir_fd = AT_FDCWD;
-        name = Utf16ToUtf8(e.OldPath + e.OldName);
-      }
       const UndoEntry* expected = nullptr;
       if (undo != nullptr) {
         while (next_undo != undo->rows.end() && next_undo->first < i) ++next_undo;
         if (next_undo != undo->rows.end() && next_undo->first == i) expected = &next_undo->second;
       }
-      TagIoStatus status;
-      BeforeDiskChange();
-      if (UpdateID3TagTextsAt(dir_fd, name, e.NewTitle, e.NewArtist, e.NewAlbum,
-                              /*make_writable=*/true, &status, expected) != 1) {
-        failure.Record(i, "cannot write the tag of " + Utf16ToUtf8(e.OldPath + e.OldName) + ": " +
-                              DescribeTagIoStatus(status));
-        return;
-      }
+      if (!WriteOneTag(e, i, expected, folders, failure)) return;
       ++count;
     }
   } catch (const std::exception& ex) {
-    failure.Record(i, std::string("unexpected error: ") + ex.what());
+    failure.Record(i, Unexpected(ex.what()));
   } catch (...) {
-    failure.Record(i, "unexpected error");
+    failure.Record(i, Unexpected("unknown"));
   }
 }
 
 }  // namespace
 
-int32_t WriteTags(AppState& app, RunState& run, StageDetails* details, const UndoRecord* undo) {
+int32_t WriteTags(AppState& app, RunState& run, StageResult* result, const UndoRecord* undo,
+                  DiskOps& disk) {
   try {
-    const size_t last = LastIndex(run);
-    size_t tag_rows = 0;
-    for (size_t i = 1; i <= last; ++i) {
-      const FileEntry& e = run.EntryTable[i];
-      if (e.TagFlag == 1 && e.IsFile == 1) ++tag_rows;
-    }
-    // The second half of the tag rows goes to a second thread.
-    size_t split = last + 1;
-    if (SecondThreadPays(tag_rows)) {
-      size_t seen = 0;
-      for (size_t i = 1; i <= last; ++i) {
-        const FileEntry& e = run.EntryTable[i];
-        if (e.TagFlag == 1 && e.IsFile == 1 && ++seen > tag_rows / 2) {
-          split = i;
-          break;
-        }
-      }
-    }
+    const TagRows rows = CountTagRows(run);
+    const std::string library = LibraryFolderOf(run, app.settings.PathDataFolder);
+    const auto total = static_cast<int64_t>(rows.last);
     FirstFailure failure;
-    int32_t first_count = 0, second_count = 0;
-    auto first_part = [&] {
-      WriteTagPart(run, undo, 1, split, failure, first_count, [&](size_t i) {
-        ReportProgress(app, ProgressStage::kWriteTags, static_cast<int64_t>(i),
-                       static_cast<int64_t>(last));
-      });
-    };
-    if (split <= last) {
-      RunInTwoParts(
-          app, ProgressStage::kWriteTags, static_cast<int64_t>(last),
-          [&](std::atomic<int64_t>& progress) {
-            WriteTagPart(run, undo, split, last + 1, failure, second_count,
-                         [&](size_t i) { progress.store(static_cast<int64_t>(i)); });
-          },
-          first_part);
-    } else {
-      first_part();
-    }
+    int32_t counts[2] = {0, 0};
+    RunParts(
+        rows.split, rows.last + 1,
+        [&](size_t from, size_t to, const std::function<void(int64_t)>& progress) {
+          LibraryFolders folders(disk, library);
+          WriteTagPart(run, undo, std::max<size_t>(from, 1), to, folders, failure,
+                       counts[from == 0 ? 0 : 1], progress);
+        },
+        [&](int64_t done) { ReportProgress(app, ProgressStage::kWriteTags, done, total); },
+        [&](int64_t second) { ReportProgress(app, ProgressStage::kWriteTags, second, total); });
     if (failure.failed()) {
-      SetError(details, failure.error());
+      SetResult(result, failure.result());
       return 0;
     }
-    ReportCount(app, first_count + second_count, kTagsWritten);
+    ReportCount(app, counts[0] + counts[1], kTagsWritten);
     return 1;
   } catch (const std::exception& ex) {
-    SetError(details, std::string("unexpected error: ") + ex.what());
+    SetResult(result, Unexpected(ex.what()));
     return 0;
   }
 }
 
 namespace {
 
-// Renames the rows of one kind (`is_file`) with RenameFlag 1 as one planned
-// stage, stopping at the first rename that fails. Every row is checked
-// before the first rename; then the stage goes folder by folder (renames
-// never cross folders), so that only one folder's moves are planned at a
-// time, however large the library.
-int32_t RenameStage(AppState& app, RunState& run, int32_t is_file, FolderOrder order,
-                    ProgressStage stage, std::u16string_view count_text, StageDetails* details) {
-  struct Folder {
-    size_t depth = 0;
-    std::vector<size_t> rows;
-  };
-  std::vector<Folder> folders;
-  std::unordered_map<std::u16string_view, size_t> folder_index;
+// The rows of one rename stage, folder by folder (renames never cross
+// folders), in the order one plan over the whole stage would take them.
+struct FolderRows {
+  size_t depth = 0;
+  std::vector<size_t> rows;
+};
+struct RenameRows {
+  std::vector<FolderRows> folders;
+  std::vector<size_t> order;  // indexes into `folders`
   size_t total = 0;
+};
+
+// Gathers the rows of one kind (`is_file`) with RenameFlag 1 by folder.
+// False, with `result` naming the row, when a row cannot be renamed where it
+// is: its new folder is another, or a name is not a single name.
+bool GatherRenameRows(const RunState& run, int32_t is_file, FolderOrder order, RenameRows& out,
+                      StageResult* result) {
+  std::unordered_map<std::u16string_view, size_t> folder_index;
   const size_t last = LastIndex(run);
   for (size_t i = 1; i <= last; ++i) {
     const FileEntry& e = run.EntryTable[i];
     if (e.RenameFlag != 1 || e.IsFile != is_file) continue;
-    // An item is renamed where it is: a row whose new folder is another one
-    // cannot be planned as a rename within its folder.
     if (e.NewPath != e.OldPath || !IsSingleName(e.OldName) || !IsSingleName(e.NewName)) {
-      SetError(details, "cannot rename " + Utf16ToUtf8(e.OldPath + e.OldName) + " to " +
-                            Utf16ToUtf8(e.NewPath + e.NewName) + ": not a usable name");
-      return 0;
+      SetResult(result,
+                StageResult{StageCode::kUnusableName, 0,
+                            "cannot rename " + Utf16ToUtf8(e.OldPath + e.OldName) + " to " +
+                                Utf16ToUtf8(e.NewPath + e.NewName) + ": not a usable name"});
+      return false;
     }
-    auto [it, added] = folder_index.emplace(std::u16string_view(e.OldPath), folders.size());
+    auto [it, added] = folder_index.emplace(std::u16string_view(e.OldPath), out.folders.size());
     if (added) {
-      folders.emplace_back();
-      folders.back().depth =
+      out.folders.emplace_back();
+      out.folders.back().depth =
           static_cast<size_t>(std::count(e.OldPath.begin(), e.OldPath.end(), u'/'));
     }
-    folders[it->second].rows.push_back(i);
-    ++total;
+    out.folders[it->second].rows.push_back(i);
+    ++out.total;
   }
-  // Folders in order of first appearance, then by depth as asked: the order
-  // one plan over the whole stage would take them in.
-  std::vector<size_t> folder_order(folders.size());
-  for (size_t f = 0; f < folder_order.size(); ++f) folder_order[f] = f;
-  std::stable_sort(folder_order.begin(), folder_order.end(), [&](size_t a, size_t b) {
-    return order == FolderOrder::kDeepestFirst ? folders[a].depth > folders[b].depth
-                                               : folders[a].depth < folders[b].depth;
+  // Folders in order of first appearance, then by depth as asked.
+  out.order.resize(out.folders.size());
+  for (size_t f = 0; f < out.order.size(); ++f) out.order[f] = f;
+  std::stable_sort(out.order.begin(), out.order.end(), [&](size_t a, size_t b) {
+    const size_t da = out.folders[a].depth, db = out.folders[b].depth;
+    return order == FolderOrder::kDeepestFirst ? da > db : da < db;
   });
-  // The folders from `from` to `to` in folder_order, each planned and
-  // carried out on its own. Never throws.
+  return true;
+}
+
+// Where the second thread's share of a file stage starts: files of
+// different folders never meet, so the folders can be shared. Folders are
+// renamed inside folders that move later, so their stage keeps one order.
+size_t RenameSplit(const RenameRows& rows, int32_t is_file) {
+  if (is_file != 1 || !SecondThreadPays(rows.total)) return rows.order.size();
+  size_t moves_before = 0;
+  for (size_t at = 0; at < rows.order.size(); ++at) {
+    if (moves_before >= rows.total / 2) return at;
+    moves_before += rows.folders[rows.order[at]].rows.size();
+  }
+  return rows.order.size();
+}
+
+// Renames the folders [from, to) of `rows.order`, each planned and carried
+// out on its own, adding each move to `count`. Never throws.
+void RenamePart(const RunState& run, RenameRows& rows, FolderOrder order, size_t from, size_t to,
+                LibraryFolders& folders, FirstFailure& failure, int32_t& count,
+                const std::function<void(int64_t)>& progress) {
+  size_t at = from;
+  try {
+    std::vector<PlannedMove> moves;
+    for (; at < to; ++at) {
+      if (failure.Passed(at)) return;
+      FolderRows& folder = rows.folders[rows.order[at]];
+      moves.clear();
+      for (size_t i : folder.rows) {
+        const FileEntry& e = run.EntryTable[i];
+        moves.push_back({i, e.OldPath, e.OldName, e.NewName});
+      }
+      folder.rows = {};
+      std::string error;
+      const bool ok = ExecuteRenames(
+          moves, PlanRenames(moves, order), /*stop_at_failure=*/true,
+          [&](size_t) { progress(++count); },
+          [&](size_t, const std::string& reason) {
+            if (error.empty()) error = reason;
+          },
+          folders);
+      if (!ok) {
+        failure.Record(at, StageResult{StageCode::kRefused, 0, error});
+        return;
+      }
+    }
+  } catch (const std::exception& ex) {
+    failure.Record(at, Unexpected(ex.what()));
+  } catch (...) {
+    failure.Record(at, Unexpected("unknown"));
+  }
+}
+
+// Renames the rows of one kind (`is_file`) with RenameFlag 1 as one planned
+// stage, stopping at the first rename that fails. Every row is checked
+// before the first rename; then the stage goes folder by folder, so that
+// only one folder's moves are planned at a time, however large the library.
+int32_t RenameStage(AppState& app, RunState& run, int32_t is_file, ProgressStage stage,
+                    std::u16string_view count_text, StageResult* result, DiskOps& disk) {
+  constexpr FolderOrder kOrder = FolderOrder::kDeepestFirst;
+  RenameRows rows;
+  if (!GatherRenameRows(run, is_file, kOrder, rows, result)) return 0;
+  const std::string library = LibraryFolderOf(run, app.settings.PathDataFolder);
+  const auto total = static_cast<int64_t>(rows.total);
   FirstFailure failure;
-  auto rename_part = [&](size_t from, size_t to, int32_t& count,
-                         const std::function<void()>& done) {
-    size_t at = from;
-    try {
-      std::vector<PlannedMove> moves;
-      for (; at < to; ++at) {
-        if (failure.Passed(at)) return;
-        Folder& folder = folders[folder_order[at]];
-        moves.clear();
-        for (size_t i : folder.rows) {
-          const FileEntry& e = run.EntryTable[i];
-          moves.push_back({i, e.OldPath, e.OldName, e.NewName});
-        }
-        folder.rows = {};
-        std::string error;
-        const bool ok = ExecuteRenames(
-            moves, PlanRenames(moves, order), /*stop_at_failure=*/true,
-            [&](size_t) {
-              ++count;
-              done();
-            },
-            [&](size_t, const std::string& reason) {
-              if (error.empty()) error = reason;
-            });
-        if (!ok) {
-          failure.Record(at, error);
-          return;
-        }
-      }
-    } catch (const std::exception& ex) {
-      failure.Record(at, std::string("unexpected error: ") + ex.what());
-    } catch (...) {
-      failure.Record(at, "unexpected error");
-    }
-  };
-  // Files of different folders never meet, so the folders can be shared with
-  // a second thread; folders are renamed inside folders that move later, so
-  // their stage keeps its one order.
-  size_t split = folder_order.size();
-  if (is_file == 1 && SecondThreadPays(total)) {
-    size_t moves_before = 0;
-    for (size_t at = 0; at < folder_order.size(); ++at) {
-      if (moves_before >= total / 2) {
-        split = at;
-        break;
-      }
-      moves_before += folders[folder_order[at]].rows.size();
-    }
-  }
-  int32_t first_count = 0, second_count = 0;
-  auto first_part = [&] {
-    rename_part(0, split, first_count, [&] {
-      ReportProgress(app, stage, first_count, static_cast<int64_t>(total));
-    });
-  };
-  if (split < folder_order.size()) {
-    RunInTwoParts(
-        app, stage, static_cast<int64_t>(total),
-        [&](std::atomic<int64_t>& progress) {
-          rename_part(split, folder_order.size(), second_count,
-                      [&] { progress.store(second_count); });
-        },
-        first_part, &first_count);
-  } else {
-    first_part();
-  }
+  int32_t counts[2] = {0, 0};
+  RunParts(
+      RenameSplit(rows, is_file), rows.order.size(),
+      [&](size_t from, size_t to, const std::function<void(int64_t)>& progress) {
+        LibraryFolders folders(disk, library);
+        RenamePart(run, rows, kOrder, from, to, folders, failure, counts[from == 0 ? 0 : 1],
+                   progress);
+      },
+      [&](int64_t done) { ReportProgress(app, stage, done, total); },
+      [&](int64_t second) { ReportProgress(app, stage, counts[0] + second, total); });
   if (failure.failed()) {
-    SetError(details, failure.error());
+    SetResult(result, failure.result());
     return 0;
   }
-  const int32_t count = first_count + second_count;
-  ReportCount(app, count, count_text);
+  ReportCount(app, counts[0] + counts[1], count_text);
   return 1;
 }
 
 }  // namespace
 
-int32_t RenameFiles(AppState& app, RunState& run, StageDetails* details) {
+int32_t RenameFiles(AppState& app, RunState& run, StageResult* result, DiskOps& disk) {
   try {
-    return RenameStage(app, run, 1, FolderOrder::kDeepestFirst, ProgressStage::kRenameFiles,
-                       kFilesRenamed, details);
+    return RenameStage(app, run, 1, ProgressStage::kRenameFiles, kFilesRenamed, result, disk);
   } catch (const std::exception& ex) {
-    SetError(details, std::string("unexpected error: ") + ex.what());
+    SetResult(result, Unexpected(ex.what()));
     return 0;
   }
 }
 
-int32_t RenameFolders(AppState& app, RunState& run, StageDetails* details) {
+int32_t RenameFolders(AppState& app, RunState& run, StageResult* result, DiskOps& disk) {
   try {
-    return RenameStage(app, run, 0, FolderOrder::kDeepestFirst, ProgressStage::kRenameFolders,
-                       kFoldersRenamed, details);
+    return RenameStage(app, run, 0, ProgressStage::kRenameFolders, kFoldersRenamed, result, disk);
   } catch (const std::exception& ex) {
-    SetError(details, std::string("unexpected error: ") + ex.what());
+    SetResult(result, Unexpected(ex.what()));
     return 0;
   }
 }

@@ -7,54 +7,33 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "app/app_state.h"
 #include "app/entry_table.h"
+#include "files/file_stage.h"
+#include "platform/disk_ops.h"
 
 namespace tarvel {
 
 struct UndoRecord;
-class FolderHandle;
-
-// What a stage can tell its caller beyond its result, all in UTF-8.
-struct StageDetails {
-  // Why the stage broke off (naming the file or folder), empty when it
-  // finished.
-  std::string error;
-  // Files the stage passed over without it being an error (a tag that could
-  // not be written), one line each naming the file and the reason.
-  std::vector<std::string> skipped;
-};
-
-// True when `name` stays a single entry of the folder it is in: not empty,
-// not "." or "..", no "/" and no NUL.
-bool IsSingleName(std::u16string_view name);
-
-// Renames `from_folder` + `from_name` to `to_folder` + `to_name` without
-// ever replacing anything (a case-only change on a case-insensitive file
-// system included). Both names must be single names. False, with the reason
-// naming both paths in `details->error`, when the rename is refused. Shared
-// by the apply stages and the restore steps. With `folder`, a rename within
-// one folder goes through that folder kept open (see FolderHandle).
-bool RenameItem(std::u16string_view from_folder, std::u16string_view from_name,
-                std::u16string_view to_folder, std::u16string_view to_name, StageDetails* details,
-                FolderHandle* folder = nullptr);
 
 // Writes NewTitle, NewArtist and NewAlbum into every file row with TagFlag 1
 // (at OldPath + OldName, never through a link), keeping each tag's year,
 // comment and genre and the bytes of every field whose text does not change;
 // a file without a tag gets one with an empty year and comment and no genre
-// (255). A file whose owner has no write permission gets it first and keeps
-// it (the undo record holds its old mode). Reports the count
+// (255). Every file is reached from the data folder down (see
+// LibraryFolderOf), never through a link. A file whose owner has no write permission gets it first
+// and keeps it (the undo record holds its old mode). Reports the count
 // ("…個のID3Tagを変更しました。") and returns 1. A tag that cannot be written
 // (gone, a link, locked, shorter than 128 bytes, a full disk) stops the stage
-// with 0 and no count, the file left as it was, and `details->error` naming it.
+// with 0 and no count, the file left as it was, and `result` naming it.
 // With the run's `undo` record, a file whose entry there no longer matches it
 // (another file in its place, or other bytes at its end) stops the stage in
 // the same way: the record must hold exactly what each write replaces.
-int32_t WriteTags(AppState& app, RunState& run, StageDetails* details = nullptr,
-                  const UndoRecord* undo = nullptr);
+// Every system call goes through `disk`. A stage of kItemsForASecondThread
+// rows or more shares them with a second thread.
+int32_t WriteTags(AppState& app, RunState& run, StageResult* result = nullptr,
+                  const UndoRecord* undo = nullptr, DiskOps& disk = SystemDiskOps());
 
 // Renames every file row with RenameFlag 1 from OldPath + OldName to
 // NewPath + NewName (the same folder), never replacing anything. All renames
@@ -63,15 +42,17 @@ int32_t WriteTags(AppState& app, RunState& run, StageDetails* details = nullptr,
 // cycle goes through a temporary name. Reports the count
 // ("…個のファイル名を変更しました。") and returns 1. At the first rename that
 // fails (the file is gone, the new name is taken by something outside the
-// stage or unusable, the system refuses) it stops with 0 and reports
-// nothing; the files renamed before stay renamed, and `details->error` says
-// which file and why.
-int32_t RenameFiles(AppState& app, RunState& run, StageDetails* details = nullptr);
+// stage or unusable, its folder reached through a link, the system refuses)
+// it stops with 0 and reports nothing; the files renamed before stay
+// renamed, and `result` says which file and why.
+int32_t RenameFiles(AppState& app, RunState& run, StageResult* result = nullptr,
+                    DiskOps& disk = SystemDiskOps());
 
 // The same for folder rows, planned the same way, the deepest folders first,
 // so that each folder is renamed after the folders inside it and while its
 // own parent still has its old name. Count text: "…個のフォルダ名を変更しました。".
-int32_t RenameFolders(AppState& app, RunState& run, StageDetails* details = nullptr);
+int32_t RenameFolders(AppState& app, RunState& run, StageResult* result = nullptr,
+                      DiskOps& disk = SystemDiskOps());
 
 }  // namespace tarvel
 

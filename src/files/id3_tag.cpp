@@ -8,12 +8,14 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/disk_ops.h"
 #include "platform/text.h"
+#include "platform/unique_fd.h"
 
 namespace tarvel {
 namespace {
 
-constexpr size_t kBlockSize = 128;
+constexpr size_t kBlockSize = kTagBlockSize;
 
 struct FieldPlace {
   size_t offset;
@@ -79,79 +81,77 @@ bool Fail(TagIoStatus* status, TagIoError error, int sys_errno) {
   return false;
 }
 
-// Opens an existing file and learns its length. O_NONBLOCK keeps a FIFO or
-// device that happens to carry an MP3 name from blocking the open.
-// With `file_mode` (writing only), the file's mode bits are passed back.
-int OpenRegular(int dir_fd, const std::string& path, int mode, TagIoStatus* status, off_t* size,
-                mode_t* file_mode = nullptr, struct stat* seen = nullptr) {
+bool HasTagHeader(const char* block) { return std::memcmp(block, "TAG", 3) == 0; }
+
+// Opens an existing file of at least 128 bytes and learns how it is.
+// O_NONBLOCK keeps a FIFO or device that happens to carry an MP3 name from
+// blocking the open. A file is never written through a link: one put in its
+// place after the scan would send the tag into whatever it points at.
+UniqueFd OpenRegular(DiskOps& disk, int dir_fd, const std::string& path, int mode,
+                     TagIoStatus* status, struct stat& st) {
   if (path.find('\0') != std::string::npos) {
     Fail(status, TagIoError::kOpen, EINVAL);
-    return -1;
+    return UniqueFd();
   }
   // Reading a tag does not count as using the file: O_NOATIME keeps the scan
   // from dirtying every inode of the library (and from the writeback that
   // follows). Only the file's owner may ask for it; others open plainly.
-  // A file is never written through a link: one put in its place after the
-  // scan would send the tag into whatever it points at.
   const int flags = mode | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | (mode == O_RDONLY ? 0 : O_NOFOLLOW);
-  int fd = ::openat(dir_fd, path.c_str(), flags | O_NOATIME);
-  if (fd < 0 && errno == EPERM) fd = ::openat(dir_fd, path.c_str(), flags);
-  if (fd < 0) {
+  UniqueFd fd = disk.OpenAt(dir_fd, path.c_str(), flags | O_NOATIME);
+  if (!fd && errno == EPERM) fd = disk.OpenAt(dir_fd, path.c_str(), flags);
+  if (!fd) {
     Fail(status, TagIoError::kOpen, errno);
-    return -1;
+    return fd;
   }
-  off_t length;
-  if (mode == O_RDONLY && seen == nullptr) {
-    // Reading needs the length only; lseek is cheaper than fstat, and on a
-    // pipe or terminal it fails, on a folder the read does.
-    length = ::lseek(fd, 0, SEEK_END);
-    if (length < 0) {
-      Fail(status, TagIoError::kStat, errno);
-      ::close(fd);
-      return -1;
-    }
-  } else {
-    // Only a plain file may be written to, never a device that carries an
-    // MP3 name.
-    struct stat st;
-    if (::fstat(fd, &st) != 0) {
-      Fail(status, TagIoError::kStat, errno);
-      ::close(fd);
-      return -1;
-    }
-    if (!S_ISREG(st.st_mode)) {
+  if (disk.FStat(fd.get(), &st) != 0) {
+    Fail(status, TagIoError::kStat, errno);
+    return UniqueFd();
+  }
+  // Only a plain file holds a tag, never a device that carries an MP3 name.
+  if (!S_ISREG(st.st_mode)) {
+    if (mode == O_RDONLY) {
+      Fail(status, S_ISDIR(st.st_mode) ? TagIoError::kRead : TagIoError::kStat,
+           S_ISDIR(st.st_mode) ? EISDIR : ESPIPE);
+    } else {
       Fail(status, TagIoError::kOpen, S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
-      ::close(fd);
-      return -1;
     }
-    length = st.st_size;
-    if (file_mode != nullptr) *file_mode = st.st_mode;
-    if (seen != nullptr) *seen = st;
+    return UniqueFd();
   }
-  if (length < static_cast<off_t>(kBlockSize)) {
+  if (st.st_size < static_cast<off_t>(kBlockSize)) {
     Fail(status, TagIoError::kTooShort, 0);
-    ::close(fd);
-    return -1;
+    return UniqueFd();
   }
-  *size = length;
   return fd;
 }
 
-// Reads the last 128 bytes into `block`.
-bool ReadLastBlock(int fd, off_t size, char* block, TagIoStatus* status) {
-  size_t done = 0;
-  while (done < kBlockSize) {
-    ssize_t n = ::pread(fd, block + done, kBlockSize - done,
-                        size - static_cast<off_t>(kBlockSize) + static_cast<off_t>(done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return Fail(status, TagIoError::kRead, errno);
-    if (n == 0) return Fail(status, TagIoError::kRead, 0);  // shrank meanwhile
-    done += static_cast<size_t>(n);
+// Opens `path` for writing, without following a link. With `make_writable`,
+// a file whose owner has no write permission gets it first; only on that
+// path is the file looked up by name a second time.
+UniqueFd OpenForWriting(DiskOps& disk, int dir_fd, const std::string& path, bool make_writable,
+                        TagIoStatus* status, struct stat& st) {
+  UniqueFd fd = OpenRegular(disk, dir_fd, path, O_RDWR, status, st);
+  if (fd || !make_writable || status->error != TagIoError::kOpen || status->sys_errno != EACCES) {
+    return fd;
   }
-  return true;
+  struct stat named;
+  if (disk.FStatAt(dir_fd, path.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+      !S_ISREG(named.st_mode) || (named.st_mode & S_IWUSR) != 0) {
+    return fd;
+  }
+  if (disk.FChmodAt(dir_fd, path.c_str(), (named.st_mode & 07777) | S_IWUSR) != 0) {
+    Fail(status, TagIoError::kOpen, errno);
+    return fd;
+  }
+  *status = TagIoStatus{};
+  return OpenRegular(disk, dir_fd, path, O_RDWR, status, st);
 }
 
-bool HasTagHeader(const char* block) { return std::memcmp(block, "TAG", 3) == 0; }
+// Reads the last 128 bytes of a file of `size` bytes into `block`.
+bool ReadLastBlock(DiskOps& disk, int fd, off_t size, char* block, TagIoStatus* status) {
+  const Transfer read = ReadAt(disk, fd, block, kBlockSize, size - static_cast<off_t>(kBlockSize));
+  if (!read.ok()) return Fail(status, TagIoError::kRead, read.error);  // 0: shrank meanwhile
+  return true;
+}
 
 // Decodes every field of a 128-byte block into `Tag`.
 void DecodeBlock(const char* block, ID3TagData& Tag) {
@@ -179,57 +179,92 @@ bool BuildBlock(const ID3TagData& Tag, std::string& block, TagIoStatus* status) 
   return true;
 }
 
-TagWriteFault g_write_fault = nullptr;
-
-// One pwrite of the block. A test's fault hook makes it write 96 bytes at
-// most and then fail as a full disk does.
-ssize_t WriteSome(int fd, const char* data, size_t length, off_t offset, bool& faulted) {
-  if (faulted) {
-    errno = ENOSPC;
-    return -1;
+// The block that gives a file the texts `Title`, `Artist` and `Album`. A
+// file without a tag (`old_block` is then its last audio bytes) gets one
+// with no year, comment or genre of its own rather than bytes of its audio
+// data. A tag keeps the bytes of its year, comment and genre exactly, so an
+// ID3v1.1 track number at the end of the comment survives too, and a field
+// whose text does not change keeps its bytes: its padding (NULs or spaces),
+// its leading spaces, and characters outside code page 932 that another
+// program wrote in its own code page.
+std::string UpdatedBlock(const char* old_block, std::u16string_view Title,
+                         std::u16string_view Artist, std::u16string_view Album) {
+  ID3TagData tag;
+  tag.Genre = kNoGenre;
+  tag.Title.assign(Title);
+  tag.Artist.assign(Artist);
+  tag.Album.assign(Album);
+  std::string block;
+  BuildBlock(tag, block, nullptr);  // kNoGenre is in range
+  if (!HasTagHeader(old_block)) return block;
+  block.replace(kYear.offset, kBlockSize - kYear.offset, old_block + kYear.offset,
+                kBlockSize - kYear.offset);
+  for (auto [place, text] :
+       {std::pair{kTitle, Title}, std::pair{kArtist, Artist}, std::pair{kAlbum, Album}}) {
+    std::u16string now;
+    DecodeField(old_block, place, now);
+    if (now == text)
+      block.replace(place.offset, place.width, old_block + place.offset, place.width);
   }
-  if (g_write_fault != nullptr && g_write_fault()) {
-    faulted = true;
-    return ::pwrite(fd, data, std::min<size_t>(length, 96), offset);
-  }
-  return ::pwrite(fd, data, length, offset);
+  return block;
 }
 
 // Writes `block` over the old tag when the file has one, else after the
 // audio data, and closes `fd`. A write that fails or comes up short puts the
 // file back as it was: the old tag bytes again, the old size, so that a full
 // disk leaves no fragment of a tag behind.
-bool WriteBlockAndClose(int fd, off_t size, bool over_old_tag, const std::string& block,
-                        const char* old_block, TagIoStatus* status) {
-  off_t offset = over_old_tag ? size - static_cast<off_t>(kBlockSize) : size;
-  size_t done = 0;
-  bool ok = true;
-  bool faulted = false;
-  while (done < kBlockSize) {
-    ssize_t n = WriteSome(fd, block.data() + done, kBlockSize - done,
-                          offset + static_cast<off_t>(done), faulted);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = Fail(status, TagIoError::kWrite, n < 0 ? errno : ENOSPC);
-      break;
-    }
-    done += static_cast<size_t>(n);
-  }
+bool WriteBlockAndClose(DiskOps& disk, UniqueFd fd, off_t size, bool over_old_tag,
+                        const std::string& block, const char* old_block, TagIoStatus* status) {
+  const off_t offset = over_old_tag ? size - static_cast<off_t>(kBlockSize) : size;
+  const Transfer written = WriteAt(disk, fd.get(), block.data(), kBlockSize, offset);
+  bool ok = written.ok();
   if (!ok) {
-    if (over_old_tag && done > 0) {
-      [[maybe_unused]] ssize_t back = ::pwrite(fd, old_block, kBlockSize, offset);
+    Fail(status, TagIoError::kWrite, written.error);
+    if (over_old_tag && written.done > 0) {
+      WriteAt(disk, fd.get(), old_block, kBlockSize, offset);
     }
-    [[maybe_unused]] int cut = ::ftruncate(fd, size);
+    disk.FTruncate(fd.get(), size);
   }
-  if (::close(fd) != 0 && ok) ok = Fail(status, TagIoError::kWrite, errno);
+  if (const int err = fd.Close(); err != 0 && ok) ok = Fail(status, TagIoError::kWrite, err);
   return ok;
+}
+
+// Whether `now` is still the file and the bytes `expected` describes.
+bool SameFileAndBytes(const DiskEntry& expected, const DiskEntry& now) {
+  return expected.dev == now.dev && expected.ino == now.ino && expected.size == now.size &&
+         expected.had_tag == now.had_tag && (!expected.had_tag || expected.block == now.block);
 }
 
 }  // namespace
 
-void SetTagWriteFault(TagWriteFault fault) { g_write_fault = fault; }
+bool CaptureDiskEntry(DiskOps& disk, int fd, const struct stat& st, DiskEntry& entry, char* last,
+                      TagIoStatus* status) {
+  entry.is_file = true;
+  entry.dev = st.st_dev;
+  entry.ino = st.st_ino;
+  entry.mode = st.st_mode & 07777;
+  entry.size = static_cast<uint64_t>(st.st_size);
+  entry.had_tag = false;
+  entry.block.clear();
+  entry.has_block = false;
+  char own[kBlockSize];
+  if (last == nullptr) last = own;
+  if (st.st_size >= static_cast<off_t>(kBlockSize)) {
+    if (!ReadLastBlock(disk, fd, st.st_size, last, status)) return false;
+    entry.had_tag = HasTagHeader(last);
+    if (entry.had_tag) entry.block.assign(last, kBlockSize);
+  }
+  entry.has_block = true;
+  return true;
+}
 
-bool HasTagWriteFault() { return g_write_fault != nullptr; }
+bool CaptureFileAt(DiskOps& disk, int dir_fd, const std::string& path, DiskEntry& entry) {
+  UniqueFd fd =
+      disk.OpenAt(dir_fd, path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  struct stat st;
+  if (!fd || disk.FStat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  return CaptureDiskEntry(disk, fd.get(), st, entry, nullptr, nullptr);
+}
 
 std::string DescribeTagIoStatus(const TagIoStatus& status) {
   std::string text;
@@ -263,6 +298,9 @@ std::string DescribeTagIoStatus(const TagIoStatus& status) {
     case TagIoError::kChangedSinceRead:
       text = "the file has changed since it was read";
       break;
+    case TagIoError::kOutsideLibrary:
+      text = "its folder is reached through a link or lies outside the library";
+      break;
   }
   if (status.sys_errno != 0) {
     text += ": ";
@@ -283,32 +321,16 @@ std::string FitTagField(std::u16string_view text, size_t width) {
 }
 
 int32_t ReadID3TagAt(int dir_fd, const std::string& path, ID3TagData& Tag, TagIoStatus* status,
-                     DiskEntry* seen) {
+                     DiskEntry* seen, DiskOps& disk) {
   if (status != nullptr) *status = TagIoStatus{};
   if (seen != nullptr) seen->has_block = false;
-  off_t size = 0;
   struct stat st;
-  int fd = OpenRegular(dir_fd, path, O_RDONLY, status, &size, nullptr, seen ? &st : nullptr);
-  if (fd < 0) return 0;
+  UniqueFd fd = OpenRegular(disk, dir_fd, path, O_RDONLY, status, st);
+  if (!fd) return 0;
   char block[kBlockSize];
-  bool read = ReadLastBlock(fd, size, block, status);
-  ::close(fd);
-  if (!read) return 0;
-  if (seen != nullptr) {
-    seen->is_file = true;
-    seen->dev = st.st_dev;
-    seen->ino = st.st_ino;
-    seen->mode = st.st_mode & 07777;
-    seen->size = static_cast<uint64_t>(size);
-    seen->has_block = true;
-    seen->had_tag = HasTagHeader(block);
-    if (seen->had_tag) {
-      seen->block.assign(block, kBlockSize);
-    } else {
-      seen->block.clear();
-    }
-  }
-
+  DiskEntry facts;
+  if (!CaptureDiskEntry(disk, fd.get(), st, facts, block, status)) return 0;
+  if (seen != nullptr) *seen = std::move(facts);
   DecodeBlock(block, Tag);
   if (Tag.Header != u"TAG") {
     Fail(status, TagIoError::kNoTag, 0);
@@ -327,16 +349,16 @@ int32_t WriteID3Tag(std::u16string_view FileName, const ID3TagData& Tag, TagIoSt
   // written when a field cannot be made.
   std::string block;
   if (!BuildBlock(Tag, block, status)) return 0;
-
-  off_t size = 0;
-  int fd = OpenRegular(AT_FDCWD, Utf16ToUtf8(FileName), O_RDWR, status, &size);
-  if (fd < 0) return 0;
+  DiskOps& disk = SystemDiskOps();
+  struct stat st;
+  UniqueFd fd = OpenRegular(disk, AT_FDCWD, Utf16ToUtf8(FileName), O_RDWR, status, st);
+  if (!fd) return 0;
   char old_block[kBlockSize];
-  if (!ReadLastBlock(fd, size, old_block, status)) {
-    ::close(fd);
-    return 0;
-  }
-  return WriteBlockAndClose(fd, size, HasTagHeader(old_block), block, old_block, status) ? 1 : 0;
+  if (!ReadLastBlock(disk, fd.get(), st.st_size, old_block, status)) return 0;
+  return WriteBlockAndClose(disk, std::move(fd), st.st_size, HasTagHeader(old_block), block,
+                            old_block, status)
+             ? 1
+             : 0;
 }
 
 int32_t UpdateID3TagTexts(std::u16string_view FileName, std::u16string_view Title,
@@ -348,93 +370,74 @@ int32_t UpdateID3TagTexts(std::u16string_view FileName, std::u16string_view Titl
 
 int32_t UpdateID3TagTextsAt(int dir_fd, const std::string& path, std::u16string_view Title,
                             std::u16string_view Artist, std::u16string_view Album,
-                            bool make_writable, TagIoStatus* status, const DiskEntry* expected) {
+                            bool make_writable, TagIoStatus* status, const DiskEntry* expected,
+                            DiskOps& disk) {
   TagIoStatus own;
   if (status == nullptr) status = &own;
   *status = TagIoStatus{};
-  off_t size = 0;
-  mode_t file_mode = 0;
-  struct stat opened;
-  int fd = OpenRegular(dir_fd, path, O_RDWR, status, &size, &file_mode, &opened);
-  if (fd < 0 && make_writable && status->error == TagIoError::kOpen &&
-      status->sys_errno == EACCES) {
-    // Most likely the owner's write permission is off: add it and try again.
-    // Only on this path is the file looked up by name a second time.
-    struct stat st;
-    if (::fstatat(dir_fd, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
-        (st.st_mode & S_IWUSR) == 0) {
-      if (::fchmodat(dir_fd, path.c_str(), (st.st_mode & 07777) | S_IWUSR, 0) != 0) {
-        Fail(status, TagIoError::kOpen, errno);
-        return 0;
-      }
-      *status = TagIoStatus{};
-      fd = OpenRegular(dir_fd, path, O_RDWR, status, &size, &file_mode, &opened);
-    }
-  }
-  if (fd < 0) return 0;
+  struct stat st;
+  UniqueFd fd = OpenForWriting(disk, dir_fd, path, make_writable, status, st);
+  if (!fd) return 0;
   char old_block[kBlockSize];
-  if (!ReadLastBlock(fd, size, old_block, status)) {
-    ::close(fd);
-    return 0;
-  }
+  DiskEntry now;
+  if (!CaptureDiskEntry(disk, fd.get(), st, now, old_block, status)) return 0;
   // The undo record holds what the file was when the run looked at it; a
   // file that has changed since (another program wrote it, or another file
   // took its name) is not written, or the record would give back the wrong
   // bytes.
-  if (expected != nullptr && expected->has_block &&
-      (expected->dev != static_cast<uint64_t>(opened.st_dev) ||
-       expected->ino != static_cast<uint64_t>(opened.st_ino) ||
-       expected->size != static_cast<uint64_t>(size) ||
-       expected->had_tag != HasTagHeader(old_block) ||
-       (expected->had_tag && (expected->block.size() != kBlockSize ||
-                              std::memcmp(expected->block.data(), old_block, kBlockSize) != 0)))) {
+  if (expected != nullptr && expected->has_block && !SameFileAndBytes(*expected, now)) {
     Fail(status, TagIoError::kChangedSinceRead, 0);
-    ::close(fd);
     return 0;
   }
   // A privileged user can open a file whose owner has no write permission;
   // it still ends up writable, like every file written here.
-  if (make_writable && (file_mode & S_IWUSR) == 0 &&
-      ::fchmod(fd, (file_mode & 07777) | S_IWUSR) != 0) {
+  if (make_writable && (st.st_mode & S_IWUSR) == 0 &&
+      disk.FChmod(fd.get(), (st.st_mode & 07777) | S_IWUSR) != 0) {
     Fail(status, TagIoError::kOpen, errno);
-    ::close(fd);
     return 0;
   }
-  // A file without a tag gets a new one with no year, comment or genre of
-  // its own rather than bytes of its audio data or another file's values.
-  // A tag keeps the bytes of its year, comment and genre exactly, so an
-  // ID3v1.1 track number at the end of the comment survives too.
-  const bool has_tag = HasTagHeader(old_block);
-  ID3TagData tag;
-  tag.Genre = kNoGenre;
-  tag.Title.assign(Title);
-  tag.Artist.assign(Artist);
-  tag.Album.assign(Album);
-  std::string block;
-  if (!BuildBlock(tag, block, status)) {
-    ::close(fd);
-    return 0;
-  }
-  if (has_tag) {
-    block.replace(kYear.offset, kBlockSize - kYear.offset, old_block + kYear.offset,
-                  kBlockSize - kYear.offset);
-    // A field whose text does not change keeps its bytes: its padding (NULs
-    // or spaces), its leading spaces, and characters outside code page 932
-    // that another program wrote in its own code page.
-    for (auto [place, text] :
-         {std::pair{kTitle, Title}, std::pair{kArtist, Artist}, std::pair{kAlbum, Album}}) {
-      std::u16string now;
-      DecodeField(old_block, place, now);
-      if (now == text) {
-        block.replace(place.offset, place.width, old_block + place.offset, place.width);
-      }
-    }
-  }
-  return WriteBlockAndClose(fd, size, has_tag, block, old_block, status) ? 1 : 0;
+  return WriteBlockAndClose(disk, std::move(fd), st.st_size, now.had_tag,
+                            UpdatedBlock(old_block, Title, Artist, Album), old_block, status)
+             ? 1
+             : 0;
 }
 
-int32_t RestoreID3Block(std::u16string_view FileName, uint64_t size, bool had_tag,
-                        std::string_view block, uint32_t mode, TagIoStatus* status) {
+namespace {
+
+// Puts the 128 bytes `block` back over the file's last 128 bytes; nothing
+// when the file's size is not `size`.
+bool PutBackBlock(DiskOps& disk, int fd, uint64_t now, uint64_t size, std::string_view block,
+                  TagIoStatus* status) {
+  if (now != size) return Fail(status, TagIoError::kChanged, 0);
+  char last[kBlockSize];
+  if (!ReadLastBlock(disk, fd, static_cast<off_t>(now), last, status)) return false;
+  if (std::memcmp(last, block.data(), kBlockSize) == 0) return true;
+  const off_t at = static_cast<off_t>(now - kBlockSize);
+  const Transfer written = WriteAt(disk, fd, block.data(), kBlockSize, at);
+  if (written.ok()) return true;
+  WriteAt(disk, fd, last, kBlockSize, at);
+  return Fail(status, TagIoError::kWrite, written.error);
+}
+
+// Cuts off the tag a run appended to a file of `size` bytes, and nothing
+// else: only when the file is exactly 128 bytes longer and ends in a tag.
+bool CutAppendedTag(DiskOps& disk, int fd, uint64_t now, uint64_t size, TagIoStatus* status) {
+  if (now == size) return true;
+  if (now != size + kBlockSize) return Fail(status, TagIoError::kChanged, 0);
+  char last[kBlockSize];
+  if (!ReadLastBlock(disk, fd, static_cast<off_t>(now), last, status)) return false;
+  if (!HasTagHeader(last)) return Fail(status, TagIoError::kChanged, 0);
+  if (disk.FTruncate(fd, static_cast<off_t>(size)) != 0) {
+    return Fail(status, TagIoError::kWrite, errno);
+  }
+  return true;
+}
+
+}  // namespace
+
+int32_t RestoreID3BlockAt(int dir_fd, const std::string& path, uint64_t size, bool had_tag,
+                          std::string_view block, uint32_t mode, TagIoStatus* status,
+                          DiskOps& disk) {
   TagIoStatus own;
   if (status == nullptr) status = &own;
   *status = TagIoStatus{};
@@ -442,9 +445,8 @@ int32_t RestoreID3Block(std::u16string_view FileName, uint64_t size, bool had_ta
     Fail(status, TagIoError::kRead, EINVAL);  // no tag block to put back
     return 0;
   }
-  const std::string path = Utf16ToUtf8(FileName);
   struct stat st;
-  if (::lstat(path.c_str(), &st) != 0) {
+  if (disk.FStatAt(dir_fd, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
     Fail(status, TagIoError::kOpen, errno);
     return 0;
   }
@@ -452,60 +454,39 @@ int32_t RestoreID3Block(std::u16string_view FileName, uint64_t size, bool had_ta
     Fail(status, TagIoError::kOpen, S_ISLNK(st.st_mode) ? ELOOP : EINVAL);
     return 0;
   }
+  // A file shorter than a tag is opened all the same: a run that appended
+  // one to it left it longer.
   constexpr int kFlags = O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
-  int fd = ::open(path.c_str(), kFlags);
-  if (fd < 0 && errno == EACCES && (st.st_mode & S_IWUSR) == 0 &&
-      ::chmod(path.c_str(), (st.st_mode & 07777) | S_IWUSR) == 0) {
-    fd = ::open(path.c_str(), kFlags);
+  UniqueFd fd = disk.OpenAt(dir_fd, path.c_str(), kFlags);
+  if (!fd && errno == EACCES && (st.st_mode & S_IWUSR) == 0 &&
+      disk.FChmodAt(dir_fd, path.c_str(), (st.st_mode & 07777) | S_IWUSR) == 0) {
+    fd = disk.OpenAt(dir_fd, path.c_str(), kFlags);
   }
-  if (fd < 0) {
+  if (!fd) {
     Fail(status, TagIoError::kOpen, errno);
     return 0;
   }
   bool ok = true;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (disk.FStat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
     ok = Fail(status, TagIoError::kStat, errno);
   }
-  const uint64_t now = ok ? static_cast<uint64_t>(st.st_size) : 0;
-  char last[kBlockSize];
-  if (ok && had_tag) {
-    if (now != size) {
-      ok = Fail(status, TagIoError::kChanged, 0);
-    } else if (!ReadLastBlock(fd, static_cast<off_t>(now), last, status)) {
-      ok = false;
-    } else if (std::memcmp(last, block.data(), kBlockSize) != 0) {
-      const off_t at = static_cast<off_t>(now - kBlockSize);
-      size_t done = 0;
-      while (ok && done < kBlockSize) {
-        ssize_t n =
-            ::pwrite(fd, block.data() + done, kBlockSize - done, at + static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-          ok = Fail(status, TagIoError::kWrite, n < 0 ? errno : ENOSPC);
-          [[maybe_unused]] ssize_t back = ::pwrite(fd, last, kBlockSize, at);
-        }
-        if (n > 0) done += static_cast<size_t>(n);
-      }
-    }
-  } else if (ok && now != size) {
-    // The run appended a tag: cut it off again, and nothing else.
-    if (now != size + kBlockSize) {
-      ok = Fail(status, TagIoError::kChanged, 0);
-    } else if (!ReadLastBlock(fd, static_cast<off_t>(now), last, status)) {
-      ok = false;
-    } else if (!HasTagHeader(last)) {
-      ok = Fail(status, TagIoError::kChanged, 0);
-    } else if (::ftruncate(fd, static_cast<off_t>(size)) != 0) {
-      ok = Fail(status, TagIoError::kWrite, errno);
-    }
+  if (ok) {
+    const uint64_t now = static_cast<uint64_t>(st.st_size);
+    ok = had_tag ? PutBackBlock(disk, fd.get(), now, size, block, status)
+                 : CutAppendedTag(disk, fd.get(), now, size, status);
   }
   // The mode comes back last, also when the block could not: a file made
   // writable for the write is read-only again.
-  if ((st.st_mode & 07777) != mode || !ok) {
-    if (::fchmod(fd, mode & 07777) != 0 && ok) ok = Fail(status, TagIoError::kWrite, errno);
+  if (((st.st_mode & 07777) != mode || !ok) && disk.FChmod(fd.get(), mode & 07777) != 0 && ok) {
+    ok = Fail(status, TagIoError::kWrite, errno);
   }
-  if (::close(fd) != 0 && ok) ok = Fail(status, TagIoError::kWrite, errno);
+  if (const int err = fd.Close(); err != 0 && ok) ok = Fail(status, TagIoError::kWrite, err);
   return ok ? 1 : 0;
+}
+
+int32_t RestoreID3Block(std::u16string_view FileName, uint64_t size, bool had_tag,
+                        std::string_view block, uint32_t mode, TagIoStatus* status) {
+  return RestoreID3BlockAt(AT_FDCWD, Utf16ToUtf8(FileName), size, had_tag, block, mode, status);
 }
 
 }  // namespace tarvel

@@ -13,8 +13,14 @@
 #include <string_view>
 
 #include "app/entry_table.h"
+#include "platform/disk_ops.h"
+
+struct stat;
 
 namespace tarvel {
+
+// The size of the block, from its first byte "T" to its genre byte.
+inline constexpr size_t kTagBlockSize = TagBytes::kSize;
 
 // One ID3v1 tag as texts and a genre number.
 struct ID3TagData {
@@ -30,15 +36,16 @@ struct ID3TagData {
 // Why a tag read or write gave 0, for callers that want to say so.
 enum class TagIoError {
   kNone,
-  kOpen,      // the file could not be opened (sys_errno says why)
-  kStat,      // its size could not be learnt
-  kTooShort,  // shorter than 128 bytes: it holds no tag and gets none
-  kRead,      // reading the last 128 bytes failed
-  kNoTag,     // the last 128 bytes do not start with "TAG" (reader only)
-  kBadGenre,  // Genre outside 0..255 (writer only; nothing written)
-  kWrite,     // writing the block failed or was short
-  kChanged,   // the file's size is not what the run left (restore only)
+  kOpen,              // the file could not be opened (sys_errno says why)
+  kStat,              // its size could not be learnt
+  kTooShort,          // shorter than 128 bytes: it holds no tag and gets none
+  kRead,              // reading the last 128 bytes failed
+  kNoTag,             // the last 128 bytes do not start with "TAG" (reader only)
+  kBadGenre,          // Genre outside 0..255 (writer only; nothing written)
+  kWrite,             // writing the block failed or was short
+  kChanged,           // the file's size is not what the run left (restore only)
   kChangedSinceRead,  // not the file, or not the bytes, that the run read before
+  kOutsideLibrary,    // its folder is reached through a link or is not in the library
 };
 
 struct TagIoStatus {
@@ -61,8 +68,23 @@ int32_t ReadID3Tag(std::u16string_view FileName, ID3TagData& Tag, TagIoStatus* s
 // conversion and the walk down the path when the caller has them (the
 // folder scan). With `seen`, also tells which file it read and how it was
 // (has_block set once its last 128 bytes were read), for an exact undo.
+// The calls go through `disk`.
 int32_t ReadID3TagAt(int dir_fd, const std::string& path, ID3TagData& Tag,
-                     TagIoStatus* status = nullptr, DiskEntry* seen = nullptr);
+                     TagIoStatus* status = nullptr, DiskEntry* seen = nullptr,
+                     DiskOps& disk = SystemDiskOps());
+
+// What an exact undo needs of the open plain file `fd`, for which fstat gave
+// `st`: which entry it is, its mode and size, and (has_block) whether its
+// last 128 bytes are a tag, with those bytes; a file shorter than a tag has
+// none. The bytes read are also copied to `last` (128 bytes) when given.
+// False, with `status` saying why, when they cannot be read.
+bool CaptureDiskEntry(DiskOps& disk, int fd, const struct stat& st, DiskEntry& entry, char* last,
+                      TagIoStatus* status);
+
+// The same for the plain file `path` in the open folder `dir_fd`, opened
+// without following a link. False when it cannot be opened or read, or is
+// not a plain file.
+bool CaptureFileAt(DiskOps& disk, int dir_fd, const std::string& path, DiskEntry& entry);
 
 // Writes `Tag` as the file's ID3v1 block: over the old block when the file
 // ends in one, else appended. The header written is always "TAG". Text
@@ -99,7 +121,7 @@ int32_t UpdateID3TagTexts(std::u16string_view FileName, std::u16string_view Titl
 int32_t UpdateID3TagTextsAt(int dir_fd, const std::string& path, std::u16string_view Title,
                             std::u16string_view Artist, std::u16string_view Album,
                             bool make_writable, TagIoStatus* status = nullptr,
-                            const DiskEntry* expected = nullptr);
+                            const DiskEntry* expected = nullptr, DiskOps& disk = SystemDiskOps());
 
 // Puts back the tag state a file had before a run: with `had_tag`, the
 // original 128 bytes `block` over the file's last 128 bytes (only when the
@@ -113,12 +135,10 @@ int32_t UpdateID3TagTextsAt(int dir_fd, const std::string& path, std::u16string_
 int32_t RestoreID3Block(std::u16string_view FileName, uint64_t size, bool had_tag,
                         std::string_view block, uint32_t mode, TagIoStatus* status = nullptr);
 
-// For tests: a function asked before every tag write; when it returns true
-// the write puts down 96 bytes and then fails as on a full disk. nullptr for
-// none.
-using TagWriteFault = bool (*)();
-void SetTagWriteFault(TagWriteFault fault);
-bool HasTagWriteFault();
+// The same for `path` in the open folder `dir_fd`, through `disk`.
+int32_t RestoreID3BlockAt(int dir_fd, const std::string& path, uint64_t size, bool had_tag,
+                          std::string_view block, uint32_t mode, TagIoStatus* status = nullptr,
+                          DiskOps& disk = SystemDiskOps());
 
 // The part of `Text` before its first NUL character; all of it when it holds
 // none.

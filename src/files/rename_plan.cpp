@@ -5,14 +5,11 @@
 #include <map>
 #include <unordered_map>
 
-#include "files/apply_changes.h"
-#include "platform/directory.h"
+#include "files/file_stage.h"
 #include "platform/text.h"
 
 namespace tarvel {
 namespace {
-
-DiskChangeHook g_disk_change_hook = nullptr;
 
 size_t Depth(std::u16string_view folder) {
   return static_cast<size_t>(std::count(folder.begin(), folder.end(), u'/'));
@@ -103,13 +100,13 @@ std::vector<RenameStep> PlanRenames(const std::vector<PlannedMove>& moves, Folde
 
 bool ExecuteRenames(const std::vector<PlannedMove>& moves, const std::vector<RenameStep>& steps,
                     bool stop_at_failure, const std::function<void(size_t move)>& done,
-                    const std::function<void(size_t move, const std::string& reason)>& failed) {
+                    const std::function<void(size_t move, const std::string& reason)>& failed,
+                    LibraryFolders& folders) {
   bool all = true;
   // Moves that failed: their later steps are passed over.
   std::vector<bool> given_up(moves.size(), false);
   // Moves whose entry waits under its temporary name.
   std::map<size_t, std::u16string> aside;
-  FolderHandle folder;
   auto give_up = [&](size_t move, const std::string& reason) {
     all = false;
     given_up[move] = true;
@@ -117,9 +114,7 @@ bool ExecuteRenames(const std::vector<PlannedMove>& moves, const std::vector<Ren
     if (it != aside.end()) {
       // Back to its own name when that is still free; otherwise it stays
       // under the temporary name, where a restore looks for it.
-      StageDetails back;
-      RenameItem(moves[move].folder, it->second, moves[move].folder, moves[move].from, &back,
-                 &folder);
+      RenameItem(folders, moves[move].folder, it->second, moves[move].folder, moves[move].from);
       aside.erase(it);
     }
     if (failed) failed(move, reason);
@@ -127,9 +122,8 @@ bool ExecuteRenames(const std::vector<PlannedMove>& moves, const std::vector<Ren
   for (const RenameStep& step : steps) {
     if (given_up[step.move]) continue;
     const PlannedMove& m = moves[step.move];
-    BeforeDiskChange();
-    StageDetails details;
-    if (RenameItem(m.folder, step.from, m.folder, step.to, &details, &folder)) {
+    StageResult result = RenameItem(folders, m.folder, step.from, m.folder, step.to);
+    if (result.ok()) {
       if (step.temporary) {
         aside[step.move] = step.to;
       } else {
@@ -138,7 +132,7 @@ bool ExecuteRenames(const std::vector<PlannedMove>& moves, const std::vector<Ren
       }
       continue;
     }
-    give_up(step.move, details.error);
+    give_up(step.move, result.message);
     // A cycle that lost one of its moves cannot close: the others that wait
     // aside go back as well.
     while (!aside.empty()) {
@@ -149,14 +143,6 @@ bool ExecuteRenames(const std::vector<PlannedMove>& moves, const std::vector<Ren
     if (stop_at_failure) return false;
   }
   return all;
-}
-
-void SetDiskChangeHook(DiskChangeHook hook) { g_disk_change_hook = hook; }
-
-bool HasDiskChangeHook() { return g_disk_change_hook != nullptr; }
-
-void BeforeDiskChange() {
-  if (g_disk_change_hook != nullptr) g_disk_change_hook();
 }
 
 }  // namespace tarvel

@@ -16,6 +16,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/library_folders.h"
+
 namespace tarvel {
 
 // One wanted rename: `folder` + `from` to `folder` + `to` (`folder` ends in
@@ -59,18 +61,11 @@ std::u16string TemporaryRenameName(std::u16string_view name);
 // rename was refused, after an entry that had been moved aside for it has
 // been put back. With `stop_at_failure` the walk ends at the first failure
 // (false is returned); otherwise it goes on with the other moves. True when
-// every move reached its target.
+// every move reached its target. Every rename goes through `folders`.
 bool ExecuteRenames(const std::vector<PlannedMove>& moves, const std::vector<RenameStep>& steps,
                     bool stop_at_failure, const std::function<void(size_t move)>& done,
-                    const std::function<void(size_t move, const std::string& reason)>& failed);
-
-// Called before every change the apply and restore stages make on disk (a
-// rename or a tag write); tests use it to stop a run at a chosen point.
-// nullptr (the default) for none.
-using DiskChangeHook = void (*)();
-void SetDiskChangeHook(DiskChangeHook hook);
-bool HasDiskChangeHook();
-void BeforeDiskChange();
+                    const std::function<void(size_t move, const std::string& reason)>& failed,
+                    LibraryFolders& folders);
 
 }  // namespace tarvel
 

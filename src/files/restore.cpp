@@ -6,13 +6,15 @@
 #include <cerrno>
 #include <exception>
 #include <map>
+#include <optional>
 #include <string_view>
 #include <unordered_set>
 
 #include "app/report.h"
-#include "files/apply_changes.h"
+#include "files/file_stage.h"
 #include "files/id3_tag.h"
 #include "files/rename_plan.h"
+#include "platform/library_folders.h"
 #include "platform/text.h"
 
 namespace tarvel {
@@ -108,112 +110,140 @@ void ReportNotRestored(AppState& app, bool is_file, const std::u16string& now,
   Report(app, text + std::u16string(kCrLf), text);
 }
 
-// Restores the renames of `rows` (all files, or the folders of one depth) as
-// one planned stage and returns how many came back.
-int32_t RestoreRows(AppState& app, RunState& run, RestoreDetails& d, const UndoRecord* undo,
-                    const std::vector<size_t>& rows, bool is_file) {
-  struct Pending {
-    size_t row;
-    std::u16string folder_now;  // where the item is
-    std::u16string old_folder;  // where it goes (differs only in hand-made lists)
-    std::u16string source;      // its name there now
-  };
-  std::vector<Pending> pending;
-  int64_t looked_at = 0;
-  for (size_t i : rows) {
-    if (is_file) {
-      ReportProgress(app, ProgressStage::kRestoreFiles, ++looked_at, static_cast<int64_t>(rows.size()));
-    }
-    const FileEntry& e = run.EntryTable[i];
-    // A new name that is no name ("..", a name the run could not give) was
-    // never given: the item is still under its old name.
-    if (IsSingleName(e.OldName) && !IsSingleName(e.NewName) && !UnderMissingFolder(d, e.OldPath) &&
-        IsRowsItem(LookUp(WhereNow(d, e.OldPath) + e.OldName), EntryFor(undo, i), is_file)) {
-      ++d.already_restored;
-      continue;
-    }
-    if (!IsSingleName(e.OldName) || !IsSingleName(e.NewName)) {
-      d.failed.push_back(Utf16ToUtf8(e.NewPath + e.NewName) + " -> " +
-                         Utf16ToUtf8(e.OldPath + e.OldName) + ": not a usable name");
-      ReportNotRestored(app, is_file, e.NewPath + e.NewName, e.OldPath + e.OldName);
-      d.rows_not_back.insert(i);
-      continue;
-    }
-    if (UnderMissingFolder(d, e.OldPath) || UnderMissingFolder(d, e.NewPath)) {
-      ++d.unreachable;
-      d.rows_not_back.insert(i);
-      continue;
-    }
-    const UndoEntry* entry = EntryFor(undo, i);
-    const std::u16string folder_now = WhereNow(d, e.NewPath);
-    const std::u16string old_folder = WhereNow(d, e.OldPath);
-    PathInfo at_new = LookUp(folder_now + e.NewName);
-    if (e.NewName != e.OldName || folder_now != old_folder) {
-      if (IsRowsItem(at_new, entry, is_file)) {
-        pending.push_back({i, folder_now, old_folder, e.NewName});
-        continue;
-      }
-    }
-    if (IsRowsItem(LookUp(old_folder + e.OldName), entry, is_file)) {
-      ++d.already_restored;
-      continue;
-    }
-    // A run (or restore) killed in the middle of a cycle left the item under
-    // its temporary name.
-    bool found = false;
-    for (const std::u16string& temp :
-         {TemporaryRenameName(e.OldName), TemporaryRenameName(e.NewName)}) {
-      if (IsRowsItem(LookUp(folder_now + temp), entry, is_file)) {
-        pending.push_back({i, folder_now, old_folder, temp});
-        found = true;
-        break;
-      }
-    }
-    if (found) continue;
-    d.missing.push_back(Utf16ToUtf8(folder_now + e.NewName));
-    ReportMissing(app, is_file, folder_now + e.NewName);
-    d.rows_not_back.insert(i);
-    if (!is_file) d.folders_missing.insert(e.OldPath + e.OldName + u"/");
-  }
+// One restore step's rows of one kind, and what it works with.
+struct RestoreStep {
+  AppState& app;
+  RunState& run;
+  RestoreDetails& d;
+  const UndoRecord* undo;
+  bool is_file;
+  LibraryFolders& folders;
+};
 
-  // An old name held by something that does not move away in this stage is
-  // a conflict: the item stays where it is.
+// A row whose item is found, to be renamed back.
+struct Pending {
+  size_t row;
+  std::u16string folder_now;  // where the item is
+  std::u16string old_folder;  // where it goes (differs only in hand-made lists)
+  std::u16string source;      // its name there now
+};
+
+void NotBack(const RestoreStep& s, size_t i, const std::u16string& now) {
+  const FileEntry& e = s.run.EntryTable[i];
+  s.d.rows_not_back.insert(i);
+  if (!s.is_file) s.d.folders_not_back[e.OldPath + e.OldName + u"/"] = now + u"/";
+}
+
+// Where the item of row `i` is found under its new or temporary name, or
+// nothing when it is not found there.
+std::optional<Pending> FindRenamed(const RestoreStep& s, size_t i) {
+  const FileEntry& e = s.run.EntryTable[i];
+  const UndoEntry* entry = EntryFor(s.undo, i);
+  const std::u16string folder_now = WhereNow(s.d, e.NewPath);
+  const std::u16string old_folder = WhereNow(s.d, e.OldPath);
+  if ((e.NewName != e.OldName || folder_now != old_folder) &&
+      IsRowsItem(LookUp(folder_now + e.NewName), entry, s.is_file)) {
+    return Pending{i, folder_now, old_folder, e.NewName};
+  }
+  if (IsRowsItem(LookUp(old_folder + e.OldName), entry, s.is_file)) return std::nullopt;
+  // A run (or restore) killed in the middle of a cycle left the item under
+  // its temporary name.
+  for (const std::u16string& temp :
+       {TemporaryRenameName(e.OldName), TemporaryRenameName(e.NewName)}) {
+    if (IsRowsItem(LookUp(folder_now + temp), entry, s.is_file)) {
+      return Pending{i, folder_now, old_folder, temp};
+    }
+  }
+  return std::nullopt;
+}
+
+// Looks at row `i`: counts or reports it when it needs no rename (already
+// back, not usable, unreachable, missing), else says where its item is.
+std::optional<Pending> ClassifyRow(const RestoreStep& s, size_t i) {
+  RestoreDetails& d = s.d;
+  const FileEntry& e = s.run.EntryTable[i];
+  // A new name that is no name ("..", a name the run could not give) was
+  // never given: the item is still under its old name.
+  if (IsSingleName(e.OldName) && !IsSingleName(e.NewName) && !UnderMissingFolder(d, e.OldPath) &&
+      IsRowsItem(LookUp(WhereNow(d, e.OldPath) + e.OldName), EntryFor(s.undo, i), s.is_file)) {
+    ++d.already_restored;
+    return std::nullopt;
+  }
+  if (!IsSingleName(e.OldName) || !IsSingleName(e.NewName)) {
+    d.failed.push_back(Utf16ToUtf8(e.NewPath + e.NewName) + " -> " +
+                       Utf16ToUtf8(e.OldPath + e.OldName) + ": not a usable name");
+    ReportNotRestored(s.app, s.is_file, e.NewPath + e.NewName, e.OldPath + e.OldName);
+    d.rows_not_back.insert(i);
+    return std::nullopt;
+  }
+  if (UnderMissingFolder(d, e.OldPath) || UnderMissingFolder(d, e.NewPath)) {
+    ++d.unreachable;
+    d.rows_not_back.insert(i);
+    return std::nullopt;
+  }
+  if (std::optional<Pending> found = FindRenamed(s, i)) return found;
+  const std::u16string folder_now = WhereNow(d, e.NewPath);
+  if (IsRowsItem(LookUp(WhereNow(d, e.OldPath) + e.OldName), EntryFor(s.undo, i), s.is_file)) {
+    ++d.already_restored;
+    return std::nullopt;
+  }
+  d.missing.push_back(Utf16ToUtf8(folder_now + e.NewName));
+  ReportMissing(s.app, s.is_file, folder_now + e.NewName);
+  d.rows_not_back.insert(i);
+  if (!s.is_file) d.folders_missing.insert(e.OldPath + e.OldName + u"/");
+  return std::nullopt;
+}
+
+// Turns the found items into planned moves. An old name held by something
+// that does not move away in this stage is a conflict: the item stays where
+// it is. An item of a hand-made list that moves between folders is renamed
+// here, on its own. Returns how many came back that way.
+int32_t PlanMoves(const RestoreStep& s, const std::vector<Pending>& pending,
+                  std::vector<PlannedMove>& moves) {
   std::unordered_set<std::u16string> sources;
   for (const Pending& p : pending) sources.insert(p.folder_now + p.source);
   int32_t count = 0;
-  std::vector<PlannedMove> moves;
-  std::vector<size_t> move_row;
-  auto not_back = [&](size_t i, const std::u16string& now) {
-    const FileEntry& e = run.EntryTable[i];
-    d.rows_not_back.insert(i);
-    if (!is_file) d.folders_not_back[e.OldPath + e.OldName + u"/"] = now + u"/";
-  };
   for (const Pending& p : pending) {
-    const FileEntry& e = run.EntryTable[p.row];
+    const FileEntry& e = s.run.EntryTable[p.row];
     const std::u16string now = p.folder_now + p.source;
     const std::u16string target = p.old_folder + e.OldName;
     PathInfo held = LookUp(target);
     if (held.exists && !sources.count(target) && !held.SameEntryAs(LookUp(now))) {
-      d.conflicts.push_back(Utf16ToUtf8(now) + " -> " + Utf16ToUtf8(target));
-      ReportNotRestored(app, is_file, now, target);
-      not_back(p.row, now);
+      s.d.conflicts.push_back(Utf16ToUtf8(now) + " -> " + Utf16ToUtf8(target));
+      ReportNotRestored(s.app, s.is_file, now, target);
+      NotBack(s, p.row, now);
       continue;
     }
-    if (p.folder_now != p.old_folder) {
-      // Only a hand-made list moves an item between folders: one rename.
-      StageDetails stage;
-      BeforeDiskChange();
-      if (RenameItem(p.folder_now, p.source, p.old_folder, e.OldName, &stage)) {
-        ++count;
-      } else {
-        d.failed.push_back(stage.error);
-        ReportNotRestored(app, is_file, now, target);
-        not_back(p.row, now);
-      }
+    if (p.folder_now == p.old_folder) {
+      moves.push_back({p.row, p.folder_now, p.source, e.OldName});
       continue;
     }
-    moves.push_back({p.row, p.folder_now, p.source, e.OldName});
+    StageResult moved = RenameItem(s.folders, p.folder_now, p.source, p.old_folder, e.OldName);
+    if (moved.ok()) {
+      ++count;
+    } else {
+      s.d.failed.push_back(moved.message);
+      ReportNotRestored(s.app, s.is_file, now, target);
+      NotBack(s, p.row, now);
+    }
   }
+  return count;
+}
+
+// Restores the renames of `rows` (all files, or the folders of one depth) as
+// one planned stage and returns how many came back.
+int32_t RestoreRows(const RestoreStep& s, const std::vector<size_t>& rows) {
+  std::vector<Pending> pending;
+  int64_t looked_at = 0;
+  for (size_t i : rows) {
+    if (s.is_file) {
+      ReportProgress(s.app, ProgressStage::kRestoreFiles, ++looked_at,
+                     static_cast<int64_t>(rows.size()));
+    }
+    if (std::optional<Pending> p = ClassifyRow(s, i)) pending.push_back(std::move(*p));
+  }
+  std::vector<PlannedMove> moves;
+  int32_t count = PlanMoves(s, pending, moves);
   ExecuteRenames(
       moves, PlanRenames(moves, FolderOrder::kShallowestFirst), /*stop_at_failure=*/false,
       [&](size_t) { ++count; },
@@ -222,13 +252,14 @@ int32_t RestoreRows(AppState& app, RunState& run, RestoreDetails& d, const UndoR
         const std::u16string now = move.folder + move.from;
         const std::u16string target = move.folder + move.to;
         if (LookUp(target).exists) {
-          d.conflicts.push_back(Utf16ToUtf8(now) + " -> " + Utf16ToUtf8(target));
+          s.d.conflicts.push_back(Utf16ToUtf8(now) + " -> " + Utf16ToUtf8(target));
         } else {
-          d.failed.push_back(reason);
+          s.d.failed.push_back(reason);
         }
-        ReportNotRestored(app, is_file, now, target);
-        not_back(move.row, now);
-      });
+        ReportNotRestored(s.app, s.is_file, now, target);
+        NotBack(s, move.row, now);
+      },
+      s.folders);
   return count;
 }
 
@@ -239,7 +270,7 @@ size_t Depth(std::u16string_view path) {
 }  // namespace
 
 int32_t RestoreFolders(AppState& app, RunState& run, RestoreDetails& details,
-                       const UndoRecord* undo) {
+                       const UndoRecord* undo, DiskOps& disk) {
   try {
     // Outermost first: a folder's parent has its old name again before the
     // folder itself is looked for.
@@ -251,9 +282,9 @@ int32_t RestoreFolders(AppState& app, RunState& run, RestoreDetails& details,
       if (e.RenameFlag == 1 && e.IsFile == 0) by_depth[Depth(e.OldPath)].push_back(i);
     }
     int32_t count = 0;
-    for (const auto& [depth, rows] : by_depth) {
-      count += RestoreRows(app, run, details, undo, rows, /*is_file=*/false);
-    }
+    LibraryFolders folders(disk, LibraryFolderOf(run, u""));
+    const RestoreStep step{app, run, details, undo, /*is_file=*/false, folders};
+    for (const auto& [depth, rows] : by_depth) count += RestoreRows(step, rows);
     details.folders_restored = count;
     ReportCount(app, count, kFoldersRestored);
     return 1;
@@ -263,8 +294,8 @@ int32_t RestoreFolders(AppState& app, RunState& run, RestoreDetails& details,
   }
 }
 
-int32_t RestoreFiles(AppState& app, RunState& run, RestoreDetails& details,
-                     const UndoRecord* undo) {
+int32_t RestoreFiles(AppState& app, RunState& run, RestoreDetails& details, const UndoRecord* undo,
+                     DiskOps& disk) {
   try {
     std::vector<size_t> rows;
     const size_t last = LastIndex(run);
@@ -272,7 +303,9 @@ int32_t RestoreFiles(AppState& app, RunState& run, RestoreDetails& details,
       const FileEntry& e = run.EntryTable[i];
       if (e.RenameFlag == 1 && e.IsFile == 1) rows.push_back(i);
     }
-    const int32_t count = RestoreRows(app, run, details, undo, rows, /*is_file=*/true);
+    LibraryFolders folders(disk, LibraryFolderOf(run, u""));
+    const int32_t count =
+        RestoreRows(RestoreStep{app, run, details, undo, /*is_file=*/true, folders}, rows);
     details.files_restored = count;
     ReportCount(app, count, kFilesRestored);
     return 1;
@@ -282,9 +315,35 @@ int32_t RestoreFiles(AppState& app, RunState& run, RestoreDetails& details,
   }
 }
 
-int32_t RestoreTags(AppState& app, RunState& run, RestoreDetails& details, const UndoRecord* undo) {
+namespace {
+
+// Puts back the tag of row `i` (under its old name in `folder` + its old
+// name): its record entry's bytes and mode, or its old texts. False, with
+// the reason in `status`, when it cannot.
+bool RestoreOneTag(LibraryFolders& folders, const FileEntry& e, const std::u16string& folder,
+                   const UndoEntry* entry, TagIoStatus& status) {
+  const int dir_fd = folders.Open(Utf16ToUtf8(folder));
+  if (dir_fd < 0) {
+    status.error = IsOutsideLibraryError(errno) ? TagIoError::kOutsideLibrary : TagIoError::kOpen;
+    status.sys_errno = errno;
+    return false;
+  }
+  const std::string name = Utf16ToUtf8(e.OldName);
+  if (entry != nullptr && entry->has_block) {
+    return RestoreID3BlockAt(dir_fd, name, entry->size, entry->had_tag, entry->block, entry->mode,
+                             &status, folders.disk()) == 1;
+  }
+  return UpdateID3TagTextsAt(dir_fd, name, e.OldTitle, e.OldArtist, e.OldAlbum,
+                             /*make_writable=*/true, &status, nullptr, folders.disk()) == 1;
+}
+
+}  // namespace
+
+int32_t RestoreTags(AppState& app, RunState& run, RestoreDetails& details, const UndoRecord* undo,
+                    DiskOps& disk) {
   try {
     int32_t count = 0;
+    LibraryFolders folders(disk, LibraryFolderOf(run, u""));
     const size_t last = LastIndex(run);
     for (size_t i = 1; i <= last; ++i) {
       ReportProgress(app, ProgressStage::kRestoreTags, i, last);
@@ -296,20 +355,15 @@ int32_t RestoreTags(AppState& app, RunState& run, RestoreDetails& details, const
         ++details.unreachable;
         continue;
       }
-      const std::u16string path = WhereNow(details, e.OldPath) + e.OldName;
+      const std::u16string folder = WhereNow(details, e.OldPath);
+      const std::u16string path = folder + e.OldName;
       const UndoEntry* entry = EntryFor(undo, i);
       if (!IsSingleName(e.OldName) || !IsRowsItem(LookUp(path), entry, true)) {
         details.skipped.push_back(Utf16ToUtf8(path) + ": the file of this row is not there");
         continue;
       }
       TagIoStatus status;
-      BeforeDiskChange();
-      const int32_t ok = entry != nullptr && entry->has_block
-                             ? RestoreID3Block(path, entry->size, entry->had_tag, entry->block,
-                                               entry->mode, &status)
-                             : UpdateID3TagTexts(path, e.OldTitle, e.OldArtist, e.OldAlbum,
-                                                 /*make_writable=*/true, &status);
-      if (ok == 1) {
+      if (RestoreOneTag(folders, e, folder, entry, status)) {
         ++count;
       } else {
         details.skipped.push_back(Utf16ToUtf8(path) + ": " + DescribeTagIoStatus(status));

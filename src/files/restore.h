@@ -6,6 +6,9 @@
 // come back too. A row that cannot be put back is reported and passed over;
 // every other row is still restored. A run that stopped part way is undone
 // as far as it got, and rows it never reached count as already restored.
+// Renames and tag writes reach their items from the folder of the list's
+// first row down, never through a link, and every system call goes through
+// the `disk` given.
 #ifndef TARVEL_FILES_RESTORE_H_
 #define TARVEL_FILES_RESTORE_H_
 
@@ -21,6 +24,7 @@
 #include "app/app_state.h"
 #include "app/entry_table.h"
 #include "files/undo_record.h"
+#include "platform/disk_ops.h"
 
 namespace tarvel {
 
@@ -72,7 +76,7 @@ struct RestoreDetails {
 // is the row's. Reports the count ("…個のフォルダ名を復元しました。") and
 // returns 1; 0 only on an unexpected error, with nothing reported.
 int32_t RestoreFolders(AppState& app, RunState& run, RestoreDetails& details,
-                       const UndoRecord* undo = nullptr);
+                       const UndoRecord* undo = nullptr, DiskOps& disk = SystemDiskOps());
 
 // The same for file rows, one planned stage: a file not found under any of
 // its names is reported missing ("見つからないファイルがあります。"), one whose
@@ -80,7 +84,7 @@ int32_t RestoreFolders(AppState& app, RunState& run, RestoreDetails& details,
 // ("復元に失敗したファイルがあります。"); a refused rename is reported as well.
 // None stops the walk. Count text: "…個のファイル名を復元しました。".
 int32_t RestoreFiles(AppState& app, RunState& run, RestoreDetails& details,
-                     const UndoRecord* undo = nullptr);
+                     const UndoRecord* undo = nullptr, DiskOps& disk = SystemDiskOps());
 
 // Puts back the tags of every file row with TagFlag 1 that is under its old
 // name: with an undo entry, its original 128 bytes (or cuts off the tag the
@@ -90,7 +94,7 @@ int32_t RestoreFiles(AppState& app, RunState& run, RestoreDetails& details,
 // cannot be put back is reported in `details.skipped`. Count text:
 // "…個のID3Tagを復元しました。". Returns 0 only on an unexpected error.
 int32_t RestoreTags(AppState& app, RunState& run, RestoreDetails& details,
-                    const UndoRecord* undo = nullptr);
+                    const UndoRecord* undo = nullptr, DiskOps& disk = SystemDiskOps());
 
 // Reports, once, how many rows were already under their old names; nothing
 // when there were none.

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <vector>
 
+#include "files/id3_tag.h"
+#include "platform/disk_ops.h"
 #include "platform/text.h"
 #include "platform/text_file.h"
 
@@ -16,31 +18,33 @@ namespace tarvel {
 namespace {
 
 constexpr std::string_view kMagic = "tarvel-undo 1";
-constexpr size_t kBlockSize = 128;
+constexpr size_t kBlockSize = kTagBlockSize;
 
-// Reads the last 128 bytes and the size of a plain file, not following a link.
-bool CaptureFile(const std::string& path, UndoEntry& entry) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return false;
+// What a row the run changes is on disk now, looked at without following a
+// link: for a file whose tag the run writes, with its last 128 bytes. False
+// when it cannot be looked at.
+bool LookAt(DiskOps& disk, const std::string& path, bool writes_tag, UndoEntry& entry) {
+  if (writes_tag) return CaptureFileAt(disk, AT_FDCWD, path, entry);
   struct stat st;
-  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-  if (ok) {
-    entry.dev = st.st_dev;
-    entry.ino = st.st_ino;
-    entry.mode = st.st_mode & 07777;
-    entry.size = static_cast<uint64_t>(st.st_size);
-    entry.has_block = true;
-    char block[kBlockSize];
-    if (st.st_size >= static_cast<off_t>(kBlockSize) &&
-        ::pread(fd, block, kBlockSize, st.st_size - static_cast<off_t>(kBlockSize)) ==
-            static_cast<ssize_t>(kBlockSize) &&
-        std::memcmp(block, "TAG", 3) == 0) {
-      entry.had_tag = true;
-      entry.block.assign(block, kBlockSize);
-    }
+  if (disk.FStatAt(AT_FDCWD, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+  entry.dev = st.st_dev;
+  entry.ino = st.st_ino;
+  entry.mode = st.st_mode & 07777;
+  entry.size = entry.is_file ? static_cast<uint64_t>(st.st_size) : 0;
+  return true;
+}
+
+// Keeps what the scan saw of a row in the record when it serves: the same
+// kind, and the tag bytes when the run writes the tag. Trims what the run
+// does not need.
+bool KeepScanned(UndoEntry& entry, bool is_file, bool writes_tag) {
+  if (entry.is_file != is_file) return false;
+  if (!writes_tag) {
+    entry.block.clear();
+    entry.had_tag = false;
   }
-  ::close(fd);
-  return ok;
+  entry.has_block = writes_tag && entry.has_block;
+  return !writes_tag || entry.has_block;
 }
 
 bool Unhex(std::string_view text, std::string& out) {
@@ -90,7 +94,7 @@ uint64_t ListBytesHash(std::string_view bytes, uint64_t hash) {
   return hash;
 }
 
-UndoRecord CaptureUndoRecord(RunState& run) {
+UndoRecord CaptureUndoRecord(RunState& run, DiskOps& disk) {
   UndoRecord record;
   // What the scan saw is taken over in place: the entries of the rows the
   // run changes move down over those it leaves alone, so that the record
@@ -107,35 +111,17 @@ UndoRecord CaptureUndoRecord(RunState& run) {
     if (e.RenameFlag != 1 && e.TagFlag != 1) continue;
     const bool writes_tag = e.IsFile == 1 && e.TagFlag == 1;
     while (next < rows.size() && rows.Slot(next).first < i) ++next;
-    if (next < rows.size() && rows.Slot(next).first == i) {
-      UndoEntry& entry = rows.Slot(next++).second;
-      if (entry.is_file == (e.IsFile == 1)) {
-        if (!writes_tag) {
-          entry.block.clear();
-          entry.had_tag = false;
-        }
-        entry.has_block = writes_tag && entry.has_block;
-        if (!writes_tag || entry.has_block) {
-          if (kept != next - 1) rows.Slot(kept) = std::move(rows.Slot(next - 1));
-          ++kept;
-          continue;
-        }
-      }
+    if (next < rows.size() && rows.Slot(next).first == i &&
+        KeepScanned(rows.Slot(next++).second, e.IsFile == 1, writes_tag)) {
+      if (kept != next - 1) rows.Slot(kept) = std::move(rows.Slot(next - 1));
+      ++kept;
+      continue;
     }
-    const std::string path = Utf16ToUtf8(e.OldPath + e.OldName);
     UndoEntry entry;
     entry.is_file = e.IsFile == 1;
-    if (writes_tag) {
-      if (!CaptureFile(path, entry)) continue;
-    } else {
-      struct stat st;
-      if (::lstat(path.c_str(), &st) != 0) continue;
-      entry.dev = st.st_dev;
-      entry.ino = st.st_ino;
-      entry.mode = st.st_mode & 07777;
-      entry.size = entry.is_file ? static_cast<uint64_t>(st.st_size) : 0;
+    if (LookAt(disk, Utf16ToUtf8(e.OldPath + e.OldName), writes_tag, entry)) {
+      looked_up.append(i, std::move(entry));
     }
-    looked_up.append(i, std::move(entry));
   }
   rows.truncate(kept);
   rows.merge(std::move(looked_up));
@@ -159,6 +145,54 @@ std::string FormatUndoRecord(const UndoRecord& record, uint64_t list_size, uint6
   return out;
 }
 
+namespace {
+
+// Appends `value` in `base` to `out`.
+void AppendNumber(std::string& out, uint64_t value, int base = 10) {
+  char buffer[24];
+  auto r = std::to_chars(buffer, buffer + sizeof buffer, value, base);
+  out.append(buffer, r.ptr);
+}
+
+// Appends the block's bytes as hex. A digit at a time through append would
+// check the capacity 256 times a row: the digits go through a buffer of one
+// block.
+void AppendHex(std::string& out, const TagBytes& block) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  char hex[2 * kBlockSize];
+  const size_t n = block.size();
+  for (size_t i = 0; i < n; ++i) {
+    const auto c = static_cast<unsigned char>(block.data()[i]);
+    hex[2 * i] = kDigits[c >> 4];
+    hex[2 * i + 1] = kDigits[c & 0xF];
+  }
+  out.append(hex, 2 * n);
+}
+
+// Appends the line of one row.
+void AppendRow(std::string& out, size_t row, const UndoEntry& e) {
+  AppendNumber(out, row);
+  out += e.is_file ? " f " : " d ";
+  AppendNumber(out, e.dev);
+  out += ' ';
+  AppendNumber(out, e.ino);
+  out += ' ';
+  AppendNumber(out, e.mode, 8);
+  out += ' ';
+  AppendNumber(out, e.size);
+  out += ' ';
+  if (!e.has_block) {
+    out += '-';
+  } else if (!e.had_tag) {
+    out += "notag";
+  } else {
+    AppendHex(out, e.block);
+  }
+  out += '\n';
+}
+
+}  // namespace
+
 void WriteUndoRecord(const UndoRecord& record, uint64_t list_size, uint64_t list_hash,
                      const std::function<void(std::string_view)>& sink) {
   // Lines gather in a buffer of a few kilobytes that goes to `sink` whenever
@@ -166,54 +200,18 @@ void WriteUndoRecord(const UndoRecord& record, uint64_t list_size, uint64_t list
   constexpr size_t kPiece = 16 * 1024;
   std::string out;
   out.reserve(kPiece + 1024);
-  char buffer[24];
-  auto number = [&](uint64_t value, int base = 10) {
-    auto r = std::to_chars(buffer, buffer + sizeof buffer, value, base);
-    out.append(buffer, r.ptr);
-  };
   out += kMagic;
   out += "\nlist ";
-  number(list_size);
+  AppendNumber(out, list_size);
   out += ' ';
   const size_t hash_at = out.size();
-  number(list_hash, 16);
+  AppendNumber(out, list_hash, 16);
   out.insert(hash_at, 16 - (out.size() - hash_at), '0');
   out += "\nrows ";
-  number(record.rows.size());
+  AppendNumber(out, record.rows.size());
   out += '\n';
-  static constexpr char kDigits[] = "0123456789abcdef";
   for (const auto& [row, e] : record.rows) {
-    number(row);
-    out += e.is_file ? " f " : " d ";
-    number(e.dev);
-    out += ' ';
-    number(e.ino);
-    out += ' ';
-    number(e.mode, 8);
-    out += ' ';
-    number(e.size);
-    out += ' ';
-    if (!e.has_block) {
-      out += '-';
-    } else if (!e.had_tag) {
-      out += "notag";
-    } else {
-      // A digit at a time through append would check the capacity 256
-      // times a row: the digits go through a buffer of one block.
-      char hex[2 * kBlockSize];
-      const char* block = e.block.data();
-      const size_t block_size = e.block.size();
-      for (size_t at = 0; at < block_size; at += kBlockSize) {
-        const size_t n = std::min(block_size - at, kBlockSize);
-        for (size_t i = 0; i < n; ++i) {
-          const auto c = static_cast<unsigned char>(block[at + i]);
-          hex[2 * i] = kDigits[c >> 4];
-          hex[2 * i + 1] = kDigits[c & 0xF];
-        }
-        out.append(hex, 2 * n);
-      }
-    }
-    out += '\n';
+    AppendRow(out, row, e);
     if (out.size() >= kPiece) {
       sink(out);
       out.clear();

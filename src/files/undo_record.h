@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "app/entry_table.h"
+#include "platform/disk_ops.h"
 
 namespace tarvel {
 
@@ -41,9 +42,9 @@ uint64_t ListBytesHash(std::string_view bytes, uint64_t hash = kListBytesHashSta
 
 // The entry of every row of `run` with RenameFlag or TagFlag 1: what the scan
 // found of the row's file (`run.FoundOnDisk`, which this empties), else what
-// is on disk now, looked at without following links. Rows that cannot be
-// looked at get no entry (the stage that reaches them fails on its own).
-UndoRecord CaptureUndoRecord(RunState& run);
+// is on disk now, looked at through `disk` without following links. Rows
+// that cannot be looked at get no entry (the stage that reaches them fails on its own).
+UndoRecord CaptureUndoRecord(RunState& run, DiskOps& disk = SystemDiskOps());
 
 // The record as the bytes of its file.
 std::string FormatUndoRecord(const UndoRecord& record);

@@ -41,83 +41,69 @@ bool NameLess(std::string_view a, std::string_view b) {
   return x < y;
 }
 
-void DirectoryListing::Close() {
-  if (dir_ != nullptr) ::closedir(static_cast<DIR*>(dir_));
-  dir_ = nullptr;
-  fd_ = -1;
+void DirectoryListing::Close() { dir_.reset(); }
+
+EntryKind DirectoryListing::KindOf(const dirent& d, int dir_fd) const {
+  switch (d.d_type) {
+    case DT_REG:
+      return EntryKind::kFile;
+    case DT_DIR:
+      return EntryKind::kFolder;
+    case DT_LNK:
+      return EntryKind::kSymlink;
+    case DT_UNKNOWN: {
+      // Some file systems do not fill d_type; ask for the entry itself.
+      struct stat st;
+      if (::fstatat(dir_fd, d.d_name, &st, AT_SYMLINK_NOFOLLOW) == 0)
+        return KindFromMode(st.st_mode);
+      return EntryKind::kOther;  // vanished meanwhile
+    }
+    default:
+      return EntryKind::kOther;
+  }
+}
+
+int DirectoryListing::ReadEntries(DIR* dir) {
+  const int dir_fd = ::dirfd(dir);
+  for (;;) {
+    errno = 0;
+    const dirent* d = ::readdir(dir);
+    if (d == nullptr) return errno;
+    const char* name = d->d_name;
+    if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
+    const size_t length = std::strlen(name);
+    entries_.push_back(
+        {static_cast<uint32_t>(names_.size()), static_cast<uint32_t>(length), KindOf(*d, dir_fd)});
+    names_.append(name, length);
+  }
 }
 
 int DirectoryListing::Read(const std::string& path, bool follow_link, bool keep_open) {
   Close();
   names_.clear();
   entries_.clear();
-  int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
-  int fd;
+  const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+  UniqueFd fd;
   if (follow_link) {
-    fd = ::open(path.c_str(), flags);
+    fd.reset(::open(path.c_str(), flags));
   } else {
     // A trailing "/" would make the system follow a link at the end after
     // all, so it goes before the open.
     size_t end = path.size();
     while (end > 1 && path[end - 1] == '/') --end;
-    fd = ::open(path.substr(0, end).c_str(), flags | O_NOFOLLOW);
+    fd.reset(::open(path.substr(0, end).c_str(), flags | O_NOFOLLOW));
   }
-  if (fd < 0) return errno;
-  DIR* dir = ::fdopendir(fd);
-  if (dir == nullptr) {
-    int error = errno;
-    ::close(fd);
-    return error;
-  }
-  int error = 0;
-  for (;;) {
-    errno = 0;
-    const dirent* d = ::readdir(dir);
-    if (d == nullptr) {
-      error = errno;
-      break;
-    }
-    const char* name = d->d_name;
-    if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
-    EntryKind kind;
-    switch (d->d_type) {
-      case DT_REG:
-        kind = EntryKind::kFile;
-        break;
-      case DT_DIR:
-        kind = EntryKind::kFolder;
-        break;
-      case DT_LNK:
-        kind = EntryKind::kSymlink;
-        break;
-      case DT_UNKNOWN: {
-        // Some file systems do not fill d_type; ask for the entry itself.
-        struct stat st;
-        if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
-          kind = KindFromMode(st.st_mode);
-        } else {
-          kind = EntryKind::kOther;  // vanished meanwhile
-        }
-        break;
-      }
-      default:
-        kind = EntryKind::kOther;
-    }
-    size_t length = std::strlen(name);
-    entries_.push_back({static_cast<uint32_t>(names_.size()), static_cast<uint32_t>(length), kind});
-    names_.append(name, length);
-  }
-  if (error != 0 || !keep_open) {
-    ::closedir(dir);
-  } else {
-    dir_ = dir;
-    fd_ = fd;
-  }
+  if (!fd) return errno;
+  UniqueDir dir(::fdopendir(fd.get()));
+  if (!dir) return errno;
+  fd.release();  // the stream owns it now
+  const int error = ReadEntries(dir.get());
   if (error != 0) {
     names_.clear();
     entries_.clear();
     return error;
   }
+  if (keep_open) dir_ = std::move(dir);
   std::sort(entries_.begin(), entries_.end(), [this](const Entry& a, const Entry& b) {
     return NameLess(std::string_view(names_).substr(a.offset, a.length),
                     std::string_view(names_).substr(b.offset, b.length));
@@ -126,18 +112,17 @@ int DirectoryListing::Read(const std::string& path, bool follow_link, bool keep_
 }
 
 int FolderHandle::Open(const std::string& path) {
-  if (fd_ >= 0 && path == path_) return fd_;
+  if (fd_ && path == path_) return fd_.get();
   Close();
   // Only for looking entries up: the folder itself is neither read nor
   // changed through it.
-  fd_ = ::open(path.empty() ? "." : path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-  if (fd_ >= 0) path_ = path;
-  return fd_;
+  fd_.reset(::open(path.empty() ? "." : path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (fd_) path_ = path;
+  return fd_.get();
 }
 
 void FolderHandle::Close() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
+  fd_.reset();
   path_.clear();
 }
 

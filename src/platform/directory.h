@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/unique_fd.h"
+
 namespace tarvel {
 
 // What an entry is, without following symbolic links.
@@ -20,7 +22,6 @@ enum class EntryKind : uint8_t { kFile, kFolder, kSymlink, kOther };
 class DirectoryListing {
  public:
   DirectoryListing() = default;
-  ~DirectoryListing() { Close(); }
   DirectoryListing(const DirectoryListing&) = delete;
   DirectoryListing& operator=(const DirectoryListing&) = delete;
 
@@ -33,7 +34,7 @@ class DirectoryListing {
   int Read(const std::string& path, bool follow_link = true, bool keep_open = false);
 
   // The open folder, for openat() on its entries; -1 when not kept open.
-  int fd() const { return fd_; }
+  int fd() const { return dir_.fd(); }
   // Closes the folder kept open by Read (the entries stay).
   void Close();
 
@@ -50,10 +51,13 @@ class DirectoryListing {
     uint32_t length;
     EntryKind kind;
   };
+  // Adds the entries of the open stream `dir` to the listing; 0 or errno.
+  int ReadEntries(DIR* dir);
+  EntryKind KindOf(const dirent& d, int dir_fd) const;
+
   std::string names_;
   std::vector<Entry> entries_;
-  void* dir_ = nullptr;  // DIR* of the folder kept open
-  int fd_ = -1;
+  UniqueDir dir_;  // the folder kept open
 };
 
 // The folder that the last few operations worked in, kept open so that each
@@ -63,7 +67,6 @@ class DirectoryListing {
 class FolderHandle {
  public:
   FolderHandle() = default;
-  ~FolderHandle() { Close(); }
   FolderHandle(const FolderHandle&) = delete;
   FolderHandle& operator=(const FolderHandle&) = delete;
 
@@ -75,7 +78,7 @@ class FolderHandle {
 
  private:
   std::string path_;
-  int fd_ = -1;
+  UniqueFd fd_;
 };
 
 // Order of two names as their UTF-16 forms compare code unit by code unit,

@@ -103,17 +103,18 @@ LibraryLock::Status LibraryLock::Take(const std::filesystem::path& folder, std::
   }
   for (size_t i = 0; i < chain.size(); ++i) {
     const std::filesystem::path file = LockFile(chain[i]);
-    int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) {
+    UniqueFd fd(::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (!fd) {
       SetError(error, "cannot open the lock file " + file.native() + ": " + std::strerror(errno));
       Release();
       return Status::kFailed;
     }
-    fds_.push_back(fd);
+    fds_.push_back(std::move(fd));
+    const int locked = fds_.back().get();
     int how = (i == 0 ? LOCK_EX : LOCK_SH) | LOCK_NB;
     int rc;
     do {
-      rc = ::flock(fd, how);
+      rc = ::flock(locked, how);
     } while (rc != 0 && errno == EINTR);
     if (rc != 0) {
       const int saved = errno;
@@ -132,9 +133,6 @@ LibraryLock::Status LibraryLock::Take(const std::filesystem::path& folder, std::
   return Status::kTaken;
 }
 
-void LibraryLock::Release() {
-  for (int fd : fds_) ::close(fd);
-  fds_.clear();
-}
+void LibraryLock::Release() { fds_.clear(); }
 
 }  // namespace tarvel

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/unique_fd.h"
+
 namespace tarvel {
 
 class LibraryLock {
@@ -42,7 +44,7 @@ class LibraryLock {
   static std::filesystem::path LockFile(const std::filesystem::path& real_folder);
 
  private:
-  std::vector<int> fds_;
+  std::vector<UniqueFd> fds_;
 };
 
 }  // namespace tarvel

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <random>
 
+#include "platform/disk_ops.h"
 #include "platform/text.h"
 
 namespace tarvel {
@@ -24,6 +25,7 @@ struct Shown2 {
   std::string_view folder;
   const std::filesystem::path& from;
   const std::filesystem::path& to;
+  std::string_view to_folder;  // the target's folder, when it is another
 };
 
 RenameResult Fail(RenameResult::Code code, int err, const Shown2& shown, std::string_view what) {
@@ -31,38 +33,47 @@ RenameResult Fail(RenameResult::Code code, int err, const Shown2& shown, std::st
   r.code = code;
   r.error = err;
   const std::filesystem::path from = std::string(shown.folder) + shown.from.native();
-  const std::filesystem::path to = std::string(shown.folder) + shown.to.native();
+  const std::filesystem::path to =
+      std::string(shown.to_folder.empty() ? shown.folder : shown.to_folder) + shown.to.native();
   r.message = "cannot rename " + Shown(from) + " to " + Shown(to) + ": " + std::string(what);
   if (err != 0) r.message += std::string(" (") + std::strerror(err) + ")";
   return r;
 }
 
-bool SameEntry(int dir, const std::filesystem::path& a, const std::filesystem::path& b) {
+// The folders of a rename and the calls that reach them.
+struct Place {
+  DiskOps& disk;
+  int from_dir;
+  int to_dir;
+};
+
+bool SameEntry(const Place& at, const std::filesystem::path& a, const std::filesystem::path& b) {
   struct stat sa {
   }, sb{};
-  if (::fstatat(dir, a.c_str(), &sa, AT_SYMLINK_NOFOLLOW) != 0 ||
-      ::fstatat(dir, b.c_str(), &sb, AT_SYMLINK_NOFOLLOW) != 0) {
+  if (at.disk.FStatAt(at.from_dir, a.c_str(), &sa, AT_SYMLINK_NOFOLLOW) != 0 ||
+      at.disk.FStatAt(at.to_dir, b.c_str(), &sb, AT_SYMLINK_NOFOLLOW) != 0) {
     return false;
   }
   return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
-bool Exists(int dir, const std::filesystem::path& p) {
+bool Exists(DiskOps& disk, int dir, const std::filesystem::path& p) {
   struct stat st {};
-  return ::fstatat(dir, p.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT;
+  return disk.FStatAt(dir, p.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT;
 }
 
-// One rename step that never replaces; `use_flag` false falls back to a
-// lookup first. Returns 0 or an errno value.
-int RenameStep(int dir, const std::filesystem::path& from, const std::filesystem::path& to,
-               bool& use_flag) {
+// One rename step that never replaces, from `from` in `from_dir` to `to` in
+// `to_dir`; `use_flag` false falls back to a lookup first. Returns 0 or an
+// errno value.
+int RenameStep(DiskOps& disk, int from_dir, const std::filesystem::path& from, int to_dir,
+               const std::filesystem::path& to, bool& use_flag) {
   if (use_flag) {
-    if (::renameat2(dir, from.c_str(), dir, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    if (disk.RenameAt(from_dir, from.c_str(), to_dir, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
     if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return errno;
     use_flag = false;  // this file system does not know the flag
   }
-  if (Exists(dir, to)) return EEXIST;
-  if (::renameat(dir, from.c_str(), dir, to.c_str()) == 0) return 0;
+  if (Exists(disk, to_dir, to)) return EEXIST;
+  if (disk.RenameAt(from_dir, from.c_str(), to_dir, to.c_str(), 0) == 0) return 0;
   return errno;
 }
 
@@ -76,65 +87,79 @@ std::filesystem::path TemporaryBeside(const std::filesystem::path& path) {
 
 bool IsValidName(const std::filesystem::path& to) {
   const std::string name = to.filename().native();
-  return !name.empty() && name != "." && name != ".." &&
-         name.find('\0') == std::string::npos;
+  return !name.empty() && name != "." && name != ".." && name.find('\0') == std::string::npos;
 }
 
-RenameResult RenameIn(int dir, const std::filesystem::path& from, const std::filesystem::path& to,
-                      std::string_view folder_shown) {
-  const Shown2 shown{folder_shown, from, to};
-  if (!IsValidName(to) || !IsValidName(from)) {
-    return Fail(RenameResult::Code::kInvalidName, 0, shown, "not a usable name");
-  }
-  if (from == to) {
-    struct stat st {};
-    if (::fstatat(dir, from.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-      return Fail(RenameResult::Code::kSourceMissing, errno, shown, "the old name cannot be found");
-    }
-    return {};
-  }
-
-  bool use_flag = true;
-  int err = RenameStep(dir, from, to, use_flag);
-  if (err == 0) return {};
-  // The source is looked up only after a failure, to say why: a rename that
-  // works needs no lookup of its own.
-  struct stat st {};
-  if (::fstatat(dir, from.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 &&
-      (errno == ENOENT || errno == ENOTDIR)) {
-    return Fail(RenameResult::Code::kSourceMissing, errno, shown, "the old name cannot be found");
-  }
-  if (err != EEXIST) return Fail(RenameResult::Code::kFailed, err, shown, "refused");
-  if (!SameEntry(dir, from, to)) {
-    return Fail(RenameResult::Code::kTargetExists, EEXIST, shown, "the new name is taken");
-  }
-  // The new name finds the old file itself: a case-insensitive file system.
-  // Move the file aside under a name of our own, then onto the new name.
+// A case-only change on a case-insensitive file system: the new name finds
+// the old file itself. The file moves aside under a name of our own, then
+// onto the new name.
+RenameResult RenameThroughTemporary(const Place& at, const std::filesystem::path& from,
+                                    const std::filesystem::path& to, const Shown2& shown,
+                                    bool& use_flag) {
   for (int attempt = 0; attempt < 8; ++attempt) {
     std::filesystem::path temp = TemporaryBeside(from);
-    err = RenameStep(dir, from, temp, use_flag);
+    int err = RenameStep(at.disk, at.from_dir, from, at.from_dir, temp, use_flag);
     if (err == EEXIST) continue;
     if (err != 0) return Fail(RenameResult::Code::kFailed, err, shown, "refused");
-    err = RenameStep(dir, temp, to, use_flag);
+    err = RenameStep(at.disk, at.from_dir, temp, at.to_dir, to, use_flag);
     if (err == 0) return {};
     // Put it back where it was; the old name is free, as we just left it.
     bool flag = use_flag;
-    RenameStep(dir, temp, from, flag);
+    RenameStep(at.disk, at.from_dir, temp, at.from_dir, from, flag);
     return Fail(err == EEXIST ? RenameResult::Code::kTargetExists : RenameResult::Code::kFailed,
                 err, shown, "refused");
   }
   return Fail(RenameResult::Code::kFailed, EEXIST, shown, "no free temporary name");
 }
 
+RenameResult RenameIn(const Place& at, const std::filesystem::path& from,
+                      const std::filesystem::path& to, const Shown2& shown) {
+  if (!IsValidName(to) || !IsValidName(from)) {
+    return Fail(RenameResult::Code::kInvalidName, 0, shown, "not a usable name");
+  }
+  if (from == to && at.from_dir == at.to_dir) {
+    struct stat st {};
+    if (at.disk.FStatAt(at.from_dir, from.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      return Fail(RenameResult::Code::kSourceMissing, errno, shown, "the old name cannot be found");
+    }
+    return {};
+  }
+
+  bool use_flag = true;
+  int err = RenameStep(at.disk, at.from_dir, from, at.to_dir, to, use_flag);
+  if (err == 0) return {};
+  // The source is looked up only after a failure, to say why: a rename that
+  // works needs no lookup of its own.
+  struct stat st {};
+  if (at.disk.FStatAt(at.from_dir, from.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 &&
+      (errno == ENOENT || errno == ENOTDIR)) {
+    return Fail(RenameResult::Code::kSourceMissing, errno, shown, "the old name cannot be found");
+  }
+  if (err != EEXIST) return Fail(RenameResult::Code::kFailed, err, shown, "refused");
+  if (!SameEntry(at, from, to)) {
+    return Fail(RenameResult::Code::kTargetExists, EEXIST, shown, "the new name is taken");
+  }
+  return RenameThroughTemporary(at, from, to, shown, use_flag);
+}
+
 }  // namespace
 
 RenameResult RenameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to) {
-  return RenameIn(AT_FDCWD, from, to, {});
+  return RenameIn(Place{SystemDiskOps(), AT_FDCWD, AT_FDCWD}, from, to, Shown2{{}, from, to, {}});
 }
 
 RenameResult RenameNoReplaceAt(int dir_fd, const std::string& from_name, const std::string& to_name,
-                               std::string_view folder_shown) {
-  return RenameIn(dir_fd, from_name, to_name, folder_shown);
+                               std::string_view folder_shown, DiskOps& disk) {
+  const std::filesystem::path from = from_name, to = to_name;
+  return RenameIn(Place{disk, dir_fd, dir_fd}, from, to, Shown2{folder_shown, from, to, {}});
+}
+
+RenameResult RenameNoReplaceBetween(DiskOps& disk, int from_dir, const std::string& from_name,
+                                    int to_dir, const std::string& to_name,
+                                    std::string_view from_shown, std::string_view to_shown) {
+  const std::filesystem::path from = from_name, to = to_name;
+  const Shown2 shown{from_shown, from, to, to_shown};
+  return RenameIn(Place{disk, from_dir, to_dir}, from, to, shown);
 }
 
 }  // namespace tarvel

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/disk_ops.h"
+
 namespace tarvel {
 
 struct RenameResult {
@@ -34,8 +36,15 @@ RenameResult RenameNoReplace(const std::filesystem::path& from, const std::files
 // The same for the single names `from_name` and `to_name` in the open folder
 // `dir_fd`, whose path `folder_shown` (ending in "/") messages put in front
 // of the names.
+// The calls go through `disk`.
 RenameResult RenameNoReplaceAt(int dir_fd, const std::string& from_name, const std::string& to_name,
-                               std::string_view folder_shown);
+                               std::string_view folder_shown, DiskOps& disk = SystemDiskOps());
+
+// The same from the open folder `from_dir` to the open folder `to_dir`
+// (their paths, ending in "/", are `from_shown` and `to_shown`).
+RenameResult RenameNoReplaceBetween(DiskOps& disk, int from_dir, const std::string& from_name,
+                                    int to_dir, const std::string& to_name,
+                                    std::string_view from_shown, std::string_view to_shown);
 
 }  // namespace tarvel
 

@@ -79,27 +79,25 @@ namespace {
 // Opens a file for reading with the checks both readers make: a plain file
 // (links followed) of at most kMaxTextFileBytes. -1, with `result` set, when
 // it cannot be read.
-int OpenForReading(const std::filesystem::path& path, TextReadResult& result, off_t& size) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) {
+UniqueFd OpenForReading(const std::filesystem::path& path, TextReadResult& result, off_t& size) {
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (!fd) {
     int err = errno;
     result.code =
         err == ENOENT ? TextReadResult::Code::kNotFound : TextReadResult::Code::kReadError;
     result.message = Describe(path, "cannot open", err);
-    return -1;
+    return fd;
   }
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
     result.code = TextReadResult::Code::kNotAFile;
     result.message = Describe(path, "not a plain file", 0);
-    return -1;
+    return UniqueFd();
   }
   if (static_cast<std::size_t>(st.st_size) > kMaxTextFileBytes) {
-    ::close(fd);
     result.code = TextReadResult::Code::kTooLarge;
     result.message = Describe(path, "file too large", 0);
-    return -1;
+    return UniqueFd();
   }
   size = st.st_size;
   return fd;
@@ -109,12 +107,12 @@ int OpenForReading(const std::filesystem::path& path, TextReadResult& result, of
 // bytes go (a pointer and a size) after `done` bytes; `took(done, n)` is told
 // of each read of `n` bytes and returns false to stop early.
 template <typename Room, typename Took>
-void ReadToEnd(int fd, const std::filesystem::path& path, TextReadResult& result, Room room,
+void ReadToEnd(UniqueFd fd, const std::filesystem::path& path, TextReadResult& result, Room room,
                Took took) {
   size_t done = 0;
   while (true) {
     auto [at, space] = room(done);
-    ssize_t n = ::read(fd, at, space);
+    ssize_t n = ::read(fd.get(), at, space);
     if (n < 0) {
       if (errno == EINTR) continue;
       result.code = TextReadResult::Code::kReadError;
@@ -130,7 +128,6 @@ void ReadToEnd(int fd, const std::filesystem::path& path, TextReadResult& result
     }
     if (!took(done, static_cast<size_t>(n))) break;
   }
-  ::close(fd);
 }
 
 }  // namespace
@@ -139,12 +136,12 @@ TextReadResult ReadFileBytes(const std::filesystem::path& path, std::string& byt
   TextReadResult result;
   bytes.clear();
   off_t size = 0;
-  int fd = OpenForReading(path, result, size);
-  if (fd < 0) return result;
+  UniqueFd fd = OpenForReading(path, result, size);
+  if (!fd) return result;
   bytes.resize(static_cast<size_t>(size));
   size_t total = 0;
   ReadToEnd(
-      fd, path, result,
+      std::move(fd), path, result,
       [&](size_t done) {
         if (done == bytes.size()) bytes.resize(bytes.size() + 4096);  // file grew meanwhile
         return std::pair(bytes.data() + done, bytes.size() - done);
@@ -162,11 +159,11 @@ TextReadResult ReadFileInPieces(const std::filesystem::path& path,
                                 std::size_t piece_bytes) {
   TextReadResult result;
   off_t size = 0;
-  int fd = OpenForReading(path, result, size);
-  if (fd < 0) return result;
+  UniqueFd fd = OpenForReading(path, result, size);
+  if (!fd) return result;
   std::string piece(std::max<std::size_t>(piece_bytes, 1), '\0');
   ReadToEnd(
-      fd, path, result, [&](size_t) { return std::pair(piece.data(), piece.size()); },
+      std::move(fd), path, result, [&](size_t) { return std::pair(piece.data(), piece.size()); },
       [&](size_t, size_t n) { return sink(std::string_view(piece.data(), n)); });
   return result;
 }
@@ -176,15 +173,15 @@ AtomicFileWriter::AtomicFileWriter(std::filesystem::path path, std::size_t buffe
   std::filesystem::path folder = path_.parent_path();
   if (folder.empty()) folder = ".";
   temp_ = (folder / ("." + path_.filename().native() + ".XXXXXX")).native();
-  fd_ = ::mkstemp(temp_.data());
-  if (fd_ < 0) {
+  fd_.reset(::mkstemp(temp_.data()));
+  if (!fd_) {
     int err = errno;
     temp_.clear();
     Fail("cannot create a temporary file beside it", err);
     return;
   }
   ::fchmod(
-      fd_, 0644 & ~[] {
+      fd_.get(), 0644 & ~[] {
         mode_t m = ::umask(0);
         ::umask(m);
         return m;
@@ -202,18 +199,18 @@ bool AtomicFileWriter::Fail(std::string_view what, int err) {
 }
 
 bool AtomicFileWriter::Flush() {
-  if (!WriteAll(fd_, buffer_)) return Fail("cannot write", errno);
+  if (!WriteAll(fd_.get(), buffer_)) return Fail("cannot write", errno);
   buffer_.clear();
   return true;
 }
 
 bool AtomicFileWriter::Append(std::string_view bytes) {
-  if (!ok() || fd_ < 0) return Fail("cannot write", EBADF);
+  if (!ok() || !fd_) return Fail("cannot write", EBADF);
   if (buffer_.size() + bytes.size() > buffer_bytes_) {
     if (!Flush()) return false;
     // A piece as large as the buffer goes straight to the file.
     if (bytes.size() >= buffer_bytes_) {
-      if (!WriteAll(fd_, bytes)) return Fail("cannot write", errno);
+      if (!WriteAll(fd_.get(), bytes)) return Fail("cannot write", errno);
       return true;
     }
   }
@@ -223,12 +220,10 @@ bool AtomicFileWriter::Append(std::string_view bytes) {
 
 bool AtomicFileWriter::Finish() {
   if (!ok()) return false;
-  if (fd_ < 0) return true;  // finished already
+  if (!fd_) return true;  // finished already
   if (!Flush()) return false;
-  if (::fsync(fd_) != 0) return Fail("cannot write", errno);
-  int fd = fd_;
-  fd_ = -1;
-  if (::close(fd) != 0) return Fail("cannot write", errno);
+  if (::fsync(fd_.get()) != 0) return Fail("cannot write", errno);
+  if (const int err = fd_.Close(); err != 0) return Fail("cannot write", err);
   return true;
 }
 
@@ -247,19 +242,13 @@ TextWriteResult AtomicFileWriter::Commit() {
   // Make the rename itself durable.
   std::filesystem::path folder = path_.parent_path();
   if (folder.empty()) folder = ".";
-  int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
-  }
+  UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir) ::fsync(dir.get());
   return result;
 }
 
 void AtomicFileWriter::Abort() {
-  if (fd_ >= 0) {
-    ::close(fd_);
-    fd_ = -1;
-  }
+  fd_.reset();
   if (!temp_.empty()) {
     ::unlink(temp_.c_str());
     temp_.clear();

@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/unique_fd.h"
+
 namespace tarvel {
 
 // Files larger than this are refused rather than read into memory.
@@ -93,7 +95,7 @@ class AtomicFileWriter {
   std::string buffer_;
   std::size_t buffer_bytes_;
   std::string message_;
-  int fd_ = -1;
+  UniqueFd fd_;
   bool committed_ = false;
 };
 

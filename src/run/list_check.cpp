@@ -2,7 +2,6 @@
 
 #include <string_view>
 
-#include "app/report.h"
 #include "platform/text.h"
 #include "run/scan.h"
 

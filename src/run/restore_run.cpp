@@ -39,7 +39,8 @@ bool AdmitRestoreList(AppState& app, const RunState& run, RunGuard& guard, Resto
 
 }  // namespace
 
-RestoreReport RunRestore(AppState& app, RunState& run, std::u16string_view list_path) {
+RestoreReport RunRestore(AppState& app, RunState& run, std::u16string_view list_path,
+                         DiskOps& disk) {
   RestoreReport report;
   RunGuard guard(app);
   if (!guard.acquired()) {
@@ -72,13 +73,13 @@ RestoreReport RunRestore(AppState& app, RunState& run, std::u16string_view list_
     report.detail = details.error;
     return report;
   };
-  if (RestoreFolders(app, run, details, record) == 0) {
+  if (RestoreFolders(app, run, details, record, disk) == 0) {
     return stop(u"フォルダ名の復元中にエラーが発生しました。", false);
   }
-  if (RestoreFiles(app, run, details, record) == 0) {
+  if (RestoreFiles(app, run, details, record, disk) == 0) {
     return stop(u"ファイル名の復元中にエラーが発生しました。", true);
   }
-  if (RestoreTags(app, run, details, record) == 0) {
+  if (RestoreTags(app, run, details, record, disk) == 0) {
     return stop(u"ID3Tagの復元中にエラーが発生しました。", true);
   }
   ReportAlreadyRestored(app, details);

@@ -9,6 +9,7 @@
 #include "app/app_state.h"
 #include "app/entry_table.h"
 #include "files/restore.h"
+#include "platform/disk_ops.h"
 
 namespace tarvel {
 
@@ -40,7 +41,8 @@ struct RestoreReport {
 // error stops a step, with its message and "処理を中断します。". Every text
 // goes to the log (FlagDisplayLog 1) or into message boxes. Takes the same
 // guard as the conversion run.
-RestoreReport RunRestore(AppState& app, RunState& run, std::u16string_view list_path);
+RestoreReport RunRestore(AppState& app, RunState& run, std::u16string_view list_path,
+                         DiskOps& disk = SystemDiskOps());
 
 }  // namespace tarvel
 

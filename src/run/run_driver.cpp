@@ -48,6 +48,7 @@ struct RunContext {
   RunState& run;
   RunGuard& guard;
   RunReport& report;
+  DiskOps& disk;
   // What the list cannot hold (tag bytes, modes, which inode is which), kept
   // beside it; the tag writes check against it that each file is still what
   // the record says.
@@ -92,7 +93,7 @@ Next Scan(RunContext& c) {
     c.app.ui->AppendLog(u"ファイル名の取得を開始しています");
   }
   ScanError error;
-  if (ScanFolder(c.app, c.run, c.app.settings.PathDataFolder, &error) != 0) return Next::kGoOn;
+  if (ScanFolder(c.app, c.run, c.app.settings.PathDataFolder, &error, c.disk) != 0) return Next::kGoOn;
   std::string detail = "cannot list " + Utf16ToUtf8(error.folder);
   if (error.sys_errno != 0) detail += std::string(": ") + std::strerror(error.sys_errno);
   return Abort(c, u"ファイル名の取得に失敗しました。", true, std::move(detail));
@@ -115,7 +116,7 @@ Next Convert(RunContext& c) {
 
 // The list, and the undo record beside it.
 int32_t CallWriteRenameList(RunContext& c, std::string* error) {
-  c.undo = CaptureUndoRecord(c.run);
+  c.undo = CaptureUndoRecord(c.run, c.disk);
   return WriteRenameList(c.app, c.run, &c.report.list_path, error, &*c.undo);
 }
 
@@ -149,16 +150,16 @@ Next ListChanges(RunContext& c) {
   return Next::kGoOn;
 }
 
-int32_t CallWriteTags(RunContext& c, StageDetails* details) {
-  return WriteTags(c.app, c.run, details, c.undo ? &*c.undo : nullptr);
+int32_t CallWriteTags(RunContext& c, StageResult* details) {
+  return WriteTags(c.app, c.run, details, c.undo ? &*c.undo : nullptr, c.disk);
 }
 
-int32_t CallRenameFiles(RunContext& c, StageDetails* details) {
-  return RenameFiles(c.app, c.run, details);
+int32_t CallRenameFiles(RunContext& c, StageResult* details) {
+  return RenameFiles(c.app, c.run, details, c.disk);
 }
 
-int32_t CallRenameFolders(RunContext& c, StageDetails* details) {
-  return RenameFolders(c.app, c.run, details);
+int32_t CallRenameFolders(RunContext& c, StageResult* details) {
+  return RenameFolders(c.app, c.run, details, c.disk);
 }
 
 // One of the three stages that change the disk: whether the settings ask
@@ -166,7 +167,7 @@ int32_t CallRenameFolders(RunContext& c, StageDetails* details) {
 // over.
 struct DiskStage {
   bool (*wanted)(const Settings& s);
-  int32_t (*apply)(RunContext& c, StageDetails* details);
+  int32_t (*apply)(RunContext& c, StageResult* details);
   std::u16string_view failed;
   std::u16string_view check_only;
 };
@@ -195,8 +196,8 @@ Next ApplyChanges(RunContext& c) {
       ReportLine(c.app, stage.check_only, 1);
       continue;
     }
-    StageDetails details;
-    if (stage.apply(c, &details) == 0) return Abort(c, stage.failed, false, details.error);
+    StageResult details;
+    if (stage.apply(c, &details) == 0) return Abort(c, stage.failed, false, details.message);
   }
   return Next::kEnd;
 }
@@ -225,14 +226,14 @@ std::u16string ChangeListing(const FileEntry& row) {
   return u"　" + row.OldName + std::u16string(kCrLf) + block;
 }
 
-RunReport RunConversion(AppState& app, RunState& run) {
+RunReport RunConversion(AppState& app, RunState& run, DiskOps& disk) {
   RunReport report;
   RunGuard guard(app);
   if (!guard.acquired()) {
     report.outcome = RunReport::Outcome::kBusy;
     return report;
   }
-  RunContext context{app, run, guard, report, std::nullopt};
+  RunContext context{app, run, guard, report, disk, std::nullopt};
   for (auto* stage : kRunStages) {
     if (stage(context) == Next::kEnd) break;
   }

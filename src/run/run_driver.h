@@ -9,13 +9,14 @@
 
 #include "app/app_state.h"
 #include "app/entry_table.h"
+#include "platform/disk_ops.h"
 #include "run/run_report.h"
 
 namespace tarvel {
 
 // Runs one conversion of app.settings.PathDataFolder into `run`. Every
 // message goes to the log (FlagDisplayLog 1) or into message boxes.
-RunReport RunConversion(AppState& app, RunState& run);
+RunReport RunConversion(AppState& app, RunState& run, DiskOps& disk = SystemDiskOps());
 
 // The change listing block of one row ("　" + OldName and one line per
 // difference), empty when the row does not change.

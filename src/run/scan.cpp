@@ -1,83 +1,31 @@
 #include "run/scan.h"
 
-#include <fcntl.h>
-#include <linux/openat2.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <exception>
-#include <map>
 #include <memory>
 #include <optional>
-#include <thread>
 #include <vector>
 
 #include "files/id3_tag.h"
 #include "platform/directory.h"
+#include "platform/library_folders.h"
 #include "platform/text.h"
+#include "platform/two_threads.h"
 
 namespace tarvel {
 namespace {
 
 constexpr std::u16string_view kProgressMark = u"。";
 constexpr std::u16string_view kCrLf = u"\r\n";
-// A scan with this many files or more reads their tags on two threads: the
-// opens and reads of the tags are most of a scan's time.
-constexpr size_t kFilesForASecondThread = 2048;
-
-// The folders below the data folder, opened by their paths relative to it
-// and never through a link (one that replaced a folder since the listing
-// included), so that a tag is only ever read from inside the library.
-class LibraryFolders {
- public:
-  explicit LibraryFolders(const std::string& root_bytes) : root_bytes_(root_bytes) {
-    // The data folder itself may be reached through a link.
-    root_ = ::open(root_bytes.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-  }
-  ~LibraryFolders() {
-    Close();
-    if (root_ >= 0) ::close(root_);
-  }
-  LibraryFolders(const LibraryFolders&) = delete;
-  LibraryFolders& operator=(const LibraryFolders&) = delete;
-
-  // The open folder at `folder_bytes` (a path below the data folder, ending
-  // in "/"), kept until another is asked for; -1 when it cannot be opened.
-  int Open(const std::string& folder_bytes) {
-    if (fd_ >= 0 && folder_bytes == path_) return fd_;
-    Close();
-    if (root_ < 0 || folder_bytes.compare(0, root_bytes_.size(), root_bytes_) != 0) return -1;
-    std::string relative = folder_bytes.substr(root_bytes_.size());
-    if (relative.empty()) relative = ".";
-    open_how how{};
-    how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
-    how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_BENEATH;
-    fd_ = static_cast<int>(::syscall(SYS_openat2, root_, relative.c_str(), &how, sizeof how));
-    if (fd_ < 0 && errno == ENOSYS) {
-      // An older kernel: at least the folder itself is no link.
-      fd_ = ::openat(root_, relative.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    }
-    if (fd_ >= 0) path_ = folder_bytes;
-    return fd_;
-  }
-
- private:
-  void Close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-  std::string root_bytes_;
-  std::string path_;
-  int root_ = -1;
-  int fd_ = -1;
-};
 
 // Reads the tags of the file rows `rows[from..to)` into their rows and, with
 // `found`, keeps what the undo record needs of each file.
-void ReadTagPart(RunState& run, const std::string& root_bytes, const std::vector<int32_t>& rows,
-                 size_t from, size_t to, DiskEntryRows* found) {
-  LibraryFolders folders(root_bytes);
+// The folders are opened from the data folder down, never through a link
+// (one that replaced a folder since the listing included), so that a tag is
+// only ever read from inside the library.
+void ReadTagPart(RunState& run, DiskOps& disk, const std::string& root_bytes,
+                 const std::vector<int32_t>& rows, size_t from, size_t to, DiskEntryRows* found) {
+  LibraryFolders folders(disk, root_bytes);
   ID3TagData tag;
   DiskEntry seen;
   const SharedText* folder = nullptr;
@@ -92,7 +40,7 @@ void ReadTagPart(RunState& run, const std::string& root_bytes, const std::vector
     }
     if (dir_fd < 0) continue;  // a folder gone or replaced since its listing: no tags
     name = Utf16ToUtf8(row.OldName);
-    const int32_t read = ReadID3TagAt(dir_fd, name, tag, nullptr, found ? &seen : nullptr);
+    const int32_t read = ReadID3TagAt(dir_fd, name, tag, nullptr, found ? &seen : nullptr, disk);
     if (found != nullptr && seen.has_block) {
       found->append(static_cast<size_t>(rows[k]), std::move(seen));
     }
@@ -109,7 +57,7 @@ void ReadTagPart(RunState& run, const std::string& root_bytes, const std::vector
 
 class Scanner {
  public:
-  Scanner(AppState& app, RunState& run) : app_(app), run_(run) {}
+  Scanner(AppState& app, RunState& run, DiskOps& disk) : app_(app), run_(run), disk_(disk) {}
 
   bool Scan(const SharedText& folder, const std::string& folder_bytes, size_t depth);
   // Reads the tags of the files the scan found (after Scan).
@@ -118,15 +66,26 @@ class Scanner {
 
  private:
   void LogSkippedName(const std::u16string& folder, std::string_view name_bytes);
+  // The UTF-16 form of an entry's name; nothing (with a line in the log
+  // when it would have been taken) when it is not UTF-8.
+  std::optional<std::u16string> TakenName(EntryKind kind, const std::u16string& folder,
+                                          std::string_view name_bytes);
+  // Tells the front end that the folder is being entered.
+  void ShowFolder();
+  // Adds the rows of the entries of `listing`, the folder `folder`, and
+  // scans its subfolders when asked. False when one cannot be listed.
+  bool AddEntries(const DirectoryListing& listing, const SharedText& folder,
+                  const std::string& folder_bytes, size_t depth);
 
   AppState& app_;
   RunState& run_;
+  DiskOps& disk_;
   ScanError error_;
   // One listing per depth, reused for every folder at that depth; a
   // unique_ptr keeps each in place while deeper levels are added.
   std::vector<std::unique_ptr<DirectoryListing>> listings_;
   std::vector<int32_t> tag_rows_;  // the file rows whose tags are to be read
-  bool mid_line_ = false;  // the log's last line has no line end yet
+  bool mid_line_ = false;          // the log's last line has no line end yet
   int64_t folders_listed_ = 0;
 };
 
@@ -141,66 +100,68 @@ void Scanner::LogSkippedName(const std::u16string& folder, std::string_view name
   mid_line_ = false;
 }
 
-bool Scanner::Scan(const SharedText& folder, const std::string& folder_bytes, size_t depth) {
-  const Settings& settings = app_.settings;
-  if (app_.ui != nullptr) {
-    if (settings.FlagDisplayLog == 1) {
-      app_.ui->AppendLog(kProgressMark);
-      mid_line_ = true;
-    }
-    app_.ui->PumpEvents();
-    app_.ui->ReportProgress(ProgressStage::kScan, ++folders_listed_, 0);
+void Scanner::ShowFolder() {
+  if (app_.ui == nullptr) return;
+  if (app_.settings.FlagDisplayLog == 1) {
+    app_.ui->AppendLog(kProgressMark);
+    mid_line_ = true;
   }
+  app_.ui->PumpEvents();
+  app_.ui->ReportProgress(ProgressStage::kScan, ++folders_listed_, 0);
+}
 
+bool Scanner::Scan(const SharedText& folder, const std::string& folder_bytes, size_t depth) {
+  ShowFolder();
   if (listings_.size() <= depth) listings_.push_back(std::make_unique<DirectoryListing>());
   DirectoryListing& listing = *listings_[depth];
   // The data folder may itself be reached through a link; below it links are
   // never followed. The tags are read once the whole tree is listed.
-  const bool read_tags = settings.FlagConvertID3Tag == 1;
   int open_error = listing.Read(folder_bytes, /*follow_link=*/depth == 0);
   if (open_error != 0) {
     error_.folder = folder;
     error_.sys_errno = open_error;
     return false;
   }
+  return AddEntries(listing, folder, folder_bytes, depth);
+}
 
+std::optional<std::u16string> Scanner::TakenName(EntryKind kind, const std::u16string& folder,
+                                                 std::string_view name_bytes) {
+  std::optional<std::u16string> name = Utf8ToUtf16(name_bytes);
+  if (name) return name;
+  // Only a name that would have been taken is worth a line.
+  if (kind == EntryKind::kFolder || EndsInMp3(Utf8ToUtf16Lossy(name_bytes))) {
+    LogSkippedName(folder, name_bytes);
+  }
+  return std::nullopt;
+}
+
+bool Scanner::AddEntries(const DirectoryListing& listing, const SharedText& folder,
+                         const std::string& folder_bytes, size_t depth) {
+  const Settings& settings = app_.settings;
+  const bool read_tags = settings.FlagConvertID3Tag == 1;
   const bool folder_rows = settings.FlagRenameFolderName == 1;
   const bool recurse = settings.FlagRenameSubfolders == 1;
   for (size_t i = 0; i < listing.size(); ++i) {
     std::string_view name_bytes = listing.name(i);
-    switch (listing.kind(i)) {
-      case EntryKind::kFolder: {
-        if (!folder_rows && !recurse) break;
-        std::optional<std::u16string> name = Utf8ToUtf16(name_bytes);
-        if (!name) {
-          LogSkippedName(folder, name_bytes);
-          break;
-        }
-        if (folder_rows) AddEntry(run_, folder, *name, 0);
-        if (recurse) {
-          SharedText sub(folder + *name + u"/");  // shared by the rows of its items
-          std::string sub_bytes = folder_bytes;
-          sub_bytes.append(name_bytes).push_back('/');
-          if (!Scan(sub, sub_bytes, depth + 1)) return false;
-        }
-        break;
-      }
-      case EntryKind::kFile: {
-        std::optional<std::u16string> name = Utf8ToUtf16(name_bytes);
-        if (!name) {
-          // Only a name that would have been taken is worth a line.
-          if (EndsInMp3(Utf8ToUtf16Lossy(name_bytes))) LogSkippedName(folder, name_bytes);
-          break;
-        }
-        if (!EndsInMp3(*name)) break;
-        AddEntry(run_, folder, *name, 1);
-        if (read_tags) tag_rows_.push_back(run_.EntryCount);
-        break;
-      }
-      case EntryKind::kSymlink:
-      case EntryKind::kOther:
-        break;  // links, devices, pipes and sockets are no MP3 files
+    const EntryKind kind = listing.kind(i);
+    // Links, devices, pipes and sockets are no MP3 files.
+    if (kind == EntryKind::kSymlink || kind == EntryKind::kOther) continue;
+    if (kind == EntryKind::kFolder && !folder_rows && !recurse) continue;
+    std::optional<std::u16string> name = TakenName(kind, folder, name_bytes);
+    if (!name) continue;
+    if (kind == EntryKind::kFile) {
+      if (!EndsInMp3(*name)) continue;
+      AddEntry(run_, folder, *name, 1);
+      if (read_tags) tag_rows_.push_back(run_.EntryCount);
+      continue;
     }
+    if (folder_rows) AddEntry(run_, folder, *name, 0);
+    if (!recurse) continue;
+    SharedText sub(folder + *name + u"/");  // shared by the rows of its items
+    std::string sub_bytes = folder_bytes;
+    sub_bytes.append(name_bytes).push_back('/');
+    if (!Scan(sub, sub_bytes, depth + 1)) return false;
   }
   return true;
 }
@@ -209,33 +170,23 @@ void Scanner::ReadTags(const std::string& root_bytes) {
   const Settings& settings = app_.settings;
   // What the undo record needs of each file is kept only for a run that
   // writes the record and may change something.
-  const bool keep_found = settings.FlagCreateCSVFile == 1 &&
-                          (settings.FlagCheckOnlyFilename != 1 || settings.FlagCheckOnlyID3Tag != 1);
+  const bool keep_found = settings.FlagCreateCSVFile == 1 && (settings.FlagCheckOnlyFilename != 1 ||
+                                                              settings.FlagCheckOnlyID3Tag != 1);
   DiskEntryRows* found = keep_found ? &run_.FoundOnDisk : nullptr;
   const size_t n = tag_rows_.size();
-  if (n < kFilesForASecondThread || std::thread::hardware_concurrency() < 2) {
-    ReadTagPart(run_, root_bytes, tag_rows_, 0, n, found);
+  if (!SecondThreadPays(n)) {
+    ReadTagPart(run_, disk_, root_bytes, tag_rows_, 0, n, found);
     return;
   }
   // The second half of the files on a second thread, each half into rows of
   // its own; the rows stay in place, since the table no longer grows.
   DiskEntryRows second_found;
-  std::exception_ptr second_error;
-  std::thread worker([&] {
-    try {
-      ReadTagPart(run_, root_bytes, tag_rows_, n / 2, n, found ? &second_found : nullptr);
-    } catch (...) {
-      second_error = std::current_exception();
-    }
-  });
-  try {
-    ReadTagPart(run_, root_bytes, tag_rows_, 0, n / 2, found);
-  } catch (...) {
-    worker.join();
-    throw;
-  }
-  worker.join();
-  if (second_error) std::rethrow_exception(second_error);
+  RunInTwoParts([&] { ReadTagPart(run_, disk_, root_bytes, tag_rows_, 0, n / 2, found); },
+                [&] {
+                  ReadTagPart(run_, disk_, root_bytes, tag_rows_, n / 2, n,
+                              found ? &second_found : nullptr);
+                },
+                nullptr);
   if (found != nullptr) found->append(std::move(second_found));
 }
 
@@ -257,7 +208,8 @@ bool EndsInMp3(std::u16string_view name) {
   return TextEquals(tail, u"mp3");
 }
 
-int32_t ScanFolder(AppState& app, RunState& run, std::u16string_view path, ScanError* error) {
+int32_t ScanFolder(AppState& app, RunState& run, std::u16string_view path, ScanError* error,
+                   DiskOps& disk) {
   std::u16string folder(path);
   if (folder.empty() || folder.find(u'\0') != std::u16string::npos) {
     // An empty path would otherwise become "/" and scan the whole system.
@@ -266,7 +218,7 @@ int32_t ScanFolder(AppState& app, RunState& run, std::u16string_view path, ScanE
   }
   if (folder.back() != u'/') folder += u'/';
   try {
-    Scanner scanner(app, run);
+    Scanner scanner(app, run, disk);
     const std::string folder_bytes = Utf16ToUtf8(folder);
     bool ok = scanner.Scan(SharedText(folder), folder_bytes, 0);
     if (ok) scanner.ReadTags(folder_bytes);

@@ -9,6 +9,7 @@
 
 #include "app/app_state.h"
 #include "app/entry_table.h"
+#include "platform/disk_ops.h"
 
 namespace tarvel {
 
@@ -32,8 +33,9 @@ struct ScanError {
 // it lets pending events run once per folder.
 // Returns 1 on success, 0 when a folder could not be listed (the rows
 // appended so far stay in the table); `error`, when given, then says which.
+// The tags are read through `disk`.
 int32_t ScanFolder(AppState& app, RunState& run, std::u16string_view path,
-                   ScanError* error = nullptr);
+                   ScanError* error = nullptr, DiskOps& disk = SystemDiskOps());
 
 // True when the last three characters of `name` equal "mp3" under text
 // comparison (song.MP3, songmp3 and song.ｍｐ３ are; song.mp3.bak is not).

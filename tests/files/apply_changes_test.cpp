@@ -3,13 +3,14 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <vector>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "files/id3_tag.h"
 #include "platform/text.h"
+#include "support/fault_disk_ops.h"
 #include "support/test_support.h"
 
 namespace tarvel {
@@ -139,10 +140,10 @@ TEST_F(ApplyChangesTest, WriteTagsKeepsTheRestOfEachTag) {
   folder.IsFile = 0;
   fs::create_directories(lib_ / "sub");
 
-  StageDetails details;
+  StageResult details;
   ASSERT_EQ(WriteTags(app_, run_, &details), 1);
   EXPECT_EQ(U8(ui_.log), U8(u"2個のID3Tagを変更しました。\r\n"));
-  EXPECT_TRUE(details.error.empty());
+  EXPECT_TRUE(details.message.empty());
 
   ID3TagData tagged = Tag(lib_ / "tagged.mp3");
   EXPECT_EQ(U8(tagged.Title), U8(u"ﾀｲﾄﾙ"));
@@ -164,8 +165,6 @@ TEST_F(ApplyChangesTest, WriteTagsKeepsTheRestOfEachTag) {
   EXPECT_EQ(U8(Tag(lib_ / "unflagged.mp3").Title), "keep");
   EXPECT_TRUE(fs::is_directory(lib_ / "sub"));
 }
-
-bool FailEveryWrite() { return true; }
 
 TEST_F(ApplyChangesTest, TagThatCannotBeWrittenStopsTheStageAndLeavesTheFileAsItWas) {
   const std::string tagged = kAudio + TagBlock("old", "1999", "note", 17);
@@ -201,13 +200,14 @@ TEST_F(ApplyChangesTest, TagThatCannotBeWrittenStopsTheStageAndLeavesTheFileAsIt
     const std::string before = fs::exists(lib_ / c.name) ? ReadBytes(lib_ / c.name) : "";
     TagRow(std::u16string(Utf8ToUtf16(c.name).value()), u"new");
     TagRow(u"later.mp3", u"new");
-    if (c.fault) SetTagWriteFault(&FailEveryWrite);
-    StageDetails details;
-    EXPECT_EQ(WriteTags(app_, run_, &details), 0);
-    SetTagWriteFault(nullptr);
+    // The first write puts down 96 bytes, then the disk is full.
+    testing::FaultDiskOps disk;
+    if (c.fault) disk.Add({.call = testing::DiskCall::kWrite, .partial = 96});
+    StageResult details;
+    EXPECT_EQ(WriteTags(app_, run_, &details, nullptr, disk), 0);
     EXPECT_EQ(ui_.log, u"");
-    EXPECT_NE(details.error.find(c.name), std::string::npos) << details.error;
-    EXPECT_NE(details.error.find(c.reason), std::string::npos) << details.error;
+    EXPECT_NE(details.message.find(c.name), std::string::npos) << details.message;
+    EXPECT_NE(details.message.find(c.reason), std::string::npos) << details.message;
     if (!before.empty()) {
       EXPECT_EQ(ReadBytes(lib_ / c.name), before);
     }
@@ -271,12 +271,12 @@ TEST_F(ApplyChangesTest, RenameStopsAtATakenNameAndOverwritesNothing) {
   Row("", u"2.mp3", u"taken.mp3", 1);
   Row("", u"3.mp3", u"third.mp3", 1);
 
-  StageDetails details;
+  StageResult details;
   EXPECT_EQ(RenameFiles(app_, run_, &details), 0);
   EXPECT_TRUE(ui_.log.empty());
   EXPECT_TRUE(ui_.messages.empty());
-  EXPECT_NE(details.error.find("2.mp3"), std::string::npos) << details.error;
-  EXPECT_NE(details.error.find("taken.mp3"), std::string::npos) << details.error;
+  EXPECT_NE(details.message.find("2.mp3"), std::string::npos) << details.message;
+  EXPECT_NE(details.message.find("taken.mp3"), std::string::npos) << details.message;
   EXPECT_EQ(ReadBytes(lib_ / "first.mp3"), "one");
   EXPECT_EQ(ReadBytes(lib_ / "2.mp3"), "two");
   EXPECT_EQ(ReadBytes(lib_ / "taken.mp3"), "taken");
@@ -301,9 +301,9 @@ TEST_F(ApplyChangesTest, RenameFailsOnAMissingSourceOrAnUnusableName) {
     ResetEntryTable(run_);
     WriteBytes(lib_ / "a.mp3", "a");
     Row("", c.old_name, c.new_name, 1);
-    StageDetails details;
+    StageResult details;
     EXPECT_EQ(RenameFiles(app_, run_, &details), 0);
-    EXPECT_FALSE(details.error.empty());
+    EXPECT_FALSE(details.message.empty());
     EXPECT_EQ(ReadBytes(lib_ / "a.mp3"), "a");
     EXPECT_TRUE(fs::is_empty(lib_ / "sub"));
   }
@@ -380,12 +380,9 @@ TEST_F(ApplyChangesTest, LargeStageReportsTheFirstFailureInTableOrder) {
     bool tags;                 // the tag stage, else the file rename stage
     std::vector<int> failing;  // rows (0-based) whose file is removed before the stage
   } kCases[] = {
-      {"tags, first part", true, {150}},
-      {"tags, second part", true, {3000}},
-      {"tags, both parts", true, {1700, 1000}},
-      {"renames, first part", false, {150}},
-      {"renames, second part", false, {3000}},
-      {"renames, both parts", false, {1700, 1000}},
+      {"tags, first part", true, {150}},        {"tags, second part", true, {3000}},
+      {"tags, both parts", true, {1700, 1000}}, {"renames, first part", false, {150}},
+      {"renames, second part", false, {3000}},  {"renames, both parts", false, {1700, 1000}},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.label);
@@ -410,13 +407,13 @@ TEST_F(ApplyChangesTest, LargeStageReportsTheFirstFailureInTableOrder) {
     for (int row : c.failing) fs::remove(files[row]);
     const int first = *std::min_element(c.failing.begin(), c.failing.end());
     ui_.log.clear();
-    StageDetails details;
+    StageResult details;
     EXPECT_EQ(c.tags ? WriteTags(app_, run_, &details) : RenameFiles(app_, run_, &details), 0);
     EXPECT_TRUE(ui_.log.empty()) << U8(ui_.log);
     const std::string failed_name = files[first].filename().native();
-    EXPECT_NE(details.error.find("/" + std::to_string(first / kPerFolder) + "/" + failed_name),
+    EXPECT_NE(details.message.find("/" + std::to_string(first / kPerFolder) + "/" + failed_name),
               std::string::npos)
-        << details.error;
+        << details.message;
     // Rows before the failure are done; the rest of its folder is not.
     const fs::path before = files[first - 1];
     const fs::path after = files[first + 1];

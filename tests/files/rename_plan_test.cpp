@@ -2,12 +2,14 @@
 
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <random>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "platform/text.h"
+#include "support/fault_disk_ops.h"
 #include "support/test_support.h"
 
 namespace tarvel {
@@ -28,6 +30,12 @@ class RenamePlanTest : public TempDirTest {
   }
   const fs::path& dir() const { return folder_; }
   std::u16string Folder() { return *Utf8ToUtf16(dir().native()) + u"/"; }
+  // The test's folder as the library, reached through the system's calls.
+  LibraryFolders& Library() {
+    library_ = std::make_unique<LibraryFolders>(SystemDiskOps(), dir().native() + "/");
+    return *library_;
+  }
+  std::unique_ptr<LibraryFolders> library_;
 
   // Every entry of the folder with its content.
   std::map<std::string, std::string> Contents() {
@@ -85,7 +93,7 @@ TEST_F(RenamePlanTest, EveryMoveReachesItsTargetWhateverTheOrder) {
     EXPECT_TRUE(ExecuteRenames(
         moves, PlanRenames(moves, FolderOrder::kDeepestFirst), true,
         [&](size_t m) { EXPECT_TRUE(done.insert(m).second); },
-        [&](size_t, const std::string& reason) { ADD_FAILURE() << reason; }));
+        [&](size_t, const std::string& reason) { ADD_FAILURE() << reason; }, Library()));
     if (c.others.empty()) {
       EXPECT_EQ(Contents(), expected);
     }
@@ -98,8 +106,9 @@ TEST_F(RenamePlanTest, EntryOutsideThePlanIsNeverReplaced) {
   WriteBytes(dir() / "taken", "not part of the plan");
   std::vector<PlannedMove> moves = {{1, Folder(), u"a", u"b"}, {2, Folder(), u"b", u"taken"}};
   std::vector<size_t> failed;
-  EXPECT_FALSE(ExecuteRenames(moves, PlanRenames(moves, FolderOrder::kDeepestFirst), true, nullptr,
-                              [&](size_t m, const std::string&) { failed.push_back(m); }));
+  EXPECT_FALSE(ExecuteRenames(
+      moves, PlanRenames(moves, FolderOrder::kDeepestFirst), true, nullptr,
+      [&](size_t m, const std::string&) { failed.push_back(m); }, Library()));
   EXPECT_EQ(failed, std::vector<size_t>{1});
   EXPECT_EQ(Contents(), (std::map<std::string, std::string>{
                             {"a", "a"}, {"b", "b"}, {"taken", "not part of the plan"}}));
@@ -107,11 +116,6 @@ TEST_F(RenamePlanTest, EntryOutsideThePlanIsNeverReplaced) {
 
 // Before the second rename of a plan, the entry "c" vanishes (renamed away
 // by someone else).
-int g_changes = 0;
-fs::path g_folder;
-void VanishBeforeSecondChange() {
-  if (++g_changes == 2) fs::rename(g_folder / "c", g_folder / "gone");
-}
 
 TEST_F(RenamePlanTest, CycleThatCannotCloseTakesItsEntryBackFromTheSide) {
   WriteBytes(dir() / "a", "a");
@@ -122,13 +126,15 @@ TEST_F(RenamePlanTest, CycleThatCannotCloseTakesItsEntryBackFromTheSide) {
   std::vector<RenameStep> steps = PlanRenames(moves, FolderOrder::kDeepestFirst);
   ASSERT_EQ(steps.size(), 4u);
   EXPECT_TRUE(steps[0].temporary);
-  g_changes = 0;
-  g_folder = dir();
-  SetDiskChangeHook(&VanishBeforeSecondChange);
+  testing::FaultDiskOps disk;
+  disk.Add({.call = testing::DiskCall::kRename, .nth = 2, .error = 0, .before = [&] {
+              fs::rename(dir() / "c", dir() / "gone");
+            }});
+  LibraryFolders folders(disk, Utf16ToUtf8(Folder()));
   std::set<size_t> failed;
-  EXPECT_FALSE(ExecuteRenames(moves, steps, false, nullptr,
-                              [&](size_t m, const std::string&) { failed.insert(m); }));
-  SetDiskChangeHook(nullptr);
+  EXPECT_FALSE(ExecuteRenames(
+      moves, steps, false, nullptr, [&](size_t m, const std::string&) { failed.insert(m); },
+      folders));
   // The entry moved aside is back under its own name; "b" still reached the
   // name that the vanished entry left free.
   EXPECT_EQ(failed, (std::set<size_t>{0, 2}));
@@ -171,7 +177,7 @@ TEST_F(RenamePlanTest, RandomPermutationsOfNamesAllArrive) {
       expected[U8(pool[i])] = std::to_string(i);
     }
     ASSERT_TRUE(ExecuteRenames(moves, PlanRenames(moves, FolderOrder::kDeepestFirst), true, nullptr,
-                               nullptr))
+                               nullptr, Library()))
         << "round " << round;
     // Sources that are nobody's target are gone; nothing else is there.
     EXPECT_EQ(Contents(), expected) << "round " << round;

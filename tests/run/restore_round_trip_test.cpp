@@ -22,6 +22,7 @@
 #include "run/restore_run.h"
 #include "run/run_driver.h"
 #include "sample_library.h"
+#include "support/fault_disk_ops.h"
 #include "support/test_support.h"
 
 namespace tarvel {
@@ -217,13 +218,6 @@ class RestoreRoundTripTest : public ::testing::Test {
 
 std::unique_ptr<MecabReadingService> RestoreRoundTripTest::mecab_;
 
-// In a forked run: the number of disk changes after which the process is
-// killed.
-int g_changes_left = -1;
-void KillWhenCountedDown() {
-  if (g_changes_left >= 0 && g_changes_left-- == 0) ::raise(SIGKILL);
-}
-
 // Says where `after` differs from `before`.
 void ExplainDifference(const std::map<std::string, std::string>& before,
                        const std::map<std::string, std::string>& after) {
@@ -271,9 +265,12 @@ TEST_F(RestoreRoundTripTest, RandomTreesComeBackAsTheyWere) {
       pid_t child = ::fork();
       ASSERT_GE(child, 0);
       if (child == 0) {
-        g_changes_left = changes;
-        SetDiskChangeHook(&KillWhenCountedDown);
-        RunConversion(app_, run);
+        // Killed just before the disk change that follows `changes` others.
+        testing::FaultDiskOps disk;
+        disk.Add({.call = testing::DiskCall::kChange, .nth = changes + 1, .error = 0, .before = [] {
+                    ::raise(SIGKILL);
+                  }});
+        RunConversion(app_, run, disk);
         ::_exit(0);
       }
       int status = 0;
@@ -293,7 +290,8 @@ TEST_F(RestoreRoundTripTest, RandomTreesComeBackAsTheyWere) {
     if (Tree(music) != before) ++changed;
 
     RestoreReport restored = RunRestore(app_, run, list);
-    EXPECT_EQ(restored.outcome, RestoreReport::Outcome::kCompleted) << restored.detail << U8(ui_.log);
+    EXPECT_EQ(restored.outcome, RestoreReport::Outcome::kCompleted)
+        << restored.detail << U8(ui_.log);
     // A run with nothing to change writes no undo record; any other has one
     // that fits its list.
     EXPECT_EQ(restored.used_undo_record, fs::exists(music / "list.csv.undo"));

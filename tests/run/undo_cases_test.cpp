@@ -18,6 +18,7 @@
 #include "run/restore_run.h"
 #include "run/run_driver.h"
 #include "sample_library.h"
+#include "support/fault_disk_ops.h"
 #include "support/test_support.h"
 
 namespace tarvel {
@@ -78,10 +79,10 @@ class UndoCasesTest : public TempDirTest {
     WriteBytes(lib_ / rel, std::string(audio, '\xAA') + std::string(tag));
   }
 
-  RunReport Convert() {
+  RunReport Convert(DiskOps& disk = SystemDiskOps()) {
     ui_ = RecordingFrontEnd();
     RunState run;
-    return RunConversion(app_, run);
+    return RunConversion(app_, run, disk);
   }
 
   RestoreReport Restore(const fs::path& list) {
@@ -241,24 +242,17 @@ TEST_F(UndoCasesTest, InterruptedRunReportsTheFilesItNeverReachedOnce) {
   EXPECT_EQ(Snapshot(lib_), before);
 }
 
-// Before the first tag write, the file is replaced by a link to another file.
-fs::path g_swap_file, g_swap_target;
-void SwapFileForLink() {
-  if (g_swap_file.empty()) return;
-  fs::remove(g_swap_file);
-  fs::create_symlink(g_swap_target, g_swap_file);
-  g_swap_file.clear();
-}
-
 TEST_F(UndoCasesTest, FailedTagWriteStopsTheRunAndNeverWritesThroughALink) {
   Mp3("東京.mp3", RawTag("old", "", "", ' '));
   WriteBytes(dir() / "victim.txt", std::string(300, 'v'));
-  g_swap_file = lib_ / "東京.mp3";
-  g_swap_target = dir() / "victim.txt";
   app_.settings.ID3TagTitle = 1;
-  SetDiskChangeHook(&SwapFileForLink);
-  RunReport run = Convert();
-  SetDiskChangeHook(nullptr);
+  // Before the first tag write, the file is replaced by a link to another file.
+  testing::FaultDiskOps disk;
+  disk.Add({.call = testing::DiskCall::kChange, .error = 0, .before = [&] {
+              fs::remove(lib_ / "東京.mp3");
+              fs::create_symlink(dir() / "victim.txt", lib_ / "東京.mp3");
+            }});
+  RunReport run = Convert(disk);
   EXPECT_EQ(run.outcome, RunReport::Outcome::kStopped);
   EXPECT_NE(U8(ui_.log).find("ID3Tagの変換中にエラーが発生しました。\r\n処理を中断します。"),
             std::string::npos)
@@ -271,20 +265,6 @@ TEST_F(UndoCasesTest, FailedTagWriteStopsTheRunAndNeverWritesThroughALink) {
 // Another program changes a file between the scan and the tag write: the
 // write is refused, since the undo record no longer holds the bytes it would
 // replace, and the run stops with the file as the other program left it.
-fs::path g_changed_file;
-std::string g_changed_bytes;
-bool g_replace_file = false;
-void ChangeFileBeforeFirstChange() {
-  if (g_changed_file.empty()) return;
-  const fs::path target = std::exchange(g_changed_file, fs::path());
-  if (g_replace_file) {
-    const fs::path copy = target.parent_path() / "copy.tmp";
-    WriteBytes(copy, g_changed_bytes);
-    fs::rename(copy, target);
-  } else {
-    WriteBytes(target, g_changed_bytes);
-  }
-}
 
 TEST_F(UndoCasesTest, TagWriteRefusesAFileChangedSinceTheScan) {
   const std::string audio(200, '\xAA');
@@ -304,12 +284,17 @@ TEST_F(UndoCasesTest, TagWriteRefusesAFileChangedSinceTheScan) {
     fs::remove_all(lib_);
     fs::create_directories(lib_);
     Mp3("東京.mp3", tag);
-    g_changed_file = lib_ / "東京.mp3";
-    g_changed_bytes = c.bytes;
-    g_replace_file = c.replace;
-    SetDiskChangeHook(&ChangeFileBeforeFirstChange);
-    RunReport run = Convert();
-    SetDiskChangeHook(nullptr);
+    testing::FaultDiskOps disk;
+    disk.Add({.call = testing::DiskCall::kChange, .error = 0, .before = [&] {
+                const fs::path target = lib_ / "東京.mp3";
+                if (c.replace) {
+                  WriteBytes(lib_ / "copy.tmp", c.bytes);
+                  fs::rename(lib_ / "copy.tmp", target);
+                } else {
+                  WriteBytes(target, c.bytes);
+                }
+              }});
+    RunReport run = Convert(disk);
     EXPECT_EQ(run.outcome, RunReport::Outcome::kStopped) << c.name;
     EXPECT_NE(U8(ui_.log).find("ID3Tagの変換中にエラーが発生しました。"), std::string::npos)
         << c.name;

@@ -1,0 +1,77 @@
+#include "platform/disk_ops.h"
+
+#include <fcntl.h>
+
+#include <string>
+
+#include "support/fault_disk_ops.h"
+#include "support/test_support.h"
+
+namespace tarvel {
+namespace {
+
+using ::tarvel::testing::DiskCall;
+using ::tarvel::testing::FaultDiskOps;
+using ::tarvel::testing::TempDirTest;
+using ::tarvel::testing::WriteBytes;
+
+class DiskOpsTest : public TempDirTest {};
+
+// ReadAt and WriteAt go on after interrupted calls and short transfers, and
+// stop at the end of the file or at an error.
+TEST_F(DiskOpsTest, ExactTransfersSurviveInterruptsAndShortCounts) {
+  std::string bytes;
+  for (int i = 0; i < 1000; ++i) bytes.push_back(static_cast<char>('a' + i % 26));
+  struct {
+    const char* label;
+    size_t max_transfer;
+    bool interrupt;
+  } kCases[] = {{"whole", 0, false},
+                {"7 bytes a call", 7, false},
+                {"interrupted", 0, true},
+                {"both", 3, true}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    const std::string path = (dir() / "file").native();
+    WriteBytes(path, std::string(10, '-'));
+    FaultDiskOps disk;
+    disk.set_max_transfer(c.max_transfer);
+    disk.set_interrupt(c.interrupt);
+    UniqueFd fd = disk.OpenAt(AT_FDCWD, path.c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_TRUE(fd);
+    const Transfer written = WriteAt(disk, fd.get(), bytes.data(), bytes.size(), 5);
+    EXPECT_TRUE(written.ok());
+    EXPECT_EQ(written.error, 0);
+    std::string back(bytes.size(), '\0');
+    EXPECT_TRUE(ReadAt(disk, fd.get(), back.data(), back.size(), 5).ok());
+    EXPECT_EQ(back, bytes);
+    // Past the end: what there is, and no error.
+    const Transfer tail = ReadAt(disk, fd.get(), back.data(), 100, 1000);
+    EXPECT_EQ(tail.done, 5u);
+    EXPECT_EQ(tail.error, 0);
+    EXPECT_FALSE(tail.ok());
+    if (c.max_transfer != 0) EXPECT_GT(disk.count(DiskCall::kWrite), 100);
+  }
+}
+
+TEST_F(DiskOpsTest, ExactTransfersReportTheErrorThatStoppedThem) {
+  const std::string path = (dir() / "file").native();
+  WriteBytes(path, std::string(500, 'x'));
+  FaultDiskOps disk;
+  disk.set_max_transfer(100);
+  disk.Add({.call = DiskCall::kWrite, .nth = 3, .error = ENOSPC});
+  disk.Add({.call = DiskCall::kRead, .nth = 2, .error = EIO});
+  UniqueFd fd = disk.OpenAt(AT_FDCWD, path.c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_TRUE(fd);
+  const std::string bytes(400, 'y');
+  const Transfer written = WriteAt(disk, fd.get(), bytes.data(), bytes.size(), 0);
+  EXPECT_EQ(written.done, 200u);
+  EXPECT_EQ(written.error, ENOSPC);
+  std::string back(400, '\0');
+  const Transfer read = ReadAt(disk, fd.get(), back.data(), back.size(), 0);
+  EXPECT_EQ(read.done, 100u);
+  EXPECT_EQ(read.error, EIO);
+}
+
+}  // namespace
+}  // namespace tarvel
