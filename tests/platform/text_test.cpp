@@ -65,11 +65,20 @@ TEST(Cp932Test, TwoByteCharacterTest) {
     char16_t c;
     bool two_bytes;
   } const kCases[] = {
-      {u'a', false},      {u'ｱ', false},    {u'ﾞ', false},  {u'あ', true},
-      {u'ア', true},      {u'漢', true},    {u'Ａ', true},  {u'　', true},
-      {u'〜', true},      {u'♪', true},     {u'한', false},  // cannot be encoded: written as '?',
-                                                             // one byte
-      {u'\xD83D', false}, {u'\x7F', false},
+      {u'a', false},
+      {u'ｱ', false},
+      {u'ﾞ', false},
+      {u'あ', true},
+      {u'ア', true},
+      {u'漢', true},
+      {u'Ａ', true},
+      {u'　', true},
+      {u'〜', true},
+      {u'♪', true},
+      // Hangul cannot be encoded: it is written as one '?'.
+      {u'한', false},
+      {u'\xD83D', false},
+      {u'\x7F', false},
   };
   for (const auto& c : kCases) {
     EXPECT_EQ(IsTwoByteChar(c.c), c.two_bytes) << U8(std::u16string(1, c.c));
