@@ -4,7 +4,7 @@ BUILD ?= build
 GENERATOR = -G Ninja
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test demo gui bench install package clean
+.PHONY: all deps configure build test demo gui bench install package clean tidy check-format
 
 all: build
 
@@ -47,6 +47,14 @@ fuzz: deps
 	cmake -S fuzz -B $(BUILD)-fuzz $(GENERATOR) -DCMAKE_CXX_COMPILER=clang++
 	cmake --build $(BUILD)-fuzz
 	scripts/run-fuzz $(BUILD)-fuzz $(FUZZ_SECONDS)
+
+# The style checks CI runs: clang-format over every source (nothing is
+# changed), clang-tidy over src/ with the build's compile commands.
+check-format: deps
+	scripts/check-format
+
+tidy: build
+	scripts/tidy $(BUILD)
 
 install: build
 	cmake --install $(BUILD)

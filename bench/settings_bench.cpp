@@ -31,14 +31,14 @@ void BM_LoadSettings(benchmark::State& state) {
 }
 BENCHMARK(BM_LoadSettings);
 
-void BM_ReadIniIntOneCallEach(benchmark::State& state) {
+void BM_LoadIniForOneValue(benchmark::State& state) {
   std::filesystem::path ini = MakeIni();
   for (auto _ : state) {
-    benchmark::DoNotOptimize(tarvel::ReadIniInt(u"Option", u"LengthName", 30, ini));
+    benchmark::DoNotOptimize(tarvel::IniFile::Load(ini).ReadInt(u"Option", u"LengthName", 30));
   }
   std::filesystem::remove_all(ini.parent_path());
 }
-BENCHMARK(BM_ReadIniIntOneCallEach);
+BENCHMARK(BM_LoadIniForOneValue);
 
 void BM_SaveSettingsUnchanged(benchmark::State& state) {
   std::filesystem::path ini = MakeIni();

@@ -1,9 +1,8 @@
 #include "platform/csv.h"
 
-#include <span>
-
 #include <cstddef>
 #include <limits>
+#include <span>
 #include <utility>
 
 namespace tarvel {
@@ -49,92 +48,133 @@ class LineReader {
   size_t pos_ = 0;
 };
 
-// Reads the fields of one record, which begins with `line` and may take in
-// further lines through a quoted field. Fields past `keep` are counted but
-// not stored. Returns the number of fields the record has (saturated at
-// `keep` + 1 once it is known to be longer).
-size_t ReadRecord(LineReader& lines, std::u16string_view line, bool line_has_separator,
-                  char16_t field_separator, std::u16string_view line_separator, char16_t quote,
-                  size_t keep, std::vector<std::u16string>& fields) {
-  fields.clear();
-  size_t count = 0;
-  std::u16string field;
-  auto store = [&](std::u16string&& value) {
-    if (count < keep) fields.push_back(std::move(value));
-    if (count <= keep) ++count;
-  };
+// Reads the records of a text one at a time, in the order of the lines.
+class RecordReader {
+ public:
+  RecordReader(LineReader& lines, char16_t field_separator, std::u16string_view line_separator,
+               char16_t quote)
+      : lines_(lines),
+        field_separator_(field_separator),
+        line_separator_(line_separator),
+        quote_(quote) {}
 
-  size_t j = 0;  // 0-based position in `line`
-  while (true) {
-    if (j >= line.size() || line[j] != quote) {
-      // Plain field: taken literally up to the next field separator.
-      size_t end = j >= line.size() ? std::u16string_view::npos : line.find(field_separator, j);
-      if (end == std::u16string_view::npos) {
-        store(std::u16string(j < line.size() ? line.substr(j) : std::u16string_view()));
-        return count;
-      }
-      store(std::u16string(line.substr(j, end - j)));
-      j = end + 1;
-      continue;
+  // Reads the fields of one record, which begins with `line` and may take in
+  // further lines through a quoted field. Fields past `keep` are counted but
+  // not stored. Returns the number of fields the record has (saturated at
+  // `keep` + 1 once it is known to be longer).
+  size_t Read(std::u16string_view line, bool line_has_separator, size_t keep,
+              std::vector<std::u16string>& fields) {
+    fields.clear();
+    fields_ = &fields;
+    keep_ = keep;
+    count_ = 0;
+    line_ = line;
+    line_has_separator_ = line_has_separator;
+    j_ = 0;
+    bool more = true;
+    while (more) {
+      more = j_ < line_.size() && line_[j_] == quote_ ? ReadQuotedField() : ReadPlainField();
     }
+    return count_;
+  }
 
-    // Quoted field.
-    field.clear();
-    ++j;
-    bool record_ends = false;
+ private:
+  // How a quoted field ended.
+  enum class QuotedEnd { kField, kRecord, kText };
+
+  void Store(std::u16string&& value) {
+    if (count_ < keep_) fields_->push_back(std::move(value));
+    if (count_ <= keep_) ++count_;
+  }
+
+  // A plain field is taken literally up to the next field separator. Returns
+  // whether another field follows in the record.
+  bool ReadPlainField() {
+    size_t end = j_ >= line_.size() ? std::u16string_view::npos : line_.find(field_separator_, j_);
+    if (end == std::u16string_view::npos) {
+      Store(std::u16string(j_ < line_.size() ? line_.substr(j_) : std::u16string_view()));
+      return false;
+    }
+    Store(std::u16string(line_.substr(j_, end - j_)));
+    j_ = end + 1;
+    return true;
+  }
+
+  // Reads the quoted field whose opening quote is at j_. Returns whether
+  // another field follows in the record.
+  bool ReadQuotedField() {
+    std::u16string field;
+    ++j_;
+    QuotedEnd end = ScanQuoted(field);
+    Store(std::move(field));
+    if (end == QuotedEnd::kRecord) Store(std::u16string());
+    if (end != QuotedEnd::kField) return false;
+    ++j_;  // skip the field separator
+    return true;
+  }
+
+  // Gathers a quoted field's text into `field` up to its closing quote.
+  QuotedEnd ScanQuoted(std::u16string& field) {
     while (true) {
-      size_t f = j >= line.size() ? std::u16string_view::npos : line.find(quote, j);
-      if (f != std::u16string_view::npos) {
-        field.append(line.substr(j, f - j));
-        j = f + 1;
-        // A closing quote that is the line's last or second-to-last character
-        // ends the field and the record, and one more empty field follows.
-        // A single character after such a quote is dropped, unless it is a
-        // quote: a doubled quote just before a line end belongs to a field
-        // that runs on (a value with a quote before a line break, as
-        // BuildCSV writes it), and taking it as the end would split that
-        // record in two.
-        if (j + 1 >= line.size() && !(j < line.size() && line[j] == quote)) {
-          record_ends = true;
-          break;
-        }
-        if (line[j] == field_separator) break;
-        if (line[j] == quote) {
-          field.push_back(quote);
-          ++j;
-        }
-        // Any other character after a closing quote stays in the field and
-        // the scan goes on to the next quote.
+      size_t f = j_ >= line_.size() ? std::u16string_view::npos : line_.find(quote_, j_);
+      if (f == std::u16string_view::npos) {
+        if (!TakeNextLine(field)) return QuotedEnd::kText;
         continue;
       }
-      // No closing quote on this line: the field runs on over the line end.
-      if (j < line.size()) field.append(line.substr(j));
-      if (!line_has_separator || !lines.HasMore()) {
-        // The text ends inside the quoted field: it takes in the rest, the
-        // line separator that ended the last line included, and nothing is
-        // taken twice.
-        if (line_has_separator) field.append(line_separator);
-        store(std::move(field));
-        return count;
+      field.append(line_.substr(j_, f - j_));
+      j_ = f + 1;
+      // A closing quote that is the line's last or second-to-last character
+      // ends the field and the record, and one more empty field follows.
+      // A single character after such a quote is dropped, unless it is a
+      // quote: a doubled quote just before a line end belongs to a field
+      // that runs on (a value with a quote before a line break, as
+      // BuildCSV writes it), and taking it as the end would split that
+      // record in two.
+      if (j_ + 1 >= line_.size() && !(j_ < line_.size() && line_[j_] == quote_)) {
+        return QuotedEnd::kRecord;
       }
-      field.append(line_separator);
-      line = lines.Next(line_has_separator);
-      j = 0;
+      if (line_[j_] == field_separator_) return QuotedEnd::kField;
+      if (line_[j_] == quote_) {
+        field.push_back(quote_);
+        ++j_;
+      }
+      // Any other character after a closing quote stays in the field and
+      // the scan goes on to the next quote.
     }
-    store(std::move(field));
-    if (record_ends) {
-      store(std::u16string());
-      return count;
-    }
-    ++j;  // skip the field separator
   }
-}
+
+  // No closing quote on this line: the field runs on over the line end.
+  // Returns false when the text ends inside the quoted field: it then takes
+  // in the rest, the line separator that ended the last line included, and
+  // nothing is taken twice.
+  bool TakeNextLine(std::u16string& field) {
+    if (j_ < line_.size()) field.append(line_.substr(j_));
+    if (!line_has_separator_ || !lines_.HasMore()) {
+      if (line_has_separator_) field.append(line_separator_);
+      return false;
+    }
+    field.append(line_separator_);
+    line_ = lines_.Next(line_has_separator_);
+    j_ = 0;
+    return true;
+  }
+
+  LineReader& lines_;
+  const char16_t field_separator_;
+  const std::u16string_view line_separator_;
+  const char16_t quote_;
+  std::vector<std::u16string>* fields_ = nullptr;
+  size_t keep_ = 0;
+  size_t count_ = 0;
+  std::u16string_view line_;
+  bool line_has_separator_ = false;
+  size_t j_ = 0;  // 0-based position in line_
+};
 
 }  // namespace
 
 void AppendCSVRecord(std::u16string& out, std::span<const std::u16string_view> fields,
-                     char16_t field_separator, std::u16string_view line_separator,
-                     char16_t quote) {
+                     char16_t field_separator, std::u16string_view line_separator, char16_t quote) {
   for (size_t c = 0; c < fields.size(); ++c) {
     out.push_back(quote);
     for (char16_t ch : fields[c]) {
@@ -170,6 +210,7 @@ int32_t ParseCSV(std::u16string_view text, CsvTable& table, char16_t field_separ
                  std::u16string_view line_separator, char16_t quote) {
   table.Clear();
   LineReader lines(text, line_separator);
+  RecordReader records(lines, field_separator, line_separator, quote);
   std::vector<std::u16string> fields;
   bool first = true;
   while (lines.HasRecordLine()) {
@@ -178,8 +219,7 @@ int32_t ParseCSV(std::u16string_view text, CsvTable& table, char16_t field_separ
     std::u16string_view line = lines.Next(has_separator);
     size_t keep =
         first ? static_cast<size_t>(kMaxCsvColumns) : static_cast<size_t>(table.Columns());
-    size_t count = ReadRecord(lines, line, has_separator, field_separator, line_separator, quote,
-                              keep, fields);
+    size_t count = records.Read(line, has_separator, keep, fields);
     if (first) {
       table = CsvTable(static_cast<int32_t>(count < keep ? count : keep), 0);
       first = false;

@@ -69,8 +69,7 @@ std::u16string BuildCSV(const CsvTable& table, char16_t field_separator,
 // doubled, the line separator after it. Lets a large text be built row by row
 // without a table in between.
 void AppendCSVRecord(std::u16string& out, std::span<const std::u16string_view> fields,
-                     char16_t field_separator, std::u16string_view line_separator,
-                     char16_t quote);
+                     char16_t field_separator, std::u16string_view line_separator, char16_t quote);
 
 // Parses CSV text into `table` (whatever it held before is dropped). Returns
 // the number of records read; 0 means the text yielded no record (a failure

@@ -1,6 +1,6 @@
-#include "platform/csv.h"
-
 #include <atomic>
+
+#include "platform/csv.h"
 
 namespace tarvel {
 namespace {

@@ -32,13 +32,6 @@ bool IsEnclosedInQuotes(std::u16string_view s) {
   return s.size() >= 2 && IsQuote(s.front()) && s.front() == s.back();
 }
 
-bool IsAscii(std::string_view bytes) {
-  for (unsigned char b : bytes) {
-    if (b >= 0x80) return false;
-  }
-  return true;
-}
-
 bool HasLineBreakOrNul(std::u16string_view s) {
   return s.find_first_of(std::u16string_view(u"\r\n\0", 3)) != std::u16string_view::npos;
 }
@@ -337,6 +330,38 @@ bool IniFile::Set(std::u16string_view section, std::u16string_view key, std::u16
   return true;
 }
 
+IniFile::Encoding IniFile::EncodingForSave() const {
+  if (encoding_ != Encoding::kAscii && encoding_ != Encoding::kCp932) return encoding_;
+  bool all_ascii = true;
+  for (const Line& line : lines_) {
+    if (!line.changed) continue;
+    if (!IsAscii(line.text)) all_ascii = false;
+    if (!all_ascii && !SurvivesCp932(line.text)) return Encoding::kUtf8Bom;
+  }
+  return all_ascii ? encoding_ : Encoding::kCp932;
+}
+
+std::string IniFile::Encode(Encoding out, std::vector<std::string>& line_bytes) const {
+  // A file that changes encoding has every line re-encoded; an ASCII file
+  // reads the same in any of them.
+  const bool reencode_all = out != encoding_ && encoding_ != Encoding::kAscii;
+  const bool utf8 = out == Encoding::kUtf8 || out == Encoding::kUtf8Bom;
+  std::string bytes;
+  if (out == Encoding::kUtf8Bom) bytes = kUtf8Bom;
+  line_bytes.assign(lines_.size(), std::string());
+  for (size_t i = 0; i < lines_.size(); ++i) {
+    const Line& line = lines_[i];
+    if (line.changed || reencode_all) {
+      line_bytes[i] = utf8 ? Utf16ToUtf8(line.text) : EncodeCp932(line.text);
+    } else {
+      line_bytes[i] = line.bytes;
+    }
+    bytes += line_bytes[i];
+    bytes += line.eol;
+  }
+  return bytes;
+}
+
 bool IniFile::Save() {
   if (!load_ok_) {
     // error_ still says why the file could not be read; overwriting it would
@@ -354,79 +379,28 @@ bool IniFile::Save() {
     if (!ec) target = resolved;
   }
   struct stat st {};
-  bool existed = ::stat(target.c_str(), &st) == 0;
+  const bool existed = ::stat(target.c_str(), &st) == 0;
   if (existed && ::access(target.c_str(), W_OK) != 0) {
     error_ = EscapeBytes(target.native()) + ": the file is read-only";
     return false;
   }
 
-  Encoding out = encoding_;
-  if (out == Encoding::kAscii || out == Encoding::kCp932) {
-    bool all_ascii = true;
-    bool survives = true;
-    for (const Line& line : lines_) {
-      if (!line.changed) continue;
-      for (char16_t c : line.text) {
-        if (c >= 0x80) all_ascii = false;
-      }
-      if (!all_ascii && !SurvivesCp932(line.text)) {
-        survives = false;
-        break;
-      }
-    }
-    if (!survives) {
-      out = Encoding::kUtf8Bom;
-    } else if (!all_ascii) {
-      out = Encoding::kCp932;
-    }
-  }
-  bool reencode_all = out != encoding_ && !(encoding_ == Encoding::kAscii);
-
-  std::string bytes;
-  if (out == Encoding::kUtf8Bom) bytes = kUtf8Bom;
-  std::vector<std::string> new_bytes(lines_.size());
-  for (size_t i = 0; i < lines_.size(); ++i) {
-    const Line& line = lines_[i];
-    if (line.changed || reencode_all) {
-      new_bytes[i] = out == Encoding::kUtf8 || out == Encoding::kUtf8Bom ? Utf16ToUtf8(line.text)
-                                                                         : EncodeCp932(line.text);
-    } else {
-      new_bytes[i] = line.bytes;
-    }
-    bytes += new_bytes[i];
-    bytes += line.eol;
-  }
-
-  TextWriteResult w = WriteFileAtomically(target, bytes);
+  const Encoding out = EncodingForSave();
+  std::vector<std::string> line_bytes;
+  TextWriteResult w = WriteFileAtomically(target, Encode(out, line_bytes));
   if (!w.ok) {
     error_ = w.message;
     return false;
   }
   if (existed) ::chmod(target.c_str(), st.st_mode & 07777);
   for (size_t i = 0; i < lines_.size(); ++i) {
-    lines_[i].bytes = std::move(new_bytes[i]);
+    lines_[i].bytes = std::move(line_bytes[i]);
     lines_[i].changed = false;
   }
   encoding_ = out;
   dirty_ = false;
   error_.clear();
   return true;
-}
-
-std::u16string ReadIniString(std::u16string_view section, std::u16string_view key,
-                             const std::filesystem::path& file, std::u16string_view default_value) {
-  return IniFile::Load(file).ReadString(section, key, default_value);
-}
-
-int32_t ReadIniInt(std::u16string_view section, std::u16string_view key, int32_t default_value,
-                   const std::filesystem::path& file) {
-  return IniFile::Load(file).ReadInt(section, key, default_value);
-}
-
-bool WriteIniString(std::u16string_view section, std::u16string_view key, std::u16string_view value,
-                    const std::filesystem::path& file) {
-  IniFile ini = IniFile::Load(file);
-  return ini.Set(section, key, value) && ini.Save();
 }
 
 }  // namespace tarvel

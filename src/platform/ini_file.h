@@ -39,7 +39,7 @@
 namespace tarvel {
 
 // Size of the fixed buffer Windows reads a value into: at most this many
-// code page 932 bytes minus one come back (see ReadIniString).
+// code page 932 bytes minus one come back (see IniFile::ReadString).
 inline constexpr std::size_t kIniValueBufferBytes = 255;
 
 // One INI file in memory: parse once, read many values, change several and
@@ -50,8 +50,8 @@ class IniFile {
   explicit IniFile(std::filesystem::path path);
 
   // Reads the file. A missing file gives an empty one and counts as success;
-  // any other failure (a folder, unreadable, too large) leaves it empty,
-  // returns false, sets error() and makes Save() refuse.
+  // any other failure (a folder, unreadable, too large) gives an empty one
+  // whose load_ok() is false and error() says why, and whose Save() refuses.
   static IniFile Load(const std::filesystem::path& path);
 
   const std::filesystem::path& path() const { return path_; }
@@ -104,6 +104,10 @@ class IniFile {
   void IndexLine(size_t index, int32_t* current_section);
   void InsertLine(size_t at, std::u16string text);
   const Line* FindValueLine(std::u16string_view section, std::u16string_view key) const;
+  // The encoding Save writes in, given the lines that changed.
+  Encoding EncodingForSave() const;
+  // The file's bytes in `out`; `line_bytes` receives each line's bytes.
+  std::string Encode(Encoding out, std::vector<std::string>& line_bytes) const;
 
   std::filesystem::path path_;
   std::string error_;
@@ -115,19 +119,6 @@ class IniFile {
   std::vector<Section> sections_;
   std::unordered_map<std::u16string, size_t> section_index_;  // folded name → first
 };
-
-// Reads one value as Windows' GetPrivateProfileString does with a 255-byte
-// buffer: the value cut to 254 code page 932 bytes, or the default when the
-// file, section or key is absent.
-std::u16string ReadIniString(std::u16string_view section, std::u16string_view key,
-                             const std::filesystem::path& file, std::u16string_view default_value);
-// Reads an integer as Windows' GetPrivateProfileInt does (see IniFile::ReadInt).
-int32_t ReadIniInt(std::u16string_view section, std::u16string_view key, int32_t default_value,
-                   const std::filesystem::path& file);
-// Writes one value, creating the section and the file when needed. False when
-// it could not be written; never throws.
-bool WriteIniString(std::u16string_view section, std::u16string_view key, std::u16string_view value,
-                    const std::filesystem::path& file);
 
 // The leading-integer rule of ReadInt on a text already read.
 int32_t ParseLeadingInt(std::u16string_view value);

@@ -216,47 +216,99 @@ std::optional<std::u16string> MecabReadingService::ReadRun(std::u16string_view t
   return reading;
 }
 
+struct MecabReadingService::Token {
+  uint32_t gap = 0;    // where the white space MeCab skipped begins
+  uint32_t begin = 0;  // the token's span of the text
+  uint32_t end = 0;
+  std::u16string reading;  // empty: the surface comes back
+  bool number = false;     // digits (a lone one given to MeCab as its numeral)
+  bool counter = false;    // a counter suffix (人, 月, 日, …)
+  bool unknown = false;    // a run of kanji the dictionary does not know
+};
+
+bool MecabReadingService::Tokenize(std::u16string_view text, std::u16string_view form,
+                                   std::vector<Token>& tokens, uint32_t& tail) {
+  Tagger& t = *tagger_;
+  EncodeWithOffsets(form, t.utf8, t.map);
+  t.lattice->set_sentence(t.utf8.data(), t.utf8.size());
+  if (!t.tagger->parse(t.lattice.get())) return false;
+  const char* base = t.utf8.data();
+  size_t done = 0;  // byte offset up to which the text has been taken
+  for (const MeCab::Node* node = t.lattice->bos_node(); node != nullptr; node = node->next) {
+    if (node->stat == MECAB_BOS_NODE || node->stat == MECAB_EOS_NODE) continue;
+    size_t begin = static_cast<size_t>(node->surface - base);
+    size_t end = begin + node->length;
+    if (begin < done || end > t.utf8.size()) return false;  // not in our sentence
+    Token token;
+    token.gap = t.map[done];
+    token.begin = t.map[begin];
+    token.end = t.map[end];
+    std::u16string_view surface = text.substr(token.begin, token.end - token.begin);
+    std::u16string_view parsed = form.substr(token.begin, token.end - token.begin);
+    // A numeral that stands for a digit gives the digit back.
+    token.number = !surface.empty() && AllDigits(surface);
+    if (ContainsKanji(parsed) && !token.number) {
+      token.reading = Utf8ToUtf16Lossy(ReadingField(node->feature));
+      token.counter = std::string_view(node->feature).starts_with(kCounterFeature);
+      token.unknown = token.reading.empty() && node->stat == MECAB_UNK_NODE &&
+                      u_countChar32(surface.data(), static_cast<int32_t>(surface.size())) > 1;
+    }
+    tokens.push_back(std::move(token));
+    done = end;
+  }
+  tail = t.map[done];
+  return true;
+}
+
+std::optional<std::u16string> MecabReadingService::NumberWithCounter(std::u16string_view text,
+                                                                     std::u16string_view form,
+                                                                     const Token& number,
+                                                                     Token& next) {
+  // A digit and its counter that the dictionary knows as one word read as
+  // that word (2人 ふたり, 7日 なのか); MeCab prefers the number and the
+  // suffix apart (2にん).
+  if (number.end - number.begin == 1 && next.counter) {
+    std::optional<std::u16string> word =
+        WordReading(form.substr(number.begin, next.end - number.begin));
+    if (word) return word;
+  }
+  // After a longer number MeCab reads the next word as a word of its own
+  // (12月 as 12つき). Read with the number's last digit, it is a counter
+  // (二月 にがつ, so 12がつ), and the sound of a counter follows that digit
+  // (13本 さんぼん), as it does in Japanese.
+  std::optional<std::u16string> counter =
+      CounterReading(text[number.end - 1], form.substr(next.begin, next.end - next.begin));
+  if (counter) next.reading = std::move(*counter);
+  return std::nullopt;
+}
+
+std::optional<std::u16string> MecabReadingService::UnknownWordReading(std::u16string_view text,
+                                                                      std::u16string_view form,
+                                                                      const Token& token) {
+  // MeCab makes one unknown word of a run of kanji it does not know as a
+  // word (湘南乃風, 聖飢魔), and such a word has no reading. Most of its
+  // kanji are known on their own, so each is read alone: a reading from its
+  // parts reaches the player, where the kanji would stop the run.
+  std::u16string out;
+  for (uint32_t i = token.begin; i < token.end;) {
+    uint32_t next = i;
+    U16_FWD_1(text.data(), next, token.end);
+    std::optional<std::u16string> part = Parse(text.substr(i, next - i), form.substr(i, next - i));
+    if (!part) return std::nullopt;
+    out += *part;
+    i = next;
+  }
+  return out;
+}
+
 std::optional<std::u16string> MecabReadingService::Parse(std::u16string_view text,
                                                          std::u16string_view form) {
   try {
-    Tagger& t = *tagger_;
-    EncodeWithOffsets(form, t.utf8, t.map);
-    t.lattice->set_sentence(t.utf8.data(), t.utf8.size());
-    if (!t.tagger->parse(t.lattice.get())) return std::nullopt;
-
     // The tokens first, with their spans of the text; reading the words the
     // dictionary does not know parses again, which reuses the lattice.
-    struct Token {
-      uint32_t gap, begin, end;  // the white space MeCab skipped, then the token
-      std::u16string reading;    // empty: the surface comes back
-      bool number = false;       // digits (a lone one given to MeCab as its numeral)
-      bool counter = false;      // a counter suffix (人, 月, 日, …)
-      bool unknown = false;      // a run of kanji the dictionary does not know
-    };
     std::vector<Token> tokens;
-    const char* base = t.utf8.data();
-    size_t done = 0;  // byte offset up to which the text has been taken
-    for (const MeCab::Node* node = t.lattice->bos_node(); node != nullptr; node = node->next) {
-      if (node->stat == MECAB_BOS_NODE || node->stat == MECAB_EOS_NODE) continue;
-      size_t begin = static_cast<size_t>(node->surface - base);
-      size_t end = begin + node->length;
-      if (begin < done || end > t.utf8.size()) return std::nullopt;  // not in our sentence
-      Token token{t.map[done], t.map[begin], t.map[end]};
-      std::u16string_view surface = text.substr(token.begin, token.end - token.begin);
-      std::u16string_view parsed = form.substr(token.begin, token.end - token.begin);
-      // A numeral that stands for a digit gives the digit back.
-      token.number = !surface.empty() && AllDigits(surface);
-      if (ContainsKanji(parsed) && !token.number) {
-        token.reading = Utf8ToUtf16Lossy(ReadingField(node->feature));
-        token.counter = std::string_view(node->feature).starts_with(kCounterFeature);
-        token.unknown = token.reading.empty() && node->stat == MECAB_UNK_NODE &&
-                        u_countChar32(surface.data(), static_cast<int32_t>(surface.size())) > 1;
-      }
-      tokens.push_back(std::move(token));
-      done = end;
-    }
-    const uint32_t tail = t.map[done];
-
+    uint32_t tail = 0;
+    if (!Tokenize(text, form, tokens, tail)) return std::nullopt;
     std::u16string out;
     out.reserve(text.size() * 2);
     for (size_t k = 0; k < tokens.size(); ++k) {
@@ -265,46 +317,21 @@ std::optional<std::u16string> MecabReadingService::Parse(std::u16string_view tex
       Token* next =
           k + 1 < tokens.size() && tokens[k + 1].gap == token.end ? &tokens[k + 1] : nullptr;
       if (token.number && next != nullptr && !next->reading.empty()) {
-        // A digit and its counter that the dictionary knows as one word read
-        // as that word (2人 ふたり, 7日 なのか); MeCab prefers the number and
-        // the suffix apart (2にん).
-        if (token.end - token.begin == 1 && next->counter) {
-          std::optional<std::u16string> word =
-              WordReading(form.substr(token.begin, next->end - token.begin));
-          if (word) {
-            out += *word;
-            ++k;
-            continue;
-          }
+        std::optional<std::u16string> word = NumberWithCounter(text, form, token, *next);
+        if (word) {
+          out += *word;
+          ++k;
+          continue;
         }
-        // After a longer number MeCab reads the next word as a word of its
-        // own (12月 as 12つき). Read with the number's last digit, it is a
-        // counter (二月 にがつ, so 12がつ), and the sound of a counter
-        // follows that digit (13本 さんぼん), as it does in Japanese.
-        std::optional<std::u16string> counter =
-            CounterReading(text[token.end - 1], form.substr(next->begin, next->end - next->begin));
-        if (counter) next->reading = std::move(*counter);
       }
-      std::u16string_view surface = text.substr(token.begin, token.end - token.begin);
       if (!token.reading.empty()) {
         out += token.reading;
       } else if (token.unknown) {
-        // MeCab makes one unknown word of a run of kanji it does not know as
-        // a word (湘南乃風, 聖飢魔), and such a word has no reading. Most of
-        // its kanji are known on their own, so each is read alone: a reading
-        // from its parts reaches the player, where the kanji would stop the
-        // run.
-        for (uint32_t i = token.begin; i < token.end;) {
-          uint32_t next = i;
-          U16_FWD_1(text.data(), next, token.end);
-          std::optional<std::u16string> part =
-              Parse(text.substr(i, next - i), form.substr(i, next - i));
-          if (!part) return std::nullopt;
-          out += *part;
-          i = next;
-        }
+        std::optional<std::u16string> parts = UnknownWordReading(text, form, token);
+        if (!parts) return std::nullopt;
+        out += *parts;
       } else {
-        out.append(surface);
+        out.append(text.substr(token.begin, token.end - token.begin));
       }
     }
     out.append(text.substr(tail));  // trailing blanks

@@ -3,10 +3,12 @@
 #define TARVEL_PLATFORM_MECAB_READING_H_
 
 #include <array>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/reading_service.h"
 
@@ -43,6 +45,23 @@ class MecabReadingService : public ReadingService {
   // (the same length, lone digits as kanji numerals).
   std::optional<std::u16string> ReadRun(std::u16string_view text, std::u16string_view form);
   std::optional<std::u16string> Parse(std::u16string_view text, std::u16string_view form);
+
+  // One token of a parse with its span of the text (defined with Parse).
+  struct Token;
+  // Parses `form` once into `tokens`; `tail` receives where the trailing
+  // blanks of the text begin. False when MeCab fails.
+  bool Tokenize(std::u16string_view text, std::u16string_view form, std::vector<Token>& tokens,
+                uint32_t& tail);
+  // The reading of a digit and the counter after it when the dictionary
+  // knows them as one word. Otherwise nothing, and `next` may be given the
+  // reading it takes as a counter after the number.
+  std::optional<std::u16string> NumberWithCounter(std::u16string_view text,
+                                                  std::u16string_view form, const Token& number,
+                                                  Token& next);
+  // The reading of a run of kanji the dictionary does not know as a word,
+  // each kanji read alone.
+  std::optional<std::u16string> UnknownWordReading(std::u16string_view text,
+                                                   std::u16string_view form, const Token& token);
   // The reading of the text as one dictionary word, if it is one.
   std::optional<std::u16string> WordReading(std::u16string_view form);
   // The reading of a word as a counter after a number ending in the digit.

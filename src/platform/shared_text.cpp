@@ -18,7 +18,8 @@ SharedText::SharedText(const SharedText& other) noexcept : buffer_(other.buffer_
 }
 
 SharedText& SharedText::operator=(const SharedText& other) noexcept {
-  Buffer* taken = other.buffer_;  // read first: `other` may be this text
+  if (this == &other) return *this;
+  Buffer* taken = other.buffer_;
   if (taken != nullptr) taken->holders.fetch_add(1, std::memory_order_relaxed);
   Release();
   buffer_ = taken;

@@ -164,6 +164,47 @@ const HalfWidthKanaTable& HalfWidthKanaForms() {
   return table;
 }
 
+void AppendCodePoint(std::u16string& out, UChar32 c) {
+  if (c <= 0xFFFF) {
+    out.push_back(static_cast<char16_t>(c));
+  } else {
+    out.push_back(U16_LEAD(c));
+    out.push_back(U16_TRAIL(c));
+  }
+}
+
+// A character composes with the one before it when NFC has no boundary
+// before it: a combining mark, or a mark that may combine (U+3099, Hangul
+// vowels and finals). Nothing below U+0300 does.
+bool Composes(const icu::Normalizer2& nfc, UChar32 c) {
+  return c >= 0x300 && !nfc.hasBoundaryBefore(c);
+}
+
+// Where the stretch of the mark at `mark` begins: at the character the mark
+// belongs to, never before `floor` (the text already copied).
+size_t StretchBegin(const icu::Normalizer2& nfc, std::u16string_view text, size_t floor,
+                    size_t mark) {
+  if (mark <= floor) return mark;
+  size_t previous = mark;
+  UChar32 p;
+  U16_PREV(text.data(), floor, previous, p);
+  return Composes(nfc, p) ? mark : previous;
+}
+
+// Where a stretch whose marks reach `end` ends: at the next character that
+// does not compose with the one before it.
+size_t StretchEnd(const icu::Normalizer2& nfc, std::u16string_view text, size_t end) {
+  const size_t n = text.size();
+  while (end < n) {
+    size_t next = end;
+    UChar32 m;
+    U16_NEXT(text.data(), next, n, m);
+    if (!Composes(nfc, m)) break;
+    end = next;
+  }
+  return end;
+}
+
 const std::bitset<65536>& TwoByteTable() {
   static const std::bitset<65536> table = [] {
     std::bitset<65536> bits;
@@ -193,12 +234,7 @@ std::optional<std::u16string> Utf8ToUtf16(std::string_view utf8) {
     UChar32 c;
     U8_NEXT(s, i, length, c);
     if (c < 0) return std::nullopt;
-    if (c <= 0xFFFF) {
-      out.push_back(static_cast<char16_t>(c));
-    } else {
-      out.push_back(U16_LEAD(c));
-      out.push_back(U16_TRAIL(c));
-    }
+    AppendCodePoint(out, c);
   }
   return out;
 }
@@ -212,12 +248,7 @@ std::u16string Utf8ToUtf16Lossy(std::string_view utf8) {
   while (i < length) {
     UChar32 c;
     U8_NEXT_OR_FFFD(s, i, length, c);
-    if (c <= 0xFFFF) {
-      out.push_back(static_cast<char16_t>(c));
-    } else {
-      out.push_back(U16_LEAD(c));
-      out.push_back(U16_TRAIL(c));
-    }
+    AppendCodePoint(out, c);
   }
   return out;
 }
@@ -317,14 +348,7 @@ std::u16string DecodeCp932(std::string_view bytes) {
 }
 
 bool SurvivesCp932(std::u16string_view text) {
-  bool ascii = true;
-  for (char16_t c : text) {
-    if (c >= 0x80) {
-      ascii = false;
-      break;
-    }
-  }
-  if (ascii) return true;
+  if (IsAscii(text)) return true;
   return DecodeCp932(EncodeCp932(text)) == text;
 }
 
@@ -357,14 +381,7 @@ std::u16string HiraganaToKatakana(std::u16string_view text) {
 }
 
 std::u16string ComparisonKey(std::u16string_view text) {
-  bool ascii = true;
-  for (char16_t c : text) {
-    if (c >= 0x80) {
-      ascii = false;
-      break;
-    }
-  }
-  if (ascii) {
+  if (IsAscii(text)) {
     std::u16string key(text);
     for (char16_t& c : key) {
       if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
@@ -399,36 +416,19 @@ std::u16string ToNfc(std::u16string_view text) {
   UErrorCode status = U_ZERO_ERROR;
   const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(status);
   if (U_FAILURE(status)) return std::u16string(text);
-  // A character composes with the one before it when NFC has no boundary
-  // before it: a combining mark, or a mark that may combine (U+3099, Hangul
-  // vowels and finals). Nothing below U+0300 does.
-  auto composes = [nfc](UChar32 c) { return c >= 0x300 && !nfc->hasBoundaryBefore(c); };
   std::u16string out;
   size_t copied = 0;
   size_t i = 0;
   const size_t n = text.size();
   while (i < n) {
-    size_t start = i;
+    const size_t start = i;
     UChar32 c;
     U16_NEXT(text.data(), i, n, c);
-    if (!composes(c)) continue;
+    if (!Composes(*nfc, c)) continue;
     // The stretch runs from the character the mark belongs to up to the next
     // character that does not compose with the one before it.
-    size_t begin = start;
-    if (begin > copied) {
-      size_t previous = begin;
-      UChar32 p;
-      U16_PREV(text.data(), copied, previous, p);
-      if (!composes(p)) begin = previous;
-    }
-    size_t end = i;
-    while (end < n) {
-      size_t next = end;
-      UChar32 m;
-      U16_NEXT(text.data(), next, n, m);
-      if (!composes(m)) break;
-      end = next;
-    }
+    const size_t begin = StretchBegin(*nfc, text, copied, start);
+    const size_t end = StretchEnd(*nfc, text, i);
     icu::UnicodeString composed =
         nfc->normalize(ToUnicode(text.substr(begin, end - begin)), status);
     if (U_FAILURE(status)) return std::u16string(text);

@@ -11,6 +11,22 @@
 
 namespace tarvel {
 
+// True when every code unit is ASCII (below U+0080); such a text reads the
+// same in UTF-8, code page 932 and UTF-16, so the callers skip ICU for it.
+inline bool IsAscii(std::u16string_view text) {
+  for (char16_t c : text) {
+    if (c >= 0x80) return false;
+  }
+  return true;
+}
+// True when every byte is ASCII (below 0x80).
+inline bool IsAscii(std::string_view bytes) {
+  for (char b : bytes) {
+    if (static_cast<unsigned char>(b) >= 0x80) return false;
+  }
+  return true;
+}
+
 // UTF-8 → UTF-16. Empty when the bytes are not valid UTF-8 (names on disk
 // that are not UTF-8 are left alone by the callers).
 std::optional<std::u16string> Utf8ToUtf16(std::string_view utf8);

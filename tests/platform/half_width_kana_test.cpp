@@ -18,7 +18,7 @@ TEST(HalfWidthKanaFormTest, ConvertsCharacterByCharacter) {
     std::u16string_view input, expected;
   } const kCases[] = {
       {u"カ\u3099", u"ｶﾞ"},                   // a separate combining mark narrows too
-      {u"ゐ\u3099", u"ｲﾞ"},                  // ヰ has none of its own: the nearest
+      {u"ゐ\u3099", u"ｲﾞ"},                   // ヰ has none of its own: the nearest
       {u"㋐ア", u"㋐ｱ"},                      // outside the kana block: kept, as when alone
       {u"\u302Bア\u302A", u"\u302Bｱ\u302A"},  // no reordering of marks
       {u"ｶﾞa", u"ｶﾞa"},
@@ -49,10 +49,10 @@ TEST(HalfWidthKanaFormTest, IterationMarksRepeatTheKanaBefore) {
   struct {
     std::u16string_view input, expected;
   } const kCases[] = {
-      {u"いすゞ", u"ｲｽｽﾞ"},   {u"こゝろ", u"ｺｺﾛ"},    {u"ぶゝ", u"ﾌﾞﾌ"},
-      {u"ぱゞ", u"ﾊﾟﾊﾞ"},    {u"タヽミ", u"ﾀﾀﾐ"},    {u"ミヾ", u"ﾐﾐ"},  // ﾐ takes no mark
-      {u"ゝ", u"ｰ"},          {u"漢ゝ", u"漢ｰ"},      {u"aゞ", u"aｰ"},
-      {u"ゝゝ", u"ｰｰ"},       {u"カヽヽ", u"ｶｶｶ"},    {u"ヶ丘ヽ", u"ｹ丘ｰ"},
+      {u"いすゞ", u"ｲｽｽﾞ"}, {u"こゝろ", u"ｺｺﾛ"}, {u"ぶゝ", u"ﾌﾞﾌ"},
+      {u"ぱゞ", u"ﾊﾟﾊﾞ"},   {u"タヽミ", u"ﾀﾀﾐ"}, {u"ミヾ", u"ﾐﾐ"},  // ﾐ takes no mark
+      {u"ゝ", u"ｰ"},        {u"漢ゝ", u"漢ｰ"},   {u"aゞ", u"aｰ"},
+      {u"ゝゝ", u"ｰｰ"},     {u"カヽヽ", u"ｶｶｶ"}, {u"ヶ丘ヽ", u"ｹ丘ｰ"},
   };
   for (const auto& c : kCases) {
     EXPECT_EQ(U8(ToHalfWidthKana(c.input)), U8(c.expected)) << U8(c.input);

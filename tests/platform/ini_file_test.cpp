@@ -15,9 +15,25 @@ using testing::ReadBytes;
 using testing::U8;
 using testing::WriteBytes;
 
+// One value read or written the way the settings functions do it: the file
+// loaded, read or changed, and saved, each time anew.
 class IniFileTest : public testing::TempDirTest {
  protected:
   std::filesystem::path Ini() const { return dir() / "t.ini"; }
+
+  static std::u16string ReadString(const std::filesystem::path& file, std::u16string_view section,
+                                   std::u16string_view key, std::u16string_view default_value) {
+    return IniFile::Load(file).ReadString(section, key, default_value);
+  }
+  static int32_t ReadInt(const std::filesystem::path& file, std::u16string_view section,
+                         std::u16string_view key, int32_t default_value) {
+    return IniFile::Load(file).ReadInt(section, key, default_value);
+  }
+  static bool Write(const std::filesystem::path& file, std::u16string_view section,
+                    std::u16string_view key, std::u16string_view value) {
+    IniFile ini = IniFile::Load(file);
+    return ini.Set(section, key, value) && ini.Save();
+  }
 };
 
 TEST_F(IniFileTest, ReadsValues) {
@@ -89,10 +105,10 @@ TEST_F(IniFileTest, ReadsIntegersLikeGetPrivateProfileInt) {
   };
   for (const auto& c : kCases) {
     WriteBytes(Ini(), "[S]\nK=" + std::string(c.value) + "\n");
-    EXPECT_EQ(ReadIniInt(u"S", u"K", 99, Ini()), c.expected) << c.value;
+    EXPECT_EQ(ReadInt(Ini(), u"S", u"K", 99), c.expected) << c.value;
   }
-  EXPECT_EQ(ReadIniInt(u"S", u"Other", 99, Ini()), 99);
-  EXPECT_EQ(ReadIniInt(u"S", u"K", 99, dir() / "absent.ini"), 99);
+  EXPECT_EQ(ReadInt(Ini(), u"S", u"Other", 99), 99);
+  EXPECT_EQ(ReadInt(dir() / "absent.ini", u"S", u"K", 99), 99);
 }
 
 TEST_F(IniFileTest, WritesInPlaceAppendsAndKeepsOtherLines) {
@@ -122,7 +138,7 @@ TEST_F(IniFileTest, WritesInPlaceAppendsAndKeepsOtherLines) {
   for (const auto& c : kCases) {
     std::filesystem::remove(Ini());
     if (!c.before.empty()) WriteBytes(Ini(), c.before);
-    EXPECT_TRUE(WriteIniString(c.section, c.key, c.value, Ini())) << c.name;
+    EXPECT_TRUE(Write(Ini(), c.section, c.key, c.value)) << c.name;
     EXPECT_EQ(ReadBytes(Ini()), c.after) << c.name;
     EXPECT_EQ(IniFile::Load(Ini()).Get(c.section, c.key), std::u16string(c.value)) << c.name;
   }
@@ -133,20 +149,20 @@ TEST_F(IniFileTest, EncodingOfTheFile) {
   const std::string cp932 =
       "[Option]\r\n; \x93\xFA\x96\x7B\r\nPathDataFolder=/\x89\xB9\x8A\x79\r\n";
   WriteBytes(Ini(), cp932);
-  EXPECT_EQ(ReadIniString(u"Option", u"PathDataFolder", Ini(), u""), u"/音楽");
-  ASSERT_TRUE(WriteIniString(u"Option", u"Player", u"ｱ", Ini()));
+  EXPECT_EQ(ReadString(Ini(), u"Option", u"PathDataFolder", u""), u"/音楽");
+  ASSERT_TRUE(Write(Ini(), u"Option", u"Player", u"ｱ"));
   EXPECT_EQ(ReadBytes(Ini()), cp932 + "Player=\xB1\r\n");
 
   // A value code page 932 cannot hold turns the file into UTF-8 with a mark.
-  ASSERT_TRUE(WriteIniString(u"Option", u"Player", u"한", Ini()));
+  ASSERT_TRUE(Write(Ini(), u"Option", u"Player", u"한"));
   EXPECT_EQ(ReadBytes(Ini()),
             "\xEF\xBB\xBF[Option]\r\n; \xE6\x97\xA5\xE6\x9C\xAC\r\n"
             "PathDataFolder=/\xE9\x9F\xB3\xE6\xA5\xBD\r\nPlayer=\xED\x95\x9C\r\n");
-  EXPECT_EQ(ReadIniString(u"Option", u"PathDataFolder", Ini(), u""), u"/音楽");
+  EXPECT_EQ(ReadString(Ini(), u"Option", u"PathDataFolder", u""), u"/音楽");
 
   // A UTF-8 file without a mark stays so.
   WriteBytes(Ini(), "[A]\n; \xE6\x97\xA5\n");
-  ASSERT_TRUE(WriteIniString(u"A", u"k", u"音", Ini()));
+  ASSERT_TRUE(Write(Ini(), u"A", u"k", u"音"));
   EXPECT_EQ(ReadBytes(Ini()), "[A]\nk=\xE9\x9F\xB3\n; \xE6\x97\xA5\n");
 }
 
@@ -164,8 +180,8 @@ TEST_F(IniFileTest, ReadStringCutsAt254Cp932Bytes) {
       {"surrogate pair never split", std::u16string(253, u'a') + u"\U0001F600", 253},
   };
   for (const auto& c : kCases) {
-    ASSERT_TRUE(WriteIniString(u"S", u"K", c.value, Ini())) << c.name;
-    std::u16string got = ReadIniString(u"S", u"K", Ini(), u"default");
+    ASSERT_TRUE(Write(Ini(), u"S", u"K", c.value)) << c.name;
+    std::u16string got = ReadString(Ini(), u"S", u"K", u"default");
     EXPECT_EQ(got, c.value.substr(0, c.expected_units)) << c.name;
     EXPECT_EQ(*IniFile::Load(Ini()).Get(u"S", u"K"), c.value) << c.name;  // stored whole
   }
@@ -202,25 +218,30 @@ TEST_F(IniFileTest, RefusesWhatCannotBeStored) {
   };
   WriteBytes(Ini(), "[A]\nk=1\n");
   for (const auto& c : kCases) {
-    EXPECT_FALSE(WriteIniString(c.section, c.key, c.value, Ini())) << U8(c.key) << U8(c.value);
+    EXPECT_FALSE(Write(Ini(), c.section, c.key, c.value)) << U8(c.key) << U8(c.value);
   }
   EXPECT_EQ(ReadBytes(Ini()), "[A]\nk=1\n");
 }
 
 TEST_F(IniFileTest, FailuresAreReportedAndNothingIsLost) {
-  EXPECT_FALSE(WriteIniString(u"A", u"k", u"v", dir() / "no-folder" / "t.ini"));
+  EXPECT_FALSE(Write(dir() / "no-folder" / "t.ini", u"A", u"k", u"v"));
   // A folder in place of the file.
   std::filesystem::create_directory(dir() / "folder.ini");
-  EXPECT_EQ(ReadIniString(u"A", u"k", dir() / "folder.ini", u"d"), u"d");
-  EXPECT_FALSE(WriteIniString(u"A", u"k", u"v", dir() / "folder.ini"));
+  EXPECT_EQ(ReadString(dir() / "folder.ini", u"A", u"k", u"d"), u"d");
+  IniFile folder = IniFile::Load(dir() / "folder.ini");
+  EXPECT_FALSE(folder.load_ok());
+  EXPECT_FALSE(folder.error().empty());
+  EXPECT_TRUE(folder.Set(u"A", u"k", u"v"));
+  EXPECT_FALSE(folder.Save());
+  EXPECT_FALSE(Write(dir() / "folder.ini", u"A", u"k", u"v"));
   EXPECT_TRUE(std::filesystem::is_directory(dir() / "folder.ini"));
   if (::geteuid() != 0) {
     // A read-only file is left alone, and so is one that cannot be read.
     WriteBytes(Ini(), "[A]\nk=1\n");
     ::chmod(Ini().c_str(), 0444);
-    EXPECT_FALSE(WriteIniString(u"A", u"k", u"2", Ini()));
+    EXPECT_FALSE(Write(Ini(), u"A", u"k", u"2"));
     ::chmod(Ini().c_str(), 0200);
-    EXPECT_FALSE(WriteIniString(u"A", u"k", u"2", Ini()));
+    EXPECT_FALSE(Write(Ini(), u"A", u"k", u"2"));
     ::chmod(Ini().c_str(), 0644);
     EXPECT_EQ(ReadBytes(Ini()), "[A]\nk=1\n");
   }
@@ -230,7 +251,7 @@ TEST_F(IniFileTest, KeepsModeAndWritesThroughALink) {
   WriteBytes(dir() / "real.ini", "[A]\nk=1\n");
   ::chmod((dir() / "real.ini").c_str(), 0600);
   std::filesystem::create_symlink(dir() / "real.ini", Ini());
-  ASSERT_TRUE(WriteIniString(u"A", u"k", u"2", Ini()));
+  ASSERT_TRUE(Write(Ini(), u"A", u"k", u"2"));
   EXPECT_TRUE(std::filesystem::is_symlink(Ini()));
   EXPECT_EQ(ReadBytes(dir() / "real.ini"), "[A]\nk=2\n");
   struct stat st {};
@@ -242,9 +263,9 @@ TEST_F(IniFileTest, GarbageAndHugeFilesGiveDefaults) {
   std::string garbage;
   for (int i = 0; i < 100000; ++i) garbage.push_back(static_cast<char>((i * 7919) % 251));
   WriteBytes(Ini(), garbage);
-  EXPECT_EQ(ReadIniInt(u"Option", u"Player", 1, Ini()), 1);
-  ASSERT_TRUE(WriteIniString(u"Option", u"Player", u"2", Ini()));
-  EXPECT_EQ(ReadIniInt(u"Option", u"Player", 1, Ini()), 2);
+  EXPECT_EQ(ReadInt(Ini(), u"Option", u"Player", 1), 1);
+  ASSERT_TRUE(Write(Ini(), u"Option", u"Player", u"2"));
+  EXPECT_EQ(ReadInt(Ini(), u"Option", u"Player", 1), 2);
   EXPECT_TRUE(ReadBytes(Ini()).starts_with(garbage));
 
   // One line of 4 MB and many sections.

@@ -85,10 +85,10 @@ TEST_F(MecabReadingTest, ReadsALoneDigitWithItsCounter) {
       {u"２人", u"フタリ"},
       {u"1人旅", u"ヒトリタビ"},
       {u"7日", u"ナノカ"},
-      {u"12人", u"12ニン"},            // a longer number keeps its digits
-      {u"2.5人", u"2.5ニン"},          // so does a decimal
+      {u"12人", u"12ニン"},    // a longer number keeps its digits
+      {u"2.5人", u"2.5ニン"},  // so does a decimal
       {u"1,2人", u"1,2ニン"},
-      {u"第2章", u"ダイ2ショウ"},      // a digit without a counter word comes back
+      {u"第2章", u"ダイ2ショウ"},  // a digit without a counter word comes back
       {u"3年", u"3ネン"},
       {u"2001年", u"2001ネン"},
       {u"2人と3人", u"フタリと3ニン"},  // only a word the dictionary knows

@@ -382,9 +382,9 @@ TEST_F(MainWindowTest, PositionIsReadOnLoadAndWrittenOnEveryClose) {
   c().chkFlagDisplayLog->setChecked(false);  // unsaved: lost without a question
   c().cmdExit->click();
   EXPECT_FALSE(w.isVisible());
-  EXPECT_EQ(ReadIniInt(u"General", u"FormTop", -1, ini()), 450);
-  EXPECT_EQ(ReadIniInt(u"General", u"FormLeft", -1, ini()), 600);
-  EXPECT_EQ(ReadIniInt(u"Option", u"FlagDisplayLog", -1, ini()), -1);
+  EXPECT_EQ(IniFile::Load(ini()).ReadInt(u"General", u"FormTop", -1), 450);
+  EXPECT_EQ(IniFile::Load(ini()).ReadInt(u"General", u"FormLeft", -1), 600);
+  EXPECT_EQ(IniFile::Load(ini()).ReadInt(u"Option", u"FlagDisplayLog", -1), -1);
   EXPECT_TRUE(said_.empty());
 }
 
@@ -399,7 +399,7 @@ TEST_F(MainWindowTest, SaveWritesTheSettingsAndSaysWhenItCannot) {
   Open("");
   c().txtLengthName->setValue(17);
   c().cmdSaveOption->click();
-  EXPECT_EQ(ReadIniInt(u"Option", u"LengthName", -1, ini()), 17);
+  EXPECT_EQ(IniFile::Load(ini()).ReadInt(u"Option", u"LengthName", -1), 17);
   std::string text = ReadBytes(ini());
   EXPECT_EQ(text.rfind("ConvertLevelID3Tag=1"), text.find("ConvertLevelID3Tag"));
   EXPECT_TRUE(said_.empty());
@@ -530,7 +530,7 @@ TEST_F(MainWindowTest, ButtonsWorkFromTheKeyboard) {
   EXPECT_NE(c().cmdSaveOption->focusPolicy() & Qt::TabFocus, 0);
   c().txtLengthName->setValue(9);
   QTest::keyClick(c().cmdSaveOption, Qt::Key_Space);
-  EXPECT_EQ(ReadIniInt(u"Option", u"LengthName", -1, ini()), 9);
+  EXPECT_EQ(IniFile::Load(ini()).ReadInt(u"Option", u"LengthName", -1), 9);
   QTest::keyClick(c().cmdExit, Qt::Key_Space);
   EXPECT_FALSE(w.isVisible());
 }
@@ -656,7 +656,7 @@ TEST_F(WindowRunTest, DuringARunOptionsAndRunsAreShutAndCloseWaits) {
   // The run went to its end, once, and then the window closed.
   EXPECT_TRUE(fs::exists(lib_ / "ﾃｽﾄ.mp3"));
   EXPECT_FALSE(w.isVisible());
-  EXPECT_EQ(ReadIniInt(u"General", u"FormTop", -1, ini()), w.y() * 15);
+  EXPECT_EQ(IniFile::Load(ini()).ReadInt(u"General", u"FormTop", -1), w.y() * 15);
   EXPECT_FALSE(app_.run_in_progress);
 }
 
