@@ -10,8 +10,12 @@ set(TARVEL_PLATFORM_SOURCES
   src/platform/csv_table.cpp
   src/platform/directory.cpp
   src/platform/directory.h
+  src/platform/disk_ops.cpp
+  src/platform/disk_ops.h
   src/platform/ini_file.cpp
   src/platform/ini_file.h
+  src/platform/library_folders.cpp
+  src/platform/library_folders.h
   src/platform/library_lock.cpp
   src/platform/library_lock.h
   src/platform/mecab_reading.cpp
@@ -25,6 +29,9 @@ set(TARVEL_PLATFORM_SOURCES
   src/platform/text.h
   src/platform/text_file.cpp
   src/platform/text_file.h
+  src/platform/two_threads.cpp
+  src/platform/two_threads.h
+  src/platform/unique_fd.h
 )
 
 set(TARVEL_APP_SOURCES
@@ -36,9 +43,13 @@ set(TARVEL_APP_SOURCES
   src/app/entry_table.cpp
   src/app/entry_table.h
   src/app/front_end.h
+  src/app/presets.cpp
+  src/app/presets.h
   src/app/report.h
   src/app/settings.cpp
   src/app/settings.h
+  src/app/settings_rules.cpp
+  src/app/settings_rules.h
   src/app/startup.cpp
   src/app/startup.h
   src/app/tables.cpp
@@ -60,10 +71,15 @@ set(TARVEL_RULES_SOURCES
 set(TARVEL_FILES_SOURCES
   src/files/apply_changes.cpp
   src/files/apply_changes.h
+  src/files/file_stage.cpp
+  src/files/file_stage.h
   src/files/id3_tag.cpp
   src/files/id3_tag.h
+  src/files/list_format.h
   src/files/rename_list.cpp
   src/files/rename_list.h
+  src/files/rename_list_reader.cpp
+  src/files/rename_list_reader.h
   src/files/rename_plan.cpp
   src/files/rename_plan.h
   src/files/restore.cpp
@@ -83,7 +99,8 @@ set(TARVEL_RUN_SOURCES
   src/run/restore_run.h
   src/run/run_driver.cpp
   src/run/run_driver.h
-  src/run/run_report.cpp
+  src/run/run_guard.cpp
+  src/run/run_guard.h
   src/run/run_report.h
   src/run/scan.cpp
   src/run/scan.h
@@ -112,11 +129,14 @@ set(TARVEL_UI_SOURCES
   src/ui/presets.cpp
   src/ui/presets.h
   src/ui/tarvel.qrc
+  src/ui/twips.cpp
+  src/ui/twips.h
 )
 
 set(TARVEL_PLATFORM_TESTS
   tests/platform/csv_test.cpp
   tests/platform/directory_test.cpp
+  tests/platform/disk_ops_test.cpp
   tests/platform/half_width_kana_test.cpp
   tests/platform/ini_file_test.cpp
   tests/platform/library_lock_test.cpp
@@ -130,6 +150,7 @@ set(TARVEL_PLATFORM_TESTS
 set(TARVEL_APP_TESTS
   tests/app/app_folder_test.cpp
   tests/app/disk_entry_test.cpp
+  tests/app/settings_rules_test.cpp
   tests/app/settings_test.cpp
   tests/app/tables_test.cpp
 )
@@ -147,6 +168,7 @@ set(TARVEL_RULES_TESTS
 
 set(TARVEL_FILES_TESTS
   tests/files/apply_changes_test.cpp
+  tests/files/disk_faults_test.cpp
   tests/files/id3_tag_test.cpp
   tests/files/rename_list_test.cpp
   tests/files/rename_plan_test.cpp
@@ -169,6 +191,7 @@ set(TARVEL_RUN_TESTS
 set(TARVEL_CLI_TESTS
   tests/cli/cli_fault_test.cpp
   tests/cli/cli_restore_test.cpp
+  tests/cli/cli_rules_test.cpp
   tests/cli/cli_run_test.cpp
   tests/cli/cli_support.cpp
   tests/cli/cli_support.h
@@ -180,6 +203,7 @@ set(TARVEL_UI_TESTS
   tests/ui/log_window_test.cpp
   tests/ui/main_window_test.cpp
   tests/ui/presets_test.cpp
+  tests/ui/twips_test.cpp
   tests/ui/ui_test_main.cpp
   tests/ui/window_fixture.h
 )
