@@ -48,11 +48,8 @@ bool IsUsablePath(std::u16string_view value) {
 // that fits 32 bits.
 std::optional<int32_t> ParseWholeInt(std::u16string_view text) {
   if (text.empty() || text.size() > 12) return std::nullopt;
-  std::string ascii;
-  for (char16_t c : text) {
-    if (c >= 0x80) return std::nullopt;
-    ascii.push_back(static_cast<char>(c));
-  }
+  if (!IsAscii(text)) return std::nullopt;
+  const std::string ascii(text.begin(), text.end());
   int32_t n = 0;
   auto [end, ec] = std::from_chars(ascii.data(), ascii.data() + ascii.size(), n);
   if (ec != std::errc() || end != ascii.data() + ascii.size()) return std::nullopt;

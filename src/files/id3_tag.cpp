@@ -15,7 +15,6 @@
 namespace tarvel {
 namespace {
 
-constexpr size_t kBlockSize = kTagBlockSize;
 
 struct FieldPlace {
   size_t offset;
@@ -57,14 +56,7 @@ void DecodeField(const char* block, FieldPlace place, std::u16string& out) {
   // bytes trims the text.
   while (!bytes.empty() && bytes.front() == ' ') bytes.remove_prefix(1);
   while (!bytes.empty() && bytes.back() == ' ') bytes.remove_suffix(1);
-  bool ascii = true;
-  for (char c : bytes) {
-    if (static_cast<unsigned char>(c) >= 0x80) {
-      ascii = false;
-      break;
-    }
-  }
-  if (ascii) {
+  if (IsAscii(bytes)) {
     out.assign(bytes.begin(), bytes.end());  // code page 932 keeps ASCII as it is
   } else {
     out = DecodeCp932(bytes);
@@ -117,7 +109,7 @@ UniqueFd OpenRegular(DiskOps& disk, int dir_fd, const std::string& path, int mod
     }
     return UniqueFd();
   }
-  if (st.st_size < static_cast<off_t>(kBlockSize)) {
+  if (st.st_size < static_cast<off_t>(kTagBlockSize)) {
     Fail(status, TagIoError::kTooShort, 0);
     return UniqueFd();
   }
@@ -148,7 +140,7 @@ UniqueFd OpenForWriting(DiskOps& disk, int dir_fd, const std::string& path, bool
 
 // Reads the last 128 bytes of a file of `size` bytes into `block`.
 bool ReadLastBlock(DiskOps& disk, int fd, off_t size, char* block, TagIoStatus* status) {
-  const Transfer read = ReadAt(disk, fd, block, kBlockSize, size - static_cast<off_t>(kBlockSize));
+  const Transfer read = ReadAt(disk, fd, block, kTagBlockSize, size - static_cast<off_t>(kTagBlockSize));
   if (!read.ok()) return Fail(status, TagIoError::kRead, read.error);  // 0: shrank meanwhile
   return true;
 }
@@ -168,7 +160,7 @@ void DecodeBlock(const char* block, ID3TagData& Tag) {
 bool BuildBlock(const ID3TagData& Tag, std::string& block, TagIoStatus* status) {
   if (Tag.Genre < 0 || Tag.Genre > 255) return Fail(status, TagIoError::kBadGenre, 0);
   block.clear();
-  block.reserve(kBlockSize);
+  block.reserve(kTagBlockSize);
   block += "TAG";
   block += FitTagField(Tag.Title, kTitle.width);
   block += FitTagField(Tag.Artist, kArtist.width);
@@ -197,8 +189,8 @@ std::string UpdatedBlock(const char* old_block, std::u16string_view Title,
   std::string block;
   BuildBlock(tag, block, nullptr);  // kNoGenre is in range
   if (!HasTagHeader(old_block)) return block;
-  block.replace(kYear.offset, kBlockSize - kYear.offset, old_block + kYear.offset,
-                kBlockSize - kYear.offset);
+  block.replace(kYear.offset, kTagBlockSize - kYear.offset, old_block + kYear.offset,
+                kTagBlockSize - kYear.offset);
   for (auto [place, text] :
        {std::pair{kTitle, Title}, std::pair{kArtist, Artist}, std::pair{kAlbum, Album}}) {
     std::u16string now;
@@ -215,13 +207,13 @@ std::string UpdatedBlock(const char* old_block, std::u16string_view Title,
 // disk leaves no fragment of a tag behind.
 bool WriteBlockAndClose(DiskOps& disk, UniqueFd fd, off_t size, bool over_old_tag,
                         const std::string& block, const char* old_block, TagIoStatus* status) {
-  const off_t offset = over_old_tag ? size - static_cast<off_t>(kBlockSize) : size;
-  const Transfer written = WriteAt(disk, fd.get(), block.data(), kBlockSize, offset);
+  const off_t offset = over_old_tag ? size - static_cast<off_t>(kTagBlockSize) : size;
+  const Transfer written = WriteAt(disk, fd.get(), block.data(), kTagBlockSize, offset);
   bool ok = written.ok();
   if (!ok) {
     Fail(status, TagIoError::kWrite, written.error);
     if (over_old_tag && written.done > 0) {
-      WriteAt(disk, fd.get(), old_block, kBlockSize, offset);
+      WriteAt(disk, fd.get(), old_block, kTagBlockSize, offset);
     }
     disk.FTruncate(fd.get(), size);
   }
@@ -247,12 +239,12 @@ bool CaptureDiskEntry(DiskOps& disk, int fd, const struct stat& st, DiskEntry& e
   entry.had_tag = false;
   entry.block.clear();
   entry.has_block = false;
-  char own[kBlockSize];
+  char own[kTagBlockSize];
   if (last == nullptr) last = own;
-  if (st.st_size >= static_cast<off_t>(kBlockSize)) {
+  if (st.st_size >= static_cast<off_t>(kTagBlockSize)) {
     if (!ReadLastBlock(disk, fd, st.st_size, last, status)) return false;
     entry.had_tag = HasTagHeader(last);
-    if (entry.had_tag) entry.block.assign(last, kBlockSize);
+    if (entry.had_tag) entry.block.assign(last, kTagBlockSize);
   }
   entry.has_block = true;
   return true;
@@ -327,7 +319,7 @@ int32_t ReadID3TagAt(int dir_fd, const std::string& path, ID3TagData& Tag, TagIo
   struct stat st;
   UniqueFd fd = OpenRegular(disk, dir_fd, path, O_RDONLY, status, st);
   if (!fd) return 0;
-  char block[kBlockSize];
+  char block[kTagBlockSize];
   DiskEntry facts;
   if (!CaptureDiskEntry(disk, fd.get(), st, facts, block, status)) return 0;
   if (seen != nullptr) *seen = std::move(facts);
@@ -353,7 +345,7 @@ int32_t WriteID3Tag(std::u16string_view FileName, const ID3TagData& Tag, TagIoSt
   struct stat st;
   UniqueFd fd = OpenRegular(disk, AT_FDCWD, Utf16ToUtf8(FileName), O_RDWR, status, st);
   if (!fd) return 0;
-  char old_block[kBlockSize];
+  char old_block[kTagBlockSize];
   if (!ReadLastBlock(disk, fd.get(), st.st_size, old_block, status)) return 0;
   return WriteBlockAndClose(disk, std::move(fd), st.st_size, HasTagHeader(old_block), block,
                             old_block, status)
@@ -378,7 +370,7 @@ int32_t UpdateID3TagTextsAt(int dir_fd, const std::string& path, std::u16string_
   struct stat st;
   UniqueFd fd = OpenForWriting(disk, dir_fd, path, make_writable, status, st);
   if (!fd) return 0;
-  char old_block[kBlockSize];
+  char old_block[kTagBlockSize];
   DiskEntry now;
   if (!CaptureDiskEntry(disk, fd.get(), st, now, old_block, status)) return 0;
   // The undo record holds what the file was when the run looked at it; a
@@ -409,13 +401,13 @@ namespace {
 bool PutBackBlock(DiskOps& disk, int fd, uint64_t now, uint64_t size, std::string_view block,
                   TagIoStatus* status) {
   if (now != size) return Fail(status, TagIoError::kChanged, 0);
-  char last[kBlockSize];
+  char last[kTagBlockSize];
   if (!ReadLastBlock(disk, fd, static_cast<off_t>(now), last, status)) return false;
-  if (std::memcmp(last, block.data(), kBlockSize) == 0) return true;
-  const off_t at = static_cast<off_t>(now - kBlockSize);
-  const Transfer written = WriteAt(disk, fd, block.data(), kBlockSize, at);
+  if (std::memcmp(last, block.data(), kTagBlockSize) == 0) return true;
+  const off_t at = static_cast<off_t>(now - kTagBlockSize);
+  const Transfer written = WriteAt(disk, fd, block.data(), kTagBlockSize, at);
   if (written.ok()) return true;
-  WriteAt(disk, fd, last, kBlockSize, at);
+  WriteAt(disk, fd, last, kTagBlockSize, at);
   return Fail(status, TagIoError::kWrite, written.error);
 }
 
@@ -423,8 +415,8 @@ bool PutBackBlock(DiskOps& disk, int fd, uint64_t now, uint64_t size, std::strin
 // else: only when the file is exactly 128 bytes longer and ends in a tag.
 bool CutAppendedTag(DiskOps& disk, int fd, uint64_t now, uint64_t size, TagIoStatus* status) {
   if (now == size) return true;
-  if (now != size + kBlockSize) return Fail(status, TagIoError::kChanged, 0);
-  char last[kBlockSize];
+  if (now != size + kTagBlockSize) return Fail(status, TagIoError::kChanged, 0);
+  char last[kTagBlockSize];
   if (!ReadLastBlock(disk, fd, static_cast<off_t>(now), last, status)) return false;
   if (!HasTagHeader(last)) return Fail(status, TagIoError::kChanged, 0);
   if (disk.FTruncate(fd, static_cast<off_t>(size)) != 0) {
@@ -441,7 +433,7 @@ int32_t RestoreID3BlockAt(int dir_fd, const std::string& path, uint64_t size, bo
   TagIoStatus own;
   if (status == nullptr) status = &own;
   *status = TagIoStatus{};
-  if (had_tag && (block.size() != kBlockSize || size < kBlockSize)) {
+  if (had_tag && (block.size() != kTagBlockSize || size < kTagBlockSize)) {
     Fail(status, TagIoError::kRead, EINVAL);  // no tag block to put back
     return 0;
   }

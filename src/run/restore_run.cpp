@@ -47,7 +47,7 @@ RestoreReport RunRestore(AppState& app, RunState& run, std::u16string_view list_
     report.outcome = RestoreReport::Outcome::kBusy;
     return report;
   }
-  if (app.settings.FlagDisplayLog == 1 && app.ui != nullptr) app.ui->ShowLog();
+  if (app.settings.FlagDisplayLog == 1) app.ui->ShowLog();
 
   std::string list_bytes;
   if (ReadRenameList(list_path, run, &report.detail, &list_bytes) == 0) {
@@ -62,7 +62,7 @@ RestoreReport RunRestore(AppState& app, RunState& run, std::u16string_view list_
   list_bytes.clear();
   report.used_undo_record = undo.has_value();
   const UndoRecord* record = undo ? &*undo : nullptr;
-  if (app.settings.FlagDisplayLog == 1 && app.ui != nullptr) {
+  if (app.settings.FlagDisplayLog == 1) {
     app.ui->AppendLog(u"\r\n復元を開始します。\r\n");
   }
 

@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+#include "app/report.h"
 #include "files/id3_tag.h"
 #include "platform/directory.h"
 #include "platform/library_folders.h"
@@ -16,7 +17,6 @@ namespace tarvel {
 namespace {
 
 constexpr std::u16string_view kProgressMark = u"。";
-constexpr std::u16string_view kCrLf = u"\r\n";
 
 // Reads the tags of the file rows `rows[from..to)` into their rows and, with
 // `found`, keeps what the undo record needs of each file.
@@ -96,12 +96,11 @@ void Scanner::LogSkippedName(const std::u16string& folder, std::string_view name
   line += folder;
   line += Utf8ToUtf16Lossy(EscapeBytes(name_bytes));
   line += kCrLf;
-  if (app_.ui != nullptr) app_.ui->AppendLog(line);
+  app_.ui->AppendLog(line);
   mid_line_ = false;
 }
 
 void Scanner::ShowFolder() {
-  if (app_.ui == nullptr) return;
   if (app_.settings.FlagDisplayLog == 1) {
     app_.ui->AppendLog(kProgressMark);
     mid_line_ = true;
@@ -194,14 +193,7 @@ void Scanner::ReadTags(const std::string& root_bytes) {
 
 bool EndsInMp3(std::u16string_view name) {
   std::u16string_view tail = name.size() > 3 ? name.substr(name.size() - 3) : name;
-  bool ascii = true;
-  for (char16_t c : tail) {
-    if (c >= 0x80) {
-      ascii = false;
-      break;
-    }
-  }
-  if (ascii) {
+  if (IsAscii(tail)) {
     return tail.size() == 3 && (tail[0] | 0x20) == u'm' && (tail[1] | 0x20) == u'p' &&
            tail[2] == u'3';
   }
