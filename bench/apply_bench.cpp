@@ -10,10 +10,10 @@
 #include <string>
 
 #include "app/app_state.h"
+#include "app/entry_table.h"
 #include "files/apply_changes.h"
 #include "files/rename_list.h"
 #include "platform/text.h"
-#include "app/entry_table.h"
 #include "run/scan.h"
 #include "sample_library.h"
 

@@ -32,7 +32,8 @@ struct Walker {
     ++counts.folders;
     std::vector<std::string> files, subfolders;
     while (dirent* e = ::readdir(dir)) {
-      if (e->d_name[0] == '.' && (e->d_name[1] == 0 || (e->d_name[1] == '.' && e->d_name[2] == 0))) {
+      if (e->d_name[0] == '.' &&
+          (e->d_name[1] == 0 || (e->d_name[1] == '.' && e->d_name[2] == 0))) {
         continue;
       }
       if (e->d_type == DT_DIR) {

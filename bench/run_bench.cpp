@@ -18,13 +18,13 @@
 #include <string>
 
 #include "app/app_state.h"
+#include "app/entry_table.h"
+#include "app/tables.h"
 #include "bench_support.h"
 #include "floor.h"
-#include "app/tables.h"
 #include "platform/mecab_reading.h"
 #include "platform/text.h"
 #include "run/conversion_pass.h"
-#include "app/entry_table.h"
 #include "run/run_driver.h"
 #include "run/scan.h"
 #include "sample_library.h"
@@ -203,8 +203,10 @@ void BM_RealRun(benchmark::State& state) {
     run_cpu += bench::ProcessorSeconds() - cpu;
     run_seconds += seconds;
     state.SetIterationTime(seconds);
-    if (report.outcome != RunReport::Outcome::kCompleted) state.SkipWithError(report.detail.c_str());
-    if (app.settings.FlagCheckOnlyFilename != 0) state.SkipWithError("the run fell back to check-only");
+    if (report.outcome != RunReport::Outcome::kCompleted)
+      state.SkipWithError(report.detail.c_str());
+    if (app.settings.FlagCheckOnlyFilename != 0)
+      state.SkipWithError("the run fell back to check-only");
     if (first_run_peak == 0) first_run_peak = bench::PeakMegabytes();
   }
   state.counters["first_run_peak_MB"] = first_run_peak;

@@ -24,21 +24,32 @@ std::filesystem::path ToPath(const std::filesystem::path& root, std::u16string_v
   return root / Utf16ToUtf8(relative);
 }
 
-constexpr std::array<std::u16string_view, 24> kArtists = {
-    u"山田太郎",     u"さくら",       u"カナリア楽団", u"東京フィル",     u"ＹＵＫＩ",
-    u"青い鳥",       u"星野みなと",   u"ミッドナイト", u"小林ひとみ",     u"The Rivers",
-    u"森の音楽隊",   u"はるかぜ",     u"ブルームーン", u"Ｊａｚｚ Ｔｒｉｏ", u"渡辺・健",
-    u"つばさ",       u"レッドスター", u"大阪交響楽団", u"こころ",         u"Sunny Day",
-    u"月光仮面",     u"ひまわり",     u"ギター侍",     u"北の国から"};
+constexpr std::array<std::u16string_view, 24> kArtists = {u"山田太郎",     u"さくら",
+                                                          u"カナリア楽団", u"東京フィル",
+                                                          u"ＹＵＫＩ",     u"青い鳥",
+                                                          u"星野みなと",   u"ミッドナイト",
+                                                          u"小林ひとみ",   u"The Rivers",
+                                                          u"森の音楽隊",   u"はるかぜ",
+                                                          u"ブルームーン", u"Ｊａｚｚ Ｔｒｉｏ",
+                                                          u"渡辺・健",     u"つばさ",
+                                                          u"レッドスター", u"大阪交響楽団",
+                                                          u"こころ",       u"Sunny Day",
+                                                          u"月光仮面",     u"ひまわり",
+                                                          u"ギター侍",     u"北の国から"};
 constexpr std::array<std::u16string_view, 16> kAlbums = {
-    u"夏の思い出", u"ベスト・アルバム", u"はじまりの歌", u"Live 2024",  u"東京物語",
-    u"冬景色",     u"ラブソング集",   u"夜明け前",     u"青春の日々", u"ＧＲＥＡＴＥＳＴ ＨＩＴＳ",
-    u"さよなら",   u"風の谷",         u"未来へ",       u"Acoustic",   u"桜並木", u"星空"};
+    u"夏の思い出",   u"ベスト・アルバム",
+    u"はじまりの歌", u"Live 2024",
+    u"東京物語",     u"冬景色",
+    u"ラブソング集", u"夜明け前",
+    u"青春の日々",   u"ＧＲＥＡＴＥＳＴ ＨＩＴＳ",
+    u"さよなら",     u"風の谷",
+    u"未来へ",       u"Acoustic",
+    u"桜並木",       u"星空"};
 constexpr std::array<std::u16string_view, 32> kWords = {
-    u"東京",   u"夜",     u"さくら", u"ありがとう", u"ラブ",   u"雨",     u"ドライブ", u"海",
-    u"恋人",   u"Love",   u"心",     u"ハート",     u"風",     u"空",     u"夢",       u"約束",
-    u"メロディ", u"花火", u"星",     u"きみ",       u"ぼく",   u"未来",   u"ギター",   u"Blue",
-    u"さよなら", u"光",   u"時間",   u"ＳＴＡＲ",   u"月",     u"ハロー", u"旅",       u"Dance"};
+    u"東京",     u"夜",   u"さくら", u"ありがとう", u"ラブ", u"雨",     u"ドライブ", u"海",
+    u"恋人",     u"Love", u"心",     u"ハート",     u"風",   u"空",     u"夢",       u"約束",
+    u"メロディ", u"花火", u"星",     u"きみ",       u"ぼく", u"未来",   u"ギター",   u"Blue",
+    u"さよなら", u"光",   u"時間",   u"ＳＴＡＲ",   u"月",   u"ハロー", u"旅",       u"Dance"};
 
 }  // namespace
 
@@ -74,19 +85,24 @@ void MakeDemoLibrary(const std::filesystem::path& root) {
   };
   const File kFiles[] = {
       {u"さくら/01 東京の夜.mp3", Tag{u"東京の夜", u"さくら", u"はじまりの歌", u"2001", u"", 13}},
-      {u"さくら/02 ありがとう.mp3", Tag{u"ありがとう", u"さくら", u"はじまりの歌", u"2001", u"", 13}},
-      {u"さくら/03 ラブソング★.mp3", Tag{u"ラブソング★", u"さくら", u"はじまりの歌", u"2001", u"", 13}},
+      {u"さくら/02 ありがとう.mp3",
+       Tag{u"ありがとう", u"さくら", u"はじまりの歌", u"2001", u"", 13}},
+      {u"さくら/03 ラブソング★.mp3",
+       Tag{u"ラブソング★", u"さくら", u"はじまりの歌", u"2001", u"", 13}},
       // Full-width and half-width spellings of one name become duplicates.
       {u"さくら/04 ハロー.mp3", Tag{u"ハロー", u"さくら", u"はじまりの歌", u"2001", u"", 13}},
       {u"さくら/04 ﾊﾛｰ.mp3", Tag{u"ﾊﾛｰ", u"さくら", u"はじまりの歌", u"2001", u"", 13}},
-      {u"ＹＵＫＩ/ＢＥＳＴ/Ｔｒａｃｋ０１.mp3", Tag{u"Ｔｒａｃｋ０１", u"ＹＵＫＩ", u"ＢＥＳＴ", u"", u"", 0}},
-      {u"ＹＵＫＩ/ＢＥＳＴ/冬景色〜Live〜.mp3", Tag{u"冬景色〜Live〜", u"ＹＵＫＩ", u"ＢＥＳＴ", u"", u"", 0}},
+      {u"ＹＵＫＩ/ＢＥＳＴ/Ｔｒａｃｋ０１.mp3",
+       Tag{u"Ｔｒａｃｋ０１", u"ＹＵＫＩ", u"ＢＥＳＴ", u"", u"", 0}},
+      {u"ＹＵＫＩ/ＢＥＳＴ/冬景色〜Live〜.mp3",
+       Tag{u"冬景色〜Live〜", u"ＹＵＫＩ", u"ＢＥＳＴ", u"", u"", 0}},
       // A name with a character a CD-R cannot hold (the Linux name may have
       // it; Windows and ISO 9660 may not).
       {u"ＹＵＫＩ/ＢＥＳＴ/Question?.mp3", std::nullopt},
       // A bad extension: ".mp3" has to come last.
       {u"ミッドナイト/夜明け前.mp3.MP3", Tag{u"夜明け前", u"ミッドナイト", u"", u"", u"", 255}},
-      {u"ミッドナイト/深夜/星空のドライブ.mp3", Tag{u"星空のドライブ", u"ミッドナイト", u"深夜", u"", u"", 255}},
+      {u"ミッドナイト/深夜/星空のドライブ.mp3",
+       Tag{u"星空のドライブ", u"ミッドナイト", u"深夜", u"", u"", 255}},
   };
   for (const auto& f : kFiles) WriteMp3(root, f.path, 2048, f.tag);
   // Not an MP3: left alone.
@@ -112,7 +128,8 @@ std::size_t MakeBenchLibrary(const std::filesystem::path& root, std::size_t file
     std::u16string album(kAlbums[(album_index / kArtists.size()) % kAlbums.size()]);
     std::u16string folder = artist + u"/" + album;
     if (album_index >= kArtists.size() * kAlbums.size()) {
-      folder += u" (" + std::u16string(1, u'0' + (album_index / (kArtists.size() * kAlbums.size())) % 10) +
+      folder += u" (" +
+                std::u16string(1, u'0' + (album_index / (kArtists.size() * kAlbums.size())) % 10) +
                 u")";
       folder += u" " + std::u16string(pick(kWords)) +
                 std::u16string(Utf8ToUtf16(std::to_string(album_index)).value());

@@ -16,10 +16,10 @@
 #include <string>
 
 #include "app/app_state.h"
+#include "app/entry_table.h"
 #include "bench_support.h"
 #include "files/id3_tag.h"
 #include "platform/text.h"
-#include "app/entry_table.h"
 #include "run/scan.h"
 
 namespace tarvel {

@@ -1,10 +1,10 @@
 #include "app/app_folder.h"
 
 #include <pwd.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <system_error>
 
 #include "platform/text.h"
@@ -113,9 +113,8 @@ AppFolder FindAppFolder(const std::filesystem::path& exe_path, const AppEnvironm
   if (!env.data_dir_from_exe.empty()) {
     f.table_dirs.push_back((f.exe_dir / env.data_dir_from_exe).lexically_normal());
   }
-  if (!env.install_data_dir.empty() &&
-      std::find(f.table_dirs.begin(), f.table_dirs.end(), env.install_data_dir) ==
-          f.table_dirs.end()) {
+  if (!env.install_data_dir.empty() && std::find(f.table_dirs.begin(), f.table_dirs.end(),
+                                                 env.install_data_dir) == f.table_dirs.end()) {
     f.table_dirs.push_back(env.install_data_dir);
   }
   f.list_dir = data;

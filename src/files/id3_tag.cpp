@@ -15,7 +15,6 @@
 namespace tarvel {
 namespace {
 
-
 struct FieldPlace {
   size_t offset;
   size_t width;
@@ -140,7 +139,8 @@ UniqueFd OpenForWriting(DiskOps& disk, int dir_fd, const std::string& path, bool
 
 // Reads the last 128 bytes of a file of `size` bytes into `block`.
 bool ReadLastBlock(DiskOps& disk, int fd, off_t size, char* block, TagIoStatus* status) {
-  const Transfer read = ReadAt(disk, fd, block, kTagBlockSize, size - static_cast<off_t>(kTagBlockSize));
+  const Transfer read =
+      ReadAt(disk, fd, block, kTagBlockSize, size - static_cast<off_t>(kTagBlockSize));
   if (!read.ok()) return Fail(status, TagIoError::kRead, read.error);  // 0: shrank meanwhile
   return true;
 }

@@ -277,7 +277,8 @@ int32_t RestoreFolders(AppState& app, RunState& run, RestoreDetails& details,
     std::map<size_t, std::vector<size_t>> by_depth;
     const size_t last = LastIndex(run);
     for (size_t i = 1; i <= last; ++i) {
-      ReportProgress(app, ProgressStage::kRestoreFolders, i, last);
+      ReportProgress(app, ProgressStage::kRestoreFolders, static_cast<int64_t>(i),
+                     static_cast<int64_t>(last));
       const FileEntry& e = run.EntryTable[i];
       if (e.RenameFlag == 1 && e.IsFile == 0) by_depth[Depth(e.OldPath)].push_back(i);
     }
@@ -346,7 +347,8 @@ int32_t RestoreTags(AppState& app, RunState& run, RestoreDetails& details, const
     LibraryFolders folders(disk, LibraryFolderOf(run, u""));
     const size_t last = LastIndex(run);
     for (size_t i = 1; i <= last; ++i) {
-      ReportProgress(app, ProgressStage::kRestoreTags, i, last);
+      ReportProgress(app, ProgressStage::kRestoreTags, static_cast<int64_t>(i),
+                     static_cast<int64_t>(last));
       const FileEntry& e = run.EntryTable[i];
       if (e.TagFlag != 1 || e.IsFile != 1) continue;
       // A file left under its new name, or not found, is reported already.

@@ -197,7 +197,7 @@ void WriteUndoRecord(const UndoRecord& record, uint64_t list_size, uint64_t list
                      const std::function<void(std::string_view)>& sink) {
   // Lines gather in a buffer of a few kilobytes that goes to `sink` whenever
   // it is nearly full; a line is at most about 400 bytes.
-  constexpr size_t kPiece = 16 * 1024;
+  constexpr size_t kPiece = size_t{16} * 1024;
   std::string out;
   out.reserve(kPiece + 1024);
   out += kMagic;

@@ -2,12 +2,12 @@
 
 #include <fcntl.h>
 #include <linux/openat2.h>
-#include <stdio.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 
 namespace tarvel {
 namespace {

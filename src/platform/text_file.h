@@ -16,7 +16,7 @@
 namespace tarvel {
 
 // Files larger than this are refused rather than read into memory.
-inline constexpr std::size_t kMaxTextFileBytes = 256u * 1024 * 1024;
+inline constexpr std::size_t kMaxTextFileBytes = std::size_t{256} * 1024 * 1024;
 
 struct TextReadResult {
   enum class Code { kOk, kNotFound, kNotAFile, kReadError, kTooLarge };
@@ -52,7 +52,7 @@ TextReadResult ReadFileBytes(const std::filesystem::path& path, std::string& byt
 // stops the reading (the result is then still ok).
 TextReadResult ReadFileInPieces(const std::filesystem::path& path,
                                 const std::function<bool(std::string_view)>& sink,
-                                std::size_t piece_bytes = 256 * 1024);
+                                std::size_t piece_bytes = std::size_t{256} * 1024);
 
 // Writes a file through a temporary file beside it (a hidden name ending in
 // six random characters), made with mode 0644 less the umask, in pieces of any
@@ -64,7 +64,8 @@ TextReadResult ReadFileInPieces(const std::filesystem::path& path,
 // message, naming `path`.
 class AtomicFileWriter {
  public:
-  explicit AtomicFileWriter(std::filesystem::path path, std::size_t buffer_bytes = 256 * 1024);
+  explicit AtomicFileWriter(std::filesystem::path path,
+                            std::size_t buffer_bytes = std::size_t{256} * 1024);
   ~AtomicFileWriter();
   AtomicFileWriter(const AtomicFileWriter&) = delete;
   AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;

@@ -15,8 +15,9 @@ namespace tarvel {
 inline constexpr char16_t kUnknownFileName[] = u"UnknownFileName.mp3";
 
 // Blanks the characters a CD-R cannot hold (\ / : , ; * ? " < > | and the
-// control characters U+0000 to U+001F and U+007F), each with its own notice. A file name of four characters or fewer becomes
-// "UnknownFileName.mp3" instead (it cannot hold ".mp3" and a base name).
+// control characters U+0000 to U+001F and U+007F), each with its own notice. A file name of four
+// characters or fewer becomes "UnknownFileName.mp3" instead (it cannot hold ".mp3" and a base
+// name).
 int ReplaceInvalidChars(std::u16string& name, AppState& app);
 
 // The same blanking for a folder name, which has no extension and so no

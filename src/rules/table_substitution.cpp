@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <queue>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
-#include <exception>
-#include <string_view>
 
 #include "app/tables.h"
 

@@ -93,7 +93,8 @@ Next Scan(RunContext& c) {
     c.app.ui->AppendLog(u"ファイル名の取得を開始しています");
   }
   ScanError error;
-  if (ScanFolder(c.app, c.run, c.app.settings.PathDataFolder, &error, c.disk) != 0) return Next::kGoOn;
+  if (ScanFolder(c.app, c.run, c.app.settings.PathDataFolder, &error, c.disk) != 0)
+    return Next::kGoOn;
   std::string detail = "cannot list " + Utf16ToUtf8(error.folder);
   if (error.sys_errno != 0) detail += std::string(": ") + std::strerror(error.sys_errno);
   return Abort(c, u"ファイル名の取得に失敗しました。", true, std::move(detail));

@@ -27,7 +27,6 @@ void ReadTagPart(RunState& run, DiskOps& disk, const std::string& root_bytes,
                  const std::vector<int32_t>& rows, size_t from, size_t to, DiskEntryRows* found) {
   LibraryFolders folders(disk, root_bytes);
   ID3TagData tag;
-  DiskEntry seen;
   const SharedText* folder = nullptr;
   std::string folder_bytes, name;
   int dir_fd = -1;
@@ -40,6 +39,9 @@ void ReadTagPart(RunState& run, DiskOps& disk, const std::string& root_bytes,
     }
     if (dir_fd < 0) continue;  // a folder gone or replaced since its listing: no tags
     name = Utf16ToUtf8(row.OldName);
+    // A fresh entry per file: one moved into the record must not stand for
+    // the next file when that one cannot be read.
+    DiskEntry seen;
     const int32_t read = ReadID3TagAt(dir_fd, name, tag, nullptr, found ? &seen : nullptr, disk);
     if (found != nullptr && seen.has_block) {
       found->append(static_cast<size_t>(rows[k]), std::move(seen));

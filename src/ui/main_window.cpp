@@ -37,6 +37,9 @@ template <typename... Ts>
 struct Overloaded : Ts... {
   using Ts::operator()...;
 };
+// Spelled out for compilers that do not deduce an aggregate's arguments.
+template <typename... Ts>
+Overloaded(Ts...) -> Overloaded<Ts...>;
 
 QCheckBox* MakeCheck(const char* name, std::u16string_view caption) {
   auto* box = new QCheckBox(Q(caption));

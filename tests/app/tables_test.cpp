@@ -285,9 +285,15 @@ TEST_F(DefaultTablesTest, DictionaryLeavesOnlyOneByteCharacters) {
   struct {
     std::u16string_view input, expected;
   } const kCases[] = {
-      {u"★☆♪", u"++~"},           {u"〜～", u"~~"},          {u"…‥", u"･････"},
-      {u"“a” ‘b’", u"'a' 'b'"},   {u"—―‐–", u"----"},        {u"①⑩⑳", u"(1)(10)(20)"},
-      {u"ⅠⅣⅩⅻ", u"IIVXxii"},      {u"→⇒〈》", u"-=(]"},      {u"×※〒", u"x+T"},
+      {u"★☆♪", u"++~"},
+      {u"〜～", u"~~"},
+      {u"…‥", u"･････"},
+      {u"“a” ‘b’", u"'a' 'b'"},
+      {u"—―‐–", u"----"},
+      {u"①⑩⑳", u"(1)(10)(20)"},
+      {u"ⅠⅣⅩⅻ", u"IIVXxii"},
+      {u"→⇒〈》", u"-=(]"},
+      {u"×※〒", u"x+T"},
       {u"ヶヵヮゝゞ", u"ヶヵヮゝゞ"},  // the reading needs them: the kana step narrows them
   };
   for (const auto& c : kCases)
@@ -299,20 +305,35 @@ TEST_F(DefaultTablesTest, RomajiExamples) {
   struct {
     std::u16string_view input, expected;
   } const kCases[] = {
-      {u"ﾄｳｷｮｳ", u"toukyou"},  {u"ｼﾝﾌﾞﾝ", u"shinbun"},
-      {u"ｶｯﾌﾟ", u"kappu"},     {u"ﾁｬｰﾊﾝ", u"cha-han"},
-      {u"ｼﾞｬｽﾞ", u"jazu"},     {u"ﾌｼﾞｻﾝ", u"fujisan"},
-      {u"ﾂﾅﾐ", u"tsunami"},    {u"ﾏｯﾁ", u"matchi"},
-      {u"ｷｯﾁｬﾝ", u"kitchan"},  {u"ｹｯｷｮｸ", u"kekkyoku"},
-      {u"ｸﾞｯｷﾞｬ", u"guggya"},  {u"ﾃｨｰ", u"ti-"},
-      {u"ﾃﾞｨｽｸ", u"disuku"},   {u"ﾌｧﾐﾘｰ", u"famiri-"},
-      {u"ｼｪｱ", u"shea"},       {u"ﾁｪｯｸ", u"chekku"},
-      {u"ｼﾞｪｯﾄ", u"jetto"},    {u"ｳｨﾝﾄﾞｳ", u"windou"},
-      {u"ｳｪｰﾌﾞ", u"we-bu"},    {u"ﾄｩﾓﾛｰ", u"tumoro-"},
-      {u"ﾃﾞｭｴｯﾄ", u"dyuetto"}, {u"ｳﾞｧｲｵﾘﾝ", u"vaiorin"},
-      {u"ｱｯ", u"atsu"},        {u"ｦ", u"wo"},
-      {u"｢ｱ｣､ｲ｡", u"[a] i"},   {u"ｱ･･･ｲ", u"a~i"},  {u"ﾋﾞﾙ･ｴｳﾞｧﾝｽ", u"biru evansu"},
-      {u"ｱﾞｰ", u"a-"},         {u"song ｱ 01.mp3", u"song a 01.mp3"},
+      {u"ﾄｳｷｮｳ", u"toukyou"},
+      {u"ｼﾝﾌﾞﾝ", u"shinbun"},
+      {u"ｶｯﾌﾟ", u"kappu"},
+      {u"ﾁｬｰﾊﾝ", u"cha-han"},
+      {u"ｼﾞｬｽﾞ", u"jazu"},
+      {u"ﾌｼﾞｻﾝ", u"fujisan"},
+      {u"ﾂﾅﾐ", u"tsunami"},
+      {u"ﾏｯﾁ", u"matchi"},
+      {u"ｷｯﾁｬﾝ", u"kitchan"},
+      {u"ｹｯｷｮｸ", u"kekkyoku"},
+      {u"ｸﾞｯｷﾞｬ", u"guggya"},
+      {u"ﾃｨｰ", u"ti-"},
+      {u"ﾃﾞｨｽｸ", u"disuku"},
+      {u"ﾌｧﾐﾘｰ", u"famiri-"},
+      {u"ｼｪｱ", u"shea"},
+      {u"ﾁｪｯｸ", u"chekku"},
+      {u"ｼﾞｪｯﾄ", u"jetto"},
+      {u"ｳｨﾝﾄﾞｳ", u"windou"},
+      {u"ｳｪｰﾌﾞ", u"we-bu"},
+      {u"ﾄｩﾓﾛｰ", u"tumoro-"},
+      {u"ﾃﾞｭｴｯﾄ", u"dyuetto"},
+      {u"ｳﾞｧｲｵﾘﾝ", u"vaiorin"},
+      {u"ｱｯ", u"atsu"},
+      {u"ｦ", u"wo"},
+      {u"｢ｱ｣､ｲ｡", u"[a] i"},
+      {u"ｱ･･･ｲ", u"a~i"},
+      {u"ﾋﾞﾙ･ｴｳﾞｧﾝｽ", u"biru evansu"},
+      {u"ｱﾞｰ", u"a-"},
+      {u"song ｱ 01.mp3", u"song a 01.mp3"},
   };
   for (const auto& c : kCases) {
     EXPECT_EQ(U8(Substitute(std::u16string(c.input), rome)), U8(c.expected)) << U8(c.input);

@@ -69,7 +69,8 @@ TEST_F(CliRunTest, CheckOnlyChangesNothingButTheList) {
 }
 
 TEST_F(CliRunTest, RealRunRenamesNestedFoldersAndWritesTags) {
-  Mp3(u"アーティスト/アルバム/ディスク/01 日本語.mp3", MakeTag(u"日本語", u"アーティスト", u"アルバム"));
+  Mp3(u"アーティスト/アルバム/ディスク/01 日本語.mp3",
+      MakeTag(u"日本語", u"アーティスト", u"アルバム"));
   Mp3(u"アーティスト/アルバム/02 ＡＢＣ.MP3");
   CliResult r = Run({"--set", "FlagCheckOnlyFilename=0", "--set", "FlagCheckOnlyID3Tag=0"});
   ASSERT_EQ(r.status, 0) << r.out << r.err;
@@ -133,8 +134,8 @@ TEST_F(CliRunTest, ListThatCannotBeWrittenChangesNothing) {
 
 TEST_F(CliRunTest, MessageBoxModeGivesTheBoxTexts) {
   Mp3(u"東京.mp3", MakeTag(u"東京", u"", u""));
-  CliResult r = Run({"--set", "FlagDisplayLog=0", "--set", "FlagCheckOnlyFilename=0",
-                     "--set", "FlagConvertID3Tag=0"});
+  CliResult r = Run({"--set", "FlagDisplayLog=0", "--set", "FlagCheckOnlyFilename=0", "--set",
+                     "FlagConvertID3Tag=0"});
   EXPECT_EQ(r.status, 0) << r.err;
   // No start line, no listing; one line per box (a box of two lines gives two).
   EXPECT_EQ(r.out.find("ファイル名の取得を開始しています"), std::string::npos) << r.out;
@@ -173,7 +174,8 @@ TEST_F(CliRunTest, ExitStatuses) {
   // A folder without MP3 files: the run stops after the scan.
   CliResult empty = Run({});
   EXPECT_EQ(empty.status, 1);
-  EXPECT_NE(empty.out.find("有効なファイルが見つかりません\n処理を中断します。\n"), std::string::npos);
+  EXPECT_NE(empty.out.find("有効なファイルが見つかりません\n処理を中断します。\n"),
+            std::string::npos);
   EXPECT_FALSE(fs::exists(music_ / "list.csv"));
   EXPECT_FALSE(fs::exists(dir() / "t.ini"));  // the command line never saves settings
 }

@@ -65,8 +65,9 @@ std::vector<std::string> CliLibraryTest::Args(const std::vector<std::string>& ex
 
 CliResult CliLibraryTest::Convert(const std::filesystem::path& program,
                                   std::vector<std::string> before_args) {
-  for (const std::string& a : Args({"--set", "FlagPathSaveCSV=1", "--set", "FlagCheckOnlyFilename=0",
-                                    "--set", "FlagCheckOnlyID3Tag=0", music_.native()})) {
+  for (const std::string& a :
+       Args({"--set", "FlagPathSaveCSV=1", "--set", "FlagCheckOnlyFilename=0", "--set",
+             "FlagCheckOnlyID3Tag=0", music_.native()})) {
     before_args.push_back(a);
   }
   return RunProgram(program, before_args, dir());

@@ -25,8 +25,8 @@ TEST(GroupedNumberTest, PutsACommaBetweenEveryThreeDigits) {
   struct Case {
     int64_t n;
     const char* text;
-  } cases[] = {{0, "0"},         {999, "999"},           {1000, "1,000"},
-               {12345, "12,345"}, {100000, "100,000"},   {1234567, "1,234,567"},
+  } cases[] = {{0, "0"},          {999, "999"},        {1000, "1,000"},
+               {12345, "12,345"}, {100000, "100,000"}, {1234567, "1,234,567"},
                {-4321, "-4,321"}};
   for (const Case& c : cases) EXPECT_EQ(GroupedNumber(c.n), c.text) << c.n;
 }
@@ -92,7 +92,8 @@ TEST_F(TerminalProgressTest, RedrawsAtMostTenTimesASecond) {
   };
   for (const Case& c : cases) {
     Clock::time_point now{};
-    TerminalProgress progress(fds_[1], [&] { return now; }, 80);
+    TerminalProgress progress(
+        fds_[1], [&] { return now; }, 80);
     for (int i = 0; i < c.updates; ++i) {
       progress.Update(ProgressStage::kConvert, i + 1, c.updates);
       now += milliseconds(c.step_ms);
@@ -105,7 +106,8 @@ TEST_F(TerminalProgressTest, RedrawsAtMostTenTimesASecond) {
 
 TEST_F(TerminalProgressTest, RateCountsFromTheStartOfTheStage) {
   Clock::time_point now{};
-  TerminalProgress progress(fds_[1], [&] { return now; }, 200);
+  TerminalProgress progress(
+      fds_[1], [&] { return now; }, 200);
   progress.Update(ProgressStage::kScan, 1, 0);
   now += milliseconds(10000);
   progress.Update(ProgressStage::kScan, 5000, 0);
@@ -123,13 +125,14 @@ TEST_F(TerminalProgressTest, RateCountsFromTheStartOfTheStage) {
 TEST_F(TerminalProgressTest, CutsTheLineToTheTerminalAndClearsItOnce) {
   Clock::time_point now{};
   {
-    TerminalProgress progress(fds_[1], [&] { return now; }, 12);
+    TerminalProgress progress(
+        fds_[1], [&] { return now; }, 12);
     progress.Update(ProgressStage::kConvert, 123456, 999999);
     EXPECT_TRUE(progress.shown());
     progress.Clear();
     EXPECT_FALSE(progress.shown());
     progress.Clear();  // nothing shown: nothing written
-  }  // nor when it goes
+  }                    // nor when it goes
   EXPECT_EQ(Drain(), "\rConverting:\x1b[K\r\x1b[K");
 }
 
@@ -226,7 +229,9 @@ TEST_F(CliProgressTest, LineOnTheTerminalOnlyAndTheLogUnchanged) {
     bool stdout_on_terminal;
     const char* first_line;  // the first progress line drawn; empty: none at all
   } cases[] = {
-      {"log to a file: the scan is shown from its first folder", {}, false,
+      {"log to a file: the scan is shown from its first folder",
+       {},
+       false,
        "\rScanning folders: 1 folder\x1b[K"},
       // The scan's marks hold an open log line, so the line waits for the
       // conversion.

@@ -73,15 +73,17 @@ TEST(ReplaceInvalidCharsTest, BlanksCharactersACdrCannotHold) {
 // eleven, one notice each.
 TEST(ReplaceInvalidCharsTest, BlanksControlCharacters) {
   const std::u16string with_nul(u"a\0b.mp3", 7);
-  RunCases(ReplaceInvalidChars,
-           {
-               {u"a\nb.mp3", u"a b.mp3", Notice(kCdr, u"a\nb.mp3")},
-               {u"\ta\x7F.mp3", u" a .mp3", Notice(kCdr, u"\ta\x7F.mp3") + Notice(kCdr, u" a\x7F.mp3")},
-               {with_nul, u"a b.mp3", Notice(kCdr, with_nul)},
-               {u"a\x1F\x20\x7E\x80.mp3", u"a  ~\x80.mp3", Notice(kCdr, u"a\x1F\x20\x7E\x80.mp3")},
-               {u"\r\n", u"UnknownFileName.mp3", Notice(kShort, u"\r\n")},
-           });
-  RunCases(ReplaceInvalidCharsInFolderName, {{u"\r\n", u"  ", Notice(kCdr, u"\r\n") + Notice(kCdr, u" \n")}});
+  RunCases(
+      ReplaceInvalidChars,
+      {
+          {u"a\nb.mp3", u"a b.mp3", Notice(kCdr, u"a\nb.mp3")},
+          {u"\ta\x7F.mp3", u" a .mp3", Notice(kCdr, u"\ta\x7F.mp3") + Notice(kCdr, u" a\x7F.mp3")},
+          {with_nul, u"a b.mp3", Notice(kCdr, with_nul)},
+          {u"a\x1F\x20\x7E\x80.mp3", u"a  ~\x80.mp3", Notice(kCdr, u"a\x1F\x20\x7E\x80.mp3")},
+          {u"\r\n", u"UnknownFileName.mp3", Notice(kShort, u"\r\n")},
+      });
+  RunCases(ReplaceInvalidCharsInFolderName,
+           {{u"\r\n", u"  ", Notice(kCdr, u"\r\n") + Notice(kCdr, u" \n")}});
 }
 
 TEST(ReplaceInvalidCharsTest, FolderNamesHaveNoShortestLength) {

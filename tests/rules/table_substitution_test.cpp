@@ -102,8 +102,7 @@ TEST(SubstituteByTableTest, AFailedSubstitutionLeavesTheTextAsItWas) {
   } kCases[] = {
       // "ab" → "bbaa" does not contain "ab" but makes a new one at every step.
       {"runaway row", MakeTable({{u"ab", u"bbaa"}, {u"z", u"Z"}}), u"aab"},
-      {"runaway row after rows that matched", MakeTable({{u"x", u"y"}, {u"ab", u"bbaa"}}),
-       u"xaab"},
+      {"runaway row after rows that matched", MakeTable({{u"x", u"y"}, {u"ab", u"bbaa"}}), u"xaab"},
       {"runaway row on a long text", MakeTable({{u"東", u"T"}, {u"ab", u"bbaa"}}),
        u"東京aab東京aab東京aab東京aab東京aab東京aab東京aab東京aab"},
       {"unloaded table", CsvTable(), u"ｱｲ"},

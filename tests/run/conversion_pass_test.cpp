@@ -141,11 +141,11 @@ TEST_F(ConversionPassTest, FlagsAndChangeCount) {
   app.settings.ConvertLevelFilename = 1;
   app.settings.FlagConvertID3Tag = 1;
   app.settings.ConvertLevelID3Tag = 1;
-  Add(u"/m/", u"Song.mp3");                    // unchanged
-  Add(u"/m/", u"ソング.mp3");                  // renamed
-  FileEntry& tagged = Add(u"/m/", u"b.mp3");   // tag changes only
+  Add(u"/m/", u"Song.mp3");                   // unchanged
+  Add(u"/m/", u"ソング.mp3");                 // renamed
+  FileEntry& tagged = Add(u"/m/", u"b.mp3");  // tag changes only
   tagged.OldTitle = tagged.NewTitle = u"タイトル";
-  Add(u"/m/", u"フォルダ", 0);                 // folder renamed
+  Add(u"/m/", u"フォルダ", 0);  // folder renamed
   ASSERT_EQ(ConvertEntries(app, run), 1);
   EXPECT_EQ(run.ChangeCount, 3);
   const int32_t kRename[] = {0, 0, 1, 0, 1}, kTag[] = {0, 0, 0, 1, 0};
@@ -210,9 +210,9 @@ TEST_F(ConversionPassDiskTest, TagSources) {
 TEST(DuplicateResolverTest, MatchesThePairwiseSearchOnRandomTables) {
   // Names drawn from a small pool of spellings that collide under text
   // comparison, in a few folders, so that chains of numbering happen.
-  const std::u16string kNames[] = {u"a.mp3",   u"A.mp3",   u"ａ.mp3",  u"a-2.mp3", u"A-2.mp3",
-                                   u"ｶﾞ.mp3",  u"ガ.mp3",  u"が.mp3",  u"b.mp3",   u"a-2-3.mp3",
-                                   u"ab.mp3",  u"folder",  u"FOLDER",  u"ｆｏｌｄｅｒ-2"};
+  const std::u16string kNames[] = {u"a.mp3",  u"A.mp3",  u"ａ.mp3", u"a-2.mp3",       u"A-2.mp3",
+                                   u"ｶﾞ.mp3", u"ガ.mp3", u"が.mp3", u"b.mp3",         u"a-2-3.mp3",
+                                   u"ab.mp3", u"folder", u"FOLDER", u"ｆｏｌｄｅｒ-2"};
   const std::u16string kPaths[] = {u"/m/", u"/m/x/", u"/M/"};
   std::mt19937 rng(7);
   for (int round = 0; round < 300; ++round) {

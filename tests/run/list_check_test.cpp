@@ -47,9 +47,11 @@ TEST(CheckRestoreListTest, AcceptsOnlyRowsInsideOneLibrary) {
        "row 2 of the list: OldPath \"/m/lib/b/\" lies outside the folder of row 1, "
        "\"/m/lib/a/\""},
       {"a folder whose name starts like the library's",
-       {{u"/m/abc/", u"1.mp3", u"1.mp3"}, {u"/m/abcd/", u"2.mp3", u"2.mp3"}}, "row 2"},
+       {{u"/m/abc/", u"1.mp3", u"1.mp3"}, {u"/m/abcd/", u"2.mp3", u"2.mp3"}},
+       "row 2"},
       {"a row in the folder above the library",
-       {{u"/m/lib/", u"1.mp3", u"1.mp3"}, {u"/m/", u"lib", u"victim", 0}}, "row 2"},
+       {{u"/m/lib/", u"1.mp3", u"1.mp3"}, {u"/m/", u"lib", u"victim", 0}},
+       "row 2"},
       {"no rows", {}, nullptr, u""},
       {"dot-dot segment reaches outside",
        {{u"/m/lib/", u"a.mp3", u"b.mp3"}, {u"/m/lib/../victim/", u"x.mp3", u"y.mp3"}},

@@ -187,7 +187,8 @@ TEST(StartFolderTest, FolderOnTheCommandLine) {
   };
   for (const auto& c : cases) {
     QString missing;
-    EXPECT_EQ(FolderFromArguments(c.arguments, &missing), c.expected) << c.arguments.join(' ').toStdString();
+    EXPECT_EQ(FolderFromArguments(c.arguments, &missing), c.expected)
+        << c.arguments.join(' ').toStdString();
     EXPECT_EQ(missing, c.missing) << c.arguments.join(' ').toStdString();
   }
 }
