@@ -305,11 +305,29 @@ std::optional<int> ApplyOptions(Settings& settings, CliOptions& options) {
   return std::nullopt;
 }
 
+// A level of 0 turns that conversion's full-width check off, as choosing it
+// in the window does: every Japanese name stays full-width at that level, so
+// the check would turn each run into a check-only one. Said on standard error
+// when a check was on.
+void ApplyLevelZeroRules(Settings& settings) {
+  for (Conversion conversion : {Conversion::kFileName, Conversion::kID3Tag}) {
+    const RuleOutcome rule = LevelZeroRule(settings, conversion);
+    bool changes = false;
+    for (const SettingChange& change : rule.changes) {
+      changes = changes || settings.*change.member != change.value;
+    }
+    if (!changes) continue;
+    ApplyChanges(settings, rule.changes);
+    Error(Utf16ToUtf8(rule.message));
+  }
+}
+
 // One conversion run: 0 when it reached its end, 1 when a stage stopped it
 // or it was turned check-only, 2 when it may not or could not start.
 int Convert(AppState& app, CliFrontEnd& ui, MecabReadingService& reading) {
   // The window refuses these before a run can be started; here they end the
   // program with the window's message.
+  ApplyLevelZeroRules(app.settings);
   if (auto refusal = ConversionRunRefusal(app.settings, app.folder, reading)) {
     ui.ShowMessage(*refusal);
     return kExitUsage;

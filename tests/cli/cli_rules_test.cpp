@@ -73,6 +73,28 @@ TEST_F(CliRulesTest, NoRunWithoutTheReadingService) {
   EXPECT_EQ(Snapshot(music_), before);
 }
 
+TEST_F(CliRulesTest, LevelZeroTurnsTheFullWidthCheckOffAsTheWindowDoes) {
+  constexpr std::string_view kMessage =
+      "日本語を変換しない場合、全角の検出チェックは無効になります";
+  // At level 0 every Japanese name stays full-width: with the check left on,
+  // the run would only check and end with 1.
+  struct {
+    std::vector<std::string> sets;
+    bool says;
+  } kCases[] = {
+      {{"ConvertLevelFilename=0", "FlagDetectFullCharFilename=1"}, true},
+      {{"ConvertLevelID3Tag=0", "FlagDetectFullCharID3Tag=1"}, true},
+      {{"ConvertLevelFilename=0", "FlagDetectFullCharFilename=0"}, false},
+  };
+  for (const auto& c : kCases) {
+    std::vector<std::string> args;
+    for (const std::string& set : c.sets) args.insert(args.end(), {"--set", set});
+    CliResult r = Run(args);
+    EXPECT_EQ(r.status, 0) << c.sets[0] << r.out << r.err;
+    EXPECT_EQ(r.err.find(kMessage) != std::string::npos, c.says) << c.sets[0] << r.err;
+  }
+}
+
 TEST_F(CliRulesTest, PresetSetsThePlayersOptionsAndSetOverridesIt) {
   constexpr std::string_view kNameChange = "（ファイル名）01 ﾄｳｷｮｳﾉﾖﾙ.mp3";
   // f-CD7: no file names; the folder name becomes the artist.
