@@ -159,11 +159,11 @@ void WriteTagPart(const RunState& run, const UndoRecord* undo, size_t from, size
 
 }  // namespace
 
-int32_t WriteTags(AppState& app, RunState& run, StageResult* result, const UndoRecord* undo,
-                  DiskOps& disk) {
+int32_t WriteTags(const Reporter& reporter, RunState& run, StageResult* result,
+                  const UndoRecord* undo, DiskOps& disk) {
   try {
     const TagRows rows = CountTagRows(run);
-    const std::string library = LibraryFolderOf(run, app.settings.PathDataFolder);
+    const std::string library = LibraryFolderOf(run, reporter.data_folder());
     const auto total = static_cast<int64_t>(rows.last);
     FirstFailure failure;
     int32_t counts[2] = {0, 0};
@@ -174,13 +174,15 @@ int32_t WriteTags(AppState& app, RunState& run, StageResult* result, const UndoR
           WriteTagPart(run, undo, std::max<size_t>(from, 1), to, folders, failure,
                        counts[from == 0 ? 0 : 1], progress);
         },
-        [&](int64_t done) { ReportProgress(app, ProgressStage::kWriteTags, done, total); },
-        [&](int64_t second) { ReportProgress(app, ProgressStage::kWriteTags, second, total); });
+        [&](int64_t done) { ReportProgress(reporter, ProgressStage::kWriteTags, done, total); },
+        [&](int64_t second) {
+          ReportProgress(reporter, ProgressStage::kWriteTags, second, total);
+        });
     if (failure.failed()) {
       SetResult(result, failure.result());
       return 0;
     }
-    ReportCount(app, counts[0] + counts[1], kTagsWritten);
+    ReportCount(reporter, counts[0] + counts[1], kTagsWritten);
     return 1;
   } catch (const std::exception& ex) {
     SetResult(result, Unexpected(ex.what()));
@@ -292,12 +294,12 @@ void RenamePart(const RunState& run, RenameRows& rows, FolderOrder order, size_t
 // stage, stopping at the first rename that fails. Every row is checked
 // before the first rename; then the stage goes folder by folder, so that
 // only one folder's moves are planned at a time, however large the library.
-int32_t RenameStage(AppState& app, RunState& run, int32_t is_file, ProgressStage stage,
+int32_t RenameStage(const Reporter& reporter, RunState& run, int32_t is_file, ProgressStage stage,
                     std::u16string_view count_text, StageResult* result, DiskOps& disk) {
   constexpr FolderOrder kOrder = FolderOrder::kDeepestFirst;
   RenameRows rows;
   if (!GatherRenameRows(run, is_file, kOrder, rows, result)) return 0;
-  const std::string library = LibraryFolderOf(run, app.settings.PathDataFolder);
+  const std::string library = LibraryFolderOf(run, reporter.data_folder());
   const auto total = static_cast<int64_t>(rows.total);
   FirstFailure failure;
   int32_t counts[2] = {0, 0};
@@ -308,30 +310,31 @@ int32_t RenameStage(AppState& app, RunState& run, int32_t is_file, ProgressStage
         RenamePart(run, rows, kOrder, from, to, folders, failure, counts[from == 0 ? 0 : 1],
                    progress);
       },
-      [&](int64_t done) { ReportProgress(app, stage, done, total); },
-      [&](int64_t second) { ReportProgress(app, stage, counts[0] + second, total); });
+      [&](int64_t done) { ReportProgress(reporter, stage, done, total); },
+      [&](int64_t second) { ReportProgress(reporter, stage, counts[0] + second, total); });
   if (failure.failed()) {
     SetResult(result, failure.result());
     return 0;
   }
-  ReportCount(app, counts[0] + counts[1], count_text);
+  ReportCount(reporter, counts[0] + counts[1], count_text);
   return 1;
 }
 
 }  // namespace
 
-int32_t RenameFiles(AppState& app, RunState& run, StageResult* result, DiskOps& disk) {
+int32_t RenameFiles(const Reporter& reporter, RunState& run, StageResult* result, DiskOps& disk) {
   try {
-    return RenameStage(app, run, 1, ProgressStage::kRenameFiles, kFilesRenamed, result, disk);
+    return RenameStage(reporter, run, 1, ProgressStage::kRenameFiles, kFilesRenamed, result, disk);
   } catch (const std::exception& ex) {
     SetResult(result, Unexpected(ex.what()));
     return 0;
   }
 }
 
-int32_t RenameFolders(AppState& app, RunState& run, StageResult* result, DiskOps& disk) {
+int32_t RenameFolders(const Reporter& reporter, RunState& run, StageResult* result, DiskOps& disk) {
   try {
-    return RenameStage(app, run, 0, ProgressStage::kRenameFolders, kFoldersRenamed, result, disk);
+    return RenameStage(reporter, run, 0, ProgressStage::kRenameFolders, kFoldersRenamed, result,
+                       disk);
   } catch (const std::exception& ex) {
     SetResult(result, Unexpected(ex.what()));
     return 0;

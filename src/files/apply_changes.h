@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/app_state.h"
 #include "app/entry_table.h"
+#include "app/report.h"
 #include "files/file_stage.h"
 #include "platform/disk_ops.h"
 
@@ -32,7 +32,7 @@ struct UndoRecord;
 // the same way: the record must hold exactly what each write replaces.
 // Every system call goes through `disk`. A stage of kItemsForASecondThread
 // rows or more shares them with a second thread.
-int32_t WriteTags(AppState& app, RunState& run, StageResult* result = nullptr,
+int32_t WriteTags(const Reporter& reporter, RunState& run, StageResult* result = nullptr,
                   const UndoRecord* undo = nullptr, DiskOps& disk = SystemDiskOps());
 
 // Renames every file row with RenameFlag 1 from OldPath + OldName to
@@ -45,13 +45,13 @@ int32_t WriteTags(AppState& app, RunState& run, StageResult* result = nullptr,
 // stage or unusable, its folder reached through a link, the system refuses)
 // it stops with 0 and reports nothing; the files renamed before stay
 // renamed, and `result` says which file and why.
-int32_t RenameFiles(AppState& app, RunState& run, StageResult* result = nullptr,
+int32_t RenameFiles(const Reporter& reporter, RunState& run, StageResult* result = nullptr,
                     DiskOps& disk = SystemDiskOps());
 
 // The same for folder rows, planned the same way, the deepest folders first,
 // so that each folder is renamed after the folders inside it and while its
 // own parent still has its old name. Count text: "…個のフォルダ名を変更しました。".
-int32_t RenameFolders(AppState& app, RunState& run, StageResult* result = nullptr,
+int32_t RenameFolders(const Reporter& reporter, RunState& run, StageResult* result = nullptr,
                       DiskOps& disk = SystemDiskOps());
 
 }  // namespace tarvel

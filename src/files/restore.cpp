@@ -91,14 +91,14 @@ bool UnderMissingFolder(const RestoreDetails& d, const std::u16string& path) {
   return AnyPrefix(path, [&](size_t end) { return d.folders_missing.count(path.substr(0, end)); });
 }
 
-void ReportMissing(AppState& app, bool is_file, const std::u16string& full) {
+void ReportMissing(const Reporter& reporter, bool is_file, const std::u16string& full) {
   std::u16string text = is_file ? u"見つからないファイルがあります。\r\n　ファイル名　：　"
                                 : u"見つからないフォルダがあります。\r\n　フォルダ名　：　";
   text += full;
-  Report(app, text + std::u16string(kCrLf), text);
+  Report(reporter, text + std::u16string(kCrLf), text);
 }
 
-void ReportNotRestored(AppState& app, bool is_file, const std::u16string& now,
+void ReportNotRestored(const Reporter& reporter, bool is_file, const std::u16string& now,
                        const std::u16string& old) {
   std::u16string text =
       is_file ? u"復元に失敗したファイルがあります。\r\n　現在のファイル名　：　" + now +
@@ -107,12 +107,12 @@ void ReportNotRestored(AppState& app, bool is_file, const std::u16string& now,
                     u"\r\n　　元のフォルダ名　：　" + old + u"\r\n　手動で復元をお願いします。";
   // The log gets its own line end, so that the next report starts on a line
   // of its own.
-  Report(app, text + std::u16string(kCrLf), text);
+  Report(reporter, text + std::u16string(kCrLf), text);
 }
 
 // One restore step's rows of one kind, and what it works with.
 struct RestoreStep {
-  AppState& app;
+  const Reporter& reporter;
   RunState& run;
   RestoreDetails& d;
   const UndoRecord* undo;
@@ -172,7 +172,7 @@ std::optional<Pending> ClassifyRow(const RestoreStep& s, size_t i) {
   if (!IsSingleName(e.OldName) || !IsSingleName(e.NewName)) {
     d.failed.push_back(Utf16ToUtf8(e.NewPath + e.NewName) + " -> " +
                        Utf16ToUtf8(e.OldPath + e.OldName) + ": not a usable name");
-    ReportNotRestored(s.app, s.is_file, e.NewPath + e.NewName, e.OldPath + e.OldName);
+    ReportNotRestored(s.reporter, s.is_file, e.NewPath + e.NewName, e.OldPath + e.OldName);
     d.rows_not_back.insert(i);
     return std::nullopt;
   }
@@ -188,7 +188,7 @@ std::optional<Pending> ClassifyRow(const RestoreStep& s, size_t i) {
     return std::nullopt;
   }
   d.missing.push_back(Utf16ToUtf8(folder_now + e.NewName));
-  ReportMissing(s.app, s.is_file, folder_now + e.NewName);
+  ReportMissing(s.reporter, s.is_file, folder_now + e.NewName);
   d.rows_not_back.insert(i);
   if (!s.is_file) d.folders_missing.insert(e.OldPath + e.OldName + u"/");
   return std::nullopt;
@@ -210,7 +210,7 @@ int32_t PlanMoves(const RestoreStep& s, const std::vector<Pending>& pending,
     PathInfo held = LookUp(target);
     if (held.exists && !sources.count(target) && !held.SameEntryAs(LookUp(now))) {
       s.d.conflicts.push_back(Utf16ToUtf8(now) + " -> " + Utf16ToUtf8(target));
-      ReportNotRestored(s.app, s.is_file, now, target);
+      ReportNotRestored(s.reporter, s.is_file, now, target);
       NotBack(s, p.row, now);
       continue;
     }
@@ -223,7 +223,7 @@ int32_t PlanMoves(const RestoreStep& s, const std::vector<Pending>& pending,
       ++count;
     } else {
       s.d.failed.push_back(moved.message);
-      ReportNotRestored(s.app, s.is_file, now, target);
+      ReportNotRestored(s.reporter, s.is_file, now, target);
       NotBack(s, p.row, now);
     }
   }
@@ -237,7 +237,7 @@ int32_t RestoreRows(const RestoreStep& s, const std::vector<size_t>& rows) {
   int64_t looked_at = 0;
   for (size_t i : rows) {
     if (s.is_file) {
-      ReportProgress(s.app, ProgressStage::kRestoreFiles, ++looked_at,
+      ReportProgress(s.reporter, ProgressStage::kRestoreFiles, ++looked_at,
                      static_cast<int64_t>(rows.size()));
     }
     if (std::optional<Pending> p = ClassifyRow(s, i)) pending.push_back(std::move(*p));
@@ -256,7 +256,7 @@ int32_t RestoreRows(const RestoreStep& s, const std::vector<size_t>& rows) {
         } else {
           s.d.failed.push_back(reason);
         }
-        ReportNotRestored(s.app, s.is_file, now, target);
+        ReportNotRestored(s.reporter, s.is_file, now, target);
         NotBack(s, move.row, now);
       },
       s.folders);
@@ -269,7 +269,7 @@ size_t Depth(std::u16string_view path) {
 
 }  // namespace
 
-int32_t RestoreFolders(AppState& app, RunState& run, RestoreDetails& details,
+int32_t RestoreFolders(const Reporter& reporter, RunState& run, RestoreDetails& details,
                        const UndoRecord* undo, DiskOps& disk) {
   try {
     // Outermost first: a folder's parent has its old name again before the
@@ -277,17 +277,17 @@ int32_t RestoreFolders(AppState& app, RunState& run, RestoreDetails& details,
     std::map<size_t, std::vector<size_t>> by_depth;
     const size_t last = LastIndex(run);
     for (size_t i = 1; i <= last; ++i) {
-      ReportProgress(app, ProgressStage::kRestoreFolders, static_cast<int64_t>(i),
+      ReportProgress(reporter, ProgressStage::kRestoreFolders, static_cast<int64_t>(i),
                      static_cast<int64_t>(last));
       const FileEntry& e = run.EntryTable[i];
       if (e.RenameFlag == 1 && e.IsFile == 0) by_depth[Depth(e.OldPath)].push_back(i);
     }
     int32_t count = 0;
     LibraryFolders folders(disk, LibraryFolderOf(run, u""));
-    const RestoreStep step{app, run, details, undo, /*is_file=*/false, folders};
+    const RestoreStep step{reporter, run, details, undo, /*is_file=*/false, folders};
     for (const auto& [depth, rows] : by_depth) count += RestoreRows(step, rows);
     details.folders_restored = count;
-    ReportCount(app, count, kFoldersRestored);
+    ReportCount(reporter, count, kFoldersRestored);
     return 1;
   } catch (const std::exception& ex) {
     details.error = std::string("unexpected error: ") + ex.what();
@@ -295,8 +295,8 @@ int32_t RestoreFolders(AppState& app, RunState& run, RestoreDetails& details,
   }
 }
 
-int32_t RestoreFiles(AppState& app, RunState& run, RestoreDetails& details, const UndoRecord* undo,
-                     DiskOps& disk) {
+int32_t RestoreFiles(const Reporter& reporter, RunState& run, RestoreDetails& details,
+                     const UndoRecord* undo, DiskOps& disk) {
   try {
     std::vector<size_t> rows;
     const size_t last = LastIndex(run);
@@ -306,9 +306,9 @@ int32_t RestoreFiles(AppState& app, RunState& run, RestoreDetails& details, cons
     }
     LibraryFolders folders(disk, LibraryFolderOf(run, u""));
     const int32_t count =
-        RestoreRows(RestoreStep{app, run, details, undo, /*is_file=*/true, folders}, rows);
+        RestoreRows(RestoreStep{reporter, run, details, undo, /*is_file=*/true, folders}, rows);
     details.files_restored = count;
-    ReportCount(app, count, kFilesRestored);
+    ReportCount(reporter, count, kFilesRestored);
     return 1;
   } catch (const std::exception& ex) {
     details.error = std::string("unexpected error: ") + ex.what();
@@ -340,14 +340,14 @@ bool RestoreOneTag(LibraryFolders& folders, const FileEntry& e, const std::u16st
 
 }  // namespace
 
-int32_t RestoreTags(AppState& app, RunState& run, RestoreDetails& details, const UndoRecord* undo,
-                    DiskOps& disk) {
+int32_t RestoreTags(const Reporter& reporter, RunState& run, RestoreDetails& details,
+                    const UndoRecord* undo, DiskOps& disk) {
   try {
     int32_t count = 0;
     LibraryFolders folders(disk, LibraryFolderOf(run, u""));
     const size_t last = LastIndex(run);
     for (size_t i = 1; i <= last; ++i) {
-      ReportProgress(app, ProgressStage::kRestoreTags, static_cast<int64_t>(i),
+      ReportProgress(reporter, ProgressStage::kRestoreTags, static_cast<int64_t>(i),
                      static_cast<int64_t>(last));
       const FileEntry& e = run.EntryTable[i];
       if (e.TagFlag != 1 || e.IsFile != 1) continue;
@@ -372,7 +372,7 @@ int32_t RestoreTags(AppState& app, RunState& run, RestoreDetails& details, const
       }
     }
     details.tags_restored = count;
-    ReportCount(app, count, kTagsRestored);
+    ReportCount(reporter, count, kTagsRestored);
     return 1;
   } catch (const std::exception& ex) {
     details.error = std::string("unexpected error: ") + ex.what();
@@ -380,10 +380,10 @@ int32_t RestoreTags(AppState& app, RunState& run, RestoreDetails& details, const
   }
 }
 
-void ReportAlreadyRestored(AppState& app, const RestoreDetails& details) {
+void ReportAlreadyRestored(const Reporter& reporter, const RestoreDetails& details) {
   if (details.already_restored == 0) return;
   std::u16string text = DecimalText(details.already_restored) + std::u16string(kAlreadyRestored);
-  Report(app, text + std::u16string(kCrLf), text);
+  Report(reporter, text + std::u16string(kCrLf), text);
 }
 
 }  // namespace tarvel

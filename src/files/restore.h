@@ -21,8 +21,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "app/app_state.h"
 #include "app/entry_table.h"
+#include "app/report.h"
 #include "files/undo_record.h"
 #include "platform/disk_ops.h"
 
@@ -75,7 +75,7 @@ struct RestoreDetails {
 // then restored where it is. With `undo`, device and inode tell which entry
 // is the row's. Reports the count ("…個のフォルダ名を復元しました。") and
 // returns 1; 0 only on an unexpected error, with nothing reported.
-int32_t RestoreFolders(AppState& app, RunState& run, RestoreDetails& details,
+int32_t RestoreFolders(const Reporter& reporter, RunState& run, RestoreDetails& details,
                        const UndoRecord* undo = nullptr, DiskOps& disk = SystemDiskOps());
 
 // The same for file rows, one planned stage: a file not found under any of
@@ -83,7 +83,7 @@ int32_t RestoreFolders(AppState& app, RunState& run, RestoreDetails& details,
 // old name is held by something else is reported as a conflict
 // ("復元に失敗したファイルがあります。"); a refused rename is reported as well.
 // None stops the walk. Count text: "…個のファイル名を復元しました。".
-int32_t RestoreFiles(AppState& app, RunState& run, RestoreDetails& details,
+int32_t RestoreFiles(const Reporter& reporter, RunState& run, RestoreDetails& details,
                      const UndoRecord* undo = nullptr, DiskOps& disk = SystemDiskOps());
 
 // Puts back the tags of every file row with TagFlag 1 that is under its old
@@ -93,12 +93,12 @@ int32_t RestoreFiles(AppState& app, RunState& run, RestoreDetails& details,
 // name, or whose old name holds another file, are passed over. A tag that
 // cannot be put back is reported in `details.skipped`. Count text:
 // "…個のID3Tagを復元しました。". Returns 0 only on an unexpected error.
-int32_t RestoreTags(AppState& app, RunState& run, RestoreDetails& details,
+int32_t RestoreTags(const Reporter& reporter, RunState& run, RestoreDetails& details,
                     const UndoRecord* undo = nullptr, DiskOps& disk = SystemDiskOps());
 
 // Reports, once, how many rows were already under their old names; nothing
 // when there were none.
-void ReportAlreadyRestored(AppState& app, const RestoreDetails& details);
+void ReportAlreadyRestored(const Reporter& reporter, const RestoreDetails& details);
 
 }  // namespace tarvel
 

@@ -212,7 +212,9 @@ TEST_F(ApplyChangesTest, TagThatCannotBeWrittenStopsTheStageAndLeavesTheFileAsIt
       EXPECT_EQ(ReadBytes(lib_ / c.name), before);
     }
     EXPECT_EQ(ReadBytes(lib_ / "later.mp3"), tagged);
-    if (fs::exists(lib_ / "target.txt")) EXPECT_EQ(ReadBytes(lib_ / "target.txt"), tagged);
+    if (fs::exists(lib_ / "target.txt")) {
+      EXPECT_EQ(ReadBytes(lib_ / "target.txt"), tagged);
+    }
   }
 }
 

@@ -50,7 +50,9 @@ TEST_F(DiskOpsTest, ExactTransfersSurviveInterruptsAndShortCounts) {
     EXPECT_EQ(tail.done, 5u);
     EXPECT_EQ(tail.error, 0);
     EXPECT_FALSE(tail.ok());
-    if (c.max_transfer != 0) EXPECT_GT(disk.count(DiskCall::kWrite), 100);
+    if (c.max_transfer != 0) {
+      EXPECT_GT(disk.count(DiskCall::kWrite), 100);
+    }
   }
 }
 

@@ -119,13 +119,17 @@ TEST_F(TextFileTest, WriterGathersPiecesAndChangesNothingUntilCommitted) {
       }
       ASSERT_TRUE(writer.Finish()) << writer.message();
       EXPECT_EQ(ReadBytes(dir() / "out.csv"), "old");  // nothing changes before the rename
-      if (c.commit) ASSERT_TRUE(writer.Commit().ok) << writer.message();
+      if (c.commit) {
+        ASSERT_TRUE(writer.Commit().ok) << writer.message();
+      }
     }
     ::umask(mask);
     EXPECT_TRUE(ReadBytes(dir() / "out.csv") == (c.commit ? expected : "old"));
     struct stat st {};
     ASSERT_EQ(::stat((dir() / "out.csv").c_str(), &st), 0);
-    if (c.commit) EXPECT_EQ(st.st_mode & 07777, 0640u);  // 0644 less the umask
+    if (c.commit) {
+      EXPECT_EQ(st.st_mode & 07777, 0640u);  // 0644 less the umask
+    }
     // Only the target is left beside what was there: no temporary file.
     std::vector<std::string> names = list();
     std::erase(names, "out.csv");
