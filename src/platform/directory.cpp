@@ -111,19 +111,4 @@ int DirectoryListing::Read(const std::string& path, bool follow_link, bool keep_
   return 0;
 }
 
-int FolderHandle::Open(const std::string& path) {
-  if (fd_ && path == path_) return fd_.get();
-  Close();
-  // Only for looking entries up: the folder itself is neither read nor
-  // changed through it.
-  fd_.reset(::open(path.empty() ? "." : path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-  if (fd_) path_ = path;
-  return fd_.get();
-}
-
-void FolderHandle::Close() {
-  fd_.reset();
-  path_.clear();
-}
-
 }  // namespace tarvel

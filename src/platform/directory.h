@@ -60,27 +60,6 @@ class DirectoryListing {
   UniqueDir dir_;  // the folder kept open
 };
 
-// The folder that the last few operations worked in, kept open so that each
-// of them names its entry relative to it (one path lookup for the folder
-// rather than one for every entry in it). Rows of a folder follow each
-// other, so one open folder at a time is enough.
-class FolderHandle {
- public:
-  FolderHandle() = default;
-  FolderHandle(const FolderHandle&) = delete;
-  FolderHandle& operator=(const FolderHandle&) = delete;
-
-  // The open folder at `path` (UTF-8 bytes), reopened only when `path`
-  // differs from the last one; -1 when it cannot be opened (the caller then
-  // uses the full path, and its own call says why it fails).
-  int Open(const std::string& path);
-  void Close();
-
- private:
-  std::string path_;
-  UniqueFd fd_;
-};
-
 // Order of two names as their UTF-16 forms compare code unit by code unit,
 // worked out on the UTF-8 bytes. True when `a` sorts before `b`.
 bool NameLess(std::string_view a, std::string_view b);
