@@ -38,16 +38,19 @@ int main(int argc, char** argv) {
   tarvel::MessageSink say = tarvel::SystemMessageSink();
   const QString title = tarvel::ToQString(tarvel::kMessageTitle);
   std::u16string failure;
+  int status = 1;
   if (!startup.ok()) {
     failure = startup.message;
   } else if (auto refusal = tarvel::ReadingServiceRefusal(reading)) {
-    // Without the reading service no run could start: the program ends.
+    // Without the reading service no run could start: the program ends, with
+    // the status tarvel-cli gives a run it refuses for the same reason.
     failure = *refusal;
+    status = 2;
   }
   if (!failure.empty()) {
     for (const auto& text : early.messages) say(nullptr, title, tarvel::ToQString(text));
     say(nullptr, title, tarvel::ToQString(failure));
-    return 1;
+    return status;
   }
 
   // A folder on the command line is shown in place of the stored one; it is

@@ -182,14 +182,14 @@ def inner(build_dir):
         for name in ("tarvel", "dic.csv"):
             shutil.copy2(os.path.join(app_dir, name), unreadable)
         cases = [
-            ("no dic.csv", broken, {}, "全角→半角 変換辞書が見つかりません"),
+            ("no dic.csv", broken, {}, "全角→半角 変換辞書が見つかりません", 1),
             ("no MeCab dictionary", app_dir,
-             {"TARVEL_MECAB_DICDIR": os.path.join(work, "no-such-dictionary")}, "読みの辞書"),
-            ("unreadable settings", unreadable, {}, "設定ファイルを読み込めません"),
+             {"TARVEL_MECAB_DICDIR": os.path.join(work, "no-such-dictionary")}, "読みの辞書", 2),
+            ("unreadable settings", unreadable, {}, "設定ファイルを読み込めません", 1),
         ]
-        for name, folder, extra, text in cases:
+        for name, folder, extra, text, status in cases:
             with_tarvel(folder, dict(env, **extra),
-                        lambda proc: startup_failure(pyatspi, desktop, proc, name, text))
+                        lambda proc: startup_failure(pyatspi, desktop, proc, name, text, status))
         with_tarvel(app_dir, env, lambda proc: drive(pyatspi, desktop, proc, lib, app_dir))
     finally:
         launcher.kill()
@@ -229,7 +229,7 @@ def top_level(app, name):
     return None
 
 
-def startup_failure(pyatspi, desktop, proc, case, text):
+def startup_failure(pyatspi, desktop, proc, case, text, status):
     tarvel = wait_for(case + ": tarvel on the bus", lambda: tarvel_app(desktop, proc))
     box = wait_for(case + ": the message box", lambda: top_level(tarvel, "QX"))
     if top_level(tarvel, "Tarvel ver") is not None:
@@ -239,8 +239,8 @@ def startup_failure(pyatspi, desktop, proc, case, text):
     act(wait_for(case + ": OK", lambda: find(pyatspi, box, "OK", pyatspi.ROLE_PUSH_BUTTON)),
         "Press")
     wait_for(case + ": tarvel to end", lambda: proc.poll() is not None)
-    if proc.returncode != 1:
-        fail("%s: tarvel ended with status %d" % (case, proc.returncode))
+    if proc.returncode != status:
+        fail("%s: tarvel ended with status %d, not %d" % (case, proc.returncode, status))
 
 
 def find(pyatspi, root, name, role=None, showing=False):
