@@ -2,6 +2,8 @@
 // tables) is shared with tarvel-cli; then the main window opens.
 #include <QApplication>
 #include <QIcon>
+#include <optional>
+#include <string>
 
 #include "app/app_state.h"
 #include "app/front_end.h"
@@ -12,6 +14,25 @@
 #include "ui/gui_front_end.h"
 #include "ui/instance_lock.h"
 #include "ui/main_window.h"
+
+namespace {
+
+struct Failure {
+  std::u16string message;
+  int status;
+};
+
+// Why the program cannot start, and the status it ends with.
+std::optional<Failure> StartupFailure(const tarvel::StartupResult& startup,
+                                      tarvel::MecabReadingService& reading) {
+  if (!startup.ok()) return Failure{startup.message, 1};
+  // Without the reading service no run could start: the program ends, with
+  // the status tarvel-cli gives a run it refuses for the same reason.
+  if (auto refusal = tarvel::ReadingServiceRefusal(reading)) return Failure{*refusal, 2};
+  return std::nullopt;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -37,20 +58,10 @@ int main(int argc, char** argv) {
       tarvel::Startup(state, exe ? *exe : std::filesystem::path(argv[0]));
   tarvel::MessageSink say = tarvel::SystemMessageSink();
   const QString title = tarvel::ToQString(tarvel::kMessageTitle);
-  std::u16string failure;
-  int status = 1;
-  if (!startup.ok()) {
-    failure = startup.message;
-  } else if (auto refusal = tarvel::ReadingServiceRefusal(reading)) {
-    // Without the reading service no run could start: the program ends, with
-    // the status tarvel-cli gives a run it refuses for the same reason.
-    failure = *refusal;
-    status = 2;
-  }
-  if (!failure.empty()) {
+  if (auto failure = StartupFailure(startup, reading)) {
     for (const auto& text : early.messages) say(nullptr, title, tarvel::ToQString(text));
-    say(nullptr, title, tarvel::ToQString(failure));
-    return status;
+    say(nullptr, title, tarvel::ToQString(failure->message));
+    return failure->status;
   }
 
   // A folder on the command line is shown in place of the stored one; it is
