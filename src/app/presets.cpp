@@ -13,18 +13,18 @@ using S = Settings;
 // its player needs it; the two players start in check-only mode so that the
 // first run only reports. Full-width detection comes before the level, so
 // that no level rule speaks while a preset is set.
-constexpr PresetAssignment kOther[] = {
+constexpr SettingChange kOther[] = {
     {&S::FlagConvertFilename, 1},
     {&S::FlagConvertID3Tag, 1},
 };
-constexpr PresetAssignment kZ919[] = {
+constexpr SettingChange kZ919[] = {
     {&S::FlagConvertFilename, 1},    {&S::FlagCheckOnlyFilename, 1},
     {&S::FlagDicEnabledFilename, 1}, {&S::FlagDetectFullCharFilename, 1},
     {&S::FlagLimit30Char, 1},        {&S::LengthName, 30},
     {&S::FlagRenameFolderName, 1},   {&S::ConvertLevelFilename, 1},
     {&S::FlagConvertID3Tag, 0},
 };
-constexpr PresetAssignment kFCD7[] = {
+constexpr SettingChange kFCD7[] = {
     {&S::FlagConvertFilename, 0},
     {&S::FlagConvertID3Tag, 1},
     {&S::FlagCheckOnlyID3Tag, 1},
@@ -42,7 +42,7 @@ bool InRange(int index) { return index >= 0 && index < kPresetCount; }
 
 }  // namespace
 
-std::span<const PresetAssignment> PresetAssignments(int index) {
+std::span<const SettingChange> PresetAssignments(int index) {
   switch (index) {
     case kPresetOther:
       return kOther;
@@ -86,7 +86,7 @@ std::optional<int> FindPreset(std::string_view name) {
 void ApplyPreset(Settings& settings, int index) {
   if (!InRange(index)) return;
   settings.Player = index;
-  for (const PresetAssignment& a : PresetAssignments(index)) settings.*a.member = a.value;
+  ApplyChanges(settings, PresetAssignments(index));
 }
 
 }  // namespace tarvel

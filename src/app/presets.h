@@ -13,22 +13,16 @@
 
 namespace tarvel {
 
-// One assignment of a preset: an option and its value (0 or 1 for a flag, a
-// length, or the index of an option group's button).
-struct PresetAssignment {
-  int32_t Settings::*member;
-  int32_t value;
-};
-
 // The presets' indexes (the value stored in Player).
 inline constexpr int kPresetOther = 0;
 inline constexpr int kPresetZ919 = 1;
 inline constexpr int kPresetFCD7 = 2;
 inline constexpr int kPresetCount = 3;
 
-// The assignments of preset `index` in the order they are made; empty for an
+// The assignments of preset `index` in the order they are made (0 or 1 for a
+// flag, a length, or the index of an option group's button); empty for an
 // index outside 0 to 2. Options not listed keep their values.
-std::span<const PresetAssignment> PresetAssignments(int index);
+std::span<const SettingChange> PresetAssignments(int index);
 // The preset's explanation (CR LF between lines); empty outside 0 to 2.
 std::u16string_view PresetMessage(int index);
 // The title of the preset messages.

@@ -183,6 +183,10 @@ SetSettingResult SetSettingByName(Settings& settings, std::u16string_view key,
   return result;
 }
 
+void ApplyChanges(Settings& settings, std::span<const SettingChange> changes) {
+  for (const SettingChange& change : changes) settings.*change.member = change.value;
+}
+
 Settings SanitizedSettings(const Settings& settings) {
   Settings out = settings;
   for (const IntSetting& s : kIntSettings) {

@@ -107,6 +107,17 @@ struct SetSettingResult {
 SetSettingResult SetSettingByName(Settings& settings, std::u16string_view key,
                                   std::u16string_view value);
 
+// One integer option set to one value: a step of a player preset or of an
+// option rule.
+struct SettingChange {
+  int32_t Settings::*member;
+  int32_t value;
+  bool operator==(const SettingChange&) const = default;
+};
+
+// Makes `changes` on `settings`, in order.
+void ApplyChanges(Settings& settings, std::span<const SettingChange> changes);
+
 // A copy with every integer option outside its range replaced by its default,
 // for the windows, whose check boxes and option groups cannot show others.
 Settings SanitizedSettings(const Settings& settings);

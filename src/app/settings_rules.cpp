@@ -31,10 +31,6 @@ RuleOutcome LevelZeroRule(const Settings& settings, Conversion conversion) {
       {{names ? &Settings::FlagDetectFullCharFilename : &Settings::FlagDetectFullCharID3Tag, 0}}};
 }
 
-void ApplyChanges(Settings& settings, const std::vector<SettingChange>& changes) {
-  for (const SettingChange& change : changes) settings.*change.member = change.value;
-}
-
 std::optional<std::u16string> ReadingServiceRefusal(MecabReadingService& reading) {
   if (reading.IsAvailable()) return std::nullopt;
   std::u16string text = kReadingMissingMessage;

@@ -27,13 +27,6 @@ inline constexpr char16_t kRomajiRefusedMessage[] =
 inline constexpr char16_t kReadingMissingMessage[] =
     u"読みの辞書（MeCab と IPA 辞書）を開けません。mecab-ipadic-utf8 をインストールしてください。";
 
-// One integer option set to one value.
-struct SettingChange {
-  int32_t Settings::*member;
-  int32_t value;
-  bool operator==(const SettingChange&) const = default;
-};
-
 // What a rule asks for: a message to show first (empty: none), then the
 // changes in their order. Nothing at all when the rule does not apply.
 struct RuleOutcome {
@@ -56,9 +49,6 @@ RuleOutcome RomajiRule(const Settings& settings, const AppFolder& folder);
 // Level 0 ("変換なし") in `conversion`: its full-width check goes off (it
 // would stop every Japanese name), with kLevelZeroMessage.
 RuleOutcome LevelZeroRule(const Settings& settings, Conversion conversion);
-
-// Carries the changes out on `settings`, in order.
-void ApplyChanges(Settings& settings, const std::vector<SettingChange>& changes);
 
 // kReadingMissingMessage, with MeCab's reason (UTF-8) on a line of its own
 // when there is one; nothing when `reading` can be opened.

@@ -544,14 +544,10 @@ void MainWindow::OnConvertLevel(int index, Conversion conversion) {
 
 void MainWindow::ApplyPreset(int index) {
   if (index < 0 || index >= kPresetCount) return;
-  Settings preset = app_.settings;
-  tarvel::ApplyPreset(preset, index);
   app_.settings.Player = index;
   // One control at a time, in the preset's order: the handlers of each one
   // (enabling, the level rules) see the controls set before it.
-  for (const PresetAssignment& a : PresetAssignments(index)) {
-    ShowOption(BindingOf(a.member), preset.*a.member);
-  }
+  for (const SettingChange& a : PresetAssignments(index)) ShowOption(BindingOf(a.member), a.value);
   if (isVisible()) Say(Q(kPresetMessageTitle), PresetMessage(index));
   UpdateSettings();
 }

@@ -65,9 +65,10 @@ TEST(SettingsRulesTest, SettingsInChangesAndMessageOut) {
 
 TEST(SettingsRulesTest, ChangesAreMadeInOrder) {
   Settings s = Levels(2, 2);
-  ApplyChanges(s, {{&Settings::ConvertLevelFilename, 0},
-                   {&Settings::LengthName, 12},
-                   {&Settings::ConvertLevelFilename, 1}});
+  const SettingChange changes[] = {{&Settings::ConvertLevelFilename, 0},
+                                   {&Settings::LengthName, 12},
+                                   {&Settings::ConvertLevelFilename, 1}};
+  ApplyChanges(s, changes);
   EXPECT_EQ(s.ConvertLevelFilename, 1);
   EXPECT_EQ(s.LengthName, 12);
   EXPECT_EQ(s.ConvertLevelID3Tag, 2);

@@ -16,10 +16,10 @@ using testing::CliResult;
 using testing::RunProgram;
 using testing::Snapshot;
 
-class CliRulesTest : public testing::TempDirTest {
+class CliRulesTest : public testing::CliLibraryTest {
  protected:
   void SetUp() override {
-    TempDirTest::SetUp();
+    CliLibraryTest::SetUp();
     music_ = dir() / "music";
     fs::create_directories(music_);
     sample::WriteMp3(music_, u"東京/01 東京の夜.mp3", 512,
@@ -27,11 +27,9 @@ class CliRulesTest : public testing::TempDirTest {
   }
   // Runs `program` on the music folder with the test's own settings file.
   CliResult Run(std::vector<std::string> extra, const fs::path& program = testing::kCliProgram) {
-    std::vector<std::string> args = {"--settings", (dir() / "tarvel.ini").native(), "--set",
-                                     "FlagPathSaveCSV=1"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    args.push_back(music_.native());
-    return RunProgram(program, args, dir());
+    extra.insert(extra.begin(), {"--set", "FlagPathSaveCSV=1"});
+    extra.push_back(music_.native());
+    return RunProgram(program, Args(extra), dir());
   }
   // A portable copy of the program with dic.csv and no Rome.csv beside it.
   fs::path ProgramWithoutRomeTable() {
@@ -42,7 +40,6 @@ class CliRulesTest : public testing::TempDirTest {
     fs::copy_file(fs::path(TARVEL_SOURCE_DIR) / "data/dic.csv", bin / "dic.csv");
     return bin / "tarvel-cli";
   }
-  fs::path music_;
 };
 
 TEST_F(CliRulesTest, RomajiWithoutRomeTableIsRefusedBeforeTheRun) {
