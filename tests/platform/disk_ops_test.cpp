@@ -1,9 +1,12 @@
 #include "platform/disk_ops.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 
+#include <filesystem>
 #include <string>
 
+#include "support/exfat_volume.h"
 #include "support/fault_disk_ops.h"
 #include "support/test_support.h"
 
@@ -73,6 +76,29 @@ TEST_F(DiskOpsTest, ExactTransfersReportTheErrorThatStoppedThem) {
   const Transfer read = ReadAt(disk, fd.get(), back.data(), back.size(), 0);
   EXPECT_EQ(read.done, 100u);
   EXPECT_EQ(read.error, EIO);
+}
+
+// The exFAT volume the fault tests use stands for a USB stick only while it
+// behaves like one: names that differ in case are one name, and a file
+// comes back with another inode number after the stick is mounted again.
+TEST(ExfatVolumeTest, BehavesLikeAStickPluggedInAgain) {
+  tarvel::testing::ExfatVolume stick;
+  if (!stick.ok()) GTEST_SKIP() << stick.why();
+  std::filesystem::create_directory(stick.path() / "d");
+  WriteBytes(stick.path() / "d" / "ab.mp3", "song");
+  WriteBytes(stick.path() / "d" / "cd.mp3", "other");
+  struct stat before = {};
+  struct stat after = {};
+  struct stat other_case = {};
+  ASSERT_EQ(::stat((stick.path() / "d" / "ab.mp3").c_str(), &before), 0);
+  EXPECT_EQ(::stat((stick.path() / "D" / "AB.MP3").c_str(), &other_case), 0);
+  ASSERT_TRUE(stick.Remount()) << stick.why();
+  // Numbers are handed out as files are looked up, so another order of
+  // looking gives other numbers.
+  EXPECT_EQ(tarvel::testing::ReadBytes(stick.path() / "d" / "cd.mp3"), "other");
+  ASSERT_EQ(::stat((stick.path() / "d" / "ab.mp3").c_str(), &after), 0);
+  EXPECT_NE(before.st_ino, after.st_ino);
+  EXPECT_EQ(tarvel::testing::ReadBytes(stick.path() / "d" / "ab.mp3"), "song");
 }
 
 }  // namespace
