@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <fstream>
+#include <string>
 #include <system_error>
 
 #include "platform/text.h"
@@ -42,6 +44,49 @@ std::filesystem::path XdgFolder(const std::string& value, const std::filesystem:
   std::filesystem::path p(value);
   if (!value.empty() && p.is_absolute()) return p;
   return home / fallback;
+}
+
+bool IsFolder(const std::filesystem::path& p) {
+  std::error_code ec;
+  return std::filesystem::is_directory(p, ec);
+}
+
+// XDG_MUSIC_DIR as xdg-user-dirs writes it into user-dirs.dirs:
+// XDG_MUSIC_DIR="$HOME/Music" (or an absolute path), the last such line
+// counting. Empty when the file has none or it holds anything else.
+std::filesystem::path MusicDirSetting(const std::filesystem::path& user_dirs,
+                                      const std::filesystem::path& home) {
+  std::ifstream in(user_dirs);
+  std::filesystem::path found;
+  constexpr std::string_view kKey = "XDG_MUSIC_DIR=\"";
+  constexpr std::string_view kHome = "$HOME";
+  for (std::string line; std::getline(in, line);) {
+    const size_t start = line.find_first_not_of(" \t");
+    if (start == std::string::npos || line.compare(start, kKey.size(), kKey) != 0) continue;
+    const size_t open = start + kKey.size();
+    const size_t close = line.find('"', open);
+    if (close == std::string::npos) continue;
+    std::string value = line.substr(open, close - open);
+    if (value == kHome) {
+      found = home;
+    } else if (value.starts_with(std::string(kHome) + "/")) {
+      found = home / value.substr(kHome.size() + 1);
+    } else if (value.starts_with('/')) {
+      found = value;
+    }
+  }
+  return found;
+}
+
+// Where a run looks when the user has chosen no folder yet: the user's
+// music folder (XDG_MUSIC_DIR, else ~/Music), never the whole home folder
+// with its caches and Trash unless there is no music folder at all.
+std::filesystem::path DefaultMusicFolder(const std::filesystem::path& config_home,
+                                         const std::filesystem::path& home) {
+  std::filesystem::path set = MusicDirSetting(config_home / "user-dirs.dirs", home);
+  if (!set.empty() && IsFolder(set)) return set.lexically_normal();
+  if (IsFolder(home / "Music")) return home / "Music";
+  return home;
 }
 
 std::string GetEnv(const char* name) {
@@ -105,10 +150,11 @@ AppFolder FindAppFolder(const std::filesystem::path& exe_path, const AppEnvironm
   }
   f.mode = AppFolder::Mode::kInstalled;
   std::filesystem::path home = env.home.empty() ? f.exe_dir : std::filesystem::path(env.home);
-  std::filesystem::path config = XdgFolder(env.xdg_config_home, home, ".config") / kAppDirName;
+  const std::filesystem::path config_home = XdgFolder(env.xdg_config_home, home, ".config");
+  std::filesystem::path config = config_home / kAppDirName;
   std::filesystem::path data = XdgFolder(env.xdg_data_home, home, ".local/share") / kAppDirName;
   f.IniPath = config / kInstalledIniName;
-  f.DefaultDataFolder = home;
+  f.DefaultDataFolder = DefaultMusicFolder(config_home, home);
   f.table_dirs = {config};
   if (!env.data_dir_from_exe.empty()) {
     f.table_dirs.push_back((f.exe_dir / env.data_dir_from_exe).lexically_normal());

@@ -10,7 +10,9 @@
 // tarvel.ini (~/.config when unset), tables are looked up first in
 // $XDG_CONFIG_HOME/tarvel/ (the user's own) and then in the installed data
 // folder, list.csv goes to $XDG_DATA_HOME/tarvel/ (~/.local/share), and the
-// default data folder is the home folder. XDG variables that are empty or
+// default data folder is the user's music folder: XDG_MUSIC_DIR from
+// $XDG_CONFIG_HOME/user-dirs.dirs, else ~/Music, each when it is a folder,
+// else the home folder. XDG variables that are empty or
 // hold a relative path are ignored.
 //
 // Table names match without regard to ASCII letter case (DIC.CSV counts as

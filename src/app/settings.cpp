@@ -2,6 +2,8 @@
 
 #include <array>
 #include <charconv>
+#include <filesystem>
+#include <system_error>
 
 #include "platform/ini_file.h"
 #include "platform/text.h"
@@ -70,6 +72,20 @@ void SetError(std::string* error, const std::string& text) {
   if (error != nullptr) *error = text;
 }
 
+// A new user has no settings folder yet ($XDG_CONFIG_HOME/tarvel): it is
+// made, with its parents, on the first save. False, with `error` naming the
+// folder, when it cannot be made.
+bool MakeIniFolder(const std::filesystem::path& ini_path, std::string* error) {
+  const std::filesystem::path folder = ini_path.parent_path();
+  std::error_code ec;
+  if (folder.empty() || std::filesystem::is_directory(folder, ec)) return true;
+  std::filesystem::create_directories(folder, ec);
+  if (!ec && std::filesystem::is_directory(folder, ec)) return true;
+  SetError(error, EscapeBytes(folder.native()) + ": cannot make the settings folder (" +
+                      (ec ? ec.message() : std::string("not a folder")) + ")");
+  return false;
+}
+
 }  // namespace
 
 std::span<const IntSetting> IntSettings() { return kIntSettings; }
@@ -120,6 +136,7 @@ Settings LoadSettings(const std::filesystem::path& ini_path,
 
 bool SaveSettings(const Settings& settings, const std::filesystem::path& ini_path,
                   std::string* error) {
+  if (!MakeIniFolder(ini_path, error)) return false;
   IniFile ini = IniFile::Load(ini_path);
   std::string first_error;
   if (!ini.Set(kOptionSection, kPathDataFolderKey, settings.PathDataFolder)) {
@@ -206,6 +223,7 @@ MainWindowPosition LoadMainWindowPosition(const std::filesystem::path& ini_path)
 
 bool SaveMainWindowPosition(const std::filesystem::path& ini_path, const MainWindowPosition& pos,
                             std::string* error) {
+  if (!MakeIniFolder(ini_path, error)) return false;
   IniFile ini = IniFile::Load(ini_path);
   ini.Set(kGeneralSection, u"FormTop", DecimalText(pos.FormTop));
   ini.Set(kGeneralSection, u"FormLeft", DecimalText(pos.FormLeft));
@@ -216,6 +234,7 @@ bool SaveMainWindowPosition(const std::filesystem::path& ini_path, const MainWin
 
 bool SaveLogWindowGeometry(const std::filesystem::path& ini_path, const LogWindowGeometry& geometry,
                            std::string* error) {
+  if (!MakeIniFolder(ini_path, error)) return false;
   IniFile ini = IniFile::Load(ini_path);
   ini.Set(kLogWindowSection, u"Top", DecimalText(geometry.Top));
   ini.Set(kLogWindowSection, u"Left", DecimalText(geometry.Left));

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <vector>
+
 #include "support/test_support.h"
 
 namespace tarvel {
@@ -88,6 +90,50 @@ TEST_F(AppFolderTest, InstalledFoldersFollowXdgVariables) {
     auto list = f.ListFolder();
     ASSERT_TRUE(list.has_value()) << c.name;
     EXPECT_TRUE(fs::is_directory(*list)) << c.name;
+  }
+}
+
+// A new user's first run looks in the music folder, not in the whole home
+// folder with its caches and Trash.
+TEST_F(AppFolderTest, DefaultDataFolderIsTheMusicFolder) {
+  const fs::path home = dir() / "home";
+  const fs::path cfg = dir() / "cfg";
+  struct {
+    const char* name;
+    const char* user_dirs;  // nullptr: no user-dirs.dirs
+    std::vector<fs::path> folders;
+    fs::path expected;
+  } const kCases[] = {
+      {"nothing", nullptr, {}, home},
+      {"~/Music", nullptr, {home / "Music"}, home / "Music"},
+      {"XDG_MUSIC_DIR under $HOME",
+       "# written by xdg-user-dirs-update\nXDG_DESKTOP_DIR=\"$HOME/Desktop\"\n"
+       "XDG_MUSIC_DIR=\"$HOME/\xE9\x9F\xB3\xE6\xA5\xBD\"\n",
+       {home / "Music", home / "\xE9\x9F\xB3\xE6\xA5\xBD"},
+       home / "\xE9\x9F\xB3\xE6\xA5\xBD"},
+      {"XDG_MUSIC_DIR absolute", "  XDG_MUSIC_DIR=\"/srv/x/../songs\"\n", {}, fs::path()},
+      {"XDG_MUSIC_DIR missing", "XDG_MUSIC_DIR=\"$HOME/gone\"\n", {home / "Music"}, home / "Music"},
+      {"XDG_MUSIC_DIR is $HOME", "XDG_MUSIC_DIR=\"$HOME\"\n", {home / "Music"}, home},
+  };
+  for (const auto& c : kCases) {
+    fs::remove_all(home);
+    fs::remove_all(cfg);
+    fs::remove_all(dir() / "srv");
+    fs::create_directories(home);
+    fs::create_directories(cfg);
+    for (const fs::path& folder : c.folders) fs::create_directories(folder);
+    std::string user_dirs = c.user_dirs ? c.user_dirs : "";
+    fs::path expected = c.expected;
+    if (expected.empty()) {  // the absolute case, inside the temporary folder
+      fs::create_directories(dir() / "srv" / "songs");
+      fs::create_directories(dir() / "srv" / "x");
+      const std::string at = "/srv/x/../songs";
+      user_dirs.replace(user_dirs.find(at), at.size(), (dir() / "srv/x/../songs").native());
+      expected = dir() / "srv" / "songs";
+    }
+    if (c.user_dirs != nullptr) WriteBytes(cfg / "user-dirs.dirs", user_dirs);
+    AppFolder f = FindAppFolder(dir() / "bin" / "tarvel", Env(cfg.native(), ""));
+    EXPECT_EQ(f.DefaultDataFolder, expected) << c.name;
   }
 }
 

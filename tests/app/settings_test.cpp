@@ -194,5 +194,43 @@ TEST_F(SettingsTest, WindowPositions) {
   EXPECT_EQ(p.FormLeft, 300);
 }
 
+// A new user has no settings folder: every save makes it, and says which
+// folder it could not make when something else stands in its place.
+TEST_F(SettingsTest, SavesMakeTheSettingsFolder) {
+  struct {
+    const char* name;
+    bool (*save)(const std::filesystem::path& ini, std::string* error);
+    const char* written;  // a line the save must have written
+  } kCases[] = {
+      {"settings",
+       [](const std::filesystem::path& ini, std::string* error) {
+         return SaveSettings(Settings{}, ini, error);
+       },
+       "FlagDisplayLog=1"},
+      {"window position",
+       [](const std::filesystem::path& ini, std::string* error) {
+         return SaveMainWindowPosition(ini, {5, 6}, error);
+       },
+       "FormLeft=6"},
+      {"log window",
+       [](const std::filesystem::path& ini, std::string* error) {
+         return SaveLogWindowGeometry(ini, {1, 2, 3, 4}, error);
+       },
+       "Height=4"},
+  };
+  for (const auto& c : kCases) {
+    const std::filesystem::path ini = dir() / c.name / "config" / "tarvel" / "tarvel.ini";
+    std::string error;
+    ASSERT_TRUE(c.save(ini, &error)) << c.name << ": " << error;
+    EXPECT_NE(ReadBytes(ini).find(c.written), std::string::npos) << c.name;
+
+    const std::filesystem::path blocked = dir() / c.name / "blocked";
+    WriteBytes(blocked, "a file where the folder should be");
+    EXPECT_FALSE(c.save(blocked / "tarvel" / "tarvel.ini", &error)) << c.name;
+    EXPECT_NE(error.find("blocked/tarvel: cannot make the settings folder"), std::string::npos)
+        << c.name << ": " << error;
+  }
+}
+
 }  // namespace
 }  // namespace tarvel
