@@ -6,6 +6,7 @@ void ResetEntryTable(RunState& state) {
   state.EntryTable.clear();  // gives back the memory of a large run
   state.EntryTable.emplace_back();
   state.EntryCount = 0;
+  state.SkippedNameCount = 0;
   state.FoundOnDisk.clear();
 }
 

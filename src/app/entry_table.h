@@ -46,6 +46,9 @@ struct RunState {
   // undo record takes its entries from here rather than opening every file
   // a second time.
   DiskEntryRows FoundOnDisk;
+  // Names the scan would have taken but left out because they are not
+  // UTF-8 (each has its line in the log).
+  int32_t SkippedNameCount = 0;
 };
 
 // The last index of the table (0 when it holds only slot 0). Walks that
@@ -54,7 +57,8 @@ inline size_t LastIndex(const RunState& state) {
   return state.EntryTable.empty() ? 0 : state.EntryTable.size() - 1;
 }
 
-// Empties the table down to slot 0 and sets EntryCount to 0. ChangeCount is
+// Empties the table down to slot 0 and sets EntryCount and
+// SkippedNameCount to 0. ChangeCount is
 // left to the pass, which resets it before counting.
 void ResetEntryTable(RunState& state);
 

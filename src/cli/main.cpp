@@ -2,6 +2,7 @@
 // terminals, scripts and machines without a display.
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -55,13 +56,16 @@ constexpr const char* kUsage =
     "  --help            show this text\n"
     "  --version         show the version\n"
     "\n"
-    "Exit status: 0 the run reached its end, 1 a stage stopped it or a character that cannot\n"
-    "be made half-width turned it check-only, 2 usage or start-up error, the reading\n"
+    "Exit status: 0 the run reached its end, 1 a stage stopped it, a character that cannot\n"
+    "be made half-width turned it check-only, or a name that is not UTF-8 was left out,\n"
+    "2 usage or start-up error, the reading\n"
     "dictionary (MeCab) cannot be opened, romaji is chosen without Rome.csv, or another run\n"
     "or restore is working on the library.\n"
     "--restore: 0 every row is back, 1 a row was reported (missing, conflict, tag not\n"
     "restored) or the restore stopped, 2 the list cannot be read or reaches outside one\n"
-    "library, or another run or restore is working on the library.\n";
+    "library, or another run or restore is working on the library.\n"
+    "Whatever the command, the status is at least 1 when standard output could not be\n"
+    "written (a full disk, a closed pipe).\n";
 
 struct CliOptions {
   std::optional<std::string> settings_file;
@@ -335,6 +339,10 @@ int Convert(AppState& app, CliFrontEnd& ui, MecabReadingService& reading) {
   RunState run;
   RunReport report = RunConversion(app, run);
   ui.Finish();
+  if (run.SkippedNameCount > 0) {
+    Error(std::to_string(run.SkippedNameCount) +
+          " names are not valid UTF-8 and were left out (see the log)");
+  }
   switch (report.outcome) {
     case RunReport::Outcome::kCompleted:
       if (report.switched_to_check_only) {
@@ -343,7 +351,7 @@ int Convert(AppState& app, CliFrontEnd& ui, MecabReadingService& reading) {
             "nothing was changed");
         return kExitStopped;
       }
-      return kExitOk;
+      return run.SkippedNameCount > 0 ? kExitStopped : kExitOk;
     case RunReport::Outcome::kStopped:
       if (!report.detail.empty()) Error(report.detail);
       return kExitStopped;
@@ -381,7 +389,18 @@ int Main(int argc, char** argv) {
   return Convert(app, ui, reading);
 }
 
+// The log on standard output is the user's record of what a run changed: a
+// run whose log could not be written (a full disk) has not fully succeeded.
+int FinishStandardOutput(int status) {
+  errno = 0;
+  if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0) return status;
+  const int err = errno;
+  Error(std::string("cannot write the log to standard output") +
+        (err != 0 ? std::string(": ") + std::strerror(err) : std::string()));
+  return status == kExitOk ? kExitStopped : status;
+}
+
 }  // namespace
 }  // namespace tarvel
 
-int main(int argc, char** argv) { return tarvel::Main(argc, argv); }
+int main(int argc, char** argv) { return tarvel::FinishStandardOutput(tarvel::Main(argc, argv)); }

@@ -99,6 +99,7 @@ void Scanner::LogSkippedName(const std::u16string& folder, std::string_view name
   line += Utf8ToUtf16Lossy(EscapeBytes(name_bytes));
   line += kCrLf;
   app_.ui->AppendLog(line);
+  ++run_.SkippedNameCount;
   mid_line_ = false;
 }
 
@@ -145,6 +146,9 @@ bool Scanner::AddEntries(const DirectoryListing& listing, const SharedText& fold
   const bool recurse = settings.FlagRenameSubfolders == 1;
   for (size_t i = 0; i < listing.size(); ++i) {
     std::string_view name_bytes = listing.name(i);
+    // Hidden entries (the Trash, caches, a player's own files, a killed
+    // run's temporary names) are passed over, as file managers pass them.
+    if (name_bytes.starts_with('.')) continue;
     const EntryKind kind = listing.kind(i);
     // Links, devices, pipes and sockets are no MP3 files.
     if (kind == EntryKind::kSymlink || kind == EntryKind::kOther) continue;

@@ -2,6 +2,9 @@
 // tag bytes and list.csv checked afterwards.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
 
 #include "cli/cli_support.h"
 #include "platform/text.h"
@@ -178,6 +181,43 @@ TEST_F(CliRunTest, ExitStatuses) {
             std::string::npos);
   EXPECT_FALSE(fs::exists(music_ / "list.csv"));
   EXPECT_FALSE(fs::exists(dir() / "t.ini"));  // the command line never saves settings
+}
+
+// A run that converted what it could but left something out, or whose log
+// was lost, does not end with 0: the status is what scripts look at.
+TEST_F(CliRunTest, StatusSaysWhatWasLeftOutOrLost) {
+  struct {
+    const char* name;
+    const char* bad_name;  // a file with a name that is not UTF-8, or none
+    bool log_to_full_disk;
+    int status;
+    std::string_view err;
+  } const kCases[] = {
+      {"everything", nullptr, false, 0, ""},
+      {"a name that is not UTF-8", "\xFF\xFE.mp3", false, 1,
+       "1 names are not valid UTF-8 and were left out"},
+      {"log on a full disk", nullptr, true, 1, "cannot write the log to standard output"},
+  };
+  for (const auto& c : kCases) {
+    fs::remove_all(music_);
+    Mp3(u"曲.mp3", MakeTag(u"曲", u"", u""));
+    if (c.bad_name != nullptr) testing::WriteBytes(music_ / c.bad_name, std::string(512, 'x'));
+    std::string command = kCli.native() + " --settings '" + (dir() / "tarvel.ini").native() +
+                          "' --set FlagPathSaveCSV=1 --set FlagCheckOnlyFilename=0 '" +
+                          music_.native() + "'";
+    command += c.log_to_full_disk ? " >/dev/full" : " >/dev/null";
+    command += " 2>'" + (dir() / "err").native() + "' </dev/null";
+    const int raw = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(raw)) << c.name;
+    EXPECT_EQ(WEXITSTATUS(raw), c.status) << c.name;
+    const std::string err = testing::ReadBytes(dir() / "err");
+    EXPECT_NE(err.find(c.err), std::string::npos) << c.name << ": " << err;
+    if (c.err.empty()) {
+      EXPECT_EQ(err, "") << c.name;
+    }
+    // What could be converted was converted all the same.
+    EXPECT_TRUE(fs::exists(music_ / "ｷｮｸ.mp3")) << c.name;
+  }
 }
 
 TEST_F(CliRunTest, MissingDictionaryEndsWithItsMessage) {

@@ -173,18 +173,20 @@ TEST_F(ScanTest, TrailingSeparatorMakesNoDifference) {
 
 TEST_F(ScanTest, NameOrderHiddenEntriesAndTheMp3Test) {
   for (const char* name :
-       {"b.mp3", "B.mp3", ".hidden.mp3", "song.mp3.bak", "songmp3", "mp3", "p3", "x.ｍｐ３",
-        "y.ＭＰ３", "z.mp4", "曲.Mp3", "\xF0\x9F\x8E\xB5.mp3", "\xEF\xBD\x81.mp3"}) {
+       {"b.mp3", "B.mp3", ".hidden.mp3", ".Trash-0/files/old.mp3", ".cache/x/y.mp3", "song.mp3.bak",
+        "songmp3", "mp3", "p3", "x.ｍｐ３", "y.ＭＰ３", "z.mp4", "曲.Mp3", "\xF0\x9F\x8E\xB5.mp3",
+        "\xEF\xBD\x81.mp3"}) {
     Touch(name);
   }
   ASSERT_EQ(Scan(), 1);
   std::vector<std::u16string> names;
   for (const Row& r : Rows()) names.push_back(r.name);
   // UTF-16 code-unit order: ASCII, kana/kanji, the surrogate pair of U+1F3B5,
-  // then the full-width forms (U+FF41 and up).
-  std::vector<std::u16string> expected = {u".hidden.mp3",    u"B.mp3",    u"b.mp3",    u"mp3",
-                                          u"songmp3",        u"x.ｍｐ３", u"y.ＭＰ３", u"曲.Mp3",
-                                          u"\U0001F3B5.mp3", u"ａ.mp3"};
+  // then the full-width forms (U+FF41 and up). Hidden files and folders (the
+  // Trash, caches) are passed over, as file managers pass them.
+  std::vector<std::u16string> expected = {u"B.mp3",   u"b.mp3",          u"mp3",
+                                          u"songmp3", u"x.ｍｐ３",       u"y.ＭＰ３",
+                                          u"曲.Mp3",  u"\U0001F3B5.mp3", u"ａ.mp3"};
   EXPECT_EQ(names, expected);
 }
 
