@@ -20,6 +20,8 @@ set(TARVEL_PLATFORM_SOURCES
   src/platform/library_lock.h
   src/platform/mecab_reading.cpp
   src/platform/mecab_reading.h
+  src/platform/name_folding.cpp
+  src/platform/name_folding.h
   src/platform/reading_service.h
   src/platform/rename.cpp
   src/platform/rename.h
@@ -177,6 +179,7 @@ set(TARVEL_FILES_TESTS
 )
 
 set(TARVEL_RUN_TESTS
+  tests/run/case_insensitive_test.cpp
   tests/run/conversion_pass_test.cpp
   tests/run/fault_test.cpp
   tests/run/folder_path_sharing_test.cpp

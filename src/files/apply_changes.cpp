@@ -271,8 +271,11 @@ void RenamePart(const RunState& run, RenameRows& rows, FolderOrder order, size_t
       }
       folder.rows = {};
       std::string error;
+      const FoldingOf folding = [&](const std::u16string& f) {
+        return folders.Folding(Utf16ToUtf8(f));
+      };
       const bool ok = ExecuteRenames(
-          moves, PlanRenames(moves, order), /*stop_at_failure=*/true,
+          moves, PlanRenames(moves, order, folding), /*stop_at_failure=*/true,
           [&](size_t) { progress(++count); },
           [&](size_t, const std::string& reason) {
             if (error.empty()) error = reason;

@@ -15,50 +15,97 @@ size_t Depth(std::u16string_view folder) {
   return static_cast<size_t>(std::count(folder.begin(), folder.end(), u'/'));
 }
 
-// Plans the moves `members` of one folder into `steps`.
-void PlanFolder(const std::vector<PlannedMove>& moves, const std::vector<size_t>& members,
-                std::vector<RenameStep>& steps) {
-  // The name each pending move currently holds, and the move holding it.
-  std::unordered_map<std::u16string, size_t> holder;
-  std::unordered_map<size_t, std::u16string> current;
+// How the folder of `members` compares names. `folding` is asked only when
+// two different names of theirs could be one name under some folding, so
+// that a folder of plain names is never looked at.
+NameFolding FolderFolding(const std::vector<PlannedMove>& moves, const std::vector<size_t>& members,
+                          const FoldingOf& folding) {
+  if (!folding) return {};
+  std::unordered_map<std::u16string, const std::u16string*> seen;
   for (size_t m : members) {
-    if (moves[m].from == moves[m].to) continue;
-    holder.emplace(moves[m].from, m);
-    current[m] = moves[m].from;
-  }
-  std::unordered_map<size_t, bool> on_path;
-  for (size_t first : members) {
-    if (!current.count(first)) continue;
-    // Follow the chain of moves whose targets are held by the next one, and
-    // carry it out from its far end back.
-    std::vector<size_t> path{first};
-    on_path[first] = true;
-    while (!path.empty()) {
-      const size_t m = path.back();
-      auto blocker = holder.find(moves[m].to);
-      if (blocker != holder.end() && blocker->second != m) {
-        const size_t next = blocker->second;
-        if (on_path[next]) {
-          // A cycle: move `next` aside; its name is then free for `m`.
-          std::u16string temp = TemporaryRenameName(current[next]);
-          steps.push_back({next, current[next], temp, true});
-          holder.erase(blocker);
-          holder.emplace(temp, next);
-          current[next] = temp;
-          continue;
-        }
-        path.push_back(next);
-        on_path[next] = true;
-        continue;
-      }
-      steps.push_back({m, current[m], moves[m].to, false});
-      holder.erase(current[m]);
-      current.erase(m);
-      on_path[m] = false;
-      path.pop_back();
+    for (const std::u16string* name : {&moves[m].from, &moves[m].to}) {
+      auto [it, added] = seen.emplace(FoldedName(*name, kWidestFolding), name);
+      if (!added && *it->second != *name) return folding(moves[m].folder);
     }
   }
+  return {};
 }
+
+// The plan of one folder's moves. Names are held by their key under the
+// folder's folding, so that two spellings of one name are one slot.
+class FolderPlan {
+ public:
+  FolderPlan(const std::vector<PlannedMove>& moves, NameFolding folding,
+             std::vector<RenameStep>& steps)
+      : moves_(moves), folding_(folding), steps_(steps) {}
+
+  // Plans `members` into the steps.
+  void Plan(const std::vector<size_t>& members) {
+    for (size_t m : members) {
+      if (moves_[m].from == moves_[m].to) continue;
+      holder_.emplace(Key(moves_[m].from), m);
+      current_[m] = moves_[m].from;
+    }
+    for (size_t first : members) {
+      if (current_.count(first)) Walk(first);
+    }
+  }
+
+ private:
+  std::u16string Key(const std::u16string& name) const { return FoldedName(name, folding_); }
+
+  // Follows the chain of moves whose targets are held by the next one, and
+  // carries it out from its far end back.
+  void Walk(size_t first) {
+    std::vector<size_t> path{first};
+    on_path_[first] = true;
+    while (!path.empty()) {
+      const size_t m = path.back();
+      auto blocker = holder_.find(Key(moves_[m].to));
+      if (blocker == holder_.end() || blocker->second == m) {
+        Finish(m);
+        on_path_[m] = false;
+        path.pop_back();
+        continue;
+      }
+      const size_t next = blocker->second;
+      if (on_path_[next]) {
+        // A cycle: `next` moves aside; its name is then free for `m`.
+        MoveAside(next);
+        continue;
+      }
+      path.push_back(next);
+      on_path_[next] = true;
+    }
+  }
+
+  void MoveAside(size_t m) {
+    std::u16string temp = TemporaryRenameName(current_[m]);
+    steps_.push_back({m, current_[m], temp, true});
+    holder_.erase(Key(current_[m]));
+    holder_.emplace(Key(temp), m);
+    current_[m] = std::move(temp);
+  }
+
+  // The move's own step. A move to another spelling of its own name (the
+  // folder would find the target taken by the entry itself) goes through
+  // the temporary name first.
+  void Finish(size_t m) {
+    if (current_[m] == moves_[m].from && Key(moves_[m].from) == Key(moves_[m].to)) MoveAside(m);
+    steps_.push_back({m, current_[m], moves_[m].to, false});
+    holder_.erase(Key(current_[m]));
+    current_.erase(m);
+  }
+
+  const std::vector<PlannedMove>& moves_;
+  NameFolding folding_;
+  std::vector<RenameStep>& steps_;
+  // The name each pending move currently holds (by key), and the move
+  // holding it.
+  std::unordered_map<std::u16string, size_t> holder_;
+  std::unordered_map<size_t, std::u16string> current_;
+  std::unordered_map<size_t, bool> on_path_;
+};
 
 }  // namespace
 
@@ -74,7 +121,8 @@ std::u16string TemporaryRenameName(std::u16string_view name) {
   return text;
 }
 
-std::vector<RenameStep> PlanRenames(const std::vector<PlannedMove>& moves, FolderOrder order) {
+std::vector<RenameStep> PlanRenames(const std::vector<PlannedMove>& moves, FolderOrder order,
+                                    const FoldingOf& folding) {
   // Folders in order of first appearance, then by depth as asked.
   std::map<std::u16string, size_t> folder_index;
   std::vector<std::vector<size_t>> folders;
@@ -94,7 +142,9 @@ std::vector<RenameStep> PlanRenames(const std::vector<PlannedMove>& moves, Folde
   });
   std::vector<RenameStep> steps;
   steps.reserve(moves.size());
-  for (size_t f : folder_order) PlanFolder(moves, folders[f], steps);
+  for (size_t f : folder_order) {
+    FolderPlan(moves, FolderFolding(moves, folders[f], folding), steps).Plan(folders[f]);
+  }
   return steps;
 }
 

@@ -7,6 +7,12 @@
 // entry has moved; a cycle (a -> b, b -> a) goes through a temporary name in
 // the same folder. Nothing outside the plan is ever touched, and every rename
 // still refuses to replace an existing entry.
+//
+// In a folder that holds names differing only in letter case (or width) as
+// one name, such names are one slot: AB.mp3 waits for ab.mp3 to move away,
+// and a rename that changes only the case (song.mp3 -> SONG.mp3) goes
+// through the temporary name as a cycle of one, since the folder would find
+// the new name taken by the entry itself.
 #ifndef TARVEL_FILES_RENAME_PLAN_H_
 #define TARVEL_FILES_RENAME_PLAN_H_
 
@@ -17,6 +23,7 @@
 #include <vector>
 
 #include "platform/library_folders.h"
+#include "platform/name_folding.h"
 
 namespace tarvel {
 
@@ -46,10 +53,16 @@ struct RenameStep {
 // folders that do not move during their stage, so either does.
 enum class FolderOrder { kDeepestFirst, kShallowestFirst };
 
+// How a folder of the plan compares names (its path as in PlannedMove).
+using FoldingOf = std::function<NameFolding(const std::u16string& folder)>;
+
 // The steps that carry out `moves`. Moves whose `from` equals `to` get no
 // step. Two moves of one folder to the same target are both planned; the
-// second then fails at the rename, which never replaces.
-std::vector<RenameStep> PlanRenames(const std::vector<PlannedMove>& moves, FolderOrder order);
+// second then fails at the rename, which never replaces. `folding` is asked
+// only about a folder whose names could be one name under some folding;
+// without it every folder keeps every spelling apart.
+std::vector<RenameStep> PlanRenames(const std::vector<PlannedMove>& moves, FolderOrder order,
+                                    const FoldingOf& folding = nullptr);
 
 // The temporary name a cycle uses for the entry called `name`: hidden, fixed
 // for that name, so that a restore can find an entry that a killed run left

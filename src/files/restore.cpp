@@ -8,6 +8,7 @@
 #include <map>
 #include <optional>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "app/report.h"
@@ -15,6 +16,7 @@
 #include "files/id3_tag.h"
 #include "files/rename_plan.h"
 #include "platform/library_folders.h"
+#include "platform/name_folding.h"
 #include "platform/text.h"
 
 namespace tarvel {
@@ -194,6 +196,41 @@ std::optional<Pending> ClassifyRow(const RestoreStep& s, size_t i) {
   return std::nullopt;
 }
 
+// The names that a stage's items have now, by folder, each under the
+// folder's folding: a folder that holds ab.mp3 and AB.mp3 as one name finds
+// an old name AB.mp3 held by the item now called ab.mp3. Each folder is
+// looked at when first asked about.
+class FoldedSources {
+ public:
+  FoldedSources(const std::vector<Pending>& pending, LibraryFolders& folders)
+      : pending_(pending), folders_(folders) {}
+
+  // Whether the folder `folder`, folding names, holds `name` as one of the
+  // names the stage moves away.
+  bool Holds(const std::u16string& folder, const std::u16string& name) {
+    auto [it, added] = by_folder_.try_emplace(folder);
+    Folder& f = it->second;
+    if (added) {
+      f.folding = folders_.Folding(Utf16ToUtf8(folder));
+      for (const Pending& p : pending_) {
+        if (f.folding.folds() && p.folder_now == folder) {
+          f.keys.insert(FoldedName(p.source, f.folding));
+        }
+      }
+    }
+    return f.folding.folds() && f.keys.count(FoldedName(name, f.folding));
+  }
+
+ private:
+  struct Folder {
+    NameFolding folding;
+    std::unordered_set<std::u16string> keys;
+  };
+  const std::vector<Pending>& pending_;
+  LibraryFolders& folders_;
+  std::unordered_map<std::u16string, Folder> by_folder_;
+};
+
 // Turns the found items into planned moves. An old name held by something
 // that does not move away in this stage is a conflict: the item stays where
 // it is. An item of a hand-made list that moves between folders is renamed
@@ -202,13 +239,15 @@ int32_t PlanMoves(const RestoreStep& s, const std::vector<Pending>& pending,
                   std::vector<PlannedMove>& moves) {
   std::unordered_set<std::u16string> sources;
   for (const Pending& p : pending) sources.insert(p.folder_now + p.source);
+  FoldedSources folded(pending, s.folders);
   int32_t count = 0;
   for (const Pending& p : pending) {
     const FileEntry& e = s.run.EntryTable[p.row];
     const std::u16string now = p.folder_now + p.source;
     const std::u16string target = p.old_folder + e.OldName;
     PathInfo held = LookUp(target);
-    if (held.exists && !sources.count(target) && !held.SameEntryAs(LookUp(now))) {
+    if (held.exists && !sources.count(target) && !held.SameEntryAs(LookUp(now)) &&
+        !folded.Holds(p.old_folder, e.OldName)) {
       s.d.conflicts.push_back(Utf16ToUtf8(now) + " -> " + Utf16ToUtf8(target));
       ReportNotRestored(s.reporter, s.is_file, now, target);
       NotBack(s, p.row, now);
@@ -245,8 +284,10 @@ int32_t RestoreRows(const RestoreStep& s, const std::vector<size_t>& rows) {
   std::vector<PlannedMove> moves;
   int32_t count = PlanMoves(s, pending, moves);
   ExecuteRenames(
-      moves, PlanRenames(moves, FolderOrder::kShallowestFirst), /*stop_at_failure=*/false,
-      [&](size_t) { ++count; },
+      moves,
+      PlanRenames(moves, FolderOrder::kShallowestFirst,
+                  [&](const std::u16string& f) { return s.folders.Folding(Utf16ToUtf8(f)); }),
+      /*stop_at_failure=*/false, [&](size_t) { ++count; },
       [&](size_t m, const std::string& reason) {
         const PlannedMove& move = moves[m];
         const std::u16string now = move.folder + move.from;

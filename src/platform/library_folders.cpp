@@ -32,4 +32,14 @@ int LibraryFolders::Open(const std::string& folder) {
   return folder_.get();
 }
 
+NameFolding LibraryFolders::Folding(const std::string& folder) {
+  auto known = foldings_.find(folder);
+  if (known != foldings_.end()) return known->second;
+  const int fd = Open(folder);
+  if (fd < 0) return {};
+  const NameFolding folding = DetectNameFolding(disk_, fd);
+  foldings_.emplace(folder, folding);
+  return folding;
+}
+
 }  // namespace tarvel

@@ -6,8 +6,10 @@
 #define TARVEL_PLATFORM_LIBRARY_FOLDERS_H_
 
 #include <string>
+#include <unordered_map>
 
 #include "platform/disk_ops.h"
+#include "platform/name_folding.h"
 #include "platform/unique_fd.h"
 
 namespace tarvel {
@@ -26,6 +28,10 @@ class LibraryFolders {
   // when a link is in the way, ENOENT or ENOTDIR when it is gone.
   int Open(const std::string& folder);
 
+  // How the folder at `folder` compares names (see name_folding.h), found
+  // once per folder and kept; no folding when it cannot be opened.
+  NameFolding Folding(const std::string& folder);
+
   const std::string& root() const { return root_path_; }
   DiskOps& disk() const { return disk_; }
 
@@ -37,6 +43,7 @@ class LibraryFolders {
   bool root_tried_ = false;
   std::string path_;
   UniqueFd folder_;
+  std::unordered_map<std::string, NameFolding> foldings_;
 };
 
 // True for the errno values by which LibraryFolders refuses a folder that a

@@ -10,6 +10,7 @@
 #include <random>
 
 #include "platform/disk_ops.h"
+#include "platform/name_folding.h"
 #include "platform/text.h"
 
 namespace tarvel {
@@ -47,6 +48,19 @@ struct Place {
   int to_dir;
 };
 
+// Calls `f(folder_fd, name)` for the folder that holds `path` (relative to
+// `dir`) and its last name; false when that folder cannot be opened.
+template <typename F>
+bool InFolderOf(DiskOps& disk, int dir, const std::filesystem::path& path, F f) {
+  if (!path.has_parent_path()) return f(dir, path.native());
+  UniqueFd folder = disk.OpenAt(dir, path.parent_path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (!folder) return false;
+  return f(folder.get(), path.filename().native());
+}
+
+// Whether `a` and `b` are one entry: the same inode, or two spellings that
+// their folder holds as one name. The second is what tells on a file system
+// through FUSE, which may give each spelling an inode number of its own.
 bool SameEntry(const Place& at, const std::filesystem::path& a, const std::filesystem::path& b) {
   struct stat sa {
   }, sb{};
@@ -54,12 +68,29 @@ bool SameEntry(const Place& at, const std::filesystem::path& a, const std::files
       at.disk.FStatAt(at.to_dir, b.c_str(), &sb, AT_SYMLINK_NOFOLLOW) != 0) {
     return false;
   }
-  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+  if (sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino) return true;
+  if (at.from_dir != at.to_dir || a.parent_path() != b.parent_path()) return false;
+  return InFolderOf(at.disk, at.from_dir, a, [&](int folder, const std::string& name) {
+    const NameFolding folding = DetectNameFolding(at.disk, folder);
+    return folding.folds() &&
+           FoldedName(name, folding) == FoldedName(b.filename().native(), folding);
+  });
 }
 
+// Whether something holds the name `p`. A lookup that finds something is
+// checked against the folder's listing: a file system through FUSE keeps
+// what a lookup found for a while, so a spelling of a name that has just
+// moved away (song.mp3 after SONG.mp3 was renamed) still seems taken.
+// Where the listing cannot be read, the lookup's answer stands.
 bool Exists(DiskOps& disk, int dir, const std::filesystem::path& p) {
   struct stat st {};
-  return disk.FStatAt(dir, p.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT;
+  if (disk.FStatAt(dir, p.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno != ENOENT;
+  bool listed = true;
+  InFolderOf(disk, dir, p, [&](int folder, const std::string& name) {
+    listed = ListsNameAs(disk, folder, name, kWidestFolding);
+    return true;
+  });
+  return listed;
 }
 
 // One rename step that never replaces, from `from` in `from_dir` to `to` in

@@ -192,3 +192,90 @@ TEST(TemporaryRenameNameTest, IsHiddenFixedAndDistinct) {
 
 }  // namespace
 }  // namespace tarvel
+
+namespace tarvel {
+namespace {
+
+// The steps of a plan over one folder, as "from>to" ("*" marks a step to a
+// temporary name), and how often the folder was asked how it folds names.
+struct PlanText {
+  std::vector<std::string> steps;
+  int asked = 0;
+};
+
+PlanText PlanInFolding(const std::vector<Move>& wanted, NameFolding folding) {
+  std::vector<PlannedMove> moves;
+  for (const Move& m : wanted) {
+    moves.push_back({moves.size(), u"/lib/", std::u16string(m.from), std::u16string(m.to)});
+  }
+  PlanText text;
+  const auto steps =
+      PlanRenames(moves, FolderOrder::kDeepestFirst, [&](const std::u16string& folder) {
+        EXPECT_EQ(folder, u"/lib/");
+        ++text.asked;
+        return folding;
+      });
+  for (const RenameStep& s : steps) {
+    text.steps.push_back(U8(s.temporary ? u"*" : u"") + U8(s.from) + ">" +
+                         U8(s.temporary ? u"tmp" : s.to));
+  }
+  return text;
+}
+
+TEST(RenamePlanFoldingTest, SpellingsOfOneNameAreOneSlotWhereTheFolderFolds) {
+  constexpr NameFolding kExact{};
+  constexpr NameFolding kCase{true, false};
+  constexpr NameFolding kWidth{false, true};
+  const struct {
+    const char* what;
+    std::vector<Move> moves;
+    NameFolding folding;
+    std::vector<std::string> steps;
+    int asked;
+  } kCases[] = {
+      {"plain names: the folder is not asked",
+       {{u"a.mp3", u"b.mp3"}, {u"c.mp3", u"d.mp3"}},
+       kCase,
+       {"a.mp3>b.mp3", "c.mp3>d.mp3"},
+       0},
+      {"a case-only change where case folds goes through a temporary name",
+       {{u"song.mp3", u"SONG.mp3"}},
+       kCase,
+       {"*song.mp3>tmp", U8(TemporaryRenameName(u"song.mp3")) + ">SONG.mp3"},
+       1},
+      {"a case-only change where nothing folds is one rename",
+       {{u"song.mp3", u"SONG.mp3"}},
+       kExact,
+       {"song.mp3>SONG.mp3"},
+       1},
+      {"a target held in another case waits for its holder",
+       {{u"ａｂ.mp3", u"ab.mp3"}, {u"AB.mp3", u"AB-2.mp3"}},
+       kCase,
+       {"AB.mp3>AB-2.mp3", "ａｂ.mp3>ab.mp3"},
+       1},
+      {"where only width folds, the full-width name is another spelling of its target",
+       {{u"ａｂ.mp3", u"ab.mp3"}, {u"AB.mp3", u"AB-2.mp3"}},
+       kWidth,
+       {"*ａｂ.mp3>tmp", U8(TemporaryRenameName(u"ａｂ.mp3")) + ">ab.mp3", "AB.mp3>AB-2.mp3"},
+       1},
+      {"a width-only change where width folds goes through a temporary name",
+       {{u"ａ.mp3", u"a.mp3"}},
+       kWidth,
+       {"*ａ.mp3>tmp", U8(TemporaryRenameName(u"ａ.mp3")) + ">a.mp3"},
+       1},
+      {"names traded in case make a cycle",
+       {{u"Rock", u"POP"}, {u"pop", u"ROCK"}},
+       kCase,
+       {"*Rock>tmp", "pop>ROCK", U8(TemporaryRenameName(u"Rock")) + ">POP"},
+       1},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    const PlanText plan = PlanInFolding(c.moves, c.folding);
+    EXPECT_EQ(plan.steps, c.steps);
+    EXPECT_EQ(plan.asked, c.asked);
+  }
+}
+
+}  // namespace
+}  // namespace tarvel
