@@ -284,6 +284,11 @@ TEST_F(RestoreRoundTripTest, RandomTreesComeBackAsTheyWere) {
       }
     } else {
       RunReport converted = RunConversion(app_, run);
+      if (run.EntryCount == 0) {  // every name hidden: nothing to convert
+        EXPECT_EQ(Tree(music), start);
+        fs::remove_all(music);
+        continue;
+      }
       ASSERT_TRUE(converted.list_written) << U8(ui_.log) << converted.detail;
       if (converted.outcome == RunReport::Outcome::kStopped) ++stopped;
     }
