@@ -73,12 +73,19 @@ class LinkFinder {
       auto renamed_to = renamed.find(old_path);
       std::vector<std::u16string> next;
       for (const std::u16string& parent : reached) {
-        for (int i = 0; i < (renamed_to == renamed.end() ? 1 : 2); ++i) {
-          std::u16string path = parent + std::u16string(i == 0 ? name : renamed_to->second) + u"/";
-          const Standing standing = Look(path);
-          if (standing == Standing::kLink) return path.substr(0, path.size() - 1);
-          if (standing == Standing::kFolder) next.push_back(std::move(path));
+        std::u16string path = parent + std::u16string(name) + u"/";
+        const Standing under_old = Look(path);
+        if (under_old == Standing::kLink) return path.substr(0, path.size() - 1);
+        if (under_old == Standing::kFolder) next.push_back(std::move(path));
+        if (renamed_to == renamed.end()) continue;
+        // A link on the new name of a folder that is still under its old
+        // one (a run stopped there) is not on the way.
+        path = parent + renamed_to->second + u"/";
+        const Standing under_new = Look(path);
+        if (under_new == Standing::kLink && under_old != Standing::kFolder) {
+          return path.substr(0, path.size() - 1);
         }
+        if (under_new == Standing::kFolder) next.push_back(std::move(path));
       }
       reached = std::move(next);
     }

@@ -39,7 +39,8 @@ void MoveLibrary(RunState& run, std::u16string_view from, std::u16string_view to
 // reached from `library` (the list's common folder, which may itself be
 // reached through a link) without passing through a symbolic link: at each
 // level below the library, under the folder's old name and, where a folder
-// row renames it, its new name, as far as such a folder exists. The first
+// row renames it and the folder is not under its old name, its new name, as
+// far as such a folder exists. The first
 // row that passes through one fails, naming the link. `common_folder` of the
 // result is `library`.
 ListCheck CheckRowsReachWithoutLinks(const RunState& run, std::u16string_view library);
