@@ -4,6 +4,7 @@
 #define TARVEL_APP_FRONT_END_H_
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,6 +43,13 @@ class FrontEnd {
   // Called once per folder or row, so a front end that shows it limits its
   // own redraws.
   virtual void ReportProgress(ProgressStage /*stage*/, int64_t /*done*/, int64_t /*total*/) {}
+  // Asked by a restore whose list names a library folder, `missing`, that
+  // does not exist (the library was moved or its disk is mounted elsewhere):
+  // the folder where that library lies now, or nothing to give up. A front
+  // end that cannot ask answers nothing.
+  virtual std::optional<std::u16string> AskLibraryFolder(std::u16string_view /*missing*/) {
+    return std::nullopt;
+  }
 };
 
 // A front end that ignores everything: for benchmarks, for callers that only
@@ -71,12 +79,19 @@ class RecordingFrontEnd : public FrontEnd {
   void ShowLog() override { ++show_log_count; }
   void PumpEvents() override { ++pump_count; }
   void TickCheckOnlyBoxes() override { ++tick_count; }
+  std::optional<std::u16string> AskLibraryFolder(std::u16string_view missing) override {
+    library_questions.emplace_back(missing);
+    return library_answer;
+  }
 
   std::u16string log;
   std::vector<std::u16string> messages;
   int show_log_count = 0;
   int pump_count = 0;
   int tick_count = 0;
+  // The folders AskLibraryFolder was asked about, and what it answers.
+  std::vector<std::u16string> library_questions;
+  std::optional<std::u16string> library_answer;
 };
 
 }  // namespace tarvel

@@ -36,6 +36,7 @@ constexpr const char* kUsage =
     "Usage: tarvel-cli [--quiet] [--settings FILE] [--preset NAME] [--set KEY=VALUE]...\n"
     "                  [--check-only] [FOLDER]\n"
     "       tarvel-cli [--quiet] [--settings FILE] --restore LIST.csv|KEPT-RUN\n"
+    "                  [--library FOLDER]\n"
     "       tarvel-cli --history\n"
     "\n"
     "Converts the MP3 file names, folder names and ID3v1 tags under FOLDER (default: the\n"
@@ -51,6 +52,8 @@ constexpr const char* kUsage =
     "  --check-only      only list what would change (names and tags)\n"
     "  --restore LIST    undo a run from its list.csv, or from a run kept in the history\n"
     "                    (a name that --history shows)\n"
+    "  --library FOLDER  with --restore: the library of the list now lies at FOLDER\n"
+    "                    (copied or moved, or its disk mounted elsewhere)\n"
     "  --history         list the runs kept in the history (time, folder, counts)\n"
     "  --quiet           no progress line on the terminal (the log is unchanged)\n"
     "  --help            show this text\n"
@@ -62,8 +65,9 @@ constexpr const char* kUsage =
     "dictionary (MeCab) cannot be opened, romaji is chosen without Rome.csv, or another run\n"
     "or restore is working on the library.\n"
     "--restore: 0 every row is back, 1 a row was reported (missing, conflict, tag not\n"
-    "restored) or the restore stopped, 2 the list cannot be read or reaches outside one\n"
-    "library, or another run or restore is working on the library.\n"
+    "restored) or the restore stopped, 2 the list cannot be read, reaches outside one\n"
+    "library or through a symbolic link, its library folder does not exist, or another\n"
+    "run or restore is working on the library.\n"
     "Whatever the command, the status is at least 1 when standard output could not be\n"
     "written (a full disk, a closed pipe).\n";
 
@@ -74,6 +78,7 @@ struct CliOptions {
   bool check_only = false;
   bool quiet = false;
   std::optional<std::string> restore_list;
+  std::optional<std::string> library;
   std::optional<std::string> folder;
   bool history = false;
 };
@@ -102,6 +107,7 @@ constexpr ValueOption kValueOptions[] = {
     {"--preset", [](CliOptions& o, std::string v) { o.preset = std::move(v); }},
     {"--set", [](CliOptions& o, std::string v) { o.sets.push_back(std::move(v)); }},
     {"--restore", [](CliOptions& o, std::string v) { o.restore_list = std::move(v); }},
+    {"--library", [](CliOptions& o, std::string v) { o.library = std::move(v); }},
 };
 
 // Parses the option at argv[i] (moving i past its value). Returns an exit
@@ -148,7 +154,11 @@ std::optional<int> CheckCombination(const CliOptions& options) {
     return kExitUsage;
   }
   if (options.restore_list && converts) {
-    Error("--restore takes only the list (and --settings)");
+    Error("--restore takes only the list (and --settings, --library)");
+    return kExitUsage;
+  }
+  if (options.library && !options.restore_list) {
+    Error("--library goes with --restore only");
     return kExitUsage;
   }
   if (options.preset && !FindPreset(*options.preset)) {
@@ -178,10 +188,38 @@ std::optional<int> ParseArguments(int argc, char** argv, CliOptions& options) {
   return CheckCombination(options);
 }
 
-// Undoes a run from the list at `list` (or the kept run of that name): 0
-// when every row is back, 1 when a row was reported or a step stopped the
-// restore, 2 when the list cannot be read.
-int Restore(AppState& app, CliFrontEnd& ui, std::string list) {
+// The folder given with --library as the restore takes it: absolute (from
+// the current folder), without "." or ".." segments, in UTF-16. Nothing,
+// said on standard error, when it is no usable name.
+std::optional<std::u16string> LibraryOption(const std::string& folder) {
+  std::error_code ec;
+  std::filesystem::path absolute = std::filesystem::absolute(folder, ec);
+  if (ec || folder.empty()) {
+    Error("--library needs a folder");
+    return std::nullopt;
+  }
+  std::optional<std::u16string> text = Utf8ToUtf16(absolute.lexically_normal().native());
+  if (!text) Error("the folder name is not valid UTF-8: " + EscapeBytes(folder));
+  return text;
+}
+
+// Says why the restore ended as kLibraryMissing.
+void SayLibraryMissing(const RestoreReport& report, bool library_given) {
+  if (library_given) {
+    Error(report.detail + " (given with --library)");
+  } else {
+    Error(report.detail +
+          "; if the library was copied or moved, give its new place with "
+          "--library FOLDER");
+  }
+}
+
+// Undoes a run from the list at `list` (or the kept run of that name),
+// whose library lies at `library` when one is given: 0 when every row is
+// back, 1 when a row was reported or a step stopped the restore, 2 when the
+// list cannot be read or its library is not there.
+int Restore(AppState& app, CliFrontEnd& ui, std::string list,
+            const std::optional<std::string>& library) {
   std::error_code ec;
   if (!std::filesystem::exists(list, ec) && list.find('/') == std::string::npos &&
       !app.folder.history_dir.empty() &&
@@ -193,8 +231,14 @@ int Restore(AppState& app, CliFrontEnd& ui, std::string list) {
     Error("the list name is not valid UTF-8: " + EscapeBytes(list));
     return kExitUsage;
   }
+  std::u16string library_folder;
+  if (library) {
+    std::optional<std::u16string> folder = LibraryOption(*library);
+    if (!folder) return kExitUsage;
+    library_folder = *folder;
+  }
   RunState run;
-  RestoreReport report = RunRestore(app, run, *path);
+  RestoreReport report = RunRestore(app, run, *path, library_folder);
   ui.Finish();
   if (!report.undo_notice.empty()) {
     Error("undo record not used (tags and modes restored from the list's texts): " +
@@ -225,6 +269,9 @@ int Restore(AppState& app, CliFrontEnd& ui, std::string list) {
       return kExitUsage;
     case RestoreReport::Outcome::kBusy:
       if (!report.detail.empty()) Error(report.detail);
+      return kExitUsage;
+    case RestoreReport::Outcome::kLibraryMissing:
+      SayLibraryMissing(report, library.has_value());
       return kExitUsage;
   }
   return kExitUsage;
@@ -385,7 +432,7 @@ int Main(int argc, char** argv) {
   app.reading = &reading;
   if (auto status = StartUp(app, ui, *exe, options)) return *status;
   if (auto status = ApplyOptions(app.settings, options)) return *status;
-  if (options.restore_list) return Restore(app, ui, *options.restore_list);
+  if (options.restore_list) return Restore(app, ui, *options.restore_list, options.library);
   return Convert(app, ui, reading);
 }
 

@@ -50,6 +50,62 @@ std::filesystem::path RealFolder(const std::filesystem::path& folder) {
   return text;
 }
 
+// flock without waiting, repeated when a signal came between; 0 or errno.
+int FlockNow(int fd, int how) {
+  int rc;
+  do {
+    rc = ::flock(fd, how | LOCK_NB);
+  } while (rc != 0 && errno == EINTR);
+  return rc == 0 ? 0 : errno;
+}
+
+// How one folder of a library's chain was locked.
+enum class FolderLock {
+  kLocked,       // held through the descriptor given back
+  kBusy,         // another holder's lock is in the way
+  kNotLockable,  // the folder cannot be opened or its file system refuses
+                 // flock on it; nothing is held
+};
+
+// Locks the folder itself: the lock belongs to the folder whatever path or
+// mount it is reached by, and every user who can read it sees it.
+FolderLock LockFolderItself(const std::filesystem::path& folder, bool exclusive, UniqueFd& fd) {
+  fd = UniqueFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!fd) return FolderLock::kNotLockable;
+  const int error = FlockNow(fd.get(), exclusive ? LOCK_EX : LOCK_SH);
+  if (error == 0) return FolderLock::kLocked;
+  fd.reset();
+  // A network file system takes flock as a record lock, which a folder
+  // opened for reading cannot hold (EBADF, ENOLCK).
+  return error == EWOULDBLOCK ? FolderLock::kBusy : FolderLock::kNotLockable;
+}
+
+// The lock of a folder that cannot be locked itself: a lock file named
+// after its real path in the user's own lock folder. It excludes only runs
+// of the same user that reach the folder by the same path.
+FolderLock LockThroughFile(const std::filesystem::path& real_folder, bool exclusive, UniqueFd& fd,
+                           std::string* error) {
+  std::error_code ec;
+  const std::filesystem::path lock_folder = LibraryLock::LockFolder();
+  std::filesystem::create_directories(lock_folder, ec);
+  if (ec) {
+    SetError(error, "cannot make the lock folder " + lock_folder.native() + ": " + ec.message());
+    return FolderLock::kNotLockable;
+  }
+  const std::filesystem::path file = LibraryLock::LockFile(real_folder);
+  fd = UniqueFd(::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+  if (!fd) {
+    SetError(error, "cannot open the lock file " + file.native() + ": " + std::strerror(errno));
+    return FolderLock::kNotLockable;
+  }
+  const int saved = FlockNow(fd.get(), exclusive ? LOCK_EX : LOCK_SH);
+  if (saved == 0) return FolderLock::kLocked;
+  fd.reset();
+  if (saved == EWOULDBLOCK) return FolderLock::kBusy;
+  SetError(error, "cannot lock " + file.native() + ": " + std::strerror(saved));
+  return FolderLock::kNotLockable;
+}
+
 }  // namespace
 
 LibraryLock& LibraryLock::operator=(LibraryLock&& other) noexcept {
@@ -86,13 +142,6 @@ std::filesystem::path LibraryLock::LockFile(const std::filesystem::path& real_fo
 LibraryLock::Status LibraryLock::Take(const std::filesystem::path& folder, std::string* error) {
   Release();
   const std::filesystem::path real = RealFolder(folder);
-  std::error_code ec;
-  const std::filesystem::path lock_folder = LockFolder();
-  std::filesystem::create_directories(lock_folder, ec);
-  if (ec) {
-    SetError(error, "cannot make the lock folder " + lock_folder.native() + ": " + ec.message());
-    return Status::kFailed;
-  }
   // The folder itself exclusively, each folder above it shared: runs on two
   // sibling folders go together, a run on a folder and one on a folder
   // inside it do not.
@@ -102,31 +151,26 @@ LibraryLock::Status LibraryLock::Take(const std::filesystem::path& folder, std::
     if (p == p.parent_path()) break;
   }
   for (size_t i = 0; i < chain.size(); ++i) {
-    const std::filesystem::path file = LockFile(chain[i]);
-    UniqueFd fd(::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
-    if (!fd) {
-      SetError(error, "cannot open the lock file " + file.native() + ": " + std::strerror(errno));
+    const bool exclusive = i == 0;
+    UniqueFd fd;
+    std::string why;
+    FolderLock got = LockFolderItself(chain[i], exclusive, fd);
+    if (got == FolderLock::kNotLockable) got = LockThroughFile(chain[i], exclusive, fd, &why);
+    if (got == FolderLock::kBusy) {
       Release();
-      return Status::kFailed;
+      SetError(error, exclusive ? "another run or restore is working on " + real.native() +
+                                      " or a folder inside it"
+                                : "another run or restore is working on " + chain[i].native() +
+                                      ", which holds " + real.native());
+      return Status::kBusy;
     }
-    fds_.push_back(std::move(fd));
-    const int locked = fds_.back().get();
-    int how = (i == 0 ? LOCK_EX : LOCK_SH) | LOCK_NB;
-    int rc;
-    do {
-      rc = ::flock(locked, how);
-    } while (rc != 0 && errno == EINTR);
-    if (rc != 0) {
-      const int saved = errno;
+    if (got == FolderLock::kLocked) {
+      fds_.push_back(std::move(fd));
+    } else if (exclusive) {
+      // A folder above that can be locked neither way is passed over: it
+      // only guards against a run on that folder as a whole.
       Release();
-      if (saved == EWOULDBLOCK) {
-        SetError(error, i == 0 ? "another run or restore is working on " + real.native() +
-                                     " or a folder inside it"
-                               : "another run or restore is working on " + chain[i].native() +
-                                     ", which holds " + real.native());
-        return Status::kBusy;
-      }
-      SetError(error, "cannot lock " + file.native() + ": " + std::strerror(saved));
+      SetError(error, why);
       return Status::kFailed;
     }
   }

@@ -1,7 +1,12 @@
 #include "run/list_check.h"
 
-#include <string_view>
+#include <sys/stat.h>
 
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "files/file_stage.h"
 #include "platform/text.h"
 #include "run/scan.h"
 
@@ -42,6 +47,66 @@ std::string NameProblem(std::u16string_view name, bool is_file, bool new_name) {
   if (is_file && !EndsInMp3(name)) return "does not name an MP3 file";
   return {};
 }
+
+// What stands at a path below the library, looked at without following a
+// link at its end.
+enum class Standing { kFolder, kLink, kNothingToEnter };
+
+// Looks at the folders below a library, each path once.
+class LinkFinder {
+ public:
+  // The first link on the way to the row folder `old_folder` (a path below
+  // `library`, in old names), or empty. `renamed` maps a renamed folder's
+  // old path to its new name.
+  std::u16string FindOnTheWay(const std::u16string& library, std::u16string_view old_folder,
+                              const std::unordered_map<std::u16string, std::u16string>& renamed) {
+    // The paths at which the folder of the level reached stands: its old
+    // name and, while a restore is not done, its new one.
+    std::vector<std::u16string> reached = {library};
+    std::u16string old_path = library;
+    std::u16string_view rest = old_folder.substr(library.size());
+    while (!rest.empty() && !reached.empty()) {
+      const size_t slash = rest.find(u'/');
+      const std::u16string_view name = rest.substr(0, slash);
+      rest.remove_prefix(slash + 1);
+      old_path.append(name).push_back(u'/');
+      auto renamed_to = renamed.find(old_path);
+      std::vector<std::u16string> next;
+      for (const std::u16string& parent : reached) {
+        std::u16string path = parent + std::u16string(name) + u"/";
+        const Standing under_old = Look(path);
+        if (under_old == Standing::kLink) return path.substr(0, path.size() - 1);
+        if (under_old == Standing::kFolder) next.push_back(std::move(path));
+        if (renamed_to == renamed.end()) continue;
+        // A link on the new name of a folder that is still under its old
+        // one (a run stopped there) is not on the way.
+        path = parent + renamed_to->second + u"/";
+        const Standing under_new = Look(path);
+        if (under_new == Standing::kLink && under_old != Standing::kFolder) {
+          return path.substr(0, path.size() - 1);
+        }
+        if (under_new == Standing::kFolder) next.push_back(std::move(path));
+      }
+      reached = std::move(next);
+    }
+    return {};
+  }
+
+ private:
+  Standing Look(const std::u16string& path) {
+    auto [it, inserted] = seen_.try_emplace(path, Standing::kNothingToEnter);
+    if (!inserted) return it->second;
+    struct stat st {};
+    const std::string bytes = Utf16ToUtf8(std::u16string_view(path).substr(0, path.size() - 1));
+    if (::lstat(bytes.c_str(), &st) == 0) {
+      if (S_ISLNK(st.st_mode)) it->second = Standing::kLink;
+      if (S_ISDIR(st.st_mode)) it->second = Standing::kFolder;
+    }
+    return it->second;
+  }
+
+  std::unordered_map<std::u16string, Standing> seen_;
+};
 
 }  // namespace
 
@@ -88,6 +153,52 @@ ListCheck CheckRestoreList(const RunState& run) {
     }
   }
   check.common_folder = common;
+  return check;
+}
+
+void MoveLibrary(RunState& run, std::u16string_view from, std::u16string_view to) {
+  std::u16string target(to);
+  if (target.empty() || target.back() != u'/') target += u'/';
+  if (target == from) return;
+  // The rows of one folder share their path text, and keep sharing it.
+  SharedText last_from;
+  SharedText last_to;
+  for (size_t i = 1; i <= LastIndex(run); ++i) {
+    FileEntry& e = run.EntryTable[i];
+    for (SharedText* path : {&e.OldPath, &e.NewPath}) {
+      if (!path->starts_with(from)) continue;
+      if (!path->SharesWith(last_from)) {
+        last_from = *path;
+        last_to = target + path->substr(from.size());
+      }
+      *path = last_to;
+    }
+  }
+}
+
+ListCheck CheckRowsReachWithoutLinks(const RunState& run, std::u16string_view library) {
+  ListCheck check;
+  const std::u16string root(library);
+  std::unordered_map<std::u16string, std::u16string> renamed;
+  for (size_t i = 1; i <= LastIndex(run); ++i) {
+    const FileEntry& e = run.EntryTable[i];
+    if (e.IsFile == 0 && e.RenameFlag == 1 && IsSingleName(e.NewName)) {
+      renamed[e.OldPath + e.OldName + u"/"] = e.NewName;
+    }
+  }
+  LinkFinder finder;
+  for (size_t i = 1; i <= LastIndex(run); ++i) {
+    const FileEntry& e = run.EntryTable[i];
+    if (!e.OldPath.starts_with(root)) continue;  // refused by CheckRestoreList
+    const std::u16string link = finder.FindOnTheWay(root, e.OldPath, renamed);
+    if (link.empty()) continue;
+    check.ok = false;
+    check.problem = "row " + std::to_string(i) + " of the list: its folder " + Quoted(e.OldPath) +
+                    " is reached through the symbolic link " + Quoted(link) +
+                    "; a restore follows no link";
+    return check;
+  }
+  check.common_folder = root;
   return check;
 }
 

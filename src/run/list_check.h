@@ -6,6 +6,7 @@
 #define TARVEL_RUN_LIST_CHECK_H_
 
 #include <string>
+#include <string_view>
 
 #include "app/entry_table.h"
 
@@ -27,6 +28,22 @@ struct ListCheck {
 // any case; and every row in or below the folder of row 1 (the library
 // folder, whose items a run records first), which is not the root.
 ListCheck CheckRestoreList(const RunState& run);
+
+// Takes a list checked by CheckRestoreList as the list of a library that now
+// lies at `to` (an absolute folder; "/" is added when missing): every
+// OldPath and NewPath that starts with `from` (the list's common folder)
+// starts with `to` instead. The library's items keep their places below it.
+void MoveLibrary(RunState& run, std::u16string_view from, std::u16string_view to);
+
+// Checks, on disk and before any change, that the folder of every row is
+// reached from `library` (the list's common folder, which may itself be
+// reached through a link) without passing through a symbolic link: at each
+// level below the library, under the folder's old name and, where a folder
+// row renames it and the folder is not under its old name, its new name, as
+// far as such a folder exists. The first
+// row that passes through one fails, naming the link. `common_folder` of the
+// result is `library`.
+ListCheck CheckRowsReachWithoutLinks(const RunState& run, std::u16string_view library);
 
 }  // namespace tarvel
 

@@ -1,6 +1,10 @@
 #include "run/restore_run.h"
 
+#include <sys/stat.h>
+
 #include <optional>
+#include <string>
+#include <utility>
 
 #include "app/report.h"
 #include "files/rename_list_reader.h"
@@ -16,20 +20,62 @@ namespace {
 // be read or holds a row the restore refuses.
 constexpr std::u16string_view kUnreadableList = u"CSVファイルの読み込みに失敗しました。";
 
+// Shown when the list's library folder is not there, followed by the folder.
+constexpr std::u16string_view kLibraryMissing =
+    u"変換したフォルダが見つかりません。\r\n　フォルダ名　：　";
+
+bool IsFolder(std::u16string_view path) {
+  struct stat st {};
+  return ::stat(Utf16ToUtf8(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Ends the restore before anything changed on a list it refuses.
+bool RefuseList(AppState& app, RestoreReport& report, std::string problem) {
+  ReportAbort(app, kUnreadableList, false, true);
+  report.outcome = RestoreReport::Outcome::kListUnreadable;
+  report.detail = std::move(problem);
+  return false;
+}
+
+bool RefuseMissingLibrary(AppState& app, RestoreReport& report, std::u16string_view folder) {
+  ReportAbort(app, std::u16string(kLibraryMissing) + std::u16string(folder), false, true);
+  report.outcome = RestoreReport::Outcome::kLibraryMissing;
+  report.detail = "the library folder " + Utf16ToUtf8(folder) + " does not exist";
+  return false;
+}
+
+// Where the library listed at `listed` lies now: `given` when there is one,
+// else `listed` itself while it exists, else the front end's answer.
+std::optional<std::u16string> PlaceOfLibrary(AppState& app, const std::u16string& listed,
+                                             std::u16string_view given) {
+  if (!given.empty()) return std::u16string(given);
+  if (IsFolder(listed)) return listed;
+  return app.ui->AskLibraryFolder(listed);
+}
+
 // Called right after the list was read: checks it (a bad list is reported
-// as an unreadable one, naming the first bad row in `report.detail`) and
-// takes the library lock of its common folder into `guard` (refused while
-// another run or restore works on that library). False, with
-// `report.outcome` set, when the restore must not go on.
-bool AdmitRestoreList(AppState& app, const RunState& run, RunGuard& guard, RestoreReport& report) {
+// as an unreadable one, naming the first bad row in `report.detail`), takes
+// it to where its library lies now (`moved` says whether that is another
+// place), checks that no row is reached through a link, and takes the
+// library lock into `guard` (refused while another run or restore works on
+// that library). False, with `report.outcome` set, when the restore must
+// not go on.
+bool AdmitRestoreList(AppState& app, RunState& run, std::u16string_view library, RunGuard& guard,
+                      RestoreReport& report, bool& moved) {
   ListCheck check = CheckRestoreList(run);
-  if (!check.ok) {
-    ReportAbort(app, kUnreadableList, false, true);
-    report.outcome = RestoreReport::Outcome::kListUnreadable;
-    report.detail = check.problem;
-    return false;
-  }
+  if (!check.ok) return RefuseList(app, report, check.problem);
   if (check.common_folder.empty()) return true;  // nothing to restore
+  const std::u16string listed = check.common_folder;
+  std::optional<std::u16string> place = PlaceOfLibrary(app, listed, library);
+  if (!place) return RefuseMissingLibrary(app, report, listed);
+  MoveLibrary(run, listed, *place);
+  // The list's own checks again, on the paths that are used now.
+  check = CheckRestoreList(run);
+  if (!check.ok) return RefuseList(app, report, check.problem);
+  moved = check.common_folder != listed;
+  if (!IsFolder(check.common_folder)) return RefuseMissingLibrary(app, report, check.common_folder);
+  check = CheckRowsReachWithoutLinks(run, check.common_folder);
+  if (!check.ok) return RefuseList(app, report, check.problem);
   if (!guard.LockLibrary(check.common_folder, &report.detail)) {
     report.outcome = RestoreReport::Outcome::kBusy;
     return false;
@@ -37,10 +83,20 @@ bool AdmitRestoreList(AppState& app, const RunState& run, RunGuard& guard, Resto
   return true;
 }
 
+// A copied library's items are other entries of the file system than the
+// ones the record names: their device and inode numbers say nothing, so
+// they are not compared (device 0 is none a folder lies on).
+void ForgetEntryNumbers(UndoRecord& record) {
+  for (auto& [row, entry] : record.rows) {
+    entry.dev = 0;
+    entry.ino = 0;
+  }
+}
+
 }  // namespace
 
 RestoreReport RunRestore(AppState& app, RunState& run, std::u16string_view list_path,
-                         DiskOps& disk) {
+                         std::u16string_view library, DiskOps& disk) {
   RestoreReport report;
   RunGuard guard(app);
   if (!guard.acquired()) {
@@ -56,9 +112,11 @@ RestoreReport RunRestore(AppState& app, RunState& run, std::u16string_view list_
     return report;
   }
   // The paths in the list are checked before anything changes.
-  if (!AdmitRestoreList(app, run, guard, report)) return report;
+  bool moved = false;
+  if (!AdmitRestoreList(app, run, library, guard, report, moved)) return report;
   std::optional<UndoRecord> undo =
       ReadUndoRecordFor(Utf16ToUtf8(list_path), list_bytes, &report.undo_notice);
+  if (undo && moved) ForgetEntryNumbers(*undo);
   list_bytes.clear();
   report.used_undo_record = undo.has_value();
   const UndoRecord* record = undo ? &*undo : nullptr;

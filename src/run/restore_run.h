@@ -20,6 +20,8 @@ struct RestoreReport {
     kStopped,         // a step failed on an unexpected error and ended it
     kListUnreadable,  // the list could not be read; nothing was touched
     kBusy,            // another run or restore is in progress
+    kLibraryMissing,  // the list's library folder is not there and no new
+                      // place was given; nothing was touched
   };
   Outcome outcome = Outcome::kCompleted;
   // Why the list could not be read or a step failed (UTF-8); empty otherwise.
@@ -41,8 +43,16 @@ struct RestoreReport {
 // error stops a step, with its message and "処理を中断します。". Every text
 // goes to the log (FlagDisplayLog 1) or into message boxes. Takes the same
 // guard as the conversion run.
+//
+// `library`, when not empty, is where the list's library (the folder of its
+// first row) lies now: every row is taken as below it. Without it, a list
+// whose library folder does not exist asks the front end for the new place
+// (AskLibraryFolder) and ends as kLibraryMissing when there is none. Before
+// anything changes, every row's folder must be reached from the library
+// without a symbolic link; a row that is not ends the restore as an
+// unreadable list, naming it.
 RestoreReport RunRestore(AppState& app, RunState& run, std::u16string_view list_path,
-                         DiskOps& disk = SystemDiskOps());
+                         std::u16string_view library = {}, DiskOps& disk = SystemDiskOps());
 
 }  // namespace tarvel
 

@@ -1,6 +1,8 @@
 #include "ui/gui_front_end.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QMessageBox>
 
 #include "ui/log_window.h"
@@ -33,6 +35,19 @@ void GuiFrontEnd::PumpEvents() { QCoreApplication::processEvents(); }
 
 void GuiFrontEnd::TickCheckOnlyBoxes() {
   if (tick_) tick_();
+}
+
+std::optional<std::u16string> GuiFrontEnd::AskLibraryFolder(std::u16string_view missing) {
+  if (!library_dialog_) return std::nullopt;
+  // The chooser opens where the library used to be, as near as still exists
+  // (the media folder of a stick now mounted under another name).
+  QString start = QDir::cleanPath(ToQString(missing));
+  while (!QFileInfo(start).isDir() && start != QDir::rootPath()) {
+    start = QFileInfo(start).path();
+  }
+  const QString chosen = library_dialog_(owner_, ToQString(kMovedLibraryTitle), start);
+  if (chosen.isEmpty()) return std::nullopt;
+  return chosen.toStdU16String();
 }
 
 }  // namespace tarvel

@@ -8,9 +8,12 @@
 #include <QString>
 #include <QWidget>
 #include <functional>
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "app/front_end.h"
+#include "ui/data_folder.h"
 
 namespace tarvel {
 
@@ -26,6 +29,10 @@ using MessageSink = std::function<void(QWidget* owner, const QString& title, con
 // The system's message box (QMessageBox, OK only).
 MessageSink SystemMessageSink();
 
+// The title of the folder chooser that asks where a moved library lies now.
+inline constexpr char16_t kMovedLibraryTitle[] =
+    u"変換したフォルダが見つかりません。今の場所を選択してください。";
+
 class GuiFrontEnd : public FrontEnd {
  public:
   // `owner` owns the message boxes; `tick` ticks the two check-only boxes.
@@ -36,12 +43,19 @@ class GuiFrontEnd : public FrontEnd {
   void ShowLog() override;
   void PumpEvents() override;
   void TickCheckOnlyBoxes() override;
+  // Asks through `library_dialog` (set by SetLibraryDialog; without one
+  // nothing is asked), opening at the nearest folder above `missing` that
+  // exists.
+  std::optional<std::u16string> AskLibraryFolder(std::u16string_view missing) override;
+
+  void SetLibraryDialog(FolderDialog dialog) { library_dialog_ = std::move(dialog); }
 
  private:
   LogWindowHost& log_;
   MessageSink sink_;
   QWidget* owner_;
   std::function<void()> tick_;
+  FolderDialog library_dialog_;
 };
 
 // UTF-16 text as a QString.

@@ -165,6 +165,7 @@ MainWindow::MainWindow(AppState& app, MainWindowSeams seams)
   Connect();
   front_end_ =
       std::make_unique<GuiFrontEnd>(log_, seams_.message, this, [this] { TickCheckOnlyBoxes(); });
+  front_end_->SetLibraryDialog(seams_.moved_library);
   previous_front_end_ = app_.ui;
   app_.ui = front_end_.get();
 }

@@ -46,6 +46,8 @@ struct MainWindowSeams {
   MessageSink message = SystemMessageSink();
   FolderDialog folder = SystemFolderDialog();
   ListDialog open_list = SystemListDialog();
+  // Where a restored list's library lies now, asked when its folder is gone.
+  FolderDialog moved_library = SystemFolderDialog();
 };
 
 // The window title: "Tarvel ver" followed directly by the version.

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <functional>
 
 #include "cli/cli_support.h"
@@ -152,6 +153,49 @@ TEST_F(CliRestoreTest, ReadOnlyFilesComeBackReadOnlyForAnOrdinaryUser) {
   CliResult r = run({"--restore", (music_ / "list.csv").native()});
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(testing::ExactTree(music_), before);
+}
+
+// A library copied with cp -a to another place (a stick mounted under
+// another name) and the original removed: restored there with --library,
+// byte for byte, its undo record still used; without --library the restore
+// stops before anything and says how to go on.
+TEST_F(CliRestoreTest, ACopiedLibraryIsRestoredWithLibrary) {
+  const auto exact_before = testing::ExactTree(music_);
+  ASSERT_EQ(Convert().status, 0);
+  const fs::path moved = dir() / "STICK1" / "music";
+  fs::create_directories(moved.parent_path());
+  ASSERT_EQ(std::system(("cp -a '" + music_.native() + "' '" + moved.native() + "'").c_str()), 0);
+  fs::remove_all(music_);
+  const auto converted = testing::ExactTree(moved);
+  const fs::path list = moved / "list.csv";
+  const struct {
+    const char* what;
+    std::vector<std::string> extra;
+    int status;
+    const char* err;  // part of standard error, or null
+  } kCases[] = {
+      {"no --library", {}, 2, "give its new place with --library FOLDER"},
+      {"--library naming no folder",
+       {"--library", (dir() / "STICK").native()},
+       2,
+       "(given with --library)"},
+      {"--library without --restore",
+       {"--library", moved.native(), music_.native()},
+       2,
+       "--library goes with --restore only"},
+      {"--library at the new place", {"--library", moved.native()}, 0, nullptr},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    std::vector<std::string> args = {"--restore", list.native()};
+    if (c.extra.size() == 3) args.clear();  // no --restore at all
+    args.insert(args.end(), c.extra.begin(), c.extra.end());
+    CliResult r = RunProgram(kCli, Args(args), dir());
+    EXPECT_EQ(r.status, c.status) << r.out << r.err;
+    if (c.err != nullptr) EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("undo record not used"), std::string::npos) << r.err;
+    EXPECT_EQ(testing::ExactTree(moved), c.status == 0 ? exact_before : converted);
+  }
 }
 
 TEST_F(CliRestoreTest, RestoreTakesNoFolder) {

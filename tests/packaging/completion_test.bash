@@ -47,4 +47,6 @@ check "tarvel-cli --preset " "fcd7 other z919"
 check "tarvel-cli --pr" "--preset"
 check "tarvel-cli --restore 2026" "2026-12-07_140500 <files csv>"
 check "tarvel-cli --check-only " "<files -d>"
+check "tarvel-cli --restore list.csv --library " "<files -d>"
+check "tarvel-cli --l" "--library"
 exit $failed

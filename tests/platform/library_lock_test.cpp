@@ -2,6 +2,13 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <functional>
 
 #include "support/test_support.h"
 
@@ -83,7 +90,8 @@ TEST_F(LibraryLockTest, LockFilesGoToTheRuntimeFolderElseTheCache) {
   EXPECT_EQ(LibraryLock::LockFolder(), fs::path(std::getenv("HOME")) / ".cache/tarvel");
 
   LibraryLock lock;
-  EXPECT_EQ(lock.Take(dir()), LibraryLock::Status::kTaken);
+  // A folder not made yet cannot be locked itself: its lock file stands in.
+  EXPECT_EQ(lock.Take(dir() / "not made yet"), LibraryLock::Status::kTaken);
   EXPECT_TRUE(fs::is_directory(fs::path(std::getenv("HOME")) / ".cache/tarvel"));
   if (cache != nullptr) ::setenv("XDG_CACHE_HOME", saved_cache.c_str(), 1);
 }
@@ -96,6 +104,127 @@ TEST_F(LibraryLockTest, AnUnusableLockFolderFails) {
   EXPECT_EQ(lock.Take(dir() / "music", &error), LibraryLock::Status::kFailed);
   EXPECT_FALSE(lock.held());
   EXPECT_NE(error.find("lock"), std::string::npos) << error;
+}
+
+// The same library reached through a bind mount of it: one folder, whatever
+// path leads to it.
+TEST_F(LibraryLockTest, ALibraryIsBusyThroughABindMountOfIt) {
+  fs::create_directories(dir() / "music/a");
+  fs::create_directories(dir() / "music/b");
+  fs::create_directories(dir() / "bind");
+  if (::mount((dir() / "music").c_str(), (dir() / "bind").c_str(), nullptr, MS_BIND, nullptr) !=
+      0) {
+    GTEST_SKIP() << "cannot bind-mount a folder here: " << std::strerror(errno);
+  }
+  struct Unmount {
+    fs::path at;
+    ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
+  } unmount{dir() / "bind"};
+  struct {
+    const char* held;
+    const char* wanted;
+    LibraryLock::Status expected;
+  } kCases[] = {
+      {"music", "bind", LibraryLock::Status::kBusy},
+      {"bind", "music", LibraryLock::Status::kBusy},
+      {"music/a", "bind", LibraryLock::Status::kBusy},  // a folder inside, by the other path
+      {"bind", "music/a", LibraryLock::Status::kBusy},
+      {"music", "bind/b", LibraryLock::Status::kBusy},
+      {"bind/a", "music/b", LibraryLock::Status::kTaken},  // siblings still go together
+  };
+  for (const auto& c : kCases) {
+    LibraryLock held;
+    std::string error;
+    ASSERT_EQ(held.Take(dir() / c.held, &error), LibraryLock::Status::kTaken) << error;
+    LibraryLock second;
+    error.clear();
+    EXPECT_EQ(second.Take(dir() / c.wanted, &error), c.expected)
+        << c.held << " / " << c.wanted << ": " << error;
+  }
+}
+
+// Runs `body` in a child process as the user nobody (with a lock folder of
+// its own, as each user has) and gives back what it returns.
+int AsAnotherUser(const fs::path& runtime, const std::function<int()>& body) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::setresgid(65534, 65534, 65534) != 0 || ::setresuid(65534, 65534, 65534) != 0) _exit(99);
+    ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    _exit(body());
+  }
+  int status = 0;
+  if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+// Another user's run on the same library: the lock is the folder's, not a
+// file in one user's own folder.
+TEST_F(LibraryLockTest, AnotherUsersRunOnTheLibraryIsExcluded) {
+  if (::geteuid() != 0) GTEST_SKIP() << "only root can run a part of the test as another user";
+  fs::create_directories(dir() / "music/a");
+  fs::create_directories(dir() / "nobody-run");
+  ASSERT_EQ(::chown((dir() / "nobody-run").c_str(), 65534, 65534), 0);
+  ASSERT_EQ(::chmod(dir().c_str(), 0755), 0);
+  struct {
+    bool other_holds;  // else this process holds and the other user wants
+    const char* held;
+    const char* wanted;
+    LibraryLock::Status expected;
+  } kCases[] = {
+      {false, "music", "music", LibraryLock::Status::kBusy},
+      {false, "music", "music/a", LibraryLock::Status::kBusy},
+      {false, "music/a", "music", LibraryLock::Status::kBusy},
+      {true, "music", "music", LibraryLock::Status::kBusy},
+      {true, "music/a", "music", LibraryLock::Status::kBusy},
+      {false, "music/a", "music/b", LibraryLock::Status::kTaken},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(std::string(c.other_holds ? "other user holds " : "this user holds ") + c.held +
+                 ", wants " + c.wanted);
+    if (!c.other_holds) {
+      LibraryLock held;
+      ASSERT_EQ(held.Take(dir() / c.held), LibraryLock::Status::kTaken);
+      const int got = AsAnotherUser(dir() / "nobody-run", [&] {
+        LibraryLock second;
+        return static_cast<int>(second.Take(dir() / c.wanted));
+      });
+      EXPECT_EQ(got, static_cast<int>(c.expected));
+      continue;
+    }
+    // The other user takes the lock, says so through one pipe and keeps it
+    // until the other pipe closes.
+    int taken[2];
+    int done[2];
+    ASSERT_EQ(::pipe(taken), 0);
+    ASSERT_EQ(::pipe(done), 0);
+    LibraryLock::Status second_status = LibraryLock::Status::kFailed;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      ::close(taken[0]);
+      ::close(done[1]);
+      _exit(AsAnotherUser(dir() / "nobody-run", [&] {
+        LibraryLock held;
+        const char ok = held.Take(dir() / c.held) == LibraryLock::Status::kTaken ? 'y' : 'n';
+        if (::write(taken[1], &ok, 1) != 1) return 1;
+        char byte;
+        while (::read(done[0], &byte, 1) > 0) {
+        }
+        return 0;
+      }));
+    }
+    ::close(taken[1]);
+    ::close(done[0]);
+    char ok = 0;
+    EXPECT_EQ(::read(taken[0], &ok, 1), 1);
+    EXPECT_EQ(ok, 'y');
+    LibraryLock second;
+    second_status = second.Take(dir() / c.wanted);
+    ::close(done[1]);
+    ::close(taken[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_EQ(second_status, c.expected);
+  }
 }
 
 }  // namespace

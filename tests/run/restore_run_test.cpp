@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -316,6 +318,121 @@ TEST_F(RestoreTest, ALibraryAnotherRunHoldsIsRefusedBeforeAnythingChanges) {
   // Free again, the restore goes through.
   EXPECT_EQ(Restore(list).outcome, RestoreReport::Outcome::kCompleted);
   EXPECT_EQ(Title(lib_ / "曲.mp3"), u"曲");
+}
+
+// A hand-made list whose row reaches its folder through a symbolic link,
+// under the folder's old name or the new name a folder row gave it, is
+// refused before anything changes, naming the row and the link.
+TEST_F(RestoreTest, ARowReachedThroughALinkIsRefusedBeforeAnythingChanges) {
+  const fs::path outside = dir() / "outside";
+  const struct {
+    const char* what;
+    std::function<void()> make;  // the rows after row 1 and what is on disk
+    const char* problem;
+    fs::path link;
+  } kCases[] = {
+      {"a link to a folder outside the library",
+       [&] {
+         fs::create_directory_symlink(outside, lib_ / "link");
+         FileRow("link", u"外.mp3", u"ｿﾄ.mp3", u"外", u"ｿﾄ");
+       },
+       "row 2 of the list", lib_ / "link"},
+      {"a link to a folder inside the library",
+       [&] {
+         fs::create_directories(lib_ / "real");
+         fs::create_directory_symlink(lib_ / "real", lib_ / "link");
+         FileRow("link", u"中.mp3", u"ﾅｶ.mp3", u"中", u"ﾅｶ");
+       },
+       "row 2 of the list", lib_ / "link"},
+      {"a link deeper down",
+       [&] {
+         fs::create_directories(lib_ / "a");
+         fs::create_directory_symlink(outside, lib_ / "a" / "link");
+         FileRow("a/link", u"外.mp3", u"ｿﾄ.mp3", u"外", u"ｿﾄ");
+       },
+       "row 2 of the list", lib_ / "a" / "link"},
+      {"a link under the new name of a renamed folder",
+       [&] {
+         Row("", u"旧", u"ｷｭｳ", 0);
+         fs::create_directory_symlink(outside, lib_ / "旧");
+         FileRow("旧", u"外.mp3", u"ｿﾄ.mp3", u"外", u"ｿﾄ");
+         fs::rename(lib_ / "旧", lib_ / "ｷｭｳ");
+       },
+       "row 3 of the list", lib_ / "ｷｭｳ"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(lib_);
+    fs::remove_all(outside);
+    fs::create_directories(lib_);
+    fs::create_directories(outside);
+    converted_ = RunState();
+    FileRow("", u"曲.mp3", u"ｷｮｸ.mp3", u"曲", u"ｷｮｸ");
+    c.make();
+    const fs::path list = WriteList();
+    const auto before = testing::ExactTree(dir());
+    RestoreReport r = Restore(list);
+    EXPECT_EQ(r.outcome, RestoreReport::Outcome::kListUnreadable);
+    EXPECT_NE(r.detail.find(c.problem), std::string::npos) << r.detail;
+    EXPECT_NE(r.detail.find("symbolic link \"" + c.link.native() + "\""), std::string::npos)
+        << r.detail;
+    EXPECT_EQ(U8(ui_.log), "CSVファイルの読み込みに失敗しました。\r\n処理を中断します。\r\n\r\n");
+    EXPECT_EQ(testing::ExactTree(dir()), before);
+  }
+}
+
+// A list whose library now lies elsewhere (a copy, the original gone): the
+// place given, or the front end's answer when none is given, takes every
+// row; without one the restore stops before anything changes.
+TEST_F(RestoreTest, AMovedLibraryIsRestoredWhereItLiesNow) {
+  Row("", u"歌手", u"ｶｼｭ", 0);
+  FileRow("歌手", u"曲.mp3", u"ｷｮｸ.mp3", u"曲", u"ｷｮｸ");
+  fs::rename(lib_ / "歌手", lib_ / "ｶｼｭ");
+  const fs::path list_in_copy = fs::path("list.csv");
+  WriteList();
+  const fs::path pristine = dir() / "pristine";
+  const fs::path moved = dir() / "moved";
+  fs::copy(lib_, pristine, fs::copy_options::recursive);
+  fs::remove_all(lib_);
+  const std::u16string listed = Text16(lib_) + u"/";
+  const struct {
+    const char* what;
+    std::u16string given;
+    std::optional<std::u16string> answer;
+    RestoreReport::Outcome outcome;
+    bool asked;
+  } kCases[] = {
+      {"the new place given", Text16(moved), std::nullopt, RestoreReport::Outcome::kCompleted,
+       false},
+      {"given with a slash", Text16(moved) + u"/", std::nullopt, RestoreReport::Outcome::kCompleted,
+       false},
+      {"the front end's answer", u"", Text16(moved), RestoreReport::Outcome::kCompleted, true},
+      {"no answer", u"", std::nullopt, RestoreReport::Outcome::kLibraryMissing, true},
+      {"a place that does not exist", Text16(dir() / "nowhere"), Text16(moved),
+       RestoreReport::Outcome::kLibraryMissing, false},
+      {"the root folder", u"/", std::nullopt, RestoreReport::Outcome::kListUnreadable, false},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(moved);
+    fs::copy(pristine, moved, fs::copy_options::recursive);
+    ui_ = RecordingFrontEnd();
+    ui_.library_answer = c.answer;
+    run_ = RunState();
+    RestoreReport r = RunRestore(app_, run_, Text16(moved / list_in_copy), c.given);
+    EXPECT_EQ(r.outcome, c.outcome) << r.detail;
+    EXPECT_EQ(ui_.library_questions,
+              c.asked ? std::vector<std::u16string>{listed} : std::vector<std::u16string>{});
+    const bool restored = c.outcome == RestoreReport::Outcome::kCompleted;
+    EXPECT_EQ(fs::exists(moved / "歌手" / "曲.mp3"), restored);
+    EXPECT_EQ(fs::exists(moved / "ｶｼｭ" / "ｷｮｸ.mp3"), !restored);
+    if (restored) EXPECT_EQ(U8(Title(moved / "歌手" / "曲.mp3")), "曲");
+    if (c.outcome == RestoreReport::Outcome::kLibraryMissing) {
+      EXPECT_NE(U8(ui_.log).find("変換したフォルダが見つかりません。\r\n　フォルダ名　："),
+                std::string::npos)
+          << U8(ui_.log);
+    }
+  }
 }
 
 TEST_F(RestoreTest, RestoringTwiceGivesTheSameTree) {

@@ -10,6 +10,7 @@
 #include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
+#include <cstdlib>
 #include <functional>
 
 #include "app/settings.h"
@@ -592,6 +593,43 @@ TEST_F(WindowRunTest, ConvertThenRestoreFromTheButtons) {
   ASSERT_EQ(ReadID3Tag(Utf8ToUtf16((lib_ / "テスト.mp3").string()).value(), tag), 1);
   EXPECT_EQ(U8(tag.Title), U8(u"テスト"));
   EXPECT_NE(w.log().LogText().find(u"復元を開始します。"), std::u16string::npos);
+}
+
+// A library copied elsewhere (the original gone) is restored where it lies
+// now, chosen in the folder chooser the restore opens; cancelled, nothing
+// changes.
+TEST_F(WindowRunTest, RestoreOfAMovedLibraryAsksWhereItIsNow) {
+  AddRome();
+  const auto before = testing::ExactTree(lib_);
+  MainWindow& w = Open(Options("Player=0\r\n"));
+  c().cmdRename->click();
+  ASSERT_TRUE(fs::exists(lib_ / "ﾃｽﾄ.mp3"));
+  const fs::path moved = dir() / "stick2" / "lib";
+  fs::create_directories(moved.parent_path());
+  ASSERT_EQ(std::system(("cp -a '" + lib_.string() + "' '" + moved.string() + "'").c_str()), 0);
+  fs::remove_all(lib_);
+  const auto converted = testing::ExactTree(moved);
+  struct {
+    const char* what;
+    QString answer;
+    bool restored;
+  } kCases[] = {
+      {"cancelled", QString(), false},
+      {"the new place chosen", QString::fromStdString(moved.string()), true},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    library_answer_ = c.answer;
+    library_dialog_title_.clear();
+    list_answer_ = QString::fromStdString((moved / "list.csv").string());
+    this->c().cmdRestore->click();
+    EXPECT_FALSE(w.busy());
+    EXPECT_EQ(library_dialog_title_, QString::fromUtf16(kMovedLibraryTitle));
+    // It opens at the nearest folder that is still there.
+    EXPECT_EQ(library_dialog_start_, QString::fromStdString(dir().string()));
+    EXPECT_EQ(testing::ExactTree(moved), c.restored ? before : converted);
+  }
+  EXPECT_NE(w.log().LogText().find(u"変換したフォルダが見つかりません。"), std::u16string::npos);
 }
 
 TEST_F(WindowRunTest, RestoreDialogOpensWhereTheListIsWritten) {

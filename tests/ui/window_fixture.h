@@ -65,6 +65,11 @@ class WindowTest : public TempDirTest {
       list_dialog_start_ = start;
       return list_answer_;
     };
+    seams.moved_library = [this](QWidget*, const QString& title, const QString& start) {
+      library_dialog_title_ = title;
+      library_dialog_start_ = start;
+      return library_answer_;
+    };
     window_ = std::make_unique<MainWindow>(app_, std::move(seams));
     window_->Load();
     return *window_;
@@ -85,6 +90,10 @@ class WindowTest : public TempDirTest {
   QString list_answer_;
   QString list_dialog_title_;
   QString list_dialog_start_;
+  // What the moved-library chooser was asked, and its answer.
+  QString library_answer_;
+  QString library_dialog_title_;
+  QString library_dialog_start_;
 };
 
 }  // namespace tarvel::testing
