@@ -76,6 +76,8 @@ set(TARVEL_FILES_SOURCES
   src/files/id3_tag.cpp
   src/files/id3_tag.h
   src/files/list_format.h
+  src/files/preflight.cpp
+  src/files/preflight.h
   src/files/rename_list.cpp
   src/files/rename_list.h
   src/files/rename_list_reader.cpp

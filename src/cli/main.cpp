@@ -55,10 +55,11 @@ constexpr const char* kUsage =
     "  --help            show this text\n"
     "  --version         show the version\n"
     "\n"
-    "Exit status: 0 the run reached its end, 1 a stage stopped it or a character that cannot\n"
-    "be made half-width turned it check-only, 2 usage or start-up error, the reading\n"
-    "dictionary (MeCab) cannot be opened, romaji is chosen without Rome.csv, or another run\n"
-    "or restore is working on the library.\n"
+    "Exit status: 0 the run reached its end, 1 a stage stopped it, a change that cannot be\n"
+    "made was found before the first one (nothing changed), or a character that cannot be\n"
+    "made half-width turned it check-only, 2 usage or start-up error, the folder is the\n"
+    "root folder, the reading dictionary (MeCab) cannot be opened, romaji is chosen without\n"
+    "Rome.csv, or another run or restore is working on the library.\n"
     "--restore: 0 every row is back, 1 a row was reported (missing, conflict, tag not\n"
     "restored) or the restore stopped, 2 the list cannot be read or reaches outside one\n"
     "library, or another run or restore is working on the library.\n";
@@ -335,6 +336,8 @@ int Convert(AppState& app, CliFrontEnd& ui, MecabReadingService& reading) {
   RunState run;
   RunReport report = RunConversion(app, run);
   ui.Finish();
+  // Files that keep their tag are no failure: the run went on with the rest.
+  for (const std::string& line : report.tags_left_alone) Error(line);
   switch (report.outcome) {
     case RunReport::Outcome::kCompleted:
       if (report.switched_to_check_only) {
@@ -346,6 +349,9 @@ int Convert(AppState& app, CliFrontEnd& ui, MecabReadingService& reading) {
       return kExitOk;
     case RunReport::Outcome::kStopped:
       if (!report.detail.empty()) Error(report.detail);
+      return kExitStopped;
+    case RunReport::Outcome::kRefused:
+      Error(report.detail + "; nothing was changed");
       return kExitStopped;
     case RunReport::Outcome::kInvalidFolder:
     case RunReport::Outcome::kBusy:
