@@ -314,8 +314,9 @@ Next ApplyChanges(RunContext& c) {
 
 // The stages of a run in their order; each one ends the run or hands on.
 constexpr Next (*kRunStages[])(RunContext&) = {
-    CheckDataFolder,    LockLibrary, Scan,        CountEntries, Convert,
-    CheckBeforeChanges, WriteList,   ListChanges, ApplyChanges,
+    // Nothing on disk changes in these, so a refusal leaves no list either.
+    CheckDataFolder, LockLibrary, Scan,         CountEntries, Convert, CheckBeforeChanges,  //
+    WriteList,       ListChanges, ApplyChanges,
 };
 
 }  // namespace
