@@ -137,12 +137,36 @@ TagPlan SettleTagWrites(RunState& run, std::string_view library, DiskOps& disk) 
 
 namespace {
 
-// What one rename stage does in one folder: the entries it moves away and
-// the new names it gives (UTF-8, with their rows).
+// What one rename stage does in one folder: its rows, the entries it moves
+// away by name and by device and inode (looked at only once a new name is
+// found held: mostly none is), and the new names it gives, with their rows.
+// Names are UTF-8.
 struct StageNames {
+  const std::vector<size_t>* rows = nullptr;
+  bool looked = false;
+  std::unordered_set<std::string> leaving_names;
   std::unordered_set<EntryId, EntryIdHash> leaving;
   std::unordered_map<std::string, size_t> arriving;
 };
+
+// True when the stage of `names` moves away the entry that `to` finds, as
+// `st` says: the entry called `to` itself, or, on a file system that finds
+// it under another case, the same entry under its own name. A file with a
+// second name (a hard link) is not taken for it: that name stays.
+bool Leaves(const RunState& run, StageNames& names, LibraryFolders& folders, const std::string& to,
+            const struct stat& st) {
+  if (!names.looked) {
+    names.looked = true;
+    for (size_t i : *names.rows) {
+      names.leaving_names.insert(Utf16ToUtf8(run.EntryTable[i].OldName));
+      struct stat from;
+      if (LookAtRow(folders, run.EntryTable[i], i, from).ok()) names.leaving.insert(IdOf(from));
+    }
+  }
+  if (names.leaving_names.count(to) != 0) return true;
+  if (!S_ISDIR(st.st_mode) && st.st_nlink > 1) return false;
+  return names.leaving.count(IdOf(st)) != 0;
+}
 
 // The rows of one folder whose names change, by kind, in table order.
 struct FolderMoves {
@@ -162,12 +186,12 @@ size_t FirstRow(const FolderMoves& moves) {
 // that wants it, and what holds it now. `before` is the file stage of the
 // same folder when `names` is its folder stage.
 PreflightRefusal CheckNewName(const RunState& run, size_t i, int dir, long name_max,
-                              StageNames& names, const StageNames* before, DiskOps& disk) {
+                              StageNames& names, StageNames* before, LibraryFolders& folders) {
   const FileEntry& e = run.EntryTable[i];
   const std::string to = Utf16ToUtf8(e.NewName);
   const std::string shown = PathOf(e) + " to " + to;
   struct stat st;
-  const bool held = disk.FStatAt(dir, to.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+  const bool held = folders.disk().FStatAt(dir, to.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
   if ((name_max > 0 && to.size() > static_cast<size_t>(name_max)) ||
       (!held && errno == ENAMETOOLONG)) {
     PreflightRefusal r = Refusal(PreflightCode::kNameTooLong, i, "");
@@ -194,8 +218,8 @@ PreflightRefusal CheckNewName(const RunState& run, size_t i, int dir, long name_
     r.other_row = *twice;
     return r;
   }
-  if (held && names.leaving.count(IdOf(st)) == 0 &&
-      (before == nullptr || before->leaving.count(IdOf(st)) == 0)) {
+  if (held && !Leaves(run, names, folders, to, st) &&
+      (before == nullptr || !Leaves(run, *before, folders, to, st))) {
     return Refusal(PreflightCode::kTaken, i,
                    "cannot rename " + shown + ": the new name is taken by something else");
   }
@@ -204,17 +228,10 @@ PreflightRefusal CheckNewName(const RunState& run, size_t i, int dir, long name_
 
 // Checks the moves of one stage in the open folder `dir`, filling `names`.
 void CheckStage(const RunState& run, const std::vector<size_t>& rows, int dir, long name_max,
-                LibraryFolders& folders, StageNames& names, const StageNames* before,
+                LibraryFolders& folders, StageNames& names, StageNames* before,
                 PreflightRefusal& first) {
-  for (size_t i : rows) {
-    struct stat st;
-    PreflightRefusal seen = LookAtRow(folders, run.EntryTable[i], i, st);
-    if (seen.ok()) names.leaving.insert(IdOf(st));
-    Keep(first, std::move(seen));
-  }
-  for (size_t i : rows) {
-    Keep(first, CheckNewName(run, i, dir, name_max, names, before, folders.disk()));
-  }
+  names.rows = &rows;
+  for (size_t i : rows) Keep(first, CheckNewName(run, i, dir, name_max, names, before, folders));
 }
 
 void CheckFolder(const RunState& run, const FolderMoves& moves, LibraryFolders& folders,

@@ -6,7 +6,8 @@
 //   gets its tag once, through the first of them;
 // - whether every rename can be made: each new name fits the file system
 //   (in bytes), is not held by anything the stage does not move away, and
-//   is not wanted by two rows; each old name and its folder are there.
+//   is not wanted by two rows; each folder is there and reached without a
+//   link.
 // Everything is looked at through the library's folders, never through a
 // link, as the stages that follow do.
 #ifndef TARVEL_FILES_PREFLIGHT_H_
@@ -77,14 +78,16 @@ TagPlan SettleTagWrites(RunState& run, std::string_view library, DiskOps& disk =
 
 // Checks the renames of the rows with RenameFlag 1 (files, then folders, as
 // the stages make them) against the disk as it is now, before any of them:
-// every name is a single name and stays in its folder; the old name is
-// there; the new name has at most as many bytes as the folder's file system
-// allows (fpathconf _PC_NAME_MAX); no two rows of a folder and kind get the
-// same new name, nor a folder the new name of a file; an entry that holds a
-// new name is one that the stage moves away (a file the file stage renames,
-// for the folder stage also a file; compared by device and inode, so that a
-// case-only rename on a case-insensitive file system is no conflict). The
-// first problem in table order is returned; kOk when there is none.
+// every name is a single name and stays in its folder; the folder can be
+// opened below `library`; the new name has at most as many bytes as the
+// folder's file system allows (fpathconf _PC_NAME_MAX); no two rows of a
+// folder and kind get the same new name, nor a folder the new name of a
+// file; an entry that holds a new name is one that the stage moves away (a
+// file the file stage renames, for the folder stage also such a file): by
+// name, or by device and inode for an entry with one name, so that a
+// case-only rename on a case-insensitive file system is no conflict. An old name that is gone is
+// left to the stage, as the scan has just seen it. The first problem in
+// table order is returned; kOk when there is none. One look-up per new name.
 PreflightRefusal CheckRenames(const RunState& run, std::string_view library,
                               DiskOps& disk = SystemDiskOps());
 

@@ -88,6 +88,13 @@ TEST_F(PreflightTest, RenamesThatCannotBeMadeAreFoundBeforeAnyChange) {
          Move("a.mp3", "b.mp3");
        },
        PreflightCode::kTaken, 1},
+      {"held by another name of the same file",
+       [&] {
+         WriteBytes(lib_ / "a.mp3", "a");
+         fs::create_hard_link(lib_ / "a.mp3", lib_ / "b.mp3");
+         Move("a.mp3", "b.mp3");
+       },
+       PreflightCode::kTaken, 1},
       {"held by a folder that moves only after the files",
        [&] {
          WriteBytes(lib_ / "a.mp3", "a");
@@ -112,7 +119,13 @@ TEST_F(PreflightTest, RenamesThatCannotBeMadeAreFoundBeforeAnyChange) {
          Move("a.mp3", "c");
        },
        PreflightCode::kSameNewName, 1},
-      {"the old name is gone", [&] { Move("gone.mp3", "g.mp3"); }, PreflightCode::kMissing, 1},
+      {"the folder is gone",
+       [&] {
+         FileEntry& e = AddEntry(run_, *Utf8ToUtf16(Library() + "gone/"), u"a.mp3", 1);
+         e.NewName = u"b.mp3";
+         e.RenameFlag = 1;
+       },
+       PreflightCode::kMissing, 1},
       {"the folder is reached through a link",
        [&] {
          fs::create_directory(dir() / "elsewhere");
