@@ -78,6 +78,8 @@ set(TARVEL_FILES_SOURCES
   src/files/id3_tag.cpp
   src/files/id3_tag.h
   src/files/list_format.h
+  src/files/preflight.cpp
+  src/files/preflight.h
   src/files/rename_list.cpp
   src/files/rename_list.h
   src/files/rename_list_reader.cpp
@@ -172,6 +174,7 @@ set(TARVEL_FILES_TESTS
   tests/files/apply_changes_test.cpp
   tests/files/disk_faults_test.cpp
   tests/files/id3_tag_test.cpp
+  tests/files/preflight_test.cpp
   tests/files/rename_list_test.cpp
   tests/files/rename_plan_test.cpp
   tests/files/run_history_test.cpp
@@ -186,6 +189,7 @@ set(TARVEL_RUN_TESTS
   tests/run/list_check_test.cpp
   tests/run/restore_round_trip_test.cpp
   tests/run/restore_run_test.cpp
+  tests/run/run_preflight_test.cpp
   tests/run/scan_test.cpp
   tests/run/unchanged_output_test.cpp
   tests/run/undo_cases_test.cpp

@@ -59,11 +59,12 @@ constexpr const char* kUsage =
     "  --help            show this text\n"
     "  --version         show the version\n"
     "\n"
-    "Exit status: 0 the run reached its end, 1 a stage stopped it, a character that cannot\n"
-    "be made half-width turned it check-only, or a name that is not UTF-8 was left out,\n"
-    "2 usage or start-up error, the reading\n"
-    "dictionary (MeCab) cannot be opened, romaji is chosen without Rome.csv, or another run\n"
-    "or restore is working on the library.\n"
+    "Exit status: 0 the run reached its end, 1 a stage stopped it, a change that cannot be\n"
+    "made was found before the first one (nothing changed), a character that cannot be\n"
+    "made half-width turned it check-only, or a name that is not UTF-8 was left out,\n"
+    "2 usage or start-up error, the folder is the root folder, the reading dictionary\n"
+    "(MeCab) cannot be opened, romaji is chosen without Rome.csv, or another run or\n"
+    "restore is working on the library.\n"
     "--restore: 0 every row is back, 1 a row was reported (missing, conflict, tag not\n"
     "restored) or the restore stopped, 2 the list cannot be read, reaches outside one\n"
     "library or through a symbolic link, its library folder does not exist, or another\n"
@@ -390,6 +391,8 @@ int Convert(AppState& app, CliFrontEnd& ui, MecabReadingService& reading) {
     Error(std::to_string(run.SkippedNameCount) +
           " names are not valid UTF-8 and were left out (see the log)");
   }
+  // Files that keep their tag are no failure: the run went on with the rest.
+  for (const std::string& line : report.tags_left_alone) Error(line);
   switch (report.outcome) {
     case RunReport::Outcome::kCompleted:
       if (report.switched_to_check_only) {
@@ -401,6 +404,9 @@ int Convert(AppState& app, CliFrontEnd& ui, MecabReadingService& reading) {
       return run.SkippedNameCount > 0 ? kExitStopped : kExitOk;
     case RunReport::Outcome::kStopped:
       if (!report.detail.empty()) Error(report.detail);
+      return kExitStopped;
+    case RunReport::Outcome::kRefused:
+      Error(report.detail + "; nothing was changed");
       return kExitStopped;
     case RunReport::Outcome::kInvalidFolder:
     case RunReport::Outcome::kBusy:

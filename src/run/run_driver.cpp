@@ -7,6 +7,8 @@
 
 #include "app/report.h"
 #include "files/apply_changes.h"
+#include "files/file_stage.h"
+#include "files/preflight.h"
 #include "files/rename_list.h"
 #include "files/undo_record.h"
 #include "platform/text.h"
@@ -21,6 +23,15 @@ bool DataFolderExists(const std::u16string& path) {
   if (path.empty()) return false;
   struct stat st {};
   return ::stat(Utf16ToUtf8(path).c_str(), &st) == 0;
+}
+
+// True when `path` (which exists) is the root folder, under whatever name:
+// "/", "//", "/..", or a link to it.
+bool IsRootFolder(const std::u16string& path) {
+  struct stat st {
+  }, root{};
+  return ::stat(Utf16ToUtf8(path).c_str(), &st) == 0 && ::stat("/", &root) == 0 &&
+         st.st_dev == root.st_dev && st.st_ino == root.st_ino;
 }
 
 void AddDifference(std::u16string& block, std::u16string_view label_old,
@@ -72,11 +83,23 @@ Next Abort(RunContext& c, std::u16string_view message, bool leading, std::string
   return Stop(c, std::move(detail));
 }
 
-// The data folder must name something; an empty setting names nothing.
+// The data folder must name something; an empty setting names nothing. The
+// root folder is no library: a run there would reach the whole system, and
+// its list could never be restored.
 Next CheckDataFolder(RunContext& c) {
-  if (DataFolderExists(c.app.settings.PathDataFolder)) return Next::kGoOn;
-  c.app.ui->ShowMessage(u"データフォルダが無効です");
+  const std::u16string& folder = c.app.settings.PathDataFolder;
+  if (!DataFolderExists(folder)) {
+    c.app.ui->ShowMessage(u"データフォルダが無効です");
+    c.report.outcome = RunReport::Outcome::kInvalidFolder;
+    return Next::kEnd;
+  }
+  if (!IsRootFolder(folder)) return Next::kGoOn;
+  c.app.ui->ShowMessage(
+      u"ルートフォルダ（/）はデータフォルダにできません。\r\n"
+      u"MP3ファイルの入ったフォルダを選んでください。");
   c.report.outcome = RunReport::Outcome::kInvalidFolder;
+  c.report.detail = "the data folder " + Utf16ToUtf8(folder) +
+                    " is the root folder /, not a library: choose the folder that holds the music";
   return Next::kEnd;
 }
 
@@ -113,6 +136,92 @@ Next CountEntries(RunContext& c) {
 Next Convert(RunContext& c) {
   if (ConvertEntries(c.app, c.run, &c.report.switched_to_check_only) != 0) return Next::kGoOn;
   return Stop(c, "the conversion pass failed");
+}
+
+// Where row `i` is, as the log shows it.
+std::u16string RowPath(const RunState& run, size_t i) {
+  const FileEntry& e = run.EntryTable[i];
+  return e.OldPath + e.OldName;
+}
+
+// The log's account of a change that cannot be made, the first line
+// included.
+std::u16string RefusalText(const RunState& run, const PreflightRefusal& r) {
+  const std::u16string move = RowPath(run, r.row) + u" → " + run.EntryTable[r.row].NewName;
+  std::u16string text = u"変更を始める前の確認で、実行できない変更が見つかりました。";
+  text += u"何も変更していません。\r\n";
+  switch (r.code) {
+    case PreflightCode::kNameTooLong:
+      text += u"新しい名前が長すぎます（" + DecimalText(static_cast<int64_t>(r.name_bytes)) +
+              u"バイト、このフォルダでは" + DecimalText(static_cast<int64_t>(r.name_max)) +
+              u"バイトまで）：" + move +
+              u"\r\n「拡張子を除くファイル名を…文字に制限する」で名前を短くしてください。";
+      break;
+    case PreflightCode::kTaken:
+      text += u"新しい名前はほかのファイルまたはフォルダが使っています：" + move;
+      break;
+    case PreflightCode::kSameNewName:
+      text += u"ほかの項目（" + RowPath(run, r.other_row) + u"）も同じ名前に変更されます：" + move;
+      break;
+    case PreflightCode::kUnusableName:
+      text += u"使えない名前です：" + move;
+      break;
+    case PreflightCode::kMissing:
+      text += u"ファイルまたはフォルダが見つかりません：" + RowPath(run, r.row);
+      break;
+    case PreflightCode::kUnreachable:
+    case PreflightCode::kOk:
+      text += u"フォルダを開けません（リンクの先は扱いません）：" + RowPath(run, r.row);
+      break;
+  }
+  return text;
+}
+
+// The log's line for a file whose tag the run leaves alone, and the English
+// one for the report.
+std::u16string TagSkipLine(const RunState& run, const TagSkip& skip) {
+  if (skip.reason == TagSkip::Reason::kTooShort) {
+    return u"128バイトに満たないファイルなので、ID3Tagは書き込みません：" + RowPath(run, skip.row);
+  }
+  return u"同じファイルの別の名前（ハードリンク）なので、ID3Tagは「" + RowPath(run, skip.same_as) +
+         u"」に一度だけ書き込みます：" + RowPath(run, skip.row);
+}
+std::string TagSkipDetail(const RunState& run, const TagSkip& skip) {
+  const std::string path = Utf16ToUtf8(RowPath(run, skip.row));
+  if (skip.reason == TagSkip::Reason::kTooShort) {
+    return "tag left alone: " + path + ": " + std::to_string(skip.size) +
+           " bytes, too short to hold a tag";
+  }
+  return "tag left alone: " + path + ": the same file as " +
+         Utf16ToUtf8(RowPath(run, skip.same_as)) + " (a hard link), whose tag is written once";
+}
+
+// Everything that can be known before the first change, before the list is
+// written: a change that cannot be made refuses the run while nothing is
+// changed; a file that cannot take its tag, or takes it under another name,
+// keeps it as it is (TagFlag 0 in the list), with a line in the log.
+Next CheckBeforeChanges(RunContext& c) {
+  const std::string library = LibraryFolderOf(c.run, c.app.settings.PathDataFolder);
+  TagPlan tags = SettleTagWrites(c.run, library, c.disk);
+  PreflightRefusal refusal = tags.refusal;
+  if (refusal.ok()) refusal = CheckRenames(c.run, library, c.disk);
+  if (!refusal.ok()) {
+    ReportAbort(c.app, RefusalText(c.run, refusal), true, true);
+    c.report.outcome = RunReport::Outcome::kRefused;
+    c.report.detail = "before any change: " + refusal.detail;
+    return Next::kEnd;
+  }
+  if (tags.skipped.empty()) return Next::kGoOn;
+  std::u16string log;
+  for (const TagSkip& skip : tags.skipped) {
+    log += TagSkipLine(c.run, skip) + std::u16string(kCrLf);
+    c.report.tags_left_alone.push_back(TagSkipDetail(c.run, skip));
+  }
+  Report(c.app, log,
+         DecimalText(static_cast<int64_t>(tags.skipped.size())) +
+             u"個のファイルはID3Tagを書き込めないため、変更しません"
+             u"（128バイトに満たないファイル、または同じファイルの別の名前）。");
+  return Next::kGoOn;
 }
 
 // The list, and the undo record beside it.
@@ -205,7 +314,9 @@ Next ApplyChanges(RunContext& c) {
 
 // The stages of a run in their order; each one ends the run or hands on.
 constexpr Next (*kRunStages[])(RunContext&) = {
-    CheckDataFolder, LockLibrary, Scan, CountEntries, Convert, WriteList, ListChanges, ApplyChanges,
+    // Nothing on disk changes in these, so a refusal leaves no list either.
+    CheckDataFolder, LockLibrary, Scan,         CountEntries, Convert, CheckBeforeChanges,  //
+    WriteList,       ListChanges, ApplyChanges,
 };
 
 }  // namespace

@@ -6,6 +6,10 @@
 
 #include <cstdlib>
 
+#include <functional>
+#include <string>
+#include <vector>
+
 #include "cli/cli_support.h"
 #include "platform/text.h"
 #include "platform/text_file.h"
@@ -103,13 +107,73 @@ TEST_F(CliRunTest, TakenTargetStopsTheRunAndOverwritesNothing) {
   testing::WriteBytes(music_ / "ｱ.mp3" / "keep.txt", "keep");
   CliResult r = Run({"--set", "FlagCheckOnlyFilename=0", "--set", "FlagRenameFolderName=0"});
   EXPECT_EQ(r.status, 1) << r.out;
-  EXPECT_NE(r.out.find("ファイル名の変換中にエラーが発生しました。\n処理を中断します。\n"),
+  // Found before the first change: nothing is renamed and no list written.
+  EXPECT_NE(r.out.find("新しい名前はほかのファイルまたはフォルダが使っています：" +
+                       (music_ / "ア.mp3").native() + " → ｱ.mp3\n処理を中断します。\n"),
             std::string::npos)
       << r.out;
   EXPECT_NE(r.err.find("ｱ.mp3"), std::string::npos) << r.err;
   EXPECT_TRUE(fs::is_regular_file(music_ / "ア.mp3"));
   EXPECT_TRUE(fs::is_regular_file(music_ / "イ.mp3"));  // the run stopped before it
+  EXPECT_FALSE(fs::exists(music_ / "list.csv"));
   EXPECT_EQ(testing::ReadBytes(music_ / "ｱ.mp3" / "keep.txt"), "keep");
+}
+
+TEST_F(CliRunTest, WhatCannotBeDoneIsSaidOnStandardError) {
+  // "ガ" + 246 letters: the new name "ｶﾞ…" is 256 bytes.
+  const std::u16string long_name = u"ガ" + std::u16string(246, u'a') + u".mp3";
+  const fs::path root_link = dir() / "root";
+  fs::create_directory_symlink("/", root_link);
+  const struct {
+    const char* what;
+    std::function<void()> make;
+    std::vector<std::string> args;
+    int status;
+    std::string_view out;
+    std::string err;
+  } kCases[] = {
+      {"a name too long for the file system",
+       [&] { Mp3(long_name); },
+       {"--set", "FlagCheckOnlyFilename=0", "--set", "FlagLimit30Char=0", music_.native()},
+       1,
+       "新しい名前が長すぎます（256バイト、このフォルダでは255バイトまで）",
+       "the new name is 256 bytes long, more than the 255 bytes its file system allows; limit "
+       "the length of names (FlagLimit30Char=1, LengthName); nothing was changed"},
+      {"files too short for a tag",
+       [&] {
+         testing::WriteBytes(music_ / "東京.mp3", "");
+         testing::WriteBytes(music_ / "夜.mp3", std::string(50, 'x'));
+       },
+       {"--set", "FlagCheckOnlyID3Tag=0", "--set", "ID3TagTitle=1", music_.native()},
+       0,
+       "128バイトに満たないファイルなので、ID3Tagは書き込みません：",
+       "tag left alone: " + (music_ / "夜.mp3").native() + ": 50 bytes, too short to hold a tag"},
+      {"the root folder",
+       [] {},
+       {root_link.native()},
+       2,
+       "ルートフォルダ（/）はデータフォルダにできません。",
+       "is the root folder /, not a library"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(music_);
+    fs::create_directories(music_);
+    c.make();
+    const auto before = Snapshot(music_);
+    std::vector<std::string> args = {"--settings", (dir() / "tarvel.ini").native(), "--set",
+                                     "FlagPathSaveCSV=1"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    CliResult r = RunProgram(kCli, args, dir());
+    EXPECT_EQ(r.status, c.status) << r.out << r.err;
+    EXPECT_NE(r.out.find(std::string(c.out)), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+    if (c.status != 0) {
+      EXPECT_EQ(Snapshot(music_), before);
+    } else {
+      EXPECT_EQ(testing::ReadBytes(music_ / "夜.mp3"), std::string(50, 'x'));
+    }
+  }
 }
 
 TEST_F(CliRunTest, ReadOnlyFileGetsItsTag) {

@@ -186,8 +186,9 @@ class RestoreRoundTripTest : public ::testing::Test {
   }
 
   // Puts a link (which the scan passes over) on the new name of one row
-  // that changes, so that the real run stops there, part way.
-  bool BlockOneRename(TreeMaker& maker) {
+  // that changes, so that the real run stops there, part way. Returns its
+  // path, empty when no row changes.
+  std::string BlockOneRename(TreeMaker& maker) {
     Settings saved = app_.settings;
     app_.settings.FlagCheckOnlyFilename = 1;
     app_.settings.FlagCheckOnlyID3Tag = 1;
@@ -201,9 +202,25 @@ class RestoreRoundTripTest : public ::testing::Test {
         changing.push_back(&dry.EntryTable[i]);
       }
     }
-    if (changing.empty()) return false;
+    if (changing.empty()) return {};
     const FileEntry& e = *changing[maker.Pick(0, changing.size() - 1)];
-    return ::symlink("nowhere", Utf16ToUtf8(e.NewPath + e.NewName).c_str()) == 0;
+    std::string link = Utf16ToUtf8(e.NewPath + e.NewName);
+    return ::symlink("nowhere", link.c_str()) == 0 ? link : std::string();
+  }
+
+  // A real run with the link `block` (when not empty) taken away while the
+  // run checks its changes and put back at its first change on disk, as
+  // another program might, so that a stage meets it part way.
+  RunReport RunBlocked(RunState& run, const std::string& block) {
+    if (block.empty()) return RunConversion(app_, run);
+    ::unlink(block.c_str());
+    testing::FaultDiskOps disk;
+    disk.Add({.call = testing::DiskCall::kChange, .error = 0, .before = [&] {
+                (void)::symlink("nowhere", block.c_str());
+              }});
+    RunReport report = RunConversion(app_, run, disk);
+    (void)::symlink("nowhere", block.c_str());  // when the run changed nothing
+    return report;
   }
 
   static std::unique_ptr<MecabReadingService> mecab_;
@@ -236,7 +253,7 @@ void ExplainDifference(const std::map<std::string, std::string>& before,
 
 TEST_F(RestoreRoundTripTest, RandomTreesComeBackAsTheyWere) {
   constexpr uint32_t kTrees = 1000;
-  int changed = 0, stopped = 0, blocked = 0, killed = 0;
+  int changed = 0, stopped = 0, blocked = 0, killed = 0, refused = 0;
   ScratchFolder scratch;
   ASSERT_FALSE(scratch.path().empty());
   app_.folder.history_dir = scratch.path() / "history";
@@ -251,7 +268,8 @@ TEST_F(RestoreRoundTripTest, RandomTreesComeBackAsTheyWere) {
     const size_t fate = maker.Pick(0, 7);
     // One tree in eight has a rename refused part way, two in eight have
     // their run killed at a random disk change.
-    if (fate == 0 && BlockOneRename(maker)) ++blocked;
+    const std::string block = fate == 0 ? BlockOneRename(maker) : std::string();
+    if (!block.empty()) ++blocked;
     const auto start = Tree(music);
 
     ui_ = RecordingFrontEnd();
@@ -283,9 +301,18 @@ TEST_F(RestoreRoundTripTest, RandomTreesComeBackAsTheyWere) {
         continue;
       }
     } else {
-      RunReport converted = RunConversion(app_, run);
+      RunReport converted = RunBlocked(run, block);
       if (run.EntryCount == 0) {  // every name hidden: nothing to convert
         EXPECT_EQ(Tree(music), start);
+        fs::remove_all(music);
+        continue;
+      }
+      if (converted.outcome == RunReport::Outcome::kRefused) {
+        // A change found before the first one that cannot be made (a name
+        // no file system holds): nothing changed, and no list.
+        EXPECT_EQ(Tree(music), start);
+        EXPECT_FALSE(fs::exists(music / "list.csv"));
+        ++refused;
         fs::remove_all(music);
         continue;
       }
@@ -310,7 +337,7 @@ TEST_F(RestoreRoundTripTest, RandomTreesComeBackAsTheyWere) {
 
     // A second, whole run over the restored tree, and its restore.
     ui_ = RecordingFrontEnd();
-    RunReport again = RunConversion(app_, run);
+    RunReport again = RunBlocked(run, block);
     ASSERT_TRUE(again.list_written) << U8(ui_.log) << again.detail;
     RestoreReport restored_again = RunRestore(app_, run, list);
     EXPECT_EQ(restored_again.outcome, RestoreReport::Outcome::kCompleted) << U8(ui_.log);
@@ -327,8 +354,8 @@ TEST_F(RestoreRoundTripTest, RandomTreesComeBackAsTheyWere) {
   EXPECT_GT(stopped, static_cast<int>(kTrees) / 20);
   EXPECT_GT(blocked, static_cast<int>(kTrees) / 20);
   EXPECT_GT(killed, static_cast<int>(kTrees) / 5);
-  std::printf("round trip: %u trees, %d changed, %d stopped, %d killed\n", kTrees, changed, stopped,
-              killed);
+  std::printf("round trip: %u trees, %d changed, %d stopped, %d killed, %d refused\n", kTrees,
+              changed, stopped, killed, refused);
 }
 
 }  // namespace
@@ -344,8 +371,13 @@ TEST_F(RestoreRoundTripTest, RunStoppedInTheFileStageIsRestoredCompletely) {
   for (std::u16string_view name : {u"アルバム/ア.mp3", u"アルバム/イ.mp3", u"アルバム/ウ.mp3"}) {
     sample::WriteMp3(music, name, 32, tag);
   }
-  // The second file's new name is taken by a link, which gets no row.
-  ASSERT_EQ(::symlink("nowhere", (music / "アルバム" / "ｲ.mp3").c_str()), 0);
+  // The second file's new name is taken by a link, which gets no row, once
+  // the run has checked its changes.
+  const fs::path link = music / "アルバム" / "ｲ.mp3";
+  testing::FaultDiskOps disk;
+  disk.Add({.call = testing::DiskCall::kChange, .error = 0, .before = [&] {
+              ASSERT_EQ(::symlink("nowhere", link.c_str()), 0);
+            }});
   app_.settings.PathDataFolder = Text16(music);
   app_.settings.FlagPathSaveCSV = 1;
   app_.settings.FlagCheckOnlyFilename = 0;
@@ -354,7 +386,7 @@ TEST_F(RestoreRoundTripTest, RunStoppedInTheFileStageIsRestoredCompletely) {
   const auto before = Tree(music);
 
   RunState run;
-  RunReport converted = RunConversion(app_, run);
+  RunReport converted = RunConversion(app_, run, disk);
   ASSERT_EQ(converted.outcome, RunReport::Outcome::kStopped);
   EXPECT_NE(
       U8(ui_.log).find("3個のID3Tagを変更しました。\r\nファイル名の変換中にエラーが発生しました。"),
@@ -365,6 +397,8 @@ TEST_F(RestoreRoundTripTest, RunStoppedInTheFileStageIsRestoredCompletely) {
   ui_ = RecordingFrontEnd();
   RestoreReport restored = RunRestore(app_, run, converted.list_path);
   ASSERT_EQ(restored.outcome, RestoreReport::Outcome::kCompleted) << restored.detail;
+  EXPECT_TRUE(fs::is_symlink(link));
+  fs::remove(link);
   EXPECT_EQ(Tree(music), before);
   // The folder and the two files the run never reached are already under
   // their old names (counted once, not reported one by one); the files get
@@ -374,7 +408,6 @@ TEST_F(RestoreRoundTripTest, RunStoppedInTheFileStageIsRestoredCompletely) {
   EXPECT_EQ(restored.details.missing.size(), 0u);
   EXPECT_EQ(restored.details.already_restored, 3);
   EXPECT_EQ(restored.details.tags_restored, 3);
-  EXPECT_TRUE(fs::is_symlink(music / "アルバム" / "ｲ.mp3"));
 }
 
 }  // namespace

@@ -227,10 +227,13 @@ TEST_F(UndoCasesTest, ListInCodePage932IsNotReadAsUtf8) {
 TEST_F(UndoCasesTest, InterruptedRunReportsTheFilesItNeverReachedOnce) {
   for (int i = 0; i < 40; ++i) Mp3("夜" + std::to_string(i) + ".mp3");
   const auto before = Snapshot(lib_);
-  // The first new name is taken by a link (which gets no row): the file
-  // stage stops there.
-  ASSERT_EQ(::symlink("nowhere", (lib_ / "ﾖﾙ0.mp3").c_str()), 0);
-  RunReport run = Convert();
+  // The first new name is taken by a link (which gets no row) once the run
+  // has checked its changes: the file stage stops there.
+  testing::FaultDiskOps disk;
+  disk.Add({.call = testing::DiskCall::kChange, .error = 0, .before = [&] {
+              ASSERT_EQ(::symlink("nowhere", (lib_ / "ﾖﾙ0.mp3").c_str()), 0);
+            }});
+  RunReport run = Convert(disk);
   ASSERT_EQ(run.outcome, RunReport::Outcome::kStopped) << U8(ui_.log);
   RestoreReport back = Restore(lib_ / "list.csv");
   EXPECT_EQ(back.outcome, RestoreReport::Outcome::kCompleted) << U8(ui_.log);

@@ -1,0 +1,229 @@
+#include "files/preflight.h"
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/text.h"
+#include "support/test_support.h"
+
+namespace tarvel {
+namespace {
+
+namespace fs = std::filesystem;
+using ::tarvel::testing::TempDirTest;
+using ::tarvel::testing::WriteBytes;
+
+class PreflightTest : public TempDirTest {
+ protected:
+  void SetUp() override {
+    TempDirTest::SetUp();
+    lib_ = dir() / "lib";
+    fs::create_directories(lib_);
+    run_ = RunState();
+  }
+  std::string Library() const { return lib_.native() + "/"; }
+  // A row in the library folder renaming `from` to `to`.
+  FileEntry& Move(std::string_view from, std::string_view to, int32_t is_file = 1) {
+    FileEntry& e = AddEntry(run_, *Utf8ToUtf16(Library()), *Utf8ToUtf16(from), is_file);
+    e.NewName = *Utf8ToUtf16(to);
+    e.RenameFlag = from != to ? 1 : 0;
+    return e;
+  }
+  FileEntry& TagRow(std::string_view name) {
+    FileEntry& e = Move(name, name);
+    e.TagFlag = 1;
+    return e;
+  }
+  fs::path lib_;
+  RunState run_;
+};
+
+TEST_F(PreflightTest, RenamesThatCannotBeMadeAreFoundBeforeAnyChange) {
+  const std::string long255 = std::string(251, 'a') + ".mp3";
+  const std::string long256 = std::string(252, 'a') + ".mp3";
+  const struct {
+    const char* what;
+    std::function<void()> make;
+    PreflightCode code;
+    size_t row;
+  } kCases[] = {
+      {"a swap goes through a temporary name",
+       [&] {
+         WriteBytes(lib_ / "a.mp3", "a");
+         WriteBytes(lib_ / "b.mp3", "b");
+         Move("a.mp3", "b.mp3");
+         Move("b.mp3", "a.mp3");
+       },
+       PreflightCode::kOk, 0},
+      {"a folder takes a name a file gives up",
+       [&] {
+         WriteBytes(lib_ / "x", "x");
+         fs::create_directory(lib_ / "d");
+         Move("x", "y.mp3");
+         Move("d", "x", 0);
+       },
+       PreflightCode::kOk, 0},
+      {"255 bytes fit",
+       [&] {
+         WriteBytes(lib_ / "s.mp3", "s");
+         Move("s.mp3", long255);
+       },
+       PreflightCode::kOk, 0},
+      {"256 bytes do not",
+       [&] {
+         WriteBytes(lib_ / "s.mp3", "s");
+         WriteBytes(lib_ / "t.mp3", "t");
+         Move("t.mp3", "u.mp3");
+         Move("s.mp3", long256);
+       },
+       PreflightCode::kNameTooLong, 2},
+      {"held by a link the scan passed over",
+       [&] {
+         WriteBytes(lib_ / "a.mp3", "a");
+         fs::create_symlink("nowhere", lib_ / "b.mp3");
+         Move("a.mp3", "b.mp3");
+       },
+       PreflightCode::kTaken, 1},
+      {"held by another name of the same file",
+       [&] {
+         WriteBytes(lib_ / "a.mp3", "a");
+         fs::create_hard_link(lib_ / "a.mp3", lib_ / "b.mp3");
+         Move("a.mp3", "b.mp3");
+       },
+       PreflightCode::kTaken, 1},
+      {"held by a folder that moves only after the files",
+       [&] {
+         WriteBytes(lib_ / "a.mp3", "a");
+         fs::create_directory(lib_ / "b.mp3");
+         Move("a.mp3", "b.mp3");
+         Move("b.mp3", "c", 0);
+       },
+       PreflightCode::kTaken, 1},
+      {"two files get one name",
+       [&] {
+         WriteBytes(lib_ / "a.mp3", "a");
+         WriteBytes(lib_ / "b.mp3", "b");
+         Move("a.mp3", "c.mp3");
+         Move("b.mp3", "c.mp3");
+       },
+       PreflightCode::kSameNewName, 2},
+      {"a folder gets a file's new name",
+       [&] {
+         WriteBytes(lib_ / "a.mp3", "a");
+         fs::create_directory(lib_ / "d");
+         Move("d", "c", 0);
+         Move("a.mp3", "c");
+       },
+       PreflightCode::kSameNewName, 1},
+      {"the folder is gone",
+       [&] {
+         FileEntry& e = AddEntry(run_, *Utf8ToUtf16(Library() + "gone/"), u"a.mp3", 1);
+         e.NewName = u"b.mp3";
+         e.RenameFlag = 1;
+       },
+       PreflightCode::kMissing, 1},
+      {"the folder is reached through a link",
+       [&] {
+         fs::create_directory(dir() / "elsewhere");
+         WriteBytes(dir() / "elsewhere" / "a.mp3", "a");
+         fs::create_directory_symlink(dir() / "elsewhere", lib_ / "link");
+         FileEntry& e = AddEntry(run_, *Utf8ToUtf16(Library() + "link/"), u"a.mp3", 1);
+         e.NewName = u"b.mp3";
+         e.RenameFlag = 1;
+       },
+       PreflightCode::kUnreachable, 1},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(lib_);
+    fs::create_directories(lib_);
+    run_ = RunState();
+    c.make();
+    const auto before = testing::ExactTree(lib_);
+    PreflightRefusal r = CheckRenames(run_, Library());
+    EXPECT_EQ(r.code, c.code) << r.detail;
+    EXPECT_EQ(r.row, c.row) << r.detail;
+    if (c.code == PreflightCode::kNameTooLong) {
+      EXPECT_EQ(r.name_bytes, 256u);
+      EXPECT_EQ(r.name_max, 255u);
+      EXPECT_NE(r.detail.find("256 bytes"), std::string::npos) << r.detail;
+    }
+    EXPECT_EQ(testing::ExactTree(lib_), before);
+  }
+}
+
+TEST_F(PreflightTest, FilesThatCannotTakeATagOrShareOneAreLeftAlone) {
+  const std::string audio(200, '\xAA');
+  using Reason = TagSkip::Reason;
+  const struct {
+    const char* what;
+    std::function<void()> make;
+    std::vector<std::string> rows;   // the tag rows, in table order
+    std::vector<int32_t> tag_flags;  // their TagFlag after the check
+    std::vector<Reason> skipped;
+    PreflightCode refusal;
+  } kCases[] = {
+      {"empty and 127 bytes; 128 bytes hold a tag",
+       [&] {
+         WriteBytes(lib_ / "empty.mp3", "");
+         WriteBytes(lib_ / "short.mp3", std::string(127, 'x'));
+         WriteBytes(lib_ / "full.mp3", std::string(128, 'x'));
+       },
+       {"empty.mp3", "short.mp3", "full.mp3"},
+       {0, 0, 1},
+       {Reason::kTooShort, Reason::kTooShort},
+       PreflightCode::kOk},
+      {"a hard link is written once, through its first name",
+       [&] {
+         WriteBytes(lib_ / "a.mp3", audio);
+         WriteBytes(lib_ / "other.mp3", audio);
+         fs::create_hard_link(lib_ / "a.mp3", lib_ / "b.mp3");
+       },
+       {"a.mp3", "other.mp3", "b.mp3"},
+       {1, 1, 0},
+       {Reason::kSameFile},
+       PreflightCode::kOk},
+      {"a copy is another file",
+       [&] {
+         WriteBytes(lib_ / "a.mp3", audio);
+         WriteBytes(lib_ / "b.mp3", audio);
+       },
+       {"a.mp3", "b.mp3"},
+       {1, 1},
+       {},
+       PreflightCode::kOk},
+      {"a file that is gone refuses the run",
+       [&] { WriteBytes(lib_ / "a.mp3", audio); },
+       {"a.mp3", "gone.mp3"},
+       {1, 1},
+       {},
+       PreflightCode::kMissing},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(lib_);
+    fs::create_directories(lib_);
+    run_ = RunState();
+    c.make();
+    for (const std::string& name : c.rows) TagRow(name);
+    TagPlan plan = SettleTagWrites(run_, Library());
+    EXPECT_EQ(plan.refusal.code, c.refusal) << plan.refusal.detail;
+    ASSERT_EQ(plan.skipped.size(), c.skipped.size());
+    for (size_t k = 0; k < c.skipped.size(); ++k) {
+      EXPECT_EQ(plan.skipped[k].reason, c.skipped[k]);
+      if (c.skipped[k] == Reason::kSameFile) {
+        EXPECT_EQ(plan.skipped[k].same_as, 1u);
+      }
+    }
+    for (size_t i = 1; i <= c.tag_flags.size(); ++i) {
+      EXPECT_EQ(run_.EntryTable[i].TagFlag, c.tag_flags[i - 1]) << c.rows[i - 1];
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tarvel
