@@ -14,6 +14,7 @@
 
 #include "files/file_stage.h"
 #include "platform/library_folders.h"
+#include "platform/name_folding.h"
 #include "platform/text.h"
 
 namespace tarvel {
@@ -145,26 +146,40 @@ struct StageNames {
   const std::vector<size_t>* rows = nullptr;
   bool looked = false;
   std::unordered_set<std::string> leaving_names;
+  // The same names as the folder holds them, where it holds several
+  // spellings as one name (an exFAT stick).
+  NameFolding folding;
+  std::unordered_set<std::string> leaving_folded;
   std::unordered_set<EntryId, EntryIdHash> leaving;
   std::unordered_map<std::string, size_t> arriving;
 };
 
 // True when the stage of `names` moves away the entry that `to` finds, as
 // `st` says: the entry called `to` itself, or, on a file system that finds
-// it under another case, the same entry under its own name. A file with a
-// second name (a hard link) is not taken for it: that name stays.
+// it under another case, the same entry under its own name (by its name as
+// the folder folds it: through FUSE each spelling may get an inode number
+// of its own). A file with a second name (a hard link) is not taken for it:
+// that name stays.
 bool Leaves(const RunState& run, StageNames& names, LibraryFolders& folders, const std::string& to,
             const struct stat& st) {
   if (!names.looked) {
     names.looked = true;
+    if (!names.rows->empty()) {
+      names.folding = folders.Folding(Utf16ToUtf8(run.EntryTable[names.rows->front()].OldPath));
+    }
     for (size_t i : *names.rows) {
-      names.leaving_names.insert(Utf16ToUtf8(run.EntryTable[i].OldName));
+      const std::string old_name = Utf16ToUtf8(run.EntryTable[i].OldName);
+      if (names.folding.folds()) names.leaving_folded.insert(FoldedName(old_name, names.folding));
+      names.leaving_names.insert(old_name);
       struct stat from;
       if (LookAtRow(folders, run.EntryTable[i], i, from).ok()) names.leaving.insert(IdOf(from));
     }
   }
   if (names.leaving_names.count(to) != 0) return true;
   if (!S_ISDIR(st.st_mode) && st.st_nlink > 1) return false;
+  if (names.folding.folds() && names.leaving_folded.count(FoldedName(to, names.folding)) != 0) {
+    return true;
+  }
   return names.leaving.count(IdOf(st)) != 0;
 }
 
