@@ -1,8 +1,11 @@
 #include "files/rename_list.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <functional>
 #include <optional>
 #include <utility>
@@ -15,6 +18,7 @@
 #include "platform/csv.h"
 #include "platform/text.h"
 #include "platform/text_file.h"
+#include "platform/unique_fd.h"
 
 namespace tarvel {
 namespace {
@@ -133,6 +137,35 @@ bool PutListInPlace(AtomicFileWriter& list, AtomicFileWriter* record, bool touch
   return true;
 }
 
+// The lock file in the program's list folder (hidden; kept, never removed:
+// removing a lock file while another process waits on it would let a third
+// lock a new file of the same name).
+constexpr char kListLockName[] = ".list.csv.lock";
+
+// Holds the lock of a list folder that several libraries share: keeping the
+// list there in the history and putting the next one in place happen inside
+// it, so that a second run cannot replace a list between the two. Waits
+// while another run holds it (the section is short: a copy and two renames).
+// Where the file system refuses flock, or the lock file cannot be made, the
+// section runs without it: it is still only as long as those few steps.
+class ListFolderLock {
+ public:
+  explicit ListFolderLock(const std::filesystem::path& folder)
+      : fd_(::open((folder / kListLockName).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW,
+                   0600)) {
+    if (!fd_) return;
+    int rc;
+    do {
+      rc = ::flock(fd_.get(), LOCK_EX);
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0) fd_.reset();
+  }
+  // Closing the descriptor gives the lock up.
+
+ private:
+  UniqueFd fd_;
+};
+
 }  // namespace
 
 bool RenameListPath(const AppState& app, std::filesystem::path& path, std::u16string& shown,
@@ -157,7 +190,7 @@ bool RenameListPath(const AppState& app, std::filesystem::path& path, std::u16st
 }
 
 int32_t WriteRenameList(AppState& app, const RunState& run, std::u16string* written_path,
-                        std::string* error, const UndoRecord* undo) {
+                        std::string* error, const UndoRecord* undo, const ListLockedStep& in_lock) {
   try {
     const int32_t count = run.EntryCount;
     if (count < 0 || static_cast<size_t>(count) >= run.EntryTable.size()) {
@@ -167,8 +200,6 @@ int32_t WriteRenameList(AppState& app, const RunState& run, std::u16string* writ
     std::filesystem::path path;
     std::u16string shown;
     if (!RenameListPath(app, path, shown, error)) return 0;
-    // The list about to be replaced may be the only record of a run.
-    if (!KeepPreviousList(app.folder, path, error)) return 0;
 
     // Both files are written whole under temporary names before either is
     // put in place; on any failure the writers remove their temporary files
@@ -198,7 +229,17 @@ int32_t WriteRenameList(AppState& app, const RunState& run, std::u16string* writ
         return 0;
       }
     }
-    if (!PutListInPlace(list, record ? &*record : nullptr, undo != nullptr, error)) return 0;
+    {
+      // A list in the data folder belongs to that library, which the run
+      // holds for its whole length; the program's own list folder is shared
+      // by every library.
+      std::optional<ListFolderLock> lock;
+      if (app.settings.FlagPathSaveCSV == 0) lock.emplace(path.parent_path());
+      // The list about to be replaced may be the only record of a run.
+      if (!KeepPreviousList(app.folder, path, error)) return 0;
+      if (in_lock) in_lock();
+      if (!PutListInPlace(list, record ? &*record : nullptr, undo != nullptr, error)) return 0;
+    }
 
     std::u16string box(kWrittenText);
     box += u"\r\n";

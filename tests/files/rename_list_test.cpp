@@ -6,13 +6,17 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include "files/list_format.h"
 #include "files/rename_list_reader.h"
+#include "files/run_history.h"
 #include "platform/csv.h"
 #include "platform/text.h"
 #include "support/test_support.h"
@@ -611,6 +615,71 @@ TEST_F(RenameListTest, AWriteThatFailsPartWayChangesNeitherFile) {
     }
     std::sort(left.begin(), left.end());
     EXPECT_EQ(left, (std::vector<std::string>{"list.csv", "list.csv.undo"}));
+  }
+}
+
+}  // namespace
+}  // namespace tarvel
+
+namespace tarvel {
+namespace {
+
+// Two runs on two libraries that share the program's list folder: the
+// second reaches the list while the first holds the folder, between keeping
+// the list before it and putting its own in place. It must wait there, and
+// every list that records changes must end up current or in the history.
+TEST_F(RenameListTest, TwoWritersOfTheSharedListFolderKeepEveryList) {
+  struct {
+    const char* label;
+    bool second_changes;  // false: the second run only checks
+  } kCases[] = {
+      {"both runs change their libraries", true},
+      {"the second run only checks", false},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    std::filesystem::remove_all(app_.folder.list_dir);
+    std::filesystem::remove_all(app_.folder.history_dir);
+    app_.settings.FlagPathSaveCSV = 0;
+    const UndoRecord undo0 = FillRun(run_, Text16(data_) + u"/", u"前", 3);
+    ASSERT_EQ(WriteRenameList(app_, run_, nullptr, nullptr, &undo0), 1);
+    const std::filesystem::path list = app_.folder.list_dir / "list.csv";
+    const std::string list0 = ReadBytes(list);
+
+    AppState other = app_;
+    RecordingFrontEnd other_ui;
+    other.ui = &other_ui;
+    other.settings.PathDataFolder = Text16(dir() / "other");
+    RunState second;
+    const UndoRecord undo2 = FillRun(second, Text16(dir() / "other") + u"/", u"二", 4);
+    if (!c.second_changes) {
+      for (FileEntry& e : second.EntryTable) e.RenameFlag = e.TagFlag = 0;
+    }
+    const UndoRecord undo1 = FillRun(run_, Text16(data_) + u"/", u"一", 5);
+    std::atomic<bool> second_done = false;
+    std::thread writer;
+    auto start_second = [&] {
+      writer = std::thread([&] {
+        EXPECT_EQ(WriteRenameList(other, second, nullptr, nullptr, &undo2), 1);
+        second_done = true;
+      });
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      EXPECT_FALSE(second_done) << "the second writer did not wait for the first";
+    };
+    ASSERT_EQ(WriteRenameList(app_, run_, nullptr, nullptr, &undo1, start_second), 1);
+    writer.join();
+    const std::string list1 = WholeListBytes(run_, true);
+    const std::string list2 = WholeListBytes(second, true);
+    EXPECT_TRUE(ReadBytes(list) == list2);
+    std::vector<std::string> kept;
+    for (const HistoryEntry& e : ListHistory(app_.folder)) kept.push_back(ReadBytes(e.list));
+    ASSERT_EQ(kept.size(), 2u);
+    EXPECT_TRUE(kept[0] == list0);
+    EXPECT_TRUE(kept[1] == list1);
+    // Each list kept with its own record.
+    for (const HistoryEntry& e : ListHistory(app_.folder)) {
+      EXPECT_TRUE(ReadUndoRecordFor(e.list, ReadBytes(e.list), nullptr));
+    }
   }
 }
 
