@@ -66,32 +66,6 @@ bool ListSurvivesCp932(const RunState& run, int32_t count) {
   return true;
 }
 
-// The list's bytes handed to `sink` as they are made, a block of rows at a
-// time, so that neither the whole text nor its bytes are ever held: in code
-// page 932 when every text survives it, else UTF-8 with a byte-order mark.
-// Lists are read by the mark alone, so code page 932 bytes that happen to
-// form valid UTF-8 ("ﾃｽ" is C3 BD) still read back as written.
-void WriteListBytes(const RunState& run, int32_t count,
-                    const std::function<void(std::string_view)>& sink) {
-  const bool cp932 = ListSurvivesCp932(run, count);
-  if (!cp932) sink(kListUtf8Mark);
-  // Characters of text encoded at once: large enough that each hand-over
-  // to `sink` is worth its cost.
-  constexpr size_t kChunkChars = size_t{64} * 1024;
-  std::u16string chunk;
-  auto flush = [&] {
-    sink(cp932 ? EncodeCp932(chunk) : Utf16ToUtf8(chunk));
-    chunk.clear();
-  };
-  const std::u16string_view blank[kRenameListColumns] = {};
-  AppendCSVRecord(chunk, blank, kCsvFieldSeparator, kCsvLineSeparator, kCsvQuote);
-  for (int32_t i = 1; i <= count; ++i) {
-    ListRecord record(i, run.EntryTable[static_cast<size_t>(i)]);
-    AppendCSVRecord(chunk, record.fields, kCsvFieldSeparator, kCsvLineSeparator, kCsvQuote);
-    if (chunk.size() > kChunkChars) flush();
-  }
-  flush();
-}
 
 // Puts the finished record (or, with `record` null, no record) and then the
 // list in place. The record goes first, so that a list on disk always has its
@@ -168,6 +142,28 @@ class ListFolderLock {
 
 }  // namespace
 
+void FormatRenameList(const RunState& run, int32_t count,
+                      const std::function<void(std::string_view)>& sink) {
+  const bool cp932 = ListSurvivesCp932(run, count);
+  if (!cp932) sink(kListUtf8Mark);
+  // Characters of text encoded at once: large enough that each hand-over
+  // to `sink` is worth its cost.
+  constexpr size_t kChunkChars = size_t{64} * 1024;
+  std::u16string chunk;
+  auto flush = [&] {
+    sink(cp932 ? EncodeCp932(chunk) : Utf16ToUtf8(chunk));
+    chunk.clear();
+  };
+  const std::u16string_view blank[kRenameListColumns] = {};
+  AppendCSVRecord(chunk, blank, kCsvFieldSeparator, kCsvLineSeparator, kCsvQuote);
+  for (int32_t i = 1; i <= count; ++i) {
+    ListRecord record(i, run.EntryTable[static_cast<size_t>(i)]);
+    AppendCSVRecord(chunk, record.fields, kCsvFieldSeparator, kCsvLineSeparator, kCsvQuote);
+    if (chunk.size() > kChunkChars) flush();
+  }
+  flush();
+}
+
 bool RenameListPath(const AppState& app, std::filesystem::path& path, std::u16string& shown,
                     std::string* error) {
   if (app.settings.FlagPathSaveCSV != 0) {
@@ -210,7 +206,7 @@ int32_t WriteRenameList(AppState& app, const RunState& run, std::u16string* writ
       return 0;
     }
     uint64_t list_size = 0, list_hash = kListBytesHashStart;
-    WriteListBytes(run, count, [&](std::string_view piece) {
+    FormatRenameList(run, count, [&](std::string_view piece) {
       list_size += piece.size();
       list_hash = ListBytesHash(piece, list_hash);
       list.Append(piece);

@@ -22,6 +22,16 @@ namespace tarvel {
 bool RenameListPath(const AppState& app, std::filesystem::path& path, std::u16string& shown,
                     std::string* error = nullptr);
 
+// The bytes of the list of rows 1..`count` of `run`, handed to `sink` as
+// they are made, a block of rows at a time, so that neither the whole text
+// nor its bytes are ever held: in code page 932 when every text survives it,
+// else UTF-8 with a byte-order mark. Code page 932 bytes that happen to form
+// valid UTF-8 ("ﾃｽ" is C3 BD) still read back as written (see
+// ReadRenameList). The rows of a list read back give the bytes it was
+// written with.
+void FormatRenameList(const RunState& run, int32_t count,
+                      const std::function<void(std::string_view)>& sink);
+
 // A step run while the list folder is locked, after the previous list was
 // kept and before the new one goes in place (tests start a second writer
 // there to see it wait).

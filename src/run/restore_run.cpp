@@ -1,8 +1,11 @@
 #include "run/restore_run.h"
 
+#include <sys/stat.h>
+
 #include <optional>
 
 #include "app/report.h"
+#include "files/rename_list.h"
 #include "files/rename_list_reader.h"
 #include "files/run_history.h"
 #include "files/undo_record.h"
@@ -42,32 +45,70 @@ bool AdmitRestoreList(AppState& app, const RunState& run, RunGuard& guard, Resto
   return true;
 }
 
-// The undo record of the list whose bytes are `list_bytes`: the one beside
-// it, else the one kept with the same list in the history. Without either,
-// when a record was beside the list, the restore goes on from the list's
-// texts and says that bytes, modes and times could not be checked.
-std::optional<UndoRecord> FindUndoRecord(AppState& app, std::u16string_view list_path,
-                                         std::string_view list_bytes, RestoreReport& report) {
-  std::optional<UndoRecord> undo =
-      ReadUndoRecordFor(Utf16ToUtf8(list_path), list_bytes, &report.undo_notice);
+// What tells the encoding of a list without a byte-order mark that reads
+// both ways: its undo record, and which of its names are on disk.
+ListEncodingClues EncodingClues(const AppFolder& folder, std::u16string_view list_path) {
+  ListEncodingClues clues;
+  clues.exists = [](std::u16string_view path) {
+    struct stat st;
+    return ::lstat(Utf16ToUtf8(path).c_str(), &st) == 0;
+  };
+  const std::filesystem::path path = Utf16ToUtf8(list_path);
+  clues.has_record = [&folder, path](std::string_view bytes) {
+    return ReadUndoRecordFor(path, bytes, nullptr) ||
+           FindKeptListWithRecord(folder, bytes.size(), ListBytesHash(bytes));
+  };
+  struct stat st;
+  clues.record_beside = ::lstat(UndoRecordPath(path).c_str(), &st) == 0;
+  return clues;
+}
+
+// The undo record that belongs to the list bytes `bytes`: the one beside
+// the list at `list_path`, else the one kept with the same list in the
+// history (`from` then names it).
+std::optional<UndoRecord> RecordOfBytes(const AppFolder& folder, std::u16string_view list_path,
+                                        std::string_view bytes, std::string* notice,
+                                        std::string& from) {
+  std::optional<UndoRecord> undo = ReadUndoRecordFor(Utf16ToUtf8(list_path), bytes, notice);
   if (undo) return undo;
-  if (auto kept =
-          FindKeptListWithRecord(app.folder, list_bytes.size(), ListBytesHash(list_bytes))) {
-    undo = ReadUndoRecordFor(*kept, list_bytes, nullptr);
-    if (undo) {
-      report.undo_record_from = UndoRecordPath(*kept).native();
-      report.undo_notice.clear();
-      const std::u16string shown = Utf8ToUtf16Lossy(report.undo_record_from);
-      Report(app, u"\r\n復元記録は履歴に残されたものを使います。\r\n　ファイル名　：　" + shown + u"\r\n",
-             u"");
-      return undo;
-    }
+  if (auto kept = FindKeptListWithRecord(folder, bytes.size(), ListBytesHash(bytes))) {
+    undo = ReadUndoRecordFor(*kept, bytes, nullptr);
+    if (undo) from = UndoRecordPath(*kept).native();
   }
-  if (!report.undo_notice.empty()) {
+  return undo;
+}
+
+// The undo record of the list read into `run` from `list_bytes`, looked for
+// by those bytes and then by the bytes this program would write for the
+// same rows (a list re-saved by an editor in another encoding, or with
+// other quotes, still finds its record). Without one, when a record was
+// beside the list, the restore goes on from the list's texts and says that
+// bytes, modes and times could not be checked.
+std::optional<UndoRecord> FindUndoRecord(AppState& app, const RunState& run,
+                                         std::u16string_view list_path,
+                                         std::string_view list_bytes, RestoreReport& report) {
+  std::string& from = report.undo_record_from;
+  std::optional<UndoRecord> undo =
+      RecordOfBytes(app.folder, list_path, list_bytes, &report.undo_notice, from);
+  if (!undo) {
+    std::string written;
+    FormatRenameList(run, static_cast<int32_t>(LastIndex(run)),
+                     [&](std::string_view piece) { written += piece; });
+    if (written != list_bytes) undo = RecordOfBytes(app.folder, list_path, written, nullptr, from);
+  }
+  if (undo) {
+    report.undo_notice.clear();
+    if (!from.empty()) {
+      Report(app,
+             u"\r\n復元記録は履歴に残されたものを使います。\r\n　ファイル名　：　" +
+                 Utf8ToUtf16Lossy(from) + u"\r\n",
+             u"");
+    }
+  } else if (!report.undo_notice.empty()) {
     report.unchecked = true;
     Report(app, u"\r\n" + std::u16string(kUncheckedText) + u"\r\n", kUncheckedText);
   }
-  return std::nullopt;
+  return undo;
 }
 
 // Notes in the history that the list was restored from, when the restore
@@ -92,7 +133,8 @@ RestoreReport RunRestore(AppState& app, RunState& run, std::u16string_view list_
   if (app.settings.FlagDisplayLog == 1) app.ui->ShowLog();
 
   std::string list_bytes;
-  if (ReadRenameList(list_path, run, &report.detail, &list_bytes) == 0) {
+  const ListEncodingClues clues = EncodingClues(app.folder, list_path);
+  if (ReadRenameList(list_path, run, &report.detail, &list_bytes, &clues) == 0) {
     ReportAbort(app, kUnreadableList, false, true);
     report.outcome = RestoreReport::Outcome::kListUnreadable;
     return report;
@@ -100,7 +142,7 @@ RestoreReport RunRestore(AppState& app, RunState& run, std::u16string_view list_
   // The paths in the list are checked before anything changes.
   if (!AdmitRestoreList(app, run, guard, report)) return report;
   const uint64_t list_size = list_bytes.size(), list_hash = ListBytesHash(list_bytes);
-  std::optional<UndoRecord> undo = FindUndoRecord(app, list_path, list_bytes, report);
+  std::optional<UndoRecord> undo = FindUndoRecord(app, run, list_path, list_bytes, report);
   list_bytes = std::string();
   report.used_undo_record = undo.has_value();
   const UndoRecord* record = undo ? &*undo : nullptr;
