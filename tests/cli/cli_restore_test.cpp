@@ -282,3 +282,55 @@ TEST_F(CliRestoreTest, TwoRunsStartedTogetherKeepBothLists) {
 
 }  // namespace
 }  // namespace tarvel
+
+namespace tarvel {
+namespace {
+
+// A real run's list re-saved by an editor: code page 932 in UTF-8 with or
+// without a mark, or UTF-8 with its mark dropped. Read in the encoding it
+// now has, it finds its undo record and the library comes back byte for
+// byte. Bytes code page 932 does not have are refused before anything
+// changes.
+TEST_F(CliRestoreTest, ReSavedListsComeBackByteForByteOrAreRefused) {
+  const std::string kMark = "\xEF\xBB\xBF";
+  auto to_utf8 = [](const std::string& b) { return Utf16ToUtf8(DecodeCp932(b)); };
+  const struct {
+    const char* what;
+    bool utf8_list;  // a name code page 932 lacks makes the run write UTF-8
+    std::function<std::string(const std::string&)> resave;
+    int status;
+  } kCases[] = {
+      {"code page 932 re-saved as UTF-8 without a mark", false, to_utf8, 0},
+      {"code page 932 re-saved as UTF-8 with a mark", false,
+       [&](const std::string& b) { return kMark + to_utf8(b); }, 0},
+      {"UTF-8 with its mark dropped", true, [](const std::string& b) { return b.substr(3); }, 0},
+      {"a byte code page 932 does not have", false,
+       [](const std::string& b) {
+         std::string out = b;
+         out[out.find(EncodeCp932(u"ｶｼｭ"))] = '\x80';
+         return out;
+       },
+       2},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(music_);
+    MakeLibrary();
+    if (c.utf8_list) {
+      sample::WriteMp3(music_, u"歌手/夢〜.mp3", 256, std::nullopt);
+      before_ = Snapshot(music_);
+    }
+    ASSERT_EQ(Convert().status, 0);
+    const std::string list = testing::ReadBytes(music_ / "list.csv");
+    ASSERT_EQ(list.starts_with(kMark), c.utf8_list);
+    testing::WriteBytes(music_ / "list.csv", c.resave(list));
+    const auto converted = Tree();
+    CliResult r = Restore(music_ / "list.csv");
+    EXPECT_EQ(r.status, c.status) << r.out << r.err;
+    EXPECT_EQ(Tree(), c.status == 0 ? before_ : converted);
+    EXPECT_EQ(r.err.find("could not be checked"), std::string::npos) << r.err;
+  }
+}
+
+}  // namespace
+}  // namespace tarvel
