@@ -253,8 +253,7 @@ int History(const AppFolder& folder) {
       std::printf("%s  %s  %d rows, %d renames, %d tags  %s%s\n", name.c_str(), h.time.c_str(),
                   h.rows, h.renames, h.tags, Utf16ToUtf8(h.folder).c_str(), marks.c_str());
     } else {
-      std::printf("%s  %s  (not a readable list)%s\n", name.c_str(), h.time.c_str(),
-                  marks.c_str());
+      std::printf("%s  %s  (not a readable list)%s\n", name.c_str(), h.time.c_str(), marks.c_str());
     }
   }
   std::printf("Kept in %s; restore one with: tarvel-cli --restore NAME\n",

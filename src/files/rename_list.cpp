@@ -66,7 +66,6 @@ bool ListSurvivesCp932(const RunState& run, int32_t count) {
   return true;
 }
 
-
 // Puts the finished record (or, with `record` null, no record) and then the
 // list in place. The record goes first, so that a list on disk always has its
 // record beside it; should the list then fail to go in place, the record that
@@ -185,6 +184,44 @@ bool RenameListPath(const AppState& app, std::filesystem::path& path, std::u16st
   return true;
 }
 
+namespace {
+
+// Writes the list of rows 1..`count` of `run` into `list` and, when `undo`
+// has rows, its record into `record` (made here, beside the list), each
+// whole under its temporary name; nothing is put in place. On a failure the
+// writers remove their temporary files when they go, so neither file on
+// disk changes; false, with `error`.
+bool WriteListFiles(const RunState& run, int32_t count, const UndoRecord* undo,
+                    AtomicFileWriter& list, std::optional<AtomicFileWriter>& record,
+                    std::string* error) {
+  if (!list.ok()) {
+    SetError(error, list.message());
+    return false;
+  }
+  uint64_t list_size = 0, list_hash = kListBytesHashStart;
+  FormatRenameList(run, count, [&](std::string_view piece) {
+    list_size += piece.size();
+    list_hash = ListBytesHash(piece, list_hash);
+    list.Append(piece);
+  });
+  if (!list.Finish()) {
+    SetError(error, list.message());
+    return false;
+  }
+  if (undo != nullptr && !undo->rows.empty()) {
+    record.emplace(UndoRecordPath(list.path()));
+    WriteUndoRecord(*undo, list_size, list_hash,
+                    [&](std::string_view piece) { record->Append(piece); });
+    if (!record->Finish()) {
+      SetError(error, record->message());
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
 int32_t WriteRenameList(AppState& app, const RunState& run, std::u16string* written_path,
                         std::string* error, const UndoRecord* undo, const ListLockedStep& in_lock) {
   try {
@@ -197,34 +234,9 @@ int32_t WriteRenameList(AppState& app, const RunState& run, std::u16string* writ
     std::u16string shown;
     if (!RenameListPath(app, path, shown, error)) return 0;
 
-    // Both files are written whole under temporary names before either is
-    // put in place; on any failure the writers remove their temporary files
-    // and neither file on disk changes.
     AtomicFileWriter list(path);
-    if (!list.ok()) {
-      SetError(error, list.message());
-      return 0;
-    }
-    uint64_t list_size = 0, list_hash = kListBytesHashStart;
-    FormatRenameList(run, count, [&](std::string_view piece) {
-      list_size += piece.size();
-      list_hash = ListBytesHash(piece, list_hash);
-      list.Append(piece);
-    });
-    if (!list.Finish()) {
-      SetError(error, list.message());
-      return 0;
-    }
     std::optional<AtomicFileWriter> record;
-    if (undo != nullptr && !undo->rows.empty()) {
-      record.emplace(UndoRecordPath(path));
-      WriteUndoRecord(*undo, list_size, list_hash,
-                      [&](std::string_view piece) { record->Append(piece); });
-      if (!record->Finish()) {
-        SetError(error, record->message());
-        return 0;
-      }
-    }
+    if (!WriteListFiles(run, count, undo, list, record, error)) return 0;
     {
       // A list in the data folder belongs to that library, which the run
       // holds for its whole length; the program's own list folder is shared

@@ -41,9 +41,8 @@ std::optional<std::u16string> DecodeCp932Exactly(std::string_view bytes) {
   // The byte of U+001A is below 0x80, so it never stands inside a
   // two-byte character.
   static const std::string kSubByte = EncodeCp932(u"\x1A");
-  if (kSubByte.size() != 1 ||
-      std::count(text.begin(), text.end(), u'\x1A') !=
-          std::count(bytes.begin(), bytes.end(), kSubByte[0])) {
+  if (kSubByte.size() != 1 || std::count(text.begin(), text.end(), u'\x1A') !=
+                                  std::count(bytes.begin(), bytes.end(), kSubByte[0])) {
     return std::nullopt;
   }
   return text;
@@ -73,7 +72,8 @@ bool DecodeListBytes(std::string_view bytes, std::vector<std::u16string>& texts,
     std::optional<std::u16string> cp932 = DecodeCp932Exactly(bytes);
     if (cp932) texts.push_back(std::move(*cp932));
     if (!IsAscii(bytes)) {
-      if (std::optional<std::u16string> utf8 = Utf8ToUtf16(bytes)) texts.push_back(std::move(*utf8));
+      if (std::optional<std::u16string> utf8 = Utf8ToUtf16(bytes))
+        texts.push_back(std::move(*utf8));
     }
     if (texts.empty()) {
       SetError(error,
@@ -272,15 +272,15 @@ bool RecordFitsRows(EntryRows& rows, const ListEncodingClues& clues) {
 // write for one reading's rows says that reading. Else the names on disk
 // decide; where they cannot and no record lies beside the list (a list
 // written without one), it is read as this program writes such a list.
-int ChooseReading(std::string_view bytes, EntryRows (&readings)[2],
-                  const ListEncodingClues& clues, std::string* error) {
+int ChooseReading(std::string_view bytes, EntryRows (&readings)[2], const ListEncodingClues& clues,
+                  std::string* error) {
   if (clues.has_record) {
     if (clues.has_record(bytes)) return 0;
     const bool fits[2] = {RecordFitsRows(readings[0], clues), RecordFitsRows(readings[1], clues)};
     if (fits[0] != fits[1]) return fits[0] ? 0 : 1;
   }
-  DiskSays disk = clues.exists ? ChooseByDisk(readings[0], readings[1], clues.exists)
-                               : DiskSays::kNeither;
+  DiskSays disk =
+      clues.exists ? ChooseByDisk(readings[0], readings[1], clues.exists) : DiskSays::kNeither;
   if (disk == DiskSays::kCodePage932) return 0;
   if (disk == DiskSays::kUtf8) return 1;
   if (disk == DiskSays::kNeither && !clues.record_beside) return 0;

@@ -51,8 +51,7 @@ struct ListEncodingClues {
 // 1..EntryTable.size()-1. `list_bytes`, when given, receives the file's
 // bytes.
 int32_t ReadRenameList(std::u16string_view FileName, RunState& run, std::string* error = nullptr,
-                       std::string* list_bytes = nullptr,
-                       const ListEncodingClues* clues = nullptr);
+                       std::string* list_bytes = nullptr, const ListEncodingClues* clues = nullptr);
 
 // The integer a flag field stands for: optional blanks, an optional sign and
 // the digits that follow (clamped to the 32-bit range); 0 without digits.

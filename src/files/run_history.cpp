@@ -414,8 +414,8 @@ std::vector<HistoryEntry> ListRuns(const AppFolder& folder,
   std::vector<HistoryEntry> out = KeptRuns(folder);
   const std::map<ListKey, std::string> restores = ReadRestores(folder);
   struct stat st;
-  const bool has_current = !current_list.empty() && ::stat(current_list.c_str(), &st) == 0 &&
-                           S_ISREG(st.st_mode);
+  const bool has_current =
+      !current_list.empty() && ::stat(current_list.c_str(), &st) == 0 && S_ISREG(st.st_mode);
   if (has_current) {
     HistoryEntry entry;
     entry.list = current_list;

@@ -38,10 +38,10 @@ struct HistoryEntry {
   // When it was kept, "YYYY-MM-DD HH:MM:SS"; for the current list, when it
   // was written.
   std::string time;
-  std::u16string folder;   // the outermost folder it names
-  bool readable = false;   // false: the counts below are unknown
-  bool current = false;    // the list the next run replaces, not a kept one
-  std::string restored;    // when it was last restored from; empty: never
+  std::u16string folder;  // the outermost folder it names
+  bool readable = false;  // false: the counts below are unknown
+  bool current = false;   // the list the next run replaces, not a kept one
+  std::string restored;   // when it was last restored from; empty: never
   int32_t rows = 0;
   int32_t renames = 0;  // rows with RenameFlag 1
   int32_t tags = 0;     // rows with TagFlag 1
@@ -69,8 +69,7 @@ bool NoteRestore(const AppFolder& folder, uint64_t list_size, uint64_t list_hash
 // bytes with hash `list_hash`, the most recently kept first; nothing when no
 // record in the history does. Only the first lines of each record are read.
 std::optional<std::filesystem::path> FindKeptListWithRecord(const AppFolder& folder,
-                                                            uint64_t list_size,
-                                                            uint64_t list_hash);
+                                                            uint64_t list_size, uint64_t list_hash);
 
 }  // namespace tarvel
 

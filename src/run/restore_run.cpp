@@ -85,8 +85,8 @@ std::optional<UndoRecord> RecordOfBytes(const AppFolder& folder, std::u16string_
 // beside the list, the restore goes on from the list's texts and says that
 // bytes, modes and times could not be checked.
 std::optional<UndoRecord> FindUndoRecord(AppState& app, const RunState& run,
-                                         std::u16string_view list_path,
-                                         std::string_view list_bytes, RestoreReport& report) {
+                                         std::u16string_view list_path, std::string_view list_bytes,
+                                         RestoreReport& report) {
   std::string& from = report.undo_record_from;
   std::optional<UndoRecord> undo =
       RecordOfBytes(app.folder, list_path, list_bytes, &report.undo_notice, from);

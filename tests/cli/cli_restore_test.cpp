@@ -247,11 +247,11 @@ TEST_F(CliRestoreTest, TwoRunsStartedTogetherKeepBothLists) {
       }
       libraries.insert(lib.native() + "/");
       runs[i] = std::thread([&, lib, scratch, i] {
-        results[i] = RunProgram(cli,
-                                Args({"--set", "FlagPathSaveCSV=0", "--set",
-                                      "FlagCheckOnlyFilename=0", "--set",
-                                      "FlagCheckOnlyID3Tag=0", lib.native()}),
-                                scratch);
+        results[i] =
+            RunProgram(cli,
+                       Args({"--set", "FlagPathSaveCSV=0", "--set", "FlagCheckOnlyFilename=0",
+                             "--set", "FlagCheckOnlyID3Tag=0", lib.native()}),
+                       scratch);
       });
     }
     for (int i = 0; i < 2; ++i) {

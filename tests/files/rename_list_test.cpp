@@ -411,8 +411,15 @@ TEST_F(RenameListTest, EncodingFollowsTheMarkTheBytesAndTheClues) {
   };
   const std::string both = list("\xC3\xBD");
   const std::string kMark = "\xEF\xBB\xBF";
-  enum Clues { kNone, kDiskUtf8, kDiskCp932, kDiskBoth, kRecordBeside, kRecordOfUtf8Rows,
-               kRecordOfBytes };
+  enum Clues {
+    kNone,
+    kDiskUtf8,
+    kDiskCp932,
+    kDiskBoth,
+    kRecordBeside,
+    kRecordOfUtf8Rows,
+    kRecordOfBytes
+  };
   const struct {
     const char* what;
     std::string bytes;
@@ -443,8 +450,8 @@ TEST_F(RenameListTest, EncodingFollowsTheMarkTheBytesAndTheClues) {
     if (c.clues == kDiskUtf8 || c.clues == kDiskBoth) on_disk.insert(u"/a/ý.mp3");
     if (c.clues == kDiskCp932 || c.clues == kDiskBoth) on_disk.insert(u"/a/ﾃｽ.mp3");
     clues.exists = [&](std::u16string_view path) { return on_disk.contains(std::u16string(path)); };
-    clues.record_beside = c.clues == kRecordBeside || c.clues == kRecordOfUtf8Rows ||
-                          c.clues == kRecordOfBytes;
+    clues.record_beside =
+        c.clues == kRecordBeside || c.clues == kRecordOfUtf8Rows || c.clues == kRecordOfBytes;
     clues.has_record = [&](std::string_view bytes) {
       // The UTF-8 rows are written with a mark, as ý is not in code page 932.
       return (c.clues == kRecordOfUtf8Rows && bytes == kMark + c.bytes) ||
@@ -452,9 +459,8 @@ TEST_F(RenameListTest, EncodingFollowsTheMarkTheBytesAndTheClues) {
     };
     RunState run;
     std::string error;
-    const int32_t read =
-        ReadRenameList(Text16(dir() / "in.csv"), run, &error, nullptr,
-                       c.clues == kNone ? nullptr : &clues);
+    const int32_t read = ReadRenameList(Text16(dir() / "in.csv"), run, &error, nullptr,
+                                        c.clues == kNone ? nullptr : &clues);
     if (c.name.empty()) {
       EXPECT_EQ(read, 0);
       EXPECT_NE(error.find(c.error), std::string::npos) << error;

@@ -243,8 +243,8 @@ TEST_F(RunHistoryTest, ListsTheCurrentListAndMarksTheRunsRestoredFrom) {
     std::string error;
     // Noted under another path: the note follows the bytes.
     if (c.noted) {
-      ASSERT_TRUE(NoteRestore(folder_, c.list.size(), ListBytesHash(c.list), dir() / "elsewhere",
-                              &error))
+      ASSERT_TRUE(
+          NoteRestore(folder_, c.list.size(), ListBytesHash(c.list), dir() / "elsewhere", &error))
           << error;
     }
   }
@@ -277,7 +277,7 @@ TEST_F(RunHistoryTest, FindsTheKeptListWhoseRecordBelongsToTheList) {
     std::string record;
   } kCases[] = {
       {"2026-01-01_000000", head + std::string("rows 0\nend\n")},  // older than the next
-      {"2026-01-01_000001", head + std::string("rows 0\n")},  // the head is all that is read
+      {"2026-01-01_000001", head + std::string("rows 0\n")},       // the head is all that is read
       {"2026-01-01_000002", "tarvel-undo 1\nlist 1 0000000000000001\n"},
       {"2026-01-01_000003", "not a record\n"},
   };

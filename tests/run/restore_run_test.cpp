@@ -419,7 +419,7 @@ TEST_F(RestoreTest, AListIsRestoredWithItsOwnRecordOrSaysItCouldNotCheck) {
   const std::string block = "TAG" + std::string("Caf\xE9 old bytes") + std::string(111, '\0');
   const struct {
     const char* what;
-    bool other_list;    // beside it: another list's record, else a cut one
+    bool other_list;       // beside it: another list's record, else a cut one
     bool kept_in_history;  // the list and its own record were kept
   } kCases[] = {
       {"another list's record, its own kept", true, true},
@@ -453,8 +453,8 @@ TEST_F(RestoreTest, AListIsRestoredWithItsOwnRecordOrSaysItCouldNotCheck) {
     if (c.kept_in_history) {
       ASSERT_TRUE(KeepPreviousList(app_.folder, list, &error)) << error;
     }
-    WriteBytes(UndoRecordPath(list), c.other_list ? FormatUndoRecord(undo, 12, 34)
-                                                  : own.substr(0, own.size() - 5));
+    WriteBytes(UndoRecordPath(list),
+               c.other_list ? FormatUndoRecord(undo, 12, 34) : own.substr(0, own.size() - 5));
     ui_ = RecordingFrontEnd();
     RestoreReport r = Restore(list);
     const std::string bytes = ReadBytes(lib_ / "曲.mp3");
