@@ -54,7 +54,9 @@ constexpr const char* kUsage =
     "                    (a name that --history shows)\n"
     "  --library FOLDER  with --restore: the library of the list now lies at FOLDER\n"
     "                    (copied or moved, or its disk mounted elsewhere)\n"
-    "  --history         list the runs kept in the history (time, folder, counts)\n"
+    "  --history         list the runs kept in the history and the current list.csv of\n"
+    "                    the program's list folder (name, time, counts, folder), marking\n"
+    "                    the current one and those restored from, with the date\n"
     "  --quiet           no progress line on the terminal (the log is unchanged)\n"
     "  --help            show this text\n"
     "  --version         show the version\n"
@@ -66,9 +68,10 @@ constexpr const char* kUsage =
     "(MeCab) cannot be opened, romaji is chosen without Rome.csv, or another run or\n"
     "restore is working on the library.\n"
     "--restore: 0 every row is back, 1 a row was reported (missing, conflict, tag not\n"
-    "restored) or the restore stopped, 2 the list cannot be read, reaches outside one\n"
-    "library or through a symbolic link, its library folder does not exist, or another\n"
-    "run or restore is working on the library.\n"
+    "restored), the list's undo record does not belong to it (bytes, modes and times not\n"
+    "checked) or the restore stopped, 2 the list cannot be read, is in an encoding that\n"
+    "cannot be told, reaches outside one library or through a symbolic link, its library\n"
+    "folder does not exist, or another run or restore is working on the library.\n"
     "Whatever the command, the status is at least 1 when standard output could not be\n"
     "written (a full disk, a closed pipe).\n";
 
@@ -241,10 +244,12 @@ int Restore(AppState& app, CliFrontEnd& ui, std::string list,
   RunState run;
   RestoreReport report = RunRestore(app, run, *path, library_folder);
   ui.Finish();
-  if (!report.undo_notice.empty()) {
-    Error("undo record not used (tags and modes restored from the list's texts): " +
-          report.undo_notice);
+  if (report.unchecked) {
+    Error("undo record not used (" + report.undo_notice +
+          ", and no record kept in the history belongs to the list): names and tag texts were "
+          "restored, but the files' bytes, modes and modification times could not be checked");
   }
+  if (!report.history_notice.empty()) Error(report.history_notice);
   for (const std::string& line : report.details.failed) Error("not restored: " + line);
   for (const std::string& line : report.details.skipped) Error("tag not restored: " + line);
   if (report.details.unreachable > 0) {
@@ -255,7 +260,9 @@ int Restore(AppState& app, CliFrontEnd& ui, std::string list,
     case RestoreReport::Outcome::kCompleted:
       return kExitOk;
     case RestoreReport::Outcome::kIncomplete:
-      Error(std::to_string(report.details.NotRestored()) + " rows were not restored");
+      if (report.details.NotRestored() > 0) {
+        Error(std::to_string(report.details.NotRestored()) + " rows were not restored");
+      }
       return kExitStopped;
     case RestoreReport::Outcome::kStopped:
       if (!report.detail.empty()) Error(report.detail);
@@ -278,20 +285,26 @@ int Restore(AppState& app, CliFrontEnd& ui, std::string list,
   return kExitUsage;
 }
 
-// Lists the kept runs, oldest first: name, time, counts and folder.
+// Lists the kept runs, oldest first, then the current list: name (the
+// current list's is its path), time, counts and folder, with marks for the
+// current list and for lists restored from.
 int History(const AppFolder& folder) {
-  std::vector<HistoryEntry> runs = ListHistory(folder);
+  const std::vector<HistoryEntry> runs = ListRuns(folder, folder.list_dir / kRenameListName);
   if (runs.empty()) {
     std::printf("No runs are kept in %s\n", EscapeBytes(folder.history_dir.native()).c_str());
     return kExitOk;
   }
   for (const HistoryEntry& h : runs) {
-    const std::string name = h.list.parent_path().filename().native();
+    const std::string name =
+        EscapeBytes(h.current ? h.list.native() : h.list.parent_path().filename().native());
+    std::string marks;
+    if (h.current) marks += "  [current]";
+    if (!h.restored.empty()) marks += "  [restored " + h.restored + "]";
     if (h.readable) {
-      std::printf("%s  %s  %d rows, %d renames, %d tags  %s\n", name.c_str(), h.time.c_str(),
-                  h.rows, h.renames, h.tags, Utf16ToUtf8(h.folder).c_str());
+      std::printf("%s  %s  %d rows, %d renames, %d tags  %s%s\n", name.c_str(), h.time.c_str(),
+                  h.rows, h.renames, h.tags, Utf16ToUtf8(h.folder).c_str(), marks.c_str());
     } else {
-      std::printf("%s  %s  (not a readable list)\n", name.c_str(), h.time.c_str());
+      std::printf("%s  %s  (not a readable list)%s\n", name.c_str(), h.time.c_str(), marks.c_str());
     }
   }
   std::printf("Kept in %s; restore one with: tarvel-cli --restore NAME\n",

@@ -1,8 +1,11 @@
 #include "files/rename_list.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <functional>
 #include <optional>
 #include <utility>
@@ -15,6 +18,7 @@
 #include "platform/csv.h"
 #include "platform/text.h"
 #include "platform/text_file.h"
+#include "platform/unique_fd.h"
 
 namespace tarvel {
 namespace {
@@ -62,33 +66,6 @@ bool ListSurvivesCp932(const RunState& run, int32_t count) {
   return true;
 }
 
-// The list's bytes handed to `sink` as they are made, a block of rows at a
-// time, so that neither the whole text nor its bytes are ever held: in code
-// page 932 when every text survives it, else UTF-8 with a byte-order mark.
-// Lists are read by the mark alone, so code page 932 bytes that happen to
-// form valid UTF-8 ("ﾃｽ" is C3 BD) still read back as written.
-void WriteListBytes(const RunState& run, int32_t count,
-                    const std::function<void(std::string_view)>& sink) {
-  const bool cp932 = ListSurvivesCp932(run, count);
-  if (!cp932) sink(kListUtf8Mark);
-  // Characters of text encoded at once: large enough that each hand-over
-  // to `sink` is worth its cost.
-  constexpr size_t kChunkChars = size_t{64} * 1024;
-  std::u16string chunk;
-  auto flush = [&] {
-    sink(cp932 ? EncodeCp932(chunk) : Utf16ToUtf8(chunk));
-    chunk.clear();
-  };
-  const std::u16string_view blank[kRenameListColumns] = {};
-  AppendCSVRecord(chunk, blank, kCsvFieldSeparator, kCsvLineSeparator, kCsvQuote);
-  for (int32_t i = 1; i <= count; ++i) {
-    ListRecord record(i, run.EntryTable[static_cast<size_t>(i)]);
-    AppendCSVRecord(chunk, record.fields, kCsvFieldSeparator, kCsvLineSeparator, kCsvQuote);
-    if (chunk.size() > kChunkChars) flush();
-  }
-  flush();
-}
-
 // Puts the finished record (or, with `record` null, no record) and then the
 // list in place. The record goes first, so that a list on disk always has its
 // record beside it; should the list then fail to go in place, the record that
@@ -133,7 +110,58 @@ bool PutListInPlace(AtomicFileWriter& list, AtomicFileWriter* record, bool touch
   return true;
 }
 
+// The lock file in the program's list folder (hidden; kept, never removed:
+// removing a lock file while another process waits on it would let a third
+// lock a new file of the same name).
+constexpr char kListLockName[] = ".list.csv.lock";
+
+// Holds the lock of a list folder that several libraries share: keeping the
+// list there in the history and putting the next one in place happen inside
+// it, so that a second run cannot replace a list between the two. Waits
+// while another run holds it (the section is short: a copy and two renames).
+// Where the file system refuses flock, or the lock file cannot be made, the
+// section runs without it: it is still only as long as those few steps.
+class ListFolderLock {
+ public:
+  explicit ListFolderLock(const std::filesystem::path& folder)
+      : fd_(::open((folder / kListLockName).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW,
+                   0600)) {
+    if (!fd_) return;
+    int rc;
+    do {
+      rc = ::flock(fd_.get(), LOCK_EX);
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0) fd_.reset();
+  }
+  // Closing the descriptor gives the lock up.
+
+ private:
+  UniqueFd fd_;
+};
+
 }  // namespace
+
+void FormatRenameList(const RunState& run, int32_t count,
+                      const std::function<void(std::string_view)>& sink) {
+  const bool cp932 = ListSurvivesCp932(run, count);
+  if (!cp932) sink(kListUtf8Mark);
+  // Characters of text encoded at once: large enough that each hand-over
+  // to `sink` is worth its cost.
+  constexpr size_t kChunkChars = size_t{64} * 1024;
+  std::u16string chunk;
+  auto flush = [&] {
+    sink(cp932 ? EncodeCp932(chunk) : Utf16ToUtf8(chunk));
+    chunk.clear();
+  };
+  const std::u16string_view blank[kRenameListColumns] = {};
+  AppendCSVRecord(chunk, blank, kCsvFieldSeparator, kCsvLineSeparator, kCsvQuote);
+  for (int32_t i = 1; i <= count; ++i) {
+    ListRecord record(i, run.EntryTable[static_cast<size_t>(i)]);
+    AppendCSVRecord(chunk, record.fields, kCsvFieldSeparator, kCsvLineSeparator, kCsvQuote);
+    if (chunk.size() > kChunkChars) flush();
+  }
+  flush();
+}
 
 bool RenameListPath(const AppState& app, std::filesystem::path& path, std::u16string& shown,
                     std::string* error) {
@@ -156,8 +184,46 @@ bool RenameListPath(const AppState& app, std::filesystem::path& path, std::u16st
   return true;
 }
 
+namespace {
+
+// Writes the list of rows 1..`count` of `run` into `list` and, when `undo`
+// has rows, its record into `record` (made here, beside the list), each
+// whole under its temporary name; nothing is put in place. On a failure the
+// writers remove their temporary files when they go, so neither file on
+// disk changes; false, with `error`.
+bool WriteListFiles(const RunState& run, int32_t count, const UndoRecord* undo,
+                    AtomicFileWriter& list, std::optional<AtomicFileWriter>& record,
+                    std::string* error) {
+  if (!list.ok()) {
+    SetError(error, list.message());
+    return false;
+  }
+  uint64_t list_size = 0, list_hash = kListBytesHashStart;
+  FormatRenameList(run, count, [&](std::string_view piece) {
+    list_size += piece.size();
+    list_hash = ListBytesHash(piece, list_hash);
+    list.Append(piece);
+  });
+  if (!list.Finish()) {
+    SetError(error, list.message());
+    return false;
+  }
+  if (undo != nullptr && !undo->rows.empty()) {
+    record.emplace(UndoRecordPath(list.path()));
+    WriteUndoRecord(*undo, list_size, list_hash,
+                    [&](std::string_view piece) { record->Append(piece); });
+    if (!record->Finish()) {
+      SetError(error, record->message());
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
 int32_t WriteRenameList(AppState& app, const RunState& run, std::u16string* written_path,
-                        std::string* error, const UndoRecord* undo) {
+                        std::string* error, const UndoRecord* undo, const ListLockedStep& in_lock) {
   try {
     const int32_t count = run.EntryCount;
     if (count < 0 || static_cast<size_t>(count) >= run.EntryTable.size()) {
@@ -167,38 +233,21 @@ int32_t WriteRenameList(AppState& app, const RunState& run, std::u16string* writ
     std::filesystem::path path;
     std::u16string shown;
     if (!RenameListPath(app, path, shown, error)) return 0;
-    // The list about to be replaced may be the only record of a run.
-    if (!KeepPreviousList(app.folder, path, error)) return 0;
 
-    // Both files are written whole under temporary names before either is
-    // put in place; on any failure the writers remove their temporary files
-    // and neither file on disk changes.
     AtomicFileWriter list(path);
-    if (!list.ok()) {
-      SetError(error, list.message());
-      return 0;
-    }
-    uint64_t list_size = 0, list_hash = kListBytesHashStart;
-    WriteListBytes(run, count, [&](std::string_view piece) {
-      list_size += piece.size();
-      list_hash = ListBytesHash(piece, list_hash);
-      list.Append(piece);
-    });
-    if (!list.Finish()) {
-      SetError(error, list.message());
-      return 0;
-    }
     std::optional<AtomicFileWriter> record;
-    if (undo != nullptr && !undo->rows.empty()) {
-      record.emplace(UndoRecordPath(path));
-      WriteUndoRecord(*undo, list_size, list_hash,
-                      [&](std::string_view piece) { record->Append(piece); });
-      if (!record->Finish()) {
-        SetError(error, record->message());
-        return 0;
-      }
+    if (!WriteListFiles(run, count, undo, list, record, error)) return 0;
+    {
+      // A list in the data folder belongs to that library, which the run
+      // holds for its whole length; the program's own list folder is shared
+      // by every library.
+      std::optional<ListFolderLock> lock;
+      if (app.settings.FlagPathSaveCSV == 0) lock.emplace(path.parent_path());
+      // The list about to be replaced may be the only record of a run.
+      if (!KeepPreviousList(app.folder, path, error)) return 0;
+      if (in_lock) in_lock();
+      if (!PutListInPlace(list, record ? &*record : nullptr, undo != nullptr, error)) return 0;
     }
-    if (!PutListInPlace(list, record ? &*record : nullptr, undo != nullptr, error)) return 0;
 
     std::u16string box(kWrittenText);
     box += u"\r\n";

@@ -1,10 +1,13 @@
 #include "files/rename_list_reader.h"
 
+#include <algorithm>
 #include <limits>
 #include <optional>
 #include <utility>
+#include <vector>
 
 #include "files/list_format.h"
+#include "files/rename_list.h"
 #include "platform/csv.h"
 #include "platform/text.h"
 #include "platform/text_file.h"
@@ -27,11 +30,33 @@ void SetPath(SharedText& path, const std::u16string& text, const SharedText& sam
   }
 }
 
-// Decodes a list's bytes by their byte-order mark alone: with one UTF-8,
-// without code page 932 (a short code page 932 text is often valid UTF-8
-// as well, so guessing would misread it). False, with `error`, for bytes
-// that cannot be a list.
-bool DecodeListBytes(std::string_view bytes, std::u16string& text, std::string* error) {
+// A list's text decoded as code page 932, or nothing when the bytes hold a
+// sequence code page 932 does not have. The decoder puts U+FFFD, or U+001A
+// for some single bytes, in its place; a list written in code page 932
+// never holds U+FFFD (it does not survive the code page), and U+001A only
+// where its own byte stands.
+std::optional<std::u16string> DecodeCp932Exactly(std::string_view bytes) {
+  std::u16string text = DecodeCp932(bytes);
+  if (text.find(u'\uFFFD') != std::u16string::npos) return std::nullopt;
+  // The byte of U+001A is below 0x80, so it never stands inside a
+  // two-byte character.
+  static const std::string kSubByte = EncodeCp932(u"\x1A");
+  if (kSubByte.size() != 1 || std::count(text.begin(), text.end(), u'\x1A') !=
+                                  std::count(bytes.begin(), bytes.end(), kSubByte[0])) {
+    return std::nullopt;
+  }
+  return text;
+}
+
+// The texts a list's bytes can stand for, code page 932 first. With a
+// byte-order mark the list is UTF-8. Without one, it is code page 932 when
+// it is not valid UTF-8 (or is ASCII, the same either way), UTF-8 when it is
+// not valid code page 932, and either when it is both (an editor may have
+// dropped the mark, or code page 932 bytes may form UTF-8 by chance: "ﾃｽ"
+// is C3 BD). False, with `error`, for bytes that cannot be a list.
+bool DecodeListBytes(std::string_view bytes, std::vector<std::u16string>& texts,
+                     std::string* error) {
+  texts.clear();
   if (bytes.starts_with(kListUtf8Mark)) {
     bytes.remove_prefix(kListUtf8Mark.size());
     std::optional<std::u16string> utf8 = Utf8ToUtf16(bytes);
@@ -39,16 +64,29 @@ bool DecodeListBytes(std::string_view bytes, std::u16string& text, std::string* 
       SetError(error, "the list is marked as UTF-8 but is not valid UTF-8");
       return false;
     }
-    text = std::move(*utf8);
+    texts.push_back(std::move(*utf8));
   } else if (bytes.starts_with("\xFF\xFE") || bytes.starts_with("\xFE\xFF")) {
     SetError(error, "the list is in UTF-16, which Tarvel never writes");
     return false;
   } else {
-    text = DecodeCp932(bytes);
+    std::optional<std::u16string> cp932 = DecodeCp932Exactly(bytes);
+    if (cp932) texts.push_back(std::move(*cp932));
+    if (!IsAscii(bytes)) {
+      if (std::optional<std::u16string> utf8 = Utf8ToUtf16(bytes))
+        texts.push_back(std::move(*utf8));
+    }
+    if (texts.empty()) {
+      SetError(error,
+               "the list has no byte-order mark and is neither UTF-8 nor code page 932 (it holds "
+               "bytes code page 932 does not have)");
+      return false;
+    }
   }
-  if (text.find(u'\0') != std::u16string::npos) {
-    SetError(error, "the list holds NUL characters (binary data or UTF-16)");
-    return false;
+  for (const std::u16string& text : texts) {
+    if (text.find(u'\0') != std::u16string::npos) {
+      SetError(error, "the list holds NUL characters (binary data or UTF-16)");
+      return false;
+    }
   }
   return true;
 }
@@ -85,11 +123,10 @@ bool CheckLineEnds(std::u16string_view text, std::string* error) {
   return true;
 }
 
-// Decodes and parses the list's bytes into `table`; the number of records,
-// or 0 with `error` when the bytes hold no record with proper line ends.
-int32_t ParseListBytes(std::string_view bytes, CsvTable& table, std::string* error) {
-  std::u16string text;
-  if (!DecodeListBytes(bytes, text, error) || !CheckLineEnds(text, error)) return 0;
+// Parses the list's text into `table`; the number of records, or 0 with
+// `error` when the text holds no record with proper line ends.
+int32_t ParseListText(std::u16string_view text, CsvTable& table, std::string* error) {
+  if (!CheckLineEnds(text, error)) return 0;
   const int32_t records = ParseCSV(text, table, kCsvFieldSeparator, kCsvLineSeparator, kCsvQuote);
   if (records < 1) {
     SetError(error, "the list holds no record");
@@ -171,6 +208,112 @@ void ReadRow(const CsvTable& table, int32_t r, const FileEntry& before, FileEntr
   e.IsFile = ParseListFlag(table.Cell(kListIsFile, r));
 }
 
+// The rows of a list's text (row k at index k); false, with `error`, for a
+// text that is not a whole list.
+bool ReadRows(std::u16string_view text, EntryRows& rows, std::string* error) {
+  CsvTable table;
+  const int32_t records = ParseListText(text, table, error);
+  if (records < 1 || !CheckFirstRecord(table, records, error)) return false;
+  for (int32_t r = 2; r <= records; ++r) {
+    if (!CheckRow(table, r, error)) return false;
+  }
+  EntryRows out(static_cast<size_t>(records));
+  for (int32_t r = 2; r <= records; ++r) {
+    ReadRow(table, r, out[static_cast<size_t>(r - 2)], out[static_cast<size_t>(r - 1)]);
+  }
+  rows.swap(out);
+  return true;
+}
+
+// Which reading of a list the disk supports (see ChooseByDisk).
+enum class DiskSays { kCodePage932, kUtf8, kBoth, kNeither };
+
+// Of the rows of a list read as code page 932 (`a`) and as UTF-8 (`b`),
+// which reading has names on disk, looking only at the names the two
+// readings give differently (a name that reads the same either way tells
+// nothing).
+DiskSays ChooseByDisk(const EntryRows& a, const EntryRows& b, const ListPathExists& exists) {
+  bool found[2] = {false, false};
+  for (size_t i = 1; i < a.size() && i < b.size() && !(found[0] && found[1]); ++i) {
+    const std::u16string new_a = a[i].NewPath.str() + a[i].NewName;
+    const std::u16string new_b = b[i].NewPath.str() + b[i].NewName;
+    const std::u16string old_a = a[i].OldPath.str() + a[i].OldName;
+    const std::u16string old_b = b[i].OldPath.str() + b[i].OldName;
+    if (new_a != new_b) {
+      found[0] = found[0] || exists(new_a);
+      found[1] = found[1] || exists(new_b);
+    }
+    if (old_a != old_b) {
+      found[0] = found[0] || exists(old_a);
+      found[1] = found[1] || exists(old_b);
+    }
+  }
+  if (found[0] != found[1]) return found[0] ? DiskSays::kCodePage932 : DiskSays::kUtf8;
+  return found[0] ? DiskSays::kBoth : DiskSays::kNeither;
+}
+
+// Whether an undo record belongs to the bytes this program writes for
+// `rows`: a list re-saved in another encoding still has the rows it was
+// written with.
+bool RecordFitsRows(EntryRows& rows, const ListEncodingClues& clues) {
+  RunState run;
+  run.EntryTable.swap(rows);
+  std::string bytes;
+  FormatRenameList(run, static_cast<int32_t>(LastIndex(run)),
+                   [&](std::string_view piece) { bytes += piece; });
+  run.EntryTable.swap(rows);
+  return clues.has_record(bytes);
+}
+
+// Which of two readings of a list without a byte-order mark (code page 932
+// first) is the one it was written in, or -1 with `error`. An undo record
+// that belongs to the bytes as they are says the list is as this program
+// wrote it, so code page 932; one that belongs to what this program would
+// write for one reading's rows says that reading. Else the names on disk
+// decide; where they cannot and no record lies beside the list (a list
+// written without one), it is read as this program writes such a list.
+int ChooseReading(std::string_view bytes, EntryRows (&readings)[2], const ListEncodingClues& clues,
+                  std::string* error) {
+  if (clues.has_record) {
+    if (clues.has_record(bytes)) return 0;
+    const bool fits[2] = {RecordFitsRows(readings[0], clues), RecordFitsRows(readings[1], clues)};
+    if (fits[0] != fits[1]) return fits[0] ? 0 : 1;
+  }
+  DiskSays disk =
+      clues.exists ? ChooseByDisk(readings[0], readings[1], clues.exists) : DiskSays::kNeither;
+  if (disk == DiskSays::kCodePage932) return 0;
+  if (disk == DiskSays::kUtf8) return 1;
+  if (disk == DiskSays::kNeither && !clues.record_beside) return 0;
+  SetError(error,
+           std::string("the list has no byte-order mark and reads both as UTF-8 and as code page "
+                       "932, and ") +
+               (disk == DiskSays::kBoth ? "names of both readings are on disk"
+                                        : "neither its undo record nor the names on disk tell "
+                                          "which it is") +
+               "; save it again in UTF-8 with a byte-order mark, or in code page 932");
+  return -1;
+}
+
+// The rows of a list's bytes, read in the encoding the list was written in
+// (see DecodeListBytes); where that leaves two readings, `clues` choose
+// (see ChooseReading), and without them the list is read as code page 932,
+// as this program writes a list without a byte-order mark.
+bool ReadListRows(std::string_view bytes, const ListEncodingClues* clues, EntryRows& rows,
+                  std::string* error) {
+  std::vector<std::u16string> texts;
+  if (!DecodeListBytes(bytes, texts, error)) return false;
+  if (texts.size() == 1 || clues == nullptr) return ReadRows(texts[0], rows, error);
+  EntryRows readings[2];
+  for (int i = 0; i < 2; ++i) {
+    if (!ReadRows(texts[i], readings[i], error)) return false;
+    texts[i] = std::u16string();
+  }
+  const int chosen = ChooseReading(bytes, readings, *clues, error);
+  if (chosen < 0) return false;
+  rows.swap(readings[chosen]);
+  return true;
+}
+
 }  // namespace
 
 int32_t ParseListFlag(std::u16string_view field) {
@@ -193,7 +336,7 @@ int32_t ParseListFlag(std::u16string_view field) {
 }
 
 int32_t ReadRenameList(std::u16string_view FileName, RunState& run, std::string* error,
-                       std::string* list_bytes) {
+                       std::string* list_bytes, const ListEncodingClues* clues) {
   try {
     std::string bytes;
     TextReadResult read = ReadFileBytes(Utf16ToUtf8(FileName), bytes);
@@ -201,17 +344,9 @@ int32_t ReadRenameList(std::u16string_view FileName, RunState& run, std::string*
       SetError(error, read.message);
       return 0;
     }
-    CsvTable table;
-    const int32_t records = ParseListBytes(bytes, table, error);
-    if (records < 1 || !CheckFirstRecord(table, records, error)) return 0;
-    for (int32_t r = 2; r <= records; ++r) {
-      if (!CheckRow(table, r, error)) return 0;
-    }
     // Built aside and swapped in, so a failure never leaves half a table.
-    EntryRows rows(static_cast<size_t>(records));
-    for (int32_t r = 2; r <= records; ++r) {
-      ReadRow(table, r, rows[static_cast<size_t>(r - 2)], rows[static_cast<size_t>(r - 1)]);
-    }
+    EntryRows rows;
+    if (!ReadListRows(bytes, clues, rows, error)) return 0;
     run.EntryTable.swap(rows);
     if (list_bytes != nullptr) *list_bytes = std::move(bytes);
     return 1;

@@ -1,6 +1,8 @@
 #include "files/run_history.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -8,7 +10,9 @@
 #include <cstdint>
 #include <cstring>
 #include <ctime>
+#include <map>
 #include <tuple>
+#include <utility>
 
 #include "app/entry_table.h"
 #include "files/list_format.h"
@@ -16,6 +20,7 @@
 #include "files/undo_record.h"
 #include "platform/text.h"
 #include "platform/text_file.h"
+#include "platform/unique_fd.h"
 
 namespace tarvel {
 namespace {
@@ -229,11 +234,18 @@ std::string ShownTime(const std::string& name) {
          name.substr(15, 2) + name.substr(kRunFolderStampSize);
 }
 
+// A list as the file of restores knows it: its size and hash.
+using ListKey = std::pair<uint64_t, uint64_t>;
+
 // Counts the rows of the kept list and finds the outermost folder it names;
-// a list that cannot be read is left as unreadable.
-void ReadKeptList(HistoryEntry& entry) {
+// a list that cannot be read is left as unreadable. `key` receives the
+// list's size and hash.
+void ReadKeptList(HistoryEntry& entry, ListKey* key = nullptr) {
   RunState run;
-  if (ReadRenameList(Utf8ToUtf16Lossy(entry.list.native()), run) != 1) return;
+  std::string bytes;
+  if (ReadRenameList(Utf8ToUtf16Lossy(entry.list.native()), run, nullptr, &bytes) != 1) return;
+  if (key != nullptr) *key = {bytes.size(), ListBytesHash(bytes)};
+  bytes = std::string();
   entry.readable = true;
   for (size_t i = 1; i <= LastIndex(run); ++i) {
     const FileEntry& e = run.EntryTable[i];
@@ -256,6 +268,101 @@ std::tuple<std::string, size_t, std::string> HistoryOrder(const HistoryEntry& e)
   size_t n = 1;
   std::from_chars(name.data() + std::min(dash + 1, name.size()), name.data() + name.size(), n);
   return std::make_tuple(name.substr(0, dash), n, name);
+}
+
+// The file in the history folder that notes each restore: one line
+// "YYYY-MM-DD HH:MM:SS <list size> <list hash, 16 hex digits> <list path>".
+constexpr std::string_view kRestoresName = "restores";
+
+std::string LocalTime(std::time_t when) {
+  std::tm local{};
+  ::localtime_r(&when, &local);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+  return text;
+}
+
+// The size and hash after `key` ("list 123 0123456789abcdef") in the first
+// lines of a record; false when they are not there.
+bool ParseListKey(std::string_view text, std::string_view key, ListKey& out) {
+  for (size_t at = 0; at < text.size();) {
+    size_t end = text.find('\n', at);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(at, end - at);
+    at = end + 1;
+    if (!line.starts_with(key)) continue;
+    line.remove_prefix(key.size());
+    const size_t space = line.find(' ');
+    if (space == std::string_view::npos || line.size() - space - 1 != 16) return false;
+    auto size = std::from_chars(line.data(), line.data() + space, out.first);
+    auto hash = std::from_chars(line.data() + space + 1, line.data() + line.size(), out.second, 16);
+    return size.ec == std::errc() && size.ptr == line.data() + space && hash.ec == std::errc() &&
+           hash.ptr == line.data() + line.size();
+  }
+  return false;
+}
+
+// The list that the record at `path` says it belongs to, from its first
+// lines.
+std::optional<ListKey> RecordListKey(const std::filesystem::path& path) {
+  std::string head;
+  TextReadResult read = ReadFileInPieces(
+      path,
+      [&](std::string_view piece) {
+        head = piece.substr(0, 512);
+        return false;
+      },
+      512);
+  ListKey key;
+  if (!read.ok() || !head.starts_with("tarvel-undo ") || !ParseListKey(head, "list ", key)) {
+    return std::nullopt;
+  }
+  return key;
+}
+
+// When each list was last restored, from the history's file of restores.
+std::map<ListKey, std::string> ReadRestores(const AppFolder& folder) {
+  std::map<ListKey, std::string> out;
+  std::string bytes;
+  if (folder.history_dir.empty() ||
+      !ReadFileBytes(folder.history_dir / kRestoresName, bytes).ok()) {
+    return out;
+  }
+  constexpr size_t kTimeSize = 19;  // "YYYY-MM-DD HH:MM:SS"
+  for (size_t at = 0; at < bytes.size();) {
+    size_t end = bytes.find('\n', at);
+    if (end == std::string::npos) end = bytes.size();
+    const std::string_view line = std::string_view(bytes).substr(at, end - at);
+    at = end + 1;
+    ListKey key;
+    if (line.size() <= kTimeSize + 1 || line[kTimeSize] != ' ') continue;
+    // The path after the hash may hold spaces: only size and hash are read.
+    std::string_view rest = line.substr(kTimeSize + 1);
+    const size_t second = rest.find(' ', rest.find(' ') + 1);
+    if (!ParseListKey(rest.substr(0, second), "", key)) continue;
+    out[key] = std::string(line.substr(0, kTimeSize));  // later lines are later restores
+  }
+  return out;
+}
+
+// The kept runs, oldest first, with their lists and times (not read yet).
+std::vector<HistoryEntry> KeptRuns(const AppFolder& folder) {
+  std::vector<HistoryEntry> out;
+  std::error_code ec;
+  if (folder.history_dir.empty()) return out;
+  for (auto it = std::filesystem::directory_iterator(folder.history_dir, ec);
+       !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+    if (!it->is_directory(ec)) continue;
+    HistoryEntry entry;
+    entry.list = it->path() / kHistoryListName;
+    if (!std::filesystem::exists(entry.list, ec)) continue;
+    entry.time = ShownTime(it->path().filename().native());
+    out.push_back(std::move(entry));
+  }
+  std::sort(out.begin(), out.end(), [](const HistoryEntry& a, const HistoryEntry& b) {
+    return HistoryOrder(a) < HistoryOrder(b);
+  });
+  return out;
 }
 
 }  // namespace
@@ -293,23 +400,73 @@ bool KeepPreviousList(const AppFolder& folder, const std::filesystem::path& list
 }
 
 std::vector<HistoryEntry> ListHistory(const AppFolder& folder) {
-  std::vector<HistoryEntry> out;
-  std::error_code ec;
-  if (folder.history_dir.empty()) return out;
-  for (auto it = std::filesystem::directory_iterator(folder.history_dir, ec);
-       !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
-    if (!it->is_directory(ec)) continue;
+  std::vector<HistoryEntry> out = KeptRuns(folder);
+  for (HistoryEntry& entry : out) ReadKeptList(entry);
+  return out;
+}
+
+}  // namespace tarvel
+
+namespace tarvel {
+
+std::vector<HistoryEntry> ListRuns(const AppFolder& folder,
+                                   const std::filesystem::path& current_list) {
+  std::vector<HistoryEntry> out = KeptRuns(folder);
+  const std::map<ListKey, std::string> restores = ReadRestores(folder);
+  struct stat st;
+  const bool has_current =
+      !current_list.empty() && ::stat(current_list.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  if (has_current) {
     HistoryEntry entry;
-    entry.list = it->path() / kHistoryListName;
-    if (!std::filesystem::exists(entry.list, ec)) continue;
-    entry.time = ShownTime(it->path().filename().native());
-    ReadKeptList(entry);
+    entry.list = current_list;
+    entry.current = true;
+    entry.time = LocalTime(st.st_mtime);
     out.push_back(std::move(entry));
   }
-  std::sort(out.begin(), out.end(), [](const HistoryEntry& a, const HistoryEntry& b) {
-    return HistoryOrder(a) < HistoryOrder(b);
-  });
+  for (HistoryEntry& entry : out) {
+    ListKey key{0, 0};
+    ReadKeptList(entry, &key);
+    if (auto it = restores.find(key); entry.readable && it != restores.end()) {
+      entry.restored = it->second;
+    }
+  }
   return out;
+}
+
+bool NoteRestore(const AppFolder& folder, uint64_t list_size, uint64_t list_hash,
+                 const std::filesystem::path& list_path, std::string* error) {
+  if (folder.history_dir.empty()) {
+    SetError(error, "cannot note the restore: no history folder");
+    return false;
+  }
+  std::error_code ec;
+  std::filesystem::create_directories(folder.history_dir, ec);
+  const std::filesystem::path path = folder.history_dir / kRestoresName;
+  char hash[17];
+  std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(list_hash));
+  const std::string line = LocalTime(std::time(nullptr)) + " " + std::to_string(list_size) + " " +
+                           hash + " " + EscapeBytes(list_path.native()) + "\n";
+  // One write of a short line in append mode: lines of two restores at once
+  // do not mix.
+  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600));
+  if (!fd || ::write(fd.get(), line.data(), line.size()) != static_cast<ssize_t>(line.size()) ||
+      fd.Close() != 0) {
+    SetError(error, "cannot note the restore in " + EscapeBytes(path.native()) + ": " +
+                        std::strerror(errno));
+    return false;
+  }
+  return true;
+}
+
+std::optional<std::filesystem::path> FindKeptListWithRecord(const AppFolder& folder,
+                                                            uint64_t list_size,
+                                                            uint64_t list_hash) {
+  std::vector<HistoryEntry> kept = KeptRuns(folder);
+  for (auto it = kept.rbegin(); it != kept.rend(); ++it) {
+    std::optional<ListKey> key = RecordListKey(UndoRecordPath(it->list));
+    if (key && key->first == list_size && key->second == list_hash) return it->list;
+  }
+  return std::nullopt;
 }
 
 }  // namespace tarvel

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,12 +32,16 @@ inline constexpr std::string_view kHistoryListName = kRenameListName;
 bool KeepPreviousList(const AppFolder& folder, const std::filesystem::path& list_path,
                       std::string* error);
 
-// One kept run, for a listing.
+// One kept run (or the current list), for a listing.
 struct HistoryEntry {
   std::filesystem::path list;  // the kept list.csv
-  std::string time;            // when it was kept, "YYYY-MM-DD HH:MM:SS"
-  std::u16string folder;       // the outermost folder it names
-  bool readable = false;       // false: the counts below are unknown
+  // When it was kept, "YYYY-MM-DD HH:MM:SS"; for the current list, when it
+  // was written.
+  std::string time;
+  std::u16string folder;  // the outermost folder it names
+  bool readable = false;  // false: the counts below are unknown
+  bool current = false;   // the list the next run replaces, not a kept one
+  std::string restored;   // when it was last restored from; empty: never
   int32_t rows = 0;
   int32_t renames = 0;  // rows with RenameFlag 1
   int32_t tags = 0;     // rows with TagFlag 1
@@ -44,6 +49,27 @@ struct HistoryEntry {
 
 // The kept runs, oldest first.
 std::vector<HistoryEntry> ListHistory(const AppFolder& folder);
+
+// What the history of runs shows, the same for tarvel-cli --history and the
+// window: the kept runs oldest first, then the list at `current_list` (when
+// there is one) marked as current, each with the time it was last restored
+// from (see NoteRestore).
+std::vector<HistoryEntry> ListRuns(const AppFolder& folder,
+                                   const std::filesystem::path& current_list);
+
+// Notes that a restore changed something from the list of `list_size` bytes
+// with hash `list_hash` (see ListBytesHash) at `list_path`: one line appended
+// to the history folder's file of restores, which ListRuns reads. A list is
+// known by its bytes, so the note holds wherever the list is later found.
+// False, with `error`, when it cannot be written.
+bool NoteRestore(const AppFolder& folder, uint64_t list_size, uint64_t list_hash,
+                 const std::filesystem::path& list_path, std::string* error);
+
+// The kept list whose undo record says it belongs to a list of `list_size`
+// bytes with hash `list_hash`, the most recently kept first; nothing when no
+// record in the history does. Only the first lines of each record are read.
+std::optional<std::filesystem::path> FindKeptListWithRecord(const AppFolder& folder,
+                                                            uint64_t list_size, uint64_t list_hash);
 
 }  // namespace tarvel
 

@@ -7,7 +7,9 @@
 #include <utility>
 
 #include "app/report.h"
+#include "files/rename_list.h"
 #include "files/rename_list_reader.h"
+#include "files/run_history.h"
 #include "files/undo_record.h"
 #include "platform/text.h"
 #include "run/list_check.h"
@@ -19,6 +21,10 @@ namespace {
 // The message for a list that cannot be restored from, whether it could not
 // be read or holds a row the restore refuses.
 constexpr std::u16string_view kUnreadableList = u"CSVファイルの読み込みに失敗しました。";
+// Said when the list has no undo record that belongs to it.
+constexpr std::u16string_view kUncheckedText =
+    u"復元記録（list.csv.undo）がこのリストと合わないため、ファイルの中身・属性・更新日時は"
+    u"確かめられません。名前とタグの文字だけを元に戻します。";
 
 // Shown when the list's library folder is not there, followed by the folder.
 constexpr std::u16string_view kLibraryMissing =
@@ -93,6 +99,81 @@ void ForgetEntryNumbers(UndoRecord& record) {
   }
 }
 
+// What tells the encoding of a list without a byte-order mark that reads
+// both ways: its undo record, and which of its names are on disk.
+ListEncodingClues EncodingClues(const AppFolder& folder, std::u16string_view list_path) {
+  ListEncodingClues clues;
+  clues.exists = [](std::u16string_view path) {
+    struct stat st;
+    return ::lstat(Utf16ToUtf8(path).c_str(), &st) == 0;
+  };
+  const std::filesystem::path path = Utf16ToUtf8(list_path);
+  clues.has_record = [&folder, path](std::string_view bytes) {
+    return ReadUndoRecordFor(path, bytes, nullptr) ||
+           FindKeptListWithRecord(folder, bytes.size(), ListBytesHash(bytes));
+  };
+  struct stat st;
+  clues.record_beside = ::lstat(UndoRecordPath(path).c_str(), &st) == 0;
+  return clues;
+}
+
+// The undo record that belongs to the list bytes `bytes`: the one beside
+// the list at `list_path`, else the one kept with the same list in the
+// history (`from` then names it).
+std::optional<UndoRecord> RecordOfBytes(const AppFolder& folder, std::u16string_view list_path,
+                                        std::string_view bytes, std::string* notice,
+                                        std::string& from) {
+  std::optional<UndoRecord> undo = ReadUndoRecordFor(Utf16ToUtf8(list_path), bytes, notice);
+  if (undo) return undo;
+  if (auto kept = FindKeptListWithRecord(folder, bytes.size(), ListBytesHash(bytes))) {
+    undo = ReadUndoRecordFor(*kept, bytes, nullptr);
+    if (undo) from = UndoRecordPath(*kept).native();
+  }
+  return undo;
+}
+
+// The undo record of the list read into `run` from `list_bytes`, looked for
+// by those bytes and then by the bytes this program would write for the
+// same rows (a list re-saved by an editor in another encoding, or with
+// other quotes, still finds its record). Without one, when a record was
+// beside the list, the restore goes on from the list's texts and says that
+// bytes, modes and times could not be checked.
+std::optional<UndoRecord> FindUndoRecord(AppState& app, const RunState& run,
+                                         std::u16string_view list_path, std::string_view list_bytes,
+                                         RestoreReport& report) {
+  std::string& from = report.undo_record_from;
+  std::optional<UndoRecord> undo =
+      RecordOfBytes(app.folder, list_path, list_bytes, &report.undo_notice, from);
+  if (!undo) {
+    std::string written;
+    FormatRenameList(run, static_cast<int32_t>(LastIndex(run)),
+                     [&](std::string_view piece) { written += piece; });
+    if (written != list_bytes) undo = RecordOfBytes(app.folder, list_path, written, nullptr, from);
+  }
+  if (undo) {
+    report.undo_notice.clear();
+    if (!from.empty()) {
+      Report(app,
+             u"\r\n復元記録は履歴に残されたものを使います。\r\n　ファイル名　：　" +
+                 Utf8ToUtf16Lossy(from) + u"\r\n",
+             u"");
+    }
+  } else if (!report.undo_notice.empty()) {
+    report.unchecked = true;
+    Report(app, u"\r\n" + std::u16string(kUncheckedText) + u"\r\n", kUncheckedText);
+  }
+  return undo;
+}
+
+// Notes in the history that the list was restored from, when the restore
+// changed something.
+void NoteRestoreOf(AppState& app, std::u16string_view list_path, uint64_t list_size,
+                   uint64_t list_hash, RestoreReport& report) {
+  const RestoreDetails& d = report.details;
+  if (d.folders_restored + d.files_restored + d.tags_restored == 0) return;
+  NoteRestore(app.folder, list_size, list_hash, Utf16ToUtf8(list_path), &report.history_notice);
+}
+
 }  // namespace
 
 RestoreReport RunRestore(AppState& app, RunState& run, std::u16string_view list_path,
@@ -106,18 +187,21 @@ RestoreReport RunRestore(AppState& app, RunState& run, std::u16string_view list_
   if (app.settings.FlagDisplayLog == 1) app.ui->ShowLog();
 
   std::string list_bytes;
-  if (ReadRenameList(list_path, run, &report.detail, &list_bytes) == 0) {
+  const ListEncodingClues clues = EncodingClues(app.folder, list_path);
+  if (ReadRenameList(list_path, run, &report.detail, &list_bytes, &clues) == 0) {
     ReportAbort(app, kUnreadableList, false, true);
     report.outcome = RestoreReport::Outcome::kListUnreadable;
     return report;
   }
+  // The record is looked for while the rows still name the places the run
+  // knew: the bytes this program would write for them must be the list's.
+  const uint64_t list_size = list_bytes.size(), list_hash = ListBytesHash(list_bytes);
+  std::optional<UndoRecord> undo = FindUndoRecord(app, run, list_path, list_bytes, report);
+  list_bytes = std::string();
   // The paths in the list are checked before anything changes.
   bool moved = false;
   if (!AdmitRestoreList(app, run, library, guard, report, moved)) return report;
-  std::optional<UndoRecord> undo =
-      ReadUndoRecordFor(Utf16ToUtf8(list_path), list_bytes, &report.undo_notice);
   if (undo && moved) ForgetEntryNumbers(*undo);
-  list_bytes.clear();
   report.used_undo_record = undo.has_value();
   const UndoRecord* record = undo ? &*undo : nullptr;
   if (app.settings.FlagDisplayLog == 1) {
@@ -126,6 +210,7 @@ RestoreReport RunRestore(AppState& app, RunState& run, std::u16string_view list_
 
   RestoreDetails& details = report.details;
   auto stop = [&](std::u16string_view message, bool blank_line) {
+    NoteRestoreOf(app, list_path, list_size, list_hash, report);
     ReportAbort(app, message, false, blank_line);
     report.outcome = RestoreReport::Outcome::kStopped;
     report.detail = details.error;
@@ -141,7 +226,10 @@ RestoreReport RunRestore(AppState& app, RunState& run, std::u16string_view list_
     return stop(u"ID3Tagの復元中にエラーが発生しました。", true);
   }
   ReportAlreadyRestored(app, details);
-  if (details.NotRestored() > 0) report.outcome = RestoreReport::Outcome::kIncomplete;
+  NoteRestoreOf(app, list_path, list_size, list_hash, report);
+  if (details.NotRestored() > 0 || report.unchecked) {
+    report.outcome = RestoreReport::Outcome::kIncomplete;
+  }
   return report;
 }
 

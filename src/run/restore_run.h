@@ -28,16 +28,30 @@ struct RestoreReport {
   std::string detail;
   // Per-file lines and counts of the steps that ran.
   RestoreDetails details;
-  // Whether the undo record beside the list was used; when one was there but
+  // Whether an undo record of the list was used; when one was there but
   // could not be, why (UTF-8).
   bool used_undo_record = false;
   std::string undo_notice;
+  // The record used was not the one beside the list but the one kept with
+  // the same list in the history (a run that stopped between putting its
+  // record and its list in place leaves another list's record beside it).
+  std::string undo_record_from;
+  // A record was beside the list but neither it nor any in the history
+  // belongs to the list: names and tag texts came back, but the files'
+  // bytes, modes and times could not be checked. Makes the outcome
+  // kIncomplete at best.
+  bool unchecked = false;
+  // When the restore could not be noted in the history (UTF-8); the
+  // restore itself is not affected.
+  std::string history_notice;
 };
 
 // The restore run after the user chose the list at `list_path`: shows the
 // log (FlagDisplayLog 1), reads the list into `run` (EntryCount and
 // ChangeCount stay as they are) and the undo record beside it when it
-// belongs to the list, then RestoreFolders, RestoreFiles and RestoreTags.
+// belongs to the list (else the one kept with the same list in the history),
+// then RestoreFolders, RestoreFiles and RestoreTags. A restore that changed
+// something is noted in the history (see NoteRestore).
 // Rows that cannot be put back are reported and passed over; rows already
 // under their old names are reported once, as a count. Only an unexpected
 // error stops a step, with its message and "処理を中断します。". Every text

@@ -5,8 +5,13 @@
 
 #include <cstdlib>
 #include <functional>
+#include <set>
+#include <thread>
 
 #include "cli/cli_support.h"
+#include "files/run_history.h"
+#include "files/undo_record.h"
+#include "platform/text.h"
 #include "sample_library.h"
 
 namespace tarvel {
@@ -77,11 +82,25 @@ TEST_F(CliRestoreTest, RowsThatDoNotComeBackEndWithStatusOne) {
     const char* what;
     std::function<void(const fs::path&)> spoil;
     const char* out;
+    const char* err;
   } kCases[] = {
       {"a folder renamed by hand", [](const fs::path& m) { fs::rename(m / "ｶｼｭ", m / "renamed"); },
-       "見つからないフォルダがあります。\n　フォルダ名　：　"},
+       "見つからないフォルダがあります。\n　フォルダ名　：　", "were not restored"},
       {"a converted file deleted", [](const fs::path& m) { fs::remove(m / "ｶｼｭ" / "ﾖﾙ.mp3"); },
-       "見つからないファイルがあります。\n　ファイル名　：　"},
+       "見つからないファイルがあります。\n　ファイル名　：　", "were not restored"},
+      // Every row comes back by name, but the bytes cannot be checked.
+      {"another list's undo record beside the list",
+       [](const fs::path& m) {
+         testing::WriteBytes(m / "list.csv.undo",
+                             "tarvel-undo 1\nlist 1 0000000000000001\nrows 0\nend\n");
+       },
+       "ファイルの中身・属性・更新日時は確かめられません", "could not be checked"},
+      {"a cut undo record",
+       [](const fs::path& m) {
+         const std::string record = testing::ReadBytes(m / "list.csv.undo");
+         testing::WriteBytes(m / "list.csv.undo", record.substr(0, record.size() - 4));
+       },
+       "ファイルの中身・属性・更新日時は確かめられません", "could not be checked"},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.what);
@@ -94,7 +113,7 @@ TEST_F(CliRestoreTest, RowsThatDoNotComeBackEndWithStatusOne) {
     EXPECT_NE(r.out.find(c.out), std::string::npos) << r.out;
     // The restore went on to its end.
     EXPECT_NE(r.out.find("個のID3Tagを復元しました。"), std::string::npos) << r.out;
-    EXPECT_NE(r.err.find("were not restored"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
   }
 }
 
@@ -115,6 +134,11 @@ TEST_F(CliRestoreTest, HistoryKeepsEveryRealRunAndRestoreTakesAnyOfThem) {
   CliResult r = Restore(name);
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(Tree(), before_);
+  // The run restored from is marked with the date of the restore.
+  listed = RunProgram(kCli, {"--history"}, dir());
+  const std::string first = listed.out.substr(0, listed.out.find('\n'));
+  EXPECT_TRUE(first.starts_with(name)) << listed.out;
+  EXPECT_NE(first.find("  [restored 20"), std::string::npos) << listed.out;
   EXPECT_EQ(RunProgram(kCli, {"--history", "x"}, dir()).status, 2);
 }
 
@@ -228,6 +252,128 @@ TEST_F(CliRestoreTest, RunOnARelativeFolderCanBeRestoredFromAnywhere) {
   CliResult r = Restore(music_ / "list.csv");
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(Tree(), before_);
+}
+
+}  // namespace
+}  // namespace tarvel
+
+namespace tarvel {
+namespace {
+
+// A copy of the program with its tables beside it, so that its own folder,
+// where list.csv goes with FlagPathSaveCSV=0, is the test's.
+fs::path PortableCopy(const fs::path& bin) {
+  fs::create_directories(bin);
+  fs::copy_file(kCli, bin / "tarvel-cli");
+  ::chmod((bin / "tarvel-cli").c_str(), 0755);
+  for (const char* table : {"dic.csv", "Rome.csv"}) {
+    fs::copy_file(fs::path(TARVEL_SOURCE_DIR) / "data" / table, bin / table);
+  }
+  return bin / "tarvel-cli";
+}
+
+// Runs on two libraries started together, both with the list in the
+// program's own folder: every run's list ends up there or in the history,
+// and --history shows the one there as current.
+TEST_F(CliRestoreTest, TwoRunsStartedTogetherKeepBothLists) {
+  const fs::path cli = PortableCopy(dir() / "bin");
+  constexpr int kRounds = 4;
+  std::set<std::string> libraries;
+  for (int round = 0; round < kRounds; ++round) {
+    std::thread runs[2];
+    CliResult results[2];
+    for (int i = 0; i < 2; ++i) {
+      const fs::path lib = dir() / ("lib" + std::to_string(round) + "-" + std::to_string(i));
+      const fs::path scratch = dir() / ("scratch" + std::to_string(i));
+      fs::create_directories(scratch);
+      for (const char* name : {"東京.mp3", "夜.mp3"}) {
+        sample::WriteMp3(lib, Utf8ToUtf16(name).value(), 256, std::nullopt);
+      }
+      libraries.insert(lib.native() + "/");
+      runs[i] = std::thread([&, lib, scratch, i] {
+        results[i] =
+            RunProgram(cli,
+                       Args({"--set", "FlagPathSaveCSV=0", "--set", "FlagCheckOnlyFilename=0",
+                             "--set", "FlagCheckOnlyID3Tag=0", lib.native()}),
+                       scratch);
+      });
+    }
+    for (int i = 0; i < 2; ++i) {
+      runs[i].join();
+      EXPECT_EQ(results[i].status, 0) << results[i].out << results[i].err;
+    }
+  }
+  CliResult listed = RunProgram(cli, {"--history"}, dir());
+  ASSERT_EQ(listed.status, 0) << listed.err;
+  std::set<std::string> listed_libraries;
+  int current = 0;
+  for (size_t at = 0; at < listed.out.size();) {
+    const size_t end = listed.out.find('\n', at);
+    const std::string line = listed.out.substr(at, end - at);
+    at = end + 1;
+    if (line.find("renames") == std::string::npos) continue;
+    // The folder follows the counts; marks may follow it.
+    const size_t start = line.find(" tags  ") + 7;
+    listed_libraries.insert(line.substr(start, line.find("  ", start) - start));
+    if (line.find("  [current]") != std::string::npos) {
+      ++current;
+      EXPECT_TRUE(line.starts_with((dir() / "bin" / "list.csv").native())) << line;
+    }
+  }
+  EXPECT_EQ(listed_libraries, libraries) << listed.out;
+  EXPECT_EQ(current, 1) << listed.out;
+}
+
+}  // namespace
+}  // namespace tarvel
+
+namespace tarvel {
+namespace {
+
+// A real run's list re-saved by an editor: code page 932 in UTF-8 with or
+// without a mark, or UTF-8 with its mark dropped. Read in the encoding it
+// now has, it finds its undo record and the library comes back byte for
+// byte. Bytes code page 932 does not have are refused before anything
+// changes.
+TEST_F(CliRestoreTest, ReSavedListsComeBackByteForByteOrAreRefused) {
+  const std::string kMark = "\xEF\xBB\xBF";
+  auto to_utf8 = [](const std::string& b) { return Utf16ToUtf8(DecodeCp932(b)); };
+  const struct {
+    const char* what;
+    bool utf8_list;  // a name code page 932 lacks makes the run write UTF-8
+    std::function<std::string(const std::string&)> resave;
+    int status;
+  } kCases[] = {
+      {"code page 932 re-saved as UTF-8 without a mark", false, to_utf8, 0},
+      {"code page 932 re-saved as UTF-8 with a mark", false,
+       [&](const std::string& b) { return kMark + to_utf8(b); }, 0},
+      {"UTF-8 with its mark dropped", true, [](const std::string& b) { return b.substr(3); }, 0},
+      {"a byte code page 932 does not have", false,
+       [](const std::string& b) {
+         std::string out = b;
+         out[out.find(EncodeCp932(u"ｶｼｭ"))] = '\x80';
+         return out;
+       },
+       2},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(music_);
+    MakeLibrary();
+    if (c.utf8_list) {
+      sample::WriteMp3(music_, u"歌手/夢〜.mp3", 256, std::nullopt);
+      before_ = Snapshot(music_);
+    }
+    ASSERT_EQ(Convert().status, 0);
+    const std::string list = testing::ReadBytes(music_ / "list.csv");
+    ASSERT_EQ(list.starts_with(kMark), c.utf8_list);
+    testing::WriteBytes(music_ / "list.csv", c.resave(list));
+    const auto converted = Tree();
+    CliResult r = Restore(music_ / "list.csv");
+    EXPECT_EQ(r.status, c.status) << r.out << r.err;
+    EXPECT_EQ(Tree(), c.status == 0 ? before_ : converted);
+    EXPECT_EQ(r.err.find("could not be checked"), std::string::npos) << r.err;
+  }
 }
 
 }  // namespace

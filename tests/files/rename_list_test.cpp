@@ -6,13 +6,18 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <set>
 #include <string>
+#include <thread>
 
 #include "files/list_format.h"
 #include "files/rename_list_reader.h"
+#include "files/run_history.h"
 #include "platform/csv.h"
 #include "platform/text.h"
 #include "support/test_support.h"
@@ -395,25 +400,74 @@ TEST_F(RenameListTest, RefusalsNameTheRecordAndFieldInFull) {
   }
 }
 
-TEST_F(RenameListTest, EncodingIsDecidedByTheByteOrderMarkAlone) {
+// A list is read in the encoding it was written in: by its mark, then by
+// which encodings can hold its bytes, then by the clues of a restore (its
+// undo record, the names on disk), and refused where nothing tells.
+TEST_F(RenameListTest, EncodingFollowsTheMarkTheBytesAndTheClues) {
   // ﾃｽ is C3 BD in code page 932 and ý in UTF-8.
-  const std::string row =
-      "\"1\",\"/a/\",\"\xC3\xBD.mp3\",\"/a/\",\"t.mp3\","
-      "\"\",\"\",\"\",\"\",\"\",\"\",\"1\",\"0\",\"1\"\r\n";
+  auto list = [](std::string_view name) {
+    return std::string(kBlankRecord) + "\"1\",\"/a/\",\"" + std::string(name) +
+           ".mp3\",\"/a/\",\"t.mp3\",\"\",\"\",\"\",\"\",\"\",\"\",\"1\",\"0\",\"1\"\r\n";
+  };
+  const std::string both = list("\xC3\xBD");
+  const std::string kMark = "\xEF\xBB\xBF";
+  enum Clues {
+    kNone,
+    kDiskUtf8,
+    kDiskCp932,
+    kDiskBoth,
+    kRecordBeside,
+    kRecordOfUtf8Rows,
+    kRecordOfBytes
+  };
   const struct {
     const char* what;
     std::string bytes;
-    std::u16string_view name;
+    Clues clues;
+    std::u16string_view name;  // empty: refused
+    const char* error;
   } kCases[] = {
-      {"no mark: code page 932", std::string(kBlankRecord) + row, u"ﾃｽ.mp3"},
-      {"a mark: UTF-8", "\xEF\xBB\xBF" + std::string(kBlankRecord) + row, u"ý.mp3"},
+      {"no mark, no clues: code page 932", both, kNone, u"ﾃｽ.mp3", ""},
+      {"a mark: UTF-8", kMark + both, kDiskCp932, u"ý.mp3", ""},
+      {"no mark, bytes only UTF-8 holds", list("\xC3\x80"), kNone, u"À.mp3", ""},
+      {"no mark, bytes neither holds", list("\x80\x80"), kNone, u"",
+       "neither UTF-8 nor code page 932"},
+      {"no mark, a lead byte without its second byte", list("a\x81"), kNone, u"",
+       "neither UTF-8 nor code page 932"},
+      {"both ways, the UTF-8 name is on disk", both, kDiskUtf8, u"ý.mp3", ""},
+      {"both ways, the code page 932 name is on disk", both, kDiskCp932, u"ﾃｽ.mp3", ""},
+      {"both ways, both names are on disk", both, kDiskBoth, u"", "names of both readings"},
+      {"both ways, neither on disk, a record beside", both, kRecordBeside, u"",
+       "neither its undo record nor the names on disk"},
+      {"both ways, a record of the UTF-8 rows", both, kRecordOfUtf8Rows, u"ý.mp3", ""},
+      {"both ways, a record of the bytes themselves", both, kRecordOfBytes, u"ﾃｽ.mp3", ""},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.what);
     WriteBytes(dir() / "in.csv", c.bytes);
+    ListEncodingClues clues;
+    std::set<std::u16string> on_disk;
+    if (c.clues == kDiskUtf8 || c.clues == kDiskBoth) on_disk.insert(u"/a/ý.mp3");
+    if (c.clues == kDiskCp932 || c.clues == kDiskBoth) on_disk.insert(u"/a/ﾃｽ.mp3");
+    clues.exists = [&](std::u16string_view path) { return on_disk.contains(std::u16string(path)); };
+    clues.record_beside =
+        c.clues == kRecordBeside || c.clues == kRecordOfUtf8Rows || c.clues == kRecordOfBytes;
+    clues.has_record = [&](std::string_view bytes) {
+      // The UTF-8 rows are written with a mark, as ý is not in code page 932.
+      return (c.clues == kRecordOfUtf8Rows && bytes == kMark + c.bytes) ||
+             (c.clues == kRecordOfBytes && bytes == c.bytes);
+    };
     RunState run;
-    ASSERT_EQ(ReadRenameList(Text16(dir() / "in.csv"), run), 1);
-    EXPECT_EQ(U8(run.EntryTable[1].OldName), U8(c.name));
+    std::string error;
+    const int32_t read = ReadRenameList(Text16(dir() / "in.csv"), run, &error, nullptr,
+                                        c.clues == kNone ? nullptr : &clues);
+    if (c.name.empty()) {
+      EXPECT_EQ(read, 0);
+      EXPECT_NE(error.find(c.error), std::string::npos) << error;
+    } else {
+      ASSERT_EQ(read, 1) << error;
+      EXPECT_EQ(U8(run.EntryTable[1].OldName), U8(c.name));
+    }
   }
 }
 
@@ -611,6 +665,71 @@ TEST_F(RenameListTest, AWriteThatFailsPartWayChangesNeitherFile) {
     }
     std::sort(left.begin(), left.end());
     EXPECT_EQ(left, (std::vector<std::string>{"list.csv", "list.csv.undo"}));
+  }
+}
+
+}  // namespace
+}  // namespace tarvel
+
+namespace tarvel {
+namespace {
+
+// Two runs on two libraries that share the program's list folder: the
+// second reaches the list while the first holds the folder, between keeping
+// the list before it and putting its own in place. It must wait there, and
+// every list that records changes must end up current or in the history.
+TEST_F(RenameListTest, TwoWritersOfTheSharedListFolderKeepEveryList) {
+  struct {
+    const char* label;
+    bool second_changes;  // false: the second run only checks
+  } kCases[] = {
+      {"both runs change their libraries", true},
+      {"the second run only checks", false},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    std::filesystem::remove_all(app_.folder.list_dir);
+    std::filesystem::remove_all(app_.folder.history_dir);
+    app_.settings.FlagPathSaveCSV = 0;
+    const UndoRecord undo0 = FillRun(run_, Text16(data_) + u"/", u"前", 3);
+    ASSERT_EQ(WriteRenameList(app_, run_, nullptr, nullptr, &undo0), 1);
+    const std::filesystem::path list = app_.folder.list_dir / "list.csv";
+    const std::string list0 = ReadBytes(list);
+
+    AppState other = app_;
+    RecordingFrontEnd other_ui;
+    other.ui = &other_ui;
+    other.settings.PathDataFolder = Text16(dir() / "other");
+    RunState second;
+    const UndoRecord undo2 = FillRun(second, Text16(dir() / "other") + u"/", u"二", 4);
+    if (!c.second_changes) {
+      for (FileEntry& e : second.EntryTable) e.RenameFlag = e.TagFlag = 0;
+    }
+    const UndoRecord undo1 = FillRun(run_, Text16(data_) + u"/", u"一", 5);
+    std::atomic<bool> second_done = false;
+    std::thread writer;
+    auto start_second = [&] {
+      writer = std::thread([&] {
+        EXPECT_EQ(WriteRenameList(other, second, nullptr, nullptr, &undo2), 1);
+        second_done = true;
+      });
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      EXPECT_FALSE(second_done) << "the second writer did not wait for the first";
+    };
+    ASSERT_EQ(WriteRenameList(app_, run_, nullptr, nullptr, &undo1, start_second), 1);
+    writer.join();
+    const std::string list1 = WholeListBytes(run_, true);
+    const std::string list2 = WholeListBytes(second, true);
+    EXPECT_TRUE(ReadBytes(list) == list2);
+    std::vector<std::string> kept;
+    for (const HistoryEntry& e : ListHistory(app_.folder)) kept.push_back(ReadBytes(e.list));
+    ASSERT_EQ(kept.size(), 2u);
+    EXPECT_TRUE(kept[0] == list0);
+    EXPECT_TRUE(kept[1] == list1);
+    // Each list kept with its own record.
+    for (const HistoryEntry& e : ListHistory(app_.folder)) {
+      EXPECT_TRUE(ReadUndoRecordFor(e.list, ReadBytes(e.list), nullptr));
+    }
   }
 }
 

@@ -1,5 +1,6 @@
 #include "files/run_history.h"
 
+#include <cstdio>
 #include <filesystem>
 #include <iterator>
 #include <string>
@@ -209,6 +210,86 @@ TEST_F(RunHistoryTest, ListsTheKeptRunsOldestFirst) {
   std::vector<std::string> listed;
   for (const HistoryEntry& e : ListHistory(folder_)) listed.push_back(ReadBytes(e.list));
   EXPECT_EQ(listed, kKept);
+}
+
+}  // namespace
+}  // namespace tarvel
+
+namespace tarvel {
+namespace {
+
+// The listing ends with the current list, marked as such, and marks each
+// list a restore was noted for, wherever the list lies now: a list is known
+// by its bytes.
+TEST_F(RunHistoryTest, ListsTheCurrentListAndMarksTheRunsRestoredFrom) {
+  const std::string restored = ListWithFlags("1", "0");
+  const std::string untouched = ListWithFlags("0", "1");
+  const std::string current = ListWithFlags("1", "1");
+  const struct {
+    const char* folder;  // empty: the current list
+    std::string list;
+    bool noted;  // a restore from these bytes was noted
+  } kCases[] = {
+      {"2026-01-01_000000", restored, true},
+      {"2026-01-01_000001", untouched, false},
+      {"", current, true},
+  };
+  const fs::path current_path = dir() / "lists" / "list.csv";
+  for (const auto& c : kCases) {
+    const fs::path list =
+        *c.folder == '\0' ? current_path : folder_.history_dir / c.folder / "list.csv";
+    fs::create_directories(list.parent_path());
+    WriteBytes(list, c.list);
+    std::string error;
+    // Noted under another path: the note follows the bytes.
+    if (c.noted) {
+      ASSERT_TRUE(
+          NoteRestore(folder_, c.list.size(), ListBytesHash(c.list), dir() / "elsewhere", &error))
+          << error;
+    }
+  }
+  const std::vector<HistoryEntry> listed = ListRuns(folder_, current_path);
+  ASSERT_EQ(listed.size(), std::size(kCases));
+  for (size_t i = 0; i < listed.size(); ++i) {
+    const auto& c = kCases[i];
+    SCOPED_TRACE(i);
+    EXPECT_TRUE(ReadBytes(listed[i].list) == c.list);
+    EXPECT_EQ(listed[i].current, *c.folder == '\0');
+    EXPECT_TRUE(listed[i].readable);
+    EXPECT_EQ(listed[i].renames, c.list == untouched ? 0 : 1);
+    // "YYYY-MM-DD HH:MM:SS", or nothing.
+    EXPECT_EQ(listed[i].restored.size(), c.noted ? 19u : 0u) << listed[i].restored;
+    EXPECT_EQ(listed[i].time.size(), 19u) << listed[i].time;
+  }
+  // Without a current list only the kept runs are listed.
+  EXPECT_EQ(ListRuns(folder_, dir() / "none" / "list.csv").size(), 2u);
+}
+
+// A record kept in the history is found by the size and hash of its list
+// written in its first lines; the newest of several wins.
+TEST_F(RunHistoryTest, FindsTheKeptListWhoseRecordBelongsToTheList) {
+  const std::string list = ListWithFlags("1", "0");
+  char head[64];
+  std::snprintf(head, sizeof head, "tarvel-undo 1\nlist %zu %016llx\n", list.size(),
+                static_cast<unsigned long long>(ListBytesHash(list)));
+  const struct {
+    const char* folder;
+    std::string record;
+  } kCases[] = {
+      {"2026-01-01_000000", head + std::string("rows 0\nend\n")},  // older than the next
+      {"2026-01-01_000001", head + std::string("rows 0\n")},       // the head is all that is read
+      {"2026-01-01_000002", "tarvel-undo 1\nlist 1 0000000000000001\n"},
+      {"2026-01-01_000003", "not a record\n"},
+  };
+  for (const auto& c : kCases) {
+    fs::create_directories(folder_.history_dir / c.folder);
+    WriteBytes(folder_.history_dir / c.folder / "list.csv", list);
+    WriteBytes(folder_.history_dir / c.folder / "list.csv.undo", c.record);
+  }
+  std::optional<fs::path> found = FindKeptListWithRecord(folder_, list.size(), ListBytesHash(list));
+  ASSERT_TRUE(found);
+  EXPECT_EQ(*found, folder_.history_dir / "2026-01-01_000001" / "list.csv");
+  EXPECT_FALSE(FindKeptListWithRecord(folder_, list.size() + 1, ListBytesHash(list)));
 }
 
 }  // namespace

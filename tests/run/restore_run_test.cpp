@@ -11,6 +11,8 @@
 
 #include "files/id3_tag.h"
 #include "files/rename_list.h"
+#include "files/run_history.h"
+#include "files/undo_record.h"
 #include "platform/library_lock.h"
 #include "platform/text.h"
 #include "sample_library.h"
@@ -19,6 +21,7 @@
 namespace tarvel {
 namespace {
 
+using ::tarvel::testing::ReadBytes;
 using ::tarvel::testing::TempDirTest;
 using ::tarvel::testing::U8;
 using ::tarvel::testing::WriteBytes;
@@ -516,6 +519,82 @@ TEST_F(RestoreTest, SecondRunWhileOneIsInProgressIsRefused) {
   EXPECT_TRUE(ui_.log.empty());
   EXPECT_TRUE(fs::exists(lib_ / "ｷｮｸ.mp3"));
   EXPECT_TRUE(app_.run_in_progress);
+}
+
+}  // namespace
+}  // namespace tarvel
+
+namespace tarvel {
+namespace {
+
+// The record beside a list may belong to another list (a run that stopped
+// between putting its record and its list in place) or be cut short. The
+// list's own record is then taken from the history, where it was kept with
+// the list; without one there, names and texts come back but the restore
+// says that bytes, modes and times were not checked, and is not complete.
+TEST_F(RestoreTest, AListIsRestoredWithItsOwnRecordOrSaysItCouldNotCheck) {
+  const std::string block = "TAG" + std::string("Caf\xE9 old bytes") + std::string(111, '\0');
+  const struct {
+    const char* what;
+    bool other_list;       // beside it: another list's record, else a cut one
+    bool kept_in_history;  // the list and its own record were kept
+  } kCases[] = {
+      {"another list's record, its own kept", true, true},
+      {"a cut record, its own kept", false, true},
+      {"another list's record, none kept", true, false},
+      {"a cut record, none kept", false, false},
+  };
+  app_.folder.history_dir = dir() / "history";
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(lib_);
+    fs::remove_all(app_.folder.history_dir);
+    fs::create_directories(lib_);
+    converted_ = RunState();
+    FileRow("", u"曲.mp3", u"ｷｮｸ.mp3", u"曲", u"ｷｮｸ");
+    struct stat st;
+    ASSERT_EQ(::stat((lib_ / "ｷｮｸ.mp3").c_str(), &st), 0);
+    UndoRecord undo;
+    UndoEntry& e = undo.rows[1];
+    e.dev = st.st_dev;
+    e.ino = st.st_ino;
+    e.mode = st.st_mode & 07777;
+    e.size = static_cast<uint64_t>(st.st_size);
+    e.has_block = e.had_tag = true;
+    e.block = block;
+    converted_.EntryCount = 1;
+    ASSERT_EQ(WriteRenameList(app_, converted_, nullptr, nullptr, &undo), 1);
+    const fs::path list = lib_ / "list.csv";
+    const std::string own = ReadBytes(UndoRecordPath(list));
+    std::string error;
+    if (c.kept_in_history) {
+      ASSERT_TRUE(KeepPreviousList(app_.folder, list, &error)) << error;
+    }
+    WriteBytes(UndoRecordPath(list),
+               c.other_list ? FormatUndoRecord(undo, 12, 34) : own.substr(0, own.size() - 5));
+    ui_ = RecordingFrontEnd();
+    RestoreReport r = Restore(list);
+    const std::string bytes = ReadBytes(lib_ / "曲.mp3");
+    const std::string tail = bytes.substr(bytes.size() - 128);
+    const bool unchecked_said =
+        U8(ui_.log).find("ファイルの中身・属性・更新日時は確かめられません") != std::string::npos;
+    if (c.kept_in_history) {
+      EXPECT_EQ(r.outcome, RestoreReport::Outcome::kCompleted) << r.detail << U8(ui_.log);
+      EXPECT_TRUE(r.used_undo_record);
+      EXPECT_FALSE(r.unchecked);
+      EXPECT_EQ(r.undo_record_from, UndoRecordPath(ListHistory(app_.folder).at(0).list).native());
+      EXPECT_TRUE(tail == block);
+      EXPECT_FALSE(unchecked_said) << U8(ui_.log);
+    } else {
+      EXPECT_EQ(r.outcome, RestoreReport::Outcome::kIncomplete);
+      EXPECT_FALSE(r.used_undo_record);
+      EXPECT_TRUE(r.unchecked);
+      EXPECT_FALSE(tail == block);
+      EXPECT_EQ(Title(lib_ / "曲.mp3"), u"曲");  // names and texts still come back
+      EXPECT_TRUE(unchecked_said) << U8(ui_.log);
+      EXPECT_EQ(r.details.NotRestored(), 0u);
+    }
+  }
 }
 
 }  // namespace
