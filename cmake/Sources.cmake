@@ -188,6 +188,7 @@ set(TARVEL_RUN_TESTS
   tests/run/scan_test.cpp
   tests/run/unchanged_output_test.cpp
   tests/run/undo_cases_test.cpp
+  tests/run/undo_identity_test.cpp
 )
 
 set(TARVEL_CLI_TESTS
