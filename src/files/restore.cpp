@@ -395,8 +395,8 @@ void RestoreFolderTimes(const RunState& run, RestoreDetails& d, const UndoRecord
     if (dir_fd >= 0) fd = folders.disk().OpenAt(dir_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     const struct timespec times[2] = {{0, UTIME_OMIT}, {time.mtime.sec, time.mtime.nsec}};
     if (!fd || folders.disk().FUtimens(fd.get(), times) != 0) {
-      d.skipped.push_back(folder + ": cannot set the folder's modification time back: " +
-                          std::strerror(errno));
+      d.skipped.push_back(
+          folder + ": cannot set the folder's modification time back: " + std::strerror(errno));
     }
   }
 }

@@ -242,8 +242,7 @@ TEST_F(UndoIdentityTest, TagsTheRunNeverWroteAreNoFailure) {
   } const kCases[] = {
       {"a file shorter than a tag", std::string(50, 'a'), u"", std::string(50, 'a')},
       {"an empty file", "", u"", ""},
-      {"a file without a tag and no old texts", std::string(300, 'a'), u"",
-       std::string(300, 'a')},
+      {"a file without a tag and no old texts", std::string(300, 'a'), u"", std::string(300, 'a')},
       {"a tag that has its old texts", std::string(300, 'a') + Tag("old"), u"old",
        std::string(300, 'a') + Tag("old")},
       {"a tag the run wrote", std::string(300, 'a') + Tag("new"), u"old",
