@@ -123,7 +123,9 @@ class UndoIdentityTest : public ::testing::Test {
 // modification times, byte for byte.
 TEST_F(UndoIdentityTest, ExfatStickPluggedInAgainIsRestoredByteForByte) {
   testing::ExfatVolume stick;
-  if (!stick.ok()) GTEST_SKIP() << stick.why();
+  if (!stick.ok()) {
+    GTEST_SKIP() << stick.why();
+  }
   struct Case {
     const char* name;
     bool remount_before_restore;
@@ -162,8 +164,12 @@ TEST_F(UndoIdentityTest, ExfatStickPluggedInAgainIsRestoredByteForByte) {
 // number, and the run must still know each file as the one it read.
 TEST_F(UndoIdentityTest, ExfatCacheDropDuringTheRunStopsNothing) {
   testing::ExfatVolume stick;
-  if (!stick.ok()) GTEST_SKIP() << stick.why();
-  if (::access("/proc/sys/vm/drop_caches", W_OK) != 0) GTEST_SKIP() << "cannot drop caches";
+  if (!stick.ok()) {
+    GTEST_SKIP() << stick.why();
+  }
+  if (::access("/proc/sys/vm/drop_caches", W_OK) != 0) {
+    GTEST_SKIP() << "cannot drop caches";
+  }
   struct Case {
     const char* name;
     int before_change;  // the disk change before which the caches go
@@ -234,7 +240,9 @@ TEST_F(UndoIdentityTest, ADifferentFileUnderTheNameIsRefusedWhereInodesHold) {
 // before it makes the file readable and writable, so the restore gives back
 // both. Only an ordinary user meets the permission bits.
 TEST_F(UndoIdentityTest, UnreadableFileGetsItsModeAndBytesBack) {
-  if (::geteuid() == 0) GTEST_SKIP() << "permission bits do not stop root; run as another user";
+  if (::geteuid() == 0) {
+    GTEST_SKIP() << "permission bits do not stop root; run as another user";
+  }
   testing::TempDir dir;
   struct Case {
     const char* name;
