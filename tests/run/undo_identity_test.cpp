@@ -149,11 +149,15 @@ TEST_F(UndoIdentityTest, ExfatStickPluggedInAgainIsRestoredByteForByte) {
     RunReport run = Convert();
     ASSERT_EQ(run.outcome, RunReport::Outcome::kCompleted) << run.detail << U8(ui_.log);
     ASSERT_TRUE(fs::exists(lib_ / "ﾄｳｷｮｳ" / "ﾖﾙ.mp3"));
-    if (c.remount_before_restore) ASSERT_TRUE(stick.Remount()) << stick.why();
+    if (c.remount_before_restore) {
+      ASSERT_TRUE(stick.Remount()) << stick.why();
+    }
     RestoreReport back = Restore();
     EXPECT_EQ(back.outcome, RestoreReport::Outcome::kCompleted) << back.detail << U8(ui_.log);
     EXPECT_EQ(back.details.NotRestored(), 0u) << U8(ui_.log);
-    if (c.remount_after_restore) ASSERT_TRUE(stick.Remount()) << stick.why();
+    if (c.remount_after_restore) {
+      ASSERT_TRUE(stick.Remount()) << stick.why();
+    }
     EXPECT_EQ(testing::ExactTree(lib_), before);
     ExpectTimesWithinTwoSeconds(times_before, Seconds(lib_));
   }
