@@ -12,6 +12,8 @@ set(TARVEL_PLATFORM_SOURCES
   src/platform/directory.h
   src/platform/disk_ops.cpp
   src/platform/disk_ops.h
+  src/platform/file_system.cpp
+  src/platform/file_system.h
   src/platform/ini_file.cpp
   src/platform/ini_file.h
   src/platform/library_folders.cpp
@@ -193,6 +195,7 @@ set(TARVEL_RUN_TESTS
   tests/run/scan_test.cpp
   tests/run/unchanged_output_test.cpp
   tests/run/undo_cases_test.cpp
+  tests/run/undo_identity_test.cpp
 )
 
 set(TARVEL_CLI_TESTS

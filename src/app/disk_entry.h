@@ -52,11 +52,31 @@ class TagBytes {
 // Shows the bytes as hex (a test's failure message).
 std::ostream& operator<<(std::ostream& out, const TagBytes& tag);
 
+// A 64-bit hash (FNV-1a) of the last bytes of a file, enough to tell
+// whether they are still the bytes a run found or left.
+inline uint64_t LastBytesHash(std::string_view bytes) {
+  uint64_t hash = 14695981039346656037ull;
+  for (unsigned char c : bytes) {
+    hash ^= c;
+    hash *= 1099511628211ull;
+  }
+  return hash;
+}
+
+// A modification time to the nanosecond.
+struct FileTime {
+  int64_t sec = 0;
+  uint32_t nsec = 0;  // 0..999999999
+  friend bool operator==(const FileTime&, const FileTime&) = default;
+};
+
 // A file or folder as it was found on disk: which entry it is (device and
-// inode, which a rename keeps), its permission bits (07777), and for a file
-// its size and, once its last 128 bytes have been read, whether they were a
-// tag and those bytes. An exact undo needs all of it; the undo record holds
-// one of these for each row a run changes.
+// inode, which a rename keeps, and whether its file system keeps inode
+// numbers at all), its permission bits (07777), its modification time, and
+// for a file its size and, once its last 128 bytes have been read, whether
+// they were a tag, those bytes and a hash of them. An exact undo needs all
+// of it; the undo record holds one of these for each row a run changes,
+// with a hash of the tag block the run writes.
 struct DiskEntry {
   bool is_file = true;
   uint64_t dev = 0;
@@ -66,6 +86,16 @@ struct DiskEntry {
   bool has_block = false;  // the last 128 bytes were read (and, in a record: are to be written)
   bool had_tag = false;    // with has_block: `block` is the old tag; else the file had none
   TagBytes block;          // the last 128 bytes when had_tag
+  // False where the file system hands out inode numbers afresh (FAT, exFAT,
+  // network shares): `ino` then names nothing for long, and only the name,
+  // the size and the last bytes tell the file.
+  bool inode_kept = true;
+  bool has_last = false;   // `last_hash` is the hash of the last 128 bytes
+  bool has_after = false;  // `after_hash` is the hash of the tag block the run writes
+  bool has_mtime = false;
+  uint64_t last_hash = 0;
+  uint64_t after_hash = 0;
+  FileTime mtime;
 };
 
 // Entries by row, sorted by row, each row at most once, in chunks of at most

@@ -124,12 +124,15 @@ UniqueFd OpenForWriting(DiskOps& disk, int dir_fd, const std::string& path, bool
   if (fd || !make_writable || status->error != TagIoError::kOpen || status->sys_errno != EACCES) {
     return fd;
   }
+  // A file the owner may not read either (mode 000) is opened for reading
+  // and writing too, since the old block is read before the new one goes in.
+  constexpr mode_t kOwnerReadWrite = S_IRUSR | S_IWUSR;
   struct stat named;
   if (disk.FStatAt(dir_fd, path.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
-      !S_ISREG(named.st_mode) || (named.st_mode & S_IWUSR) != 0) {
+      !S_ISREG(named.st_mode) || (named.st_mode & kOwnerReadWrite) == kOwnerReadWrite) {
     return fd;
   }
-  if (disk.FChmodAt(dir_fd, path.c_str(), (named.st_mode & 07777) | S_IWUSR) != 0) {
+  if (disk.FChmodAt(dir_fd, path.c_str(), (named.st_mode & 07777) | kOwnerReadWrite) != 0) {
     Fail(status, TagIoError::kOpen, errno);
     return fd;
   }
@@ -221,13 +224,42 @@ bool WriteBlockAndClose(DiskOps& disk, UniqueFd fd, off_t size, bool over_old_ta
   return ok;
 }
 
-// Whether `now` is still the file and the bytes `expected` describes.
+// Whether `now` has the size and last 128 bytes `expected` describes (as
+// far as it knows them).
+bool SameBytes(const DiskEntry& expected, const DiskEntry& now) {
+  if (expected.size != now.size) return false;
+  if (expected.has_block) {
+    if (expected.had_tag != now.had_tag) return false;
+    if (expected.had_tag) return expected.block == now.block;
+  }
+  return !expected.has_last || (now.has_last && expected.last_hash == now.last_hash);
+}
+
+// Whether `now` is still the file and the bytes `expected` describes: its
+// size and last bytes and, where the file system keeps inode numbers, its
+// inode. Elsewhere (exFAT after a cache drop) the number is no evidence.
 bool SameFileAndBytes(const DiskEntry& expected, const DiskEntry& now) {
-  return expected.dev == now.dev && expected.ino == now.ino && expected.size == now.size &&
-         expected.had_tag == now.had_tag && (!expected.had_tag || expected.block == now.block);
+  if (expected.inode_kept && (expected.dev != now.dev || expected.ino != now.ino)) return false;
+  return SameBytes(expected, now);
 }
 
 }  // namespace
+
+bool HasRunBytes(const DiskEntry& recorded, const DiskEntry& now) {
+  if (SameBytes(recorded, now)) return true;
+  if (!recorded.has_block) return false;
+  const uint64_t after = recorded.size + (recorded.had_tag ? 0 : kTagBlockSize);
+  if (now.size != after || !now.had_tag) return false;
+  return !recorded.has_after || (now.has_last && now.last_hash == recorded.after_hash);
+}
+
+uint64_t UpdatedBlockHash(const DiskEntry& entry, std::u16string_view Title,
+                          std::u16string_view Artist, std::u16string_view Album) {
+  // A file without a tag gets a fresh one whatever its last bytes are.
+  char none[kTagBlockSize] = {};
+  const char* old_block = entry.had_tag ? entry.block.data() : none;
+  return LastBytesHash(UpdatedBlock(old_block, Title, Artist, Album));
+}
 
 bool CaptureDiskEntry(DiskOps& disk, int fd, const struct stat& st, DiskEntry& entry, char* last,
                       TagIoStatus* status) {
@@ -236,7 +268,10 @@ bool CaptureDiskEntry(DiskOps& disk, int fd, const struct stat& st, DiskEntry& e
   entry.ino = st.st_ino;
   entry.mode = st.st_mode & 07777;
   entry.size = static_cast<uint64_t>(st.st_size);
+  entry.mtime = FileTime{st.st_mtim.tv_sec, static_cast<uint32_t>(st.st_mtim.tv_nsec)};
+  entry.has_mtime = true;
   entry.had_tag = false;
+  entry.has_last = false;
   entry.block.clear();
   entry.has_block = false;
   char own[kTagBlockSize];
@@ -245,16 +280,47 @@ bool CaptureDiskEntry(DiskOps& disk, int fd, const struct stat& st, DiskEntry& e
     if (!ReadLastBlock(disk, fd, st.st_size, last, status)) return false;
     entry.had_tag = HasTagHeader(last);
     if (entry.had_tag) entry.block.assign(last, kTagBlockSize);
+    entry.last_hash = LastBytesHash(std::string_view(last, kTagBlockSize));
+    entry.has_last = true;
   }
   entry.has_block = true;
   return true;
 }
 
+namespace {
+
+// Opens the plain file `path` for reading, without following a link. A file
+// its owner may not read (mode 000) is made readable for the open and gets
+// its mode back at once, so that what a run is about to change can be kept
+// first; `st` then holds its own mode.
+UniqueFd OpenToCapture(DiskOps& disk, int dir_fd, const std::string& path, struct stat& st) {
+  constexpr int kFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+  UniqueFd fd = disk.OpenAt(dir_fd, path.c_str(), kFlags);
+  if (!fd) {
+    if (errno != EACCES || disk.FStatAt(dir_fd, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(st.st_mode) || (st.st_mode & S_IRUSR) != 0 || st.st_uid != ::geteuid()) {
+      return fd;
+    }
+    const mode_t mode = st.st_mode & 07777;
+    if (disk.FChmodAt(dir_fd, path.c_str(), mode | S_IRUSR) != 0) return fd;
+    fd = disk.OpenAt(dir_fd, path.c_str(), kFlags);
+    if (!fd || disk.FChmod(fd.get(), mode) != 0) {
+      const int error = fd ? errno : EACCES;
+      disk.FChmodAt(dir_fd, path.c_str(), mode);
+      errno = error;
+      return UniqueFd();
+    }
+  }
+  if (disk.FStat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return UniqueFd();
+  return fd;
+}
+
+}  // namespace
+
 bool CaptureFileAt(DiskOps& disk, int dir_fd, const std::string& path, DiskEntry& entry) {
-  UniqueFd fd =
-      disk.OpenAt(dir_fd, path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   struct stat st;
-  if (!fd || disk.FStat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  UniqueFd fd = OpenToCapture(disk, dir_fd, path, st);
+  if (!fd) return false;
   return CaptureDiskEntry(disk, fd.get(), st, entry, nullptr, nullptr);
 }
 
@@ -289,6 +355,9 @@ std::string DescribeTagIoStatus(const TagIoStatus& status) {
       break;
     case TagIoError::kChangedSinceRead:
       text = "the file has changed since it was read";
+      break;
+    case TagIoError::kChangedSinceRun:
+      text = "the file's tag has changed since the run";
       break;
     case TagIoError::kOutsideLibrary:
       text = "its folder is reached through a link or lies outside the library";
@@ -396,84 +465,126 @@ int32_t UpdateID3TagTextsAt(int dir_fd, const std::string& path, std::u16string_
 
 namespace {
 
-// Puts the 128 bytes `block` back over the file's last 128 bytes; nothing
-// when the file's size is not `size`.
-bool PutBackBlock(DiskOps& disk, int fd, uint64_t now, uint64_t size, std::string_view block,
+// Whether the last 128 bytes `last` are the block the run wrote, as far as
+// the record knows it.
+bool IsRunsBlock(const DiskEntry& entry, const char* last) {
+  return !entry.has_after ||
+         LastBytesHash(std::string_view(last, kTagBlockSize)) == entry.after_hash;
+}
+
+// Puts the entry's 128 bytes back over the file's last 128 bytes: only when
+// the file still has its size and ends in the block the run wrote (or in the
+// old one already).
+bool PutBackBlock(DiskOps& disk, int fd, uint64_t now, const DiskEntry& entry,
                   TagIoStatus* status) {
-  if (now != size) return Fail(status, TagIoError::kChanged, 0);
+  if (now != entry.size) return Fail(status, TagIoError::kChanged, 0);
   char last[kTagBlockSize];
   if (!ReadLastBlock(disk, fd, static_cast<off_t>(now), last, status)) return false;
-  if (std::memcmp(last, block.data(), kTagBlockSize) == 0) return true;
+  if (std::memcmp(last, entry.block.data(), kTagBlockSize) == 0) return true;
+  if (!IsRunsBlock(entry, last)) return Fail(status, TagIoError::kChangedSinceRun, 0);
   const off_t at = static_cast<off_t>(now - kTagBlockSize);
-  const Transfer written = WriteAt(disk, fd, block.data(), kTagBlockSize, at);
+  const Transfer written = WriteAt(disk, fd, entry.block.data(), kTagBlockSize, at);
   if (written.ok()) return true;
   WriteAt(disk, fd, last, kTagBlockSize, at);
   return Fail(status, TagIoError::kWrite, written.error);
 }
 
-// Cuts off the tag a run appended to a file of `size` bytes, and nothing
-// else: only when the file is exactly 128 bytes longer and ends in a tag.
-bool CutAppendedTag(DiskOps& disk, int fd, uint64_t now, uint64_t size, TagIoStatus* status) {
-  if (now == size) return true;
-  if (now != size + kTagBlockSize) return Fail(status, TagIoError::kChanged, 0);
+// Cuts off the tag a run appended to a file of `entry.size` bytes, and
+// nothing else: only when the file is exactly 128 bytes longer and ends in
+// the block the run wrote.
+bool CutAppendedTag(DiskOps& disk, int fd, uint64_t now, const DiskEntry& entry,
+                    TagIoStatus* status) {
+  if (now == entry.size) return true;
+  if (now != entry.size + kTagBlockSize) return Fail(status, TagIoError::kChanged, 0);
   char last[kTagBlockSize];
   if (!ReadLastBlock(disk, fd, static_cast<off_t>(now), last, status)) return false;
   if (!HasTagHeader(last)) return Fail(status, TagIoError::kChanged, 0);
-  if (disk.FTruncate(fd, static_cast<off_t>(size)) != 0) {
+  if (!IsRunsBlock(entry, last)) return Fail(status, TagIoError::kChangedSinceRun, 0);
+  if (disk.FTruncate(fd, static_cast<off_t>(entry.size)) != 0) {
     return Fail(status, TagIoError::kWrite, errno);
   }
   return true;
 }
 
-}  // namespace
-
-int32_t RestoreID3BlockAt(int dir_fd, const std::string& path, uint64_t size, bool had_tag,
-                          std::string_view block, uint32_t mode, TagIoStatus* status,
-                          DiskOps& disk) {
-  TagIoStatus own;
-  if (status == nullptr) status = &own;
-  *status = TagIoStatus{};
-  if (had_tag && (block.size() != kTagBlockSize || size < kTagBlockSize)) {
-    Fail(status, TagIoError::kRead, EINVAL);  // no tag block to put back
-    return 0;
-  }
+// Opens the plain file `path` for reading and writing, without following a
+// link; a file its owner may not read or write gets u+rw for the open (the
+// mode comes back after the write).
+UniqueFd OpenToRestore(DiskOps& disk, int dir_fd, const std::string& path, TagIoStatus* status) {
+  constexpr mode_t kOwnerReadWrite = S_IRUSR | S_IWUSR;
   struct stat st;
   if (disk.FStatAt(dir_fd, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
     Fail(status, TagIoError::kOpen, errno);
-    return 0;
+    return UniqueFd();
   }
   if (!S_ISREG(st.st_mode)) {
     Fail(status, TagIoError::kOpen, S_ISLNK(st.st_mode) ? ELOOP : EINVAL);
-    return 0;
+    return UniqueFd();
   }
   // A file shorter than a tag is opened all the same: a run that appended
   // one to it left it longer.
   constexpr int kFlags = O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
   UniqueFd fd = disk.OpenAt(dir_fd, path.c_str(), kFlags);
-  if (!fd && errno == EACCES && (st.st_mode & S_IWUSR) == 0 &&
-      disk.FChmodAt(dir_fd, path.c_str(), (st.st_mode & 07777) | S_IWUSR) == 0) {
+  if (!fd && errno == EACCES && (st.st_mode & kOwnerReadWrite) != kOwnerReadWrite &&
+      disk.FChmodAt(dir_fd, path.c_str(), (st.st_mode & 07777) | kOwnerReadWrite) == 0) {
     fd = disk.OpenAt(dir_fd, path.c_str(), kFlags);
   }
-  if (!fd) {
-    Fail(status, TagIoError::kOpen, errno);
+  if (!fd) Fail(status, TagIoError::kOpen, errno);
+  return fd;
+}
+
+}  // namespace
+
+int32_t RestoreFileAt(int dir_fd, const std::string& path, const DiskEntry& entry,
+                      TagIoStatus* status, DiskOps& disk) {
+  TagIoStatus own;
+  if (status == nullptr) status = &own;
+  *status = TagIoStatus{};
+  if (entry.has_block && entry.had_tag && entry.size < kTagBlockSize) {
+    Fail(status, TagIoError::kRead, EINVAL);  // no tag block to put back
     return 0;
   }
+  UniqueFd fd = OpenToRestore(disk, dir_fd, path, status);
+  if (!fd) return 0;
+  struct stat st;
   bool ok = true;
   if (disk.FStat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
     ok = Fail(status, TagIoError::kStat, errno);
+    st.st_mode = 0;
   }
-  if (ok) {
+  if (ok && entry.has_block) {
     const uint64_t now = static_cast<uint64_t>(st.st_size);
-    ok = had_tag ? PutBackBlock(disk, fd.get(), now, size, block, status)
-                 : CutAppendedTag(disk, fd.get(), now, size, status);
+    ok = entry.had_tag ? PutBackBlock(disk, fd.get(), now, entry, status)
+                       : CutAppendedTag(disk, fd.get(), now, entry, status);
   }
-  // The mode comes back last, also when the block could not: a file made
-  // writable for the write is read-only again.
-  if (((st.st_mode & 07777) != mode || !ok) && disk.FChmod(fd.get(), mode & 07777) != 0 && ok) {
+  // The mode comes back after the bytes, also when they could not: a file
+  // made writable for the write is read-only again. The time comes back
+  // last, since writing the bytes set it to now.
+  if (((st.st_mode & 07777) != entry.mode || !ok) &&
+      disk.FChmod(fd.get(), entry.mode & 07777) != 0 && ok) {
     ok = Fail(status, TagIoError::kWrite, errno);
+  }
+  if (ok && entry.has_mtime) {
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {entry.mtime.sec, entry.mtime.nsec}};
+    if (disk.FUtimens(fd.get(), times) != 0) ok = Fail(status, TagIoError::kWrite, errno);
   }
   if (const int err = fd.Close(); err != 0 && ok) ok = Fail(status, TagIoError::kWrite, err);
   return ok ? 1 : 0;
+}
+
+int32_t RestoreID3BlockAt(int dir_fd, const std::string& path, uint64_t size, bool had_tag,
+                          std::string_view block, uint32_t mode, TagIoStatus* status,
+                          DiskOps& disk) {
+  if (had_tag && block.size() != kTagBlockSize) {
+    if (status != nullptr) *status = TagIoStatus{TagIoError::kRead, EINVAL};
+    return 0;
+  }
+  DiskEntry entry;
+  entry.size = size;
+  entry.mode = mode;
+  entry.has_block = true;
+  entry.had_tag = had_tag;
+  if (had_tag) entry.block.assign(block.data(), block.size());
+  return RestoreFileAt(dir_fd, path, entry, status, disk);
 }
 
 int32_t RestoreID3Block(std::u16string_view FileName, uint64_t size, bool had_tag,

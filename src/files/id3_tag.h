@@ -45,6 +45,7 @@ enum class TagIoError {
   kWrite,             // writing the block failed or was short
   kChanged,           // the file's size is not what the run left (restore only)
   kChangedSinceRead,  // not the file, or not the bytes, that the run read before
+  kChangedSinceRun,   // its last 128 bytes are neither the old ones nor the run's (restore only)
   kOutsideLibrary,    // its folder is reached through a link or is not in the library
 };
 
@@ -82,9 +83,24 @@ bool CaptureDiskEntry(DiskOps& disk, int fd, const struct stat& st, DiskEntry& e
                       TagIoStatus* status);
 
 // The same for the plain file `path` in the open folder `dir_fd`, opened
-// without following a link. False when it cannot be opened or read, or is
-// not a plain file.
+// without following a link. A file its owner may not read (mode 000) is made
+// readable for the open and gets its mode back at once; the entry holds the
+// mode it had. False when it cannot be opened or read, or is not a plain
+// file.
 bool CaptureFileAt(DiskOps& disk, int dir_fd, const std::string& path, DiskEntry& entry);
+
+// Whether the file `now` (as CaptureDiskEntry saw it) has the size and last
+// bytes that the record entry `recorded` gives it: as the run found it, or,
+// for a file whose tag the run writes, as the run left it (the block whose
+// hash the record holds; any tag where the record has no hash). Inode
+// numbers play no part.
+bool HasRunBytes(const DiskEntry& recorded, const DiskEntry& now);
+
+// The hash (LastBytesHash) of the block that UpdateID3TagTexts writes into a
+// file whose last bytes `entry` describes (its tag, or none), known before
+// it writes.
+uint64_t UpdatedBlockHash(const DiskEntry& entry, std::u16string_view Title,
+                          std::u16string_view Artist, std::u16string_view Album);
 
 // Writes `Tag` as the file's ID3v1 block: over the old block when the file
 // ends in one, else appended. The header written is always "TAG". Text
@@ -134,6 +150,14 @@ int32_t UpdateID3TagTextsAt(int dir_fd, const std::string& path, std::u16string_
 // whose size no longer fits is left as it is (kChanged).
 int32_t RestoreID3Block(std::u16string_view FileName, uint64_t size, bool had_tag,
                         std::string_view block, uint32_t mode, TagIoStatus* status = nullptr);
+
+// Puts back what the record entry `entry` holds of the file `path` in the
+// open folder `dir_fd`: its tag state as RestoreID3Block does (when
+// has_block; with has_after, only over the very block the run wrote, else
+// kChangedSinceRun), its mode, and then its modification time (has_mtime),
+// which writing the bytes changed. Through `disk`.
+int32_t RestoreFileAt(int dir_fd, const std::string& path, const DiskEntry& entry,
+                      TagIoStatus* status = nullptr, DiskOps& disk = SystemDiskOps());
 
 // The same for `path` in the open folder `dir_fd`, through `disk`.
 int32_t RestoreID3BlockAt(int dir_fd, const std::string& path, uint64_t size, bool had_tag,

@@ -1,9 +1,11 @@
 #include "files/restore.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <exception>
 #include <map>
 #include <optional>
@@ -49,14 +51,27 @@ const UndoEntry* EntryFor(const UndoRecord* undo, size_t row) {
   return it == undo->rows.end() ? nullptr : &it->second;
 }
 
-// Whether `info` can be the row's item: the right kind, and, where the undo
-// record knows it and the library is still on the same device, the same
-// inode (a rename keeps it).
-bool IsRowsItem(const PathInfo& info, const UndoEntry* entry, bool is_file) {
+// Whether `info`, found at `path`, can be the row's item: the right kind
+// and, where the undo record knows the row, the same entry. Where the file
+// system keeps inode numbers and the library is still on its device, the
+// inode decides (a rename keeps it, and a file the user changed since is
+// still the row's, to be reported by the tag step); elsewhere (exFAT after a
+// remount, a library copied to another disk) a file must have the size and
+// last bytes the run found or left, and a folder is taken by its name.
+bool IsRowsItem(DiskOps& disk, const std::u16string& path, const PathInfo& info,
+                const UndoEntry* entry, bool is_file) {
   if (!info.exists) return false;
   if (is_file ? !S_ISREG(info.st.st_mode) : !S_ISDIR(info.st.st_mode)) return false;
-  if (entry == nullptr || info.st.st_dev != entry->dev) return true;
-  return info.st.st_ino == entry->ino;
+  if (entry == nullptr) return true;
+  if (entry->inode_kept && info.st.st_dev == entry->dev) return info.st.st_ino == entry->ino;
+  if (!is_file) return true;
+  if (!entry->has_block) {
+    // The run leaves the bytes of a file it only renames as they are.
+    if (static_cast<uint64_t>(info.st.st_size) != entry->size) return false;
+    if (!entry->has_last) return true;
+  }
+  DiskEntry now;
+  return CaptureFileAt(disk, AT_FDCWD, Utf16ToUtf8(path), now) && HasRunBytes(*entry, now);
 }
 
 // Calls `f(length)` for the prefixes of the folder path `path` (ending in
@@ -130,6 +145,11 @@ struct Pending {
   std::u16string source;      // its name there now
 };
 
+// Whether what is at `path` can be the item of a row of the step.
+bool IsRowsItemAt(const RestoreStep& s, const std::u16string& path, const UndoEntry* entry) {
+  return IsRowsItem(s.folders.disk(), path, LookUp(path), entry, s.is_file);
+}
+
 void NotBack(const RestoreStep& s, size_t i, const std::u16string& now) {
   const FileEntry& e = s.run.EntryTable[i];
   s.d.rows_not_back.insert(i);
@@ -144,15 +164,15 @@ std::optional<Pending> FindRenamed(const RestoreStep& s, size_t i) {
   const std::u16string folder_now = WhereNow(s.d, e.NewPath);
   const std::u16string old_folder = WhereNow(s.d, e.OldPath);
   if ((e.NewName != e.OldName || folder_now != old_folder) &&
-      IsRowsItem(LookUp(folder_now + e.NewName), entry, s.is_file)) {
+      IsRowsItemAt(s, folder_now + e.NewName, entry)) {
     return Pending{i, folder_now, old_folder, e.NewName};
   }
-  if (IsRowsItem(LookUp(old_folder + e.OldName), entry, s.is_file)) return std::nullopt;
+  if (IsRowsItemAt(s, old_folder + e.OldName, entry)) return std::nullopt;
   // A run (or restore) killed in the middle of a cycle left the item under
   // its temporary name.
   for (const std::u16string& temp :
        {TemporaryRenameName(e.OldName), TemporaryRenameName(e.NewName)}) {
-    if (IsRowsItem(LookUp(folder_now + temp), entry, s.is_file)) {
+    if (IsRowsItemAt(s, folder_now + temp, entry)) {
       return Pending{i, folder_now, old_folder, temp};
     }
   }
@@ -167,7 +187,7 @@ std::optional<Pending> ClassifyRow(const RestoreStep& s, size_t i) {
   // A new name that is no name ("..", a name the run could not give) was
   // never given: the item is still under its old name.
   if (IsSingleName(e.OldName) && !IsSingleName(e.NewName) && !UnderMissingFolder(d, e.OldPath) &&
-      IsRowsItem(LookUp(WhereNow(d, e.OldPath) + e.OldName), EntryFor(s.undo, i), s.is_file)) {
+      IsRowsItemAt(s, WhereNow(d, e.OldPath) + e.OldName, EntryFor(s.undo, i))) {
     ++d.already_restored;
     return std::nullopt;
   }
@@ -185,7 +205,7 @@ std::optional<Pending> ClassifyRow(const RestoreStep& s, size_t i) {
   }
   if (std::optional<Pending> found = FindRenamed(s, i)) return found;
   const std::u16string folder_now = WhereNow(d, e.NewPath);
-  if (IsRowsItem(LookUp(WhereNow(d, e.OldPath) + e.OldName), EntryFor(s.undo, i), s.is_file)) {
+  if (IsRowsItemAt(s, WhereNow(d, e.OldPath) + e.OldName, EntryFor(s.undo, i))) {
     ++d.already_restored;
     return std::nullopt;
   }
@@ -359,9 +379,31 @@ int32_t RestoreFiles(const Reporter& reporter, RunState& run, RestoreDetails& de
 
 namespace {
 
+// Puts the row's old texts back into a file the undo record knows nothing
+// of. A file that cannot hold a tag, one whose tag has those texts already,
+// and one without a tag whose old texts are empty (a run would have given
+// it one) are as they were: nothing is written.
+bool RestoreTexts(DiskOps& disk, int dir_fd, const std::string& name, const FileEntry& e,
+                  TagIoStatus& status) {
+  ID3TagData tag;
+  TagIoStatus read;
+  const int32_t has_tag = ReadID3TagAt(dir_fd, name, tag, &read, nullptr, disk);
+  if (read.error == TagIoError::kTooShort) return true;
+  if (has_tag == 1 && tag.Title == e.OldTitle && tag.Artist == e.OldArtist &&
+      tag.Album == e.OldAlbum) {
+    return true;
+  }
+  if (read.error == TagIoError::kNoTag && e.OldTitle.empty() && e.OldArtist.empty() &&
+      e.OldAlbum.empty()) {
+    return true;
+  }
+  return UpdateID3TagTextsAt(dir_fd, name, e.OldTitle, e.OldArtist, e.OldAlbum,
+                             /*make_writable=*/true, &status, nullptr, disk) == 1;
+}
+
 // Puts back the tag of row `i` (under its old name in `folder` + its old
-// name): its record entry's bytes and mode, or its old texts. False, with
-// the reason in `status`, when it cannot.
+// name): its record entry's bytes, mode and time, or its old texts. False,
+// with the reason in `status`, when it cannot.
 bool RestoreOneTag(LibraryFolders& folders, const FileEntry& e, const std::u16string& folder,
                    const UndoEntry* entry, TagIoStatus& status) {
   const int dir_fd = folders.Open(Utf16ToUtf8(folder));
@@ -372,11 +414,32 @@ bool RestoreOneTag(LibraryFolders& folders, const FileEntry& e, const std::u16st
   }
   const std::string name = Utf16ToUtf8(e.OldName);
   if (entry != nullptr && entry->has_block) {
-    return RestoreID3BlockAt(dir_fd, name, entry->size, entry->had_tag, entry->block, entry->mode,
-                             &status, folders.disk()) == 1;
+    return RestoreFileAt(dir_fd, name, *entry, &status, folders.disk()) == 1;
   }
-  return UpdateID3TagTextsAt(dir_fd, name, e.OldTitle, e.OldArtist, e.OldAlbum,
-                             /*make_writable=*/true, &status, nullptr, folders.disk()) == 1;
+  return RestoreTexts(folders.disk(), dir_fd, name, e, status);
+}
+
+// Gives the folders the run renamed in their times back, now that the
+// restore's own renames in them are done; one that cannot take it is
+// reported in `d.skipped`.
+void RestoreFolderTimes(const RunState& run, RestoreDetails& d, const UndoRecord* undo,
+                        LibraryFolders& folders) {
+  if (undo == nullptr) return;
+  const size_t last = LastIndex(run);
+  for (const FolderTime& time : undo->folder_times) {
+    if (time.row == 0 || time.row > last) continue;
+    const FileEntry& e = run.EntryTable[time.row];
+    if (UnderMissingFolder(d, e.OldPath)) continue;
+    const std::string folder = Utf16ToUtf8(WhereNow(d, e.OldPath));
+    const int dir_fd = folders.Open(folder);
+    UniqueFd fd;
+    if (dir_fd >= 0) fd = folders.disk().OpenAt(dir_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {time.mtime.sec, time.mtime.nsec}};
+    if (!fd || folders.disk().FUtimens(fd.get(), times) != 0) {
+      d.skipped.push_back(
+          folder + ": cannot set the folder's modification time back: " + std::strerror(errno));
+    }
+  }
 }
 
 }  // namespace
@@ -401,7 +464,7 @@ int32_t RestoreTags(const Reporter& reporter, RunState& run, RestoreDetails& det
       const std::u16string folder = WhereNow(details, e.OldPath);
       const std::u16string path = folder + e.OldName;
       const UndoEntry* entry = EntryFor(undo, i);
-      if (!IsSingleName(e.OldName) || !IsRowsItem(LookUp(path), entry, true)) {
+      if (!IsSingleName(e.OldName) || !IsRowsItem(disk, path, LookUp(path), entry, true)) {
         details.skipped.push_back(Utf16ToUtf8(path) + ": the file of this row is not there");
         continue;
       }
@@ -412,6 +475,7 @@ int32_t RestoreTags(const Reporter& reporter, RunState& run, RestoreDetails& det
         details.skipped.push_back(Utf16ToUtf8(path) + ": " + DescribeTagIoStatus(status));
       }
     }
+    RestoreFolderTimes(run, details, undo, folders);
     details.tags_restored = count;
     ReportCount(reporter, count, kTagsRestored);
     return 1;

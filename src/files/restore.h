@@ -72,9 +72,11 @@ struct RestoreDetails {
 // name (and not under its new one) is counted as already restored. A folder
 // that cannot be put back (missing under every name, old name taken, rename
 // refused) is reported with both names and passed over; what it holds is
-// then restored where it is. With `undo`, device and inode tell which entry
-// is the row's. Reports the count ("…個のフォルダ名を復元しました。") and
-// returns 1; 0 only on an unexpected error, with nothing reported.
+// then restored where it is. With `undo`, the record tells which entry is
+// the row's: by device and inode where the file system keeps inode numbers,
+// else a file by its size and last bytes (see docs/undo-record.md). Reports the count
+// ("…個のフォルダ名を復元しました。") and returns 1; 0 only on an unexpected error, with nothing
+// reported.
 int32_t RestoreFolders(const Reporter& reporter, RunState& run, RestoreDetails& details,
                        const UndoRecord* undo = nullptr, DiskOps& disk = SystemDiskOps());
 
@@ -88,11 +90,16 @@ int32_t RestoreFiles(const Reporter& reporter, RunState& run, RestoreDetails& de
 
 // Puts back the tags of every file row with TagFlag 1 that is under its old
 // name: with an undo entry, its original 128 bytes (or cuts off the tag the
-// run appended) and its mode bits; without one, OldTitle, OldArtist and
-// OldAlbum, keeping the other bytes of the tag. Rows left under their new
+// run appended; only over the block the run wrote), its mode bits and its
+// modification time; without one, OldTitle, OldArtist and OldAlbum, keeping
+// the other bytes of the tag (a file that has them already, or could never
+// have got a tag from the run, is left as it is). A file whose bytes are
+// already the original ones counts as restored. Rows left under their new
 // name, or whose old name holds another file, are passed over. A tag that
-// cannot be put back is reported in `details.skipped`. Count text:
-// "…個のID3Tagを復元しました。". Returns 0 only on an unexpected error.
+// cannot be put back is reported in `details.skipped`. Last, the folders the
+// run renamed in get their times back (a failure is reported there too).
+// Count text: "…個のID3Tagを復元しました。". Returns 0 only on an unexpected
+// error.
 int32_t RestoreTags(const Reporter& reporter, RunState& run, RestoreDetails& details,
                     const UndoRecord* undo = nullptr, DiskOps& disk = SystemDiskOps());
 

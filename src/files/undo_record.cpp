@@ -7,17 +7,22 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "files/id3_tag.h"
 #include "platform/disk_ops.h"
+#include "platform/file_system.h"
 #include "platform/text.h"
 #include "platform/text_file.h"
 
 namespace tarvel {
 namespace {
 
-constexpr std::string_view kMagic = "tarvel-undo 1";
+constexpr std::string_view kMagic = "tarvel-undo 2";
+// Records of the first version have no times, hashes or file system facts.
+constexpr std::string_view kMagicV1 = "tarvel-undo 1";
 constexpr size_t kBlockSize = kTagBlockSize;
 
 // What a row the run changes is on disk now, looked at without following a
@@ -31,7 +36,44 @@ bool LookAt(DiskOps& disk, const std::string& path, bool writes_tag, UndoEntry& 
   entry.ino = st.st_ino;
   entry.mode = st.st_mode & 07777;
   entry.size = entry.is_file ? static_cast<uint64_t>(st.st_size) : 0;
+  entry.mtime = FileTime{st.st_mtim.tv_sec, static_cast<uint32_t>(st.st_mtim.tv_nsec)};
+  entry.has_mtime = true;
   return true;
+}
+
+// Whether the file system that holds `path` keeps inode numbers; false when
+// it cannot be learnt.
+bool InodesKeptAt(DiskOps& disk, const std::string& path) {
+  UniqueFd fd = disk.OpenAt(AT_FDCWD, path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+  return fd && KeepsInodeNumbersOf(disk, fd.get());
+}
+
+// Fills in what the scan does not learn of the record's rows: whether their
+// file systems keep inode numbers (asked once per device), the hash of the
+// block each tag write leaves, and the times of the folders the run renames
+// in (looked at once per folder).
+void CompleteRecord(const RunState& run, UndoRecord& record, DiskOps& disk) {
+  std::unordered_map<uint64_t, bool> kept_by_device;
+  for (auto& [row, entry] : record.rows) {
+    const FileEntry& e = run.EntryTable[row];
+    auto [it, added] = kept_by_device.try_emplace(entry.dev, false);
+    if (added) it->second = InodesKeptAt(disk, Utf16ToUtf8(e.OldPath + e.OldName));
+    entry.inode_kept = it->second;
+    if (e.IsFile == 1 && e.TagFlag == 1 && entry.has_block) {
+      entry.after_hash = UpdatedBlockHash(entry, e.NewTitle, e.NewArtist, e.NewAlbum);
+      entry.has_after = true;
+    }
+  }
+  std::unordered_set<std::u16string_view> folders;
+  const size_t last = LastIndex(run);
+  for (size_t i = 1; i <= last; ++i) {
+    const FileEntry& e = run.EntryTable[i];
+    if (e.RenameFlag != 1 || !folders.insert(e.OldPath.view()).second) continue;
+    struct stat st;
+    if (disk.FStatAt(AT_FDCWD, Utf16ToUtf8(e.OldPath).c_str(), &st, 0) != 0) continue;
+    record.folder_times.push_back(
+        {i, FileTime{st.st_mtim.tv_sec, static_cast<uint32_t>(st.st_mtim.tv_nsec)}});
+  }
 }
 
 // Keeps what the scan saw of a row in the record when it serves: the same
@@ -125,6 +167,7 @@ UndoRecord CaptureUndoRecord(RunState& run, DiskOps& disk) {
   }
   rows.truncate(kept);
   rows.merge(std::move(looked_up));
+  CompleteRecord(run, record, disk);
   return record;
 }
 
@@ -134,8 +177,9 @@ std::string FormatUndoRecord(const UndoRecord& record) {
 
 std::string FormatUndoRecord(const UndoRecord& record, uint64_t list_size, uint64_t list_hash) {
   // Sized once, so that growing it never holds two copies.
-  constexpr size_t kRowFixed = 5 * 21 + 8;  // five numbers, kind, blanks, line end
-  size_t size = kMagic.size() + 64;
+  constexpr size_t kRowFixed = 5 * 21 + 3 * 17 + 32;  // numbers, time, hashes, blanks
+  constexpr size_t kTimeLine = 2 * 21 + 12;
+  size_t size = kMagic.size() + 80 + record.folder_times.size() * kTimeLine;
   for (const auto& [row, e] : record.rows) {
     size += kRowFixed + (e.had_tag ? 2 * kBlockSize : 5);
   }
@@ -152,6 +196,24 @@ void AppendNumber(std::string& out, uint64_t value, int base = 10) {
   char buffer[24];
   auto r = std::to_chars(buffer, buffer + sizeof buffer, value, base);
   out.append(buffer, r.ptr);
+}
+
+// Appends `value` as 16 lower-case hex digits.
+void AppendHash(std::string& out, uint64_t value) {
+  const size_t at = out.size();
+  AppendNumber(out, value, 16);
+  out.insert(at, 16 - (out.size() - at), '0');
+}
+
+// Appends a time as seconds (signed), a dot and nine digits of nanoseconds.
+void AppendTime(std::string& out, const FileTime& time) {
+  char buffer[24];
+  auto r = std::to_chars(buffer, buffer + sizeof buffer, time.sec);
+  out.append(buffer, r.ptr);
+  out += '.';
+  const size_t at = out.size();
+  AppendNumber(out, time.nsec % 1000000000u);
+  out.insert(at, 9 - (out.size() - at), '0');
 }
 
 // Appends the block's bytes as hex. A digit at a time through append would
@@ -176,10 +238,22 @@ void AppendRow(std::string& out, size_t row, const UndoEntry& e) {
   AppendNumber(out, e.dev);
   out += ' ';
   AppendNumber(out, e.ino);
-  out += ' ';
+  out += e.inode_kept ? " k " : " v ";
   AppendNumber(out, e.mode, 8);
   out += ' ';
   AppendNumber(out, e.size);
+  out += ' ';
+  if (e.has_mtime) {
+    AppendTime(out, e.mtime);
+  } else {
+    out += '-';
+  }
+  out += ' ';
+  if (e.has_last) {
+    AppendHash(out, e.last_hash);
+  } else {
+    out += '-';
+  }
   out += ' ';
   if (!e.has_block) {
     out += '-';
@@ -187,6 +261,12 @@ void AppendRow(std::string& out, size_t row, const UndoEntry& e) {
     out += "notag";
   } else {
     AppendHex(out, e.block);
+  }
+  out += ' ';
+  if (e.has_after) {
+    AppendHash(out, e.after_hash);
+  } else {
+    out += '-';
   }
   out += '\n';
 }
@@ -204,22 +284,128 @@ void WriteUndoRecord(const UndoRecord& record, uint64_t list_size, uint64_t list
   out += "\nlist ";
   AppendNumber(out, list_size);
   out += ' ';
-  const size_t hash_at = out.size();
-  AppendNumber(out, list_hash, 16);
-  out.insert(hash_at, 16 - (out.size() - hash_at), '0');
+  AppendHash(out, list_hash);
   out += "\nrows ";
   AppendNumber(out, record.rows.size());
   out += '\n';
+  auto flush = [&] {
+    if (out.size() < kPiece) return;
+    sink(out);
+    out.clear();
+  };
   for (const auto& [row, e] : record.rows) {
     AppendRow(out, row, e);
-    if (out.size() >= kPiece) {
-      sink(out);
-      out.clear();
-    }
+    flush();
+  }
+  out += "folders ";
+  AppendNumber(out, record.folder_times.size());
+  out += '\n';
+  for (const FolderTime& folder : record.folder_times) {
+    AppendNumber(out, folder.row);
+    out += ' ';
+    AppendTime(out, folder.mtime);
+    out += '\n';
+    flush();
   }
   out += "end\n";
   sink(out);
 }
+
+namespace {
+
+// Reads a time written by AppendTime.
+bool ParseTime(std::string_view text, FileTime& time) {
+  const size_t dot = text.find('.');
+  if (dot == std::string_view::npos || text.size() - dot - 1 != 9) return false;
+  return Number(text.substr(0, dot), time.sec) && Number(text.substr(dot + 1), time.nsec) &&
+         time.nsec < 1000000000u;
+}
+
+// Reads a 16-digit hash, or "-" for none.
+bool ParseHash(std::string_view text, bool& has, uint64_t& value) {
+  has = text != "-";
+  return !has || (text.size() == 16 && Number(text, value, 16));
+}
+
+// Reads the tag field: "-", "notag" or the 256 hex digits of a tag block.
+bool ParseTagField(std::string_view text, UndoEntry& e) {
+  if (text == "-") return true;
+  e.has_block = true;
+  if (text == "notag") return true;
+  std::string block;
+  if (!Unhex(text, block) || block.size() != kBlockSize || block.compare(0, 3, "TAG") != 0 ||
+      e.size < kBlockSize) {
+    return false;
+  }
+  e.block.assign(block.data(), block.size());
+  e.had_tag = true;
+  return true;
+}
+
+// Reads one row line of a record of `version` 1 or 2.
+bool ParseRow(std::string_view line, int version, size_t& row, UndoEntry& e) {
+  auto w = Words(line);
+  // Version 2 adds, after the inode, whether the file system keeps inode
+  // numbers, and after the size, the time and the hash of the last bytes,
+  // and after the tag, the hash of the block the run writes.
+  const size_t fields = version == 1 ? 7 : 11;
+  if (w.size() != fields || !Number(w[0], row) || (w[1] != "f" && w[1] != "d") ||
+      !Number(w[2], e.dev) || !Number(w[3], e.ino)) {
+    return false;
+  }
+  e.is_file = w[1] == "f";
+  size_t next = 4;
+  if (version == 2) {
+    if (w[4] != "k" && w[4] != "v") return false;
+    e.inode_kept = w[4] == "k";
+    next = 5;
+  }
+  if (!Number(w[next], e.mode, 8) || e.mode > 07777 || !Number(w[next + 1], e.size)) return false;
+  if (version == 1) return ParseTagField(w[6], e);
+  e.has_mtime = w[7] != "-";
+  if (e.has_mtime && !ParseTime(w[7], e.mtime)) return false;
+  return ParseHash(w[8], e.has_last, e.last_hash) && ParseTagField(w[9], e) &&
+         ParseHash(w[10], e.has_after, e.after_hash);
+}
+
+// Reads the lines between the header and "end": `count` rows from `first`,
+// then (version 2) the folders' times. False when anything is out of place.
+bool ParseBody(const std::vector<std::string_view>& lines, int version, size_t count,
+               UndoRecord& record) {
+  if (count > lines.size()) return false;
+  const size_t first = 3, rows_end = first + count;
+  if (rows_end + 1 > lines.size()) return false;
+  for (size_t l = first; l < rows_end; ++l) {
+    UndoEntry e;
+    size_t row = 0;
+    if (!ParseRow(lines[l], version, row, e)) return false;
+    // This program writes the rows in order, each once: a row twice or out
+    // of order is a record changed by hand or broken, and is refused.
+    if (!record.rows.empty() && record.rows.Slot(record.rows.size() - 1).first >= row) {
+      return false;
+    }
+    record.rows.append(row, std::move(e));
+  }
+  if (version == 1) return rows_end + 1 == lines.size();
+  auto head = Words(lines[rows_end]);
+  size_t folders = 0;
+  if (head.size() != 2 || head[0] != "folders" || !Number(head[1], folders) ||
+      rows_end + 1 + folders + 1 != lines.size()) {
+    return false;
+  }
+  for (size_t l = rows_end + 1; l + 1 < lines.size(); ++l) {
+    auto w = Words(lines[l]);
+    FolderTime folder;
+    if (w.size() != 2 || !Number(w[0], folder.row) || !ParseTime(w[1], folder.mtime) ||
+        (!record.folder_times.empty() && record.folder_times.back().row >= folder.row)) {
+      return false;
+    }
+    record.folder_times.push_back(folder);
+  }
+  return true;
+}
+
+}  // namespace
 
 std::optional<UndoRecord> ParseUndoRecord(std::string_view bytes) {
   std::vector<std::string_view> lines;
@@ -230,7 +416,9 @@ std::optional<UndoRecord> ParseUndoRecord(std::string_view bytes) {
     lines.push_back(bytes.substr(i, nl - i));
     i = nl + 1;
   }
-  if (lines.size() < 4 || lines[0] != kMagic || lines.back() != "end") return std::nullopt;
+  if (lines.size() < 4 || lines.back() != "end") return std::nullopt;
+  const int version = lines[0] == kMagic ? 2 : lines[0] == kMagicV1 ? 1 : 0;
+  if (version == 0) return std::nullopt;
   UndoRecord record;
   auto list = Words(lines[1]);
   if (list.size() != 3 || list[0] != "list" || !Number(list[1], record.list_size) ||
@@ -240,36 +428,8 @@ std::optional<UndoRecord> ParseUndoRecord(std::string_view bytes) {
   auto rows = Words(lines[2]);
   size_t count = 0;
   if (rows.size() != 2 || rows[0] != "rows" || !Number(rows[1], count) ||
-      count != lines.size() - 4) {
+      !ParseBody(lines, version, count, record)) {
     return std::nullopt;
-  }
-  std::string block;
-  for (size_t l = 3; l + 1 < lines.size(); ++l) {
-    auto w = Words(lines[l]);
-    UndoEntry e;
-    size_t row = 0;
-    if (w.size() != 7 || !Number(w[0], row) || (w[1] != "f" && w[1] != "d") ||
-        !Number(w[2], e.dev) || !Number(w[3], e.ino) || !Number(w[4], e.mode, 8) ||
-        e.mode > 07777 || !Number(w[5], e.size)) {
-      return std::nullopt;
-    }
-    e.is_file = w[1] == "f";
-    if (w[6] == "notag") {
-      e.has_block = true;
-    } else if (w[6] != "-") {
-      if (!Unhex(w[6], block) || block.size() != kBlockSize || block.compare(0, 3, "TAG") != 0 ||
-          e.size < kBlockSize) {
-        return std::nullopt;
-      }
-      e.block.assign(block.data(), block.size());
-      e.has_block = e.had_tag = true;
-    }
-    // This program writes the rows in order, each once: a row twice or out
-    // of order is a record changed by hand or broken, and is refused.
-    if (!record.rows.empty() && record.rows.Slot(record.rows.size() - 1).first >= row) {
-      return std::nullopt;
-    }
-    record.rows.append(row, std::move(e));
   }
   return record;
 }

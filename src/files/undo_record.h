@@ -1,8 +1,11 @@
 // What a rename list cannot hold and an exact undo needs, kept in one file
 // beside the list (list.csv.undo, described in docs/undo-record.md): for
 // every row the run will change, which entry on disk it is (device and
-// inode), its mode bits, and for a file whose tag the run writes, its
-// original 128-byte tag block or, when it had none, its size.
+// inode, and whether its file system keeps inode numbers), its mode bits and
+// modification time, its size and a hash of its last 128 bytes, and for a
+// file whose tag the run writes, its original 128-byte tag block (or that it
+// had none) and a hash of the block the run writes; and the modification
+// times of the folders in which the run renames.
 #ifndef TARVEL_FILES_UNDO_RECORD_H_
 #define TARVEL_FILES_UNDO_RECORD_H_
 
@@ -12,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/entry_table.h"
 #include "platform/disk_ops.h"
@@ -23,11 +27,22 @@ namespace tarvel {
 // without `had_tag`, that it had none).
 using UndoEntry = DiskEntry;
 
+// The modification time of the folder that holds row `row`'s item (its
+// OldPath), from before the run renamed in it.
+struct FolderTime {
+  size_t row = 0;
+  FileTime mtime;
+  friend bool operator==(const FolderTime&, const FolderTime&) = default;
+};
+
 struct UndoRecord {
   // The list the record belongs to: its size and a hash of its bytes.
   uint64_t list_size = 0;
   uint64_t list_hash = 0;
   DiskEntryRows rows;  // by table index
+  // One for each folder in which the run renames, by the first such row in
+  // it, in increasing row order.
+  std::vector<FolderTime> folder_times;
 };
 
 // The record's path for the list at `list_path`.
@@ -42,8 +57,13 @@ uint64_t ListBytesHash(std::string_view bytes, uint64_t hash = kListBytesHashSta
 
 // The entry of every row of `run` with RenameFlag or TagFlag 1: what the scan
 // found of the row's file (`run.FoundOnDisk`, which this empties), else what
-// is on disk now, looked at through `disk` without following links. Rows
-// that cannot be looked at get no entry (the stage that reaches them fails on its own).
+// is on disk now, looked at through `disk` without following links (a file
+// its owner may not read is made readable for the look and gets its mode
+// back at once). Rows that cannot be looked at get no entry (the stage that
+// reaches them fails on its own). Each entry learns whether its file system
+// keeps inode numbers (one statfs per device), and a file whose tag the run
+// writes the hash of the block it will write; the folders the run renames
+// in get their times (one stat per folder).
 UndoRecord CaptureUndoRecord(RunState& run, DiskOps& disk = SystemDiskOps());
 
 // The record as the bytes of its file.
@@ -57,7 +77,9 @@ std::string FormatUndoRecord(const UndoRecord& record, uint64_t list_size, uint6
 void WriteUndoRecord(const UndoRecord& record, uint64_t list_size, uint64_t list_hash,
                      const std::function<void(std::string_view)>& sink);
 
-// Reads a record's bytes; nothing when they are not a whole record.
+// Reads a record's bytes (this version, or version 1, which has no times,
+// hashes or file system facts: its entries are taken to keep inode
+// numbers); nothing when they are not a whole record.
 std::optional<UndoRecord> ParseUndoRecord(std::string_view bytes);
 
 // Reads the record beside the list at `list_path` and keeps it only when it

@@ -47,6 +47,8 @@ class SystemOps final : public DiskOps {
   }
   int FTruncate(int fd, off_t length) override { return ::ftruncate(fd, length); }
   int FSync(int fd) override { return ::fsync(fd); }
+  int FStatFs(int fd, struct statfs* st) override { return ::fstatfs(fd, st); }
+  int FUtimens(int fd, const struct timespec times[2]) override { return ::futimens(fd, times); }
 };
 
 }  // namespace

@@ -6,9 +6,11 @@
 #define TARVEL_PLATFORM_DISK_OPS_H_
 
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/types.h>
 
 #include <cstddef>
+#include <ctime>
 
 #include "platform/unique_fd.h"
 
@@ -41,6 +43,10 @@ class DiskOps {
   virtual int FChmodAt(int dir_fd, const char* path, mode_t mode) = 0;
   virtual int FTruncate(int fd, off_t length) = 0;
   virtual int FSync(int fd) = 0;
+  // fstatfs(2): which file system holds the open file or folder.
+  virtual int FStatFs(int fd, struct statfs* st) = 0;
+  // futimens(2): sets the times of an open file or folder.
+  virtual int FUtimens(int fd, const struct timespec times[2]) = 0;
 };
 
 // The system's own calls. One instance serves the whole process; the front

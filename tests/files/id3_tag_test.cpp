@@ -1,5 +1,6 @@
 #include "files/id3_tag.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -276,6 +277,127 @@ TEST(CutAtNullTest, Cuts) {
       {u"曲名", u"曲名"},
   };
   for (const auto& c : kCases) EXPECT_EQ(CutAtNull(c.text), c.expected) << U8(c.text);
+}
+
+}  // namespace
+}  // namespace tarvel
+
+namespace tarvel {
+namespace {
+
+class TagIdentityTest : public TempDirTest {
+ protected:
+  // A file of `bytes` and what a run's capture records of it.
+  DiskEntry Captured(const std::string& name, std::string_view bytes) {
+    WriteBytes(dir() / name, bytes);
+    DiskEntry entry;
+    EXPECT_TRUE(CaptureFileAt(SystemDiskOps(), AT_FDCWD, (dir() / name).native(), entry));
+    return entry;
+  }
+};
+
+// The run's own check that a file is still the one it read: the size and
+// last bytes always, the inode number only where the file system keeps it
+// (after a cache drop on exFAT, the same file has another number).
+TEST_F(TagIdentityTest, TagWriteKnowsTheFileByItsBytesWhereInodesChange) {
+  const std::string tagged = kAudio + Block("TAG", "old");
+  const std::string untagged = kAudio;
+  struct Case {
+    const char* name;
+    std::string bytes;
+    void (*change)(DiskEntry&);
+    bool written;
+  } const kCases[] = {
+      {"another number where numbers change", tagged,
+       [](DiskEntry& e) {
+         e.inode_kept = false;
+         ++e.ino;
+       },
+       true},
+      {"another number where numbers hold", tagged, [](DiskEntry& e) { ++e.ino; }, false},
+      {"other audio bytes at the end of a file without a tag", untagged,
+       [](DiskEntry& e) {
+         e.inode_kept = false;
+         ++e.last_hash;
+       },
+       false},
+      {"another size where numbers change", tagged,
+       [](DiskEntry& e) {
+         e.inode_kept = false;
+         ++e.size;
+       },
+       false},
+      {"another device where numbers change", untagged,
+       [](DiskEntry& e) {
+         e.inode_kept = false;
+         ++e.dev;
+       },
+       true},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    DiskEntry expected = Captured("a.mp3", c.bytes);
+    c.change(expected);
+    TagIoStatus status;
+    const int32_t written = UpdateID3TagTextsAt(AT_FDCWD, (dir() / "a.mp3").native(), u"new", u"",
+                                                u"", false, &status, &expected);
+    EXPECT_EQ(written == 1, c.written) << DescribeTagIoStatus(status);
+    if (!c.written) {
+      EXPECT_EQ(status.error, TagIoError::kChangedSinceRead);
+      EXPECT_EQ(ReadBytes(dir() / "a.mp3"), c.bytes);
+    }
+  }
+}
+
+// The restore gives back the bytes, the mode and then the modification time
+// (which writing the bytes changed), and only over the block the run wrote.
+TEST_F(TagIdentityTest, RestoreGivesBackBytesModeAndTime) {
+  const FileTime kThen{1000000000, 123456789};
+  struct Case {
+    const char* name;
+    std::string bytes;
+    bool run_writes;           // the run wrote its tag (else it stopped before)
+    std::string other_change;  // bytes another program left after the run
+    int32_t result;
+  } const kCases[] = {
+      {"a tag the run wrote over", kAudio + Block("TAG", "old", "a"), true, "", 1},
+      {"a tag the run appended", kAudio, true, "", 1},
+      {"a tag the run never wrote", kAudio + Block("TAG", "old"), false, "", 1},
+      {"a tag the run never appended", kAudio, false, "", 1},
+      {"a tag another program changed since", kAudio + Block("TAG", "old"), true,
+       kAudio + Block("TAG", "mine"), 0},
+      {"an appended tag another program changed", kAudio, true, kAudio + Block("TAG", "mine"), 0},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const std::filesystem::path path = dir() / "a.mp3";
+    DiskEntry entry = Captured("a.mp3", c.bytes);
+    entry.after_hash = UpdatedBlockHash(entry, u"new", u"", u"");
+    entry.has_after = true;
+    entry.mode = 0444;
+    entry.mtime = kThen;
+    if (c.run_writes) {
+      ASSERT_EQ(UpdateID3TagTexts(*Utf8ToUtf16(path.native()), u"new", u"", u"", false), 1);
+      ASSERT_NE(ReadBytes(path), c.bytes);
+    }
+    if (!c.other_change.empty()) WriteBytes(path, c.other_change);
+    const std::string left = ReadBytes(path);
+    TagIoStatus status;
+    EXPECT_EQ(RestoreFileAt(AT_FDCWD, path.native(), entry, &status), c.result)
+        << DescribeTagIoStatus(status);
+    struct stat st;
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    if (c.result == 1) {
+      EXPECT_EQ(ReadBytes(path), c.bytes);
+      EXPECT_EQ(st.st_mode & 07777, 0444u);
+      EXPECT_EQ(st.st_mtim.tv_sec, kThen.sec);
+      EXPECT_EQ(st.st_mtim.tv_nsec, kThen.nsec);
+    } else {
+      EXPECT_EQ(status.error, TagIoError::kChangedSinceRun);
+      EXPECT_EQ(ReadBytes(path), left);
+    }
+    ::chmod(path.c_str(), 0644);
+  }
 }
 
 }  // namespace

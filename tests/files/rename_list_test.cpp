@@ -542,7 +542,7 @@ std::string WholeListBytes(const RunState& run, bool cp932) {
 // The record as its documented lines, written out one by one.
 std::string WholeRecordBytes(const UndoRecord& record, const std::string& list) {
   char line[512];
-  std::snprintf(line, sizeof line, "tarvel-undo 1\nlist %zu %016llx\nrows %zu\n", list.size(),
+  std::snprintf(line, sizeof line, "tarvel-undo 2\nlist %zu %016llx\nrows %zu\n", list.size(),
                 static_cast<unsigned long long>(ListBytesHash(list)), record.rows.size());
   std::string out = line;
   for (const auto& [row, e] : record.rows) {
@@ -551,12 +551,13 @@ std::string WholeRecordBytes(const UndoRecord& record, const std::string& list) 
       std::snprintf(line, sizeof line, "%02x", c);
       tag += line;
     }
-    std::snprintf(line, sizeof line, "%zu %c %llu %llu %o %llu %s\n", row, e.is_file ? 'f' : 'd',
-                  static_cast<unsigned long long>(e.dev), static_cast<unsigned long long>(e.ino),
-                  e.mode, static_cast<unsigned long long>(e.size), tag.c_str());
+    std::snprintf(line, sizeof line, "%zu %c %llu %llu %c %o %llu - - %s -\n", row,
+                  e.is_file ? 'f' : 'd', static_cast<unsigned long long>(e.dev),
+                  static_cast<unsigned long long>(e.ino), e.inode_kept ? 'k' : 'v', e.mode,
+                  static_cast<unsigned long long>(e.size), tag.c_str());
     out += line;
   }
-  return out + "end\n";
+  return out + "folders 0\nend\n";
 }
 
 // `rows` rows named after `stem`, every third a folder, and a record of

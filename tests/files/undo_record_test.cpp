@@ -31,6 +31,17 @@ UndoRecord Sample() {
   r.rows[2] = UndoEntry{true, 64769, 13, 0444, 300, true, true, TagBlock('\0')};
   r.rows[7] = UndoEntry{true, 64769, 14, 0644, 172, true, false, {}};
   r.rows[9] = UndoEntry{true, 64769, 15, 0600, 99, false, false, {}};
+  UndoEntry& tagged = r.rows[2];
+  tagged.inode_kept = false;
+  tagged.has_mtime = true;
+  tagged.mtime = FileTime{-12, 999999999};
+  tagged.has_last = true;
+  tagged.last_hash = 0x0123456789abcdefull;
+  tagged.has_after = true;
+  tagged.after_hash = 0xfedcba9876543210ull;
+  r.rows[9].has_mtime = true;
+  r.rows[9].mtime = FileTime{1700000000, 5};
+  r.folder_times = {{1, FileTime{1600000000, 123456789}}, {7, FileTime{0, 0}}};
   return r;
 }
 
@@ -44,12 +55,20 @@ void ExpectSame(const UndoRecord& a, const UndoRecord& b) {
     EXPECT_EQ(e.is_file, f.is_file);
     EXPECT_EQ(e.dev, f.dev);
     EXPECT_EQ(e.ino, f.ino);
+    EXPECT_EQ(e.inode_kept, f.inode_kept);
     EXPECT_EQ(e.mode, f.mode);
     EXPECT_EQ(e.size, f.size);
+    EXPECT_EQ(e.has_mtime, f.has_mtime);
+    EXPECT_EQ(e.mtime, f.mtime);
+    EXPECT_EQ(e.has_last, f.has_last);
+    EXPECT_EQ(e.last_hash, f.last_hash);
+    EXPECT_EQ(e.has_after, f.has_after);
+    EXPECT_EQ(e.after_hash, f.after_hash);
     EXPECT_EQ(e.has_block, f.has_block);
     EXPECT_EQ(e.had_tag, f.had_tag);
     EXPECT_EQ(e.block, f.block);
   }
+  EXPECT_EQ(a.folder_times, b.folder_times);
 }
 
 TEST(UndoRecordTest, FormatReadsBackTheSame) {
@@ -59,39 +78,94 @@ TEST(UndoRecordTest, FormatReadsBackTheSame) {
 }
 
 // The bytes of a record are read by other versions of this program: every
-// field's spelling (octal modes, decimal sizes, hex tag bytes, the header's
-// list size and hash) stays as it is.
+// field's spelling (octal modes, decimal sizes, signed seconds and nine
+// digits of nanoseconds, hex hashes and tag bytes, the header's list size
+// and hash) stays as it is.
 TEST(UndoRecordTest, FormatWritesTheFixedSpelling) {
   std::string tag = "TAG";
   tag.append("\x00\x01\x7f\x80\xff", 5);
   tag.append(120, 'a');
   std::string tag_hex = "54414700017f80ff";
   for (int i = 0; i < 120; ++i) tag_hex += "61";
+  UndoRecord every{123456789,
+                   0xfedcba9876543210ull,
+                   {{1, UndoEntry{false, 64769, 12, 0755, 0, false, false, {}}},
+                    {2, UndoEntry{true, 18446744073709551615ull, 13, 04444, 300, true, true, tag}},
+                    {7, UndoEntry{true, 1, 14, 0, 172, true, false, {}}},
+                    {100000, UndoEntry{true, 0, 0, 07777, 99, false, false, {}}}},
+                   {{1, FileTime{-1, 5}}, {7, FileTime{1700000000, 123000000}}}};
+  UndoEntry& second = every.rows.at(2);
+  second.inode_kept = false;
+  second.has_mtime = true;
+  second.mtime = FileTime{1234567890, 1};
+  second.has_last = second.has_after = true;
+  second.last_hash = 0xabc;
+  second.after_hash = 0xfedcba9876543210ull;
   struct {
     const char* name;
     UndoRecord record;
     std::string bytes;
   } const cases[] = {
-      {"no rows", UndoRecord{0, 0, {}}, "tarvel-undo 1\nlist 0 0000000000000000\nrows 0\nend\n"},
-      {"every kind of row",
-       UndoRecord{123456789,
-                  0xfedcba9876543210ull,
-                  {{1, UndoEntry{false, 64769, 12, 0755, 0, false, false, {}}},
-                   {2, UndoEntry{true, 18446744073709551615ull, 13, 04444, 300, true, true, tag}},
-                   {7, UndoEntry{true, 1, 14, 0, 172, true, false, {}}},
-                   {100000, UndoEntry{true, 0, 0, 07777, 99, false, false, {}}}}},
-       "tarvel-undo 1\nlist 123456789 fedcba9876543210\nrows 4\n"
-       "1 d 64769 12 755 0 -\n"
-       "2 f 18446744073709551615 13 4444 300 " +
+      {"no rows", UndoRecord{0, 0, {}, {}},
+       "tarvel-undo 2\nlist 0 0000000000000000\nrows 0\nfolders 0\nend\n"},
+      {"every kind of row", every,
+       "tarvel-undo 2\nlist 123456789 fedcba9876543210\nrows 4\n"
+       "1 d 64769 12 k 755 0 - - - -\n"
+       "2 f 18446744073709551615 13 v 4444 300 1234567890.000000001 0000000000000abc " +
            tag_hex +
-           "\n"
-           "7 f 1 14 0 172 notag\n"
-           "100000 f 0 0 7777 99 -\n"
+           " fedcba9876543210\n"
+           "7 f 1 14 k 0 172 - - notag -\n"
+           "100000 f 0 0 k 7777 99 - - - -\n"
+           "folders 2\n"
+           "1 -1.000000005\n"
+           "7 1700000000.123000000\n"
            "end\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(FormatUndoRecord(c.record), c.bytes);
+    std::optional<UndoRecord> back = ParseUndoRecord(c.bytes);
+    ASSERT_TRUE(back);
+    ExpectSame(c.record, *back);
+  }
+}
+
+// Records written before times and hashes were kept still serve: their
+// entries go by inode numbers, as they did.
+TEST(UndoRecordTest, FirstVersionRecordsAreStillRead) {
+  std::string tag_hex = "544147";
+  for (int i = 0; i < 125; ++i) tag_hex += "62";
+  struct {
+    const char* name;
+    std::string bytes;
+    size_t rows;
+  } const cases[] = {
+      {"no rows", "tarvel-undo 1\nlist 0 0000000000000000\nrows 0\nend\n", 0},
+      {"rows of each kind",
+       "tarvel-undo 1\nlist 5 00000000000000ff\nrows 3\n"
+       "1 d 64769 12 755 0 -\n"
+       "2 f 64769 13 444 300 " +
+           tag_hex +
+           "\n"
+           "7 f 1 14 0 172 notag\n"
+           "end\n",
+       3},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::optional<UndoRecord> back = ParseUndoRecord(c.bytes);
+    ASSERT_TRUE(back);
+    ASSERT_EQ(back->rows.size(), c.rows);
+    EXPECT_TRUE(back->folder_times.empty());
+    for (const auto& [row, e] : back->rows) {
+      EXPECT_TRUE(e.inode_kept) << row;
+      EXPECT_FALSE(e.has_mtime || e.has_last || e.has_after) << row;
+    }
+    if (c.rows == 0) continue;
+    EXPECT_EQ(back->rows.at(2).mode, 0444u);
+    EXPECT_EQ(back->rows.at(2).block.view(), "TAG" + std::string(125, 'b'));
+    EXPECT_TRUE(back->rows.at(7).has_block);
+    EXPECT_FALSE(back->rows.at(7).had_tag);
   }
 }
 
@@ -109,7 +183,15 @@ TEST(UndoRecordTest, BrokenRecordsAreRefused) {
   } kCases[] = {
       {"cut short", good.substr(0, good.size() - 10)},
       {"without its end line", good.substr(0, good.size() - 4)},
-      {"another magic", replace("tarvel-undo 1", "tarvel-undo 2")},
+      {"another magic", replace("tarvel-undo 2", "tarvel-undo 3")},
+      {"a first-version row in a second-version record", replace(" k 755 0 - - - -", " 755 0 -")},
+      {"neither k nor v", replace(" v 444", " x 444")},
+      {"a time without nine digits", replace("-12.999999999", "-12.99")},
+      {"nanoseconds beyond a second", replace("1700000000.000000005", "1700000000.1000000005")},
+      {"a hash of 15 digits", replace("0123456789abcdef", "123456789abcdef")},
+      {"a folder count that does not fit", replace("folders 2", "folders 3")},
+      {"folder times out of order", replace("\n7 0.000000000", "\n1 0.000000000")},
+      {"without the folders line", replace("folders 2\n", "")},
       {"a row count that does not fit", replace("rows 4", "rows 5")},
       {"a mode beyond 07777", replace(" 444 ", " 17777 ")},
       {"a tag block that is not hex", replace("54414700", "5441470g")},

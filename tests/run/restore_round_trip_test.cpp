@@ -33,7 +33,10 @@ using ::tarvel::testing::U8;
 
 std::u16string Text16(const fs::path& p) { return *Utf8ToUtf16(p.native()); }
 
-std::map<std::string, std::string> Tree(const fs::path& root) { return testing::ExactTree(root); }
+// Names, modes, bytes and modification times to the nanosecond.
+std::map<std::string, std::string> Tree(const fs::path& root) {
+  return testing::ExactTreeWithTimes(root);
+}
 
 // Pieces of names and texts: kanji, kana of both widths, full-width Latin,
 // ASCII (with CSV's own characters), characters code page 932 cannot hold,

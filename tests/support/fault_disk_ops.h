@@ -33,6 +33,8 @@ enum class DiskCall {
   kChmod,
   kTruncate,
   kSync,
+  kStatFs,
+  kTimes,
   kChange
 };
 
@@ -115,6 +117,12 @@ class FaultDiskOps final : public DiskOps {
     return Hit(DiskCall::kTruncate, NameOf(fd)) ? -1 : system_.FTruncate(fd, length);
   }
   int FSync(int fd) override { return Hit(DiskCall::kSync, NameOf(fd)) ? -1 : system_.FSync(fd); }
+  int FStatFs(int fd, struct statfs* st) override {
+    return Hit(DiskCall::kStatFs, NameOf(fd)) ? -1 : system_.FStatFs(fd, st);
+  }
+  int FUtimens(int fd, const struct timespec times[2]) override {
+    return Hit(DiskCall::kTimes, NameOf(fd)) ? -1 : system_.FUtimens(fd, times);
+  }
 
  private:
   struct Planted {

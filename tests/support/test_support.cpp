@@ -81,7 +81,9 @@ std::string ReadBytes(const std::filesystem::path& path) {
 
 std::string U8(std::u16string_view text) { return Utf16ToUtf8(text); }
 
-std::map<std::string, std::string> ExactTree(const std::filesystem::path& root) {
+namespace {
+
+std::map<std::string, std::string> Tree(const std::filesystem::path& root, bool with_times) {
   std::map<std::string, std::string> out;
   for (auto it = std::filesystem::recursive_directory_iterator(root);
        it != std::filesystem::recursive_directory_iterator(); ++it) {
@@ -91,6 +93,9 @@ std::map<std::string, std::string> ExactTree(const std::filesystem::path& root) 
     struct stat st;
     if (::lstat(p.c_str(), &st) != 0) continue;
     std::string value = std::to_string(st.st_mode & 07777);
+    if (with_times) {
+      value += " @" + std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
+    }
     if (S_ISLNK(st.st_mode)) {
       value += " link";
     } else if (S_ISDIR(st.st_mode)) {
@@ -101,6 +106,16 @@ std::map<std::string, std::string> ExactTree(const std::filesystem::path& root) 
     out[rel] = value;
   }
   return out;
+}
+
+}  // namespace
+
+std::map<std::string, std::string> ExactTree(const std::filesystem::path& root) {
+  return Tree(root, false);
+}
+
+std::map<std::string, std::string> ExactTreeWithTimes(const std::filesystem::path& root) {
+  return Tree(root, true);
 }
 
 }  // namespace tarvel::testing

@@ -46,6 +46,8 @@ std::string ReadBytes(const std::filesystem::path& path);
 // and kind, with a file's bytes; links are recorded as links, not followed.
 // Two trees with the same snapshot are the same byte for byte.
 std::map<std::string, std::string> ExactTree(const std::filesystem::path& root);
+// The same with every entry's modification time, to the nanosecond.
+std::map<std::string, std::string> ExactTreeWithTimes(const std::filesystem::path& root);
 
 // UTF-16 text as UTF-8 for readable test failure output.
 std::string U8(std::u16string_view text);
