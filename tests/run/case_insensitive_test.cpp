@@ -136,6 +136,12 @@ TEST_F(CaseInsensitiveTest, NamesHeldEqualShareOneSlot) {
        {"X1.mp3", "ab.mp3"},
        {{u"X1", u"Ab"}, {u"ab", u"cd"}},
        {"Ab.mp3", "cd.mp3"}},
+      // The run numbers the untouched file, as names that differ only in case
+      // count as one, and moves it aside before the other takes its name.
+      {"a new name held in another case by a file the rules leave alone",
+       {"x1.mp3", "ab.mp3"},
+       {{u"x1", u"Ab"}},
+       {"Ab.mp3", "ab-2.mp3"}},
       {"folders trading names in case",
        {"Rock/1.mp3", "pop/2.mp3"},
        {{u"Rock", u"POP"}, {u"pop", u"rock"}},
