@@ -462,9 +462,11 @@ std::optional<std::filesystem::path> FindKeptListWithRecord(const AppFolder& fol
                                                             uint64_t list_size,
                                                             uint64_t list_hash) {
   std::vector<HistoryEntry> kept = KeptRuns(folder);
-  for (auto it = kept.rbegin(); it != kept.rend(); ++it) {
-    std::optional<ListKey> key = RecordListKey(UndoRecordPath(it->list));
-    if (key && key->first == list_size && key->second == list_hash) return it->list;
+  // The latest first: a list kept twice is most likely the one just replaced.
+  std::reverse(kept.begin(), kept.end());
+  for (const HistoryEntry& entry : kept) {
+    std::optional<ListKey> key = RecordListKey(UndoRecordPath(entry.list));
+    if (key && key->first == list_size && key->second == list_hash) return entry.list;
   }
   return std::nullopt;
 }
