@@ -192,6 +192,7 @@ set(TARVEL_RUN_TESTS
   tests/run/restore_round_trip_test.cpp
   tests/run/restore_run_test.cpp
   tests/run/run_preflight_test.cpp
+  tests/run/run_test_support.h
   tests/run/scan_test.cpp
   tests/run/unchanged_output_test.cpp
   tests/run/undo_cases_test.cpp

@@ -22,6 +22,7 @@
 #include "rules/rules_test_support.h"
 #include "run/restore_run.h"
 #include "run/run_driver.h"
+#include "run/run_test_support.h"
 #include "sample_library.h"
 #include "support/fault_disk_ops.h"
 #include "support/test_support.h"
@@ -32,7 +33,7 @@ namespace {
 namespace fs = std::filesystem;
 using ::tarvel::testing::U8;
 
-std::u16string Text16(const fs::path& p) { return *Utf8ToUtf16(p.native()); }
+using ::tarvel::testing::Text16;
 
 // Names, modes, bytes and modification times to the nanosecond.
 std::map<std::string, std::string> Tree(const fs::path& root) {

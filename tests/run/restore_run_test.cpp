@@ -15,6 +15,7 @@
 #include "files/undo_record.h"
 #include "platform/library_lock.h"
 #include "platform/text.h"
+#include "run/run_test_support.h"
 #include "sample_library.h"
 #include "support/test_support.h"
 
@@ -28,7 +29,7 @@ using ::tarvel::testing::WriteBytes;
 
 namespace fs = std::filesystem;
 
-std::u16string Text16(const fs::path& p) { return *Utf8ToUtf16(p.native()); }
+using ::tarvel::testing::Text16;
 
 // A library after a conversion run, with the list that run wrote: rows are
 // added as the run would have made them and the items put on disk under

@@ -17,6 +17,7 @@
 #include "rules/rules_test_support.h"
 #include "run/restore_run.h"
 #include "run/run_driver.h"
+#include "run/run_test_support.h"
 #include "support/test_support.h"
 
 namespace tarvel {
@@ -27,7 +28,7 @@ using ::tarvel::testing::ReadBytes;
 using ::tarvel::testing::U8;
 using ::tarvel::testing::WriteBytes;
 
-std::u16string Text16(const fs::path& p) { return *Utf8ToUtf16(p.native()); }
+using ::tarvel::testing::Text16;
 
 const std::string kAudio(200, '\xAA');
 
@@ -45,17 +46,10 @@ class RunPreflightTest : public testing::TempDirTest {
     fs::create_directories(lib_);
     app_.ui = &ui_;
     app_.reading = &fixed_;
-    const fs::path data = fs::path(TARVEL_SOURCE_DIR) / "data";
-    ASSERT_TRUE(LoadTables(app_, data / "dic.csv", data / "Rome.csv").dic.loaded());
+    ASSERT_TRUE(testing::LoadShippedTables(app_));
     app_.folder.history_dir = dir() / "history";
-    Settings& s = app_.settings;
-    s.PathDataFolder = Text16(lib_);
-    s.FlagPathSaveCSV = 1;
-    s.FlagCheckOnlyFilename = 0;
-    s.FlagCheckOnlyID3Tag = 0;
-    s.FlagDetectFullCharFilename = 0;
-    s.FlagDetectFullCharID3Tag = 0;
-    s.ID3TagTitle = 1;  // titles from the file names
+    app_.settings = testing::ApplyingRun(lib_);
+    app_.settings.ID3TagTitle = 1;  // titles from the file names
   }
   RunReport Convert() {
     ui_ = RecordingFrontEnd();

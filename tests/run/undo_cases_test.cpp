@@ -17,6 +17,7 @@
 #include "rules/rules_test_support.h"
 #include "run/restore_run.h"
 #include "run/run_driver.h"
+#include "run/run_test_support.h"
 #include "sample_library.h"
 #include "support/fault_disk_ops.h"
 #include "support/test_support.h"
@@ -30,7 +31,7 @@ using ::tarvel::testing::TempDirTest;
 using ::tarvel::testing::U8;
 using ::tarvel::testing::WriteBytes;
 
-std::u16string Text16(const fs::path& p) { return *Utf8ToUtf16(p.native()); }
+using ::tarvel::testing::Text16;
 
 std::map<std::string, std::string> Snapshot(const fs::path& root) {
   return testing::ExactTree(root);
@@ -56,22 +57,9 @@ class UndoCasesTest : public TempDirTest {
     fs::create_directories(lib_);
     app_.ui = &ui_;
     app_.reading = &fixed_;
-    const fs::path data = fs::path(TARVEL_SOURCE_DIR) / "data";
-    ASSERT_TRUE(LoadTables(app_, data / "dic.csv", data / "Rome.csv").dic.loaded());
+    ASSERT_TRUE(testing::LoadShippedTables(app_));
     app_.folder.history_dir = dir() / "history";
-    Settings& s = app_.settings;
-    s.PathDataFolder = Text16(lib_);
-    s.FlagPathSaveCSV = 1;
-    s.FlagCreateCSVFile = 1;
-    s.FlagDisplayLog = 1;
-    s.FlagCheckOnlyFilename = 0;
-    s.FlagCheckOnlyID3Tag = 0;
-    s.FlagDetectFullCharFilename = 0;
-    s.FlagDetectFullCharID3Tag = 0;
-    s.FlagRenameSubfolders = 1;
-    s.FlagRenameFolderName = 1;
-    s.FlagConvertFilename = 1;
-    s.FlagConvertID3Tag = 1;
+    app_.settings = testing::ApplyingRun(lib_);
   }
 
   void Mp3(const fs::path& rel, std::string_view tag = {}, size_t audio = 200) {

@@ -18,6 +18,7 @@
 #include "rules/rules_test_support.h"
 #include "run/restore_run.h"
 #include "run/run_driver.h"
+#include "run/run_test_support.h"
 #include "support/exfat_volume.h"
 #include "support/fault_disk_ops.h"
 #include "support/test_support.h"
@@ -30,7 +31,7 @@ using ::tarvel::testing::ReadBytes;
 using ::tarvel::testing::U8;
 using ::tarvel::testing::WriteBytes;
 
-std::u16string Text16(const fs::path& p) { return *Utf8ToUtf16(p.native()); }
+using ::tarvel::testing::Text16;
 
 std::string Tag(std::string_view title) {
   std::string block = "TAG" + std::string(title);
@@ -68,8 +69,7 @@ class UndoIdentityTest : public ::testing::Test {
   void SetUp() override {
     app_.ui = &ui_;
     app_.reading = &fixed_;
-    const fs::path data = fs::path(TARVEL_SOURCE_DIR) / "data";
-    ASSERT_TRUE(LoadTables(app_, data / "dic.csv", data / "Rome.csv").dic.loaded());
+    ASSERT_TRUE(testing::LoadShippedTables(app_));
     app_.folder.history_dir = history_.path();
   }
 
@@ -77,20 +77,8 @@ class UndoIdentityTest : public ::testing::Test {
   // renames files and folders, the list in the library.
   void Use(const fs::path& lib) {
     lib_ = lib;
-    Settings& s = app_.settings;
-    s = Settings();
-    s.PathDataFolder = Text16(lib);
-    s.FlagPathSaveCSV = 1;
-    s.FlagCreateCSVFile = 1;
-    s.FlagCheckOnlyFilename = 0;
-    s.FlagCheckOnlyID3Tag = 0;
-    s.FlagDetectFullCharFilename = 0;
-    s.FlagDetectFullCharID3Tag = 0;
-    s.FlagRenameSubfolders = 1;
-    s.FlagRenameFolderName = 1;
-    s.FlagConvertFilename = 1;
-    s.FlagConvertID3Tag = 1;
-    s.ID3TagTitle = 1;
+    app_.settings = testing::ApplyingRun(lib);
+    app_.settings.ID3TagTitle = 1;
   }
 
   void Mp3(const fs::path& rel, std::string_view tag = {}, size_t audio = 300) {
