@@ -24,8 +24,8 @@ int LibraryFolders::Open(const std::string& folder) {
     errno = EXDEV;
     return -1;
   }
-  std::string relative = folder.substr(root_path_.size());
-  if (relative.empty()) relative = ".";
+  const std::string relative =
+      folder.size() > root_path_.size() ? folder.substr(root_path_.size()) : std::string(".");
   folder_ = disk_.OpenBeneath(root_.get(), relative.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
   if (!folder_) return -1;
   path_ = folder;

@@ -216,7 +216,9 @@ TEST_F(CliRestoreTest, ACopiedLibraryIsRestoredWithLibrary) {
     args.insert(args.end(), c.extra.begin(), c.extra.end());
     CliResult r = RunProgram(kCli, Args(args), dir());
     EXPECT_EQ(r.status, c.status) << r.out << r.err;
-    if (c.err != nullptr) EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+    if (c.err != nullptr) {
+      EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+    }
     EXPECT_EQ(r.err.find("undo record not used"), std::string::npos) << r.err;
     EXPECT_EQ(testing::ExactTree(moved), c.status == 0 ? exact_before : converted);
   }

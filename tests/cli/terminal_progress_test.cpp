@@ -9,7 +9,8 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <regex>
+#include <algorithm>
+#include <string>
 
 #include "cli/cli_support.h"
 #include "sample_library.h"
@@ -207,9 +208,26 @@ class CliProgressTest : public testing::TempDirTest {
     return run;
   }
 
+  // The bytes without the progress lines: each a CR, text without a line
+  // end, and the erase-to-end-of-line sequence ESC [ K.
   static std::string WithoutProgress(const std::string& bytes) {
-    static const std::regex kLine("\r[^\r\n]*\x1b\\[K");
-    return std::regex_replace(bytes, kLine, "");
+    std::string out;
+    size_t i = 0;
+    while (i < bytes.size()) {
+      const size_t cr = bytes.find('\r', i);
+      if (cr == std::string::npos) break;
+      const size_t end = bytes.find_first_of("\r\n", cr + 1);
+      const size_t erase = bytes.find("\x1b[K", cr + 1);
+      out.append(bytes, i, cr - i);
+      if (erase != std::string::npos && (end == std::string::npos || erase < end)) {
+        i = erase + 3;
+      } else {
+        out += '\r';
+        i = cr + 1;
+      }
+    }
+    out.append(bytes, std::min(i, bytes.size()), std::string::npos);
+    return out;
   }
 
   const fs::path kCli = TARVEL_BINARY_DIR "/tarvel-cli";

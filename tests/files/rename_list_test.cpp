@@ -25,6 +25,22 @@
 namespace tarvel {
 namespace {
 
+// An entry as the scan finds it; what the record adds (times, hashes) is
+// left unset.
+UndoEntry Entry(bool is_file, uint64_t dev, uint64_t ino, uint32_t mode, uint64_t size,
+                bool has_block, bool had_tag, TagBytes block) {
+  UndoEntry e;
+  e.is_file = is_file;
+  e.dev = dev;
+  e.ino = ino;
+  e.mode = mode;
+  e.size = size;
+  e.has_block = has_block;
+  e.had_tag = had_tag;
+  e.block = block;
+  return e;
+}
+
 using ::tarvel::testing::ReadBytes;
 using ::tarvel::testing::TempDirTest;
 using ::tarvel::testing::U8;
@@ -578,9 +594,8 @@ UndoRecord FillRun(RunState& run, const std::u16string& folder, std::u16string_v
     if (e.RenameFlag == 0 && e.TagFlag == 0) continue;
     const bool tagged = all_tags || i % 4 == 1;
     const std::string block = tagged ? "TAG" + std::string(125, static_cast<char>(i)) : "";
-    record.rows[static_cast<size_t>(i)] =
-        UndoEntry{e.IsFile == 1,        2049,   1000u + i, 0644u - (i % 7), 4096u + i,
-                  tagged || i % 4 != 0, tagged, block};
+    record.rows[static_cast<size_t>(i)] = Entry(e.IsFile == 1, 2049, 1000u + i, 0644u - (i % 7),
+                                                4096u + i, tagged || i % 4 != 0, tagged, block);
   }
   return record;
 }

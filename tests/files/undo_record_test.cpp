@@ -13,6 +13,22 @@
 namespace tarvel {
 namespace {
 
+// An entry as the scan finds it; what the record adds (times, hashes) is
+// left unset.
+UndoEntry Entry(bool is_file, uint64_t dev, uint64_t ino, uint32_t mode, uint64_t size,
+                bool has_block, bool had_tag, TagBytes block) {
+  UndoEntry e;
+  e.is_file = is_file;
+  e.dev = dev;
+  e.ino = ino;
+  e.mode = mode;
+  e.size = size;
+  e.has_block = has_block;
+  e.had_tag = had_tag;
+  e.block = block;
+  return e;
+}
+
 namespace fs = std::filesystem;
 using ::tarvel::testing::TempDirTest;
 using ::tarvel::testing::WriteBytes;
@@ -27,10 +43,10 @@ UndoRecord Sample() {
   UndoRecord r;
   r.list_size = 42;
   r.list_hash = ListBytesHash("list bytes");
-  r.rows[1] = UndoEntry{false, 64769, 12, 0755, 0, false, false, {}};
-  r.rows[2] = UndoEntry{true, 64769, 13, 0444, 300, true, true, TagBlock('\0')};
-  r.rows[7] = UndoEntry{true, 64769, 14, 0644, 172, true, false, {}};
-  r.rows[9] = UndoEntry{true, 64769, 15, 0600, 99, false, false, {}};
+  r.rows[1] = Entry(false, 64769, 12, 0755, 0, false, false, {});
+  r.rows[2] = Entry(true, 64769, 13, 0444, 300, true, true, TagBlock('\0'));
+  r.rows[7] = Entry(true, 64769, 14, 0644, 172, true, false, {});
+  r.rows[9] = Entry(true, 64769, 15, 0600, 99, false, false, {});
   UndoEntry& tagged = r.rows[2];
   tagged.inode_kept = false;
   tagged.has_mtime = true;
@@ -89,10 +105,10 @@ TEST(UndoRecordTest, FormatWritesTheFixedSpelling) {
   for (int i = 0; i < 120; ++i) tag_hex += "61";
   UndoRecord every{123456789,
                    0xfedcba9876543210ull,
-                   {{1, UndoEntry{false, 64769, 12, 0755, 0, false, false, {}}},
-                    {2, UndoEntry{true, 18446744073709551615ull, 13, 04444, 300, true, true, tag}},
-                    {7, UndoEntry{true, 1, 14, 0, 172, true, false, {}}},
-                    {100000, UndoEntry{true, 0, 0, 07777, 99, false, false, {}}}},
+                   {{1, Entry(false, 64769, 12, 0755, 0, false, false, {})},
+                    {2, Entry(true, 18446744073709551615ull, 13, 04444, 300, true, true, tag)},
+                    {7, Entry(true, 1, 14, 0, 172, true, false, {})},
+                    {100000, Entry(true, 0, 0, 07777, 99, false, false, {})}},
                    {{1, FileTime{-1, 5}}, {7, FileTime{1700000000, 123000000}}}};
   UndoEntry& second = every.rows.at(2);
   second.inode_kept = false;
@@ -285,7 +301,7 @@ TEST_F(UndoRecordFileTest, CaptureTakesOverTheScansEntriesOfChangedRowsOnly) {
     // Row 600 was seen as a folder, though the row is a file that is gone:
     // its entry is not taken, and nothing on disk replaces it.
     if (!is_folder) {
-      DiskEntry seen{i != 600, 7, i * 10 + 1, 0644, 500 + i, true, i % 2 == 0, {}};
+      DiskEntry seen = Entry(i != 600, 7, i * 10 + 1, 0644, 500 + i, true, i % 2 == 0, {});
       if (seen.had_tag) seen.block = tag;
       run.FoundOnDisk.append(i, std::move(seen));
     }

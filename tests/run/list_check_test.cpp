@@ -33,8 +33,8 @@ TEST(CheckRestoreListTest, AcceptsOnlyRowsInsideOneLibrary) {
   struct {
     const char* what;
     std::vector<Row> rows;
-    const char* problem;  // part of the problem, or null when the list is good
-    std::u16string_view common;
+    const char* problem;               // part of the problem, or null when the list is good
+    std::u16string_view common = u"";  // for a good list
   } kCases[] = {
       {"a list as a run writes it",
        {{u"/m/lib/", u"歌手", u"ｶｼｭ", 0},

@@ -430,7 +430,9 @@ TEST_F(RestoreTest, AMovedLibraryIsRestoredWhereItLiesNow) {
     const bool restored = c.outcome == RestoreReport::Outcome::kCompleted;
     EXPECT_EQ(fs::exists(moved / "歌手" / "曲.mp3"), restored);
     EXPECT_EQ(fs::exists(moved / "ｶｼｭ" / "ｷｮｸ.mp3"), !restored);
-    if (restored) EXPECT_EQ(U8(Title(moved / "歌手" / "曲.mp3")), "曲");
+    if (restored) {
+      EXPECT_EQ(U8(Title(moved / "歌手" / "曲.mp3")), "曲");
+    }
     if (c.outcome == RestoreReport::Outcome::kLibraryMissing) {
       EXPECT_NE(U8(ui_.log).find("変換したフォルダが見つかりません。\r\n　フォルダ名　："),
                 std::string::npos)
