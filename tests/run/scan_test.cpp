@@ -381,7 +381,7 @@ TEST(EntryTableTest, ResetAndAdd) {
   RunState run;
   EXPECT_EQ(run.EntryTable.size(), 1u);
   FileEntry& row = AddEntry(run, u"/m/", u"曲.mp3", 1);
-  row.OldTitle = u"t";
+  row.OldTitle = std::u16string(u"t");
   row.RenameFlag = 1;
   AddEntry(run, u"/m/", u"sub", 0);
   ASSERT_EQ(run.EntryCount, 2);
