@@ -400,5 +400,44 @@ TEST_F(TagIdentityTest, RestoreGivesBackBytesModeAndTime) {
   }
 }
 
+// A restore takes a file for the row's own when its size and last bytes are
+// those the run found or those it left (the block whose hash the record
+// holds), and no other bytes: inode numbers play no part, as after a stick
+// is plugged in again.
+TEST_F(TagIdentityTest, RestoreKnowsTheFileByTheBytesTheRunFoundOrLeft) {
+  const std::string audio(300, '\xAA');
+  const std::string old_tag = "TAG" + std::string(125, 'o');
+  const std::string new_tag = "TAG" + std::string(125, 'n');
+  const std::string other_tag = "TAG" + std::string(125, 'x');
+  DiskEntry with_tag = Captured("a.mp3", audio + old_tag);
+  DiskEntry without_tag = Captured("b.mp3", audio);
+  for (DiskEntry* e : {&with_tag, &without_tag}) {
+    e->after_hash = LastBytesHash(new_tag);
+    e->has_after = true;
+  }
+  DiskEntry no_after = with_tag;  // a record that holds no hash of the block
+  no_after.has_after = false;
+  const struct {
+    const char* name;
+    const DiskEntry& recorded;
+    std::string now;
+    bool is_row;
+  } kCases[] = {
+      {"as the run found it", with_tag, audio + old_tag, true},
+      {"as the run left it", with_tag, audio + new_tag, true},
+      {"another tag", with_tag, audio + other_tag, false},
+      {"another size", with_tag, audio + "x" + new_tag, false},
+      {"no tag, as the run found it", without_tag, audio, true},
+      {"the tag the run appended", without_tag, audio + new_tag, true},
+      {"another tag appended", without_tag, audio + other_tag, false},
+      {"no hash of the block: any tag of the size left", no_after, audio + other_tag, true},
+  };
+  for (const auto& c : kCases) {
+    DiskEntry now = Captured("now.mp3", c.now);
+    now.ino += 1;  // another number, as after a remount
+    EXPECT_EQ(HasRunBytes(c.recorded, now), c.is_row) << c.name;
+  }
+}
+
 }  // namespace
 }  // namespace tarvel
