@@ -7,27 +7,14 @@
 #include <vector>
 
 #include "files/id3_tag.h"
+#include "files/undo_entry_support.h"
 #include "platform/text.h"
 #include "support/test_support.h"
 
 namespace tarvel {
 namespace {
 
-// An entry as the scan finds it; what the record adds (times, hashes) is
-// left unset.
-UndoEntry Entry(bool is_file, uint64_t dev, uint64_t ino, uint32_t mode, uint64_t size,
-                bool has_block, bool had_tag, TagBytes block) {
-  UndoEntry e;
-  e.is_file = is_file;
-  e.dev = dev;
-  e.ino = ino;
-  e.mode = mode;
-  e.size = size;
-  e.has_block = has_block;
-  e.had_tag = had_tag;
-  e.block = block;
-  return e;
-}
+using ::tarvel::testing::Entry;
 
 namespace fs = std::filesystem;
 using ::tarvel::testing::TempDirTest;
