@@ -14,6 +14,7 @@
 #include "rules/rules_test_support.h"
 #include "run/restore_run.h"
 #include "run/run_driver.h"
+#include "run/run_test_support.h"
 #include "support/exfat_volume.h"
 #include "support/test_support.h"
 
@@ -57,10 +58,9 @@ class CaseInsensitiveTest : public testing::TempDirTest {
       fs::create_directories((lib_ / name).parent_path());
       WriteBytes(lib_ / name, std::string(200, '\xAA') + name);
     }
-    const fs::path data = fs::path(TARVEL_SOURCE_DIR) / "data";
-    ASSERT_TRUE(LoadTables(app_, data / "dic.csv", data / "Rome.csv").dic.loaded());
+    ASSERT_TRUE(testing::LoadShippedTables(app_));
     for (const DicRow& row : dic) app_.DicTable.AddRow({row.from, row.to});
-    app_.settings.PathDataFolder = *Utf8ToUtf16(lib_.native());
+    app_.settings.PathDataFolder = testing::Text16(lib_);
   }
 
   RunReport Convert() {
