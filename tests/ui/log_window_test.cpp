@@ -9,6 +9,7 @@
 #include <QScrollBar>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -142,9 +143,11 @@ TEST_F(LogWindowTest, PlacementIsWrittenOnCloseAndUsedOnTheNextShow) {
   ASSERT_GE(moved.width(), 420);
 
   Button(w, u"戻る")->click();
+  // Closed, the window drops its text at once; it is deleted later.
+  EXPECT_TRUE(w->unloaded());
+  EXPECT_EQ(w->LogText(), u"");
   PumpEvents();
   EXPECT_EQ(host.window(), nullptr);
-  EXPECT_EQ(host.LogText(), u"");
   const std::string ini = ReadBytes(Ini());
   EXPECT_NE(ini.find("[LogWindow]\r\nTop=" + std::to_string(PixelsToTwips(45, dpi)) +
                      "\r\nLeft=" + std::to_string(PixelsToTwips(60, dpi)) +
@@ -159,6 +162,32 @@ TEST_F(LogWindowTest, PlacementIsWrittenOnCloseAndUsedOnTheNextShow) {
   EXPECT_EQ(host.window()->frameGeometry(), moved);
   EXPECT_EQ(host.LogText(), u"");
   EXPECT_EQ(Shown(host.window()), u"");
+}
+
+// Tab goes from the text to "戻る" and then "ログを消去"; long lines and many
+// lines scroll rather than wrap or hide.
+TEST_F(LogWindowTest, TabOrderAndScrollBars) {
+  LogWindowHost host(Ini(), nullptr);
+  host.Show();
+  host.AppendLog(std::u16string(400, u'ア') + u"\r\n");
+  for (int i = 0; i < 200; ++i) host.AppendLog(u"行\r\n");
+  PumpEvents();
+  LogWindow* w = host.window();
+  QPlainTextEdit* monitor = w->monitor();
+  const std::vector<QWidget*> expected = {monitor, Button(w, u"戻る"), Button(w, u"ログを消去")};
+  std::vector<QWidget*> chain;
+  QWidget* at = monitor;
+  do {
+    if (std::find(expected.begin(), expected.end(), at) != expected.end()) chain.push_back(at);
+    at = at->nextInFocusChain();
+  } while (at != monitor && chain.size() < 10);
+  EXPECT_EQ(chain, expected);
+  EXPECT_TRUE(monitor->isReadOnly());
+  EXPECT_GT(monitor->horizontalScrollBar()->maximum(), 0);
+  EXPECT_GT(monitor->verticalScrollBar()->maximum(), 0);
+  for (QScrollBar* bar : {monitor->horizontalScrollBar(), monitor->verticalScrollBar()}) {
+    EXPECT_TRUE(bar->isVisible());
+  }
 }
 
 TEST_F(LogWindowTest, TextIsKeptAsWrittenAndShownWithLineBreaks) {

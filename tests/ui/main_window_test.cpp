@@ -5,7 +5,10 @@
 #include <unistd.h>
 
 #include <QAccessible>
+#include <QApplication>
 #include <QGuiApplication>
+#include <QLabel>
+#include <QMessageBox>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
@@ -18,6 +21,7 @@
 #include "platform/ini_file.h"
 #include "platform/text.h"
 #include "sample_library.h"
+#include "ui/gui_front_end.h"
 #include "ui/instance_lock.h"
 #include "window_fixture.h"
 
@@ -166,8 +170,8 @@ TEST_F(MainWindowTest, LoadOrderAndItsConsequences) {
 // their values, and the settings keep those values.
 TEST_F(MainWindowTest, EnablingRules) {
   AddRome();
-  MainWindow& w = Open("");
-  (void)w;
+  // Both conversions stored off: the load's last step greys their dependents.
+  Open("FlagConvertFilename=0\r\nFlagConvertID3Tag=0\r\n");
   struct Rule {
     const char* name;
     QCheckBox* master;
@@ -192,6 +196,11 @@ TEST_F(MainWindowTest, EnablingRules) {
                         {"file names", c().chkFlagConvertFilename, names},
                         {"tags", c().chkFlagConvertID3Tag, tags}};
   ASSERT_EQ(names.size(), 9u);  // the ten dependents, number box and spin buttons as one
+  for (const auto* stored_off : {&names, &tags}) {
+    for (QWidget* d : *stored_off) EXPECT_FALSE(d->isEnabled()) << d->objectName().toStdString();
+  }
+  c().chkFlagConvertFilename->setChecked(true);
+  c().chkFlagConvertID3Tag->setChecked(true);
   for (const Rule& r : rules) {
     SCOPED_TRACE(r.name);
     const Settings before = app_.settings;
@@ -235,6 +244,12 @@ TEST_F(MainWindowTest, SettingsFollowEachChange) {
   const Change changes[] = {
       {"data folder text", [&] { c().txtDataFolder->setText("/x/y"); },
        [](const Settings& s) { EXPECT_EQ(s.PathDataFolder, u"/x/y"); }},
+      {"folder chosen with ...",
+       [&] {
+         folder_answer_ = QString::fromStdString(dir().string());
+         c().cmdBrowse->click();
+       },
+       [&](const Settings& s) { EXPECT_EQ(s.PathDataFolder, dir().u16string()); }},
       {"display log", [&] { c().chkFlagDisplayLog->setChecked(false); },
        [](const Settings& s) { EXPECT_EQ(s.FlagDisplayLog, 0); }},
       {"subfolders", [&] { c().chkFlagRenameSubfolders->setChecked(false); },
@@ -401,8 +416,10 @@ TEST_F(MainWindowTest, SaveWritesTheSettingsAndSaysWhenItCannot) {
   c().txtLengthName->setValue(17);
   c().cmdSaveOption->click();
   EXPECT_EQ(IniFile::Load(ini()).ReadInt(u"Option", u"LengthName", -1), 17);
-  std::string text = ReadBytes(ini());
-  EXPECT_EQ(text.rfind("ConvertLevelID3Tag=1"), text.find("ConvertLevelID3Tag"));
+  // The tag level is written last, after the three tag sources.
+  EXPECT_TRUE(ReadBytes(ini()).ends_with(
+      "ID3TagArtist=0\r\nID3TagAlbum=0\r\nID3TagTitle=0\r\nConvertLevelID3Tag=1\r\n"))
+      << ReadBytes(ini());
   EXPECT_TRUE(said_.empty());
 
   // A settings path that is a folder cannot be written: said, not hidden.
@@ -411,6 +428,39 @@ TEST_F(MainWindowTest, SaveWritesTheSettingsAndSaysWhenItCannot) {
   c().cmdSaveOption->click();
   ASSERT_EQ(said_.size(), 1u);
   EXPECT_TRUE(said_[0].text.startsWith(QString::fromUtf16(kSaveFailedMessage)));
+}
+
+// A message is a plain box over its window: the title and text given (CR LF
+// shown as a line break), an OK button alone and no icon.
+TEST(MessageBoxTest, OkOnlyNoIconTitleAndText) {
+  QWidget owner;
+  owner.show();
+  struct Seen {
+    QString title, text;
+    QMessageBox::Icon icon = QMessageBox::Warning;
+    QMessageBox::StandardButtons buttons;
+    qsizetype button_count = 0;
+    QWidget* parent = nullptr;
+  } seen;
+  QTimer::singleShot(0, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr) {  // not modal: close whatever box there is rather than hang
+      for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (auto* b = qobject_cast<QMessageBox*>(w)) b->done(0);
+      }
+      return;
+    }
+    seen = {box->windowTitle(),     box->text(),           box->icon(),
+            box->standardButtons(), box->buttons().size(), box->parentWidget()};
+    box->button(QMessageBox::Ok)->click();
+  });
+  SystemMessageSink()(&owner, "QX", QString::fromUtf16(u"一行目\r\n二行目"));
+  EXPECT_EQ(seen.title, "QX");
+  EXPECT_EQ(seen.text, QString::fromUtf16(u"一行目\n二行目"));
+  EXPECT_EQ(seen.icon, QMessageBox::NoIcon);
+  EXPECT_EQ(seen.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+  EXPECT_EQ(seen.button_count, 1);
+  EXPECT_EQ(seen.parent, &owner);
 }
 
 TEST_F(MainWindowTest, SecondLockForTheSameUserIsRefusedUntilTheFirstEnds) {
@@ -448,19 +498,27 @@ TEST_F(MainWindowTest, SecondCopyEndsSilently) {
 }
 
 // Screen readers and UI automation find every control by its caption (the
-// tooltip or the frame where it has none).
+// tooltip or the frame where it has none); frames and tabs show theirs.
 TEST_F(MainWindowTest, EveryControlIsNamedByItsCaption) {
   Open("");
   auto name = [](QObject* o) {
     QAccessibleInterface* a = QAccessible::queryAccessibleInterface(o);
-    return a ? a->text(QAccessible::Name) : QString("(none)");
+    return a ? a->text(QAccessible::Name).toStdU16String() : std::u16string(u"(none)");
   };
-  const std::pair<QObject*, std::u16string_view> cases[] = {
+  const std::u16string_view kLevels[] = {u"変換なし", u"半角ｶﾅに変換する", u"ローマ字に変換する"};
+  const std::u16string_view kSources[] = {u"現在のID3Tagを変換する（ID3Tagが無いときは付加しない）",
+                                          u"ファイル名を埋め込む（現在のID3Tagに上書き）",
+                                          u"フォルダ名を埋め込む（現在のID3Tagに上書き）"};
+  std::vector<std::pair<QObject*, std::u16string_view>> cases = {
       {c().txtDataFolder, u"データフォルダ"},
+      {c().txtDataFolder->parentWidget(), u"データフォルダ"},
       {c().cmdBrowse, u"フォルダを選択"},
+      {c().fraPlayer, u"プレーヤー プリセット"},
       {c().optPlayer->button(1), u"Kenwood Z919"},
       {c().optPlayer->button(2), u"Kenwood f-CD7"},
       {c().optPlayer->button(0), u"それ以外"},
+      {c().fraPlayer->findChild<QLabel*>(),
+       u"プリセット選択時はチェックのみになっていますので、確認後、はずしてください。"},
       {c().cmdRename, u"変換開始"},
       {c().cmdRestore, u"復元"},
       {c().cmdSaveOption, u"設定保存"},
@@ -472,17 +530,37 @@ TEST_F(MainWindowTest, EveryControlIsNamedByItsCaption) {
       {c().optFlagPathSaveCSV->button(1), u"CSVファイルはデータフォルダに作成"},
       {c().chkFlagConvertFilename, u"ファイル名変換を有効にする"},
       {c().chkFlagCheckOnlyFilename, u"チェックのみで、変換は行わない"},
+      {c().chkFlagDicEnabledFilename, u"辞書ファイルによる定型変換を有効にする"},
+      {c().chkFlagDetectFullCharFilename, u"全角を検出したら変換停止"},
       {c().chkFlagLimit30Char, u"拡張子を除くファイル名を　　　　　　文字に制限する"},
       {c().txtLengthName, u"文字数"},
       {c().chkFlagRenameFolderName, u"フォルダ名も変換対象にする"},
-      {c().optConvertLevelFilename->button(1), u"半角ｶﾅに変換する"},
+      {c().optConvertLevelFilename->button(0)->parentWidget(), u"全角日本語を"},
       {c().chkFlagConvertID3Tag, u"ID3Tag変換を有効にする"},
-      {c().optConvertLevelID3Tag->button(2), u"ローマ字に変換する"},
-      {c().optID3TagTitle->button(0), u"現在のID3Tagを変換する（ID3Tagが無いときは付加しない）"},
+      {c().chkFlagCheckOnlyID3Tag, u"チェックのみで、変換は行わない"},
+      {c().chkFlagDicEnabledID3Tag, u"辞書ファイルによる定型変換を有効にする"},
+      {c().chkFlagDetectFullCharID3Tag, u"全角を検出したら変換停止"},
+      {c().optConvertLevelID3Tag->button(0)->parentWidget(), u"全角日本語を"},
   };
-  for (const auto& [object, caption] : cases) {
-    EXPECT_EQ(name(object).toStdU16String(), caption) << U8(caption);
+  for (int i = 0; i < 3; ++i) {
+    cases.emplace_back(c().optConvertLevelFilename->button(i), kLevels[i]);
+    cases.emplace_back(c().optConvertLevelID3Tag->button(i), kLevels[i]);
+    for (QButtonGroup* g : {c().optID3TagArtist, c().optID3TagAlbum, c().optID3TagTitle}) {
+      cases.emplace_back(g->button(i), kSources[i]);
+    }
   }
+  for (const auto& [object, caption] : cases) {
+    EXPECT_EQ(name(object), caption) << U8(caption);
+  }
+  const std::pair<QTabWidget*, std::vector<std::u16string>> tabs[] = {
+      {c().SSTab1, {u"全般", u"ファイル名", u"ID3Tag"}},
+      {c().tabID3Tag, {u"アーティスト名", u"アルバム名", u"タイトル名"}}};
+  for (const auto& [widget, captions] : tabs) {
+    std::vector<std::u16string> shown;
+    for (int i = 0; i < widget->count(); ++i) shown.push_back(widget->tabText(i).toStdU16String());
+    EXPECT_EQ(shown, captions);
+  }
+  EXPECT_EQ(c().SSTab1->currentIndex(), 0);
   const std::pair<QToolButton*, std::u16string_view> tips[] = {
       {c().cmdRename, u"現在の設定で変換を開始します"},
       {c().cmdSaveOption, u"現在の設定を保存します"},
@@ -664,13 +742,19 @@ TEST_F(WindowRunTest, FullWidthStopTicksTheCheckOnlyBoxes) {
 
 // During a run nothing that starts another run or changes an option can be
 // used, and closing the window waits for the run to end.
+// The romaji level stays as the run read it even when Rome.csv goes.
 TEST_F(WindowRunTest, DuringARunOptionsAndRunsAreShutAndCloseWaits) {
-  MainWindow& w = Open(Options(""));
+  AddRome();
+  MainWindow& w = Open(Options("ConvertLevelFilename=2\r\n"));
   struct Seen {
     bool busy = false, rename = true, restore = true, tabs = true, presets = true, folder = true;
-    bool exit_enabled = false, visible_after_close = false;
+    bool exit_enabled = false, visible_after_close = false, romaji_kept = false;
   } seen;
   QTimer::singleShot(0, &w, [&] {
+    fs::remove(app_dir_ / "Rome.csv");
+    w.UpdateSettings();
+    seen.romaji_kept = said_.empty() && c().optConvertLevelFilename->checkedId() == 2 &&
+                       app_.settings.ConvertLevelFilename == 2;
     seen.busy = w.busy();
     seen.rename = c().cmdRename->isEnabled();
     seen.restore = c().cmdRestore->isEnabled();
@@ -691,8 +775,9 @@ TEST_F(WindowRunTest, DuringARunOptionsAndRunsAreShutAndCloseWaits) {
   EXPECT_FALSE(seen.folder);
   EXPECT_TRUE(seen.exit_enabled);
   EXPECT_TRUE(seen.visible_after_close);
+  EXPECT_TRUE(seen.romaji_kept);
   // The run went to its end, once, and then the window closed.
-  EXPECT_TRUE(fs::exists(lib_ / "ﾃｽﾄ.mp3"));
+  EXPECT_FALSE(fs::exists(lib_ / "テスト.mp3"));
   EXPECT_FALSE(w.isVisible());
   EXPECT_EQ(IniFile::Load(ini()).ReadInt(u"General", u"FormTop", -1), w.y() * 15);
   EXPECT_FALSE(app_.run_in_progress);

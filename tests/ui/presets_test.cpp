@@ -65,7 +65,11 @@ TEST_F(PresetTest, EachPresetSetsItsOptionsKeepsTheRestAndExplains) {
   other.FlagConvertID3Tag = 1;
   const Case cases[] = {
       {kPresetZ919, z919, u"ライティングはRomeoで行ってください。"},
-      {kPresetFCD7, fcd7, PresetMessage(kPresetFCD7)},
+      {kPresetFCD7, fcd7,
+       u"この設定は、ID3Tagのアルバム名にMP3ファイルのあるフォルダ名が反映されます。"
+       u"フォルダ名にはアーティストの名前を設定しておいてください。\r\n"
+       u"f-CD7の表示設定は、上段にID3Tagのアルバム名とアーティスト名を、下段にスペアナをお勧めし"
+       u"ます。\r\nまた、ライティングはRomeoで行ってください。"},
       {kPresetOther, other, u"各種設定を自由に設定できます"},
   };
   AddRome();
@@ -77,15 +81,19 @@ TEST_F(PresetTest, EachPresetSetsItsOptionsKeepsTheRestAndExplains) {
     Open(kOpposite);
     Settings expected = k.expected;
     expected.PathDataFolder = app_.settings.PathDataFolder;
-    // "それ以外" is the stored preset: select another first, quietly.
+    // "それ以外" is the stored preset: select another first, and turn both
+    // conversions off, quietly, so that both of its assignments show.
     if (k.index == kPresetOther) {
       window_->hide();
       c().optPlayer->button(kPresetZ919)->setChecked(true);
+      c().chkFlagConvertFilename->setChecked(false);
       window_->show();
       window_->UpdateSettings();
+      ASSERT_EQ(app_.settings.FlagConvertFilename, 0);
       ASSERT_EQ(app_.settings.FlagConvertID3Tag, 0);
       expected = app_.settings;
       expected.Player = 0;
+      expected.FlagConvertFilename = 1;
       expected.FlagConvertID3Tag = 1;
     }
     said_.clear();

@@ -59,7 +59,7 @@ class WindowTest : public TempDirTest {
     seams.message = [this](QWidget*, const QString& title, const QString& text) {
       said_.push_back({title, text, window_ && window_->isVisible()});
     };
-    seams.folder = [](QWidget*, const QString&, const QString&) { return QString(); };
+    seams.folder = [this](QWidget*, const QString&, const QString&) { return folder_answer_; };
     seams.open_list = [this](QWidget*, const QString& title, const QString& start) {
       list_dialog_title_ = title;
       list_dialog_start_ = start;
@@ -88,6 +88,7 @@ class WindowTest : public TempDirTest {
   std::unique_ptr<MainWindow> window_;
   std::vector<Said> said_;
   QString list_answer_;
+  QString folder_answer_;  // what the "..." folder chooser answers
   QString list_dialog_title_;
   QString list_dialog_start_;
   // What the moved-library chooser was asked, and its answer.
