@@ -156,6 +156,7 @@ set(TARVEL_PLATFORM_TESTS
 set(TARVEL_APP_TESTS
   tests/app/app_folder_test.cpp
   tests/app/disk_entry_test.cpp
+  tests/app/entry_table_test.cpp
   tests/app/settings_rules_test.cpp
   tests/app/settings_test.cpp
   tests/app/tables_test.cpp

@@ -93,6 +93,7 @@ TEST(DiskEntryRowsTest, EveryWayOfFillingKeepsRowsSortedAndOwnEntries) {
       {"cut inside a chunk", Span(0, 700), {}, {}, 300, Span(0, 300)},
       {"cut on a chunk boundary", Span(0, 700), {}, {}, 512, Span(0, 512)},
       {"cut to nothing", Span(0, 20), {}, {}, 0, {}},
+      {"cut to one", Span(0, 700), {}, {}, 1, {0}},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -109,11 +110,14 @@ TEST(DiskEntryRowsTest, EveryWayOfFillingKeepsRowsSortedAndOwnEntries) {
     if (c.truncated_to != SIZE_MAX) table.truncate(c.truncated_to);
     EXPECT_EQ(Rows(table), c.expected);
     EXPECT_EQ(table.size(), c.expected.size());
-    // The table still grows after whatever was done to it.
+    // The table still grows after whatever was done to it, into new chunks.
     const size_t beyond = c.expected.empty() ? 1 : c.expected.back() + 1;
-    table.append(beyond, Marked(beyond));
-    EXPECT_EQ(table.size(), c.expected.size() + 1);
-    EXPECT_EQ(table.at(beyond).ino, beyond * 10 + 1);
+    const std::vector<size_t> more = Span(beyond, beyond + 2 * DiskEntryRows::kChunkRows);
+    for (size_t row : more) table.append(row, Marked(row));
+    EXPECT_EQ(table.size(), c.expected.size() + more.size());
+    size_t found = 0;
+    for (size_t row : more) found += table.count(row) == 1 && table.at(row).ino == row * 10 + 1;
+    EXPECT_EQ(found, more.size());
   }
 }
 
