@@ -229,6 +229,13 @@ TEST_F(SettingsTest, SavesMakeTheSettingsFolder) {
     EXPECT_FALSE(c.save(blocked / "tarvel" / "tarvel.ini", &error)) << c.name;
     EXPECT_NE(error.find("blocked/tarvel: cannot make the settings folder"), std::string::npos)
         << c.name << ": " << error;
+
+    // A settings file that cannot be written says so, with its name.
+    const std::filesystem::path folder = dir() / c.name / "folder.ini";
+    std::filesystem::create_directories(folder);
+    error.clear();
+    EXPECT_FALSE(c.save(folder, &error)) << c.name;
+    EXPECT_NE(error.find("folder.ini"), std::string::npos) << c.name << ": " << error;
   }
 }
 

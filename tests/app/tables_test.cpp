@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "app/startup.h"
 #include "platform/text.h"
 #include "support/test_support.h"
 
@@ -107,9 +108,12 @@ TEST_F(LoadTableTest, UnusableFilesAreNotLoaded) {
       {"pipe", dir() / "fifo.csv", Status::kUnreadable},
       {"dangling link", dir() / "dangling.csv", Status::kAbsent},
   };
+  const std::filesystem::path good = Write("good.csv", "a,b\r\n");
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
+    // A table loaded before keeps none of its rows.
     CsvTable table(2, 2);
+    ASSERT_TRUE(LoadTable(good, "dic.csv", table).loaded());
     TableLoadResult result = LoadTable(c.path, "dic.csv", table);
     EXPECT_EQ(result.status, c.status);
     EXPECT_FALSE(result.loaded());
@@ -211,6 +215,21 @@ TEST_F(LoadTableTest, StartupNoticesForTheLog) {
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_NE(U8(lines[1]).find("empty.csv: the table is empty"), std::string::npos);
   EXPECT_EQ(StartupTableNotices(LoadTables(state, dic, std::nullopt)).size(), 1u);
+}
+
+// The start-up's notices for the log: first the settings values replaced by
+// their defaults, then the table rows left out.
+TEST_F(LoadTableTest, StartupGathersSettingAndTableNotices) {
+  Write("dic.csv", ",x\r\n\"★\",\"*\"\r\n");
+  Write("tarvel.ini", "[Option]\r\nLengthName=abc\r\n");
+  AppState app;
+  const StartupResult r = Startup(app, dir() / "tarvel");
+  ASSERT_TRUE(r.ok()) << U8(r.message);
+  ASSERT_EQ(r.setting_notices.size(), 1u);
+  EXPECT_NE(r.setting_notices[0].find("LengthName"), std::string::npos) << r.setting_notices[0];
+  ASSERT_EQ(r.notices.size(), 2u);
+  EXPECT_EQ(U8(r.notices[0]), r.setting_notices[0]);
+  EXPECT_EQ(U8(r.notices[1]), "row 1 of dic.csv ignored: the search text is empty");
 }
 
 TEST(LineEndsTest, LoneLineFeedsBecomeCrLf) {

@@ -220,17 +220,20 @@ TEST_F(CliRunTest, ExitStatuses) {
     std::vector<std::string> args;
     int status;
     std::string_view out;
+    std::string_view err;  // the start of standard error
   } const kCases[] = {
-      {{"--bogus"}, 2, ""},
-      {{"--set", "LengthName=99"}, 2, ""},
-      {{"--set", "NoSuchKey=1"}, 2, ""},
-      {{"--help"}, 0, "Usage: tarvel-cli"},
-      {{"--version"}, 0, "tarvel-cli "},
+      {{"--bogus"}, 2, "", "tarvel-cli: unknown option --bogus (see --help)\n"},
+      {{"--set"}, 2, "", "tarvel-cli: --set needs a value\n"},
+      {{"--set", "LengthName=99"}, 2, "", "tarvel-cli: LengthName: \"99\" is not allowed"},
+      {{"--set", "NoSuchKey=1"}, 2, "", "tarvel-cli: unknown setting \"NoSuchKey\""},
+      {{"--help"}, 0, "Usage: tarvel-cli", ""},
+      {{"--version"}, 0, "tarvel-cli ", ""},
   };
   for (const auto& c : kCases) {
     CliResult r = RunProgram(kCli, c.args, dir());
     EXPECT_EQ(r.status, c.status) << c.args[0];
     EXPECT_NE(r.out.find(c.out), std::string::npos) << r.out;
+    EXPECT_TRUE(r.err.starts_with(c.err) && (c.err.empty() == r.err.empty())) << r.err;
   }
   CliResult missing = RunProgram(
       kCli, {"--settings", (dir() / "t.ini").native(), (dir() / "nowhere").native()}, dir());
