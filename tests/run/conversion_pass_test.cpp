@@ -170,6 +170,20 @@ TEST_F(ConversionPassTest, FlagsAndChangeCount) {
   }
 }
 
+// A name that stays full-width turns the whole run into a check-only one,
+// names and tags alike, and ticks the front end's boxes.
+TEST_F(ConversionPassTest, FullWidthStopMakesTheRunCheckOnly) {
+  app.settings.ConvertLevelFilename = 1;
+  app.settings.FlagDetectFullCharFilename = 1;
+  Add(u"/m/", u"∴.mp3");
+  Add(u"/m/", u"ソング.mp3");
+  ASSERT_EQ(ConvertEntries(app, run), 1);
+  EXPECT_EQ(app.settings.FlagCheckOnlyFilename, 1);
+  EXPECT_EQ(app.settings.FlagCheckOnlyID3Tag, 1);
+  EXPECT_EQ(ui.tick_count, 1);
+  EXPECT_EQ(run.EntryTable[2].RenameFlag, 0);
+}
+
 TEST_F(ConversionPassTest, CaseOnlyChangeCounts) {
   app.settings.FlagConvertFilename = 1;
   app.settings.FlagDicEnabledFilename = 1;
@@ -183,23 +197,40 @@ TEST_F(ConversionPassTest, CaseOnlyChangeCounts) {
 
 class ConversionPassDiskTest : public testing::TempDirTest, public RulesFixture {};
 
+// Each field takes its text from the tag (0), the file name (1) or the
+// folder name (2), whichever of the three asks for the folder.
 TEST_F(ConversionPassDiskTest, TagSources) {
   std::filesystem::create_directories(dir() / "Artist");
   std::u16string folder = *Utf8ToUtf16((dir() / "Artist").native() + "/");
   app.settings.FlagConvertFilename = 0;
   app.settings.FlagConvertID3Tag = 1;
-  app.settings.ID3TagTitle = 1;
-  app.settings.ID3TagArtist = 2;
-  app.settings.ID3TagAlbum = 0;
-  RunState run;
-  AddEntry(run, folder, u"01 track.mp3", 1);
-  AddEntry(run, folder, u"mp3", 1);  // shorter than an extension
-  ASSERT_EQ(ConvertEntries(app, run), 1);
-  EXPECT_EQ(U8(run.EntryTable[1].NewTitle), "01 track");
-  EXPECT_EQ(U8(run.EntryTable[1].NewArtist), "Artist");
-  EXPECT_EQ(U8(run.EntryTable[1].NewAlbum), "");
-  EXPECT_EQ(run.EntryTable[1].TagFlag, 1);
-  EXPECT_EQ(U8(run.EntryTable[2].NewTitle), "");
+  const struct {
+    int32_t artist, album, title;
+    const char* expected[3];  // artist, album, title
+  } kCases[] = {
+      {2, 0, 1, {"Artist", "album", "01 track"}},
+      {0, 2, 0, {"artist", "Artist", "title"}},
+      {1, 0, 2, {"01 track", "album", "Artist"}},
+      {0, 0, 0, {"artist", "album", "title"}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(std::to_string(c.artist) + std::to_string(c.album) + std::to_string(c.title));
+    app.settings.ID3TagArtist = c.artist;
+    app.settings.ID3TagAlbum = c.album;
+    app.settings.ID3TagTitle = c.title;
+    RunState run;
+    FileEntry& e = AddEntry(run, folder, u"01 track.mp3", 1);
+    e.OldArtist = e.NewArtist = u"artist";
+    e.OldAlbum = e.NewAlbum = u"album";
+    e.OldTitle = e.NewTitle = u"title";
+    AddEntry(run, folder, u"mp3", 1);  // shorter than an extension
+    ASSERT_EQ(ConvertEntries(app, run), 1);
+    EXPECT_EQ(U8(run.EntryTable[1].NewArtist), c.expected[0]);
+    EXPECT_EQ(U8(run.EntryTable[1].NewAlbum), c.expected[1]);
+    EXPECT_EQ(U8(run.EntryTable[1].NewTitle), c.expected[2]);
+    EXPECT_EQ(run.EntryTable[1].TagFlag, c.artist + c.album + c.title == 0 ? 0 : 1);
+    if (c.title == 1) EXPECT_EQ(U8(run.EntryTable[2].NewTitle), "");
+  }
 
   EXPECT_EQ(U8(GetFolderName(folder)), "Artist");
   EXPECT_EQ(U8(GetFolderName(folder + u"./")), "Artist");
