@@ -434,9 +434,10 @@ TEST_F(RestoreTest, AMovedLibraryIsRestoredWhereItLiesNow) {
       EXPECT_EQ(U8(Title(moved / "歌手" / "曲.mp3")), "曲");
     }
     if (c.outcome == RestoreReport::Outcome::kLibraryMissing) {
-      EXPECT_NE(U8(ui_.log).find("変換したフォルダが見つかりません。\r\n　フォルダ名　："),
-                std::string::npos)
-          << U8(ui_.log);
+      // The whole log: the notice, the folder and the abort line.
+      EXPECT_EQ(U8(ui_.log), "変換したフォルダが見つかりません。\r\n　フォルダ名　：　" +
+                                 U8(c.given.empty() ? listed : c.given + u"/") +
+                                 "\r\n処理を中断します。\r\n\r\n");
     }
   }
 }
