@@ -282,6 +282,12 @@ TEST_F(ScanTest, NamesThatAreNotUtf8AreSkippedWithOneLine) {
   size_t third = ui_.log.find(u"\r\n", second + 2);
   EXPECT_EQ(third + 2, ui_.log.size());
   EXPECT_EQ(ui_.log.find(u"\r\n", third + 2), std::u16string::npos);
+
+  // Without progress marks the lines start the log.
+  app_.settings.FlagDisplayLog = 0;
+  ui_ = RecordingFrontEnd();
+  ASSERT_EQ(Scan(), 1);
+  EXPECT_TRUE(ui_.log.starts_with(u"名前がUTF-8でないため対象外にしました：")) << U8(ui_.log);
 }
 
 TEST_F(ScanTest, FolderThatCannotBeListedFailsTheScan) {
