@@ -3,6 +3,8 @@
 #ifndef TARVEL_APP_FRONT_END_H_
 #define TARVEL_APP_FRONT_END_H_
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -22,6 +24,8 @@ enum class ProgressStage {
   kRestoreFiles,
   kRestoreTags,
 };
+inline constexpr size_t kProgressStageCount = 8;
+static_assert(static_cast<size_t>(ProgressStage::kRestoreTags) + 1 == kProgressStageCount);
 
 class FrontEnd {
  public:
@@ -79,6 +83,9 @@ class RecordingFrontEnd : public FrontEnd {
   void ShowLog() override { ++show_log_count; }
   void PumpEvents() override { ++pump_count; }
   void TickCheckOnlyBoxes() override { ++tick_count; }
+  void ReportProgress(ProgressStage stage, int64_t done, int64_t /*total*/) override {
+    last_progress[static_cast<size_t>(stage)] = done;
+  }
   std::optional<std::u16string> AskLibraryFolder(std::u16string_view missing) override {
     library_questions.emplace_back(missing);
     return library_answer;
@@ -89,6 +96,12 @@ class RecordingFrontEnd : public FrontEnd {
   int show_log_count = 0;
   int pump_count = 0;
   int tick_count = 0;
+  // The last count each stage reported, by ProgressStage (-1: none).
+  std::array<int64_t, kProgressStageCount> last_progress = [] {
+    std::array<int64_t, kProgressStageCount> none{};
+    none.fill(-1);
+    return none;
+  }();
   // The folders AskLibraryFolder was asked about, and what it answers.
   std::vector<std::u16string> library_questions;
   std::optional<std::u16string> library_answer;

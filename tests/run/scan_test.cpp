@@ -155,6 +155,16 @@ TEST_F(ScanTest, OnlySubfoldersWithoutFolderRowsGiveNoRows) {
   EXPECT_EQ(run_.EntryTable.size(), 1u);
 }
 
+// The front end hears of every folder listed, as a running count.
+TEST_F(ScanTest, EveryFolderListedIsCounted) {
+  Touch("a.mp3");
+  Touch("one/b.mp3");
+  Touch("one/two/c.mp3");
+  Touch("three/d.txt");
+  ASSERT_EQ(Scan(), 1);
+  EXPECT_EQ(ui_.last_progress[static_cast<size_t>(ProgressStage::kScan)], 4);
+}
+
 TEST_F(ScanTest, TrailingSeparatorMakesNoDifference) {
   Touch("a.mp3");
   Touch("sub/b.mp3");
