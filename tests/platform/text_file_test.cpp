@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <vector>
 
 #include "support/test_support.h"
@@ -72,8 +74,13 @@ TEST_F(TextFileTest, WhatIsWrittenReadsBackTheSame) {
 }
 
 TEST_F(TextFileTest, ReportsWhatCannotBeRead) {
-  EXPECT_EQ(ReadTextFile(dir() / "missing").code, TextReadResult::Code::kNotFound);
-  EXPECT_EQ(ReadTextFile(dir()).code, TextReadResult::Code::kNotAFile);
+  const TextReadResult missing = ReadTextFile(dir() / "missing");
+  EXPECT_EQ(missing.code, TextReadResult::Code::kNotFound);
+  EXPECT_EQ(missing.message,
+            (dir() / "missing").native() + ": cannot open (" + std::strerror(ENOENT) + ")");
+  const TextReadResult folder = ReadTextFile(dir());
+  EXPECT_EQ(folder.code, TextReadResult::Code::kNotAFile);
+  EXPECT_EQ(folder.message, dir().native() + ": not a plain file");
   EXPECT_FALSE(WriteTextFile(dir() / "no-such-folder" / "x.csv", u"x").ok);
   if (::geteuid() != 0) {
     WriteBytes(dir() / "locked", "x");
