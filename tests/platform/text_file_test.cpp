@@ -89,6 +89,34 @@ TEST_F(TextFileTest, ReportsWhatCannotBeRead) {
   }
 }
 
+// A file read in pieces arrives whole and in order; a sink that has seen
+// enough stops the reading.
+TEST_F(TextFileTest, ReadsInPiecesUntilTheSinkStops) {
+  WriteBytes(dir() / "f", "abcdefgh");
+  struct {
+    std::size_t piece, stop_after;
+    std::vector<std::string> expected;
+  } const kCases[] = {
+      {3, 99, {"abc", "def", "gh"}},
+      {100, 99, {"abcdefgh"}},
+      {3, 1, {"abc"}},
+  };
+  for (const auto& c : kCases) {
+    std::vector<std::string> got;
+    const TextReadResult r = ReadFileInPieces(
+        dir() / "f",
+        [&](std::string_view piece) {
+          got.emplace_back(piece);
+          return got.size() < c.stop_after;
+        },
+        c.piece);
+    EXPECT_TRUE(r.ok()) << r.message;
+    EXPECT_EQ(got, c.expected) << c.piece;
+  }
+  EXPECT_EQ(ReadFileInPieces(dir() / "missing", [](std::string_view) { return true; }).code,
+            TextReadResult::Code::kNotFound);
+}
+
 TEST_F(TextFileTest, WriterGathersPiecesAndChangesNothingUntilCommitted) {
   const std::string big(10000, 'b');
   struct {
