@@ -147,8 +147,10 @@ set(TARVEL_PLATFORM_TESTS
   tests/platform/ini_file_test.cpp
   tests/platform/library_lock_test.cpp
   tests/platform/mecab_reading_test.cpp
+  tests/platform/name_folding_test.cpp
   tests/platform/rename_test.cpp
   tests/platform/shared_text_test.cpp
+  tests/platform/syscall_fault.h
   tests/platform/text_file_test.cpp
   tests/platform/text_test.cpp
 )

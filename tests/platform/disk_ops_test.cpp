@@ -2,10 +2,13 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 
+#include "platform/syscall_fault.h"
 #include "support/exfat_volume.h"
 #include "support/fault_disk_ops.h"
 #include "support/test_support.h"
@@ -76,6 +79,24 @@ TEST_F(DiskOpsTest, ExactTransfersReportTheErrorThatStoppedThem) {
   const Transfer read = ReadAt(disk, fd.get(), back.data(), back.size(), 0);
   EXPECT_EQ(read.done, 100u);
   EXPECT_EQ(read.error, EIO);
+}
+
+// Without openat2 (an older kernel, or a container whose seccomp profile
+// answers ENOSYS for a call it does not know) a folder is still opened, and
+// a link at the end of the path is still refused.
+TEST_F(DiskOpsTest, OpenBeneathFallsBackWithoutOpenat2) {
+  WriteBytes(dir() / "file", "x");
+  std::filesystem::create_symlink(dir() / "file", dir() / "link");
+  UniqueFd folder(::open(dir().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  ASSERT_TRUE(folder);
+  EXPECT_EXIT(
+      {
+        const bool ok = tarvel::testing::FailSystemCall(SYS_openat2, ENOSYS) &&
+                        SystemDiskOps().OpenBeneath(folder.get(), "file", O_RDONLY | O_CLOEXEC) &&
+                        !SystemDiskOps().OpenBeneath(folder.get(), "link", O_RDONLY | O_CLOEXEC);
+        std::_Exit(ok ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 // The exFAT volume the fault tests use stands for a USB stick only while it

@@ -42,6 +42,7 @@ TEST_F(IniFileTest, ReadsValues) {
              "top=9\r\n"  // before any section: not a value
              "[Option]\r\n"
              "  player = 2  \r\n"
+             ";Player=5\r\n"
              "Path=\"/a b/ \"\r\n"
              "Quoted='x'\r\n"
              "Half=\"x\r\n"
@@ -55,6 +56,7 @@ TEST_F(IniFileTest, ReadsValues) {
              "Late=1\r\n"
              "[Tab]\r\n"
              "K=\ta\tb\t\r\n"
+             "V=\r\v\fv\r\v\f\r\n"
              "[Last]\r\n"
              "NoEnd=end");
   struct {
@@ -73,7 +75,9 @@ TEST_F(IniFileTest, ReadsValues) {
       {u"Option", u"Late", {}},  // second [option] ignored
       {u"", u"top", {}},
       {u"Option", u"comment", {}},
+      {u"Option", u";Player", {}},  // a comment, though it holds "="
       {u"Tab", u"K", u"a\tb"},
+      {u"Tab", u"V", u"v"},  // every kind of blank is trimmed
       {u"Last", u"NoEnd", u"end"},
       {u"Missing", u"Player", {}},
       {u"Option", u"Missing", {}},
@@ -235,6 +239,14 @@ TEST_F(IniFileTest, FailuresAreReportedAndNothingIsLost) {
   EXPECT_FALSE(folder.Save());
   EXPECT_FALSE(Write(dir() / "folder.ini", u"A", u"k", u"v"));
   EXPECT_TRUE(std::filesystem::is_directory(dir() / "folder.ini"));
+  // A save that works after one that failed leaves no error behind.
+  IniFile later = IniFile::Load(dir() / "later" / "t.ini");
+  EXPECT_TRUE(later.Set(u"A", u"k", u"v"));
+  EXPECT_FALSE(later.Save());
+  EXPECT_FALSE(later.error().empty());
+  std::filesystem::create_directory(dir() / "later");
+  EXPECT_TRUE(later.Save());
+  EXPECT_EQ(later.error(), "");
   if (::geteuid() != 0) {
     // A read-only file is left alone, and so is one that cannot be read.
     WriteBytes(Ini(), "[A]\nk=1\n");

@@ -4,12 +4,15 @@
 #include <stdlib.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 
+#include "platform/syscall_fault.h"
 #include "support/test_support.h"
 
 namespace tarvel {
@@ -104,6 +107,22 @@ TEST_F(LibraryLockTest, AnUnusableLockFolderFails) {
   EXPECT_EQ(lock.Take(dir() / "music", &error), LibraryLock::Status::kFailed);
   EXPECT_FALSE(lock.held());
   EXPECT_NE(error.find("lock"), std::string::npos) << error;
+}
+
+// A file system that refuses every lock (a network file system without its
+// lock service) fails the lock with the reason; the library is not busy.
+TEST_F(LibraryLockTest, AFileSystemWithoutLocksFails) {
+  fs::create_directories(dir() / "music");
+  EXPECT_EXIT(
+      {
+        LibraryLock lock;
+        std::string error;
+        const bool failed = testing::FailSystemCall(SYS_flock, ENOLCK) &&
+                            lock.Take(dir() / "music", &error) == LibraryLock::Status::kFailed &&
+                            error.find("cannot lock") != std::string::npos;
+        std::_Exit(failed ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 // The same library reached through a bind mount of it: one folder, whatever

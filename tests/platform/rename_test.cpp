@@ -1,7 +1,17 @@
 #include "platform/rename.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/disk_ops.h"
+#include "support/exfat_volume.h"
+#include "support/fault_disk_ops.h"
 #include "support/test_support.h"
 
 namespace tarvel {
@@ -22,6 +32,14 @@ TEST_F(RenameTest, RenamesFilesAndFoldersButNeverReplaces) {
 
   RenameResult taken = RenameNoReplace(dir() / "c.mp3", dir() / "b.mp3");
   EXPECT_EQ(taken.code, RenameResult::Code::kTargetExists);
+  auto is_taken = [](const std::filesystem::path& from, const std::filesystem::path& to) {
+    return "cannot rename " + from.native() + " to " + to.native() + ": the new name is taken (" +
+           std::strerror(EEXIST) + ")";
+  };
+  EXPECT_EQ(taken.message, is_taken(dir() / "c.mp3", dir() / "b.mp3"));
+  WriteBytes(dir() / "folder" / "b.mp3", "F");  // and in another folder
+  EXPECT_EQ(RenameNoReplace(dir() / "c.mp3", dir() / "folder" / "b.mp3").message,
+            is_taken(dir() / "c.mp3", dir() / "folder" / "b.mp3"));
   EXPECT_EQ(ReadBytes(dir() / "b.mp3"), "B");
   EXPECT_EQ(ReadBytes(dir() / "c.mp3"), "A");
 
@@ -64,6 +82,50 @@ TEST_F(RenameTest, SecondNameOfTheSameFileIsNotReplaced) {
   int entries = 0;
   for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(dir())) ++entries;
   EXPECT_EQ(entries, 5);  // the two names and the three XDG folders, no temporary left
+}
+
+// A file system that does not know the no-replace flag gets a lookup first;
+// any other failure of the rename is reported and not tried again.
+TEST_F(RenameTest, FallsBackOnlyWhereTheFlagIsUnknown) {
+  struct {
+    int error;
+    RenameResult::Code expected;
+  } const kCases[] = {
+      {EINVAL, RenameResult::Code::kOk},
+      {ENOSYS, RenameResult::Code::kOk},
+      {ENOTSUP, RenameResult::Code::kOk},
+      {EIO, RenameResult::Code::kFailed},
+  };
+  UniqueFd folder(::open(dir().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  ASSERT_TRUE(folder);
+  for (const auto& c : kCases) {
+    WriteBytes(dir() / "a.mp3", "A");
+    testing::FaultDiskOps disk;
+    disk.Add({.call = testing::DiskCall::kRename, .error = c.error});
+    const RenameResult r = RenameNoReplaceAt(folder.get(), "a.mp3", "b.mp3", "", disk);
+    EXPECT_EQ(r.code, c.expected) << std::strerror(c.error);
+    EXPECT_EQ(std::filesystem::exists(dir() / "b.mp3"), r.ok()) << std::strerror(c.error);
+    std::filesystem::remove(dir() / "b.mp3");
+  }
+}
+
+// On a case-insensitive volume a case-only change of a full path goes
+// through, and a name taken by another file is kept.
+TEST(RenameOnAStickTest, CaseOnlyChangeAndTakenName) {
+  testing::ExfatVolume stick;
+  if (!stick.ok()) GTEST_SKIP() << stick.why();
+  const std::filesystem::path d = stick.path() / "d";
+  std::filesystem::create_directory(d);
+  WriteBytes(d / "Song.MP3", "S");
+  WriteBytes(d / "other.mp3", "O");
+  EXPECT_TRUE(RenameNoReplace(d / "Song.MP3", d / "song.mp3").ok());
+  EXPECT_EQ(RenameNoReplace(d / "song.mp3", d / "OTHER.mp3").code,
+            RenameResult::Code::kTargetExists);
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(d)) names.push_back(e.path().filename());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"other.mp3", "song.mp3"}));
+  EXPECT_EQ(ReadBytes(d / "other.mp3"), "O");
 }
 
 }  // namespace

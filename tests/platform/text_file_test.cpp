@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <vector>
 
 #include "support/test_support.h"
@@ -72,14 +74,47 @@ TEST_F(TextFileTest, WhatIsWrittenReadsBackTheSame) {
 }
 
 TEST_F(TextFileTest, ReportsWhatCannotBeRead) {
-  EXPECT_EQ(ReadTextFile(dir() / "missing").code, TextReadResult::Code::kNotFound);
-  EXPECT_EQ(ReadTextFile(dir()).code, TextReadResult::Code::kNotAFile);
+  const TextReadResult missing = ReadTextFile(dir() / "missing");
+  EXPECT_EQ(missing.code, TextReadResult::Code::kNotFound);
+  EXPECT_EQ(missing.message,
+            (dir() / "missing").native() + ": cannot open (" + std::strerror(ENOENT) + ")");
+  const TextReadResult folder = ReadTextFile(dir());
+  EXPECT_EQ(folder.code, TextReadResult::Code::kNotAFile);
+  EXPECT_EQ(folder.message, dir().native() + ": not a plain file");
   EXPECT_FALSE(WriteTextFile(dir() / "no-such-folder" / "x.csv", u"x").ok);
   if (::geteuid() != 0) {
     WriteBytes(dir() / "locked", "x");
     ::chmod((dir() / "locked").c_str(), 0);
     EXPECT_EQ(ReadTextFile(dir() / "locked").code, TextReadResult::Code::kReadError);
   }
+}
+
+// A file read in pieces arrives whole and in order; a sink that has seen
+// enough stops the reading.
+TEST_F(TextFileTest, ReadsInPiecesUntilTheSinkStops) {
+  WriteBytes(dir() / "f", "abcdefgh");
+  struct {
+    std::size_t piece, stop_after;
+    std::vector<std::string> expected;
+  } const kCases[] = {
+      {3, 99, {"abc", "def", "gh"}},
+      {100, 99, {"abcdefgh"}},
+      {3, 1, {"abc"}},
+  };
+  for (const auto& c : kCases) {
+    std::vector<std::string> got;
+    const TextReadResult r = ReadFileInPieces(
+        dir() / "f",
+        [&](std::string_view piece) {
+          got.emplace_back(piece);
+          return got.size() < c.stop_after;
+        },
+        c.piece);
+    EXPECT_TRUE(r.ok()) << r.message;
+    EXPECT_EQ(got, c.expected) << c.piece;
+  }
+  EXPECT_EQ(ReadFileInPieces(dir() / "missing", [](std::string_view) { return true; }).code,
+            TextReadResult::Code::kNotFound);
 }
 
 TEST_F(TextFileTest, WriterGathersPiecesAndChangesNothingUntilCommitted) {

@@ -109,6 +109,19 @@ TEST(HalfWidthKanaTest, Conversions) {
   }
 }
 
+TEST(HiraganaToKatakanaTest, ChangesHiraganaAndNothingElse) {
+  struct {
+    std::u16string_view input, expected;
+  } const kCases[] = {
+      {u"ひらがなカナ漢字", u"ヒラガナカナ漢字"},
+      {u"ヿ㋐ｶ", u"ヿ㋐ｶ"},  // katakana digraph, circled and half-width kana stay
+      {u"", u""},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(HiraganaToKatakana(c.input), c.expected) << U8(c.input);
+  }
+}
+
 TEST(ComparisonKeyTest, EqualAndDifferentTexts) {
   struct {
     std::u16string_view a, b;

@@ -1,0 +1,57 @@
+#include "platform/name_folding.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "platform/disk_ops.h"
+#include "platform/library_folders.h"
+#include "support/exfat_volume.h"
+#include "support/test_support.h"
+
+namespace tarvel {
+namespace {
+
+using testing::WriteBytes;
+
+TEST(NameFoldingTest, Utf8NamesFoldAsTheFolderDoes) {
+  constexpr NameFolding kCase{true, false}, kWidth{false, true};
+  struct {
+    std::string_view a, b;
+    NameFolding folding;
+    bool one_name;
+  } const kCases[] = {
+      {"Song.MP3", "song.mp3", {}, false},
+      {"Song.MP3", "song.mp3", kCase, true},
+      {"Song.MP3", "song.mp3", kWidth, false},
+      {"ＳＯＮＧ", "SONG", kWidth, true},
+      {"ＳＯＮＧ", "song", kWidestFolding, true},
+      {"\xFFSong", "\xFFsong", kCase, false},  // not UTF-8: its own key
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(FoldedName(c.a, c.folding) == FoldedName(c.b, c.folding), c.one_name)
+        << c.a << " / " << c.b << " " << c.folding.letter_case << c.folding.width;
+  }
+}
+
+// A folder on a case-insensitive volume is found to fold letter case, one on
+// the usual Linux file systems not; the answer is kept per folder.
+TEST(NameFoldingTest, AFolderIsAskedHowItComparesNames) {
+  testing::ExfatVolume stick;
+  if (!stick.ok()) GTEST_SKIP() << stick.why();
+  testing::TempDir plain;
+  struct {
+    std::filesystem::path root;
+    bool folds;
+  } const kCases[] = {{plain.path(), false}, {stick.path(), true}};
+  for (const auto& [root, folds] : kCases) {
+    WriteBytes(root / "Song.mp3", "x");
+    LibraryFolders folders(SystemDiskOps(), root.native() + "/");
+    EXPECT_EQ(folders.Folding(root.native() + "/").letter_case, folds) << root;
+    EXPECT_EQ(folders.Folding(root.native() + "/").letter_case, folds) << root;
+  }
+}
+
+}  // namespace
+}  // namespace tarvel
