@@ -65,7 +65,10 @@ size_t Cp932Length(std::u16string_view text);
 // Kanji and symbols without a half-width form stay as they are.
 std::u16string ToHalfWidthKana(std::u16string_view text);
 
-// Hiragana → katakana, nothing else.
+// Hiragana → katakana. Text with no hiragana comes back as it is; in text
+// with some, ICU's transliterator also writes a few other characters in
+// full (ヿ → コト, ㋐ → ア, ｶ → カ), which the comparison key, its only user,
+// folds the same way anyway.
 std::u16string HiraganaToKatakana(std::u16string_view text);
 
 // The key of text comparison: two texts that differ only in letter case,
