@@ -389,6 +389,7 @@ TEST(EndsInMp3Test, LastThreeCharactersUnderTextComparison) {
       {u"mp3", true},   {u"a.ＭＰ３", true}, {u"a.ｍｐ３", true}, {u"a.mp3.bak", false},
       {u"p3", false},   {u"", false},        {u"a.mp4", false},   {u"a.mp", false},
       {u"曲", false},   {u"a.ｍｐ3", true},  {u"a.m p3", false},  {u"a.wav", false},
+      {u"xmp3", true},  {u"xmp4", false},
   };
   for (const auto& c : kCases) EXPECT_EQ(EndsInMp3(c.name), c.expected) << U8(c.name);
 }

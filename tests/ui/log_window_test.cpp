@@ -232,6 +232,21 @@ TEST_F(LogWindowTest, TextReachesTheViewOnItsOwnWhileEventsRun) {
       QTest::qWaitFor([&] { return host.window()->monitor()->toPlainText() == expected; }, 2000));
 }
 
+// Writes that keep coming faster than the batch interval still reach the
+// view at every interval, not only once they stop.
+TEST_F(LogWindowTest, SteadyWritesReachTheViewWhileTheyGoOn) {
+  LogWindowHost host(Ini(), nullptr);
+  host.Show();
+  QCoreApplication::processEvents();
+  bool seen_while_writing = false;
+  for (int i = 0; i < 40 && !seen_while_writing; ++i) {
+    host.AppendLog(u"。");
+    QTest::qWait(10);
+    seen_while_writing = !host.window()->monitor()->toPlainText().isEmpty();
+  }
+  EXPECT_TRUE(seen_while_writing);
+}
+
 TEST_F(LogWindowTest, ClearingDuringARunRestartsFromTheTop) {
   LogWindowHost host(Ini(), nullptr);
   host.Show();
@@ -372,6 +387,8 @@ TEST(LogWindowScreensTest, AStoredWindowOpensWhereItCanBeReached) {
       {"far up and left", {-5000, -5000, 456, 381}, kOneScreen, {272, 109, 456, 381}},
       {"larger than any screen", {0, 0, 100000, 90000}, kTwoScreens, {0, 0, 1024, 768}},
       {"fallback off too", {9000, 9000, 456, 381}, {QRect(2000, 0, 300, 300)}, {2000, 0, 300, 300}},
+      {"a corner of 40 pixels on", {760, 560, 456, 381}, kOneScreen, {760, 560, 456, 381}},
+      {"a corner of 39 pixels on", {761, 560, 456, 381}, kOneScreen, {272, 109, 456, 381}},
       {"no screens known", {9000, 9000, 456, 381}, {}, {9000, 9000, 456, 381}},
   };
   for (const auto& c : kCases) {

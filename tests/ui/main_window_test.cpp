@@ -473,7 +473,8 @@ TEST_F(MainWindowTest, SecondLockForTheSameUserIsRefusedUntilTheFirstEnds) {
 }
 
 // The real program, started while this process holds the user's lock, ends
-// at once without a window and without touching its settings file.
+// at once without a window and without touching its settings file; with
+// the lock free it starts and keeps running.
 TEST_F(MainWindowTest, SecondCopyEndsSilently) {
   const fs::path copy = dir() / "portable";
   fs::create_directories(copy);
@@ -482,19 +483,29 @@ TEST_F(MainWindowTest, SecondCopyEndsSilently) {
   const fs::path runtime = dir() / "runtime";
   fs::create_directories(runtime);
   fs::permissions(runtime, fs::perms::owner_all);
-  auto lock = AcquireInstanceLock(
-      QString::fromStdString((runtime / "io.github.tarvel.Tarvel.lock").string()));
-  ASSERT_NE(lock, nullptr);
-  QProcess p;
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtime.string()));
-  env.insert("QT_QPA_PLATFORM", "offscreen");
-  p.setProcessEnvironment(env);
-  p.start(QString::fromStdString((copy / "tarvel").string()), {});
-  ASSERT_TRUE(p.waitForFinished(20000)) << "the second copy kept running";
-  EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
-  EXPECT_EQ(p.exitCode(), 0);
-  EXPECT_FALSE(fs::exists(copy / "tarvel.ini"));
+  for (bool held : {true, false}) {
+    SCOPED_TRACE(held ? "lock held" : "lock free");
+    auto lock = held ? AcquireInstanceLock(QString::fromStdString(
+                           (runtime / "io.github.tarvel.Tarvel.lock").string()))
+                     : nullptr;
+    ASSERT_EQ(lock != nullptr, held);
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtime.string()));
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    p.setProcessEnvironment(env);
+    p.start(QString::fromStdString((copy / "tarvel").string()), {});
+    if (held) {
+      ASSERT_TRUE(p.waitForFinished(20000)) << "the second copy kept running";
+      EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+      EXPECT_EQ(p.exitCode(), 0);
+      EXPECT_FALSE(fs::exists(copy / "tarvel.ini"));
+    } else {
+      EXPECT_FALSE(p.waitForFinished(1500)) << "the only copy ended: " << p.exitCode();
+      p.kill();
+      p.waitForFinished(5000);
+    }
+  }
 }
 
 // Screen readers and UI automation find every control by its caption (the
@@ -567,7 +578,11 @@ TEST_F(MainWindowTest, EveryControlIsNamedByItsCaption) {
       {c().cmdExit, u"終了"},
       {c().cmdRestore, u""},
   };
-  for (const auto& [button, tip] : tips) EXPECT_EQ(button->toolTip().toStdU16String(), tip);
+  for (const auto& [button, tip] : tips) {
+    EXPECT_EQ(button->toolTip().toStdU16String(), tip);
+    // A picture button: its icon draws.
+    EXPECT_FALSE(button->icon().pixmap(32).isNull()) << button->objectName().toStdString();
+  }
   EXPECT_EQ(c().txtDataFolder->toolTip().toStdU16String(), u"フォルダをドロップしてください");
 }
 
