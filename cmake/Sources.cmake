@@ -182,6 +182,7 @@ set(TARVEL_FILES_TESTS
   tests/files/preflight_test.cpp
   tests/files/rename_list_test.cpp
   tests/files/rename_plan_test.cpp
+  tests/files/restore_test.cpp
   tests/files/run_history_test.cpp
   tests/files/undo_entry_support.h
   tests/files/undo_record_test.cpp

@@ -3,11 +3,14 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "files/file_stage.h"
 #include "files/id3_tag.h"
 #include "platform/text.h"
 #include "support/fault_disk_ops.h"
@@ -40,6 +43,16 @@ std::string TagBlock(std::string_view title, std::string_view year, std::string_
 }
 
 std::u16string Text16(const fs::path& p) { return *Utf8ToUtf16(p.native()); }
+
+// Records how far a stage said it got; progress never runs past its total.
+class ProgressFrontEnd : public RecordingFrontEnd {
+ public:
+  void ReportProgress(ProgressStage /*stage*/, int64_t done, int64_t total) override {
+    EXPECT_LE(done, total);
+    most_done = std::max(most_done, done);
+  }
+  int64_t most_done = 0;
+};
 
 class ApplyChangesTest : public TempDirTest {
  protected:
@@ -79,7 +92,7 @@ class ApplyChangesTest : public TempDirTest {
 
   fs::path lib_;
   AppState app_;
-  RecordingFrontEnd ui_;
+  ProgressFrontEnd ui_;
   RunState run_;
 };
 
@@ -126,6 +139,32 @@ TEST_F(ApplyChangesTest, EveryStageReportsItsCountInBothDisplayModes) {
         }
       }
     }
+  }
+}
+
+TEST(LibraryFolderOfTest, IsThePreferredFolderOrTheDeepestOneHoldingEveryRow) {
+  const struct {
+    const char* label;
+    std::vector<std::u16string> folders;  // of the rows, in table order
+    std::u16string preferred;
+    std::string library;
+  } kCases[] = {
+      {"every row below", {u"/music/a/", u"/music/"}, u"/music", "/music/"},
+      {"the first row outside", {u"/other/x/", u"/music/a/"}, u"/music/", "/"},
+      {"a later row outside", {u"/lib/a/", u"/lib/b/c/"}, u"/lib/a", "/lib/"},
+      {"a common name start is cut at a slash",
+       {u"/lib/music/a/", u"/lib/musical/"},
+       u"/x",
+       "/lib/"},
+      {"no preferred folder", {u"/lib/a/", u"/lib/a/b/"}, u"", "/lib/a/"},
+      {"no rows", {}, u"/music", "/music/"},
+      {"no rows, no preferred folder", {}, u"", ""},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    RunState run;
+    for (const std::u16string& folder : c.folders) AddEntry(run, folder, u"a.mp3", 1);
+    EXPECT_EQ(LibraryFolderOf(run, c.preferred), c.library);
   }
 }
 
@@ -194,7 +233,7 @@ TEST_F(ApplyChangesTest, TagThatCannotBeWrittenStopsTheStageAndLeavesTheFileAsIt
     fs::remove_all(lib_);
     fs::create_directories(lib_);
     run_ = RunState();
-    ui_ = RecordingFrontEnd();
+    ui_ = ProgressFrontEnd();
     c.make(lib_ / c.name);
     WriteBytes(lib_ / "later.mp3", tagged);
     const std::string before = fs::exists(lib_ / c.name) ? ReadBytes(lib_ / c.name) : "";
@@ -206,6 +245,7 @@ TEST_F(ApplyChangesTest, TagThatCannotBeWrittenStopsTheStageAndLeavesTheFileAsIt
     StageResult details;
     EXPECT_EQ(WriteTags(app_, run_, &details, nullptr, disk), 0);
     EXPECT_EQ(ui_.log, u"");
+    EXPECT_EQ(ui_.most_done, 1);  // the stage ends at the failing row
     EXPECT_NE(details.message.find(c.name), std::string::npos) << details.message;
     EXPECT_NE(details.message.find(c.reason), std::string::npos) << details.message;
     if (!before.empty()) {
@@ -409,8 +449,17 @@ TEST_F(ApplyChangesTest, LargeStageReportsTheFirstFailureInTableOrder) {
     for (int row : c.failing) fs::remove(files[row]);
     const int first = *std::min_element(c.failing.begin(), c.failing.end());
     ui_.log.clear();
+    // A slow rename in each folder lets the waiting thread show the progress
+    // of the other part, which must not count any move twice.
+    testing::FaultDiskOps disk;
+    disk.Add(
+        {.call = testing::DiskCall::kRename, .nth = 0, .name = "399.mp3", .error = 0, .before = [] {
+           std::this_thread::sleep_for(std::chrono::milliseconds(30));
+         }});
     StageResult details;
-    EXPECT_EQ(c.tags ? WriteTags(app_, run_, &details) : RenameFiles(app_, run_, &details), 0);
+    EXPECT_EQ(c.tags ? WriteTags(app_, run_, &details, nullptr, disk)
+                     : RenameFiles(app_, run_, &details, disk),
+              0);
     EXPECT_TRUE(ui_.log.empty()) << U8(ui_.log);
     const std::string failed_name = files[first].filename().native();
     EXPECT_NE(details.message.find("/" + std::to_string(first / kPerFolder) + "/" + failed_name),

@@ -4,10 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "platform/text.h"
+#include "support/fault_disk_ops.h"
 #include "support/test_support.h"
 
 namespace tarvel {
@@ -266,6 +270,49 @@ TEST_F(ID3TagTest, WriteFailsOnReadOnlyFile) {
   EXPECT_EQ(ReadBytes(path), kAudio);
 }
 
+// Where the open for writing is refused with EACCES (an ordinary user's
+// read-only file), the file is made writable and opened again; no other
+// failure, and no caller that did not ask for it, changes the mode.
+TEST_F(ID3TagTest, WriteMakesAReadOnlyFileWritableOnlyWhenAskedAndRefused) {
+  const struct {
+    const char* label;
+    int error;
+    bool make_writable;
+    int32_t written;
+    mode_t mode_after;
+  } kCases[] = {
+      {"refused, made writable", EACCES, true, 1, 0644},
+      {"refused, not to be made writable", EACCES, false, 0, 0444},
+      {"another failure", EIO, true, 0, 0444},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    auto path = File("t.mp3", kAudio);
+    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+    testing::FaultDiskOps disk;
+    disk.Add({.call = testing::DiskCall::kOpenForWrite, .error = c.error});
+    TagIoStatus status;
+    EXPECT_EQ(UpdateID3TagTextsAt(AT_FDCWD, path.native(), u"New", u"", u"", c.make_writable,
+                                  &status, nullptr, disk),
+              c.written);
+    struct stat st;
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, c.mode_after);
+    if (c.written == 0) {
+      EXPECT_EQ(status.error, TagIoError::kOpen);
+      EXPECT_EQ(status.sys_errno, c.error);
+      EXPECT_EQ(ReadBytes(path), kAudio);
+    }
+    ::chmod(path.c_str(), 0644);
+  }
+}
+
+TEST(DescribeTagIoStatusTest, NamesTheSystemsReasonWhereThereIsOne) {
+  EXPECT_EQ(DescribeTagIoStatus({TagIoError::kOpen, EPERM}),
+            std::string("cannot open the file: ") + std::strerror(EPERM));
+  EXPECT_EQ(DescribeTagIoStatus({TagIoError::kTooShort, 0}), "the file is shorter than 128 bytes");
+}
+
 TEST(CutAtNullTest, Cuts) {
   struct {
     std::u16string text, expected;
@@ -396,6 +443,78 @@ TEST_F(TagIdentityTest, RestoreGivesBackBytesModeAndTime) {
       EXPECT_EQ(status.error, TagIoError::kChangedSinceRun);
       EXPECT_EQ(ReadBytes(path), left);
     }
+    ::chmod(path.c_str(), 0644);
+  }
+}
+
+// An entry captured again describes the new file only, not what it held.
+TEST_F(TagIdentityTest, CaptureOfAShortFileForgetsTheTagBefore) {
+  DiskEntry entry = Captured("a.mp3", kAudio + Block("TAG", "old"));
+  ASSERT_TRUE(entry.had_tag && entry.has_last);
+  WriteBytes(dir() / "short.mp3", "tiny");
+  ASSERT_TRUE(CaptureFileAt(SystemDiskOps(), AT_FDCWD, (dir() / "short.mp3").native(), entry));
+  EXPECT_EQ(entry.size, 4u);
+  EXPECT_FALSE(entry.had_tag);
+  EXPECT_FALSE(entry.has_last);
+  EXPECT_TRUE(entry.block.empty());
+}
+
+// Only a plain file is captured, and a file its owner may not read gets its
+// mode back however the capture ends.
+TEST_F(TagIdentityTest, CaptureRefusesWhatItCannotReadAndKeepsTheMode) {
+  const std::filesystem::path path = dir() / "x.mp3";
+  const struct {
+    const char* label;
+    std::function<void()> make;
+    int refused_opens;  // opens failing with EACCES, as for an ordinary user (2: all)
+    bool captured;
+  } kCases[] = {
+      {"a FIFO", [&] { ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0); }, 0, false},
+      {"a folder", [&] { std::filesystem::create_directory(path); }, 0, false},
+      {"mode 000, readable once made so", [&] { WriteBytes(path, kAudio); }, 1, true},
+      {"mode 000, refused every time", [&] { WriteBytes(path, kAudio); }, 2, false},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    std::filesystem::remove_all(path);
+    c.make();
+    const mode_t mode = c.refused_opens > 0 ? 0 : 0644;
+    ASSERT_EQ(::chmod(path.c_str(), mode), 0);
+    testing::FaultDiskOps disk;
+    if (c.refused_opens > 0) {
+      disk.Add(
+          {.call = testing::DiskCall::kOpen, .nth = c.refused_opens == 1 ? 1 : 0, .error = EACCES});
+    }
+    DiskEntry entry;
+    EXPECT_EQ(CaptureFileAt(disk, AT_FDCWD, path.native(), entry), c.captured);
+    struct stat st;
+    ASSERT_EQ(::lstat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, mode);
+  }
+}
+
+// A restore that is refused the open (EACCES) makes the file writable for
+// it; any other failure leaves the file alone.
+TEST_F(TagIdentityTest, RestoreReopensOnlyAFileItWasRefused) {
+  const std::string bytes = kAudio + Block("TAG", "old");
+  for (int error : {EACCES, EIO}) {
+    SCOPED_TRACE(std::strerror(error));
+    const std::filesystem::path path = dir() / "a.mp3";
+    DiskEntry entry = Captured("a.mp3", bytes);
+    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+    entry.mode = 0444;
+    testing::FaultDiskOps disk;
+    disk.Add({.call = testing::DiskCall::kOpenForWrite, .error = error});
+    TagIoStatus status;
+    EXPECT_EQ(RestoreFileAt(AT_FDCWD, path.native(), entry, &status, disk), error == EACCES ? 1 : 0)
+        << DescribeTagIoStatus(status);
+    if (error != EACCES) {
+      EXPECT_EQ(status.error, TagIoError::kOpen);
+    }
+    struct stat st;
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0444u);
+    EXPECT_EQ(ReadBytes(path), bytes);
     ::chmod(path.c_str(), 0644);
   }
 }

@@ -126,6 +126,15 @@ TEST_F(PreflightTest, RenamesThatCannotBeMadeAreFoundBeforeAnyChange) {
          e.RenameFlag = 1;
        },
        PreflightCode::kMissing, 1},
+      {"the folder is gone: its first row is named, a folder's before a file's",
+       [&] {
+         for (auto [name, is_file] : {std::pair{u"d", 0}, std::pair{u"a.mp3", 1}}) {
+           FileEntry& e = AddEntry(run_, *Utf8ToUtf16(Library() + "gone/"), name, is_file);
+           e.NewName = u"new";
+           e.RenameFlag = 1;
+         }
+       },
+       PreflightCode::kMissing, 1},
       {"the folder is reached through a link",
        [&] {
          fs::create_directory(dir() / "elsewhere");
@@ -193,6 +202,18 @@ TEST_F(PreflightTest, FilesThatCannotTakeATagOrShareOneAreLeftAlone) {
          WriteBytes(lib_ / "b.mp3", audio);
        },
        {"a.mp3", "b.mp3"},
+       {1, 1},
+       {},
+       PreflightCode::kOk},
+      {"what the scan read of a file is taken, not the disk now",
+       [&] {
+         WriteBytes(lib_ / "a.mp3", audio);
+         DiskEntry& found = run_.FoundOnDisk[2];
+         found.is_file = true;
+         found.has_block = true;
+         found.size = audio.size();
+       },
+       {"a.mp3", "gone.mp3"},
        {1, 1},
        {},
        PreflightCode::kOk},

@@ -70,6 +70,7 @@ TEST_F(RunHistoryTest, KeepsOnlyAListThatRecordedAppliedChanges) {
     }
   }
   std::vector<HistoryEntry> kept = ListHistory(folder_);
+  EXPECT_EQ(kept[0].time.size(), 19u);  // the first run kept in a second gets no number
   EXPECT_TRUE(kept[0].readable);
   EXPECT_EQ(kept[0].renames, 1);
   EXPECT_EQ(kept[1].tags, 1);
@@ -127,6 +128,8 @@ TEST_F(RunHistoryTest, KeepsWhatTheListReaderFindsChangingOrUnreadable) {
       {"cut short", kBlank + Row("1", "0", "0").substr(0, 40), true, false},
       {"first record not blank", Row("1", "0", "0") + Row("2", "0", "0"), true, false},
       {"UTF-16", std::string("\xFF\xFE\"\0", 4), true, false},
+      {"a space before a quoted field", kBlank + Row("1", "0", "0").insert(4, " "), true, true},
+      {"a space after a quoted field", kBlank + Row("1", "0", "0").insert(3, " "), true, false},
       {"fields not quoted", ",,,,,,,,,,,,,\r\n1,/m/,a,/m/,b,,,,,,,0,0,1\r\n", true, true},
   };
   size_t kept = 0;
@@ -265,6 +268,16 @@ TEST_F(RunHistoryTest, ListsTheCurrentListAndMarksTheRunsRestoredFrom) {
   EXPECT_EQ(ListRuns(folder_, dir() / "none" / "list.csv").size(), 2u);
 }
 
+TEST_F(RunHistoryTest, NotingARestoreMakesTheHistoryFolder) {
+  const std::string list = ListWithFlags("1", "0");
+  WriteBytes(list_, list);
+  std::string error;
+  ASSERT_TRUE(NoteRestore(folder_, list.size(), ListBytesHash(list), list_, &error)) << error;
+  const std::vector<HistoryEntry> listed = ListRuns(folder_, list_);
+  ASSERT_EQ(listed.size(), 1u);
+  EXPECT_EQ(listed[0].restored.size(), 19u);
+}
+
 // A record kept in the history is found by the size and hash of its list
 // written in its first lines; the newest of several wins.
 TEST_F(RunHistoryTest, FindsTheKeptListWhoseRecordBelongsToTheList) {
@@ -280,6 +293,8 @@ TEST_F(RunHistoryTest, FindsTheKeptListWhoseRecordBelongsToTheList) {
       {"2026-01-01_000001", head + std::string("rows 0\n")},       // the head is all that is read
       {"2026-01-01_000002", "tarvel-undo 1\nlist 1 0000000000000001\n"},
       {"2026-01-01_000003", "not a record\n"},
+      {"2026-01-01_000004", "tarvel-undo 1\nlist " + std::to_string(list.size()) + "x" +
+                                std::string(head).substr(std::string(head).find(' ', 19))},
   };
   for (const auto& c : kCases) {
     fs::create_directories(folder_.history_dir / c.folder);

@@ -9,6 +9,7 @@
 #include "files/id3_tag.h"
 #include "files/undo_entry_support.h"
 #include "platform/text.h"
+#include "support/exfat_volume.h"
 #include "support/test_support.h"
 
 namespace tarvel {
@@ -199,6 +200,8 @@ TEST(UndoRecordTest, BrokenRecordsAreRefused) {
       {"a mode beyond 07777", replace(" 444 ", " 17777 ")},
       {"a tag block that is not hex", replace("54414700", "5441470g")},
       {"a tag block without TAG", replace("544147", "544146")},
+      {"a stray pair after a tag block",
+       replace("544147" + std::string(250, '0'), "544147" + std::string(250, '0') + "zz")},
       {"a kind that is neither f nor d", replace("7 f", "7 x")},
       {"a row given twice", replace("\n9 f", "\n7 f")},
       {"rows out of order", replace("\n2 f", "\n8 f")},
@@ -230,6 +233,9 @@ TEST_F(UndoRecordFileTest, ARecordIsUsedOnlyWithItsOwnList) {
   fs::remove(UndoRecordPath(list));
   EXPECT_FALSE(ReadUndoRecordFor(list, "0123456789", &notice));
   EXPECT_EQ(notice, "");
+  fs::create_directory(UndoRecordPath(list));  // there, but not readable as a file
+  EXPECT_FALSE(ReadUndoRecordFor(list, "0123456789", &notice));
+  EXPECT_NE(notice, "");
 }
 
 TEST_F(UndoRecordFileTest, CaptureKeepsTagBlocksSizesModesAndIdentity) {
@@ -266,6 +272,24 @@ TEST_F(UndoRecordFileTest, CaptureKeepsTagBlocksSizesModesAndIdentity) {
   EXPECT_EQ(r.rows[2].mode, 0444u);
   EXPECT_FALSE(r.rows[3].is_file);
   EXPECT_FALSE(r.rows[3].has_block);
+  EXPECT_EQ(r.rows[3].dev, st.st_dev);
+  // The folder the run renames in gets its time, once, by its first renamed row.
+  ASSERT_EQ(r.folder_times.size(), 1u);
+  EXPECT_EQ(r.folder_times[0].row, 2u);
+}
+
+// On a stick inode numbers are handed out afresh at each mount: the record
+// says so, and a restore goes by the bytes instead.
+TEST_F(UndoRecordFileTest, CaptureOnAStickSaysInodeNumbersAreNotKept) {
+  testing::ExfatVolume stick;
+  if (!stick.ok()) GTEST_SKIP() << stick.why();
+  WriteBytes(stick.path() / "a.mp3", std::string(200, 'a'));
+  RunState run;
+  FileEntry& e = AddEntry(run, *Utf8ToUtf16(stick.path().native()) + u"/", u"a.mp3", 1);
+  e.RenameFlag = 1;
+  UndoRecord r = CaptureUndoRecord(run);
+  ASSERT_EQ(r.rows.size(), 1u);
+  EXPECT_FALSE(r.rows[1].inode_kept);
 }
 
 // A large run takes the scan's entries over: those of rows it changes stay,

@@ -1,0 +1,144 @@
+#include "files/restore.h"
+
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "app/front_end.h"
+#include "app/report.h"
+#include "files/id3_tag.h"
+#include "platform/text.h"
+#include "support/exfat_volume.h"
+#include "support/test_support.h"
+
+namespace tarvel {
+namespace {
+
+namespace fs = std::filesystem;
+using ::tarvel::testing::ReadBytes;
+using ::tarvel::testing::TempDirTest;
+using ::tarvel::testing::WriteBytes;
+
+class RestoreTest : public TempDirTest {
+ protected:
+  void SetUp() override {
+    TempDirTest::SetUp();
+    lib_ = dir() / "lib";
+    fs::create_directories(lib_);
+  }
+  // A row the run renamed from `old_folder` + `old_name` to `new_folder` +
+  // `new_name` (folders relative to the library).
+  FileEntry& Renamed(const std::string& old_folder, std::u16string_view old_name,
+                     const std::string& new_folder, std::u16string_view new_name, int32_t is_file) {
+    FileEntry& e = AddEntry(run_, Folder(old_folder), old_name, is_file);
+    e.NewPath = Folder(new_folder);
+    e.NewName = new_name;
+    e.RenameFlag = 1;
+    return e;
+  }
+  std::u16string Folder(const std::string& relative) const {
+    return *Utf8ToUtf16((relative.empty() ? lib_ : lib_ / relative).native() + "/");
+  }
+
+  fs::path lib_;
+  RunState run_;
+  RecordingFrontEnd ui_;
+};
+
+// The file step finds each file under its new name, wherever the folder step
+// left its folder, and renames it back; only a file is taken for a file row.
+TEST_F(RestoreTest, FilesComeBackWhereTheirFolderIsNow) {
+  const struct {
+    const char* what;
+    std::function<void()> make;
+    int32_t files_restored;
+    size_t missing, conflicts;
+    const char* afterwards;  // a path (in the library) there afterwards
+  } kCases[] = {
+      {"renamed back",
+       [&] {
+         WriteBytes(lib_ / "b.mp3", "b");
+         Renamed("", u"a.mp3", "", u"b.mp3", 1);
+       },
+       1, 0, 0, "a.mp3"},
+      {"a folder under the new name is not the file",
+       [&] {
+         fs::create_directory(lib_ / "b.mp3");
+         Renamed("", u"a.mp3", "", u"b.mp3", 1);
+       },
+       0, 1, 0, "b.mp3"},
+      {"a hand-made list moves it between folders",
+       [&] {
+         fs::create_directories(lib_ / "x" / "y");
+         WriteBytes(lib_ / "x" / "y" / "b.mp3", "b");
+         Renamed("x", u"a.mp3", "x/y", u"b.mp3", 1);
+       },
+       1, 0, 0, "x/a.mp3"},
+      {"two levels below a folder whose old name is taken",
+       [&] {
+         fs::create_directories(lib_ / "A");
+         fs::create_directories(lib_ / "B" / "sub");
+         WriteBytes(lib_ / "B" / "sub" / "y.mp3", "y");
+         Renamed("", u"A", "", u"B", 0);
+         Renamed("A/sub", u"x.mp3", "A/sub", u"y.mp3", 1);
+       },
+       1, 0, 1, "B/sub/x.mp3"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(lib_);
+    fs::create_directories(lib_);
+    ResetEntryTable(run_);
+    c.make();
+    RestoreDetails details;
+    const Reporter reporter(ui_, true);
+    ASSERT_EQ(RestoreFolders(reporter, run_, details), 1);
+    ASSERT_EQ(RestoreFiles(reporter, run_, details), 1);
+    EXPECT_EQ(details.files_restored, c.files_restored);
+    EXPECT_EQ(details.missing.size(), c.missing);
+    EXPECT_EQ(details.conflicts.size(), c.conflicts);
+    EXPECT_TRUE(fs::exists(lib_ / c.afterwards));
+  }
+}
+
+// On a stick that folds letter case, an old name held in another spelling
+// by a file that moves away in the same step is free: both come back.
+TEST_F(RestoreTest, OnAStickANameHeldInAnotherSpellingByAMovingFileIsFree) {
+  testing::ExfatVolume stick;
+  if (!stick.ok()) GTEST_SKIP() << stick.why();
+  lib_ = stick.path();
+  WriteBytes(lib_ / "ab.mp3", "1");
+  WriteBytes(lib_ / "new.mp3", "2");
+  Renamed("", u"x.mp3", "", u"ab.mp3", 1);  // took the name the next one gave up
+  Renamed("", u"AB.mp3", "", u"new.mp3", 1);
+  RestoreDetails details;
+  ASSERT_EQ(RestoreFiles(Reporter(ui_, true), run_, details), 1);
+  EXPECT_EQ(details.files_restored, 2);
+  EXPECT_TRUE(details.conflicts.empty());
+  EXPECT_EQ(ReadBytes(lib_ / "x.mp3"), "1");
+  EXPECT_EQ(ReadBytes(lib_ / "AB.mp3"), "2");
+}
+
+// Without an undo record a tag gets its old texts back unless all three are
+// there already.
+TEST_F(RestoreTest, TagTextsComeBackUnlessAllThreeAreThere) {
+  WriteBytes(lib_ / "a.mp3", std::string(300, '\xAA'));
+  FileEntry& e = AddEntry(run_, Folder(""), u"a.mp3", 1);
+  e.TagFlag = 1;
+  e.OldTitle = u"title";
+  e.OldArtist = u"artist";
+  e.OldAlbum = u"old album";
+  ASSERT_EQ(UpdateID3TagTexts(*Utf8ToUtf16((lib_ / "a.mp3").native()), u"title", u"artist",
+                              u"new album", false),
+            1);
+  RestoreDetails details;
+  ASSERT_EQ(RestoreTags(Reporter(ui_, true), run_, details), 1);
+  EXPECT_EQ(details.tags_restored, 1);
+  ID3TagData tag;
+  ASSERT_EQ(ReadID3Tag(*Utf8ToUtf16((lib_ / "a.mp3").native()), tag), 1);
+  EXPECT_EQ(tag.Album, u"old album");
+  EXPECT_EQ(tag.Title, u"title");
+}
+
+}  // namespace
+}  // namespace tarvel
