@@ -572,6 +572,15 @@ TEST_F(MainWindowTest, EveryControlIsNamedByItsCaption) {
     EXPECT_EQ(shown, captions);
   }
   EXPECT_EQ(c().SSTab1->currentIndex(), 0);
+  EXPECT_EQ(c().cmdBrowse->text(), "...");
+  // Scripts and assistive tools also find the controls by their names.
+  for (const auto& [object, expected] :
+       std::initializer_list<std::pair<QObject*, const char*>>{{c().txtDataFolder, "txtDataFolder"},
+                                                               {c().fraPlayer, "fraPlayer"},
+                                                               {c().SSTab1, "SSTab1"},
+                                                               {c().tabID3Tag, "tabID3Tag"}}) {
+    EXPECT_EQ(object->objectName(), expected);
+  }
   const std::pair<QToolButton*, std::u16string_view> tips[] = {
       {c().cmdRename, u"現在の設定で変換を開始します"},
       {c().cmdSaveOption, u"現在の設定を保存します"},
@@ -604,8 +613,34 @@ TEST_F(MainWindowTest, TabOrderFollowsTheLayout) {
                                              "chkFlagCreateCSVFile",
                                              "optFlagPathSaveCSV_0",
                                              "optFlagPathSaveCSV_1",
-                                             "chkFlagConvertFilename"};
-  const QRegularExpression ours("^(txt|cmd|opt|chk|SSTab)");
+                                             "chkFlagConvertFilename",
+                                             "chkFlagCheckOnlyFilename",
+                                             "chkFlagDicEnabledFilename",
+                                             "chkFlagDetectFullCharFilename",
+                                             "chkFlagLimit30Char",
+                                             "txtLengthName",
+                                             "chkFlagRenameFolderName",
+                                             "optConvertLevelFilename_0",
+                                             "optConvertLevelFilename_1",
+                                             "optConvertLevelFilename_2",
+                                             "chkFlagConvertID3Tag",
+                                             "chkFlagCheckOnlyID3Tag",
+                                             "chkFlagDicEnabledID3Tag",
+                                             "chkFlagDetectFullCharID3Tag",
+                                             "optConvertLevelID3Tag_0",
+                                             "optConvertLevelID3Tag_1",
+                                             "optConvertLevelID3Tag_2",
+                                             "tabID3Tag",
+                                             "optID3TagArtist_0",
+                                             "optID3TagArtist_1",
+                                             "optID3TagArtist_2",
+                                             "optID3TagAlbum_0",
+                                             "optID3TagAlbum_1",
+                                             "optID3TagAlbum_2",
+                                             "optID3TagTitle_0",
+                                             "optID3TagTitle_1",
+                                             "optID3TagTitle_2"};
+  const QRegularExpression ours("^(txt|cmd|opt|chk|SSTab|tabID3Tag$)");
   std::vector<std::string> seen;
   QWidget* at = c().txtDataFolder;
   while (seen.size() < expected.size()) {
@@ -616,6 +651,21 @@ TEST_F(MainWindowTest, TabOrderFollowsTheLayout) {
     if (at == c().txtDataFolder || at == &w) break;
   }
   EXPECT_EQ(seen, expected);
+}
+
+// The number box stands in the blank of its caption: check box, box, then
+// the caption's end right after it, on one line.
+TEST_F(MainWindowTest, LengthBoxSitsInsideItsCaption) {
+  Open("");
+  c().SSTab1->setCurrentIndex(1);
+  const QRect check = c().chkFlagLimit30Char->geometry();
+  const QRect box = c().txtLengthName->geometry();
+  const QRect end = c().lblLimit30Char->geometry();
+  EXPECT_LE(check.right(), box.left());
+  EXPECT_LT(box.right(), end.left());
+  EXPECT_LE(end.left() - box.right(), 12);
+  EXPECT_LE(std::abs(check.center().y() - box.center().y()), 4);
+  EXPECT_LE(std::abs(end.center().y() - box.center().y()), 4);
 }
 
 // The buttons work from the keyboard: Tab reaches them, Space presses.
