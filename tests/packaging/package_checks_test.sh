@@ -15,6 +15,10 @@ out=$(desktop-file-validate "$share/applications/io.github.tarvel.Tarvel.desktop
 case "$out" in *error:* | *warning:*) fail "desktop-file-validate: $out" ;; esac
 grep -qx 'Exec=tarvel %f' "$share/applications/io.github.tarvel.Tarvel.desktop" ||
   fail "the desktop entry does not pass a folder to tarvel"
+# Tarvel must never become the program that opens folders.
+if grep -q '^MimeType=' "$share/applications/io.github.tarvel.Tarvel.desktop"; then
+  fail "the desktop entry claims a file type"
+fi
 
 # The AppStream file, without looking anything up on the network.
 out=$(appstreamcli validate --no-net "$share/metainfo/io.github.tarvel.Tarvel.metainfo.xml" 2>&1) ||
@@ -48,10 +52,21 @@ done
 bash "$src/tests/packaging/completion_test.bash" "$share/bash-completion/completions/tarvel-cli" ||
   fail "bash completion"
 
-# lintian: errors fail the test, warnings are listed for the record.
+# The licence and what the package recommends.
+grep -q '^License: GPL-3+$' "$root/usr/share/doc/tarvel/copyright" || fail "copyright: no GPL-3+"
+recommends=$(dpkg-deb -f "$deb" Recommends)
+for want in fonts-noto-cjk bash-completion; do
+  case "$recommends" in *"$want"*) ;; *) fail "the package does not recommend $want" ;; esac
+done
+
+# lintian: errors fail the test, as do missing hardening flags; other
+# warnings are listed for the record.
 out=$(lintian --no-tag-display-limit "$deb" 2>&1) || true
 echo "$out" | grep -E '^[EW]: ' || true
 if echo "$out" | grep -q '^E: '; then fail "lintian reports errors"; fi
+if echo "$out" | grep -qE 'hardening-no-(fortify-functions|bindnow|relro)'; then
+  fail "lintian misses hardening flags"
+fi
 
 [ "$failed" = 0 ] && echo "desktop entry, AppStream file, manual pages, completion and package pass"
 exit "$failed"
