@@ -163,9 +163,9 @@ class CliPermissionTest : public CliFaultTest {
     // Everything of the test (settings, HOME, the library) belongs to nobody.
     ::chmod(dir().c_str(), 0755);
     for (const auto& e : fs::recursive_directory_iterator(dir())) {
-      ::lchown(e.path().c_str(), 65534, 65534);
+      ASSERT_EQ(::lchown(e.path().c_str(), 65534, 65534), 0) << e.path();
     }
-    ::chown(dir().c_str(), 65534, 65534);
+    ASSERT_EQ(::chown(dir().c_str(), 65534, 65534), 0);
   }
   CliResult ConvertAsNobody() {
     return Convert("/usr/bin/setpriv",

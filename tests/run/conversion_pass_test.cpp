@@ -229,7 +229,9 @@ TEST_F(ConversionPassDiskTest, TagSources) {
     EXPECT_EQ(U8(run.EntryTable[1].NewAlbum), c.expected[1]);
     EXPECT_EQ(U8(run.EntryTable[1].NewTitle), c.expected[2]);
     EXPECT_EQ(run.EntryTable[1].TagFlag, c.artist + c.album + c.title == 0 ? 0 : 1);
-    if (c.title == 1) EXPECT_EQ(U8(run.EntryTable[2].NewTitle), "");
+    if (c.title == 1) {
+      EXPECT_EQ(U8(run.EntryTable[2].NewTitle), "");
+    }
   }
 
   EXPECT_EQ(U8(GetFolderName(folder)), "Artist");
