@@ -81,8 +81,9 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://github.com/tarvel/tarvel")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The reading service opens this dictionary, and the window draws its SVG
-# icons through Qt's image plugin; no library names either.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "mecab-ipadic-utf8, libqt6svg6")
+# icons through Qt's image plugin, and Qt's own dialogs speak Japanese
+# through its translations; no library names either.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "mecab-ipadic-utf8, libqt6svg6, qt6-translations-l10n")
 # The log's font, and the completion of tarvel-cli's options.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk, bash-completion")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

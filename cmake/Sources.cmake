@@ -42,6 +42,8 @@ set(TARVEL_APP_SOURCES
   src/app/app_folder.cpp
   src/app/app_folder.h
   src/app/app_state.h
+  src/app/change_plan.cpp
+  src/app/change_plan.h
   src/app/disk_entry.cpp
   src/app/disk_entry.h
   src/app/entry_table.cpp
@@ -58,6 +60,8 @@ set(TARVEL_APP_SOURCES
   src/app/startup.h
   src/app/tables.cpp
   src/app/tables.h
+  src/app/user_dictionary.cpp
+  src/app/user_dictionary.h
 )
 
 set(TARVEL_RULES_SOURCES
@@ -122,6 +126,8 @@ set(TARVEL_CLI_SOURCES
 
 # The window, all but its main(), which tarvel adds.
 set(TARVEL_UI_SOURCES
+  src/ui/change_table.cpp
+  src/ui/change_table.h
   src/ui/data_folder.cpp
   src/ui/data_folder.h
   src/ui/gui_front_end.cpp
@@ -134,9 +140,15 @@ set(TARVEL_UI_SOURCES
   src/ui/main_window.h
   src/ui/presets.cpp
   src/ui/presets.h
+  src/ui/qt_japanese.cpp
+  src/ui/qt_japanese.h
+  src/ui/reading_dialog.cpp
+  src/ui/reading_dialog.h
   src/ui/tarvel.qrc
   src/ui/twips.cpp
   src/ui/twips.h
+  src/ui/window_placement.cpp
+  src/ui/window_placement.h
 )
 
 set(TARVEL_PLATFORM_TESTS
@@ -157,11 +169,13 @@ set(TARVEL_PLATFORM_TESTS
 
 set(TARVEL_APP_TESTS
   tests/app/app_folder_test.cpp
+  tests/app/change_plan_test.cpp
   tests/app/disk_entry_test.cpp
   tests/app/entry_table_test.cpp
   tests/app/settings_rules_test.cpp
   tests/app/settings_test.cpp
   tests/app/tables_test.cpp
+  tests/app/user_dictionary_test.cpp
 )
 
 set(TARVEL_RULES_TESTS
@@ -194,6 +208,7 @@ set(TARVEL_RUN_TESTS
   tests/run/fault_test.cpp
   tests/run/folder_path_sharing_test.cpp
   tests/run/list_check_test.cpp
+  tests/run/plan_run_test.cpp
   tests/run/restore_round_trip_test.cpp
   tests/run/restore_run_test.cpp
   tests/run/run_preflight_test.cpp
@@ -215,6 +230,7 @@ set(TARVEL_CLI_TESTS
 )
 
 set(TARVEL_UI_TESTS
+  tests/ui/change_table_test.cpp
   tests/ui/data_folder_test.cpp
   tests/ui/log_window_test.cpp
   tests/ui/main_window_test.cpp

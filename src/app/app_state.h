@@ -31,6 +31,9 @@ struct AppState {
   // a message). A conversion that leaves it as it was said nothing and
   // changed no setting, so its result depends on its text alone.
   uint64_t rule_notices = 0;
+  // RowNotice bits the rules set while converting the current row; the
+  // conversion pass clears them before each row and keeps them with it.
+  uint8_t row_notices = 0;
 };
 
 }  // namespace tarvel

@@ -14,6 +14,16 @@
 
 namespace tarvel {
 
+// What the conversion said about a row, as bits of FileEntry::Notices: the
+// change table shows them beside the row, and its filter finds them.
+enum RowNotice : uint8_t {
+  kNoticeNumbered = 1,       // the name took a duplicate number
+  kNoticeRepaired = 2,       // characters or an extension a player cannot take were replaced
+  kNoticeShortened = 4,      // the name was cut to the length limit
+  kNoticeFullWidth = 8,      // a character stayed full-width
+  kNoticeReadingGuess = 16,  // a word the dictionary does not know was read kanji by kanji
+};
+
 // One file or folder: where it is and what it is called now, its current
 // ID3v1 texts, and what the run makes of them.
 struct FileEntry {
@@ -30,6 +40,7 @@ struct FileEntry {
   int32_t RenameFlag = 0;  // 1: NewName is to be applied on disk
   int32_t TagFlag = 0;     // 1: the new tag texts are to be written (files only)
   int32_t IsFile = 0;      // 1: an MP3 file, 0: a folder
+  uint8_t Notices = 0;     // RowNotice bits of the conversion of this row
 };
 
 // The table of the current run, shared by the scan, the conversion pass, the

@@ -6,12 +6,15 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace tarvel {
+
+struct ChangePlan;
 
 // The stages of a run and of a restore whose progress a front end may show.
 enum class ProgressStage {
@@ -54,6 +57,10 @@ class FrontEnd {
   virtual std::optional<std::u16string> AskLibraryFolder(std::u16string_view /*missing*/) {
     return std::nullopt;
   }
+  // The plan of the run that just ended its conversion pass, for a front end
+  // that shows it as a table; `open` asks to bring that table up (a
+  // check-only run that found changes).
+  virtual void ShowPlan(std::shared_ptr<const ChangePlan> /*plan*/, bool /*open*/) {}
 };
 
 // A front end that ignores everything: for benchmarks, for callers that only
@@ -90,6 +97,10 @@ class RecordingFrontEnd : public FrontEnd {
     library_questions.emplace_back(missing);
     return library_answer;
   }
+  void ShowPlan(std::shared_ptr<const ChangePlan> shown, bool open) override {
+    plan = std::move(shown);
+    plan_opened = open;
+  }
 
   std::u16string log;
   std::vector<std::u16string> messages;
@@ -105,6 +116,9 @@ class RecordingFrontEnd : public FrontEnd {
   // The folders AskLibraryFolder was asked about, and what it answers.
   std::vector<std::u16string> library_questions;
   std::optional<std::u16string> library_answer;
+  // The last plan shown, and whether it was to be opened.
+  std::shared_ptr<const ChangePlan> plan;
+  bool plan_opened = false;
 };
 
 }  // namespace tarvel

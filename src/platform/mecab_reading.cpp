@@ -168,6 +168,7 @@ bool MecabReadingService::IsAvailable() {
 }
 
 std::optional<std::u16string> MecabReadingService::GetPhonetic(std::u16string_view text) {
+  guessed_ = false;
   if (!IsAvailable()) return std::nullopt;
   // Without a kanji every token would keep its surface: the text itself.
   if (!ContainsKanji(text)) return std::u16string(text);
@@ -202,14 +203,22 @@ std::optional<std::u16string> MecabReadingService::GetPhonetic(std::u16string_vi
 std::optional<std::u16string> MecabReadingService::ReadRun(std::u16string_view text,
                                                            std::u16string_view form) {
   for (size_t i = 0; i < recent_used_; ++i) {
-    if (recent_[i].text == text && recent_[i].form == form) return recent_[i].reading;
+    if (recent_[i].text == text && recent_[i].form == form) {
+      guessed_ = guessed_ || recent_[i].guessed;
+      return recent_[i].reading;
+    }
   }
+  const bool guessed_before = guessed_;
+  guessed_ = false;
   std::optional<std::u16string> reading = Parse(text, form);
+  const bool guessed_here = guessed_;
+  guessed_ = guessed_before || guessed_here;
   if (reading) {
     Recent& slot = recent_[recent_next_];
     slot.text.assign(text);
     slot.form.assign(form);
     slot.reading.assign(*reading);
+    slot.guessed = guessed_here;
     recent_next_ = (recent_next_ + 1) % kRecent;
     if (recent_used_ < kRecent) ++recent_used_;
   }
@@ -329,6 +338,7 @@ std::optional<std::u16string> MecabReadingService::Parse(std::u16string_view tex
       } else if (token.unknown) {
         std::optional<std::u16string> parts = UnknownWordReading(text, form, token);
         if (!parts) return std::nullopt;
+        guessed_ = true;
         out += *parts;
       } else {
         out.append(text.substr(token.begin, token.end - token.begin));

@@ -33,6 +33,7 @@ class MecabReadingService : public ReadingService {
   MecabReadingService& operator=(const MecabReadingService&) = delete;
 
   std::optional<std::u16string> GetPhonetic(std::u16string_view text) override;
+  bool LastReadingGuessed() const override { return guessed_; }
 
   // Makes the tagger if not done yet; false when MeCab cannot be opened.
   bool IsAvailable();
@@ -74,6 +75,7 @@ class MecabReadingService : public ReadingService {
   static constexpr size_t kRecent = 16;
   struct Recent {
     std::u16string text, form, reading;
+    bool guessed = false;
   };
   std::array<Recent, kRecent> recent_;
   size_t recent_used_ = 0;
@@ -83,6 +85,8 @@ class MecabReadingService : public ReadingService {
   std::unique_ptr<Tagger> tagger_;
   bool tried_ = false;
   std::string error_;
+  // The reading being made (or the last one) holds a guess.
+  bool guessed_ = false;
 };
 
 }  // namespace tarvel

@@ -17,6 +17,9 @@ class ReadingService {
   // have no reading (Latin letters, digits, punctuation, spaces) come back
   // unchanged and in place. Empty when the service is unavailable or failed.
   virtual std::optional<std::u16string> GetPhonetic(std::u16string_view text) = 0;
+  // Whether the last reading GetPhonetic gave holds a guess: a word the
+  // dictionary does not know, read from its parts.
+  virtual bool LastReadingGuessed() const { return false; }
 };
 
 }  // namespace tarvel

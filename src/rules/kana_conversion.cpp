@@ -19,6 +19,7 @@ int ConvertKanjiToKana(std::u16string& text, AppState& app) {
       AppendLog(app, u"漢字→ｶﾀｶﾅ変換機能はIME98がないと使用できません\r\n\r\n");
       return 0;
     }
+    if (app.reading->LastReadingGuessed()) app.row_notices |= kNoticeReadingGuess;
     text = ToHalfWidthKana(*reading);
     return 1;
   } catch (const std::exception&) {
@@ -37,13 +38,19 @@ int DetectFullWidthChars(const std::u16string& text, AppState& app, bool& found)
           u"）があります。\r\n"
           u"辞書ファイルに登録する事で回避できます。\r\n"
           u"オプションをチェックのみにして続行します\r\n";
-      AppendLog(app, entry);
+      AppendLog(app, entry, kNoticeFullWidth);
       found = true;
     }
     return 1;
   } catch (const std::exception&) {
     return 0;
   }
+}
+
+std::u16string ReadingInKatakana(AppState& app, std::u16string_view text) {
+  if (app.reading == nullptr) return {};
+  std::optional<std::u16string> reading = app.reading->GetPhonetic(ToNfc(text));
+  return reading ? HiraganaToKatakana(*reading) : std::u16string();
 }
 
 }  // namespace tarvel

@@ -4,6 +4,7 @@
 #define TARVEL_RULES_KANA_CONVERSION_H_
 
 #include <string>
+#include <string_view>
 
 #include "app/app_state.h"
 
@@ -25,6 +26,11 @@ int ConvertKanjiToKana(std::u16string& text, AppState& app);
 // caller switches the run to check-only. Returns 1, or 0 on an unexpected
 // error.
 int DetectFullWidthChars(const std::u16string& text, AppState& app, bool& found);
+
+// The reading the reading service gives `text`, in full-width katakana, as
+// the reading correction offers it to be changed; empty when there is none.
+// Says nothing to the log.
+std::u16string ReadingInKatakana(AppState& app, std::u16string_view text);
 
 }  // namespace tarvel
 

@@ -28,7 +28,7 @@ void LogRepair(AppState& app, std::u16string_view message, std::u16string_view n
   entry += u"\r\n";
   entry += action;
   entry += u"\r\n";
-  AppendLog(app, entry);
+  AppendLog(app, entry, action == kLimitAction ? kNoticeShortened : kNoticeRepaired);
 }
 
 // True (and the name replaced) when the name is too short to be a file name.
@@ -158,7 +158,7 @@ int LimitFolderNameLength(std::u16string& name, AppState& app) {
     entry += u"\r\n";
     entry += kLimitAction;
     entry += u"\r\n";
-    AppendLog(app, entry);
+    AppendLog(app, entry, kNoticeShortened);
     name.resize(CutPosition(name, limit));
     return 1;
   } catch (const std::exception&) {

@@ -42,11 +42,16 @@ class TagMemo {
   void Convert(std::u16string& text, AppState& app, bool& switch_to_check_only) {
     if (valid_ && notices_ == app.rule_notices && text == input_) {
       text = output_;
+      app.row_notices |= row_notices_;
       return;
     }
     const uint64_t before = app.rule_notices;
+    const uint8_t row_before = app.row_notices;
+    app.row_notices = 0;
     input_ = text;
     ConvertTagText(text, app, &switch_to_check_only);
+    row_notices_ = app.row_notices;
+    app.row_notices |= row_before;
     valid_ = app.rule_notices == before;
     if (valid_) {
       output_ = text;
@@ -57,6 +62,7 @@ class TagMemo {
  private:
   bool valid_ = false;
   uint64_t notices_ = 0;
+  uint8_t row_notices_ = 0;  // what the conversion of input_ said about its row
   std::u16string input_;
   std::u16string output_;
 };
@@ -179,6 +185,7 @@ int32_t DuplicateResolver::ResolveDuplicates(AppState& app, RunState& run, int32
   int32_t number = 1;
   while (Taken(run, i, key, hash)) {
     app.ui->AppendLog(DuplicateNotice(shown));
+    row.Notices |= kNoticeNumbered;
     ++number;
     candidate = MakeUniqueName(candidate, number, app.settings.LengthName, row.IsFile == 1);
     key = Key(row, candidate);
@@ -243,14 +250,16 @@ void ConvertRows(AppState& app, RunState& run, bool& switch_to_check_only) {
     app.ui->PumpEvents();
     app.ui->ReportProgress(ProgressStage::kConvert, i, run.EntryCount);
     FileEntry& row = run.EntryTable[i];
+    app.row_notices = 0;
     if (row.IsFile != 1) {
       if (s.FlagConvertFilename == 1 && s.FlagRenameFolderName == 1) {
         ConvertFolderName(row.NewName, app, &switch_to_check_only);
       }
-      continue;
+    } else {
+      if (s.FlagConvertFilename == 1) ConvertFileName(row.NewName, app, &switch_to_check_only);
+      if (s.FlagConvertID3Tag == 1) tags.Convert(app, row, switch_to_check_only);
     }
-    if (s.FlagConvertFilename == 1) ConvertFileName(row.NewName, app, &switch_to_check_only);
-    if (s.FlagConvertID3Tag == 1) tags.Convert(app, row, switch_to_check_only);
+    row.Notices = app.row_notices;
   }
 }
 

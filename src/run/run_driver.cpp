@@ -4,7 +4,10 @@
 
 #include <cstring>
 #include <optional>
+#include <string_view>
+#include <vector>
 
+#include "app/change_plan.h"
 #include "app/report.h"
 #include "files/apply_changes.h"
 #include "files/file_stage.h"
@@ -64,6 +67,8 @@ struct RunContext {
   // beside it; the tag writes check against it that each file is still what
   // the record says.
   std::optional<UndoRecord> undo;
+  // The plan as the conversion pass left it, shown when the run ends.
+  std::shared_ptr<const ChangePlan> plan;
 };
 
 // After a stage: go on with the next one, or end the run as the report says.
@@ -134,8 +139,14 @@ Next CountEntries(RunContext& c) {
 
 // The pass reports what it can itself; a failure ends the run silently.
 Next Convert(RunContext& c) {
-  if (ConvertEntries(c.app, c.run, &c.report.switched_to_check_only) != 0) return Next::kGoOn;
-  return Stop(c, "the conversion pass failed");
+  if (ConvertEntries(c.app, c.run, &c.report.switched_to_check_only) == 0) {
+    return Stop(c, "the conversion pass failed");
+  }
+  const Settings& s = c.app.settings;
+  const bool check_only = (s.FlagConvertFilename != 1 || s.FlagCheckOnlyFilename == 1) &&
+                          (s.FlagConvertID3Tag != 1 || s.FlagCheckOnlyID3Tag == 1);
+  c.plan = MakeChangePlan(c.run, s.PathDataFolder, check_only);
+  return Next::kGoOn;
 }
 
 // Where row `i` is, as the log shows it.
@@ -319,7 +330,63 @@ constexpr Next (*kRunStages[])(RunContext&) = {
     WriteList,       ListChanges, ApplyChanges,
 };
 
+// A front end for a pass that only makes the plan: the log and the messages
+// are kept back, the rest goes to the real one.
+class QuietFrontEnd : public FrontEnd {
+ public:
+  explicit QuietFrontEnd(FrontEnd& real) : real_(real) {}
+  void AppendLog(std::u16string_view) override {}
+  void ShowMessage(std::u16string_view text) override { messages.emplace_back(text); }
+  void ShowLog() override {}
+  void PumpEvents() override { real_.PumpEvents(); }
+  void TickCheckOnlyBoxes() override {}
+  void ReportProgress(ProgressStage stage, int64_t done, int64_t total) override {
+    real_.ReportProgress(stage, done, total);
+  }
+
+  std::vector<std::u16string> messages;
+
+ private:
+  FrontEnd& real_;
+};
+
+// The stages of a pass that only makes the plan.
+constexpr Next (*kPlanStages[])(RunContext&) = {
+    CheckDataFolder, LockLibrary, Scan, CountEntries, Convert,
+};
+
 }  // namespace
+
+RunReport PlanConversion(AppState& app, RunState& run, DiskOps& disk) {
+  RunReport report;
+  RunGuard guard(app);
+  if (!guard.acquired()) {
+    report.outcome = RunReport::Outcome::kBusy;
+    return report;
+  }
+  FrontEnd* real = app.ui;
+  QuietFrontEnd quiet(*real);
+  const Settings kept = app.settings;
+  // Messages rather than the log, so that what ends the pass is kept back
+  // apart from the notices of the rows.
+  app.settings.FlagDisplayLog = 0;
+  app.ui = &quiet;
+  RunContext context{app, run, guard, report, disk, std::nullopt, nullptr};
+  for (auto* stage : kPlanStages) {
+    if (stage(context) == Next::kEnd) break;
+  }
+  app.ui = real;
+  app.settings = kept;
+  if (report.outcome != RunReport::Outcome::kCompleted || !context.plan) {
+    if (report.outcome == RunReport::Outcome::kCompleted) {
+      report.outcome = RunReport::Outcome::kStopped;
+    }
+    for (const std::u16string& text : quiet.messages) real->ShowMessage(text);
+    return report;
+  }
+  real->ShowPlan(std::move(context.plan), false);
+  return report;
+}
 
 std::u16string ChangeListing(const FileEntry& row) {
   std::u16string block;
@@ -345,9 +412,13 @@ RunReport RunConversion(AppState& app, RunState& run, DiskOps& disk) {
     report.outcome = RunReport::Outcome::kBusy;
     return report;
   }
-  RunContext context{app, run, guard, report, disk, std::nullopt};
+  RunContext context{app, run, guard, report, disk, std::nullopt, nullptr};
   for (auto* stage : kRunStages) {
     if (stage(context) == Next::kEnd) break;
+  }
+  if (context.plan) {
+    const bool open = context.plan->check_only && run.ChangeCount > 0;
+    app.ui->ShowPlan(std::move(context.plan), open);
   }
   return report;
 }

@@ -18,6 +18,12 @@ namespace tarvel {
 // message goes to the log (FlagDisplayLog 1) or into message boxes.
 RunReport RunConversion(AppState& app, RunState& run, DiskOps& disk = SystemDiskOps());
 
+// The same run up to its plan, with nothing written: no list, no change on
+// disk, no setting changed, nothing in the log. The plan goes to the front
+// end (not to be opened); when the pass cannot be made, what ended it is
+// shown as messages and the outcome says so.
+RunReport PlanConversion(AppState& app, RunState& run, DiskOps& disk = SystemDiskOps());
+
 // The change listing block of one row ("　" + OldName and one line per
 // difference), empty when the row does not change.
 std::u16string ChangeListing(const FileEntry& row);

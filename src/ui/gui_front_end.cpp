@@ -50,4 +50,8 @@ std::optional<std::u16string> GuiFrontEnd::AskLibraryFolder(std::u16string_view 
   return chosen.toStdU16String();
 }
 
+void GuiFrontEnd::ShowPlan(std::shared_ptr<const ChangePlan> plan, bool open) {
+  if (plan_sink_) plan_sink_(std::move(plan), open);
+}
+
 }  // namespace tarvel

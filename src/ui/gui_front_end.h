@@ -8,6 +8,7 @@
 #include <QString>
 #include <QWidget>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -50,12 +51,18 @@ class GuiFrontEnd : public FrontEnd {
 
   void SetLibraryDialog(FolderDialog dialog) { library_dialog_ = std::move(dialog); }
 
+  // Hands the plan to `plan_sink` (set by SetPlanSink).
+  void ShowPlan(std::shared_ptr<const ChangePlan> plan, bool open) override;
+  using PlanSink = std::function<void(std::shared_ptr<const ChangePlan> plan, bool open)>;
+  void SetPlanSink(PlanSink sink) { plan_sink_ = std::move(sink); }
+
  private:
   LogWindowHost& log_;
   MessageSink sink_;
   QWidget* owner_;
   std::function<void()> tick_;
   FolderDialog library_dialog_;
+  PlanSink plan_sink_;
 };
 
 // UTF-16 text as a QString.

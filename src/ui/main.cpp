@@ -14,6 +14,7 @@
 #include "ui/gui_front_end.h"
 #include "ui/instance_lock.h"
 #include "ui/main_window.h"
+#include "ui/qt_japanese.h"
 
 namespace {
 
@@ -41,6 +42,7 @@ int main(int argc, char** argv) {
   // The icon also marks the messages shown before the main window exists.
   Q_INIT_RESOURCE(tarvel);
   app.setWindowIcon(QIcon(":/icons/io.github.tarvel.Tarvel.svg"));
+  tarvel::InstallQtJapanese(app);
 
   // A second copy for the same user ends at once, reading and writing nothing.
   std::unique_ptr<QLockFile> lock = tarvel::AcquireInstanceLock();

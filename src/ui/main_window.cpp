@@ -6,6 +6,7 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QIcon>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
 #include <QVBoxLayout>
@@ -15,10 +16,13 @@
 #include "app/presets.h"
 #include "app/settings.h"
 #include "app/settings_rules.h"
+#include "app/user_dictionary.h"
 #include "platform/text.h"
+#include "rules/kana_conversion.h"
 #include "run/restore_run.h"
 #include "run/run_driver.h"
 #include "ui/twips.h"
+#include "ui/window_placement.h"
 
 // Resources of a static library must be registered by name, outside any
 // namespace.
@@ -166,6 +170,8 @@ MainWindow::MainWindow(AppState& app, MainWindowSeams seams)
   front_end_ =
       std::make_unique<GuiFrontEnd>(log_, seams_.message, this, [this] { TickCheckOnlyBoxes(); });
   front_end_->SetLibraryDialog(seams_.moved_library);
+  front_end_->SetPlanSink(
+      [this](std::shared_ptr<const ChangePlan> plan, bool open) { OnPlan(std::move(plan), open); });
   previous_front_end_ = app_.ui;
   app_.ui = front_end_.get();
 }
@@ -243,6 +249,17 @@ QVBoxLayout* MainWindow::BuildLeftColumn() {
   grid->addWidget(c_.cmdSaveOption, 1, 0);
   grid->addWidget(c_.cmdExit, 1, 1);
   left->addLayout(grid);
+  // What the last run plans, as a table; usable once a run has made a plan.
+  auto* extra = new QHBoxLayout;
+  c_.cmdChanges = new QToolButton;
+  c_.cmdChanges->setObjectName("cmdChanges");
+  c_.cmdChanges->setText(Q(u"変更一覧"));
+  c_.cmdChanges->setToolTip(Q(u"前回の変換で変更される名前とID3Tagを一覧で表示します"));
+  c_.cmdChanges->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+  c_.cmdChanges->setFocusPolicy(Qt::StrongFocus);
+  c_.cmdChanges->setEnabled(false);
+  extra->addWidget(c_.cmdChanges);
+  left->addLayout(extra);
   return left;
 }
 
@@ -334,8 +351,9 @@ void MainWindow::SetTabOrder() {
   // the tabs with their controls top to bottom.
   QList<QWidget*> order = {c_.txtDataFolder, c_.cmdBrowse};
   for (int id : {kPresetZ919, kPresetFCD7, kPresetOther}) order << c_.optPlayer->button(id);
-  order << c_.cmdRename << c_.cmdRestore << c_.cmdSaveOption << c_.cmdExit << c_.SSTab1
-        << c_.chkFlagDisplayLog << c_.chkFlagRenameSubfolders << c_.chkFlagCreateCSVFile;
+  order << c_.cmdRename << c_.cmdRestore << c_.cmdSaveOption << c_.cmdExit << c_.cmdChanges
+        << c_.SSTab1 << c_.chkFlagDisplayLog << c_.chkFlagRenameSubfolders
+        << c_.chkFlagCreateCSVFile;
   for (auto* b : c_.optFlagPathSaveCSV->buttons()) order << b;
   order << c_.chkFlagConvertFilename << c_.chkFlagCheckOnlyFilename << c_.chkFlagDicEnabledFilename
         << c_.chkFlagDetectFullCharFilename << c_.chkFlagLimit30Char << c_.txtLengthName
@@ -394,6 +412,7 @@ void MainWindow::Connect() {
   connect(c_.cmdRestore, &QToolButton::clicked, this, [this] { StartRestore(); });
   connect(c_.cmdSaveOption, &QToolButton::clicked, this, [this] { SaveOptions(); });
   connect(c_.cmdExit, &QToolButton::clicked, this, [this] { close(); });
+  connect(c_.cmdChanges, &QToolButton::clicked, this, [this] { ShowChanges(); });
 }
 
 void MainWindow::PlaceFromSettingsFile() {
@@ -573,6 +592,8 @@ void MainWindow::SetBusy(bool busy) {
                      static_cast<QWidget*>(c_.cmdSaveOption)}) {
     w->setEnabled(!busy);
   }
+  c_.cmdChanges->setEnabled(!busy && plan_ != nullptr);
+  if (changes_) changes_->correct_button()->setEnabled(!busy && changes_->SelectedRow() != nullptr);
 }
 
 void MainWindow::StartConversion() {
@@ -609,6 +630,64 @@ void MainWindow::SaveOptions() {
   Say(Q(kMessageTitle), text);
 }
 
+void MainWindow::OnPlan(std::shared_ptr<const ChangePlan> plan, bool open) {
+  plan_ = std::move(plan);
+  c_.cmdChanges->setEnabled(plan_ != nullptr && !busy_);
+  if (changes_) changes_->SetPlan(plan_);
+  if (open) ShowChanges();
+}
+
+void MainWindow::ShowChanges() {
+  if (!plan_) return;
+  if (!changes_) {
+    changes_ = new ChangeTableWindow(this, [this](const PlanRow& row) { CorrectReading(row); });
+    changes_->setAttribute(Qt::WA_DeleteOnClose);
+    changes_->SetPlan(plan_);
+    PlaceBeside(changes_, this);
+  }
+  changes_->show();
+  changes_->raise();
+  changes_->activateWindow();
+}
+
+std::u16string MainWindow::DictionaryNote() const {
+  const Settings& s = app_.settings;
+  const bool names_without = s.FlagConvertFilename == 1 && s.FlagDicEnabledFilename != 1;
+  const bool tags_without = s.FlagConvertID3Tag == 1 && s.FlagDicEnabledID3Tag != 1;
+  if (!names_without && !tags_without) return {};
+  std::u16string which = names_without && tags_without ? u"ファイル名とID3Tag"
+                         : names_without               ? u"ファイル名"
+                                                       : u"ID3Tag";
+  return u"「辞書ファイルによる定型変換を有効にする」がオフのため、" + which +
+         u"には登録した読みが使われません。";
+}
+
+void MainWindow::CorrectReading(const PlanRow& chosen) {
+  if (busy_ || app_.run_in_progress) return;
+  const PlanRow row = chosen;  // the plan may be replaced below
+  std::u16string original = row.old_name;
+  // A file's name is offered without its extension.
+  if (row.is_file && original.size() > 4 && original[original.size() - 4] == u'.') {
+    original.resize(original.size() - 4);
+  }
+  ReadingQuestion question{Q(original), Q(ReadingInKatakana(app_, original)), Q(DictionaryNote())};
+  QWidget* owner = changes_ ? static_cast<QWidget*>(changes_) : this;
+  std::optional<ReadingAnswer> answer = seams_.reading(owner, question);
+  if (!answer) return;
+  std::u16string error;
+  if (!AddDictionaryRow(app_.folder, answer->original.toStdU16String(),
+                        answer->reading.toStdU16String(), &error) ||
+      !ReloadDictionary(app_, &error)) {
+    Say(Q(kMessageTitle), error);
+    return;
+  }
+  // The new names, made as a check-only run would make them.
+  SetBusy(true);
+  PlanConversion(app_, run_);
+  SetBusy(false);
+  if (close_pending_) close();
+}
+
 void MainWindow::closeEvent(QCloseEvent* event) {
   if (busy_) {
     // A run in progress ends first (its list is on disk, its renames go on
@@ -623,6 +702,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   pos.FormLeft = PixelsToTwips(x());
   SaveMainWindowPosition(app_.IniPath, pos);
   if (LogWindow* log = log_.window()) log->close();
+  if (changes_) changes_->close();
   event->accept();
 }
 

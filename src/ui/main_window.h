@@ -11,6 +11,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QMainWindow>
+#include <QPointer>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QToolButton>
@@ -22,12 +23,15 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "app/change_plan.h"
 #include "app/entry_table.h"
 #include "app/settings_rules.h"
+#include "ui/change_table.h"
 #include "ui/data_folder.h"
 #include "ui/gui_front_end.h"
 #include "ui/log_window.h"
 #include "ui/presets.h"
+#include "ui/reading_dialog.h"
 
 namespace tarvel {
 
@@ -48,6 +52,8 @@ struct MainWindowSeams {
   ListDialog open_list = SystemListDialog();
   // Where a restored list's library lies now, asked when its folder is gone.
   FolderDialog moved_library = SystemFolderDialog();
+  // The reading correction of a row of the change table.
+  ReadingAsk reading = SystemReadingAsk();
 };
 
 // The window title: "Tarvel ver" followed directly by the version.
@@ -66,6 +72,7 @@ class MainWindow : public QMainWindow {
     QToolButton* cmdRestore = nullptr;
     QToolButton* cmdSaveOption = nullptr;
     QToolButton* cmdExit = nullptr;
+    QToolButton* cmdChanges = nullptr;  // opens the change table of the last plan
     QTabWidget* SSTab1 = nullptr;
     QCheckBox* chkFlagDisplayLog = nullptr;
     QCheckBox* chkFlagRenameSubfolders = nullptr;
@@ -109,11 +116,20 @@ class MainWindow : public QMainWindow {
   void StartConversion();
   void StartRestore();
   void SaveOptions();
+  // Opens (or brings up) the change table of the last plan.
+  void ShowChanges();
+  // The reading correction of `row` of the change table: asks for the text
+  // and its reading, adds them to the user's dic.csv and makes the plan
+  // again.
+  void CorrectReading(const PlanRow& row);
 
   // True while a conversion or restore started here is in progress.
   bool busy() const { return busy_; }
   const Controls& controls() const { return c_; }
   LogWindowHost& log() { return log_; }
+  // The change table window, once opened.
+  ChangeTableWindow* changes() const { return changes_; }
+  const std::shared_ptr<const ChangePlan>& plan() const { return plan_; }
   const RunState& run_state() const { return run_; }
 
  protected:
@@ -152,6 +168,10 @@ class MainWindow : public QMainWindow {
   void OnConvertID3Tag();
   void OnConvertLevel(int index, Conversion conversion);
   void TickCheckOnlyBoxes();
+  void OnPlan(std::shared_ptr<const ChangePlan> plan, bool open);
+  // Why the dictionary cannot change names or tags with the options as
+  // they are; empty when it can change both.
+  std::u16string DictionaryNote() const;
   void SetBusy(bool busy);
   void Say(const QString& title, std::u16string_view text);
 
@@ -164,6 +184,8 @@ class MainWindow : public QMainWindow {
   std::unique_ptr<GuiFrontEnd> front_end_;
   FrontEnd* previous_front_end_ = nullptr;
   RunState run_;
+  std::shared_ptr<const ChangePlan> plan_;
+  QPointer<ChangeTableWindow> changes_;
   bool busy_ = false;
   bool close_pending_ = false;
   bool refusing_romaji_ = false;

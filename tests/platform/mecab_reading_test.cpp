@@ -123,6 +123,13 @@ TEST_F(MecabReadingTest, ReadsAnUnknownRunKanjiByKanji) {
   const std::u16string reading = service.GetPhonetic(u"聖飢魔").value_or(u"(failed)");
   EXPECT_FALSE(reading.starts_with(u"聖")) << U8(reading);
   EXPECT_TRUE(reading.ends_with(u"マ")) << U8(reading);
+  // Such a reading is a guess, also when it comes from the recent readings
+  // or with a known word beside it; a reading of known words is not.
+  EXPECT_TRUE(service.LastReadingGuessed());
+  EXPECT_EQ(service.GetPhonetic(u"聖飢魔 東京"), reading + u" トウキョウ");
+  EXPECT_TRUE(service.LastReadingGuessed());
+  service.GetPhonetic(u"東京");
+  EXPECT_FALSE(service.LastReadingGuessed());
   // A kanji the dictionary does not know at all stays as it is.
   EXPECT_EQ(service.GetPhonetic(u"窈"), u"窈");
 }

@@ -38,6 +38,7 @@ class FixedReadingService : public ReadingService {
   std::optional<std::u16string> GetPhonetic(std::u16string_view text) override {
     ++calls;
     seen.emplace_back(text);
+    last_guessed = !guess_word.empty() && text.find(guess_word) != std::u16string_view::npos;
     if (fail) return std::nullopt;
     std::u16string out(text);
     for (const auto& [word, reading] : words_) {
@@ -47,7 +48,11 @@ class FixedReadingService : public ReadingService {
     }
     return out;
   }
+  bool LastReadingGuessed() const override { return last_guessed; }
   bool fail = false;
+  // A reading of a text that holds this word counts as a guess.
+  std::u16string guess_word;
+  bool last_guessed = false;
   int calls = 0;
   std::vector<std::u16string> seen;
 

@@ -195,6 +195,42 @@ TEST_F(ConversionPassTest, CaseOnlyChangeCounts) {
   EXPECT_EQ(run.ChangeCount, 1);
 }
 
+// What the conversion said about each row stays with the row, also when a
+// tag text is taken from the last one converted.
+TEST_F(ConversionPassTest, NoticesStayWithTheirRows) {
+  app.settings.ConvertLevelFilename = 1;
+  app.settings.FlagDetectFullCharFilename = 1;
+  app.settings.FlagLimit30Char = 1;
+  app.settings.LengthName = 8;
+  app.settings.FlagConvertID3Tag = 1;
+  app.settings.ConvertLevelID3Tag = 1;
+  reading.guess_word = u"夜";
+  struct {
+    std::u16string_view name;
+    std::u16string_view artist;
+    uint8_t expected;
+  } kRows[] = {
+      {u"ab.mp3", u"", 0},
+      {u"∴.mp3", u"", kNoticeFullWidth},
+      {u"a?b.mp3", u"", kNoticeRepaired},
+      {u"abcdefghijkl.mp3", u"", kNoticeShortened},
+      {u"twin.mp3", u"", kNoticeNumbered},
+      {u"twin.mp3", u"", 0},  // the last of the pair keeps its name
+      {u"ok.mp3", u"夜", kNoticeReadingGuess},
+      {u"ok2.mp3", u"夜", kNoticeReadingGuess},  // the same text again
+      {u"ok3.mp3", u"", 0},
+      {u"夜.mp3", u"", kNoticeReadingGuess},
+  };
+  for (const auto& r : kRows) {
+    FileEntry& row = Add(u"/m/", r.name);
+    row.OldArtist = row.NewArtist = r.artist;
+  }
+  ASSERT_EQ(ConvertEntries(app, run), 1);
+  for (int32_t i = 1; i <= run.EntryCount; ++i) {
+    EXPECT_EQ(run.EntryTable[i].Notices, kRows[i - 1].expected) << U8(kRows[i - 1].name);
+  }
+}
+
 class ConversionPassDiskTest : public testing::TempDirTest, public RulesFixture {};
 
 // Each field takes its text from the tag (0), the file name (1) or the

@@ -13,6 +13,7 @@
 #include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
+#include <QTranslator>
 #include <cstdlib>
 #include <functional>
 
@@ -23,6 +24,7 @@
 #include "sample_library.h"
 #include "ui/gui_front_end.h"
 #include "ui/instance_lock.h"
+#include "ui/qt_japanese.h"
 #include "window_fixture.h"
 
 namespace tarvel {
@@ -463,6 +465,20 @@ TEST(MessageBoxTest, OkOnlyNoIconTitleAndText) {
   EXPECT_EQ(seen.parent, &owner);
 }
 
+// Qt's own texts (standard buttons, the file chooser) are Japanese; without
+// the translation installed they stay English and nothing fails.
+TEST(QtJapaneseTest, StandardTextsAreJapaneseWhenInstalled) {
+  QTranslator* translator = InstallQtJapanese(*QCoreApplication::instance());
+  ASSERT_NE(translator, nullptr) << "qt6-translations-l10n is not installed";
+  EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel").toStdU16String(),
+            u"キャンセル");
+  EXPECT_EQ(QCoreApplication::translate("QFileDialog", "Look in:").toStdU16String(), u"アドレス:");
+  QCoreApplication::removeTranslator(translator);
+  delete translator;
+  EXPECT_EQ(InstallQtJapanese(*QCoreApplication::instance(), "/nonexistent"), nullptr);
+  EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), "Cancel");
+}
+
 TEST_F(MainWindowTest, SecondLockForTheSameUserIsRefusedUntilTheFirstEnds) {
   const QString path = QString::fromStdString((dir() / "instance.lock").string());
   auto first = AcquireInstanceLock(path);
@@ -534,6 +550,7 @@ TEST_F(MainWindowTest, EveryControlIsNamedByItsCaption) {
       {c().cmdRestore, u"復元"},
       {c().cmdSaveOption, u"設定保存"},
       {c().cmdExit, u"終了"},
+      {c().cmdChanges, u"変更一覧"},
       {c().chkFlagDisplayLog, u"変換ログを表示する"},
       {c().chkFlagRenameSubfolders, u"サブフォルダもチェック（変換）"},
       {c().chkFlagCreateCSVFile, u"変換するファイル名のCSVファイルを作成する"},
@@ -607,6 +624,7 @@ TEST_F(MainWindowTest, TabOrderFollowsTheLayout) {
                                              "cmdRestore",
                                              "cmdSaveOption",
                                              "cmdExit",
+                                             "cmdChanges",
                                              "SSTab1",
                                              "chkFlagDisplayLog",
                                              "chkFlagRenameSubfolders",

@@ -7,6 +7,7 @@
 #include <QString>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -70,6 +71,10 @@ class WindowTest : public TempDirTest {
       library_dialog_start_ = start;
       return library_answer_;
     };
+    seams.reading = [this](QWidget*, const ReadingQuestion& question) {
+      reading_question_ = question;
+      return reading_answer_;
+    };
     window_ = std::make_unique<MainWindow>(app_, std::move(seams));
     window_->Load();
     return *window_;
@@ -95,6 +100,9 @@ class WindowTest : public TempDirTest {
   QString library_answer_;
   QString library_dialog_title_;
   QString library_dialog_start_;
+  // What the reading correction was asked, and its answer (none: cancelled).
+  ReadingQuestion reading_question_;
+  std::optional<ReadingAnswer> reading_answer_;
 };
 
 }  // namespace tarvel::testing

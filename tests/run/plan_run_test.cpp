@@ -1,0 +1,122 @@
+// The plan a run hands its front end, and the pass that only makes one.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "app/change_plan.h"
+#include "app/tables.h"
+#include "platform/text.h"
+#include "rules/rules_test_support.h"
+#include "run/run_driver.h"
+#include "sample_library.h"
+#include "support/test_support.h"
+
+namespace tarvel {
+namespace {
+
+namespace fs = std::filesystem;
+
+class PlanRunTest : public testing::TempDirTest {
+ protected:
+  void SetUp() override {
+    TempDirTest::SetUp();
+    music_ = dir() / "music";
+    const sample::Tag tag{u"夜", u"さくら", u"夜", u"1999", u"", 13};
+    sample::WriteMp3(music_, u"東京.mp3", 300, tag);
+    sample::WriteMp3(music_, u"歌手/夜.mp3", 200, tag);
+    app_.ui = &ui_;
+    app_.reading = &reading_;
+    const fs::path data = fs::path(TARVEL_SOURCE_DIR) / "data";
+    ASSERT_TRUE(LoadTables(app_, data / "dic.csv", data / "Rome.csv").dic.loaded());
+    Settings& s = app_.settings;
+    s.PathDataFolder = *Utf8ToUtf16(music_.native());
+    s.FlagPathSaveCSV = 1;
+    s.FlagRenameSubfolders = 1;
+    s.FlagRenameFolderName = 1;
+    s.FlagConvertFilename = 1;
+    s.FlagConvertID3Tag = 1;
+    s.FlagDetectFullCharFilename = 0;
+    s.FlagDetectFullCharID3Tag = 0;
+  }
+
+  // The plan row whose old name is `name`.
+  const PlanRow* Row(std::u16string_view name) const {
+    if (!ui_.plan) return nullptr;
+    for (const PlanRow& r : ui_.plan->rows) {
+      if (r.old_name == name) return &r;
+    }
+    return nullptr;
+  }
+
+  fs::path music_;
+  RecordingFrontEnd ui_;
+  testing::FixedReadingService reading_{
+      {u"東京", u"トウキョウ"}, {u"夜", u"よる"}, {u"歌手", u"かしゅ"}};
+  AppState app_;
+};
+
+// A check-only run opens its plan, a run that applies it only fills the
+// table; both plans hold the same rows.
+TEST_F(PlanRunTest, ARunShowsItsPlanAndOpensItWhenCheckOnly) {
+  struct {
+    int32_t check_only;
+    bool opened;
+  } kCases[] = {{1, true}, {0, false}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.check_only);
+    app_.settings.FlagCheckOnlyFilename = c.check_only;
+    app_.settings.FlagCheckOnlyID3Tag = c.check_only;
+    ui_.plan.reset();
+    RunState run;
+    RunConversion(app_, run);
+    ASSERT_TRUE(ui_.plan);
+    EXPECT_EQ(ui_.plan_opened, c.opened);
+    EXPECT_EQ(ui_.plan->check_only, c.check_only == 1);
+    ASSERT_EQ(ui_.plan->rows.size(), 3u);
+    const PlanRow* song = Row(u"東京.mp3");
+    ASSERT_NE(song, nullptr);
+    EXPECT_EQ(song->folder, u".");
+    EXPECT_EQ(Utf16ToUtf8(song->new_name), Utf16ToUtf8(u"ﾄｳｷｮｳ.mp3"));
+    EXPECT_EQ(Utf16ToUtf8(song->title), Utf16ToUtf8(u"夜 → ﾖﾙ"));
+    const PlanRow* folder = Row(u"歌手");
+    ASSERT_NE(folder, nullptr);
+    EXPECT_FALSE(folder->is_file);
+    EXPECT_EQ(Utf16ToUtf8(Row(u"夜.mp3")->folder), Utf16ToUtf8(u"歌手"));
+  }
+}
+
+// The pass that only plans changes nothing: no list, no file, no setting,
+// no log; what stops it is shown.
+TEST_F(PlanRunTest, APlanOnlyPassWritesNothing) {
+  app_.settings.FlagCheckOnlyFilename = 0;
+  app_.settings.FlagCheckOnlyID3Tag = 0;
+  app_.settings.FlagDisplayLog = 1;
+  app_.settings.FlagDetectFullCharFilename = 1;  // ∴ would switch a run to check-only
+  sample::WriteMp3(music_, u"∴.mp3", 100, std::nullopt);
+  const auto before = testing::ExactTree(music_);
+  const Settings settings = app_.settings;
+  RunState run;
+  RunReport report = PlanConversion(app_, run);
+  EXPECT_EQ(report.outcome, RunReport::Outcome::kCompleted);
+  EXPECT_EQ(testing::ExactTree(music_), before);
+  EXPECT_FALSE(fs::exists(music_ / "list.csv"));
+  EXPECT_EQ(app_.settings.FlagCheckOnlyFilename, settings.FlagCheckOnlyFilename);
+  EXPECT_EQ(app_.settings.FlagDisplayLog, 1);
+  EXPECT_TRUE(ui_.log.empty());
+  EXPECT_EQ(ui_.tick_count, 0);
+  ASSERT_TRUE(ui_.plan);
+  EXPECT_FALSE(ui_.plan_opened);
+  EXPECT_EQ(Utf16ToUtf8(Row(u"東京.mp3")->new_name), Utf16ToUtf8(u"ﾄｳｷｮｳ.mp3"));
+  EXPECT_EQ(Row(u"∴.mp3")->notices, kNoticeFullWidth);
+
+  app_.settings.PathDataFolder = *Utf8ToUtf16((dir() / "gone").native());
+  ui_.plan.reset();
+  report = PlanConversion(app_, run);
+  EXPECT_EQ(report.outcome, RunReport::Outcome::kInvalidFolder);
+  EXPECT_FALSE(ui_.plan);
+  ASSERT_EQ(ui_.messages.size(), 1u);
+}
+
+}  // namespace
+}  // namespace tarvel

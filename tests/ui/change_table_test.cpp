@@ -1,0 +1,234 @@
+#include "ui/change_table.h"
+
+#include <gtest/gtest.h>
+
+#include <QAccessible>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <filesystem>
+
+#include "platform/text.h"
+#include "sample_library.h"
+#include "window_fixture.h"
+
+namespace tarvel {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::U8;
+
+PlanRow Row(std::u16string_view folder, std::u16string_view old_name, std::u16string_view new_name,
+            std::u16string_view title, uint8_t notices, bool is_file = true) {
+  PlanRow r;
+  r.folder = SharedText(folder);
+  r.old_name = old_name;
+  r.new_name = new_name;
+  r.title = title;
+  r.notices = notices;
+  r.is_file = is_file;
+  return r;
+}
+
+std::shared_ptr<const ChangePlan> SamplePlan() {
+  auto plan = std::make_shared<ChangePlan>();
+  plan->rows = {
+      Row(u"b", u"夜.mp3", u"ﾖﾙ.mp3", u"", 0),
+      Row(u"a", u"歌手", u"ｶｼｭ", u"", kNoticeReadingGuess, false),
+      Row(u"a", u"Song.mp3", u"", u"夜 → ﾖﾙ", 0),
+      Row(u".", u"twin.mp3", u"twin-2.mp3", u"", kNoticeNumbered),
+  };
+  return plan;
+}
+
+// The old names of the rows the model shows, in order.
+std::vector<std::u16string> Shown(const ChangeTableModel& model) {
+  std::vector<std::u16string> names;
+  for (int i = 0; i < model.rowCount(); ++i) names.push_back(model.RowAt(i)->old_name);
+  return names;
+}
+
+TEST(ChangeTableModelTest, FiltersAndSorts) {
+  ChangeTableModel model;
+  model.SetPlan(SamplePlan());
+  EXPECT_EQ(model.headerData(kColumnNewName, Qt::Horizontal).toString().toStdU16String(),
+            u"変更後");
+  EXPECT_EQ(model.data(model.index(1, kColumnKind)).toString().toStdU16String(), u"フォルダ");
+  EXPECT_EQ(model.data(model.index(1, kColumnNotices)).toString().toStdU16String(), u"読みを推測");
+  struct {
+    const char* what;
+    bool notices_only;
+    const char16_t* search;
+    int column;  // -1: not sorted
+    Qt::SortOrder order;
+    std::vector<std::u16string> expected;
+  } kCases[] = {
+      {"everything, plan order",
+       false,
+       u"",
+       -1,
+       Qt::AscendingOrder,
+       {u"夜.mp3", u"歌手", u"Song.mp3", u"twin.mp3"}},
+      {"notices only", true, u"", -1, Qt::AscendingOrder, {u"歌手", u"twin.mp3"}},
+      {"search in any column, letter case aside",
+       false,
+       u"ﾖﾙ",
+       -1,
+       Qt::AscendingOrder,
+       {u"夜.mp3", u"Song.mp3"}},
+      {"search finds the notice text", false, u"重複", -1, Qt::AscendingOrder, {u"twin.mp3"}},
+      {"search finds the kind", false, u"フォルダ", -1, Qt::AscendingOrder, {u"歌手"}},
+      {"search ignores letter case", false, u"SONG", -1, Qt::AscendingOrder, {u"Song.mp3"}},
+      {"both filters", true, u"twin", -1, Qt::AscendingOrder, {u"twin.mp3"}},
+      {"by folder; ties keep the plan order",
+       false,
+       u"",
+       kColumnFolder,
+       Qt::AscendingOrder,
+       {u"twin.mp3", u"歌手", u"Song.mp3", u"夜.mp3"}},
+      {"by folder, descending",
+       false,
+       u"",
+       kColumnFolder,
+       Qt::DescendingOrder,
+       {u"夜.mp3", u"歌手", u"Song.mp3", u"twin.mp3"}},
+      {"by new name",
+       false,
+       u"",
+       kColumnNewName,
+       Qt::AscendingOrder,
+       {u"Song.mp3", u"twin.mp3", u"歌手", u"夜.mp3"}},
+      {"by kind",
+       false,
+       u"",
+       kColumnKind,
+       Qt::AscendingOrder,
+       {u"歌手", u"夜.mp3", u"Song.mp3", u"twin.mp3"}},
+      {"by notices, filtered",
+       true,
+       u"",
+       kColumnNotices,
+       Qt::DescendingOrder,
+       {u"歌手", u"twin.mp3"}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    ChangeTableModel m;
+    m.SetPlan(model.plan());
+    if (c.column >= 0) m.sort(c.column, c.order);
+    m.SetFilter(c.notices_only, QString::fromUtf16(c.search));
+    EXPECT_EQ(Shown(m), c.expected);
+    EXPECT_EQ(m.TotalRows(), 4);
+  }
+}
+
+// The window's filter controls reach the model, the count follows, and
+// every control is named by its caption.
+TEST(ChangeTableWindowTest, ControlsFilterAndCount) {
+  std::vector<std::u16string> asked;
+  ChangeTableWindow window(nullptr, [&](const PlanRow& row) { asked.push_back(row.old_name); });
+  window.SetPlan(SamplePlan());
+  auto name = [](QObject* o) {
+    QAccessibleInterface* a = QAccessible::queryAccessibleInterface(o);
+    return a ? a->text(QAccessible::Name).toStdU16String() : std::u16string(u"(none)");
+  };
+  EXPECT_EQ(window.windowTitle().toStdU16String(), u"変更一覧");
+  EXPECT_EQ(name(window.view()), u"変更一覧");
+  EXPECT_EQ(name(window.notices_only()), u"注意のある行のみ");
+  EXPECT_EQ(name(window.search()), u"検索");
+  EXPECT_EQ(name(window.correct_button()), u"読みを修正");
+  EXPECT_EQ(window.count()->text().toStdU16String(), u"4 / 4 行");
+  window.notices_only()->setChecked(true);
+  EXPECT_EQ(window.count()->text().toStdU16String(), u"2 / 4 行");
+  window.search()->setText(QStringLiteral("twin"));
+  EXPECT_EQ(window.count()->text().toStdU16String(), u"1 / 4 行");
+  // Nothing selected: nothing to correct.
+  EXPECT_FALSE(window.correct_button()->isEnabled());
+  window.CorrectSelected();
+  EXPECT_TRUE(asked.empty());
+  window.view()->selectRow(0);
+  EXPECT_TRUE(window.correct_button()->isEnabled());
+  window.correct_button()->click();
+  EXPECT_EQ(asked, std::vector<std::u16string>{u"twin.mp3"});
+}
+
+// A check-only run opens the table; correcting a reading from it writes the
+// user's dictionary and shows the new name, and changes nothing else.
+class ChangeTableRunTest : public testing::WindowTest {
+ protected:
+  void SetUp() override {
+    WindowTest::SetUp();
+    lib_ = dir() / "lib";
+    sample::WriteMp3(lib_, u"紅蓮華.mp3", 64, std::nullopt);
+    sample::WriteMp3(lib_, u"Song.mp3", 64, std::nullopt);
+  }
+  std::string Options(const std::string& extra) const {
+    return "PathDataFolder=" + lib_.string() +
+           "\r\nFlagCheckOnlyFilename=1\r\nFlagCheckOnlyID3Tag=1\r\nFlagPathSaveCSV=1\r\n"
+           "FlagConvertFilename=1\r\nConvertLevelFilename=1\r\n" +
+           extra;
+  }
+  fs::path lib_;
+};
+
+TEST_F(ChangeTableRunTest, CheckOnlyRunOpensTheTableAndAReadingIsCorrected) {
+  MainWindow& w = Open(Options("FlagDicEnabledFilename=1\r\nFlagConvertID3Tag=0\r\n"));
+  EXPECT_FALSE(c().cmdChanges->isEnabled());
+  c().cmdRename->click();
+  ASSERT_NE(w.changes(), nullptr);
+  EXPECT_TRUE(w.changes()->isVisible());
+  EXPECT_TRUE(c().cmdChanges->isEnabled());
+  ChangeTableModel& model = w.changes()->model();
+  ASSERT_EQ(model.rowCount(), 1);
+  const std::u16string misread = model.RowAt(0)->new_name;
+  const auto tree = testing::ExactTree(lib_);
+  const std::string list = testing::ReadBytes(lib_ / "list.csv");
+  const std::string dic = testing::ReadBytes(app_dir_ / "dic.csv");
+
+  reading_answer_ = ReadingAnswer{QString::fromUtf16(u"紅蓮華"), QString::fromUtf16(u"グレンゲ")};
+  w.changes()->view()->selectRow(0);
+  w.changes()->correct_button()->click();
+  EXPECT_EQ(reading_question_.original.toStdU16String(), u"紅蓮華");
+  EXPECT_EQ(U8(ToHalfWidthKana(reading_question_.reading.toStdU16String()) + u".mp3"), U8(misread));
+  EXPECT_TRUE(reading_question_.note.isEmpty());
+  ASSERT_EQ(model.rowCount(), 1);
+  EXPECT_EQ(U8(model.RowAt(0)->new_name), U8(u"ｸﾞﾚﾝｹﾞ.mp3"));
+  EXPECT_EQ(testing::ReadBytes(app_dir_ / "dic.csv").size(),
+            dic.size() + std::string("\"紅蓮華\",\"グレンゲ\"\r\n").size());
+  EXPECT_EQ(testing::ExactTree(lib_), tree);
+  EXPECT_EQ(testing::ReadBytes(lib_ / "list.csv"), list);
+  EXPECT_FALSE(w.busy());
+
+  // Cancelled: nothing is written.
+  reading_answer_.reset();
+  const std::string dic_after = testing::ReadBytes(app_dir_ / "dic.csv");
+  w.changes()->correct_button()->click();
+  EXPECT_EQ(testing::ReadBytes(app_dir_ / "dic.csv"), dic_after);
+}
+
+TEST_F(ChangeTableRunTest, TheDialogSaysWhenTheDictionaryIsOff) {
+  struct {
+    std::string options;
+    const char16_t* named;  // what the note names; empty: no note
+  } kCases[] = {
+      {"FlagDicEnabledFilename=0\r\nFlagConvertID3Tag=0\r\n", u"ファイル名には"},
+      {"FlagDicEnabledFilename=1\r\nFlagConvertID3Tag=1\r\nFlagDicEnabledID3Tag=0\r\n",
+       u"ID3Tagには"},
+  };
+  for (const auto& k : kCases) {
+    window_.reset();
+    Open(Options(k.options));
+    c().cmdRename->click();
+    ASSERT_NE(window_->changes(), nullptr);
+    window_->changes()->view()->selectRow(0);
+    reading_answer_.reset();
+    window_->changes()->correct_button()->click();
+    EXPECT_TRUE(reading_question_.note.contains(QString::fromUtf16(k.named)))
+        << reading_question_.note.toStdString();
+  }
+}
+
+}  // namespace
+}  // namespace tarvel
