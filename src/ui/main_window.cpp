@@ -15,6 +15,8 @@
 #include "app/presets.h"
 #include "app/settings.h"
 #include "app/settings_rules.h"
+#include "files/list_format.h"
+#include "files/run_history.h"
 #include "platform/text.h"
 #include "run/restore_run.h"
 #include "run/run_driver.h"
@@ -232,16 +234,19 @@ QVBoxLayout* MainWindow::BuildLeftColumn() {
   preset_col->addStretch(1);
   left->addWidget(c_.fraPlayer, 1);
 
-  // The four picture buttons, 2 × 2.
+  // The picture buttons, two to a row; "履歴" opens the history window.
   auto* grid = new QGridLayout;
   c_.cmdRename = MakeCommand("cmdRename", u"変換開始", "convert", u"現在の設定で変換を開始します");
   c_.cmdRestore = MakeCommand("cmdRestore", u"復元", "restore", u"");
   c_.cmdSaveOption = MakeCommand("cmdSaveOption", u"設定保存", "save", u"現在の設定を保存します");
   c_.cmdExit = MakeCommand("cmdExit", u"終了", "exit", u"終了");
+  c_.cmdHistory =
+      MakeCommand("cmdHistory", u"履歴", "history", u"これまでの変換と復元の履歴を表示します");
   grid->addWidget(c_.cmdRename, 0, 0);
   grid->addWidget(c_.cmdRestore, 0, 1);
   grid->addWidget(c_.cmdSaveOption, 1, 0);
   grid->addWidget(c_.cmdExit, 1, 1);
+  grid->addWidget(c_.cmdHistory, 2, 0);
   left->addLayout(grid);
   return left;
 }
@@ -334,8 +339,9 @@ void MainWindow::SetTabOrder() {
   // the tabs with their controls top to bottom.
   QList<QWidget*> order = {c_.txtDataFolder, c_.cmdBrowse};
   for (int id : {kPresetZ919, kPresetFCD7, kPresetOther}) order << c_.optPlayer->button(id);
-  order << c_.cmdRename << c_.cmdRestore << c_.cmdSaveOption << c_.cmdExit << c_.SSTab1
-        << c_.chkFlagDisplayLog << c_.chkFlagRenameSubfolders << c_.chkFlagCreateCSVFile;
+  order << c_.cmdRename << c_.cmdRestore << c_.cmdSaveOption << c_.cmdExit << c_.cmdHistory
+        << c_.SSTab1 << c_.chkFlagDisplayLog << c_.chkFlagRenameSubfolders
+        << c_.chkFlagCreateCSVFile;
   for (auto* b : c_.optFlagPathSaveCSV->buttons()) order << b;
   order << c_.chkFlagConvertFilename << c_.chkFlagCheckOnlyFilename << c_.chkFlagDicEnabledFilename
         << c_.chkFlagDetectFullCharFilename << c_.chkFlagLimit30Char << c_.txtLengthName
@@ -394,6 +400,7 @@ void MainWindow::Connect() {
   connect(c_.cmdRestore, &QToolButton::clicked, this, [this] { StartRestore(); });
   connect(c_.cmdSaveOption, &QToolButton::clicked, this, [this] { SaveOptions(); });
   connect(c_.cmdExit, &QToolButton::clicked, this, [this] { close(); });
+  connect(c_.cmdHistory, &QToolButton::clicked, this, [this] { ShowHistory(); });
 }
 
 void MainWindow::PlaceFromSettingsFile() {
@@ -567,11 +574,17 @@ void MainWindow::SetBusy(bool busy) {
   // While a run is in progress, nothing that starts another run or changes
   // an option can be used; "終了" stays and closes the window once the run
   // has ended.
-  for (QWidget* w : {static_cast<QWidget*>(c_.txtDataFolder), static_cast<QWidget*>(c_.cmdBrowse),
-                     static_cast<QWidget*>(c_.fraPlayer), static_cast<QWidget*>(c_.SSTab1),
-                     static_cast<QWidget*>(c_.cmdRename), static_cast<QWidget*>(c_.cmdRestore),
-                     static_cast<QWidget*>(c_.cmdSaveOption)}) {
+  for (QWidget* w :
+       {static_cast<QWidget*>(c_.txtDataFolder), static_cast<QWidget*>(c_.cmdBrowse),
+        static_cast<QWidget*>(c_.fraPlayer), static_cast<QWidget*>(c_.SSTab1),
+        static_cast<QWidget*>(c_.cmdRename), static_cast<QWidget*>(c_.cmdRestore),
+        static_cast<QWidget*>(c_.cmdSaveOption), static_cast<QWidget*>(c_.cmdHistory)}) {
     w->setEnabled(!busy);
+  }
+  if (history_ != nullptr) {
+    history_->SetBusy(busy);
+    // A run that ended may have kept a list, written one or restored one.
+    if (!busy && history_->isVisible()) history_->Refresh();
   }
 }
 
@@ -593,10 +606,42 @@ void MainWindow::StartRestore() {
                                          : QString::fromStdString(app_.folder.list_dir.string());
   QString chosen = seams_.open_list(this, Q(kRestoreDialogTitle), start);
   if (chosen.isEmpty()) return;  // cancelled: nothing happens
+  RestoreFrom(chosen.toStdU16String());
+}
+
+void MainWindow::RestoreFrom(std::u16string_view list) {
+  if (busy_ || app_.run_in_progress) return;
   SetBusy(true);
-  RunRestore(app_, run_, chosen.toStdU16String());
+  RunRestore(app_, run_, list);
   SetBusy(false);
   if (close_pending_) close();
+}
+
+void MainWindow::ShowHistory() {
+  if (history_ == nullptr) {
+    HistoryWindow::Hooks hooks;
+    hooks.list_runs = [this] {
+      // The list the next run replaces, where the settings have it written;
+      // none without a data folder to hold it.
+      const Settings& s = app_.settings;
+      std::filesystem::path current = app_.folder.list_dir / kRenameListName;
+      if (s.FlagPathSaveCSV != 0) {
+        current = s.PathDataFolder.empty()
+                      ? std::filesystem::path()
+                      : std::filesystem::path(Utf16ToUtf8(s.PathDataFolder)) / kRenameListName;
+      }
+      return ListRuns(app_.folder, current, RunOrder::kNewestFirst);
+    };
+    hooks.restore = [this](const std::filesystem::path& list) {
+      RestoreFrom(Utf8ToUtf16Lossy(list.native()));
+    };
+    hooks.confirm = seams_.confirm;
+    hooks.open = seams_.open_file;
+    hooks.message = seams_.message;
+    history_ = new HistoryWindow(std::move(hooks), this);
+  }
+  history_->SetBusy(busy_);
+  history_->ShowAndRaise();
 }
 
 void MainWindow::SaveOptions() {
@@ -623,6 +668,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   pos.FormLeft = PixelsToTwips(x());
   SaveMainWindowPosition(app_.IniPath, pos);
   if (LogWindow* log = log_.window()) log->close();
+  if (history_ != nullptr) history_->close();
   event->accept();
 }
 

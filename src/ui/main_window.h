@@ -1,5 +1,5 @@
-// The main window: the data folder, the player presets, the four command
-// buttons and the three tabs of options. It mirrors the settings: loading
+// The main window: the data folder, the player presets, the command buttons
+// and the three tabs of options. It mirrors the settings: loading
 // fills every control from them, and every later change of an option control
 // copies all controls back (UpdateSettings). The runs themselves live in the
 // core; the window starts them and shows what they report.
@@ -11,6 +11,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QMainWindow>
+#include <QPointer>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QToolButton>
@@ -26,6 +27,7 @@
 #include "app/settings_rules.h"
 #include "ui/data_folder.h"
 #include "ui/gui_front_end.h"
+#include "ui/history_window.h"
 #include "ui/log_window.h"
 #include "ui/presets.h"
 
@@ -48,6 +50,9 @@ struct MainWindowSeams {
   ListDialog open_list = SystemListDialog();
   // Where a restored list's library lies now, asked when its folder is gone.
   FolderDialog moved_library = SystemFolderDialog();
+  // The history window's question before a restore, and how it opens a list.
+  ConfirmSink confirm = SystemConfirmSink();
+  FileOpener open_file = SystemFileOpener();
 };
 
 // The window title: "Tarvel ver" followed directly by the version.
@@ -66,6 +71,7 @@ class MainWindow : public QMainWindow {
     QToolButton* cmdRestore = nullptr;
     QToolButton* cmdSaveOption = nullptr;
     QToolButton* cmdExit = nullptr;
+    QToolButton* cmdHistory = nullptr;
     QTabWidget* SSTab1 = nullptr;
     QCheckBox* chkFlagDisplayLog = nullptr;
     QCheckBox* chkFlagRenameSubfolders = nullptr;
@@ -105,15 +111,22 @@ class MainWindow : public QMainWindow {
   // hidden), then refuses the romaji level when Rome.csv is missing.
   void UpdateSettings();
 
-  // The four buttons.
+  // The command buttons.
   void StartConversion();
   void StartRestore();
   void SaveOptions();
+  void ShowHistory();
+
+  // Restores from the list at `list` (the restore button's run once a list
+  // is chosen).
+  void RestoreFrom(std::u16string_view list);
 
   // True while a conversion or restore started here is in progress.
   bool busy() const { return busy_; }
   const Controls& controls() const { return c_; }
   LogWindowHost& log() { return log_; }
+  // The history window, or nullptr before it was first opened.
+  HistoryWindow* history() const { return history_.data(); }
   const RunState& run_state() const { return run_; }
 
  protected:
@@ -162,6 +175,7 @@ class MainWindow : public QMainWindow {
   std::vector<OptionBinding> options_;
   LogWindowHost log_;
   std::unique_ptr<GuiFrontEnd> front_end_;
+  QPointer<HistoryWindow> history_;
   FrontEnd* previous_front_end_ = nullptr;
   RunState run_;
   bool busy_ = false;

@@ -607,6 +607,7 @@ TEST_F(MainWindowTest, TabOrderFollowsTheLayout) {
                                              "cmdRestore",
                                              "cmdSaveOption",
                                              "cmdExit",
+                                             "cmdHistory",
                                              "SSTab1",
                                              "chkFlagDisplayLog",
                                              "chkFlagRenameSubfolders",
