@@ -165,13 +165,8 @@ class HistoryWindowTest : public testing::WindowTest {
     }
     return states;
   }
-
-  fs::path lib_;
-};
-
-// Opens the window with the question and the opener answered by the test.
-class AnsweredHistoryWindowTest : public HistoryWindowTest {
- protected:
+  // Opens the main window with every question, chooser and opener answered
+  // by the test.
   MainWindow& OpenAnswered(const std::string& options) {
     WriteBytes(ini(), "[Option]\r\n" + options);
     EXPECT_TRUE(Startup(app_, app_dir_ / "tarvel").ok());
@@ -198,6 +193,7 @@ class AnsweredHistoryWindowTest : public HistoryWindowTest {
     window_->Load();
     return *window_;
   }
+  fs::path lib_;
   std::vector<QString> asked_;  // title|text of each question
   bool confirm_answer_ = false;
   std::vector<QUrl> opened_;
@@ -207,7 +203,7 @@ class AnsweredHistoryWindowTest : public HistoryWindowTest {
 // Runs kept one after another are listed newest first with what each one
 // changed; one is restored from after a question, a refused question
 // changes nothing, and the table then shows it as restored.
-TEST_F(AnsweredHistoryWindowTest, ListsRunsNewestFirstAndRestoresTheChosenOne) {
+TEST_F(HistoryWindowTest, ListsRunsNewestFirstAndRestoresTheChosenOne) {
   AddRome();
   MainWindow& w = OpenAnswered(Options(1));
   const auto before = testing::ExactTree(lib_);
@@ -301,7 +297,7 @@ TEST_F(AnsweredHistoryWindowTest, ListsRunsNewestFirstAndRestoresTheChosenOne) {
 
 // A library renamed after its run is restored where it lies now: the folder
 // chooser is asked and the files are back under their old names there.
-TEST_F(AnsweredHistoryWindowTest, RestoresAMovedLibraryWhereItIsNow) {
+TEST_F(HistoryWindowTest, RestoresAMovedLibraryWhereItIsNow) {
   AddRome();
   // The list goes to the program's folder, so that it stays where it was.
   OpenAnswered(Options(0));
@@ -325,7 +321,7 @@ TEST_F(AnsweredHistoryWindowTest, RestoresAMovedLibraryWhereItIsNow) {
 
 // Screen readers and the automation find every control by its caption.
 TEST_F(HistoryWindowTest, ControlsAreNamedByTheirCaptions) {
-  Open("");
+  OpenAnswered("");
   const auto name = [](QObject* o) {
     QAccessibleInterface* a = QAccessible::queryAccessibleInterface(o);
     return a ? a->text(QAccessible::Name).toStdString() : std::string("(none)");
