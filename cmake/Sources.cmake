@@ -132,6 +132,8 @@ set(TARVEL_UI_SOURCES
   src/ui/data_folder.h
   src/ui/gui_front_end.cpp
   src/ui/gui_front_end.h
+  src/ui/history_window.cpp
+  src/ui/history_window.h
   src/ui/instance_lock.cpp
   src/ui/instance_lock.h
   src/ui/log_window.cpp
@@ -232,6 +234,7 @@ set(TARVEL_CLI_TESTS
 set(TARVEL_UI_TESTS
   tests/ui/change_table_test.cpp
   tests/ui/data_folder_test.cpp
+  tests/ui/history_window_test.cpp
   tests/ui/log_window_test.cpp
   tests/ui/main_window_test.cpp
   tests/ui/presets_test.cpp

@@ -410,7 +410,7 @@ std::vector<HistoryEntry> ListHistory(const AppFolder& folder) {
 namespace tarvel {
 
 std::vector<HistoryEntry> ListRuns(const AppFolder& folder,
-                                   const std::filesystem::path& current_list) {
+                                   const std::filesystem::path& current_list, RunOrder order) {
   std::vector<HistoryEntry> out = KeptRuns(folder);
   const std::map<ListKey, std::string> restores = ReadRestores(folder);
   struct stat st;
@@ -430,6 +430,7 @@ std::vector<HistoryEntry> ListRuns(const AppFolder& folder,
       entry.restored = it->second;
     }
   }
+  if (order == RunOrder::kNewestFirst) std::reverse(out.begin(), out.end());
   return out;
 }
 

@@ -50,12 +50,19 @@ struct HistoryEntry {
 // The kept runs, oldest first.
 std::vector<HistoryEntry> ListHistory(const AppFolder& folder);
 
+// The order of a listing of runs.
+enum class RunOrder {
+  kOldestFirst,  // the kept runs oldest first, then the current list
+  kNewestFirst,  // the current list, then the kept runs newest first
+};
+
 // What the history of runs shows, the same for tarvel-cli --history and the
-// window: the kept runs oldest first, then the list at `current_list` (when
-// there is one) marked as current, each with the time it was last restored
+// window: the kept runs and the list at `current_list` (when there is one)
+// marked as current, in `order`, each with the time it was last restored
 // from (see NoteRestore).
 std::vector<HistoryEntry> ListRuns(const AppFolder& folder,
-                                   const std::filesystem::path& current_list);
+                                   const std::filesystem::path& current_list,
+                                   RunOrder order = RunOrder::kOldestFirst);
 
 // Notes that a restore changed something from the list of `list_size` bytes
 // with hash `list_hash` (see ListBytesHash) at `list_path`: one line appended

@@ -18,6 +18,7 @@
 
 #include "platform/ini_file.h"
 #include "platform/text.h"
+#include "ui/window_placement.h"
 
 namespace tarvel {
 namespace {
@@ -208,6 +209,12 @@ LogWindow::LogWindow(std::filesystem::path ini_path, QWidget* owner)
       QPoint(TwipsToPixels(defaults.Left, dpi), TwipsToPixels(defaults.Top, dpi)), screens);
   move(placed.topLeft());
   resize(placed.size());
+  // Never placed by the user yet: beside the main window, not over its
+  // options.
+  if (parentWidget() != nullptr &&
+      !IniFile::Load(impl_->ini_path).Get(kLogWindowSection, u"Left")) {
+    PlaceWindowBeside(this, parentWidget());
+  }
 }
 
 LogWindow::~LogWindow() {

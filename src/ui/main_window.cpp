@@ -9,6 +9,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStyle>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <iterator>
@@ -17,6 +20,8 @@
 #include "app/settings.h"
 #include "app/settings_rules.h"
 #include "app/user_dictionary.h"
+#include "files/list_format.h"
+#include "files/run_history.h"
 #include "platform/text.h"
 #include "rules/kana_conversion.h"
 #include "run/restore_run.h"
@@ -126,6 +131,37 @@ QButtonGroup* AddLevelFrame(QWidget* owner, const char* name, QVBoxLayout* into)
   return group;
 }
 
+// `page` in an area that scrolls when the window is lower than the page
+// (a small screen, a large scale): the buttons beside the tabs stay in view.
+QScrollArea* Scrolling(QWidget* page) {
+  auto* area = new QScrollArea;
+  area->setWidget(page);
+  area->setWidgetResizable(true);
+  area->setFrameShape(QFrame::NoFrame);
+  area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  area->setFocusPolicy(Qt::NoFocus);
+  area->setMinimumHeight(0);
+  // The tab keeps the page's full width; only its height may scroll.
+  area->setMinimumWidth(page->minimumSizeHint().width() +
+                        area->verticalScrollBar()->sizeHint().width());
+  return area;
+}
+
+// A button of one line, its small picture beside the caption.
+QToolButton* MakeSmallCommand(const char* name, std::u16string_view caption, const char* icon,
+                              std::u16string_view tooltip) {
+  auto* button = new QToolButton;
+  button->setObjectName(name);
+  button->setText(Q(caption));
+  button->setIcon(QIcon(QString(":/buttons/%1.svg").arg(icon)));
+  button->setIconSize(QSize(16, 16));
+  button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+  button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+  button->setFocusPolicy(Qt::StrongFocus);
+  button->setToolTip(Q(tooltip));
+  return button;
+}
+
 QToolButton* MakeCommand(const char* name, std::u16string_view caption, const char* icon,
                          std::u16string_view tooltip) {
   auto* button = new QToolButton;
@@ -192,9 +228,9 @@ void MainWindow::BuildControls() {
   c_.SSTab1 = new QTabWidget;
   c_.SSTab1->setObjectName("SSTab1");
   body->addWidget(c_.SSTab1, 1);
-  c_.SSTab1->addTab(BuildGeneralTab(), Q(u"全般"));
-  c_.SSTab1->addTab(BuildFileNameTab(), Q(u"ファイル名"));
-  c_.SSTab1->addTab(BuildID3TagTab(), Q(u"ID3Tag"));
+  c_.SSTab1->addTab(Scrolling(BuildGeneralTab()), Q(u"全般"));
+  c_.SSTab1->addTab(Scrolling(BuildFileNameTab()), Q(u"ファイル名"));
+  c_.SSTab1->addTab(Scrolling(BuildID3TagTab()), Q(u"ID3Tag"));
   c_.SSTab1->setCurrentIndex(0);
   SetTabOrder();
   // The client area is 580 × 404 pixels at 96 dpi; the layout may need more
@@ -249,17 +285,17 @@ QVBoxLayout* MainWindow::BuildLeftColumn() {
   grid->addWidget(c_.cmdSaveOption, 1, 0);
   grid->addWidget(c_.cmdExit, 1, 1);
   left->addLayout(grid);
-  // What the last run plans, as a table; usable once a run has made a plan.
-  auto* extra = new QHBoxLayout;
-  c_.cmdChanges = new QToolButton;
-  c_.cmdChanges->setObjectName("cmdChanges");
-  c_.cmdChanges->setText(Q(u"変更一覧"));
-  c_.cmdChanges->setToolTip(Q(u"前回の変換で変更される名前とID3Tagを一覧で表示します"));
-  c_.cmdChanges->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-  c_.cmdChanges->setFocusPolicy(Qt::StrongFocus);
+  // Below them, two small buttons for the windows that show what runs do:
+  // the last plan as a table (once a run has made one) and the history.
+  auto* views = new QHBoxLayout;
+  c_.cmdChanges = MakeSmallCommand("cmdChanges", u"変更一覧", "changes",
+                                   u"前回の変換で変更される名前とID3Tagを一覧で表示します");
   c_.cmdChanges->setEnabled(false);
-  extra->addWidget(c_.cmdChanges);
-  left->addLayout(extra);
+  c_.cmdHistory =
+      MakeSmallCommand("cmdHistory", u"履歴", "history", u"これまでの変換と復元の履歴を表示します");
+  views->addWidget(c_.cmdChanges);
+  views->addWidget(c_.cmdHistory);
+  left->addLayout(views);
   return left;
 }
 
@@ -352,7 +388,7 @@ void MainWindow::SetTabOrder() {
   QList<QWidget*> order = {c_.txtDataFolder, c_.cmdBrowse};
   for (int id : {kPresetZ919, kPresetFCD7, kPresetOther}) order << c_.optPlayer->button(id);
   order << c_.cmdRename << c_.cmdRestore << c_.cmdSaveOption << c_.cmdExit << c_.cmdChanges
-        << c_.SSTab1 << c_.chkFlagDisplayLog << c_.chkFlagRenameSubfolders
+        << c_.cmdHistory << c_.SSTab1 << c_.chkFlagDisplayLog << c_.chkFlagRenameSubfolders
         << c_.chkFlagCreateCSVFile;
   for (auto* b : c_.optFlagPathSaveCSV->buttons()) order << b;
   order << c_.chkFlagConvertFilename << c_.chkFlagCheckOnlyFilename << c_.chkFlagDicEnabledFilename
@@ -413,6 +449,7 @@ void MainWindow::Connect() {
   connect(c_.cmdSaveOption, &QToolButton::clicked, this, [this] { SaveOptions(); });
   connect(c_.cmdExit, &QToolButton::clicked, this, [this] { close(); });
   connect(c_.cmdChanges, &QToolButton::clicked, this, [this] { ShowChanges(); });
+  connect(c_.cmdHistory, &QToolButton::clicked, this, [this] { ShowHistory(); });
 }
 
 void MainWindow::PlaceFromSettingsFile() {
@@ -421,6 +458,23 @@ void MainWindow::PlaceFromSettingsFile() {
   // A position on no screen (a screen since removed) would hide the window;
   // it then opens where the system puts it.
   if (QGuiApplication::screenAt(at) != nullptr) move(at);
+  FitOnScreen();
+}
+
+void MainWindow::FitOnScreen() {
+  QScreen* on = screen() != nullptr ? screen() : QGuiApplication::primaryScreen();
+  if (on == nullptr) return;
+  const QRect room = on->availableGeometry();
+  // The frame is not known before the window is shown: a title bar's height
+  // is kept free above it.
+  const int title = style()->pixelMetric(QStyle::PM_TitleBarHeight);
+  const QSize most(room.width(), room.height() - title);
+  resize(size().boundedTo(most).expandedTo(minimumSizeHint()));
+  // Moved up as far as needed for the buttons at its foot to show (across
+  // screens side by side a window may stand where the user put it).
+  QPoint at = pos();
+  at.setY(std::max(room.top(), std::min(at.y(), room.bottom() + 1 - title - height())));
+  if (at != pos() && QGuiApplication::screenAt(pos()) != nullptr) move(at);
 }
 
 void MainWindow::BindOptions() {
@@ -586,14 +640,20 @@ void MainWindow::SetBusy(bool busy) {
   // While a run is in progress, nothing that starts another run or changes
   // an option can be used; "終了" stays and closes the window once the run
   // has ended.
-  for (QWidget* w : {static_cast<QWidget*>(c_.txtDataFolder), static_cast<QWidget*>(c_.cmdBrowse),
-                     static_cast<QWidget*>(c_.fraPlayer), static_cast<QWidget*>(c_.SSTab1),
-                     static_cast<QWidget*>(c_.cmdRename), static_cast<QWidget*>(c_.cmdRestore),
-                     static_cast<QWidget*>(c_.cmdSaveOption)}) {
+  for (QWidget* w :
+       {static_cast<QWidget*>(c_.txtDataFolder), static_cast<QWidget*>(c_.cmdBrowse),
+        static_cast<QWidget*>(c_.fraPlayer), static_cast<QWidget*>(c_.SSTab1),
+        static_cast<QWidget*>(c_.cmdRename), static_cast<QWidget*>(c_.cmdRestore),
+        static_cast<QWidget*>(c_.cmdSaveOption), static_cast<QWidget*>(c_.cmdHistory)}) {
     w->setEnabled(!busy);
   }
   c_.cmdChanges->setEnabled(!busy && plan_ != nullptr);
   if (changes_) changes_->correct_button()->setEnabled(!busy && changes_->SelectedRow() != nullptr);
+  if (history_ != nullptr) {
+    history_->SetBusy(busy);
+    // A run that ended may have kept a list, written one or restored one.
+    if (!busy && history_->isVisible()) history_->Refresh();
+  }
 }
 
 void MainWindow::StartConversion() {
@@ -614,10 +674,42 @@ void MainWindow::StartRestore() {
                                          : QString::fromStdString(app_.folder.list_dir.string());
   QString chosen = seams_.open_list(this, Q(kRestoreDialogTitle), start);
   if (chosen.isEmpty()) return;  // cancelled: nothing happens
+  RestoreFrom(chosen.toStdU16String());
+}
+
+void MainWindow::RestoreFrom(std::u16string_view list) {
+  if (busy_ || app_.run_in_progress) return;
   SetBusy(true);
-  RunRestore(app_, run_, chosen.toStdU16String());
+  RunRestore(app_, run_, list);
   SetBusy(false);
   if (close_pending_) close();
+}
+
+void MainWindow::ShowHistory() {
+  if (history_ == nullptr) {
+    HistoryWindow::Hooks hooks;
+    hooks.list_runs = [this] {
+      // The list the next run replaces, where the settings have it written;
+      // none without a data folder to hold it.
+      const Settings& s = app_.settings;
+      std::filesystem::path current = app_.folder.list_dir / kRenameListName;
+      if (s.FlagPathSaveCSV != 0) {
+        current = s.PathDataFolder.empty()
+                      ? std::filesystem::path()
+                      : std::filesystem::path(Utf16ToUtf8(s.PathDataFolder)) / kRenameListName;
+      }
+      return ListRuns(app_.folder, current, RunOrder::kNewestFirst);
+    };
+    hooks.restore = [this](const std::filesystem::path& list) {
+      RestoreFrom(Utf8ToUtf16Lossy(list.native()));
+    };
+    hooks.confirm = seams_.confirm;
+    hooks.open = seams_.open_file;
+    hooks.message = seams_.message;
+    history_ = new HistoryWindow(std::move(hooks), this);
+  }
+  history_->SetBusy(busy_);
+  history_->ShowAndRaise();
 }
 
 void MainWindow::SaveOptions() {
@@ -643,7 +735,7 @@ void MainWindow::ShowChanges() {
     changes_ = new ChangeTableWindow(this, [this](const PlanRow& row) { CorrectReading(row); });
     changes_->setAttribute(Qt::WA_DeleteOnClose);
     changes_->SetPlan(plan_);
-    PlaceBeside(changes_, this);
+    PlaceWindowBeside(changes_, this);
   }
   changes_->show();
   changes_->raise();
@@ -703,6 +795,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   SaveMainWindowPosition(app_.IniPath, pos);
   if (LogWindow* log = log_.window()) log->close();
   if (changes_) changes_->close();
+  if (history_ != nullptr) history_->close();
   event->accept();
 }
 

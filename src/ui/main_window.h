@@ -1,5 +1,5 @@
-// The main window: the data folder, the player presets, the four command
-// buttons and the three tabs of options. It mirrors the settings: loading
+// The main window: the data folder, the player presets, the command buttons
+// and the three tabs of options. It mirrors the settings: loading
 // fills every control from them, and every later change of an option control
 // copies all controls back (UpdateSettings). The runs themselves live in the
 // core; the window starts them and shows what they report.
@@ -29,6 +29,7 @@
 #include "ui/change_table.h"
 #include "ui/data_folder.h"
 #include "ui/gui_front_end.h"
+#include "ui/history_window.h"
 #include "ui/log_window.h"
 #include "ui/presets.h"
 #include "ui/reading_dialog.h"
@@ -54,6 +55,9 @@ struct MainWindowSeams {
   FolderDialog moved_library = SystemFolderDialog();
   // The reading correction of a row of the change table.
   ReadingAsk reading = SystemReadingAsk();
+  // The history window's question before a restore, and how it opens a list.
+  ConfirmSink confirm = SystemConfirmSink();
+  FileOpener open_file = SystemFileOpener();
 };
 
 // The window title: "Tarvel ver" followed directly by the version.
@@ -73,6 +77,7 @@ class MainWindow : public QMainWindow {
     QToolButton* cmdSaveOption = nullptr;
     QToolButton* cmdExit = nullptr;
     QToolButton* cmdChanges = nullptr;  // opens the change table of the last plan
+    QToolButton* cmdHistory = nullptr;
     QTabWidget* SSTab1 = nullptr;
     QCheckBox* chkFlagDisplayLog = nullptr;
     QCheckBox* chkFlagRenameSubfolders = nullptr;
@@ -112,7 +117,7 @@ class MainWindow : public QMainWindow {
   // hidden), then refuses the romaji level when Rome.csv is missing.
   void UpdateSettings();
 
-  // The four buttons.
+  // The command buttons.
   void StartConversion();
   void StartRestore();
   void SaveOptions();
@@ -122,6 +127,11 @@ class MainWindow : public QMainWindow {
   // and its reading, adds them to the user's dic.csv and makes the plan
   // again.
   void CorrectReading(const PlanRow& row);
+  void ShowHistory();
+
+  // Restores from the list at `list` (the restore button's run once a list
+  // is chosen).
+  void RestoreFrom(std::u16string_view list);
 
   // True while a conversion or restore started here is in progress.
   bool busy() const { return busy_; }
@@ -130,6 +140,8 @@ class MainWindow : public QMainWindow {
   // The change table window, once opened.
   ChangeTableWindow* changes() const { return changes_; }
   const std::shared_ptr<const ChangePlan>& plan() const { return plan_; }
+  // The history window, or nullptr before it was first opened.
+  HistoryWindow* history() const { return history_.data(); }
   const RunState& run_state() const { return run_; }
 
  protected:
@@ -152,6 +164,9 @@ class MainWindow : public QMainWindow {
   void BindOptions();
   void Connect();
   void PlaceFromSettingsFile();
+  // Shrinks the window to its screen (down to its smallest size) and moves
+  // it until it is whole on it.
+  void FitOnScreen();
 
   const OptionBinding& BindingOf(int32_t Settings::*member) const;
   // Shows `value` in the option's control (its handlers run as for a user's
@@ -182,6 +197,7 @@ class MainWindow : public QMainWindow {
   std::vector<OptionBinding> options_;
   LogWindowHost log_;
   std::unique_ptr<GuiFrontEnd> front_end_;
+  QPointer<HistoryWindow> history_;
   FrontEnd* previous_front_end_ = nullptr;
   RunState run_;
   std::shared_ptr<const ChangePlan> plan_;

@@ -1,22 +1,29 @@
 // Where a window that belongs to the main window opens when it has no
-// stored place: beside the main window, not over its options, and always
-// whole on a screen.
+// stored place: beside its owner, not over the owner's options, and always
+// on a screen.
 #ifndef TARVEL_UI_WINDOW_PLACEMENT_H_
 #define TARVEL_UI_WINDOW_PLACEMENT_H_
 
+#include <QList>
 #include <QRect>
+#include <QSize>
 
 class QWidget;
 
 namespace tarvel {
 
-// A rectangle of `size`'s size beside `main` inside `screen`: right of it
-// when it fits there, else left of it, else below it, else above it; when
-// none fits, the right side moved and shrunk into `screen`.
-QRect BesideOnScreen(QRect main, QSize size, QRect screen);
+// Where a window of `size` opens beside the window whose frame is `owner`,
+// among `screens` (their available areas): to its right when it fits there on
+// a screen, else to its left, else on the owner's screen on the side with
+// more room: narrower (not below 360 pixels) to stay beside the owner, or,
+// where even that does not fit, over the owner's edge as little as the
+// screen allows. Never larger than that screen.
+// With no screens known it goes to the right.
+QRect PlaceBeside(QRect owner, QSize size, const QList<QRect>& screens);
 
-// Moves `window` beside `main` on the screen `main` is on.
-void PlaceBeside(QWidget* window, const QWidget* main);
+// Moves and sizes `window` (a top-level window) beside `owner` among the
+// screens there are now, by PlaceBeside.
+void PlaceWindowBeside(QWidget* window, const QWidget* owner);
 
 }  // namespace tarvel
 

@@ -408,6 +408,28 @@ TEST_F(MainWindowTest, PositionIsReadOnLoadAndWrittenOnEveryClose) {
 
 // A stored position on no screen (a screen since removed) is not taken: the
 // window would open where nobody sees it.
+// At twice the scale on a 1280 × 900 screen (640 × 450 at scale 1) the
+// whole window fits beside a title bar and a panel: at its smallest the
+// options scroll, and every button stays in view. A stored place that
+// would put part of it below the screen moves it up.
+TEST_F(MainWindowTest, FitsASmallScreenWithEveryButtonInView) {
+  MainWindow& w = Open("", "FormTop=6000\r\nFormLeft=1500\r\n");  // 400 and 100 pixels
+  const QRect screen = w.screen()->availableGeometry();
+  EXPECT_LE(w.geometry().bottom(), screen.bottom());
+  EXPECT_EQ(w.x(), 100);
+  const QSize least = w.minimumSizeHint();
+  EXPECT_LE(least.width(), 640 - 8);
+  EXPECT_LE(least.height(), 450 - 24 - 24);
+  w.resize(least);
+  QApplication::processEvents();
+  for (QWidget* button :
+       std::initializer_list<QWidget*>{c().cmdRename, c().cmdRestore, c().cmdSaveOption,
+                                       c().cmdExit, c().cmdChanges, c().cmdHistory}) {
+    const QRect at(button->mapTo(&w, QPoint(0, 0)), button->size());
+    EXPECT_TRUE(w.rect().contains(at)) << button->objectName().toStdString();
+  }
+}
+
 TEST_F(MainWindowTest, PositionOnNoScreenIsNotTaken) {
   MainWindow& w = Open("", "FormTop=-150000\r\nFormLeft=900000\r\n");
   EXPECT_NE(QGuiApplication::screenAt(w.pos()), nullptr);
@@ -551,6 +573,7 @@ TEST_F(MainWindowTest, EveryControlIsNamedByItsCaption) {
       {c().cmdSaveOption, u"設定保存"},
       {c().cmdExit, u"終了"},
       {c().cmdChanges, u"変更一覧"},
+      {c().cmdHistory, u"履歴"},
       {c().chkFlagDisplayLog, u"変換ログを表示する"},
       {c().chkFlagRenameSubfolders, u"サブフォルダもチェック（変換）"},
       {c().chkFlagCreateCSVFile, u"変換するファイル名のCSVファイルを作成する"},
@@ -625,6 +648,7 @@ TEST_F(MainWindowTest, TabOrderFollowsTheLayout) {
                                              "cmdSaveOption",
                                              "cmdExit",
                                              "cmdChanges",
+                                             "cmdHistory",
                                              "SSTab1",
                                              "chkFlagDisplayLog",
                                              "chkFlagRenameSubfolders",
