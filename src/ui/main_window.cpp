@@ -12,6 +12,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStyle>
+#include <QToolTip>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <iterator>
@@ -88,6 +89,13 @@ QVBoxLayout* Indented(QVBoxLayout* parent) {
 
 void SetGroupEnabled(QButtonGroup* group, bool enabled) {
   for (QAbstractButton* b : group->buttons()) b->setEnabled(enabled);
+  // A frame that holds only this group greys with it, its caption too.
+  auto* frame = group->buttons().isEmpty()
+                    ? nullptr
+                    : qobject_cast<QGroupBox*>(group->buttons().front()->parentWidget());
+  if (frame != nullptr && frame->findChildren<QAbstractButton*>().size() == group->buttons().size()) {
+    frame->setEnabled(enabled);
+  }
 }
 
 void Select(QButtonGroup* group, int id) {
@@ -313,6 +321,11 @@ QWidget* MainWindow::BuildGeneralTab() {
   c_.optFlagPathSaveCSV = MakeGroup(
       this, "optFlagPathSaveCSV", Indented(gen),
       {{0, u"CSVファイルはインストールフォルダに作成"}, {1, u"CSVファイルはデータフォルダに作成"}});
+  // The caption keeps its words; where the list really goes (the program's
+  // folder, or the user's data folder when installed) is in its tip.
+  const QString list_dir = QString::fromStdString(app_.folder.list_dir.string());
+  c_.optFlagPathSaveCSV->button(0)->setToolTip(Q(u"作成先：") + list_dir);
+  c_.optFlagPathSaveCSV->button(0)->setAccessibleDescription(Q(u"作成先：") + list_dir);
   gen->addStretch(1);
   return general;
 }
@@ -714,7 +727,12 @@ void MainWindow::ShowHistory() {
 
 void MainWindow::SaveOptions() {
   std::string error;
-  if (SaveSettings(app_.settings, app_.IniPath, &error)) return;
+  if (SaveSettings(app_.settings, app_.IniPath, &error)) {
+    // Said briefly beside the button, without a box to close.
+    QToolTip::showText(c_.cmdSaveOption->mapToGlobal(QPoint(0, c_.cmdSaveOption->height())),
+                       Q(kSavedMessage), c_.cmdSaveOption, QRect(), 2500);
+    return;
+  }
   // A save that did not happen is said, so that nobody relies on options
   // that are not on disk.
   std::u16string text = kSaveFailedMessage;

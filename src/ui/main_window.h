@@ -45,6 +45,8 @@ ListDialog SystemListDialog();
 
 inline constexpr char16_t kRestoreDialogTitle[] = u"変換リスト（list.csv）を選択してください";
 inline constexpr char16_t kSaveFailedMessage[] = u"設定を保存できませんでした。";
+// Shown for a moment beside "設定保存" once the settings are on disk.
+inline constexpr char16_t kSavedMessage[] = u"設定を保存しました。";
 
 // What the window asks the user through; tests put recorders in their place.
 struct MainWindowSeams {

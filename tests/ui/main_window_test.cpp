@@ -13,6 +13,7 @@
 #include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
 #include <QTranslator>
 #include <cstdlib>
 #include <functional>
@@ -188,16 +189,20 @@ TEST_F(MainWindowTest, EnablingRules) {
            c().chkFlagDetectFullCharFilename,
            c().chkFlagRenameFolderName};
   for (auto* b : c().optConvertLevelFilename->buttons()) names.push_back(b);
+  // The frame "全角日本語を" greys with its levels, its caption too.
+  names.push_back(c().optConvertLevelFilename->button(0)->parentWidget());
   tags = {c().chkFlagCheckOnlyID3Tag, c().chkFlagDicEnabledID3Tag, c().chkFlagDetectFullCharID3Tag,
           c().tabID3Tag};
   for (auto* g :
        {c().optID3TagArtist, c().optID3TagAlbum, c().optID3TagTitle, c().optConvertLevelID3Tag}) {
     for (auto* b : g->buttons()) tags.push_back(b);
   }
+  tags.push_back(c().optConvertLevelID3Tag->button(0)->parentWidget());
   const Rule rules[] = {{"csv location", c().chkFlagCreateCSVFile, csv},
                         {"file names", c().chkFlagConvertFilename, names},
                         {"tags", c().chkFlagConvertID3Tag, tags}};
-  ASSERT_EQ(names.size(), 9u);  // the ten dependents, number box and spin buttons as one
+  ASSERT_EQ(names.size(), 10u);  // the ten dependents, number box and spin buttons as one, and
+                                 // the levels' frame
   for (const auto* stored_off : {&names, &tags}) {
     for (QWidget* d : *stored_off) EXPECT_FALSE(d->isEnabled()) << d->objectName().toStdString();
   }
@@ -445,6 +450,10 @@ TEST_F(MainWindowTest, SaveWritesTheSettingsAndSaysWhenItCannot) {
       "ID3TagArtist=0\r\nID3TagAlbum=0\r\nID3TagTitle=0\r\nConvertLevelID3Tag=1\r\n"))
       << ReadBytes(ini());
   EXPECT_TRUE(said_.empty());
+  EXPECT_TRUE(QToolTip::isVisible());
+  EXPECT_EQ(QToolTip::text().toStdU16String(), kSavedMessage);
+  QToolTip::hideText();
+  QApplication::processEvents();
 
   // A settings path that is a folder cannot be written: said, not hidden.
   app_.IniPath = dir() / "folder.ini";
@@ -452,6 +461,7 @@ TEST_F(MainWindowTest, SaveWritesTheSettingsAndSaysWhenItCannot) {
   c().cmdSaveOption->click();
   ASSERT_EQ(said_.size(), 1u);
   EXPECT_TRUE(said_[0].text.startsWith(QString::fromUtf16(kSaveFailedMessage)));
+  EXPECT_FALSE(QToolTip::isVisible());
 }
 
 // A message is a plain box over its window: the title and text given (CR LF
@@ -633,6 +643,9 @@ TEST_F(MainWindowTest, EveryControlIsNamedByItsCaption) {
     EXPECT_FALSE(button->icon().pixmap(32).isNull()) << button->objectName().toStdString();
   }
   EXPECT_EQ(c().txtDataFolder->toolTip().toStdU16String(), u"フォルダをドロップしてください");
+  // Where "インストールフォルダ" really is, in its tip.
+  EXPECT_EQ(c().optFlagPathSaveCSV->button(0)->toolTip(),
+            QString::fromUtf16(u"作成先：") + QString::fromStdString(app_dir_.string()));
 }
 
 // Tab walks the window top to bottom: folder, presets, buttons, then tabs.
