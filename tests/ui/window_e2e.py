@@ -4,8 +4,11 @@ accessibility tree: under a virtual display with an accessibility bus it
 starts a copy of the build's portable layout: first without dic.csv and
 without the MeCab dictionary (one message each, then the program ends), then
 with a settings file it cannot read (the window opens, the log says why),
-then on a small generated library, where it picks the "Kenwood Z919" preset, unticks the file names' check-only box,
-presses "変換開始" and checks the files on disk afterwards.
+then on a small generated library, where it picks the "Kenwood Z919" preset
+and runs a check-only pass: "変更一覧" opens, and the misread 紅蓮華 is
+corrected to グレンゲ from it (the row lands in dic.csv and the table shows
+ｸﾞﾚﾝｹﾞ). Then it unticks the file names' check-only box, presses "変換開始",
+checks the files on disk, and restores the run from "履歴".
 
 Usage: window_e2e.py BUILD_DIR
 Exit 0 on success, 1 on failure, 77 (skip) when no display or bus can be
@@ -155,6 +158,7 @@ def inner(build_dir):
         shutil.copy2(os.path.join(build_dir, name), app_dir)
     write_mp3(os.path.join(lib, "テスト.mp3"), title="テスト")
     write_mp3(os.path.join(lib, "フォルダ", "うた.mp3"))
+    write_mp3(os.path.join(lib, "紅蓮華.mp3"))
     with open(os.path.join(app_dir, "tarvel.ini"), "w", encoding="utf-8") as f:
         f.write("[Option]\r\nPathDataFolder=%s\r\nPlayer=0\r\nFlagPathSaveCSV=1\r\n" % lib)
 
@@ -288,6 +292,35 @@ def drive(pyatspi, desktop, proc, lib, app_dir):
     wait_for("the message to close", lambda: all(
         tarvel.getChildAtIndex(i).name != "この設定について" for i in range(tarvel.childCount)))
 
+    # A check-only run opens the change table; a misread name is corrected
+    # from it.
+    act(wait_for("変換開始", lambda: find(pyatspi, frame, "変換開始", pyatspi.ROLE_PUSH_BUTTON)),
+        "Press")
+    changes = wait_for("the change table", lambda: top_level(tarvel, "変更一覧"))
+    table = wait_for("its table", lambda: find(pyatspi, changes, "変更一覧", pyatspi.ROLE_TABLE))
+    search = wait_for("the search box", lambda: find(pyatspi, changes, "検索", pyatspi.ROLE_TEXT))
+    search.queryEditableText().setTextContents("紅蓮華")
+    wait_for("one row left", lambda: table.queryTable().nRows == 1)
+    table.queryTable().addRowSelection(0)
+    fix = wait_for("読みを修正", lambda: find(pyatspi, changes, "読みを修正",
+                                              pyatspi.ROLE_PUSH_BUTTON))
+    wait_for("読みを修正 enabled", lambda: fix.getState().contains(pyatspi.STATE_ENABLED))
+    click(pyatspi, fix)  # the dialog is modal: a real click
+    dialog = wait_for("the reading dialog", lambda: top_level(tarvel, "読みの修正"))
+    original = wait_for("元の文字", lambda: find(pyatspi, dialog, "元の文字", pyatspi.ROLE_TEXT))
+    if original.queryText().getText(0, -1) != "紅蓮華":
+        fail("元の文字 holds " + original.queryText().getText(0, -1))
+    reading = wait_for("読み", lambda: find(pyatspi, dialog, "読み", pyatspi.ROLE_TEXT))
+    reading.queryEditableText().setTextContents("グレンゲ")
+    act(wait_for("OK", lambda: find(pyatspi, dialog, "OK", pyatspi.ROLE_PUSH_BUTTON)), "Press")
+    wait_for("the new name in the table",
+             lambda: find(pyatspi, table, "ｸﾞﾚﾝｹﾞ.mp3") is not None)
+    with open(os.path.join(app_dir, "dic.csv"), encoding="utf-8") as f:
+        if '"紅蓮華","グレンゲ"' not in f.read():
+            fail("the reading was not added to dic.csv")
+    act(wait_for("閉じる", lambda: find(pyatspi, changes, "閉じる", pyatspi.ROLE_PUSH_BUTTON)),
+        "Press")
+
     # The file-name tab: untick "check only" so that the run renames.
     tab = wait_for("the file-name tab", lambda: find(pyatspi, frame, "ファイル名",
                                                       pyatspi.ROLE_PAGE_TAB))
@@ -312,6 +345,29 @@ def drive(pyatspi, desktop, proc, lib, app_dir):
     # The Z919 preset turns tag conversion off: the tag stays as it was.
     if read_title(new_file) != "テスト":
         fail("the tag changed: " + read_title(new_file))
+
+    if not os.path.exists(os.path.join(lib, "ｸﾞﾚﾝｹﾞ.mp3")):
+        fail("the corrected reading was not used by the run")
+
+    # The history: the newest run restored after its question.
+    act(wait_for("履歴", lambda: find(pyatspi, frame, "履歴", pyatspi.ROLE_PUSH_BUTTON)), "Press")
+    history = wait_for("the history window", lambda: top_level(tarvel, "変換履歴"))
+    runs = wait_for("its table", lambda: find(pyatspi, history, "変換履歴", pyatspi.ROLE_TABLE))
+    wait_for("a run in it", lambda: runs.queryTable().nRows >= 1)
+    runs.queryTable().addRowSelection(0)
+    restore = wait_for("復元", lambda: find(pyatspi, history, "復元", pyatspi.ROLE_PUSH_BUTTON))
+    wait_for("復元 enabled", lambda: restore.getState().contains(pyatspi.STATE_ENABLED))
+    click(pyatspi, restore)  # the question is modal: a real click
+    question = wait_for("the question", lambda: top_level(tarvel, "QX"))
+    yes = wait_for("its yes button", lambda: pyatspi.findDescendant(
+        question, lambda n: n is not None and n.getRole() == pyatspi.ROLE_PUSH_BUTTON
+        and (n.name.startswith("はい") or n.name.replace("&", "") == "Yes")))
+    act(yes, "Press")
+    wait_for("the library restored", lambda: os.path.exists(os.path.join(lib, "テスト.mp3"))
+             and os.path.exists(os.path.join(lib, "紅蓮華.mp3"))
+             and os.path.exists(os.path.join(lib, "フォルダ", "うた.mp3")))
+    act(wait_for("閉じる", lambda: find(pyatspi, history, "閉じる", pyatspi.ROLE_PUSH_BUTTON)),
+        "Press")
 
     act(wait_for("終了", lambda: find(pyatspi, frame, "終了", pyatspi.ROLE_PUSH_BUTTON)), "Press")
     wait_for("tarvel to end", lambda: proc.poll() is not None)
