@@ -181,7 +181,7 @@ ChangeTableWindow::ChangeTableWindow(QWidget* owner, std::function<void(const Pl
   view_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
   view_->horizontalHeader()->setStretchLastSection(true);
   const int em = fontMetrics().horizontalAdvance(QChar(0x3042));
-  constexpr int kWidths[kChangeColumnCount] = {10, 4, 14, 14, 12, 10, 10, 8};
+  constexpr int kWidths[kChangeColumnCount] = {10, 5, 14, 14, 10, 9, 9, 9};
   for (int c = 0; c < kChangeColumnCount; ++c) view_->setColumnWidth(c, kWidths[c] * em);
   root->addWidget(view_, 1);
 
@@ -203,7 +203,7 @@ ChangeTableWindow::ChangeTableWindow(QWidget* owner, std::function<void(const Pl
   connect(view_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
           [this] { correct_button_->setEnabled(SelectedRow() != nullptr); });
   correct_button_->setEnabled(false);
-  resize(64 * em, 28 * em);
+  resize(72 * em, 28 * em);
   UpdateCount();
 }
 

@@ -93,7 +93,8 @@ void SetGroupEnabled(QButtonGroup* group, bool enabled) {
   auto* frame = group->buttons().isEmpty()
                     ? nullptr
                     : qobject_cast<QGroupBox*>(group->buttons().front()->parentWidget());
-  if (frame != nullptr && frame->findChildren<QAbstractButton*>().size() == group->buttons().size()) {
+  if (frame != nullptr &&
+      frame->findChildren<QAbstractButton*>().size() == group->buttons().size()) {
     frame->setEnabled(enabled);
   }
 }
@@ -164,7 +165,7 @@ QToolButton* MakeSmallCommand(const char* name, std::u16string_view caption, con
   button->setIcon(QIcon(QString(":/buttons/%1.svg").arg(icon)));
   button->setIconSize(QSize(16, 16));
   button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-  button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+  button->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
   button->setFocusPolicy(Qt::StrongFocus);
   button->setToolTip(Q(tooltip));
   return button;
@@ -235,7 +236,21 @@ void MainWindow::BuildControls() {
   body->addLayout(BuildLeftColumn());
   c_.SSTab1 = new QTabWidget;
   c_.SSTab1->setObjectName("SSTab1");
-  body->addWidget(c_.SSTab1, 1);
+  auto* right = new QVBoxLayout;
+  right->addWidget(c_.SSTab1, 1);
+  body->addLayout(right, 1);
+  // Under the tabs, two small buttons for the windows that show what runs
+  // do: the last plan as a table (once a run has made one) and the history.
+  auto* views = new QHBoxLayout;
+  c_.cmdChanges = MakeSmallCommand("cmdChanges", u"変更一覧", "changes",
+                                   u"前回の変換で変更される名前とID3Tagを一覧で表示します");
+  c_.cmdChanges->setEnabled(false);
+  c_.cmdHistory =
+      MakeSmallCommand("cmdHistory", u"履歴", "history", u"これまでの変換と復元の履歴を表示します");
+  views->addStretch(1);
+  views->addWidget(c_.cmdChanges);
+  views->addWidget(c_.cmdHistory);
+  right->addLayout(views);
   c_.SSTab1->addTab(Scrolling(BuildGeneralTab()), Q(u"全般"));
   c_.SSTab1->addTab(Scrolling(BuildFileNameTab()), Q(u"ファイル名"));
   c_.SSTab1->addTab(Scrolling(BuildID3TagTab()), Q(u"ID3Tag"));
@@ -270,7 +285,7 @@ QVBoxLayout* MainWindow::BuildLeftColumn() {
   // Presets: Z919, f-CD7, then "other", and the note below them.
   c_.fraPlayer = new QGroupBox(Q(u"プレーヤー プリセット"));
   c_.fraPlayer->setObjectName("fraPlayer");
-  auto* preset_col = new QVBoxLayout(c_.fraPlayer);
+  auto* preset_col = Tight(new QVBoxLayout(c_.fraPlayer));
   c_.optPlayer = MakeGroup(this, "optPlayer", preset_col,
                            {{kPresetZ919, PresetCaption(kPresetZ919)},
                             {kPresetFCD7, PresetCaption(kPresetFCD7)},
@@ -278,6 +293,8 @@ QVBoxLayout* MainWindow::BuildLeftColumn() {
   auto* note = new QLabel(Q(kPresetNote));
   note->setWordWrap(true);
   note->setMinimumWidth(140);
+  // A window made as low as it may be still shows the whole note.
+  note->setMinimumHeight(note->heightForWidth(note->minimumWidth()));
   preset_col->addWidget(note);
   preset_col->addStretch(1);
   left->addWidget(c_.fraPlayer, 1);
@@ -293,17 +310,6 @@ QVBoxLayout* MainWindow::BuildLeftColumn() {
   grid->addWidget(c_.cmdSaveOption, 1, 0);
   grid->addWidget(c_.cmdExit, 1, 1);
   left->addLayout(grid);
-  // Below them, two small buttons for the windows that show what runs do:
-  // the last plan as a table (once a run has made one) and the history.
-  auto* views = new QHBoxLayout;
-  c_.cmdChanges = MakeSmallCommand("cmdChanges", u"変更一覧", "changes",
-                                   u"前回の変換で変更される名前とID3Tagを一覧で表示します");
-  c_.cmdChanges->setEnabled(false);
-  c_.cmdHistory =
-      MakeSmallCommand("cmdHistory", u"履歴", "history", u"これまでの変換と復元の履歴を表示します");
-  views->addWidget(c_.cmdChanges);
-  views->addWidget(c_.cmdHistory);
-  left->addLayout(views);
   return left;
 }
 
@@ -400,9 +406,8 @@ void MainWindow::SetTabOrder() {
   // the tabs with their controls top to bottom.
   QList<QWidget*> order = {c_.txtDataFolder, c_.cmdBrowse};
   for (int id : {kPresetZ919, kPresetFCD7, kPresetOther}) order << c_.optPlayer->button(id);
-  order << c_.cmdRename << c_.cmdRestore << c_.cmdSaveOption << c_.cmdExit << c_.cmdChanges
-        << c_.cmdHistory << c_.SSTab1 << c_.chkFlagDisplayLog << c_.chkFlagRenameSubfolders
-        << c_.chkFlagCreateCSVFile;
+  order << c_.cmdRename << c_.cmdRestore << c_.cmdSaveOption << c_.cmdExit << c_.SSTab1
+        << c_.chkFlagDisplayLog << c_.chkFlagRenameSubfolders << c_.chkFlagCreateCSVFile;
   for (auto* b : c_.optFlagPathSaveCSV->buttons()) order << b;
   order << c_.chkFlagConvertFilename << c_.chkFlagCheckOnlyFilename << c_.chkFlagDicEnabledFilename
         << c_.chkFlagDetectFullCharFilename << c_.chkFlagLimit30Char << c_.txtLengthName
@@ -415,6 +420,7 @@ void MainWindow::SetTabOrder() {
   for (auto* g : {c_.optID3TagArtist, c_.optID3TagAlbum, c_.optID3TagTitle}) {
     for (auto* b : g->buttons()) order << b;
   }
+  order << c_.cmdChanges << c_.cmdHistory;  // under the tabs
   for (qsizetype i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
 }
 

@@ -660,8 +660,6 @@ TEST_F(MainWindowTest, TabOrderFollowsTheLayout) {
                                              "cmdRestore",
                                              "cmdSaveOption",
                                              "cmdExit",
-                                             "cmdChanges",
-                                             "cmdHistory",
                                              "SSTab1",
                                              "chkFlagDisplayLog",
                                              "chkFlagRenameSubfolders",
@@ -694,7 +692,9 @@ TEST_F(MainWindowTest, TabOrderFollowsTheLayout) {
                                              "optID3TagAlbum_2",
                                              "optID3TagTitle_0",
                                              "optID3TagTitle_1",
-                                             "optID3TagTitle_2"};
+                                             "optID3TagTitle_2",
+                                             "cmdChanges",
+                                             "cmdHistory"};
   const QRegularExpression ours("^(txt|cmd|opt|chk|SSTab|tabID3Tag$)");
   std::vector<std::string> seen;
   QWidget* at = c().txtDataFolder;
