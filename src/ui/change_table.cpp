@@ -148,43 +148,8 @@ ChangeTableWindow::ChangeTableWindow(QWidget* owner, std::function<void(const Pl
   setObjectName("frmChanges");
   setWindowTitle(Q(kChangeTableTitle));
   auto* root = new QVBoxLayout(this);
-  auto* bar = new QHBoxLayout;
-  notices_only_ = new QCheckBox(Q(u"注意のある行のみ"));
-  notices_only_->setAccessibleName(Q(u"注意のある行のみ"));
-  auto* search_label = new QLabel(Q(u"検索"));
-  search_ = new QLineEdit;
-  search_->setAccessibleName(Q(u"検索"));
-  search_->setClearButtonEnabled(true);
-  search_label->setBuddy(search_);
-  count_ = new QLabel;
-  count_->setAccessibleName(Q(u"行数"));
-  bar->addWidget(notices_only_);
-  bar->addSpacing(12);
-  bar->addWidget(search_label);
-  bar->addWidget(search_, 1);
-  bar->addWidget(count_);
-  root->addLayout(bar);
-
-  view_ = new QTableView;
-  view_->setAccessibleName(Q(kChangeTableTitle));
-  view_->setModel(&model_);
-  view_->setSelectionBehavior(QAbstractItemView::SelectRows);
-  view_->setSelectionMode(QAbstractItemView::SingleSelection);
-  view_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  view_->setWordWrap(false);
-  view_->setSortingEnabled(true);
-  view_->horizontalHeader()->setSortIndicatorShown(true);
-  view_->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
-  // Fixed row heights and column widths: the view never measures 100,000
-  // rows to lay them out.
-  view_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-  view_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
-  view_->horizontalHeader()->setStretchLastSection(true);
-  const int em = fontMetrics().horizontalAdvance(QChar(0x3042));
-  constexpr int kWidths[kChangeColumnCount] = {10, 5, 14, 14, 10, 9, 9, 9};
-  for (int c = 0; c < kChangeColumnCount; ++c) view_->setColumnWidth(c, kWidths[c] * em);
-  root->addWidget(view_, 1);
-
+  root->addLayout(BuildFilterBar());
+  root->addWidget(BuildView(), 1);
   auto* buttons = new QHBoxLayout;
   correct_button_ = new QPushButton(Q(u"読みを修正"));
   correct_button_->setAccessibleName(Q(u"読みを修正"));
@@ -203,8 +168,50 @@ ChangeTableWindow::ChangeTableWindow(QWidget* owner, std::function<void(const Pl
   connect(view_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
           [this] { correct_button_->setEnabled(SelectedRow() != nullptr); });
   correct_button_->setEnabled(false);
+  const int em = fontMetrics().horizontalAdvance(QChar(0x3042));
   resize(72 * em, 28 * em);
   UpdateCount();
+}
+
+QHBoxLayout* ChangeTableWindow::BuildFilterBar() {
+  auto* bar = new QHBoxLayout;
+  notices_only_ = new QCheckBox(Q(u"注意のある行のみ"));
+  notices_only_->setAccessibleName(Q(u"注意のある行のみ"));
+  auto* search_label = new QLabel(Q(u"検索"));
+  search_ = new QLineEdit;
+  search_->setAccessibleName(Q(u"検索"));
+  search_->setClearButtonEnabled(true);
+  search_label->setBuddy(search_);
+  count_ = new QLabel;
+  count_->setAccessibleName(Q(u"行数"));
+  bar->addWidget(notices_only_);
+  bar->addSpacing(12);
+  bar->addWidget(search_label);
+  bar->addWidget(search_, 1);
+  bar->addWidget(count_);
+  return bar;
+}
+
+QTableView* ChangeTableWindow::BuildView() {
+  view_ = new QTableView;
+  view_->setAccessibleName(Q(kChangeTableTitle));
+  view_->setModel(&model_);
+  view_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  view_->setSelectionMode(QAbstractItemView::SingleSelection);
+  view_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  view_->setWordWrap(false);
+  view_->setSortingEnabled(true);
+  view_->horizontalHeader()->setSortIndicatorShown(true);
+  view_->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
+  // Fixed row heights and column widths: the view never measures 100,000
+  // rows to lay them out.
+  view_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  view_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+  view_->horizontalHeader()->setStretchLastSection(true);
+  const int em = fontMetrics().horizontalAdvance(QChar(0x3042));
+  constexpr int kWidths[kChangeColumnCount] = {10, 5, 14, 14, 10, 9, 9, 9};
+  for (int c = 0; c < kChangeColumnCount; ++c) view_->setColumnWidth(c, kWidths[c] * em);
+  return view_;
 }
 
 void ChangeTableWindow::SetPlan(std::shared_ptr<const ChangePlan> plan) {

@@ -19,6 +19,7 @@
 #include "app/change_plan.h"
 
 class QCheckBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -103,6 +104,8 @@ class ChangeTableWindow : public QWidget {
   void CorrectSelected();
 
  private:
+  QHBoxLayout* BuildFilterBar();
+  QTableView* BuildView();
   void ApplyFilter();
   void UpdateCount();
 
