@@ -166,6 +166,14 @@ def dic_rows():
                      ("“”〝〟″", "'"), ("‘’′", "'")]:
         for c in chars:
             add(c, r)
+    # The full-width forms of marks a CD-R refuses: the width conversion
+    # would make them the ASCII mark, which the repair blanks, leaving a
+    # stray space ("Question .mp3"). A question mark adds nothing a reader
+    # needs on a display, so it goes; the others become their nearest
+    # allowed mark.
+    for s, r in [("？", ""), ("：", "-"), ("＊", "+"), ("＂", "'"), ("＜", "("), ("＞", ")"),
+                 ("｜", "-"), ("／", "-"), ("＼", "-")]:
+        add(s, r)
     add("…", "･･･")
     add("⋯", "･･･")
     add("‥", "･･")

@@ -178,6 +178,18 @@ std::optional<std::filesystem::path> AppFolder::FindTable(std::string_view name)
   return std::nullopt;
 }
 
+std::vector<std::filesystem::path> AppFolder::DictionaryFiles() const {
+  std::vector<std::filesystem::path> files;
+  for (const std::filesystem::path& dir : table_dirs) {
+    std::optional<std::filesystem::path> found = FindFileIgnoringCase(dir, kDicFileName);
+    if (!found) continue;
+    files.push_back(*found);
+    // Only the user's own file comes before another one.
+    if (mode != Mode::kInstalled || dir != table_dirs.front()) break;
+  }
+  return files;
+}
+
 std::optional<std::filesystem::path> AppFolder::ListFolder(std::string* error) const {
   std::error_code ec;
   if (std::filesystem::is_directory(list_dir, ec)) return list_dir;

@@ -68,6 +68,11 @@ struct AppFolder {
   // The path of a table (`kDicFileName`, `kRomeFileName`) in the first folder
   // of `table_dirs` that has it, or nothing.
   std::optional<std::filesystem::path> FindTable(std::string_view name) const;
+  // The dic.csv files that make the dictionary, in the order their rows
+  // apply: in installed mode the user's own (when there is one) before the
+  // installed one, so a personal row wins and the installed rows still
+  // apply; in portable mode the one file beside the program.
+  std::vector<std::filesystem::path> DictionaryFiles() const;
   // `list_dir`, made (with its parents) when it does not exist yet. Nothing,
   // with `error` set, when it cannot be made.
   std::optional<std::filesystem::path> ListFolder(std::string* error = nullptr) const;

@@ -23,8 +23,7 @@ StartupResult Startup(AppState& app, const std::filesystem::path& exe_path,
   for (const std::string& line : result.setting_notices) {
     result.notices.push_back(Utf8ToUtf16Lossy(line));
   }
-  StartupTablesResult tables =
-      LoadTables(app, app.folder.FindTable(kDicFileName), app.folder.FindTable(kRomeFileName));
+  StartupTablesResult tables = LoadTables(app);
   for (auto& line : StartupTableNotices(tables)) result.notices.push_back(std::move(line));
   if (tables.dictionary_missing()) {
     result.code = StartupResult::Code::kDictionaryMissing;

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include "app/tables.h"
 
 #include <exception>
@@ -119,6 +120,54 @@ std::vector<std::u16string> StartupTableNotices(const StartupTablesResult& resul
   }
   lines.insert(lines.end(), result.rome.notices.begin(), result.rome.notices.end());
   return lines;
+}
+
+TableLoadResult LoadDictionary(const std::vector<std::filesystem::path>& files, CsvTable& table) {
+  if (files.size() < 2) {
+    return LoadTable(files.empty() ? std::nullopt : std::make_optional(files.front()),
+                     kDicFileName, table);
+  }
+  CsvTable own;
+  TableLoadResult mine = LoadTable(files.front(), kDicFileName, own);
+  TableLoadResult result = LoadTable(files.back(), kDicFileName, table);
+  if (!mine.loaded()) {
+    if (mine.status != TableLoadResult::Status::kAbsent) {
+      result.notices.insert(result.notices.begin(),
+                            Widen(mine.message) + u" (only the installed dic.csv is used)");
+    }
+    return result;
+  }
+  mine.notices.insert(mine.notices.end(), result.notices.begin(), result.notices.end());
+  if (!result.loaded()) {
+    if (result.status != TableLoadResult::Status::kAbsent) {
+      mine.notices.push_back(Widen(result.message) + u" (only your own dic.csv is used)");
+    }
+    table = std::move(own);
+    return mine;
+  }
+  // Yours first: the substitution goes through the rows in order.
+  CsvTable both(std::max(own.Columns(), table.Columns()), 0);
+  for (const CsvTable* part : {&own, &table}) {
+    for (int32_t r = 1; r <= part->Rows(); ++r) {
+      std::vector<std::u16string> cells;
+      for (int32_t c = 1; c <= part->Columns() && part->IsSet(c, r); ++c) {
+        cells.push_back(part->Cell(c, r));
+      }
+      both.AddRow(std::move(cells));
+    }
+  }
+  table = std::move(both);
+  mine.looping_rows.clear();  // row numbers of the files, not of the joined table
+  return mine;
+}
+
+StartupTablesResult LoadTables(AppState& state) {
+  StartupTablesResult result;
+  state.RomeTable.Clear();
+  result.dic = LoadDictionary(state.folder.DictionaryFiles(), state.DicTable);
+  if (!result.dic.loaded()) return result;
+  result.rome = LoadTable(state.folder.FindTable(kRomeFileName), kRomeFileName, state.RomeTable);
+  return result;
 }
 
 StartupTablesResult LoadTables(AppState& state,

@@ -75,6 +75,12 @@ std::u16string NormalizeLineEnds(std::u16string_view text);
 TableLoadResult LoadTable(const std::optional<std::filesystem::path>& path,
                           std::string_view file_name, CsvTable& table);
 
+// Loads the dictionary from `files` (AppFolder::DictionaryFiles) into
+// `table`: one file as LoadTable does; two (the user's, then the installed
+// one) as one table, the user's rows first. A user's file that cannot be
+// loaded is passed over with a notice, so the installed table still works.
+TableLoadResult LoadDictionary(const std::vector<std::filesystem::path>& files, CsvTable& table);
+
 // The notices of a loaded table (looping rows, missing replacement column),
 // as LoadTable fills them; `file_name` names the table in each line.
 void CheckTable(const CsvTable& table, std::string_view file_name, TableLoadResult& result);
@@ -95,6 +101,10 @@ struct StartupTablesResult {
 // dic.message for detail).
 std::vector<std::u16string> StartupTableNotices(const StartupTablesResult& result);
 
+// The dictionary made of `state.folder`'s DictionaryFiles into
+// state.DicTable and, when it loaded, Rome.csv from its table folders, as
+// start-up loads them.
+StartupTablesResult LoadTables(AppState& state);
 // Loads dic.csv into state.DicTable and, when the dictionary loaded,
 // Rome.csv into state.RomeTable (left unloaded when absent, empty or
 // unreadable). The paths are those the application folder found.

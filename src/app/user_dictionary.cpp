@@ -102,21 +102,16 @@ std::u16string PathText(const std::filesystem::path& path) {
   return Utf8ToUtf16Lossy(path.native());
 }
 
-// The bytes of the file at `path`, or of `seed` when it is missing; nothing
-// (with `error`) when it cannot be read.
+// The bytes of the file at `path`, empty when it is missing; nothing (with
+// `error`) when it cannot be read.
 std::optional<std::string> ReadDictionaryBytes(const std::filesystem::path& path,
-                                               const std::filesystem::path& seed,
                                                std::u16string* error) {
   std::string bytes;
   TextReadResult read = ReadFileBytes(path, bytes);
   if (read.ok()) return bytes;
-  if (read.code != TextReadResult::Code::kNotFound) {
-    Fail(error, u"辞書ファイルを読み込めません：" + Utf8ToUtf16Lossy(read.message));
-    return std::nullopt;
-  }
-  bytes.clear();
-  if (!seed.empty() && ReadFileBytes(seed, bytes).ok()) return bytes;
-  return std::string();
+  if (read.code == TextReadResult::Code::kNotFound) return std::string();
+  Fail(error, u"辞書ファイルを読み込めません：" + Utf8ToUtf16Lossy(read.message));
+  return std::nullopt;
 }
 
 }  // namespace
@@ -130,19 +125,13 @@ std::filesystem::path UserDictionaryPath(const AppFolder& folder) {
 
 bool AddDictionaryRow(const AppFolder& folder, std::u16string_view search,
                       std::u16string_view replacement, std::u16string* error) {
-  const std::filesystem::path path = UserDictionaryPath(folder);
-  std::filesystem::path seed;
-  if (folder.mode == AppFolder::Mode::kInstalled) {
-    for (size_t i = 1; i < folder.table_dirs.size() && seed.empty(); ++i) {
-      if (auto found = FindFileIgnoringCase(folder.table_dirs[i], kDicFileName)) seed = *found;
-    }
-  }
-  return AddDictionaryRowTo(path, search, replacement, error, seed);
+  // In installed mode the installed rows apply after the user's own: a new
+  // file of the user's holds only the user's rows.
+  return AddDictionaryRowTo(UserDictionaryPath(folder), search, replacement, error);
 }
 
 bool AddDictionaryRowTo(const std::filesystem::path& path, std::u16string_view search_text,
-                        std::u16string_view replacement_text, std::u16string* error,
-                        const std::filesystem::path& seed) {
+                        std::u16string_view replacement_text, std::u16string* error) {
   const std::u16string search = Trimmed(search_text);
   const std::u16string replacement = Trimmed(replacement_text);
   if (std::u16string problem = RowProblem(search, replacement); !problem.empty()) {
@@ -155,7 +144,7 @@ bool AddDictionaryRowTo(const std::filesystem::path& path, std::u16string_view s
     target = std::filesystem::canonical(path, ec);
     if (ec) return Fail(error, u"辞書ファイルのリンク先が見つかりません：" + PathText(path));
   }
-  std::optional<std::string> bytes = ReadDictionaryBytes(target, seed, error);
+  std::optional<std::string> bytes = ReadDictionaryBytes(target, error);
   if (!bytes) return false;
 
   const bool marked = bytes->starts_with(kUtf8Mark);
@@ -199,7 +188,7 @@ bool AddDictionaryRowTo(const std::filesystem::path& path, std::u16string_view s
 
 bool ReloadDictionary(AppState& app, std::u16string* error) {
   CsvTable table;
-  TableLoadResult loaded = LoadTable(app.folder.FindTable(kDicFileName), kDicFileName, table);
+  TableLoadResult loaded = LoadDictionary(app.folder.DictionaryFiles(), table);
   if (!loaded.loaded()) {
     return Fail(error, u"辞書ファイルを読み込めません：" + Utf8ToUtf16Lossy(loaded.message));
   }

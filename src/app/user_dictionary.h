@@ -21,22 +21,20 @@ struct AppState;
 // before the installed one), whether it exists yet or not.
 std::filesystem::path UserDictionaryPath(const AppFolder& folder);
 
-// Adds `"search","replacement"` to the user's dic.csv. In installed mode a
-// missing file starts as a copy of the installed one, so that no row the
-// user had is lost. Blanks around both texts are dropped. False, with
+// Adds `"search","replacement"` to the user's dic.csv, made when missing
+// (in installed mode the installed rows apply after it; see
+// AppFolder::DictionaryFiles). Blanks around both texts are dropped. False, with
 // `error` (Japanese, for the user), when the row cannot be a table row or
 // the file cannot be read or written; the file is then as it was.
 bool AddDictionaryRow(const AppFolder& folder, std::u16string_view search,
                       std::u16string_view replacement, std::u16string* error);
 
-// The same on the file at `path`, which is made when missing (starting
-// from the bytes of `seed`, when given and readable).
+// The same on the file at `path`, which is made when missing.
 bool AddDictionaryRowTo(const std::filesystem::path& path, std::u16string_view search,
-                        std::u16string_view replacement, std::u16string* error,
-                        const std::filesystem::path& seed = {});
+                        std::u16string_view replacement, std::u16string* error);
 
-// Loads dic.csv again (the user's, else the installed one) into
-// `app.DicTable`; the table stays as it was when that fails, with `error`.
+// Loads the dictionary again (as start-up does) into `app.DicTable`; the
+// table stays as it was when that fails, with `error`.
 bool ReloadDictionary(AppState& app, std::u16string* error);
 
 }  // namespace tarvel

@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <optional>
+#include <utility>
 
 #include "platform/reading_service.h"
 #include "platform/text.h"
@@ -19,8 +20,18 @@ int ConvertKanjiToKana(std::u16string& text, AppState& app) {
       AppendLog(app, u"漢字→ｶﾀｶﾅ変換機能はIME98がないと使用できません\r\n\r\n");
       return 0;
     }
-    if (app.reading->LastReadingGuessed()) app.row_notices |= kNoticeReadingGuess;
-    text = ToHalfWidthKana(*reading);
+    std::u16string converted = ToHalfWidthKana(*reading);
+    if (app.reading->LastReadingGuessed()) {
+      // A word the dictionary does not know was read kanji by kanji: said,
+      // so that the user can add the right reading to dic.csv.
+      std::u16string entry = u"読みを推測しました。\r\n　";
+      entry += text;
+      entry += u" → ";
+      entry += converted;
+      entry += u"\r\n　辞書ファイルに登録すると読みを直せます。\r\n";
+      AppendLog(app, entry, kNoticeReadingGuess);
+    }
+    text = std::move(converted);
     return 1;
   } catch (const std::exception&) {
     return 0;

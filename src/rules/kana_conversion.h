@@ -17,6 +17,9 @@ namespace tarvel {
 // When the service is missing or fails, the log gets "漢字→ｶﾀｶﾅ変換機能は
 // IME98がないと使用できません" and two CR LF pairs, the text is left as it
 // was and the result is 0; 0 also on an unexpected error. 1 otherwise.
+// A reading the service guessed (a word it does not know, read kanji by
+// kanji) is said in the log ("読みを推測しました。", the text and what it
+// became) and marked on the row.
 int ConvertKanjiToKana(std::u16string& text, AppState& app);
 
 // Looks for characters that take two bytes in code page 932 and never changes

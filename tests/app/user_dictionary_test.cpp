@@ -92,37 +92,43 @@ TEST_F(UserDictionaryTest, RefusesWhatCannotBeARowAndKeepsTheFile) {
   EXPECT_NE(error.find(u"辞書ファイル"), std::u16string::npos);
 }
 
-// In installed mode the user's own file starts as a copy of the installed
-// one, so no row is lost; a linked file is changed where it lies.
-TEST_F(UserDictionaryTest, StartsFromTheInstalledTableAndFollowsALink) {
-  AppFolder folder;
-  folder.mode = AppFolder::Mode::kInstalled;
-  folder.table_dirs = {dir() / "config", dir() / "share"};
+// In installed mode the user's own file holds the user's rows and applies
+// before the installed one, whose rows still apply; a linked file is changed
+// where it lies.
+TEST_F(UserDictionaryTest, TheUsersRowsComeFirstAndTheInstalledOnesStill) {
+  AppState app;
+  app.folder.mode = AppFolder::Mode::kInstalled;
+  app.folder.table_dirs = {dir() / "config", dir() / "share"};
   fs::create_directories(dir() / "share");
   const std::string shipped = U8(u"\"★\",\"*\"\r\n\"華\",\"ハナ\"\r\n");
   WriteBytes(dir() / "share" / "dic.csv", shipped);
   std::u16string error;
-  ASSERT_TRUE(AddDictionaryRow(folder, u"紅蓮華", u"グレンゲ", &error)) << U8(error);
-  EXPECT_EQ(UserDictionaryPath(folder), dir() / "config" / "dic.csv");
-  EXPECT_EQ(ReadBytes(dir() / "config" / "dic.csv"),
-            U8(u"\"★\",\"*\"\r\n\"紅蓮華\",\"グレンゲ\"\r\n\"華\",\"ハナ\"\r\n"));
+  ASSERT_TRUE(AddDictionaryRow(app.folder, u"紅蓮華", u"グレンゲ", &error)) << U8(error);
+  EXPECT_EQ(UserDictionaryPath(app.folder), dir() / "config" / "dic.csv");
+  EXPECT_EQ(ReadBytes(dir() / "config" / "dic.csv"), U8(u"\"紅蓮華\",\"グレンゲ\"\r\n"));
   EXPECT_EQ(ReadBytes(dir() / "share" / "dic.csv"), shipped);
+  ASSERT_TRUE(ReloadDictionary(app, &error)) << U8(error);
+  const std::u16string kSearch[] = {u"紅蓮華", u"★", u"華"};
+  ASSERT_EQ(app.DicTable.Rows(), 3);
+  for (int32_t r = 1; r <= 3; ++r) EXPECT_EQ(app.DicTable.Cell(1, r), kSearch[r - 1]) << r;
 
+  // A personal file that cannot be read leaves the installed one in use.
   fs::remove(dir() / "config" / "dic.csv");
+  fs::create_directories(dir() / "config" / "dic.csv");
+  ASSERT_TRUE(ReloadDictionary(app, &error)) << U8(error);
+  EXPECT_EQ(app.DicTable.Rows(), 2);
+  fs::remove(dir() / "config" / "dic.csv");
+
   fs::create_symlink(dir() / "share" / "dic.csv", dir() / "config" / "dic.csv");
-  ASSERT_TRUE(AddDictionaryRow(folder, u"源", u"ゲン", &error)) << U8(error);
+  ASSERT_TRUE(AddDictionaryRow(app.folder, u"源", u"ゲン", &error)) << U8(error);
   EXPECT_TRUE(fs::is_symlink(dir() / "config" / "dic.csv"));
   EXPECT_EQ(ReadBytes(dir() / "share" / "dic.csv"), shipped + U8(u"\"源\",\"ゲン\"\r\n"));
 
-  // The table in use is loaded again from the user's file.
-  AppState app;
-  app.folder = folder;
-  ASSERT_TRUE(ReloadDictionary(app, &error)) << U8(error);
-  EXPECT_EQ(app.DicTable.Cell(1, 3), u"源");
+  // Nothing to load: the table stays as it was.
   fs::remove(dir() / "config" / "dic.csv");
   fs::remove(dir() / "share" / "dic.csv");
   EXPECT_FALSE(ReloadDictionary(app, &error));
-  EXPECT_EQ(app.DicTable.Cell(1, 3), u"源");
+  EXPECT_EQ(app.DicTable.Rows(), 2);
 }
 
 }  // namespace

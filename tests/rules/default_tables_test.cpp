@@ -48,6 +48,8 @@ TEST(DefaultTablesChainTest, EveryRowGivesAValidNameAtBothLevels) {
       for (int level : {1, 2}) {
         s.ConvertLevelFilename = level;
         for (const std::u16string& text : {search, u"ｱ" + search + u"ｲ", u"ｱ" + search}) {
+          // A row that drops its text (？) leaves no name of its own.
+          if (text == search && table->Cell(2, r).empty()) continue;
           std::u16string name = text + u".mp3";
           f.ui.log.clear();
           ASSERT_EQ(ConvertFileName(name, f.app), 1) << table_name << " row " << r;
@@ -87,6 +89,10 @@ TEST(DefaultTablesChainTest, NamesAReaderChecked) {
       {u"未来→過去.mp3", 1, u"ﾐﾗｲ-ｶｺ.mp3"},
       {u"\uFA19社.mp3", 0, u"\uFA19社.mp3"},
       {u"ヶ丘.mp3", 1, u"ｹｵｶ.mp3"},  // a ヶ the reading leaves still narrows
+      // Full-width marks a CD-R refuses leave no blank before the extension.
+      {u"Question？.mp3", 1, u"Question.mp3"},
+      {u"Question？.mp3", 2, u"Question.mp3"},
+      {u"Time：Out！.mp3", 2, u"Time-Out!.mp3"},
   };
   for (const auto& c : kCases) {
     Settings& s = f.app.settings;

@@ -229,6 +229,10 @@ TEST_F(ConversionPassTest, NoticesStayWithTheirRows) {
   for (int32_t i = 1; i <= run.EntryCount; ++i) {
     EXPECT_EQ(run.EntryTable[i].Notices, kRows[i - 1].expected) << U8(kRows[i - 1].name);
   }
+  // A guess is said in the log with what it became.
+  EXPECT_NE(ui.log.find(u"読みを推測しました。\r\n　夜.mp3 → ﾖﾙ.mp3\r\n"), std::u16string::npos)
+      << U8(ui.log);
+  EXPECT_NE(ui.log.find(u"読みを推測しました。\r\n　夜 → ﾖﾙ\r\n"), std::u16string::npos);
 }
 
 class ConversionPassDiskTest : public testing::TempDirTest, public RulesFixture {};
