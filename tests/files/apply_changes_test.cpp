@@ -220,7 +220,7 @@ TEST_F(ApplyChangesTest, TagThatCannotBeWrittenStopsTheStageAndLeavesTheFileAsIt
          fs::create_directories(p.parent_path());
          WriteBytes(p, tagged);
        },
-       false, "cannot open"},
+       false, "cannot open the file: Invalid argument"},
       {"too short", "short.mp3", [](const fs::path& p) { WriteBytes(p, "tiny"); }, false,
        "shorter than 128"},
       {"a link", "link.mp3",
