@@ -145,14 +145,25 @@ TEST_F(RestoreTest, TagTextsComeBackUnlessAllThreeAreThere) {
   ASSERT_EQ(UpdateID3TagTexts(*Utf8ToUtf16((lib_ / "a.mp3").native()), u"title", u"artist",
                               u"new album", false),
             1);
-  // A file too short for a tag is as it was.
+  // A file too short for a tag, and one whose tag holds the old texts
+  // already, are as they were.
   WriteBytes(lib_ / "short.mp3", "tiny");
   AddEntry(run_, Folder(""), u"short.mp3", 1).TagFlag = 1;
+  const std::u16string same = *Utf8ToUtf16((lib_ / "same.mp3").native());
+  WriteBytes(lib_ / "same.mp3", std::string(300, '\xAA'));
+  ASSERT_EQ(UpdateID3TagTexts(same, u"t", u"a", u"b", false), 1);
+  const std::string same_bytes = ReadBytes(lib_ / "same.mp3");
+  FileEntry& kept = AddEntry(run_, Folder(""), u"same.mp3", 1);
+  kept.TagFlag = 1;
+  kept.OldTitle = u"t";
+  kept.OldArtist = u"a";
+  kept.OldAlbum = u"b";
   RestoreDetails details;
   ASSERT_EQ(RestoreTags(Reporter(ui_, true), run_, details), 1);
-  EXPECT_EQ(details.tags_restored, 2);
+  EXPECT_EQ(details.tags_restored, 3);
   EXPECT_TRUE(details.skipped.empty()) << details.skipped.front();
   EXPECT_EQ(ReadBytes(lib_ / "short.mp3"), "tiny");
+  EXPECT_EQ(ReadBytes(lib_ / "same.mp3"), same_bytes);
   ID3TagData tag;
   ASSERT_EQ(ReadID3Tag(*Utf8ToUtf16((lib_ / "a.mp3").native()), tag), 1);
   EXPECT_EQ(tag.Album, u"old album");
