@@ -215,6 +215,12 @@ TEST_F(ApplyChangesTest, TagThatCannotBeWrittenStopsTheStageAndLeavesTheFileAsIt
     const char* reason;
   } kCases[] = {
       {"gone", "gone.mp3", [](const fs::path&) {}, false, "cannot open"},
+      {"a name that is not a single name", "sub/in.mp3",
+       [&](const fs::path& p) {
+         fs::create_directories(p.parent_path());
+         WriteBytes(p, tagged);
+       },
+       false, "cannot open the file: Invalid argument"},
       {"too short", "short.mp3", [](const fs::path& p) { WriteBytes(p, "tiny"); }, false,
        "shorter than 128"},
       {"a link", "link.mp3",

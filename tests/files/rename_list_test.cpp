@@ -408,17 +408,20 @@ TEST_F(RenameListTest, RefusalsNameTheRecordAndFieldInFull) {
 // undo record, the names on disk), and refused where nothing tells.
 TEST_F(RenameListTest, EncodingFollowsTheMarkTheBytesAndTheClues) {
   // ﾃｽ is C3 BD in code page 932 and ý in UTF-8.
-  auto list = [](std::string_view name) {
-    return std::string(kBlankRecord) + "\"1\",\"/a/\",\"" + std::string(name) +
+  auto row = [](std::string_view number, std::string_view name) {
+    return "\"" + std::string(number) + "\",\"/a/\",\"" + std::string(name) +
            ".mp3\",\"/a/\",\"t.mp3\",\"\",\"\",\"\",\"\",\"\",\"\",\"1\",\"0\",\"1\"\r\n";
   };
+  auto list = [&](std::string_view name) { return std::string(kBlankRecord) + row("1", name); };
   const std::string both = list("\xC3\xBD");
+  const std::string two_rows = both + row("2", "\xC3\xA9");  // ﾃｩ or é
   const std::string kMark = "\xEF\xBB\xBF";
   enum Clues {
     kNone,
     kDiskUtf8,
     kDiskCp932,
     kDiskBoth,
+    kDiskEachInOneRow,
     kRecordBeside,
     kRecordOfUtf8Rows,
     kRecordOfBytes
@@ -440,6 +443,8 @@ TEST_F(RenameListTest, EncodingFollowsTheMarkTheBytesAndTheClues) {
       {"both ways, the UTF-8 name is on disk", both, kDiskUtf8, u"ý.mp3", ""},
       {"both ways, the code page 932 name is on disk", both, kDiskCp932, u"ﾃｽ.mp3", ""},
       {"both ways, both names are on disk", both, kDiskBoth, u"", "names of both readings"},
+      {"both ways, each reading's name on disk in another row", two_rows, kDiskEachInOneRow, u"",
+       "names of both readings"},
       {"both ways, neither on disk, a record beside", both, kRecordBeside, u"",
        "neither its undo record nor the names on disk"},
       {"both ways, a record of the UTF-8 rows", both, kRecordOfUtf8Rows, u"ý.mp3", ""},
@@ -452,6 +457,7 @@ TEST_F(RenameListTest, EncodingFollowsTheMarkTheBytesAndTheClues) {
     std::set<std::u16string> on_disk;
     if (c.clues == kDiskUtf8 || c.clues == kDiskBoth) on_disk.insert(u"/a/ý.mp3");
     if (c.clues == kDiskCp932 || c.clues == kDiskBoth) on_disk.insert(u"/a/ﾃｽ.mp3");
+    if (c.clues == kDiskEachInOneRow) on_disk = {u"/a/ﾃｽ.mp3", u"/a/é.mp3"};
     clues.exists = [&](std::u16string_view path) { return on_disk.contains(std::u16string(path)); };
     clues.record_beside =
         c.clues == kRecordBeside || c.clues == kRecordOfUtf8Rows || c.clues == kRecordOfBytes;

@@ -9,6 +9,7 @@
 #include "files/id3_tag.h"
 #include "platform/text.h"
 #include "support/exfat_volume.h"
+#include "support/fault_disk_ops.h"
 #include "support/test_support.h"
 
 namespace tarvel {
@@ -53,7 +54,8 @@ TEST_F(RestoreTest, FilesComeBackWhereTheirFolderIsNow) {
     std::function<void()> make;
     int32_t files_restored;
     size_t missing, conflicts;
-    const char* afterwards;  // a path (in the library) there afterwards
+    const char* afterwards;         // a path (in the library) there afterwards
+    const char* appears = nullptr;  // a file made just before the first rename
   } kCases[] = {
       {"renamed back",
        [&] {
@@ -83,6 +85,12 @@ TEST_F(RestoreTest, FilesComeBackWhereTheirFolderIsNow) {
          Renamed("A/sub", u"x.mp3", "A/sub", u"y.mp3", 1);
        },
        1, 0, 1, "B/sub/x.mp3"},
+      {"its old name taken after the plan",
+       [&] {
+         WriteBytes(lib_ / "b.mp3", "b");
+         Renamed("", u"a.mp3", "", u"b.mp3", 1);
+       },
+       0, 0, 1, "b.mp3", "a.mp3"},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.what);
@@ -92,8 +100,14 @@ TEST_F(RestoreTest, FilesComeBackWhereTheirFolderIsNow) {
     c.make();
     RestoreDetails details;
     const Reporter reporter(ui_, true);
+    testing::FaultDiskOps disk;
+    if (c.appears != nullptr) {
+      disk.Add({.call = testing::DiskCall::kRename, .error = 0, .before = [&] {
+                  WriteBytes(lib_ / c.appears, "new");
+                }});
+    }
     ASSERT_EQ(RestoreFolders(reporter, run_, details), 1);
-    ASSERT_EQ(RestoreFiles(reporter, run_, details), 1);
+    ASSERT_EQ(RestoreFiles(reporter, run_, details, nullptr, disk), 1);
     EXPECT_EQ(details.files_restored, c.files_restored);
     EXPECT_EQ(details.missing.size(), c.missing);
     EXPECT_EQ(details.conflicts.size(), c.conflicts);
@@ -131,13 +145,42 @@ TEST_F(RestoreTest, TagTextsComeBackUnlessAllThreeAreThere) {
   ASSERT_EQ(UpdateID3TagTexts(*Utf8ToUtf16((lib_ / "a.mp3").native()), u"title", u"artist",
                               u"new album", false),
             1);
+  // A file too short for a tag, and one whose tag holds the old texts
+  // already, are as they were.
+  WriteBytes(lib_ / "short.mp3", "tiny");
+  AddEntry(run_, Folder(""), u"short.mp3", 1).TagFlag = 1;
+  const std::u16string same = *Utf8ToUtf16((lib_ / "same.mp3").native());
+  WriteBytes(lib_ / "same.mp3", std::string(300, '\xAA'));
+  ASSERT_EQ(UpdateID3TagTexts(same, u"t", u"a", u"b", false), 1);
+  const std::string same_bytes = ReadBytes(lib_ / "same.mp3");
+  FileEntry& kept = AddEntry(run_, Folder(""), u"same.mp3", 1);
+  kept.TagFlag = 1;
+  kept.OldTitle = u"t";
+  kept.OldArtist = u"a";
+  kept.OldAlbum = u"b";
   RestoreDetails details;
   ASSERT_EQ(RestoreTags(Reporter(ui_, true), run_, details), 1);
-  EXPECT_EQ(details.tags_restored, 1);
+  EXPECT_EQ(details.tags_restored, 3);
+  EXPECT_TRUE(details.skipped.empty()) << details.skipped.front();
+  EXPECT_EQ(ReadBytes(lib_ / "short.mp3"), "tiny");
+  EXPECT_EQ(ReadBytes(lib_ / "same.mp3"), same_bytes);
   ID3TagData tag;
   ASSERT_EQ(ReadID3Tag(*Utf8ToUtf16((lib_ / "a.mp3").native()), tag), 1);
   EXPECT_EQ(tag.Album, u"old album");
   EXPECT_EQ(tag.Title, u"title");
+}
+
+// The rows found under their old names already are told once, by count,
+// and not at all when there are none.
+TEST_F(RestoreTest, RowsAlreadyBackAreToldOnlyWhenThereAreAny) {
+  for (const int32_t already : {0, 3}) {
+    RecordingFrontEnd ui;
+    RestoreDetails details;
+    details.already_restored = already;
+    ReportAlreadyRestored(Reporter(ui, true), details);
+    EXPECT_EQ(ui.log.starts_with(u"3個"), already == 3) << already;
+    EXPECT_EQ(ui.log.empty(), already == 0) << already;
+  }
 }
 
 }  // namespace

@@ -197,6 +197,7 @@ TEST(UndoRecordTest, BrokenRecordsAreRefused) {
       {"folder times out of order", replace("\n7 0.000000000", "\n1 0.000000000")},
       {"without the folders line", replace("folders 2\n", "")},
       {"a row count that does not fit", replace("rows 4", "rows 5")},
+      {"more rows than the record has lines", replace("rows 4", "rows 9")},
       {"a mode beyond 07777", replace(" 444 ", " 17777 ")},
       {"a tag block that is not hex", replace("54414700", "5441470g")},
       {"a tag block without TAG", replace("544147", "544146")},

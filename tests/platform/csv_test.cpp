@@ -40,7 +40,9 @@ void ExpectTable(const CsvTable& table, int32_t columns,
         EXPECT_FALSE(table.IsSet(c, r)) << "cell " << c << "," << r;
       }
     }
+    EXPECT_EQ(U8(table.Cell(0, r)), "") << "cell 0," << r;
   }
+  EXPECT_EQ(U8(table.Cell(1, table.Rows() + 1)), "") << "a row past the last";
 }
 
 TEST(ParseCsvTest, Rules) {

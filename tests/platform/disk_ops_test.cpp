@@ -81,6 +81,27 @@ TEST_F(DiskOpsTest, ExactTransfersReportTheErrorThatStoppedThem) {
   EXPECT_EQ(read.error, EIO);
 }
 
+// A path below the folder opens only where no part of it is a link and it
+// never leaves the folder.
+TEST_F(DiskOpsTest, OpenBeneathRefusesLinksAndWaysOut) {
+  std::filesystem::create_directory(dir() / "sub");
+  WriteBytes(dir() / "sub" / "file", "x");
+  std::filesystem::create_directory_symlink(dir() / "sub", dir() / "via");
+  std::filesystem::create_symlink(dir() / "sub" / "file", dir() / "sub" / "link");
+  UniqueFd folder(::open(dir().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  ASSERT_TRUE(folder);
+  const std::string out = "../" + dir().filename().native() + "/sub/file";
+  const struct {
+    std::string path;
+    bool opens;
+  } kCases[] = {{"sub/file", true}, {"via/file", false}, {"sub/link", false}, {out, false}};
+  for (const auto& c : kCases) {
+    EXPECT_EQ(bool(SystemDiskOps().OpenBeneath(folder.get(), c.path.c_str(), O_RDONLY | O_CLOEXEC)),
+              c.opens)
+        << c.path;
+  }
+}
+
 // Without openat2 (an older kernel, or a container whose seccomp profile
 // answers ENOSYS for a call it does not know) a folder is still opened, and
 // a link at the end of the path is still refused.

@@ -50,6 +50,7 @@ TEST_F(IniFileTest, ReadsValues) {
              "NoEquals\r\n"
              "Dup=first\r\n"
              "dup=second\r\n"
+             "𐐀=deseret\r\n"
              "[ general ] trailing\n"
              "FormTop=-15\n"
              "[option]\r\n"
@@ -71,6 +72,8 @@ TEST_F(IniFileTest, ReadsValues) {
       {u"Option", u"Empty", u""},
       {u"Option", u"NoEquals", {}},
       {u"Option", u"Dup", u"first"},
+      {u"Option", u"𐐨", u"deseret"},  // folded beyond the BMP too
+      {u"Option", u"🐨", {}},          // the same second half, another first
       {u"General", u"FormTop", u"-15"},
       {u"Option", u"Late", {}},  // second [option] ignored
       {u"", u"top", {}},

@@ -1,5 +1,6 @@
 #include "platform/name_folding.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -8,6 +9,7 @@
 #include "platform/disk_ops.h"
 #include "platform/library_folders.h"
 #include "support/exfat_volume.h"
+#include "support/fault_disk_ops.h"
 #include "support/test_support.h"
 
 namespace tarvel {
@@ -50,6 +52,27 @@ TEST(NameFoldingTest, AFolderIsAskedHowItComparesNames) {
     LibraryFolders folders(SystemDiskOps(), root.native() + "/");
     EXPECT_EQ(folders.Folding(root.native() + "/").letter_case, folds) << root;
     EXPECT_EQ(folders.Folding(root.native() + "/").letter_case, folds) << root;
+  }
+}
+
+// A folder that finds a listed name under the full-width form of its first
+// letter or digit folds width. The disk here answers for that one spelling,
+// as such a folder would.
+TEST(NameFoldingTest, AFolderThatFindsTheFullWidthSpellingFoldsWidth) {
+  struct {
+    const char* listed;
+    const char* wide;
+  } const kCases[] = {{"Song.mp3", "Ｓong.mp3"}, {"(1).mp3", "(１).mp3"}};
+  for (const auto& c : kCases) {
+    testing::TempDir dir;
+    WriteBytes(dir.path() / c.listed, "x");
+    testing::FaultDiskOps disk;
+    disk.Add({.call = testing::DiskCall::kStat, .name = c.wide, .error = 0, .before = [&] {
+                WriteBytes(dir.path() / c.wide, "x");
+              }});
+    UniqueFd fd(::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    ASSERT_TRUE(fd);
+    EXPECT_TRUE(DetectNameFolding(disk, fd.get()).width) << c.listed;
   }
 }
 

@@ -176,5 +176,17 @@ TEST_F(TextFileTest, WriterGathersPiecesAndChangesNothingUntilCommitted) {
             std::string::npos);
 }
 
+// A writer that has failed never puts its file in place, even where what it
+// wrote before the failure is complete.
+TEST_F(TextFileTest, AFailedWriterLeavesTheOldFile) {
+  WriteBytes(dir() / "out.csv", "old");
+  AtomicFileWriter writer(dir() / "out.csv");
+  ASSERT_TRUE(writer.Append("new"));
+  ASSERT_TRUE(writer.Finish());
+  EXPECT_FALSE(writer.Append("late"));  // the file is closed: the writer fails
+  EXPECT_FALSE(writer.Commit().ok);
+  EXPECT_EQ(ReadBytes(dir() / "out.csv"), "old");
+}
+
 }  // namespace
 }  // namespace tarvel

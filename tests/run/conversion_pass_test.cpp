@@ -184,6 +184,24 @@ TEST_F(ConversionPassTest, FullWidthStopMakesTheRunCheckOnly) {
   EXPECT_EQ(run.EntryTable[2].RenameFlag, 0);
 }
 
+// A row's tag texts are converted artist, album, title, and what each finds
+// reaches the log in that order.
+TEST_F(ConversionPassTest, TagNoticesComeArtistAlbumTitle) {
+  app.settings.FlagConvertFilename = 0;
+  app.settings.FlagConvertID3Tag = 1;
+  app.settings.ConvertLevelID3Tag = 1;
+  app.settings.FlagDetectFullCharID3Tag = 1;
+  FileEntry& e = Add(u"/m/", u"a.mp3");
+  e.OldArtist = e.NewArtist = u"∴";
+  e.OldAlbum = e.NewAlbum = u"∵";
+  e.OldTitle = e.NewTitle = u"◎";
+  ASSERT_EQ(ConvertEntries(app, run), 1);
+  const size_t artist = ui.log.find(u"（∴）"), album = ui.log.find(u"（∵）");
+  ASSERT_NE(ui.log.find(u"（◎）"), std::u16string::npos) << U8(ui.log);
+  EXPECT_LT(artist, album) << U8(ui.log);
+  EXPECT_LT(album, ui.log.find(u"（◎）")) << U8(ui.log);
+}
+
 TEST_F(ConversionPassTest, CaseOnlyChangeCounts) {
   app.settings.FlagConvertFilename = 1;
   app.settings.FlagDicEnabledFilename = 1;

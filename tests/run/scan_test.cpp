@@ -10,6 +10,7 @@
 
 #include "app/front_end.h"
 #include "platform/text.h"
+#include "support/fault_disk_ops.h"
 #include "support/test_support.h"
 
 namespace tarvel {
@@ -223,6 +224,24 @@ TEST_F(ScanTest, ReadsTagsOnlyWhenAsked) {
       EXPECT_EQ(e.OldTitle + e.OldArtist + e.OldAlbum + e.NewTitle + e.NewArtist + e.NewAlbum, u"");
     }
   }
+}
+
+// A program started with its standard input closed may get descriptor 0
+// for a folder, and still reads the tags in it.
+TEST_F(ScanTest, ReadsTagsInAFolderOpenedAsDescriptorZero) {
+  Touch("sub/x.mp3", TaggedMp3("Zero", "A", "B"));
+  const int saved = ::dup(0);
+  ASSERT_GE(saved, 0);
+  testing::FaultDiskOps disk;
+  disk.Add({.call = testing::DiskCall::kOpenBeneath, .name = "sub", .error = 0, .before = [] {
+              ::close(0);
+            }});
+  const int32_t scanned = ScanFolder(app_, run_, Data16(), &error_, disk);
+  ::dup2(saved, 0);
+  ::close(saved);
+  ASSERT_EQ(scanned, 1);
+  ASSERT_EQ(run_.EntryCount, 2);
+  EXPECT_EQ(run_.EntryTable[2].OldTitle, u"Zero");
 }
 
 TEST_F(ScanTest, ReadsTagsInDeepTrees) {

@@ -105,6 +105,7 @@ TEST_F(DataFolderTest, DropOnTheBoxSetsOnlyAFolder) {
     EXPECT_EQ(enter.isAccepted(), !c.urls.empty()) << c.name;
     QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(&edit, &drop);
+    EXPECT_EQ(drop.isAccepted(), !c.urls.empty()) << c.name;  // the source learns it was taken
     EXPECT_EQ(edit.text(), c.text) << c.name;
     // The main window takes the box's changes into the settings.
     EXPECT_EQ(changed.count(), c.text == start ? 0 : 1) << c.name;

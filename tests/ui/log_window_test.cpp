@@ -390,6 +390,7 @@ TEST(LogWindowScreensTest, AStoredWindowOpensWhereItCanBeReached) {
       {"a corner of 40 pixels on", {760, 560, 456, 381}, kOneScreen, {760, 560, 456, 381}},
       {"a corner of 39 pixels on", {761, 560, 456, 381}, kOneScreen, {272, 109, 456, 381}},
       {"no screens known", {9000, 9000, 456, 381}, {}, {9000, 9000, 456, 381}},
+      {"stored without a width", {10, 10, 0, 381}, kOneScreen, {10, 10, 1, 381}},
   };
   for (const auto& c : kCases) {
     EXPECT_EQ(PlaceOnScreens(c.wanted, kFallback, c.screens), c.placed) << c.name;
