@@ -791,8 +791,9 @@ void MainWindow::CorrectReading(const PlanRow& chosen) {
   std::optional<ReadingAnswer> answer = seams_.reading(owner, question);
   if (!answer) return;
   std::u16string error;
+  // A reading typed in hiragana is stored as katakana, as the dialog asks.
   if (!AddDictionaryRow(app_.folder, answer->original.toStdU16String(),
-                        answer->reading.toStdU16String(), &error) ||
+                        HiraganaToKatakana(answer->reading.toStdU16String()), &error) ||
       !ReloadDictionary(app_, &error)) {
     Say(Q(kMessageTitle), error);
     return;
