@@ -156,34 +156,27 @@ QScrollArea* Scrolling(QWidget* page) {
   return area;
 }
 
-// A button of one line, its small picture beside the caption.
-QToolButton* MakeSmallCommand(const char* name, std::u16string_view caption, const char* icon,
-                              std::u16string_view tooltip) {
-  auto* button = new QToolButton;
-  button->setObjectName(name);
-  button->setText(Q(caption));
-  button->setIcon(QIcon(QString(":/buttons/%1.svg").arg(icon)));
-  button->setIconSize(QSize(16, 16));
-  button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-  button->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-  button->setFocusPolicy(Qt::StrongFocus);
-  button->setToolTip(Q(tooltip));
-  return button;
-}
-
+// A picture button: its picture above the caption, or (`small`) a button
+// of one line with a small picture beside the caption.
 QToolButton* MakeCommand(const char* name, std::u16string_view caption, const char* icon,
-                         std::u16string_view tooltip) {
+                         std::u16string_view tooltip, bool small = false) {
   auto* button = new QToolButton;
   button->setObjectName(name);
   button->setText(Q(caption));
   button->setIcon(QIcon(QString(":/buttons/%1.svg").arg(icon)));
+  button->setFocusPolicy(Qt::StrongFocus);
+  if (!tooltip.empty()) button->setToolTip(Q(tooltip));
+  if (small) {
+    button->setIconSize(QSize(16, 16));
+    button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    button->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    return button;
+  }
   button->setIconSize(QSize(32, 32));
   button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
   button->setMinimumSize(73, 61);  // 1095 × 915 twips
   button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-  button->setFocusPolicy(Qt::StrongFocus);
   button->setAutoRaise(false);
-  if (!tooltip.empty()) button->setToolTip(Q(tooltip));
   return button;
 }
 
@@ -242,11 +235,11 @@ void MainWindow::BuildControls() {
   // Under the tabs, two small buttons for the windows that show what runs
   // do: the last plan as a table (once a run has made one) and the history.
   auto* views = new QHBoxLayout;
-  c_.cmdChanges = MakeSmallCommand("cmdChanges", u"変更一覧", "changes",
-                                   u"前回の変換で変更される名前とID3Tagを一覧で表示します");
+  c_.cmdChanges = MakeCommand("cmdChanges", u"変更一覧", "changes",
+                              u"前回の変換で変更される名前とID3Tagを一覧で表示します", true);
   c_.cmdChanges->setEnabled(false);
-  c_.cmdHistory =
-      MakeSmallCommand("cmdHistory", u"履歴", "history", u"これまでの変換と復元の履歴を表示します");
+  c_.cmdHistory = MakeCommand("cmdHistory", u"履歴", "history",
+                              u"これまでの変換と復元の履歴を表示します", true);
   views->addStretch(1);
   views->addWidget(c_.cmdChanges);
   views->addWidget(c_.cmdHistory);

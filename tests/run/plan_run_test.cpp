@@ -9,6 +9,7 @@
 #include "platform/text.h"
 #include "rules/rules_test_support.h"
 #include "run/run_driver.h"
+#include "run/run_test_support.h"
 #include "sample_library.h"
 #include "support/test_support.h"
 
@@ -27,17 +28,8 @@ class PlanRunTest : public testing::TempDirTest {
     sample::WriteMp3(music_, u"歌手/夜.mp3", 200, tag);
     app_.ui = &ui_;
     app_.reading = &reading_;
-    const fs::path data = fs::path(TARVEL_SOURCE_DIR) / "data";
-    ASSERT_TRUE(LoadTables(app_, data / "dic.csv", data / "Rome.csv").dic.loaded());
-    Settings& s = app_.settings;
-    s.PathDataFolder = *Utf8ToUtf16(music_.native());
-    s.FlagPathSaveCSV = 1;
-    s.FlagRenameSubfolders = 1;
-    s.FlagRenameFolderName = 1;
-    s.FlagConvertFilename = 1;
-    s.FlagConvertID3Tag = 1;
-    s.FlagDetectFullCharFilename = 0;
-    s.FlagDetectFullCharID3Tag = 0;
+    ASSERT_TRUE(testing::LoadShippedTables(app_));
+    app_.settings = testing::ApplyingRun(music_);
   }
 
   // The plan row whose old name is `name`.

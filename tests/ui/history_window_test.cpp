@@ -139,13 +139,7 @@ class HistoryWindowTest : public testing::WindowTest {
  protected:
   void SetUp() override {
     WindowTest::SetUp();
-    lib_ = dir() / "lib";
-    fs::create_directories(lib_);
-    sample::Tag tag;
-    tag.title = u"テスト";
-    tag.artist = u"アーティスト";
-    sample::WriteMp3(lib_, u"テスト.mp3", 64, tag);
-    sample::WriteMp3(lib_, u"フォルダ/うた.mp3", 64, std::nullopt);
+    lib_ = MakeKanaLibrary();
   }
   std::string Options(int path_save_csv) const {
     return "PathDataFolder=" + lib_.string() +

@@ -740,14 +740,7 @@ class WindowRunTest : public testing::WindowTest {
  protected:
   void SetUp() override {
     WindowTest::SetUp();
-    lib_ = dir() / "lib";
-    fs::create_directories(lib_);
-    sample::Tag tag;
-    tag.title = u"テスト";
-    tag.artist = u"アーティスト";
-    tag.album = u"アルバム";
-    sample::WriteMp3(lib_, u"テスト.mp3", 64, tag);
-    sample::WriteMp3(lib_, u"フォルダ/うた.mp3", 64, std::nullopt);
+    lib_ = MakeKanaLibrary();
   }
   std::string Options(const std::string& extra) const {
     return "PathDataFolder=" + lib_.string() +

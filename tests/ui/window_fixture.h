@@ -14,6 +14,7 @@
 #include "app/app_state.h"
 #include "app/startup.h"
 #include "platform/mecab_reading.h"
+#include "sample_library.h"
 #include "support/test_support.h"
 #include "ui/main_window.h"
 
@@ -45,6 +46,20 @@ class WindowTest : public TempDirTest {
                                std::filesystem::copy_options::overwrite_existing);
   }
   std::filesystem::path ini() const { return app_dir_ / "tarvel.ini"; }
+
+  // A library at lib/ with kana names, a folder and a tagged file, as a
+  // first run meets it.
+  std::filesystem::path MakeKanaLibrary() {
+    const std::filesystem::path lib = dir() / "lib";
+    std::filesystem::create_directories(lib);
+    sample::Tag tag;
+    tag.title = u"テスト";
+    tag.artist = u"アーティスト";
+    tag.album = u"アルバム";
+    sample::WriteMp3(lib, u"テスト.mp3", 64, tag);
+    sample::WriteMp3(lib, u"フォルダ/うた.mp3", 64, std::nullopt);
+    return lib;
+  }
 
   // Writes the settings file with `option_lines` ("Key=Value\r\n"...) in
   // section "Option" and `general_lines` in "General", runs start-up and
