@@ -162,6 +162,7 @@ set(TARVEL_PLATFORM_TESTS
   tests/platform/library_lock_test.cpp
   tests/platform/mecab_reading_test.cpp
   tests/platform/name_folding_test.cpp
+  tests/platform/reading_corpus_test.cpp
   tests/platform/rename_test.cpp
   tests/platform/shared_text_test.cpp
   tests/platform/syscall_fault.h
