@@ -5,6 +5,8 @@
 
 set(TARVEL_PLATFORM_SOURCES
   src/platform/chunked_table.h
+  src/platform/counter_reading.cpp
+  src/platform/counter_reading.h
   src/platform/csv.cpp
   src/platform/csv.h
   src/platform/csv_table.cpp
@@ -154,6 +156,7 @@ set(TARVEL_UI_SOURCES
 )
 
 set(TARVEL_PLATFORM_TESTS
+  tests/platform/counter_reading_test.cpp
   tests/platform/csv_test.cpp
   tests/platform/directory_test.cpp
   tests/platform/disk_ops_test.cpp

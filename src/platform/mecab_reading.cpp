@@ -6,10 +6,12 @@
 #include <unicode/ustring.h>
 #include <unicode/utf16.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <exception>
 #include <vector>
 
+#include "platform/counter_reading.h"
 #include "platform/text.h"
 
 namespace tarvel {
@@ -111,6 +113,32 @@ std::u16string ParseForm(std::u16string_view text, size_t begin, size_t end) {
 
 // The start of the IPA features of a counter suffix.
 constexpr std::string_view kCounterFeature = "名詞,接尾,助数詞";
+// The start of the IPA features of a numeral.
+constexpr std::string_view kNumeralFeature = "名詞,数";
+
+// Latin letters, spaces, punctuation and symbols, full-width ones included:
+// what ends a stretch of text read on its own. A symbol never forms a word
+// with Japanese text, but beside a word it changes how MeCab reads it (今～
+// as the prefix こん). Digits are not among them: they decide how a counter
+// reads (2人, 第1章). Surrogates stay in the stretch.
+bool SeparatesStretches(char16_t c) {
+  if (c < 0x80) return !(c >= u'0' && c <= u'9');
+  if (U16_IS_SURROGATE(c)) return false;
+  switch (u_charType(c)) {
+    case U_MATH_SYMBOL:
+    case U_CURRENCY_SYMBOL:
+    case U_MODIFIER_SYMBOL:
+    case U_OTHER_SYMBOL:
+    case U_SPACE_SEPARATOR:
+      return true;
+    default:
+      return u_ispunct(c);
+  }
+}
+
+bool ContainsDigit(std::u16string_view text) {
+  return std::any_of(text.begin(), text.end(), IsDigit);
+}
 
 bool AllDigits(std::u16string_view text) {
   for (char16_t c : text) {
@@ -170,34 +198,65 @@ bool MecabReadingService::IsAvailable() {
 std::optional<std::u16string> MecabReadingService::GetPhonetic(std::u16string_view text) {
   guessed_ = false;
   if (!IsAvailable()) return std::nullopt;
-  // Without a kanji every token would keep its surface: the text itself.
-  if (!ContainsKanji(text)) return std::u16string(text);
-  // Latin letters, spaces and punctuation never form one token with Japanese
-  // text, so only the stretches between them that hold a kanji go to MeCab
-  // (" " and ".mp3" of a file name come back as they are). Digits stay with
-  // the Japanese they touch: they decide how a counter reads (2人, 第1章).
-  // Less text to parse, a word is read without a Latin neighbour pulling it
-  // into a suffix reading (夜Blue), and the same album or artist word in many
-  // names is found among the recent readings.
-  auto separates = [](char16_t c) { return c < 0x80 && !(c >= u'0' && c <= u'9'); };
+  // Without a kanji or a digit every token would keep its surface.
+  if (!ContainsKanji(text) && !ContainsDigit(text)) return std::u16string(text);
+  // Only the stretches between Latin letters, spaces, punctuation and symbols
+  // are read (" " and ".mp3" of a file name come back as they are): less
+  // text to parse, a word is read without a neighbour pulling it into a
+  // prefix or suffix reading (夜Blue, 今～), and the same album or artist
+  // word in many names is found among the recent readings.
   std::u16string out;
   out.reserve(text.size() * 2);
   size_t i = 0;
   while (i < text.size()) {
     size_t j = i;
-    const bool ascii = separates(text[i]);
-    while (j < text.size() && separates(text[j]) == ascii) ++j;
-    std::u16string_view run = text.substr(i, j - i);
-    if (ascii || !ContainsKanji(run)) {
-      out.append(run);
-    } else {
-      std::optional<std::u16string> reading = ReadRun(run, ParseForm(text, i, j));
-      if (!reading) return std::nullopt;
-      out += *reading;
+    const bool separator = SeparatesStretches(text[i]);
+    while (j < text.size() && SeparatesStretches(text[j]) == separator) ++j;
+    if (separator) {
+      out.append(text.substr(i, j - i));
+    } else if (!ReadStretch(text, i, j, out)) {
+      return std::nullopt;
     }
     i = j;
   }
   return out;
+}
+
+bool MecabReadingService::ReadStretch(std::u16string_view text, size_t begin, size_t end,
+                                      std::u16string& out) {
+  // A number in digits with its counter is read from the counter table, the
+  // digits kept (8杯 8ぱい, 2人 ふたり), never as a dictionary word that
+  // happens to span them (2分 is not 二分 にぶん, half); what lies between
+  // such counts goes to MeCab.
+  bool after_month = false;
+  size_t piece = begin;
+  for (size_t k = begin; k < end;) {
+    if (IsDigit(text[k]) && (k == 0 || !IsDigit(text[k - 1]))) {
+      if (std::optional<DigitCount> count = ReadDigitCount(text, k, end, after_month)) {
+        if (!ReadPiece(text, piece, k, out)) return false;
+        out += count->reading;
+        k = piece = count->end;
+        after_month = count->month;
+        continue;
+      }
+    }
+    after_month = false;
+    ++k;
+  }
+  return ReadPiece(text, piece, end, out);
+}
+
+bool MecabReadingService::ReadPiece(std::u16string_view text, size_t begin, size_t end,
+                                    std::u16string& out) {
+  std::u16string_view piece = text.substr(begin, end - begin);
+  if (!ContainsKanji(piece)) {
+    out.append(piece);
+    return true;
+  }
+  std::optional<std::u16string> reading = ReadRun(piece, ParseForm(text, begin, end));
+  if (!reading) return false;
+  out += *reading;
+  return true;
 }
 
 std::optional<std::u16string> MecabReadingService::ReadRun(std::u16string_view text,
@@ -233,6 +292,7 @@ struct MecabReadingService::Token {
   bool number = false;     // digits (a lone one given to MeCab as its numeral)
   bool counter = false;    // a counter suffix (人, 月, 日, …)
   bool unknown = false;    // a run of kanji the dictionary does not know
+  bool numeral = false;    // kanji numerals (二, 十, 百)
 };
 
 bool MecabReadingService::Tokenize(std::u16string_view text, std::u16string_view form,
@@ -259,6 +319,8 @@ bool MecabReadingService::Tokenize(std::u16string_view text, std::u16string_view
     if (ContainsKanji(parsed) && !token.number) {
       token.reading = Utf8ToUtf16Lossy(ReadingField(node->feature));
       token.counter = std::string_view(node->feature).starts_with(kCounterFeature);
+      token.numeral = std::string_view(node->feature).starts_with(kNumeralFeature) &&
+                      std::all_of(parsed.begin(), parsed.end(), IsKanjiNumeral);
       token.unknown = token.reading.empty() && node->stat == MECAB_UNK_NODE &&
                       u_countChar32(surface.data(), static_cast<int32_t>(surface.size())) > 1;
     }
@@ -269,26 +331,37 @@ bool MecabReadingService::Tokenize(std::u16string_view text, std::u16string_view
   return true;
 }
 
-std::optional<std::u16string> MecabReadingService::NumberWithCounter(std::u16string_view text,
-                                                                     std::u16string_view form,
-                                                                     const Token& number,
-                                                                     Token& next) {
-  // A digit and its counter that the dictionary knows as one word read as
-  // that word (2人 ふたり, 7日 なのか); MeCab prefers the number and the
-  // suffix apart (2にん).
-  if (number.end - number.begin == 1 && next.counter) {
-    std::optional<std::u16string> word =
-        WordReading(form.substr(number.begin, next.end - number.begin));
-    if (word) return word;
-  }
-  // After a longer number MeCab reads the next word as a word of its own
-  // (12月 as 12つき). Read with the number's last digit, it is a counter
-  // (二月 にがつ, so 12がつ), and the sound of a counter follows that digit
-  // (13本 さんぼん), as it does in Japanese.
+void MecabReadingService::NumberWithCounter(std::u16string_view text, std::u16string_view form,
+                                            const Token& number, Token& next) {
+  // A counter the table does not know: after a number MeCab reads the next
+  // word as a word of its own (12艘 as 12ふね). Read with the number's last
+  // digit it is a counter, and its sound follows that digit, as it does in
+  // Japanese.
   std::optional<std::u16string> counter =
       CounterReading(text[number.end - 1], form.substr(next.begin, next.end - next.begin));
   if (counter) next.reading = std::move(*counter);
-  return std::nullopt;
+}
+
+size_t MecabReadingService::NumeralCount(std::u16string_view text, const std::vector<Token>& tokens,
+                                         size_t k, std::u16string& out) {
+  // Kanji numerals, which MeCab gives one token each, and the counter after
+  // them read together (二人 ふたり, 三本 さんぼん, 二十歳 はたち).
+  size_t last = k;
+  while (last + 1 < tokens.size() && tokens[last + 1].numeral &&
+         tokens[last + 1].gap == tokens[last].end) {
+    ++last;
+  }
+  if (last + 1 == tokens.size() || tokens[last + 1].gap != tokens[last].end) return 0;
+  const Token& first = tokens[k];
+  const Token& counter = tokens[last + 1];
+  const bool after_month = first.begin > 0 && text[first.begin - 1] == u'月';
+  std::optional<std::u16string> reading =
+      ReadNumeralCount(text.substr(first.begin, counter.begin - first.begin),
+                       text.substr(counter.begin, counter.end - counter.begin), after_month);
+  if (!reading) return 0;
+  out.append(text.substr(first.gap, first.begin - first.gap));
+  out += *reading;
+  return last + 2 - k;
 }
 
 std::optional<std::u16string> MecabReadingService::UnknownWordReading(std::u16string_view text,
@@ -323,15 +396,14 @@ std::optional<std::u16string> MecabReadingService::Parse(std::u16string_view tex
     for (size_t k = 0; k < tokens.size(); ++k) {
       const Token& token = tokens[k];
       out.append(text.substr(token.gap, token.begin - token.gap));
+      if (size_t taken = token.numeral ? NumeralCount(text, tokens, k, out) : 0; taken > 0) {
+        k += taken - 1;
+        continue;
+      }
       Token* next =
           k + 1 < tokens.size() && tokens[k + 1].gap == token.end ? &tokens[k + 1] : nullptr;
       if (token.number && next != nullptr && !next->reading.empty()) {
-        std::optional<std::u16string> word = NumberWithCounter(text, form, token, *next);
-        if (word) {
-          out += *word;
-          ++k;
-          continue;
-        }
+        NumberWithCounter(text, form, token, *next);
       }
       if (!token.reading.empty()) {
         out += token.reading;

@@ -28,7 +28,7 @@ struct Floor {
   int hits;
 };
 constexpr Floor kFloors[] = {
-    {"title", 0}, {"artist", 0}, {"counter", 0}, {"place", 0}, {"mixed", 0},
+    {"title", 97}, {"artist", 74}, {"counter", 210}, {"place", 75}, {"mixed", 71},
 };
 
 struct CorpusEntry {
