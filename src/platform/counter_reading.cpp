@@ -111,6 +111,15 @@ constexpr CounterRow kCounters[] = {
     {u"ヶ所", u"カショ"},
     {u"か所", u"カショ"},
     {u"箇所", u"カショ"},
+    {u"世紀", u"セイキ"},
+    {u"輪", u"リン"},
+    {u"次元", u"ジゲン"},
+    {u"周年", u"シュウネン"},
+    {u"年度", u"ネンド"},
+    {u"学期", u"ガッキ"},
+    {u"回戦", u"カイセン"},
+    {u"人前", u"ニンマエ"},
+    {u"合", u"ゴウ"},
     {u"つ", u""},
 };
 
@@ -355,7 +364,7 @@ NumberEnd EndOfValue(int64_t value) {
 
 bool IsKanjiNumeral(char16_t c) {
   return kKanjiDigits.find(c) != std::u16string_view::npos || c == u'十' || c == u'百' ||
-         c == u'千' || c == u'万';
+         c == u'千' || c == u'万' || c == u'何';
 }
 
 std::optional<std::u16string> ReadNumeralCount(std::u16string_view numerals,
@@ -367,6 +376,9 @@ std::optional<std::u16string> ReadNumeralCount(std::u16string_view numerals,
     }
   }
   const CounterRow* row = FindCounter(counter);
+  if (numerals == u"何" && row != nullptr && row->text == counter && !row->reading.empty()) {
+    return u"ナン" + CounterReadingAfter(*row, NumberEnd::kThree);  // なんぼん, like さんぼん
+  }
   const std::optional<int64_t> value = KanjiValue(numerals);
   if (row == nullptr || row->text != counter || !value) return std::nullopt;
   if (const SpecialForm* special = FindSpecial(row->text, *value, after_month)) {

@@ -50,7 +50,8 @@ struct DigitCount {
 std::optional<DigitCount> ReadDigitCount(std::u16string_view text, size_t begin, size_t end,
                                          bool after_month);
 
-// Whether the character is a kanji numeral (〇 一 … 九 十 百 千 万).
+// Whether the character is a kanji numeral (〇 一 … 九 十 百 千 万), or 何
+// which counts like one (何本 なんぼん).
 bool IsKanjiNumeral(char16_t c);
 
 // The reading of kanji numerals and the counter after them (二人 ふたり,

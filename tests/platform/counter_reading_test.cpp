@@ -116,6 +116,15 @@ const std::map<std::u16string_view, std::vector<std::u16string_view>>& Expected(
       {u"ヶ所", {u"カショ"}},
       {u"か所", {u"カショ"}},
       {u"箇所", {u"カショ"}},
+      {u"世紀", {u"セイキ"}},
+      {u"輪", {u"リン"}},
+      {u"次元", {u"ジゲン"}},
+      {u"周年", {u"シュウネン"}},
+      {u"年度", {u"ネンド"}},
+      {u"学期", {u"ガッキ"}},
+      {u"回戦", {u"カイセン"}},
+      {u"人前", {u"ニンマエ"}},
+      {u"合", {u"ゴウ"}},
   };
   return kExpected;
 }
@@ -236,13 +245,20 @@ TEST(CounterReadingTest, ReadsKanjiNumeralsWithTheirCounter) {
       {u"三", u"日月", false, u""},  // not a counter as written
       {u"三", u"つ", false, u"ミッツ"},
       {u"十", u"つ", false, u""},
+      {u"何", u"本", false, u"ナンボン"},
+      {u"何", u"階", false, u"ナンガイ"},
+      {u"何", u"人", false, u"ナンニン"},
+      {u"何", u"つ", false, u""},
+      {u"二十", u"世紀", false, u"ニジュッセイキ"},
+      {u"一", u"人前", false, u"イチニンマエ"},
   };
   for (const auto& c : kCases) {
     EXPECT_EQ(U8(ReadNumeralCount(c.numerals, c.counter, c.after_month).value_or(u"")),
               U8(c.expected))
         << U8(c.numerals) << U8(c.counter);
   }
-  EXPECT_TRUE(IsKanjiNumeral(u'〇') && IsKanjiNumeral(u'万') && !IsKanjiNumeral(u'億'));
+  EXPECT_TRUE(IsKanjiNumeral(u'〇') && IsKanjiNumeral(u'万') && IsKanjiNumeral(u'何') &&
+              !IsKanjiNumeral(u'億'));
 }
 
 }  // namespace
