@@ -79,9 +79,8 @@ TEST_F(MecabReadingTest, KeepsItsTaggerAcrossCalls) {
   }
 }
 
-// A digit alone is read with the counter it belongs to when the dictionary
-// knows the two as one word; a longer number, or a digit of one, stays as
-// written. Either way no digit is lost.
+// A number is read with the counter it belongs to; its digits stay as
+// written unless a special form replaces them (2人 ふたり, 7日 なのか).
 TEST_F(MecabReadingTest, ReadsALoneDigitWithItsCounter) {
   MecabReadingService service(kIpadic);
   struct {
@@ -94,17 +93,17 @@ TEST_F(MecabReadingTest, ReadsALoneDigitWithItsCounter) {
       {u"12人", u"12ニン"},    // a longer number keeps its digits
       {u"2.5人", u"2.5ニン"},  // so does a decimal
       {u"1,2人", u"1,2ニン"},
-      {u"第2章", u"ダイ2ショウ"},  // a digit without a counter word comes back
+      {u"第2章", u"ダイ2ショウ"},
+      {u"3脚", u"3キャク"},  // a counter the table lacks, not 三脚 (さんきゃく, tripod)
       {u"3年", u"3ネン"},
       {u"2001年", u"2001ネン"},
       {u"2人と3人", u"フタリと3ニン"},  // only 1 and 2 have their own word
-      // After a longer number the next word reads as a counter, as after its
-      // last digit.
+      // After a longer number too.
       {u"12月の雨", u"12ガツのアメ"},
       {u"11月", u"11ガツ"},
       {u"24時間", u"24ジカン"},
       {u"365日", u"365ニチ"},
-      // The same stretch read anew when its form or its text differs.
+      // The same stretch read anew when its text differs.
       {u"1.2人", u"1.2ニン"},
       {u"第二章", u"ダイニショウ"},
   };
