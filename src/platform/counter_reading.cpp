@@ -402,19 +402,17 @@ std::optional<DigitCount> ReadDigitCount(std::u16string_view text, size_t begin,
   const std::u16string_view digits = text.substr(begin, pos - begin);
   // 2.5人 and 1,200人 are not 5人 and 200人 as far as special forms go.
   const bool whole = begin < 2 || !IsSeparator(text[begin - 1]) || !IsDigit(text[begin - 2]);
-  NumberEnd number_end = EndOf(digits);
+  // 100万回: the digits count ten thousands, which end in ん.
+  const bool ten_thousands = pos < end && text[pos] == u'万';
+  if (ten_thousands) ++pos;
+  const NumberEnd number_end = ten_thousands ? NumberEnd::kThousand : EndOf(digits);
   DigitCount count;
   count.reading.assign(digits);
-  if (pos < end && text[pos] == u'万') {  // 100万回: ten thousands end in ん
-    count.reading += u"マン";
-    number_end = NumberEnd::kThousand;
-    ++pos;
-  }
+  if (ten_thousands) count.reading += u"マン";
   const CounterRow* row = FindCounter(text.substr(pos, end - pos));
-  const SpecialForm* special = nullptr;
-  if (row != nullptr && whole && count.reading.size() == digits.size()) {
-    special = FindSpecial(row->text, ValueOf(digits), after_month);
-  }
+  const SpecialForm* special = row != nullptr && whole && !ten_thousands
+                                   ? FindSpecial(row->text, ValueOf(digits), after_month)
+                                   : nullptr;
   if (row != nullptr && (special != nullptr || !row->reading.empty())) {
     count.reading = special != nullptr ? std::u16string(special->reading)
                                        : count.reading + CounterReadingAfter(*row, number_end);
@@ -424,7 +422,7 @@ std::optional<DigitCount> ReadDigitCount(std::u16string_view text, size_t begin,
       count.reading += suffix->reading;
       pos += suffix->text.size();
     }
-  } else if (count.reading.size() == digits.size()) {
+  } else if (!ten_thousands) {
     return std::nullopt;  // no counter (10つ is none either)
   }
   count.end = pos;
