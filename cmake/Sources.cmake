@@ -5,6 +5,8 @@
 
 set(TARVEL_PLATFORM_SOURCES
   src/platform/chunked_table.h
+  src/platform/counter_reading.cpp
+  src/platform/counter_reading.h
   src/platform/csv.cpp
   src/platform/csv.h
   src/platform/csv_table.cpp
@@ -154,6 +156,7 @@ set(TARVEL_UI_SOURCES
 )
 
 set(TARVEL_PLATFORM_TESTS
+  tests/platform/counter_reading_test.cpp
   tests/platform/csv_test.cpp
   tests/platform/directory_test.cpp
   tests/platform/disk_ops_test.cpp
@@ -162,6 +165,7 @@ set(TARVEL_PLATFORM_TESTS
   tests/platform/library_lock_test.cpp
   tests/platform/mecab_reading_test.cpp
   tests/platform/name_folding_test.cpp
+  tests/platform/reading_corpus_test.cpp
   tests/platform/rename_test.cpp
   tests/platform/shared_text_test.cpp
   tests/platform/syscall_fault.h

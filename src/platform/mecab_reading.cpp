@@ -6,10 +6,12 @@
 #include <unicode/ustring.h>
 #include <unicode/utf16.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <exception>
 #include <vector>
 
+#include "platform/counter_reading.h"
 #include "platform/text.h"
 
 namespace tarvel {
@@ -83,34 +85,34 @@ void EncodeWithOffsets(std::u16string_view text, std::string& utf8, std::vector<
 
 bool IsDigit(char16_t c) { return (c >= u'0' && c <= u'9') || (c >= u'０' && c <= u'９'); }
 
-// A digit, a decimal point or a thousands separator: what makes a digit part
-// of a longer number.
-bool IsNumberPart(char16_t c) {
-  return IsDigit(c) || c == u'.' || c == u',' || c == u'．' || c == u'，';
-}
-
-// The form of a stretch that MeCab parses: a digit standing alone (neither
-// neighbour in the whole text is part of a number) is given as its kanji
-// numeral, so that the digit and its counter can be found as one dictionary
-// word, read as a Japanese reader reads it (2人 ふたり, 3月 さんがつ), where
-// the digit would be read apart from its counter (2にん). Longer numbers
-// stay digits: 12月 given as 一二月 would read as 1 and 二月. Every numeral
-// keeps its code unit's place, so positions map back onto the text.
-std::u16string ParseForm(std::u16string_view text, size_t begin, size_t end) {
-  static constexpr char16_t kNumerals[] = u"〇一二三四五六七八九";
-  std::u16string form(text.substr(begin, end - begin));
-  for (size_t i = begin; i < end; ++i) {
-    if (!IsDigit(text[i])) continue;
-    if (i > 0 && IsNumberPart(text[i - 1])) continue;
-    if (i + 1 < text.size() && IsNumberPart(text[i + 1])) continue;
-    const char16_t c = text[i];
-    form[i - begin] = kNumerals[c <= u'9' ? c - u'0' : c - u'０'];
-  }
-  return form;
-}
-
 // The start of the IPA features of a counter suffix.
 constexpr std::string_view kCounterFeature = "名詞,接尾,助数詞";
+// The start of the IPA features of a numeral.
+constexpr std::string_view kNumeralFeature = "名詞,数";
+
+// Latin letters, spaces, punctuation and symbols, full-width ones included:
+// what ends a stretch of text read on its own. A symbol never forms a word
+// with Japanese text, but beside a word it changes how MeCab reads it (今～
+// as the prefix こん). Digits are not among them: they decide how a counter
+// reads (2人, 第1章). Surrogates stay in the stretch.
+bool SeparatesStretches(char16_t c) {
+  if (c < 0x80) return !(c >= u'0' && c <= u'9');
+  if (U16_IS_SURROGATE(c)) return false;
+  switch (u_charType(c)) {
+    case U_MATH_SYMBOL:
+    case U_CURRENCY_SYMBOL:
+    case U_MODIFIER_SYMBOL:
+    case U_OTHER_SYMBOL:
+    case U_SPACE_SEPARATOR:
+      return true;
+    default:
+      return u_ispunct(c);
+  }
+}
+
+bool ContainsDigit(std::u16string_view text) {
+  return std::any_of(text.begin(), text.end(), IsDigit);
+}
 
 bool AllDigits(std::u16string_view text) {
   for (char16_t c : text) {
@@ -170,53 +172,82 @@ bool MecabReadingService::IsAvailable() {
 std::optional<std::u16string> MecabReadingService::GetPhonetic(std::u16string_view text) {
   guessed_ = false;
   if (!IsAvailable()) return std::nullopt;
-  // Without a kanji every token would keep its surface: the text itself.
-  if (!ContainsKanji(text)) return std::u16string(text);
-  // Latin letters, spaces and punctuation never form one token with Japanese
-  // text, so only the stretches between them that hold a kanji go to MeCab
-  // (" " and ".mp3" of a file name come back as they are). Digits stay with
-  // the Japanese they touch: they decide how a counter reads (2人, 第1章).
-  // Less text to parse, a word is read without a Latin neighbour pulling it
-  // into a suffix reading (夜Blue), and the same album or artist word in many
-  // names is found among the recent readings.
-  auto separates = [](char16_t c) { return c < 0x80 && !(c >= u'0' && c <= u'9'); };
+  // Without a kanji or a digit every token would keep its surface.
+  if (!ContainsKanji(text) && !ContainsDigit(text)) return std::u16string(text);
+  // Only the stretches between Latin letters, spaces, punctuation and symbols
+  // are read (" " and ".mp3" of a file name come back as they are): less
+  // text to parse, a word is read without a neighbour pulling it into a
+  // prefix or suffix reading (夜Blue, 今～), and the same album or artist
+  // word in many names is found among the recent readings.
   std::u16string out;
   out.reserve(text.size() * 2);
   size_t i = 0;
   while (i < text.size()) {
     size_t j = i;
-    const bool ascii = separates(text[i]);
-    while (j < text.size() && separates(text[j]) == ascii) ++j;
-    std::u16string_view run = text.substr(i, j - i);
-    if (ascii || !ContainsKanji(run)) {
-      out.append(run);
-    } else {
-      std::optional<std::u16string> reading = ReadRun(run, ParseForm(text, i, j));
-      if (!reading) return std::nullopt;
-      out += *reading;
+    const bool separator = SeparatesStretches(text[i]);
+    while (j < text.size() && SeparatesStretches(text[j]) == separator) ++j;
+    if (separator) {
+      out.append(text.substr(i, j - i));
+    } else if (!ReadStretch(text, i, j, out)) {
+      return std::nullopt;
     }
     i = j;
   }
   return out;
 }
 
-std::optional<std::u16string> MecabReadingService::ReadRun(std::u16string_view text,
-                                                           std::u16string_view form) {
+bool MecabReadingService::ReadStretch(std::u16string_view text, size_t begin, size_t end,
+                                      std::u16string& out) {
+  // A number in digits with its counter is read from the counter table, the
+  // digits kept (8杯 8ぱい, 2人 ふたり), never as a dictionary word that
+  // happens to span them (2分 is not 二分 にぶん, half); what lies between
+  // such counts goes to MeCab.
+  bool after_month = false;
+  size_t piece = begin;
+  for (size_t k = begin; k < end;) {
+    if (IsDigit(text[k]) && (k == 0 || !IsDigit(text[k - 1]))) {
+      if (std::optional<DigitCount> count = ReadDigitCount(text, k, end, after_month)) {
+        if (!ReadPiece(text, piece, k, out)) return false;
+        out += count->reading;
+        k = piece = count->end;
+        after_month = count->month;
+        continue;
+      }
+    }
+    after_month = false;
+    ++k;
+  }
+  return ReadPiece(text, piece, end, out);
+}
+
+bool MecabReadingService::ReadPiece(std::u16string_view text, size_t begin, size_t end,
+                                    std::u16string& out) {
+  std::u16string_view piece = text.substr(begin, end - begin);
+  if (!ContainsKanji(piece)) {
+    out.append(piece);
+    return true;
+  }
+  std::optional<std::u16string> reading = ReadRun(piece);
+  if (!reading) return false;
+  out += *reading;
+  return true;
+}
+
+std::optional<std::u16string> MecabReadingService::ReadRun(std::u16string_view text) {
   for (size_t i = 0; i < recent_used_; ++i) {
-    if (recent_[i].text == text && recent_[i].form == form) {
+    if (recent_[i].text == text) {
       guessed_ = guessed_ || recent_[i].guessed;
       return recent_[i].reading;
     }
   }
   const bool guessed_before = guessed_;
   guessed_ = false;
-  std::optional<std::u16string> reading = Parse(text, form);
+  std::optional<std::u16string> reading = Parse(text);
   const bool guessed_here = guessed_;
   guessed_ = guessed_before || guessed_here;
   if (reading) {
     Recent& slot = recent_[recent_next_];
     slot.text.assign(text);
-    slot.form.assign(form);
     slot.reading.assign(*reading);
     slot.guessed = guessed_here;
     recent_next_ = (recent_next_ + 1) % kRecent;
@@ -230,15 +261,16 @@ struct MecabReadingService::Token {
   uint32_t begin = 0;  // the token's span of the text
   uint32_t end = 0;
   std::u16string reading;  // empty: the surface comes back
-  bool number = false;     // digits (a lone one given to MeCab as its numeral)
+  bool number = false;     // digits
   bool counter = false;    // a counter suffix (人, 月, 日, …)
   bool unknown = false;    // a run of kanji the dictionary does not know
+  bool numeral = false;    // kanji numerals (二, 十, 百)
 };
 
-bool MecabReadingService::Tokenize(std::u16string_view text, std::u16string_view form,
-                                   std::vector<Token>& tokens, uint32_t& tail) {
+bool MecabReadingService::Tokenize(std::u16string_view text, std::vector<Token>& tokens,
+                                   uint32_t& tail) {
   Tagger& t = *tagger_;
-  EncodeWithOffsets(form, t.utf8, t.map);
+  EncodeWithOffsets(text, t.utf8, t.map);
   t.lattice->set_sentence(t.utf8.data(), t.utf8.size());
   if (!t.tagger->parse(t.lattice.get())) return false;
   const char* base = t.utf8.data();
@@ -253,12 +285,13 @@ bool MecabReadingService::Tokenize(std::u16string_view text, std::u16string_view
     token.begin = t.map[begin];
     token.end = t.map[end];
     std::u16string_view surface = text.substr(token.begin, token.end - token.begin);
-    std::u16string_view parsed = form.substr(token.begin, token.end - token.begin);
     // A numeral that stands for a digit gives the digit back.
     token.number = !surface.empty() && AllDigits(surface);
-    if (ContainsKanji(parsed) && !token.number) {
+    if (ContainsKanji(surface) && !token.number) {
       token.reading = Utf8ToUtf16Lossy(ReadingField(node->feature));
       token.counter = std::string_view(node->feature).starts_with(kCounterFeature);
+      token.numeral = std::string_view(node->feature).starts_with(kNumeralFeature) &&
+                      std::all_of(surface.begin(), surface.end(), IsKanjiNumeral);
       token.unknown = token.reading.empty() && node->stat == MECAB_UNK_NODE &&
                       u_countChar32(surface.data(), static_cast<int32_t>(surface.size())) > 1;
     }
@@ -269,30 +302,38 @@ bool MecabReadingService::Tokenize(std::u16string_view text, std::u16string_view
   return true;
 }
 
-std::optional<std::u16string> MecabReadingService::NumberWithCounter(std::u16string_view text,
-                                                                     std::u16string_view form,
-                                                                     const Token& number,
-                                                                     Token& next) {
-  // A digit and its counter that the dictionary knows as one word read as
-  // that word (2人 ふたり, 7日 なのか); MeCab prefers the number and the
-  // suffix apart (2にん).
-  if (number.end - number.begin == 1 && next.counter) {
-    std::optional<std::u16string> word =
-        WordReading(form.substr(number.begin, next.end - number.begin));
-    if (word) return word;
-  }
-  // After a longer number MeCab reads the next word as a word of its own
-  // (12月 as 12つき). Read with the number's last digit, it is a counter
-  // (二月 にがつ, so 12がつ), and the sound of a counter follows that digit
-  // (13本 さんぼん), as it does in Japanese.
+void MecabReadingService::NumberWithCounter(std::u16string_view text, const Token& number,
+                                            Token& next) {
+  // A counter the table does not know may read as a word of its own after
+  // a number. Read after the numeral of the number's last digit it is a
+  // counter, and its sound follows that digit, as it does in Japanese.
   std::optional<std::u16string> counter =
-      CounterReading(text[number.end - 1], form.substr(next.begin, next.end - next.begin));
+      CounterReading(text[number.end - 1], text.substr(next.begin, next.end - next.begin));
   if (counter) next.reading = std::move(*counter);
-  return std::nullopt;
+}
+
+size_t MecabReadingService::NumeralCount(std::u16string_view text, const std::vector<Token>& tokens,
+                                         size_t k, std::u16string& out) {
+  // Kanji numerals, which MeCab gives one token each, and the counter after
+  // them read together (二人 ふたり, 三本 さんぼん, 二十歳 はたち).
+  size_t last = k;
+  while (last + 1 < tokens.size() && tokens[last + 1].numeral &&
+         tokens[last + 1].gap == tokens[last].end) {
+    ++last;
+  }
+  if (last + 1 == tokens.size() || tokens[last + 1].gap != tokens[last].end) return 0;
+  const Token& first = tokens[k];
+  const Token& counter = tokens[last + 1];
+  const bool after_month = first.begin > 0 && text[first.begin - 1] == u'月';
+  std::optional<std::u16string> reading =
+      ReadNumeralCount(text.substr(first.begin, counter.begin - first.begin),
+                       text.substr(counter.begin, counter.end - counter.begin), after_month);
+  if (!reading) return 0;
+  out += *reading;
+  return last + 2 - k;
 }
 
 std::optional<std::u16string> MecabReadingService::UnknownWordReading(std::u16string_view text,
-                                                                      std::u16string_view form,
                                                                       const Token& token) {
   // MeCab makes one unknown word of a run of kanji it does not know as a
   // word (湘南乃風, 聖飢魔), and such a word has no reading. Most of its
@@ -302,7 +343,7 @@ std::optional<std::u16string> MecabReadingService::UnknownWordReading(std::u16st
   for (uint32_t i = token.begin; i < token.end;) {
     uint32_t next = i;
     U16_FWD_1(text.data(), next, token.end);
-    std::optional<std::u16string> part = Parse(text.substr(i, next - i), form.substr(i, next - i));
+    std::optional<std::u16string> part = Parse(text.substr(i, next - i));
     if (!part) return std::nullopt;
     out += *part;
     i = next;
@@ -310,33 +351,31 @@ std::optional<std::u16string> MecabReadingService::UnknownWordReading(std::u16st
   return out;
 }
 
-std::optional<std::u16string> MecabReadingService::Parse(std::u16string_view text,
-                                                         std::u16string_view form) {
+std::optional<std::u16string> MecabReadingService::Parse(std::u16string_view text) {
   try {
     // The tokens first, with their spans of the text; reading the words the
     // dictionary does not know parses again, which reuses the lattice.
     std::vector<Token> tokens;
     uint32_t tail = 0;
-    if (!Tokenize(text, form, tokens, tail)) return std::nullopt;
+    if (!Tokenize(text, tokens, tail)) return std::nullopt;
     std::u16string out;
     out.reserve(text.size() * 2);
     for (size_t k = 0; k < tokens.size(); ++k) {
       const Token& token = tokens[k];
       out.append(text.substr(token.gap, token.begin - token.gap));
+      if (size_t taken = token.numeral ? NumeralCount(text, tokens, k, out) : 0; taken > 0) {
+        k += taken - 1;
+        continue;
+      }
       Token* next =
           k + 1 < tokens.size() && tokens[k + 1].gap == token.end ? &tokens[k + 1] : nullptr;
       if (token.number && next != nullptr && !next->reading.empty()) {
-        std::optional<std::u16string> word = NumberWithCounter(text, form, token, *next);
-        if (word) {
-          out += *word;
-          ++k;
-          continue;
-        }
+        NumberWithCounter(text, token, *next);
       }
       if (!token.reading.empty()) {
         out += token.reading;
       } else if (token.unknown) {
-        std::optional<std::u16string> parts = UnknownWordReading(text, form, token);
+        std::optional<std::u16string> parts = UnknownWordReading(text, token);
         if (!parts) return std::nullopt;
         guessed_ = true;
         out += *parts;
@@ -372,9 +411,9 @@ std::optional<std::u16string> MecabReadingService::CounterReading(char16_t digit
   return reading->substr(numeral.size());
 }
 
-std::optional<std::u16string> MecabReadingService::WordReading(std::u16string_view form) {
+std::optional<std::u16string> MecabReadingService::WordReading(std::u16string_view text) {
   Tagger& t = *tagger_;
-  std::string utf8 = Utf16ToUtf8(form);
+  std::string utf8 = Utf16ToUtf8(text);
   MeCab::Lattice& lattice = *t.lattice;
   lattice.set_sentence(utf8.data(), utf8.size());
   if (!t.tagger->parse(&lattice)) return std::nullopt;

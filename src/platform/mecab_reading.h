@@ -19,12 +19,12 @@ namespace tarvel {
 std::string DefaultMecabDictionaryDir();
 
 // Reads Japanese text with MeCab. Only tokens that contain a kanji take the
-// dictionary's reading; every other character, white space included, comes
-// back unchanged and in place. The MeCab model, tagger and lattice are made
-// on first use and kept for the life of the object (making them takes tens of
-// milliseconds, a conversion then about 2 µs). If they cannot be made (library
-// or dictionary missing) every call fails. Not thread-safe: one caller at a
-// time.
+// dictionary's reading, and numbers with a counter after them (3本 3ぼん,
+// 2つ ふたつ) the counter table's; every other character, white space and
+// symbols included, comes back unchanged and in place. The MeCab model,
+// tagger and lattice are made on first use and kept for the life of the object (making them takes
+// tens of milliseconds, a conversion then about 2 µs). If they cannot be made (library or
+// dictionary missing) every call fails. Not thread-safe: one caller at a time.
 class MecabReadingService : public ReadingService {
  public:
   explicit MecabReadingService(std::string dictionary_dir = DefaultMecabDictionaryDir());
@@ -42,29 +42,32 @@ class MecabReadingService : public ReadingService {
 
  private:
   struct Tagger;
-  // The reading of one stretch of the text, given the form MeCab parses
-  // (the same length, lone digits as kanji numerals).
-  std::optional<std::u16string> ReadRun(std::u16string_view text, std::u16string_view form);
-  std::optional<std::u16string> Parse(std::u16string_view text, std::u16string_view form);
+  // Reads text[begin, end), a stretch without separators, into `out`:
+  // numbers with their counters from the counter table, the rest through
+  // MeCab (ReadPiece). False when MeCab fails.
+  bool ReadStretch(std::u16string_view text, size_t begin, size_t end, std::u16string& out);
+  bool ReadPiece(std::u16string_view text, size_t begin, size_t end, std::u16string& out);
+  // The reading of one piece of a stretch, from the recent readings or MeCab.
+  std::optional<std::u16string> ReadRun(std::u16string_view text);
+  std::optional<std::u16string> Parse(std::u16string_view text);
 
   // One token of a parse with its span of the text (defined with Parse).
   struct Token;
-  // Parses `form` once into `tokens`; `tail` receives where the trailing
+  // Parses `text` once into `tokens`; `tail` receives where the trailing
   // blanks of the text begin. False when MeCab fails.
-  bool Tokenize(std::u16string_view text, std::u16string_view form, std::vector<Token>& tokens,
-                uint32_t& tail);
-  // The reading of a digit and the counter after it when the dictionary
-  // knows them as one word. Otherwise nothing, and `next` may be given the
-  // reading it takes as a counter after the number.
-  std::optional<std::u16string> NumberWithCounter(std::u16string_view text,
-                                                  std::u16string_view form, const Token& number,
-                                                  Token& next);
+  bool Tokenize(std::u16string_view text, std::vector<Token>& tokens, uint32_t& tail);
+  // Gives `next`, a word after a number, the reading it takes as a counter
+  // after that number, where it has one.
+  void NumberWithCounter(std::u16string_view text, const Token& number, Token& next);
+  // Reads the kanji numerals that begin at tokens[k] with the counter after
+  // them into `out`; the number of tokens taken, 0 when they are no count.
+  size_t NumeralCount(std::u16string_view text, const std::vector<Token>& tokens, size_t k,
+                      std::u16string& out);
   // The reading of a run of kanji the dictionary does not know as a word,
   // each kanji read alone.
-  std::optional<std::u16string> UnknownWordReading(std::u16string_view text,
-                                                   std::u16string_view form, const Token& token);
+  std::optional<std::u16string> UnknownWordReading(std::u16string_view text, const Token& token);
   // The reading of the text as one dictionary word, if it is one.
-  std::optional<std::u16string> WordReading(std::u16string_view form);
+  std::optional<std::u16string> WordReading(std::u16string_view text);
   // The reading of a word as a counter after a number ending in the digit.
   std::optional<std::u16string> CounterReading(char16_t digit, std::u16string_view word);
 
@@ -74,7 +77,7 @@ class MecabReadingService : public ReadingService {
   // misses; its strings keep their storage from one use to the next.
   static constexpr size_t kRecent = 16;
   struct Recent {
-    std::u16string text, form, reading;
+    std::u16string text, reading;
     bool guessed = false;
   };
   std::array<Recent, kRecent> recent_;

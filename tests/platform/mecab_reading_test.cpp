@@ -42,7 +42,7 @@ TEST_F(MecabReadingTest, ReadsOnlyTokensWithAKanji) {
       {u"2人の夜", u"フタリのヨル"},
       {u"第2章 始まり", u"ダイ2ショウ ハジマリ"},
       {u"01 夜Blue.mp3", u"01 ヨルBlue.mp3"},
-      {u"東京 2つ", u"トウキョウ 2つ"},  // a stretch without a kanji is not read
+      {u"東京 2つ", u"トウキョウ フタツ"},  // a count is read without a kanji too
   };
   for (const auto& c : kCases) {
     auto reading = service.GetPhonetic(c.input);
@@ -79,9 +79,8 @@ TEST_F(MecabReadingTest, KeepsItsTaggerAcrossCalls) {
   }
 }
 
-// A digit alone is read with the counter it belongs to when the dictionary
-// knows the two as one word; a longer number, or a digit of one, stays as
-// written. Either way no digit is lost.
+// A number is read with the counter it belongs to; its digits stay as
+// written unless a special form replaces them (2人 ふたり, 7日 なのか).
 TEST_F(MecabReadingTest, ReadsALoneDigitWithItsCounter) {
   MecabReadingService service(kIpadic);
   struct {
@@ -94,17 +93,17 @@ TEST_F(MecabReadingTest, ReadsALoneDigitWithItsCounter) {
       {u"12人", u"12ニン"},    // a longer number keeps its digits
       {u"2.5人", u"2.5ニン"},  // so does a decimal
       {u"1,2人", u"1,2ニン"},
-      {u"第2章", u"ダイ2ショウ"},  // a digit without a counter word comes back
+      {u"第2章", u"ダイ2ショウ"},
+      {u"3脚", u"3キャク"},  // a counter the table lacks, not 三脚 (さんきゃく, tripod)
       {u"3年", u"3ネン"},
       {u"2001年", u"2001ネン"},
-      {u"2人と3人", u"フタリと3ニン"},  // only a word the dictionary knows
-      // After a longer number the next word reads as a counter, as after its
-      // last digit.
+      {u"2人と3人", u"フタリと3ニン"},  // only 1 and 2 have their own word
+      // After a longer number too.
       {u"12月の雨", u"12ガツのアメ"},
       {u"11月", u"11ガツ"},
       {u"24時間", u"24ジカン"},
       {u"365日", u"365ニチ"},
-      // The same stretch read anew when its form or its text differs.
+      // The same stretch read anew when its text differs.
       {u"1.2人", u"1.2ニン"},
       {u"第二章", u"ダイニショウ"},
   };
@@ -114,6 +113,35 @@ TEST_F(MecabReadingTest, ReadsALoneDigitWithItsCounter) {
   }
   // The one-word parse leaves nothing behind for the next text.
   EXPECT_EQ(service.GetPhonetic(u"東京都"), u"トウキョウト");
+}
+
+// Counts are read from the counter table wherever they stand, never as a
+// dictionary word spanning them; symbols never change the reading of the
+// word beside them and come back in place.
+TEST_F(MecabReadingTest, ReadsCountsAndWordsBesideSymbols) {
+  MecabReadingService service(kIpadic);
+  struct {
+    std::u16string_view input, expected;
+  } const kCases[] = {
+      {u"8杯", u"8パイ"},
+      {u"2分", u"2フン"},  // not 二分 (にぶん, half)
+      {u"7月1日", u"7ガツツイタチ"},
+      {u"7月 1日", u"7ガツ 1ニチ"},
+      {u"二人で", u"フタリで"},
+      {u"三本の矢", u"サンボンのヤ"},
+      {u"十分", u"ジュウブン"},
+      {u"1つ！", u"ヒトツ！"},
+      {u"A4", u"A4"},
+      {u"今～", u"イマ～"},
+      {u"今♪君へ", u"イマ♪キミへ"},
+      {u"「下」", u"「シタ」"},
+      {u"夢　花", u"ユメ　ハナ"},
+      {u"3分～", u"3プン～"},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(U8(service.GetPhonetic(c.input).value_or(u"(failed)")), U8(c.expected))
+        << U8(c.input);
+  }
 }
 
 // A run of kanji MeCab does not know as a word is read kanji by kanji, so
