@@ -1,6 +1,6 @@
-#include <algorithm>
 #include "app/tables.h"
 
+#include <algorithm>
 #include <exception>
 #include <utility>
 
@@ -124,8 +124,8 @@ std::vector<std::u16string> StartupTableNotices(const StartupTablesResult& resul
 
 TableLoadResult LoadDictionary(const std::vector<std::filesystem::path>& files, CsvTable& table) {
   if (files.size() < 2) {
-    return LoadTable(files.empty() ? std::nullopt : std::make_optional(files.front()),
-                     kDicFileName, table);
+    return LoadTable(files.empty() ? std::nullopt : std::make_optional(files.front()), kDicFileName,
+                     table);
   }
   CsvTable own;
   TableLoadResult mine = LoadTable(files.front(), kDicFileName, own);

@@ -11,9 +11,12 @@ TEST(ChangePlanTest, RelativeFolders) {
   struct {
     std::u16string_view path, data_folder, expected;
   } kCases[] = {
-      {u"/m/", u"/m", u"."},    {u"/m/", u"/m/", u"."},       {u"/m/a/b/", u"/m", u"a/b"},
-      {u"/m/a/", u"/m/", u"a"}, {u"/mx/a/", u"/m", u"/mx/a"},  // only a prefix of the name: not
-                                                               // below it
+      {u"/m/", u"/m", u"."},
+      {u"/m/", u"/m/", u"."},
+      {u"/m/a/b/", u"/m", u"a/b"},
+      {u"/m/a/", u"/m/", u"a"},
+      {u"/mx/a/", u"/m", u"/mx/a"},  // only a prefix of the name: not
+                                     // below it
       {u"/a/", u"/", u"a"},
   };
   for (const auto& c : kCases) {
