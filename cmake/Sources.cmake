@@ -51,6 +51,8 @@ set(TARVEL_APP_SOURCES
   src/app/entry_table.cpp
   src/app/entry_table.h
   src/app/front_end.h
+  src/app/music_dictionary.cpp
+  src/app/music_dictionary.h
   src/app/presets.cpp
   src/app/presets.h
   src/app/report.h
@@ -164,6 +166,7 @@ set(TARVEL_PLATFORM_TESTS
   tests/platform/ini_file_test.cpp
   tests/platform/library_lock_test.cpp
   tests/platform/mecab_reading_test.cpp
+  tests/platform/music_dictionary_test.cpp
   tests/platform/name_folding_test.cpp
   tests/platform/reading_corpus_test.cpp
   tests/platform/rename_test.cpp
@@ -178,6 +181,7 @@ set(TARVEL_APP_TESTS
   tests/app/change_plan_test.cpp
   tests/app/disk_entry_test.cpp
   tests/app/entry_table_test.cpp
+  tests/app/music_dictionary_path_test.cpp
   tests/app/settings_rules_test.cpp
   tests/app/settings_test.cpp
   tests/app/tables_test.cpp

@@ -13,6 +13,7 @@
 
 #include "app/app_state.h"
 #include "app/entry_table.h"
+#include "app/music_dictionary.h"
 #include "app/presets.h"
 #include "app/settings.h"
 #include "app/settings_rules.h"
@@ -447,9 +448,11 @@ int Main(int argc, char** argv) {
   if (progress) ui.ShowProgressOn(&*progress, ::isatty(STDOUT_FILENO) == 1);
   AppState app;
   app.ui = &ui;
-  MecabReadingService reading;  // the tagger is made on first use and kept
-  app.reading = &reading;
   if (auto status = StartUp(app, ui, *exe, options)) return *status;
+  // The tagger is made on first use and kept; the music dictionary is found
+  // where start-up found the tables.
+  MecabReadingService reading(DefaultMecabDictionaryDir(), MusicDictionaryPath(app.folder));
+  app.reading = &reading;
   if (auto status = ApplyOptions(app.settings, options)) return *status;
   if (options.restore_list) return Restore(app, ui, *options.restore_list, options.library);
   return Convert(app, ui, reading);

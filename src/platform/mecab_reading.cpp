@@ -137,23 +137,31 @@ std::string DefaultMecabDictionaryDir() {
   return kDebianIpadicDir;
 }
 
-MecabReadingService::MecabReadingService(std::string dictionary_dir)
-    : dictionary_dir_(std::move(dictionary_dir)) {}
+MecabReadingService::MecabReadingService(std::string dictionary_dir, std::string user_dictionary)
+    : dictionary_dir_(std::move(dictionary_dir)), user_dictionary_(std::move(user_dictionary)) {}
 
 MecabReadingService::~MecabReadingService() = default;
 
 bool MecabReadingService::IsAvailable() {
   if (tried_) return tagger_ != nullptr;
   tried_ = true;
+  // A user dictionary that is missing or that MeCab refuses is left out: the
+  // system dictionary alone still reads every text.
+  if (!user_dictionary_.empty() && OpenTagger(true)) return true;
+  return OpenTagger(false);
+}
+
+bool MecabReadingService::OpenTagger(bool with_user_dictionary) {
   try {
     // The system's mecabrc is left out (-r /dev/null): it may name another
     // dictionary, and only the IPA dictionary's feature layout is understood
     // here. Passing argv keeps a folder with spaces in its name whole.
     std::string program = "tarvel", rc_flag = "-r", rc = "/dev/null", dic_flag = "-d";
-    std::string dir = dictionary_dir_;
-    char* argv[] = {program.data(), rc_flag.data(), rc.data(), dic_flag.data(), dir.data()};
+    std::string dir = dictionary_dir_, user_flag = "-u", user = user_dictionary_;
+    char* argv[] = {program.data(), rc_flag.data(),   rc.data(),  dic_flag.data(),
+                    dir.data(),     user_flag.data(), user.data()};
     auto t = std::make_unique<Tagger>();
-    t->model.reset(MeCab::createModel(5, argv));
+    t->model.reset(MeCab::createModel(with_user_dictionary ? 7 : 5, argv));
     if (t->model) t->tagger.reset(t->model->createTagger());
     if (t->tagger) t->lattice.reset(t->model->createLattice());
     if (!t->lattice) {
@@ -162,6 +170,8 @@ bool MecabReadingService::IsAvailable() {
       return false;
     }
     tagger_ = std::move(t);
+    uses_user_dictionary_ = with_user_dictionary;
+    error_.clear();
     return true;
   } catch (const std::exception& e) {
     error_ = e.what();

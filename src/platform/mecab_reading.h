@@ -25,9 +25,14 @@ std::string DefaultMecabDictionaryDir();
 // tagger and lattice are made on first use and kept for the life of the object (making them takes
 // tens of milliseconds, a conversion then about 2 µs). If they cannot be made (library or
 // dictionary missing) every call fails. Not thread-safe: one caller at a time.
+//
+// A user dictionary (a MeCab .dic compiled for the IPA dictionary, such as
+// the music dictionary) is loaded with the system dictionary when given; when
+// it is missing or MeCab refuses it, the system dictionary is used alone.
 class MecabReadingService : public ReadingService {
  public:
-  explicit MecabReadingService(std::string dictionary_dir = DefaultMecabDictionaryDir());
+  explicit MecabReadingService(std::string dictionary_dir = DefaultMecabDictionaryDir(),
+                               std::string user_dictionary = {});
   ~MecabReadingService() override;
   MecabReadingService(const MecabReadingService&) = delete;
   MecabReadingService& operator=(const MecabReadingService&) = delete;
@@ -39,6 +44,8 @@ class MecabReadingService : public ReadingService {
   bool IsAvailable();
   // MeCab's own words on why it could not be opened (UTF-8); empty otherwise.
   const std::string& LastError() const { return error_; }
+  // Whether the tagger was made with the user dictionary (after IsAvailable).
+  bool UsesUserDictionary() const { return uses_user_dictionary_; }
 
  private:
   struct Tagger;
@@ -50,6 +57,8 @@ class MecabReadingService : public ReadingService {
   // The reading of one piece of a stretch, from the recent readings or MeCab.
   std::optional<std::u16string> ReadRun(std::u16string_view text);
   std::optional<std::u16string> Parse(std::u16string_view text);
+  // Makes the tagger, with the user dictionary or without it.
+  bool OpenTagger(bool with_user_dictionary);
 
   // One token of a parse with its span of the text (defined with Parse).
   struct Token;
@@ -85,6 +94,8 @@ class MecabReadingService : public ReadingService {
   size_t recent_next_ = 0;
 
   std::string dictionary_dir_;
+  std::string user_dictionary_;
+  bool uses_user_dictionary_ = false;
   std::unique_ptr<Tagger> tagger_;
   bool tried_ = false;
   std::string error_;

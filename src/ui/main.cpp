@@ -7,6 +7,7 @@
 
 #include "app/app_state.h"
 #include "app/front_end.h"
+#include "app/music_dictionary.h"
 #include "app/settings_rules.h"
 #include "app/startup.h"
 #include "platform/mecab_reading.h"
@@ -53,11 +54,13 @@ int main(int argc, char** argv) {
   tarvel::RecordingFrontEnd early;
   tarvel::AppState state;
   state.ui = &early;
-  tarvel::MecabReadingService reading;
-  state.reading = &reading;
   auto exe = tarvel::ExecutablePath();
   tarvel::StartupResult startup =
       tarvel::Startup(state, exe ? *exe : std::filesystem::path(argv[0]));
+  // The music dictionary is found where start-up found the tables.
+  tarvel::MecabReadingService reading(tarvel::DefaultMecabDictionaryDir(),
+                                      tarvel::MusicDictionaryPath(state.folder));
+  state.reading = &reading;
   tarvel::MessageSink say = tarvel::SystemMessageSink();
   const QString title = tarvel::ToQString(tarvel::kMessageTitle);
   if (auto failure = StartupFailure(startup, reading)) {

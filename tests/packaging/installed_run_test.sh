@@ -17,6 +17,7 @@ done <<'LIST'
 /usr/bin/tarvel-cli
 /usr/share/tarvel/dic.csv
 /usr/share/tarvel/Rome.csv
+/usr/share/tarvel/music.dic
 /usr/share/applications/io.github.tarvel.Tarvel.desktop
 /usr/share/metainfo/io.github.tarvel.Tarvel.metainfo.xml
 /usr/share/icons/hicolor/scalable/apps/io.github.tarvel.Tarvel.svg

@@ -98,12 +98,13 @@ inline bool LoadDefaultTables(AppState& app) {
   return ok;
 }
 
-// MeCab with the UTF-8 IPA dictionary, made once for the test program; null
-// when the dictionary is not installed.
+// MeCab with the UTF-8 IPA dictionary and the music dictionary built beside
+// the programs, as the programs read, made once for the test program; null
+// when the IPA dictionary is not installed.
 inline MecabReadingService* SharedMecab() {
   static const char kIpadic[] = "/var/lib/mecab/dic/ipadic-utf8";
   if (!std::filesystem::exists(std::filesystem::path(kIpadic) / "sys.dic")) return nullptr;
-  static MecabReadingService service(kIpadic);
+  static MecabReadingService service(kIpadic, TARVEL_BINARY_DIR "/music.dic");
   return service.IsAvailable() ? &service : nullptr;
 }
 
