@@ -151,8 +151,8 @@ TEST_F(DiskOpsTest, LibraryFoldersStayInTheLibraryFirstOpened) {
   std::filesystem::create_directory_symlink(dir() / "elsewhere", lib);
   const int b = folders.Open(lib.native() + "/b/");
   ASSERT_GE(b, 0);
-  struct stat opened {
-  }, moved{};
+  struct stat opened = {};
+  struct stat moved = {};
   ASSERT_EQ(::fstat(b, &opened), 0);
   ASSERT_EQ(::stat((dir() / "moved" / "b").c_str(), &moved), 0);
   EXPECT_EQ(opened.st_ino, moved.st_ino);

@@ -8,6 +8,7 @@
 #include <QHeaderView>
 #include <QPushButton>
 #include <QTableView>
+#include <QTest>
 #include <QTimer>
 #include <QUrl>
 #include <string>
@@ -275,6 +276,9 @@ TEST_F(HistoryWindowTest, ListsRunsNewestFirstAndRestoresTheChosenOne) {
   // An unreadable list cannot be restored from; it can be opened.
   h.table()->selectRow(3);
   EXPECT_FALSE(h.restore_button()->isEnabled());
+  asked_.clear();
+  h.RestoreSelected();  // nor asked for otherwise
+  EXPECT_TRUE(asked_.empty());
   struct {
     bool opened;
     size_t messages;
@@ -337,7 +341,14 @@ TEST_F(HistoryWindowTest, ControlsAreNamedByTheirCaptions) {
   for (const auto& [object, caption] : kNames) EXPECT_EQ(name(object), caption);
   EXPECT_EQ(h.table()->selectionBehavior(), QAbstractItemView::SelectRows);
   EXPECT_EQ(h.table()->selectionMode(), QAbstractItemView::SingleSelection);
+  EXPECT_FALSE(h.table()->tabKeyNavigation());  // Tab goes on to the buttons
   EXPECT_FALSE(h.isModal());
+  // Asked for again while the main window has the keys, it takes them.
+  window_->show();
+  window_->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
+  EXPECT_EQ(&History(), &h);
+  EXPECT_TRUE(QTest::qWaitForWindowActive(&h));
 }
 
 }  // namespace
