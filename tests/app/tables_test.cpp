@@ -221,15 +221,19 @@ TEST_F(LoadTableTest, StartupNoticesForTheLog) {
 // their defaults, then the table rows left out.
 TEST_F(LoadTableTest, StartupGathersSettingAndTableNotices) {
   Write("dic.csv", ",x\r\n\"★\",\"*\"\r\n");
+  Write("Rome.csv", "ｱ,a\r\nｲ,ｲ\r\n");
   Write("tarvel.ini", "[Option]\r\nLengthName=abc\r\n");
   AppState app;
   const StartupResult r = Startup(app, dir() / "tarvel");
   ASSERT_TRUE(r.ok()) << U8(r.message);
   ASSERT_EQ(r.setting_notices.size(), 1u);
   EXPECT_NE(r.setting_notices[0].find("LengthName"), std::string::npos) << r.setting_notices[0];
-  ASSERT_EQ(r.notices.size(), 2u);
+  ASSERT_EQ(r.notices.size(), 3u);
   EXPECT_EQ(U8(r.notices[0]), r.setting_notices[0]);
   EXPECT_EQ(U8(r.notices[1]), "row 1 of dic.csv ignored: the search text is empty");
+  EXPECT_EQ(U8(r.notices[2]),
+            "row 2 of Rome.csv ignored: the replacement contains the search text");
+  EXPECT_EQ(app.RomeTable.Cell(2, 1), u"a");
 }
 
 TEST(LineEndsTest, LoneLineFeedsBecomeCrLf) {

@@ -10,8 +10,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <string>
 
+#include "cli/cli_front_end.h"
 #include "cli/cli_support.h"
 #include "sample_library.h"
 
@@ -61,6 +64,7 @@ class PipeTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_EQ(::pipe(fds_), 0);
     ::fcntl(fds_[0], F_SETFL, O_NONBLOCK);
+    ::fcntl(fds_[1], F_SETFL, O_NONBLOCK);  // a full pipe fails the write rather than hanging
   }
   void TearDown() override {
     ::close(fds_[0]);
@@ -128,6 +132,7 @@ TEST_F(TerminalProgressTest, CutsTheLineToTheTerminalAndClearsItOnce) {
   {
     TerminalProgress progress(
         fds_[1], [&] { return now; }, 12);
+    errno = EINTR;  // left by an earlier call: a write that went through is not tried again
     progress.Update(ProgressStage::kConvert, 123456, 999999);
     EXPECT_TRUE(progress.shown());
     progress.Clear();
@@ -135,6 +140,33 @@ TEST_F(TerminalProgressTest, CutsTheLineToTheTerminalAndClearsItOnce) {
     progress.Clear();  // nothing shown: nothing written
   }                    // nor when it goes
   EXPECT_EQ(Drain(), "\rConverting:\x1b[K\r\x1b[K");
+}
+
+// The log's last line is ended once, however often the front end finishes.
+TEST(CliFrontEndTest, EndsTheLastLineOnce) {
+  struct {
+    std::u16string_view log;
+    const char* out;
+  } const kCases[] = {
+      {u"", ""},
+      {u"。。", "。。\n"},
+      {u"a\r\n", "a\n"},
+      {u"a\r", "a\n"},
+  };
+  for (const auto& c : kCases) {
+    std::FILE* file = std::tmpfile();
+    ASSERT_NE(file, nullptr);
+    {
+      CliFrontEnd ui(file);
+      ui.AppendLog(c.log);
+      ui.Finish();
+    }  // and once more as it goes
+    std::rewind(file);
+    char buffer[64] = {};
+    const size_t n = std::fread(buffer, 1, sizeof buffer, file);
+    std::fclose(file);
+    EXPECT_EQ(std::string(buffer, n), c.out) << testing::U8(c.log);
+  }
 }
 
 // tarvel-cli with its standard error on a pseudo-terminal.

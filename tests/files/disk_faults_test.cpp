@@ -1,5 +1,7 @@
 // The file stages under faults planted in their system calls: on the second
 // thread of a large stage, and below a folder swapped for a link.
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -163,6 +165,26 @@ TEST_F(DiskFaultsTest, WriteOrRenameBelowAFolderSwappedForALinkIsRefused) {
     EXPECT_NE(result.message.find("song.mp3"), std::string::npos) << result.message;
     EXPECT_EQ(ReadBytes(dir() / "elsewhere" / "song.mp3"), kAudio + Block("old"));
     EXPECT_FALSE(fs::exists(dir() / "elsewhere" / "new.mp3"));
+  }
+}
+
+// A rename whose folder cannot be opened is refused in the system's words.
+TEST_F(DiskFaultsTest, RenameInAFolderThatCannotBeOpenedSaysWhy) {
+  fs::create_directories(lib_ / "a");
+  WriteBytes(lib_ / "a" / "song.mp3", kAudio);
+  FileEntry& e = AddEntry(run_, Text16(lib_ / "a") + u"/", u"song.mp3", 1);
+  e.NewName = u"new.mp3";
+  e.RenameFlag = 1;
+  for (int error : {EPERM, EIO}) {
+    SCOPED_TRACE(std::strerror(error));
+    FaultDiskOps disk;
+    disk.Add({.call = DiskCall::kOpenBeneath, .error = error});
+    StageResult result;
+    EXPECT_EQ(RenameFiles(app_, run_, &result, disk), 0);
+    EXPECT_NE(result.message.find(std::string(": refused (") + std::strerror(error) + ")"),
+              std::string::npos)
+        << result.message;
+    EXPECT_TRUE(fs::exists(lib_ / "a" / "song.mp3"));
   }
 }
 

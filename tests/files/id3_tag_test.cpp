@@ -471,14 +471,14 @@ TEST_F(TagIdentityTest, CaptureRefusesWhatItCannotReadAndKeepsTheMode) {
   } kCases[] = {
       {"a FIFO", [&] { ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0); }, 0, false},
       {"a folder", [&] { std::filesystem::create_directory(path); }, 0, false},
-      {"mode 000, readable once made so", [&] { WriteBytes(path, kAudio); }, 1, true},
-      {"mode 000, refused every time", [&] { WriteBytes(path, kAudio); }, 2, false},
+      {"mode 244, readable once made so", [&] { WriteBytes(path, kAudio); }, 1, true},
+      {"mode 244, refused every time", [&] { WriteBytes(path, kAudio); }, 2, false},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.label);
     std::filesystem::remove_all(path);
     c.make();
-    const mode_t mode = c.refused_opens > 0 ? 0 : 0644;
+    const mode_t mode = c.refused_opens > 0 ? 0244 : 0644;  // 244: all but the owner read
     ASSERT_EQ(::chmod(path.c_str(), mode), 0);
     testing::FaultDiskOps disk;
     if (c.refused_opens > 0) {
@@ -516,6 +516,23 @@ TEST_F(TagIdentityTest, RestoreReopensOnlyAFileItWasRefused) {
     EXPECT_EQ(st.st_mode & 07777, 0444u);
     EXPECT_EQ(ReadBytes(path), bytes);
     ::chmod(path.c_str(), 0644);
+  }
+}
+
+// A restore that cannot read the file's last block leaves the file as the
+// run left it: a tag the run wrote over or one it appended.
+TEST_F(TagIdentityTest, RestoreThatCannotReadTheLastBlockChangesNothing) {
+  const std::filesystem::path path = dir() / "a.mp3";
+  for (const std::string& found : {kAudio + Block("TAG", "old"), kAudio}) {
+    DiskEntry entry = Captured("a.mp3", found);
+    ASSERT_EQ(UpdateID3TagTexts(*Utf8ToUtf16(path.native()), u"new", u"", u"", false), 1);
+    const std::string left = ReadBytes(path);
+    testing::FaultDiskOps disk;
+    disk.Add({.call = testing::DiskCall::kRead, .error = EIO});
+    TagIoStatus status;
+    EXPECT_EQ(RestoreFileAt(AT_FDCWD, path.native(), entry, &status, disk), 0);
+    EXPECT_EQ(status.error, TagIoError::kRead);
+    EXPECT_EQ(ReadBytes(path), left);
   }
 }
 

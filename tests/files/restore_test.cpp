@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <stdexcept>
 #include <string>
 
 #include "app/front_end.h"
@@ -180,6 +181,37 @@ TEST_F(RestoreTest, RowsAlreadyBackAreToldOnlyWhenThereAreAny) {
     ReportAlreadyRestored(Reporter(ui, true), details);
     EXPECT_EQ(ui.log.starts_with(u"3個"), already == 3) << already;
     EXPECT_EQ(ui.log.empty(), already == 0) << already;
+  }
+}
+
+// A front end that fails (a window gone, memory short) ends the step, which
+// says so and why.
+class FailingFrontEnd : public RecordingFrontEnd {
+ public:
+  void ReportProgress(ProgressStage, int64_t, int64_t) override { Fail(); }
+  void AppendLog(std::u16string_view) override { Fail(); }
+
+ private:
+  static void Fail() { throw std::runtime_error("the window is gone"); }
+};
+
+TEST_F(RestoreTest, AFrontEndThatFailsEndsTheStep) {
+  WriteBytes(lib_ / "b.mp3", std::string(300, '\xAA'));
+  Renamed("", u"a.mp3", "", u"b.mp3", 1).TagFlag = 1;
+  FailingFrontEnd ui;
+  const Reporter reporter(ui, true);
+  const struct {
+    const char* what;
+    std::function<int32_t(RestoreDetails&)> step;
+  } kCases[] = {
+      {"folders", [&](RestoreDetails& d) { return RestoreFolders(reporter, run_, d); }},
+      {"files", [&](RestoreDetails& d) { return RestoreFiles(reporter, run_, d); }},
+      {"tags", [&](RestoreDetails& d) { return RestoreTags(reporter, run_, d); }},
+  };
+  for (const auto& c : kCases) {
+    RestoreDetails details;
+    EXPECT_EQ(c.step(details), 0) << c.what;
+    EXPECT_EQ(details.error, "unexpected error: the window is gone") << c.what;
   }
 }
 

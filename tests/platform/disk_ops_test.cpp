@@ -4,10 +4,12 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 
+#include "platform/library_folders.h"
 #include "platform/syscall_fault.h"
 #include "support/exfat_volume.h"
 #include "support/fault_disk_ops.h"
@@ -118,6 +120,42 @@ TEST_F(DiskOpsTest, OpenBeneathFallsBackWithoutOpenat2) {
         std::_Exit(ok ? 0 : 1);
       },
       ::testing::ExitedWithCode(0), "");
+}
+
+// A descriptor numbered 0 (standard input closed) is a file opened like any
+// other, whatever errno an earlier call left: it is given back, not lost.
+TEST_F(DiskOpsTest, OpenBeneathGivesBackDescriptorZero) {
+  WriteBytes(dir() / "file", "x");
+  UniqueFd folder(::open(dir().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  ASSERT_TRUE(folder);
+  EXPECT_EXIT(
+      {
+        ::close(0);
+        errno = ENOSYS;
+        const bool opened = bool(SystemDiskOps().OpenBeneath(folder.get(), "file", O_RDONLY));
+        std::_Exit(opened && ::fcntl(0, F_GETFD) == -1 ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
+// The folders of a run are opened beneath the library as it was first
+// opened: a link that takes the library's place meanwhile is not followed.
+TEST_F(DiskOpsTest, LibraryFoldersStayInTheLibraryFirstOpened) {
+  const std::filesystem::path lib = dir() / "lib";
+  std::filesystem::create_directories(lib / "a");
+  std::filesystem::create_directories(lib / "b");
+  std::filesystem::create_directories(dir() / "elsewhere" / "b");
+  LibraryFolders folders(SystemDiskOps(), lib.native() + "/");
+  ASSERT_GE(folders.Open(lib.native() + "/a/"), 0);
+  std::filesystem::rename(lib, dir() / "moved");
+  std::filesystem::create_directory_symlink(dir() / "elsewhere", lib);
+  const int b = folders.Open(lib.native() + "/b/");
+  ASSERT_GE(b, 0);
+  struct stat opened = {};
+  struct stat moved = {};
+  ASSERT_EQ(::fstat(b, &opened), 0);
+  ASSERT_EQ(::stat((dir() / "moved" / "b").c_str(), &moved), 0);
+  EXPECT_EQ(opened.st_ino, moved.st_ino);
 }
 
 // The exFAT volume the fault tests use stands for a USB stick only while it

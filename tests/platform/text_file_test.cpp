@@ -81,12 +81,25 @@ TEST_F(TextFileTest, ReportsWhatCannotBeRead) {
   const TextReadResult folder = ReadTextFile(dir());
   EXPECT_EQ(folder.code, TextReadResult::Code::kNotAFile);
   EXPECT_EQ(folder.message, dir().native() + ": not a plain file");
+  WriteBytes(dir() / "huge", "");
+  std::filesystem::resize_file(dir() / "huge", kMaxTextFileBytes + 1);
+  const TextReadResult huge = ReadTextFile(dir() / "huge");
+  EXPECT_EQ(huge.code, TextReadResult::Code::kTooLarge);
+  EXPECT_EQ(huge.message, (dir() / "huge").native() + ": file too large");
   EXPECT_FALSE(WriteTextFile(dir() / "no-such-folder" / "x.csv", u"x").ok);
   if (::geteuid() != 0) {
     WriteBytes(dir() / "locked", "x");
     ::chmod((dir() / "locked").c_str(), 0);
     EXPECT_EQ(ReadTextFile(dir() / "locked").code, TextReadResult::Code::kReadError);
   }
+}
+
+// A file whose size the system does not know beforehand (such as those of
+// /proc, which say 0) is read to its end.
+TEST_F(TextFileTest, ReadsAFileThatSaysItIsEmpty) {
+  const TextReadResult r = ReadTextFile("/proc/self/status");
+  ASSERT_TRUE(r.ok()) << r.message;
+  EXPECT_TRUE(r.text.starts_with(u"Name:")) << U8(r.text);
 }
 
 // A file read in pieces arrives whole and in order; a sink that has seen

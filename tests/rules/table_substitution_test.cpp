@@ -105,6 +105,8 @@ TEST(SubstituteByTableTest, AFailedSubstitutionLeavesTheTextAsItWas) {
       {"runaway row after rows that matched", MakeTable({{u"x", u"y"}, {u"ab", u"bbaa"}}), u"xaab"},
       {"runaway row on a long text", MakeTable({{u"東", u"T"}, {u"ab", u"bbaa"}}),
        u"東京aab東京aab東京aab東京aab東京aab東京aab東京aab東京aab"},
+      {"a row that makes the text more than 64 times longer",
+       MakeTable({{u"a", std::u16string(1100, u'x')}}), u"a"},
       {"unloaded table", CsvTable(), u"ｱｲ"},
   };
   for (const auto& c : kCases) {

@@ -13,6 +13,7 @@
 #include "app/tables.h"
 #include "files/id3_tag.h"
 #include "files/rename_list_reader.h"
+#include "platform/library_lock.h"
 #include "platform/text.h"
 #include "rules/rules_test_support.h"
 #include "run/restore_run.h"
@@ -72,6 +73,19 @@ class RunPreflightTest : public testing::TempDirTest {
   RecordingFrontEnd ui_;
   testing::FixedReadingService fixed_{{u"東京", u"トウキョウ"}, {u"夜", u"よる"}};
 };
+
+// While another run or restore holds the library, a run stops before it
+// changes anything and says why.
+TEST_F(RunPreflightTest, ALibraryAnotherRunHoldsIsRefused) {
+  WriteBytes(lib_ / "東京.mp3", kAudio);
+  LibraryLock other;  // as another process would hold it
+  ASSERT_EQ(other.Take(lib_), LibraryLock::Status::kTaken);
+  const auto before = testing::ExactTree(lib_);
+  RunReport r = Convert();
+  EXPECT_EQ(r.outcome, RunReport::Outcome::kBusy);
+  EXPECT_FALSE(r.detail.empty());
+  EXPECT_EQ(testing::ExactTree(lib_), before);
+}
 
 TEST_F(RunPreflightTest, FileThatCannotTakeItsTagKeepsItAndTheRunGoesOn) {
   const struct {

@@ -156,14 +156,24 @@ TEST_F(ScanTest, OnlySubfoldersWithoutFolderRowsGiveNoRows) {
   EXPECT_EQ(run_.EntryTable.size(), 1u);
 }
 
-// The front end hears of every folder listed, as a running count.
+// The front end hears of every folder listed, as a running count of an
+// unknown total (0), which the scan cannot know before it ends.
 TEST_F(ScanTest, EveryFolderListedIsCounted) {
+  struct TotalFrontEnd : RecordingFrontEnd {
+    void ReportProgress(ProgressStage stage, int64_t done, int64_t total) override {
+      RecordingFrontEnd::ReportProgress(stage, done, total);
+      totals.push_back(total);
+    }
+    std::vector<int64_t> totals;
+  } ui;
+  app_.ui = &ui;
   Touch("a.mp3");
   Touch("one/b.mp3");
   Touch("one/two/c.mp3");
   Touch("three/d.txt");
   ASSERT_EQ(Scan(), 1);
-  EXPECT_EQ(ui_.last_progress[static_cast<size_t>(ProgressStage::kScan)], 4);
+  EXPECT_EQ(ui.last_progress[static_cast<size_t>(ProgressStage::kScan)], 4);
+  EXPECT_EQ(ui.totals, std::vector<int64_t>(4, 0));
 }
 
 TEST_F(ScanTest, TrailingSeparatorMakesNoDifference) {
@@ -332,6 +342,12 @@ TEST_F(ScanTest, FolderThatCannotBeListedFailsTheScan) {
          return Data16() + u"a.mp3";
        },
        ENOTDIR},
+      {"a NUL in the name, which the system would cut it at",
+       [this] {
+         fs::create_directories(data_ / "a");
+         return Data16() + u"a" + std::u16string(1, u'\0') + u"b";
+       },
+       EINVAL},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.label);
@@ -341,6 +357,7 @@ TEST_F(ScanTest, FolderThatCannotBeListedFailsTheScan) {
     EXPECT_EQ(error_.sys_errno, c.expected_errno);
   }
   EXPECT_EQ(ScanFolder(app_, run_, u"", &error_), 0);  // never the root folder
+  EXPECT_EQ(error_.sys_errno, ENOENT);
 }
 
 // Removes a folder when the scan lets events run for the n-th time, i.e.

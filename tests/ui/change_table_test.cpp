@@ -57,6 +57,10 @@ TEST(ChangeTableModelTest, FiltersAndSorts) {
             u"変更後");
   EXPECT_EQ(model.data(model.index(1, kColumnKind)).toString().toStdU16String(), u"フォルダ");
   EXPECT_EQ(model.data(model.index(1, kColumnNotices)).toString().toStdU16String(), u"読みを推測");
+  // A cell too narrow for its text shows it whole as its tip; no other role.
+  EXPECT_EQ(model.data(model.index(1, kColumnNotices), Qt::ToolTipRole).toString().toStdU16String(),
+            u"読みを推測");
+  EXPECT_FALSE(model.data(model.index(1, kColumnNotices), Qt::EditRole).isValid());
   struct {
     const char* what;
     bool notices_only;
@@ -139,6 +143,9 @@ TEST(ChangeTableWindowTest, ControlsFilterAndCount) {
   EXPECT_EQ(name(window.notices_only()), u"注意のある行のみ");
   EXPECT_EQ(name(window.search()), u"検索");
   EXPECT_EQ(name(window.correct_button()), u"読みを修正");
+  EXPECT_TRUE(window.search()->isClearButtonEnabled());
+  // One row at a time: the correction is for one reading.
+  EXPECT_EQ(window.view()->selectionMode(), QAbstractItemView::SingleSelection);
   EXPECT_EQ(window.count()->text().toStdU16String(), u"4 / 4 行");
   window.notices_only()->setChecked(true);
   EXPECT_EQ(window.count()->text().toStdU16String(), u"2 / 4 行");

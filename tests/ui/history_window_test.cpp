@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <QAccessible>
+#include <QApplication>
 #include <QHeaderView>
 #include <QPushButton>
 #include <QTableView>
+#include <QTest>
 #include <QTimer>
 #include <QUrl>
 #include <string>
@@ -269,6 +271,9 @@ TEST_F(HistoryWindowTest, ListsRunsNewestFirstAndRestoresTheChosenOne) {
   // An unreadable list cannot be restored from; it can be opened.
   h.table()->selectRow(3);
   EXPECT_FALSE(h.restore_button()->isEnabled());
+  asked_.clear();
+  h.RestoreSelected();  // nor asked for otherwise
+  EXPECT_TRUE(asked_.empty());
   struct {
     bool opened;
     size_t messages;
@@ -331,7 +336,14 @@ TEST_F(HistoryWindowTest, ControlsAreNamedByTheirCaptions) {
   for (const auto& [object, caption] : kNames) EXPECT_EQ(name(object), caption);
   EXPECT_EQ(h.table()->selectionBehavior(), QAbstractItemView::SelectRows);
   EXPECT_EQ(h.table()->selectionMode(), QAbstractItemView::SingleSelection);
+  EXPECT_FALSE(h.table()->tabKeyNavigation());  // Tab goes on to the buttons
   EXPECT_FALSE(h.isModal());
+  // Asked for again while the main window has the keys, it takes them.
+  window_->show();
+  window_->activateWindow();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == window_.get(); }));
+  EXPECT_EQ(&History(), &h);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == &h; }, 1000));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
+#include <QTextDocument>
 #include <QTimer>
 #include <algorithm>
 #include <string>
@@ -183,6 +184,8 @@ TEST_F(LogWindowTest, TabOrderAndScrollBars) {
   } while (at != monitor && chain.size() < 10);
   EXPECT_EQ(chain, expected);
   EXPECT_TRUE(monitor->isReadOnly());
+  EXPECT_EQ(monitor->document()->availableUndoSteps(), 0);  // a long log is not kept twice
+  EXPECT_EQ(monitor->font().pointSize(), 9);
   EXPECT_GT(monitor->horizontalScrollBar()->maximum(), 0);
   EXPECT_GT(monitor->verticalScrollBar()->maximum(), 0);
   for (QScrollBar* bar : {monitor->horizontalScrollBar(), monitor->verticalScrollBar()}) {
