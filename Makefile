@@ -41,7 +41,7 @@ test-sanitize: deps
 	cmake -S . -B $(BUILD)-sanitize $(GENERATOR) -DTARVEL_SANITIZE=ON $(CMAKE_FLAGS)
 	cmake --build $(BUILD)-sanitize
 	cd $(BUILD)-sanitize && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-		ctest --output-on-failure -j2
+		LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan-suppressions.txt ctest --output-on-failure -j2
 
 fuzz: deps
 	cmake -S fuzz -B $(BUILD)-fuzz $(GENERATOR) -DCMAKE_CXX_COMPILER=clang++
