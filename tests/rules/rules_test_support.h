@@ -98,13 +98,21 @@ inline bool LoadDefaultTables(AppState& app) {
   return ok;
 }
 
+// The music dictionary built beside the programs; none for a build without
+// them (the fuzz targets), which reads with the IPA dictionary alone.
+#ifdef TARVEL_BINARY_DIR
+inline constexpr char kBuiltMusicDic[] = TARVEL_BINARY_DIR "/music.dic";
+#else
+inline constexpr char kBuiltMusicDic[] = "";
+#endif
+
 // MeCab with the UTF-8 IPA dictionary and the music dictionary built beside
 // the programs, as the programs read, made once for the test program; null
 // when the IPA dictionary is not installed.
 inline MecabReadingService* SharedMecab() {
   static const char kIpadic[] = "/var/lib/mecab/dic/ipadic-utf8";
   if (!std::filesystem::exists(std::filesystem::path(kIpadic) / "sys.dic")) return nullptr;
-  static MecabReadingService service(kIpadic, TARVEL_BINARY_DIR "/music.dic");
+  static MecabReadingService service(kIpadic, kBuiltMusicDic);
   return service.IsAvailable() ? &service : nullptr;
 }
 
