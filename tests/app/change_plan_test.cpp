@@ -51,6 +51,7 @@ TEST(ChangePlanTest, TakesTheRowsThatChangeOrCarryANotice) {
   const PlanRow& t = plan->rows[1];
   EXPECT_EQ(t.row, 3);
   EXPECT_EQ(t.folder, u"歌手");
+  EXPECT_TRUE(t.is_file);
   EXPECT_TRUE(t.new_name.empty());
   EXPECT_EQ(t.title, u"夜 → ﾖﾙ");
   EXPECT_TRUE(t.artist.empty());

@@ -244,6 +244,7 @@ TEST_F(ID3TagTest, WriteLeavesFileUnchangedOnFailure) {
     TagIoStatus status;
     EXPECT_EQ(WriteID3Tag(Path16(path), tag, &status), 0);
     EXPECT_EQ(status.error, c.error);
+    EXPECT_EQ(status.sys_errno, 0) << "a refusal of the program's own names no system error";
     EXPECT_EQ(ReadBytes(path), c.before);
   }
 }

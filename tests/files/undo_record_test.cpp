@@ -376,6 +376,11 @@ TEST_F(UndoRecordFileTest, RestoreID3BlockPutsBackTheTagStateOnlyWhereItFits) {
     ASSERT_EQ(::stat(file.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, c.result == 1 ? c.mode : 0644u);
   }
+  // A kept block that is not 128 bytes (a damaged record) is refused.
+  const fs::path file = dir() / "f.mp3";
+  WriteBytes(file, audio + new_tag);
+  EXPECT_EQ(RestoreID3Block(*Utf8ToUtf16(file.native()), 328, true, old_tag.substr(1), 0644), 0);
+  EXPECT_EQ(testing::ReadBytes(file), audio + new_tag);
   // A link is never written through.
   WriteBytes(dir() / "target", audio + new_tag);
   fs::create_symlink("target", dir() / "link.mp3");

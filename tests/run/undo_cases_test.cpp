@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <map>
+#include <stdexcept>
 #include <string>
 #include <utility>
 
@@ -73,10 +74,10 @@ class UndoCasesTest : public TempDirTest {
     return RunConversion(app_, run, disk);
   }
 
-  RestoreReport Restore(const fs::path& list) {
+  RestoreReport Restore(const fs::path& list, DiskOps& disk = SystemDiskOps()) {
     ui_ = RecordingFrontEnd();
     RunState run;
-    return RunRestore(app_, run, Text16(list));
+    return RunRestore(app_, run, Text16(list), {}, disk);
   }
 
   fs::path lib_;
@@ -292,6 +293,34 @@ TEST_F(UndoCasesTest, TagWriteRefusesAFileChangedSinceTheScan) {
     EXPECT_NE(run.detail.find("changed since it was read"), std::string::npos)
         << c.name << ": " << run.detail;
     EXPECT_EQ(ReadBytes(lib_ / "東京.mp3"), c.bytes) << c.name;
+  }
+}
+
+// A stage of the restore that meets the unexpected (here an exception out of
+// a rename) stops the restore with its own message; the folder stage's
+// message is not followed by a blank line, the file stage's is.
+TEST_F(UndoCasesTest, RestoreThatCannotRenameStopsWithItsStageMessage) {
+  const struct {
+    const char* name;  // the renamed entry whose restore fails
+    std::string_view log_end;
+  } kCases[] = {
+      {"ﾄｳｷｮｳ", "\r\nフォルダ名の復元中にエラーが発生しました。\r\n処理を中断します。\r\n"},
+      {"ﾖﾙ.mp3", "\r\nファイル名の復元中にエラーが発生しました。\r\n処理を中断します。\r\n\r\n"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(lib_);
+    Mp3("東京/夜.mp3");
+    ASSERT_EQ(Convert().outcome, RunReport::Outcome::kCompleted) << U8(ui_.log);
+    ASSERT_TRUE(fs::exists(lib_ / "ﾄｳｷｮｳ" / "ﾖﾙ.mp3"));
+    testing::FaultDiskOps disk;
+    disk.Add({.call = testing::DiskCall::kRename, .name = c.name, .error = 0, .before = [] {
+                throw std::runtime_error("the disk went away");
+              }});
+    RestoreReport back = Restore(lib_ / "list.csv", disk);
+    EXPECT_EQ(back.outcome, RestoreReport::Outcome::kStopped);
+    EXPECT_EQ(back.detail, "unexpected error: the disk went away");
+    EXPECT_TRUE(U8(ui_.log).ends_with(c.log_end)) << U8(ui_.log);
   }
 }
 
