@@ -71,6 +71,9 @@ void RunParts(size_t split, size_t end,
   RunInTwoParts([&] { part(0, split, first_progress); },
                 [&] { part(split, end, [&](int64_t done) { second.store(done); }); },
                 [&] { shown(second.load()); });
+  // The waits may have ended before the second part's last step: the
+  // progress ends where the stage did.
+  shown(second.load());
 }
 
 // The tag stage's file rows, where its second half starts (past the end

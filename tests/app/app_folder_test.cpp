@@ -1,7 +1,10 @@
 #include "app/app_folder.h"
 
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <vector>
 
@@ -199,6 +202,27 @@ TEST_F(AppFolderTest, ProcessEnvironmentAndListFolderFailure) {
   auto exe = ExecutablePath();
   ASSERT_TRUE(exe.has_value());
   EXPECT_TRUE(fs::is_regular_file(*exe));
+}
+
+// Without HOME the account's own folder stands in; a uid the system has no
+// account for (a container started with a bare uid) gives none, and no crash.
+TEST_F(AppFolderTest, HomeWithoutTheVariable) {
+  ::unsetenv("HOME");
+  const passwd* pw = ::getpwuid(::getuid());
+  ASSERT_NE(pw, nullptr);
+  EXPECT_EQ(AppEnvironment::FromProcess().home, pw->pw_dir);
+  constexpr uid_t kNoAccount = 54321;
+  if (::getuid() != 0 || ::getpwuid(kNoAccount) != nullptr) {
+    GTEST_SKIP() << "needs root and a uid without an account";
+  }
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::setuid(kNoAccount) != 0) ::_exit(2);
+    ::_exit(AppEnvironment::FromProcess().home.empty() ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wait status " << status;
 }
 
 }  // namespace

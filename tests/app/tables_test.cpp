@@ -234,6 +234,11 @@ TEST_F(LoadTableTest, StartupGathersSettingAndTableNotices) {
   EXPECT_EQ(U8(r.notices[2]),
             "row 2 of Rome.csv ignored: the replacement contains the search text");
   EXPECT_EQ(app.RomeTable.Cell(2, 1), u"a");
+  // Without its dictionary the start-up says so, and the program must not run.
+  std::filesystem::remove(dir() / "dic.csv");
+  const StartupResult missing = Startup(app, dir() / "tarvel");
+  EXPECT_EQ(missing.code, StartupResult::Code::kDictionaryMissing);
+  EXPECT_EQ(U8(missing.message), "全角→半角 変換辞書が見つかりません");
 }
 
 TEST(LineEndsTest, LoneLineFeedsBecomeCrLf) {

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -13,6 +14,7 @@
 #include "files/file_stage.h"
 #include "files/id3_tag.h"
 #include "platform/text.h"
+#include "platform/two_threads.h"
 #include "support/fault_disk_ops.h"
 #include "support/test_support.h"
 
@@ -45,13 +47,20 @@ std::string TagBlock(std::string_view title, std::string_view year, std::string_
 std::u16string Text16(const fs::path& p) { return *Utf8ToUtf16(p.native()); }
 
 // Records how far a stage said it got; progress never runs past its total.
+// `most_done` may be read from a stage's second thread (std::atomic_ref).
 class ProgressFrontEnd : public RecordingFrontEnd {
  public:
-  void ReportProgress(ProgressStage /*stage*/, int64_t done, int64_t total) override {
+  void ReportProgress(ProgressStage stage, int64_t done, int64_t total) override {
     EXPECT_LE(done, total);
-    most_done = std::max(most_done, done);
+    if (stage == last_stage && done < last_done) went_back = true;
+    last_stage = stage;
+    last_done = done;
+    std::atomic_ref(most_done).store(std::max(most_done, done));
   }
-  int64_t most_done = 0;
+  alignas(8) int64_t most_done = 0;
+  bool went_back = false;
+  ProgressStage last_stage{};
+  int64_t last_done = 0;
 };
 
 class ApplyChangesTest : public TempDirTest {
@@ -481,6 +490,52 @@ TEST_F(ApplyChangesTest, LargeStageReportsTheFirstFailureInTableOrder) {
       EXPECT_TRUE(fs::exists(before.parent_path() / ("new-" + before.filename().native())));
       EXPECT_TRUE(fs::exists(after));
     }
+  }
+}
+
+// While the second part of a large stage still runs, the progress shown
+// counts the whole first part and what the second has done: it never goes
+// back, and it ends at the total.
+TEST_F(ApplyChangesTest, LargeStageProgressNeverGoesBack) {
+  constexpr int kFolders = 8, kPerFolder = 400;
+  if (!SecondThreadPays(kFolders * kPerFolder)) GTEST_SKIP() << "one core: no second part";
+  for (const bool tags : {false, true}) {
+    SCOPED_TRACE(tags ? "tags" : "renames");
+    ResetEntryTable(run_);
+    fs::remove_all(lib_);
+    for (int f = 0; f < kFolders; ++f) {
+      fs::create_directories(lib_ / std::to_string(f));
+      for (int n = 0; n < kPerFolder; ++n) {
+        const std::string name = std::to_string(n) + ".mp3";
+        WriteBytes(lib_ / std::to_string(f) / name, kAudio);
+        FileEntry& e = Row(std::to_string(f), *Utf8ToUtf16(name), *Utf8ToUtf16("n" + name), 1);
+        if (tags) {
+          e.RenameFlag = 0;
+          e.TagFlag = 1;
+          e.NewTitle = u"title";
+        }
+      }
+    }
+    ui_ = ProgressFrontEnd();
+    // The second part waits at its first change until the first part is
+    // done, so that the progress of the second is shown on its own a while.
+    const std::thread::id first_thread = std::this_thread::get_id();
+    std::atomic<bool> waited{false};
+    testing::FaultDiskOps disk;
+    disk.Add({.call = testing::DiskCall::kChange, .nth = 0, .error = 0, .before = [&] {
+                if (std::this_thread::get_id() == first_thread || waited.exchange(true)) return;
+                for (int i = 0; i < 500; ++i) {
+                  if (std::atomic_ref(ui_.most_done).load() >= kFolders * kPerFolder / 2) break;
+                  std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+              }});
+    EXPECT_EQ(tags ? WriteTags(app_, run_, nullptr, nullptr, disk)
+                   : RenameFiles(app_, run_, nullptr, disk),
+              1);
+    EXPECT_TRUE(waited);
+    EXPECT_FALSE(ui_.went_back);
+    EXPECT_EQ(ui_.most_done, kFolders * kPerFolder);
   }
 }
 

@@ -257,6 +257,10 @@ TEST_F(ID3TagTest, WriteNeverCreatesAFile) {
   EXPECT_EQ(status.sys_errno, ENOENT);
   EXPECT_FALSE(std::filesystem::exists(path));
   EXPECT_EQ(WriteID3Tag(Path16(dir()), tag, &status), 0);  // a folder
+  // A file that cannot be read leaves nothing for the undo record.
+  DiskEntry seen;
+  EXPECT_EQ(ReadID3TagAt(AT_FDCWD, path.native(), tag, &status, &seen), 0);
+  EXPECT_FALSE(seen.has_block);
 }
 
 TEST_F(ID3TagTest, WriteFailsOnReadOnlyFile) {

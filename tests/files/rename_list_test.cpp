@@ -647,33 +647,44 @@ TEST_F(RenameListTest, AWriteThatFailsPartWayChangesNeitherFile) {
       {"in the list, after some buffers", list_size - 1000, "list.csv: cannot write"},
       {"in the record", (list_size + record_size) / 2, "list.csv.undo: cannot write"},
   };
-  for (const auto& c : kCases) {
-    SCOPED_TRACE(c.label);
-    pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      // The limit makes a write past it fail with EFBIG instead of a signal.
-      std::signal(SIGXFSZ, SIG_IGN);
-      const rlimit limit{c.limit, c.limit};
-      std::string error;
-      int code = ::setrlimit(RLIMIT_FSIZE, &limit) != 0                     ? 2
-                 : WriteRenameList(app_, run_, nullptr, &error, &undo) != 0 ? 3
-                 : error.find(c.error) == std::string::npos                 ? 4
-                                                                            : 0;
-      ::_exit(code);
+  // Once over the old list and its record, once where there was none.
+  for (const bool had_list : {true, false}) {
+    for (const auto& c : kCases) {
+      SCOPED_TRACE(std::string(c.label) + (had_list ? ", over the old list" : ", no list before"));
+      if (!had_list) {
+        std::filesystem::remove(data_ / "list.csv");
+        std::filesystem::remove(UndoRecordPath(data_ / "list.csv"));
+      }
+      pid_t child = ::fork();
+      ASSERT_GE(child, 0);
+      if (child == 0) {
+        // The limit makes a write past it fail with EFBIG instead of a signal.
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{c.limit, c.limit};
+        std::string error;
+        int code = ::setrlimit(RLIMIT_FSIZE, &limit) != 0                     ? 2
+                   : WriteRenameList(app_, run_, nullptr, &error, &undo) != 0 ? 3
+                   : error.find(c.error) == std::string::npos                 ? 4
+                                                                              : 0;
+        ::_exit(code);
+      }
+      int status = 0;
+      ASSERT_EQ(::waitpid(child, &status, 0), child);
+      ASSERT_TRUE(WIFEXITED(status));
+      EXPECT_EQ(WEXITSTATUS(status), 0);
+      std::vector<std::string> left;
+      for (const auto& entry : std::filesystem::directory_iterator(data_)) {
+        left.push_back(entry.path().filename().native());
+      }
+      std::sort(left.begin(), left.end());
+      if (!had_list) {
+        EXPECT_TRUE(left.empty()) << left[0];
+        continue;
+      }
+      EXPECT_TRUE(ReadBytes(data_ / "list.csv") == old_list);
+      EXPECT_TRUE(ReadBytes(UndoRecordPath(data_ / "list.csv")) == old_record);
+      EXPECT_EQ(left, (std::vector<std::string>{"list.csv", "list.csv.undo"}));
     }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_TRUE(ReadBytes(data_ / "list.csv") == old_list);
-    EXPECT_TRUE(ReadBytes(UndoRecordPath(data_ / "list.csv")) == old_record);
-    std::vector<std::string> left;
-    for (const auto& entry : std::filesystem::directory_iterator(data_)) {
-      left.push_back(entry.path().filename().native());
-    }
-    std::sort(left.begin(), left.end());
-    EXPECT_EQ(left, (std::vector<std::string>{"list.csv", "list.csv.undo"}));
   }
 }
 

@@ -204,10 +204,10 @@ TEST_F(RunHistoryTest, ListsEachKeptRunWithItsTimeAndCounts) {
 TEST_F(RunHistoryTest, ListsTheKeptRunsOldestFirst) {
   // Made in another order than they were kept, by name; a folder the user
   // copied in the history ("... copy") is no numbered run and goes by name.
-  const std::vector<std::string> kKept = {
-      "2026-01-01_000000",    "2026-01-01_000000-2",    "2026-01-01_000000-9",
-      "2026-01-01_000000-10", "2026-01-01_000000-11",   "2026-01-01_000000 copy",
-      "2026-01-01_000001"};
+  const std::vector<std::string> kKept = {"2026-01-01_000000",    "2026-01-01_000000-2",
+                                          "2026-01-01_000000-9",  "2026-01-01_000000-10",
+                                          "2026-01-01_000000-11", "2026-01-01_000000 copy",
+                                          "2026-01-01_000001"};
   for (size_t i : {3u, 0u, 6u, 5u, 2u, 4u, 1u}) {
     fs::create_directories(folder_.history_dir / kKept[i]);
     WriteBytes(folder_.history_dir / kKept[i] / "list.csv", kKept[i]);
