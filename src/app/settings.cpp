@@ -127,9 +127,10 @@ Settings LoadSettings(const std::filesystem::path& ini_path,
     }
     settings.*s.member = s.default_value;
     if (notices != nullptr) {
-      notices->push_back("setting " + Utf16ToUtf8(s.key) + "=" + Utf16ToUtf8(text) + " is " +
-                         (n ? "outside " + AllowedText(s) : std::string(N_("not a whole number"))) +
-                         N_("; using the default ") + std::to_string(s.default_value));
+      notices->push_back(
+          N_("setting ") + Utf16ToUtf8(s.key) + "=" + Utf16ToUtf8(text) +
+          (n ? N_(" is outside ") + AllowedText(s) : std::string(N_(" is not a whole number"))) +
+          N_("; using the default ") + std::to_string(s.default_value));
     }
   }
   return settings;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <clocale>
+#include <regex>
 #include <system_error>
 #include <vector>
 
@@ -38,6 +39,26 @@ bool StandsAlone(std::string_view text, size_t at, size_t size) {
   const size_t end = at + size;
   const bool ends = end == text.size() || BoundsPhrase(text[end]) || BoundsPhrase(text[end - 1]);
   return starts && ends;
+}
+
+// The ranges of values the core names ("1 to 50", "0, 1 or 2") in the
+// words of the help text. Only numbers count, so names are left alone.
+std::string TranslateValueLists(const std::string& text) {
+  static const std::regex kList(R"((^|[^\w/])(\d+(?:, \d+)*) (to|or) (\d+)\b)");
+  std::string out;
+  size_t done = 0;
+  for (auto it = std::sregex_iterator(text.begin(), text.end(), kList);
+       it != std::sregex_iterator(); ++it) {
+    const std::smatch& m = *it;
+    const bool range = m[3] == "to";
+    if (range && m[2].str().find(',') != std::string::npos) continue;
+    out.append(text, done, static_cast<size_t>(m.position(0)) - done);
+    out += m[1].str();
+    out += Fill(Tr(range ? "{1} to {2}" : "{1} or {2}"), {m[2].str(), m[4].str()});
+    done = static_cast<size_t>(m.position(0) + m.length(0));
+  }
+  out.append(text, done, std::string::npos);
+  return out;
 }
 
 }  // namespace
@@ -97,7 +118,7 @@ std::string TranslateCoreText(std::string_view text) {
       at += translated.size();
     }
   }
-  return out;
+  return TranslateValueLists(out);
 }
 
 size_t DisplayColumns(std::string_view text) {

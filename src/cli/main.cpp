@@ -224,19 +224,16 @@ int Restore(AppState& app, CliFrontEnd& ui, std::string list,
     Error(Fill(Tr("tag not restored: {1}"), {TranslateCoreText(line)}));
   }
   if (report.details.unreachable > 0) {
-    const auto n = static_cast<unsigned long>(report.details.unreachable);
-    Error(Fill(TrN("{1} row lies in a folder that was not found and was not restored",
-                   "{1} rows lie in folders that were not found and were not restored", n),
-               {std::to_string(n)}));
+    Error(Fill(Tr("{1} rows lie in folders that were not found and were not restored"),
+               {std::to_string(report.details.unreachable)}));
   }
   switch (report.outcome) {
     case RestoreReport::Outcome::kCompleted:
       return kExitOk;
     case RestoreReport::Outcome::kIncomplete:
       if (report.details.NotRestored() > 0) {
-        const auto n = static_cast<unsigned long>(report.details.NotRestored());
-        Error(Fill(TrN("{1} row was not restored", "{1} rows were not restored", n),
-                   {std::to_string(n)}));
+        Error(
+            Fill(Tr("{1} rows were not restored"), {std::to_string(report.details.NotRestored())}));
       }
       return kExitStopped;
     case RestoreReport::Outcome::kStopped:
@@ -403,10 +400,8 @@ int Convert(AppState& app, CliFrontEnd& ui, MecabReadingService& reading) {
   RunReport report = RunConversion(app, run);
   ui.Finish();
   if (run.SkippedNameCount > 0) {
-    const auto n = static_cast<unsigned long>(run.SkippedNameCount);
-    Error(Fill(TrN("{1} name is not valid UTF-8 and was left out (see the log)",
-                   "{1} names are not valid UTF-8 and were left out (see the log)", n),
-               {std::to_string(n)}));
+    Error(Fill(Tr("{1} names are not valid UTF-8 and were left out (see the log)"),
+               {std::to_string(run.SkippedNameCount)}));
   }
   // Files that keep their tag are no failure: the run went on with the rest.
   for (const std::string& line : report.tags_left_alone) CoreError(line);

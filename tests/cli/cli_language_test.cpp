@@ -57,97 +57,95 @@ class CliLanguageTest : public testing::CliLibraryTest {
 TEST_F(CliLanguageTest, MessagesFollowTheLocale) {
   const std::string missing_list = (dir() / "gone" / "list.csv").native();
   const std::string missing_folder = (dir() / "no-such-folder").native();
+  // A kept run whose list cannot be read.
   const std::string history = (dir() / "xdg-data" / "tarvel" / "history").native();
+  fs::create_directories(fs::path(history) / "2026-12-07_140500");
+  testing::WriteBytes(fs::path(history) / "2026-12-07_140500" / "list.csv", "not a list");
+  // A settings file with a value outside its range.
+  const std::string bad_settings = (dir() / "bad.ini").native();
+  testing::WriteBytes(bad_settings, "[Option]\r\nLengthName=99\r\nFlagPathSaveCSV=1\r\n");
+  enum Stream { kOut, kErr };
+  // Each case runs under both locales; the stream must hold every piece of
+  // the locale's language.
   struct Case {
     const char* what;
-    const char* locale;
     std::vector<std::string> args;
     int status;
-    std::vector<std::string> out, err;  // pieces each stream must hold
+    Stream stream;
+    std::vector<std::string> japanese, english;
   } cases[] = {
-      {"help lists the keys",
-       kJapanese,
+      {"help lists every key with its values and meaning",
        {"--help"},
        0,
+       kOut,
        {"使い方: tarvel-cli", "--set KEY=VALUE のキー", "  PathDataFolder  フォルダ",
-        "  LengthName  1～50。既定値 30", "  ID3TagTitle  0, 1 または 2。既定値 0"},
-       {}},
-      {"help lists the keys",
-       kEnglish,
-       {"--help"},
-       0,
-       {"Usage: tarvel-cli", "Keys of --set KEY=VALUE", "  LengthName  1 to 50; default 30",
-        "  ID3TagTitle  0, 1 or 2; default 0"},
-       {}},
+        "  LengthName  1～50。既定値 30", "  ID3TagTitle  0, 1 または 2。既定値 0",
+        "タイトルについて同じ"},
+       {"Usage: tarvel-cli", "Keys of --set KEY=VALUE", "  PathDataFolder  a folder",
+        "  LengthName  1 to 50; default 30", "  ID3TagTitle  0, 1 or 2; default 0",
+        "the same for the title text"}},
       {"a missing list: its name and the system's reason",
-       kJapanese,
        Args({"--restore", missing_list}),
        2,
-       {},
-       {missing_list + ": 開けません (そのようなファイルやディレクトリはありません)"}},
-      {"a missing list: its name and the system's reason",
-       kEnglish,
-       Args({"--restore", missing_list}),
-       2,
-       {},
+       kErr,
+       {missing_list + ": 開けません (そのようなファイルやディレクトリはありません)"},
        {missing_list + ": cannot open (No such file or directory)"}},
       {"a missing data folder: its name and why",
-       kJapanese,
        Args({missing_folder}),
        2,
-       {},
-       {"データフォルダ " + missing_folder + " を使えません: 存在しません"}},
-      {"a missing data folder: its name and why",
-       kEnglish,
-       Args({missing_folder}),
-       2,
-       {},
+       kErr,
+       {"データフォルダ " + missing_folder + " を使えません: 存在しません"},
        {"the data folder " + missing_folder + " cannot be used: it does not exist"}},
       {"an unknown setting",
-       kJapanese,
        Args({"--set", "Colour=1", music_.native()}),
        2,
-       {},
-       {"不明な設定 \"Colour\"。設定のキーは次のとおりです: PathDataFolder, Player"}},
-      {"an unknown setting",
-       kEnglish,
-       Args({"--set", "Colour=1", music_.native()}),
-       2,
-       {},
+       kErr,
+       {"不明な設定 \"Colour\"。設定のキーは次のとおりです: PathDataFolder, Player"},
        {"unknown setting \"Colour\"; the settings are PathDataFolder, Player"}},
       {"a usage error",
-       kJapanese,
        {"--library", "x"},
        2,
-       {},
-       {"--library は --restore と一緒にだけ使えます"}},
-      {"a usage error",
-       kEnglish,
-       {"--library", "x"},
-       2,
-       {},
-       {"--library goes with --restore only"}},
-      {"an empty history",
-       kJapanese,
+       kErr,
+       {"tarvel-cli: --library は --restore と一緒にだけ使えます"},
+       {"tarvel-cli: --library goes with --restore only"}},
+      {"the history",
        {"--history"},
        0,
-       {history + " に保存された実行はありません"},
-       {}},
-      {"an empty history", kEnglish, {"--history"}, 0, {"No runs are kept in " + history}, {}},
-      // The log is the same Japanese under both.
-      {"the log stays Japanese",
-       kEnglish,
-       Args({"--check-only", music_.native()}),
+       kOut,
+       {"2026-12-07_140500", "（読めないリスト）",
+        "保存場所は " + history + "。復元するには: tarvel-cli --restore NAME"},
+       {"2026-12-07_140500", "(not a readable list)",
+        "Kept in " + history + "; restore one with: tarvel-cli --restore NAME"}},
+      {"a bad --set value",
+       Args({"--set", "Player=3", music_.native()}),
+       2,
+       kErr,
+       {"Player: \"3\" は使えません。使える値: 0, 1 または 2"},
+       {"Player: \"3\" is not allowed; use 0, 1 or 2"}},
+      {"a settings notice",
+       {"--settings", bad_settings, "--check-only", music_.native()},
        0,
+       kErr,
+       {"設定 LengthName=99 は範囲外です: 1～50。既定値を使います: 30"},
+       {"setting LengthName=99 is outside 1 to 50; using the default 30"}},
+      // The log keeps its Japanese texts under both.
+      {"the log",
+       Args({"--check-only", "--set", "FlagPathSaveCSV=1", music_.native()}),
+       0,
+       kOut,
        {"ファイル名の取得を開始しています"},
-       {}},
+       {"ファイル名の取得を開始しています"}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.what) + " under " + c.locale);
-    const CliResult r = Run(c.locale, c.args);
-    EXPECT_EQ(r.status, c.status) << r.err;
-    for (const std::string& piece : c.out) EXPECT_NE(r.out.find(piece), std::string::npos) << r.out;
-    for (const std::string& piece : c.err) EXPECT_NE(r.err.find(piece), std::string::npos) << r.err;
+    for (const char* locale : {kJapanese, kEnglish}) {
+      SCOPED_TRACE(std::string(c.what) + " under " + locale);
+      const CliResult r = Run(locale, c.args);
+      EXPECT_EQ(r.status, c.status) << r.err;
+      const std::string& text = c.stream == kOut ? r.out : r.err;
+      for (const std::string& piece : locale == kJapanese ? c.japanese : c.english) {
+        EXPECT_NE(text.find(piece), std::string::npos) << piece << "\nin:\n" << text;
+      }
+    }
   }
 }
 
