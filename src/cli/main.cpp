@@ -184,6 +184,27 @@ void SayLibraryMissing(const RestoreReport& report, bool library_given) {
   }
 }
 
+// Says on standard error what the restore could not check or bring back.
+void SayRestoreNotices(const RestoreReport& report) {
+  if (report.unchecked) {
+    Error(Fill(Tr("undo record not used ({1}, and no record kept in the history belongs to the "
+                  "list): names and tag texts were restored, but the files' bytes, modes and "
+                  "modification times could not be checked"),
+               {TranslateCoreText(report.undo_notice)}));
+  }
+  if (!report.history_notice.empty()) CoreError(report.history_notice);
+  for (const std::string& line : report.details.failed) {
+    Error(Fill(Tr("not restored: {1}"), {TranslateCoreText(line)}));
+  }
+  for (const std::string& line : report.details.skipped) {
+    Error(Fill(Tr("tag not restored: {1}"), {TranslateCoreText(line)}));
+  }
+  if (report.details.unreachable > 0) {
+    Error(Fill(Tr("{1} rows lie in folders that were not found and were not restored"),
+               {std::to_string(report.details.unreachable)}));
+  }
+}
+
 // Undoes a run from the list at `list` (or the kept run of that name),
 // whose library lies at `library` when one is given: 0 when every row is
 // back, 1 when a row was reported or a step stopped the restore, 2 when the
@@ -210,23 +231,7 @@ int Restore(AppState& app, CliFrontEnd& ui, std::string list,
   RunState run;
   RestoreReport report = RunRestore(app, run, *path, library_folder);
   ui.Finish();
-  if (report.unchecked) {
-    Error(Fill(Tr("undo record not used ({1}, and no record kept in the history belongs to the "
-                  "list): names and tag texts were restored, but the files' bytes, modes and "
-                  "modification times could not be checked"),
-               {TranslateCoreText(report.undo_notice)}));
-  }
-  if (!report.history_notice.empty()) CoreError(report.history_notice);
-  for (const std::string& line : report.details.failed) {
-    Error(Fill(Tr("not restored: {1}"), {TranslateCoreText(line)}));
-  }
-  for (const std::string& line : report.details.skipped) {
-    Error(Fill(Tr("tag not restored: {1}"), {TranslateCoreText(line)}));
-  }
-  if (report.details.unreachable > 0) {
-    Error(Fill(Tr("{1} rows lie in folders that were not found and were not restored"),
-               {std::to_string(report.details.unreachable)}));
-  }
+  SayRestoreNotices(report);
   switch (report.outcome) {
     case RestoreReport::Outcome::kCompleted:
       return kExitOk;
