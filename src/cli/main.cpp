@@ -306,6 +306,14 @@ std::optional<int> StartUp(AppState& app, CliFrontEnd& ui, const std::filesystem
   if (startup.ok()) return std::nullopt;
   ui.ShowMessage(startup.message);
   if (!startup.detail.empty()) CoreError(startup.detail);
+  if (startup.code == StartupResult::Code::kDictionaryMissing &&
+      !app.folder.FindTable(kDicFileName)) {
+    std::string folders;
+    for (const std::filesystem::path& dir : app.folder.table_dirs) {
+      folders += (folders.empty() ? "" : ", ") + EscapeBytes(dir.native());
+    }
+    Error(Fill(Tr("{1} was looked for in: {2}"), {kDicFileName, folders}));
+  }
   return kExitUsage;
 }
 

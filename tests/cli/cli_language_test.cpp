@@ -46,9 +46,8 @@ class CliLanguageTest : public testing::CliLibraryTest {
 
   // tarvel-cli under the locale `locale`, with LANGUAGE cleared so that
   // only the locale decides.
-  CliResult Run(const char* locale, const std::vector<std::string>& args) {
-    std::vector<std::string> all = {"LANGUAGE=", std::string("LC_ALL=") + locale,
-                                    testing::kCliProgram.native()};
+  CliResult Run(const char* locale, const std::vector<std::string>& args, const fs::path& program) {
+    std::vector<std::string> all = {"LANGUAGE=", std::string("LC_ALL=") + locale, program.native()};
     all.insert(all.end(), args.begin(), args.end());
     return RunProgram("/usr/bin/env", all, dir());
   }
@@ -64,6 +63,12 @@ TEST_F(CliLanguageTest, MessagesFollowTheLocale) {
   // A settings file with a value outside its range.
   const std::string bad_settings = (dir() / "bad.ini").native();
   testing::WriteBytes(bad_settings, "[Option]\r\nLengthName=99\r\nFlagPathSaveCSV=1\r\n");
+  // A copy of the program with its catalogue beside it and no tables: an
+  // installed program that finds no dic.csv.
+  const fs::path copy = dir() / "copy";
+  fs::create_directories(copy);
+  fs::copy_file(testing::kCliProgram, copy / "tarvel-cli");
+  fs::copy(fs::path(TARVEL_BINARY_DIR) / "locale", copy / "locale", fs::copy_options::recursive);
   enum Stream { kOut, kErr };
   // Each case runs under both locales; the stream must hold every piece of
   // the locale's language.
@@ -73,6 +78,7 @@ TEST_F(CliLanguageTest, MessagesFollowTheLocale) {
     int status;
     Stream stream;
     std::vector<std::string> japanese, english;
+    fs::path program = testing::kCliProgram;
   } cases[] = {
       {"help lists every key with its values and meaning",
        {"--help"},
@@ -134,6 +140,15 @@ TEST_F(CliLanguageTest, MessagesFollowTheLocale) {
        kErr,
        {"設定 LengthName=99 は範囲外です: 1～50。既定値を使います: 30"},
        {"setting LengthName=99 is outside 1 to 50; using the default 30"}},
+      {"no dic.csv: where it was looked for",
+       {"--check-only", music_.native()},
+       2,
+       kErr,
+       {"dic.csv: 見つかりません",
+        "dic.csv を探した場所: " + (dir() / "xdg-config" / "tarvel").native()},
+       {"dic.csv: not found",
+        "dic.csv was looked for in: " + (dir() / "xdg-config" / "tarvel").native()},
+       copy / "tarvel-cli"},
       // The log keeps its Japanese texts under both.
       {"the log",
        Args({"--check-only", "--set", "FlagPathSaveCSV=1", music_.native()}),
@@ -145,7 +160,7 @@ TEST_F(CliLanguageTest, MessagesFollowTheLocale) {
   for (const Case& c : cases) {
     for (const char* locale : {kJapanese, kEnglish}) {
       SCOPED_TRACE(std::string(c.what) + " under " + locale);
-      const CliResult r = Run(locale, c.args);
+      const CliResult r = Run(locale, c.args, c.program);
       EXPECT_EQ(r.status, c.status) << r.err;
       const std::string& text = c.stream == kOut ? r.out : r.err;
       for (const std::string& piece : locale == kJapanese ? c.japanese : c.english) {
