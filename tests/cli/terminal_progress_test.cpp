@@ -44,6 +44,7 @@ TEST(ProgressLineTest, ShowsStageCountTotalAndRate) {
   } cases[] = {
       {ProgressStage::kScan, 1, 0, -1, "Scanning folders: 1 folder"},
       {ProgressStage::kConvert, 1, 1, -1, "Converting: 1 of 1 row (100%)"},
+      {ProgressStage::kConvert, 0, 1, -1, "Converting: 0 of 1 row (0%)"},
       {ProgressStage::kRestoreFiles, 1, 0, -1, "Restoring file names: 1 row"},
       {ProgressStage::kScan, 2500, 0, 1234.4, "Scanning folders: 2,500 folders, 1,234/s"},
       {ProgressStage::kConvert, 500, 100000, 9999.6,
@@ -142,16 +143,20 @@ TEST_F(TerminalProgressTest, CutsTheLineToTheTerminalAndClearsItOnce) {
   EXPECT_EQ(Drain(), "\rConverting:\x1b[K\r\x1b[K");
 }
 
-// The log's last line is ended once, however often the front end finishes.
+// The log's last line is ended once, however often the front end finishes;
+// a message stands on lines of its own.
 TEST(CliFrontEndTest, EndsTheLastLineOnce) {
   struct {
     std::u16string_view log;
     const char* out;
+    std::u16string_view message = {};  // shown after the log, then the log goes on
   } const kCases[] = {
       {u"", ""},
       {u"。。", "。。\n"},
       {u"a\r\n", "a\n"},
       {u"a\r", "a\n"},
+      {u"a", "a\nmsg\nb\n", u"msg"},
+      {u"a\r\n", "a\nmsg\nb\n", u"msg"},
   };
   for (const auto& c : kCases) {
     std::FILE* file = std::tmpfile();
@@ -159,6 +164,10 @@ TEST(CliFrontEndTest, EndsTheLastLineOnce) {
     {
       CliFrontEnd ui(file);
       ui.AppendLog(c.log);
+      if (!c.message.empty()) {
+        ui.ShowMessage(c.message);
+        ui.AppendLog(u"b");
+      }
       ui.Finish();
     }  // and once more as it goes
     std::rewind(file);

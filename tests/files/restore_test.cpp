@@ -1,5 +1,7 @@
 #include "files/restore.h"
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <functional>
 #include <stdexcept>
@@ -8,6 +10,7 @@
 #include "app/front_end.h"
 #include "app/report.h"
 #include "files/id3_tag.h"
+#include "files/undo_record.h"
 #include "platform/text.h"
 #include "support/exfat_volume.h"
 #include "support/fault_disk_ops.h"
@@ -57,6 +60,9 @@ TEST_F(RestoreTest, FilesComeBackWhereTheirFolderIsNow) {
     size_t missing, conflicts;
     const char* afterwards;         // a path (in the library) there afterwards
     const char* appears = nullptr;  // a file made just before the first rename
+    // The run's undo record knows the file of row 1 as another file than
+    // the one now under its new name.
+    bool other_file = false;
   } kCases[] = {
       {"renamed back",
        [&] {
@@ -92,6 +98,12 @@ TEST_F(RestoreTest, FilesComeBackWhereTheirFolderIsNow) {
          Renamed("", u"a.mp3", "", u"b.mp3", 1);
        },
        0, 0, 1, "b.mp3", "a.mp3"},
+      {"another file under the new name, by the record",
+       [&] {
+         WriteBytes(lib_ / "b.mp3", "b");
+         Renamed("", u"a.mp3", "", u"b.mp3", 1);
+       },
+       0, 1, 0, "b.mp3", nullptr, true},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.what);
@@ -107,8 +119,16 @@ TEST_F(RestoreTest, FilesComeBackWhereTheirFolderIsNow) {
                   WriteBytes(lib_ / c.appears, "new");
                 }});
     }
+    UndoRecord record;
+    if (c.other_file) {
+      struct stat st {};
+      ASSERT_EQ(::stat((lib_ / "b.mp3").c_str(), &st), 0);
+      DiskEntry& entry = record.rows[1];
+      entry.dev = st.st_dev;
+      entry.ino = st.st_ino + 1;
+    }
     ASSERT_EQ(RestoreFolders(reporter, run_, details), 1);
-    ASSERT_EQ(RestoreFiles(reporter, run_, details, nullptr, disk), 1);
+    ASSERT_EQ(RestoreFiles(reporter, run_, details, c.other_file ? &record : nullptr, disk), 1);
     EXPECT_EQ(details.files_restored, c.files_restored);
     EXPECT_EQ(details.missing.size(), c.missing);
     EXPECT_EQ(details.conflicts.size(), c.conflicts);
