@@ -151,12 +151,8 @@ TEST(CliFrontEndTest, EndsTheLastLineOnce) {
     const char* out;
     std::u16string_view message = {};  // shown after the log, then the log goes on
   } const kCases[] = {
-      {u"", ""},
-      {u"。。", "。。\n"},
-      {u"a\r\n", "a\n"},
-      {u"a\r", "a\n"},
-      {u"a", "a\nmsg\nb\n", u"msg"},
-      {u"a\r\n", "a\nmsg\nb\n", u"msg"},
+      {u"", ""},       {u"。。", "。。\n"},           {u"a\r\n", "a\n"},
+      {u"a\r", "a\n"}, {u"a", "a\nmsg\nb\n", u"msg"}, {u"a\r\n", "a\nmsg\nb\n", u"msg"},
   };
   for (const auto& c : kCases) {
     std::FILE* file = std::tmpfile();

@@ -227,6 +227,7 @@ TEST(CounterReadingTest, ReadsKanjiNumeralsWithTheirCounter) {
       {u"三百", u"本", false, u"サンビャッポン"},
       {u"八千", u"本", false, u"ハッセンボン"},
       {u"一万", u"円", false, u"イチマンエン"},
+      {u"二万", u"円", false, u"ニマンエン"},
       {u"三千", u"円", false, u"サンゼンエン"},
       {u"一", u"回", false, u"イッカイ"},
       {u"三", u"階", false, u"サンガイ"},

@@ -96,11 +96,17 @@ TEST_F(DiskOpsTest, OpenBeneathRefusesLinksAndWaysOut) {
   const struct {
     std::string path;
     bool opens;
-  } kCases[] = {{"sub/file", true}, {"via/file", false}, {"sub/link", false}, {out, false}};
+    int flags = O_RDONLY;  // the caller's flags hold too
+  } kCases[] = {{"sub/file", true},
+                {"via/file", false},
+                {"sub/link", false},
+                {out, false},
+                {"sub", true, O_PATH | O_DIRECTORY},
+                {"sub/file", false, O_PATH | O_DIRECTORY}};
   for (const auto& c : kCases) {
-    EXPECT_EQ(bool(SystemDiskOps().OpenBeneath(folder.get(), c.path.c_str(), O_RDONLY | O_CLOEXEC)),
+    EXPECT_EQ(bool(SystemDiskOps().OpenBeneath(folder.get(), c.path.c_str(), c.flags | O_CLOEXEC)),
               c.opens)
-        << c.path;
+        << c.path << " " << c.flags;
   }
 }
 
