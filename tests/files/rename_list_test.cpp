@@ -627,6 +627,18 @@ TEST_F(RenameListTest, WrittenInPiecesTheListAndRecordAreTheWholeBytes) {
 // A write that fails part way (the file size limit stands in for a full
 // disk, and works for any user) leaves the previous list and record exactly
 // as they were, with no temporary file beside them.
+// A list that cannot take its place (a folder holds its name) leaves no
+// record of its own behind.
+TEST_F(RenameListTest, AListThatCannotGoInPlaceLeavesNoRecord) {
+  std::filesystem::create_directories(data_ / "list.csv" / "x");
+  const UndoRecord undo = FillRun(run_, Text16(data_) + u"/", u"", 3, true);
+  std::string error;
+  EXPECT_EQ(WriteRenameList(app_, run_, nullptr, &error, &undo), 0);
+  EXPECT_NE(error.find("list.csv"), std::string::npos) << error;
+  EXPECT_FALSE(std::filesystem::exists(UndoRecordPath(data_ / "list.csv")));
+  EXPECT_TRUE(std::filesystem::exists(data_ / "list.csv" / "x"));
+}
+
 TEST_F(RenameListTest, AWriteThatFailsPartWayChangesNeitherFile) {
   const std::u16string folder = Text16(data_) + u"/";
   // Short names and many tags: the record is larger than the list.

@@ -110,15 +110,19 @@ TEST_F(RenameTest, FallsBackOnlyWhereTheFlagIsUnknown) {
     EXPECT_EQ(std::filesystem::exists(dir() / "b.mp3"), r.ok()) << std::strerror(c.error);
     std::filesystem::remove(dir() / "b.mp3");
   }
-  // Without the flag, a name a lookup finds stays taken where the folder
-  // cannot be listed to confirm it: nothing is replaced.
+  // Without the flag, a name a lookup finds and the listing confirms is
+  // taken, and so is one whose folder cannot be listed: nothing is replaced.
   WriteBytes(dir() / "b.mp3", "B");
-  testing::FaultDiskOps disk;
-  disk.Add({.call = testing::DiskCall::kRename, .error = EINVAL});
-  disk.Add({.call = testing::DiskCall::kOpen, .nth = 0, .name = ".", .error = EACCES});
-  EXPECT_EQ(RenameNoReplaceAt(folder.get(), "a.mp3", "b.mp3", "", disk).code,
-            RenameResult::Code::kTargetExists);
-  EXPECT_EQ(testing::ReadBytes(dir() / "b.mp3"), "B");
+  for (const bool listed : {true, false}) {
+    testing::FaultDiskOps disk;
+    disk.Add({.call = testing::DiskCall::kRename, .error = EINVAL});
+    if (!listed)
+      disk.Add({.call = testing::DiskCall::kOpen, .nth = 0, .name = ".", .error = EACCES});
+    EXPECT_EQ(RenameNoReplaceAt(folder.get(), "a.mp3", "b.mp3", "", disk).code,
+              RenameResult::Code::kTargetExists)
+        << listed;
+    EXPECT_EQ(testing::ReadBytes(dir() / "b.mp3"), "B");
+  }
 }
 
 // On a case-insensitive volume a case-only change of a full path goes

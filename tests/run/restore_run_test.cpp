@@ -385,6 +385,22 @@ TEST_F(RestoreTest, ARowReachedThroughALinkIsRefusedBeforeAnythingChanges) {
   }
 }
 
+// A run stopped before a folder was renamed, and a link now stands at its
+// new name: the folder is reached under its old name, and nothing behind the
+// link is taken for a step on the way.
+TEST_F(RestoreTest, ALinkAtTheNewNameOfAFolderStillUnderItsOldOneIsPassedOver) {
+  const fs::path outside = dir() / "outside";
+  fs::create_directories(outside);
+  fs::create_directory_symlink(dir() / "nowhere", outside / "sub");
+  Row("", u"旧", u"ｷｭｳ", 0);
+  FileRow("旧/sub", u"曲.mp3", u"ｷｮｸ.mp3", u"曲", u"ｷｮｸ");
+  fs::create_directory_symlink(outside, lib_ / "ｷｭｳ");
+  RestoreReport r = Restore(WriteList());
+  EXPECT_EQ(r.outcome, RestoreReport::Outcome::kCompleted) << r.detail << U8(ui_.log);
+  EXPECT_EQ(Title(lib_ / "旧" / "sub" / "曲.mp3"), u"曲");
+  EXPECT_TRUE(fs::is_symlink(outside / "sub"));
+}
+
 // A list whose library now lies elsewhere (a copy, the original gone): the
 // place given, or the front end's answer when none is given, takes every
 // row; without one the restore stops before anything changes.

@@ -205,6 +205,15 @@ TEST_F(UndoCasesTest, ListInCodePage932IsNotReadAsUtf8) {
   const std::string bytes = ReadBytes(lib_ / "list.csv");
   ASSERT_NE(bytes.find("\xC3\xBD"), std::string::npos);
   ASSERT_FALSE(bytes.starts_with("\xEF\xBB\xBF"));
+  // With a record beside it that belongs to no reading of it, and no name of
+  // either reading on disk, which one is meant cannot be told: refused.
+  WriteBytes(UndoRecordPath(lib_ / "list.csv"), "tarvel-undo 1\nlist 1 0000000000000001\n");
+  RestoreReport refused = Restore(lib_ / "list.csv");
+  EXPECT_EQ(refused.outcome, RestoreReport::Outcome::kListUnreadable);
+  EXPECT_NE(refused.detail.find("neither its undo record nor the names on disk"), std::string::npos)
+      << refused.detail;
+  EXPECT_TRUE(fs::exists(lib_ / "tesu.mp3"));
+  fs::remove(UndoRecordPath(lib_ / "list.csv"));
   RestoreReport back = Restore(lib_ / "list.csv");
   EXPECT_EQ(back.outcome, RestoreReport::Outcome::kCompleted) << U8(ui_.log);
   ASSERT_TRUE(fs::exists(lib_ / "ﾃｽ.mp3"));
