@@ -4,10 +4,12 @@
 
 #include <QAccessible>
 #include <QCheckBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableView>
+#include <QTest>
 #include <filesystem>
 
 #include "platform/text.h"
@@ -171,6 +173,14 @@ TEST(ChangeTableWindowTest, ControlsFilterAndCount) {
   // One row at a time: the correction is for one reading.
   EXPECT_EQ(window.view()->selectionMode(), QAbstractItemView::SingleSelection);
   EXPECT_EQ(window.count()->text().toStdU16String(), u"4 / 4 行");
+  // A click on a column's header sorts by that column.
+  QHeaderView* header = window.view()->horizontalHeader();
+  window.resize(800, 400);
+  QTest::mouseClick(
+      header->viewport(), Qt::LeftButton, {},
+      QPoint(header->sectionViewportPosition(kColumnOldName) + 4, header->height() / 2));
+  EXPECT_EQ(Shown(*static_cast<const ChangeTableModel*>(window.view()->model())),
+            (std::vector<std::u16string>{u"Song.mp3", u"twin.mp3", u"夜.mp3", u"歌手"}));
   window.notices_only()->setChecked(true);
   EXPECT_EQ(window.count()->text().toStdU16String(), u"2 / 4 行");
   window.search()->setText(QStringLiteral("twin"));

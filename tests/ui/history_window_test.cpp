@@ -82,6 +82,10 @@ TEST(HistoryModelTest, ColumnsOfEachKindOfRun) {
   }
   EXPECT_EQ(headers, (std::vector<std::string>{"日時", "フォルダ", "行数", "名前の変更",
                                                "ID3Tagの変更", "状態"}));
+  // Captions only: the header's alignment and the rest stay the view's own.
+  for (int role : {Qt::TextAlignmentRole, Qt::ToolTipRole, Qt::FontRole}) {
+    EXPECT_FALSE(model.headerData(0, Qt::Horizontal, role).isValid()) << role;
+  }
   EXPECT_EQ(model.RunAt(model.rowCount()), nullptr);
   EXPECT_EQ(model.RunAt(-1), nullptr);
 }

@@ -643,9 +643,11 @@ TEST_F(MainWindowTest, EveryControlIsNamedByItsCaption) {
     EXPECT_FALSE(button->icon().pixmap(32).isNull()) << button->objectName().toStdString();
   }
   EXPECT_EQ(c().txtDataFolder->toolTip().toStdU16String(), u"フォルダをドロップしてください");
-  // Where "インストールフォルダ" really is, in its tip.
-  EXPECT_EQ(c().optFlagPathSaveCSV->button(0)->toolTip(),
-            QString::fromUtf16(u"作成先：") + QString::fromStdString(app_dir_.string()));
+  // Where "インストールフォルダ" really is, in its tip and for assistive tools.
+  const QString where = QString::fromUtf16(u"作成先：") + QString::fromStdString(app_dir_.string());
+  EXPECT_EQ(c().optFlagPathSaveCSV->button(0)->toolTip(), where);
+  EXPECT_EQ(c().optFlagPathSaveCSV->button(0)->accessibleDescription(), where);
+  EXPECT_TRUE(c().optFlagPathSaveCSV->button(1)->accessibleDescription().isEmpty());
 }
 
 // Tab walks the window top to bottom: folder, presets, buttons, then tabs.
