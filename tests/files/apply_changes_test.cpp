@@ -1,10 +1,12 @@
 #include "files/apply_changes.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -537,6 +539,29 @@ TEST_F(ApplyChangesTest, LargeStageProgressNeverGoesBack) {
     EXPECT_FALSE(ui_.went_back);
     EXPECT_EQ(ui_.most_done, kFolders * kPerFolder);
   }
+}
+
+}  // namespace
+}  // namespace tarvel
+
+namespace tarvel {
+namespace {
+
+// With standard input closed, the library folder is opened as descriptor 0:
+// a descriptor like any other, for the tag and the rename stages alike.
+TEST_F(ApplyChangesTest, AFolderOpenedAsDescriptorZeroIsUsed) {
+  WriteBytes(lib_ / "a.mp3", kAudio);
+  FileEntry& e = Row("", u"a.mp3", u"b.mp3", 1);
+  e.TagFlag = 1;
+  e.NewTitle = u"t";
+  EXPECT_EXIT(
+      {
+        ::close(0);
+        const bool ok = WriteTags(app_, run_) == 1 && RenameFiles(app_, run_) == 1 &&
+                        fs::exists(lib_ / "b.mp3");
+        std::_Exit(ok ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

@@ -356,3 +356,26 @@ TEST_F(UndoCasesTest, AListThatCannotBeWrittenStopsTheRunFirst) {
 
 }  // namespace
 }  // namespace tarvel
+
+namespace tarvel {
+namespace {
+
+// With standard input closed (a job started without one), the folders a run
+// and its restore open may get descriptor 0; both still go all the way.
+TEST_F(UndoCasesTest, RunAndRestoreWithStandardInputClosed) {
+  Mp3("東京/夜.mp3", RawTag("old", "", "", ' '));
+  const auto before = Snapshot(lib_);
+  EXPECT_EXIT(
+      {
+        ::close(0);
+        const bool ok = Convert().outcome == RunReport::Outcome::kCompleted &&
+                        fs::exists(lib_ / "ﾄｳｷｮｳ" / "ﾖﾙ.mp3") &&
+                        Restore(lib_ / "list.csv").outcome == RestoreReport::Outcome::kCompleted &&
+                        Snapshot(lib_) == before;
+        std::_Exit(ok ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
+}  // namespace
+}  // namespace tarvel
