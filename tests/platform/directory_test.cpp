@@ -46,6 +46,8 @@ TEST(DirectoryListingTest, ListsEverythingSortedWithKinds) {
   const fs::path& d = dir.path();
   WriteBytes(d / "b.mp3", "x");
   WriteBytes(d / ".hidden", "x");
+  WriteBytes(d / "..mp3", "x");  // names that only start like "." and ".."
+  fs::create_directory(d / ".a");
   WriteBytes(d / "\xFF", "x");
   fs::create_directory(d / "A");
   fs::create_symlink("b.mp3", d / "link");
@@ -56,8 +58,9 @@ TEST(DirectoryListingTest, ListsEverythingSortedWithKinds) {
   std::vector<std::pair<std::string, EntryKind>> got;
   for (size_t i = 0; i < listing.size(); ++i) got.emplace_back(listing.name(i), listing.kind(i));
   std::vector<std::pair<std::string, EntryKind>> expected = {
-      {".hidden", EntryKind::kFile}, {"A", EntryKind::kFolder},   {"b.mp3", EntryKind::kFile},
-      {"link", EntryKind::kSymlink}, {"pipe", EntryKind::kOther}, {"\xFF", EntryKind::kFile},
+      {"..mp3", EntryKind::kFile}, {".a", EntryKind::kFolder},  {".hidden", EntryKind::kFile},
+      {"A", EntryKind::kFolder},   {"b.mp3", EntryKind::kFile}, {"link", EntryKind::kSymlink},
+      {"pipe", EntryKind::kOther}, {"\xFF", EntryKind::kFile},
   };
   EXPECT_EQ(got, expected);
 

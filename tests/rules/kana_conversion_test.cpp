@@ -17,6 +17,8 @@ constexpr std::u16string_view kNoReadingNotice =
 TEST(ConvertKanjiToKanaTest, GivesTheHalfWidthKanaFormOfTheReading) {
   struct {
     std::u16string_view input, expected;
+    std::u16string_view guessed = {};  // a word the service only guesses
+    std::u16string_view log = u"";
   } kCases[] = {
       {u"東京の夜", u"ﾄｳｷｮｳﾉﾖﾙ"},
       {u"ガギ", u"ｶﾞｷﾞ"},  // voiced kana become two characters
@@ -30,14 +32,18 @@ TEST(ConvertKanjiToKanaTest, GivesTheHalfWidthKanaFormOfTheReading) {
       {u"01 日本.mp3", u"01 ﾆﾎﾝ.mp3"},
       {u"😀ア", u"😀ｱ"},
       {u"", u""},
+      {u"東京の夜", u"ﾄｳｷｮｳﾉﾖﾙ", u"夜",
+       u"読みを推測しました。\r\n　東京の夜 → ﾄｳｷｮｳﾉﾖﾙ\r\n"
+       u"　辞書ファイルに登録すると読みを直せます。\r\n"},
   };
   for (const auto& c : kCases) {
     RulesFixture f;
+    f.reading.guess_word = c.guessed;
     std::u16string text(c.input);
     EXPECT_EQ(ConvertKanjiToKana(text, f.app), 1) << U8(c.input);
     EXPECT_EQ(text, c.expected) << U8(c.input) << " -> " << U8(text);
     EXPECT_EQ(f.reading.calls, 1);  // every text goes to the service, even empty
-    EXPECT_EQ(f.ui.log, u"");
+    EXPECT_EQ(f.ui.log, c.log);
   }
 }
 

@@ -14,6 +14,7 @@
 
 #include "platform/text.h"
 #include "sample_library.h"
+#include "ui/reading_dialog.h"
 #include "window_fixture.h"
 
 namespace tarvel {
@@ -270,6 +271,37 @@ TEST_F(ChangeTableRunTest, TheDialogSaysWhenTheDictionaryIsOff) {
     EXPECT_TRUE(reading_question_.note.contains(QString::fromUtf16(k.named)))
         << reading_question_.note.toStdString();
   }
+}
+
+}  // namespace
+}  // namespace tarvel
+
+namespace tarvel {
+namespace {
+
+// The correction dialog starts from the question, names its fields for
+// assistive tools, and takes OK only with both fields filled.
+TEST(ReadingDialogTest, StartsFromTheQuestionAndNeedsBothFields) {
+  ReadingDialog dialog(nullptr,
+                       {QString::fromUtf16(u"紅蓮華"), QString::fromUtf16(u"グレンカ"), QString()});
+  EXPECT_EQ(dialog.windowTitle().toStdU16String(), kReadingDialogTitle);
+  EXPECT_EQ(dialog.original()->text().toStdU16String(), u"紅蓮華");
+  EXPECT_EQ(dialog.original()->accessibleName().toStdU16String(), u"元の文字");
+  EXPECT_EQ(dialog.reading()->accessibleName().toStdU16String(), u"読み");
+  QPushButton* ok = nullptr;
+  for (QPushButton* b : dialog.findChildren<QPushButton*>()) {
+    if (b->accessibleName() == QStringLiteral("OK")) ok = b;
+  }
+  ASSERT_NE(ok, nullptr);
+  EXPECT_TRUE(ok->isEnabled());
+  dialog.reading()->setText(QStringLiteral(" "));
+  EXPECT_FALSE(ok->isEnabled());
+  dialog.original()->setText(QString::fromUtf16(u"紅蓮"));
+  dialog.reading()->setText(QString::fromUtf16(u"グレン"));
+  EXPECT_TRUE(ok->isEnabled());
+  const ReadingAnswer answer = dialog.Answer();
+  EXPECT_EQ(answer.original.toStdU16String(), u"紅蓮");
+  EXPECT_EQ(answer.reading.toStdU16String(), u"グレン");
 }
 
 }  // namespace
