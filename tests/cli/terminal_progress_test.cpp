@@ -321,5 +321,16 @@ TEST_F(CliProgressTest, LineOnTheTerminalOnlyAndTheLogUnchanged) {
   }
 }
 
+// What the program says after a run starts on a line of its own: the
+// progress line is cleared first, not run on into.
+TEST_F(CliProgressTest, MessagesAfterTheRunFollowAClearedLine) {
+  testing::WriteBytes(music_ / "\xFF.mp3", std::string(200, 'a'));
+  PtyRun run = RunOnPty(Args({}), false);
+  EXPECT_EQ(run.status, 1) << "a name was left out";
+  const size_t said = run.terminal.find("tarvel-cli: ");
+  ASSERT_NE(said, std::string::npos) << run.terminal;
+  EXPECT_EQ(run.terminal.substr(0, said).rfind("\r\x1b[K"), said - 4) << run.terminal;
+}
+
 }  // namespace
 }  // namespace tarvel
