@@ -627,18 +627,6 @@ TEST_F(RenameListTest, WrittenInPiecesTheListAndRecordAreTheWholeBytes) {
 // A write that fails part way (the file size limit stands in for a full
 // disk, and works for any user) leaves the previous list and record exactly
 // as they were, with no temporary file beside them.
-// A list that cannot take its place (a folder holds its name) leaves no
-// record of its own behind.
-TEST_F(RenameListTest, AListThatCannotGoInPlaceLeavesNoRecord) {
-  std::filesystem::create_directories(data_ / "list.csv" / "x");
-  const UndoRecord undo = FillRun(run_, Text16(data_) + u"/", u"", 3, true);
-  std::string error;
-  EXPECT_EQ(WriteRenameList(app_, run_, nullptr, &error, &undo), 0);
-  EXPECT_NE(error.find("list.csv"), std::string::npos) << error;
-  EXPECT_FALSE(std::filesystem::exists(UndoRecordPath(data_ / "list.csv")));
-  EXPECT_TRUE(std::filesystem::exists(data_ / "list.csv" / "x"));
-}
-
 TEST_F(RenameListTest, AWriteThatFailsPartWayChangesNeitherFile) {
   const std::u16string folder = Text16(data_) + u"/";
   // Short names and many tags: the record is larger than the list.
@@ -698,6 +686,34 @@ TEST_F(RenameListTest, AWriteThatFailsPartWayChangesNeitherFile) {
       EXPECT_EQ(left, (std::vector<std::string>{"list.csv", "list.csv.undo"}));
     }
   }
+}
+
+}  // namespace
+}  // namespace tarvel
+
+namespace tarvel {
+namespace {
+
+// A list that fails at its very end, once its record is in place, takes
+// that record away again where there was none before.
+TEST_F(RenameListTest, AListThatFailsLastLeavesNoRecordOfItsOwn) {
+  const UndoRecord undo = FillRun(run_, Text16(data_) + u"/", std::u16string(60, u'長'), 2000);
+  const std::string list = WholeListBytes(run_, true);
+  ASSERT_LT(WholeRecordBytes(undo, list).size() * 2, list.size());
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    std::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG
+    const rlimit limit{list.size() - 1, list.size() - 1};
+    ::_exit(::setrlimit(RLIMIT_FSIZE, &limit) != 0                      ? 2
+            : WriteRenameList(app_, run_, nullptr, nullptr, &undo) != 0 ? 3
+                                                                        : 0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_TRUE(std::filesystem::is_empty(data_));
 }
 
 }  // namespace

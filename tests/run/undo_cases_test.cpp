@@ -340,7 +340,7 @@ namespace tarvel {
 namespace {
 
 // A list that cannot be written stops the run before anything changes, its
-// message on a line of its own after what the log said before.
+// message set off from what the log said before.
 TEST_F(UndoCasesTest, AListThatCannotBeWrittenStopsTheRunFirst) {
   Mp3("夜.mp3");
   fs::create_directories(lib_ / "list.csv" / "x");
@@ -348,8 +348,9 @@ TEST_F(UndoCasesTest, AListThatCannotBeWrittenStopsTheRunFirst) {
   RunReport run = Convert();
   EXPECT_EQ(run.outcome, RunReport::Outcome::kStopped);
   EXPECT_FALSE(run.list_written);
+  // After the count of names found and its blank line, one more line end.
   EXPECT_TRUE(U8(ui_.log).ends_with(
-      "\r\n\r\nCSVファイルの作成に失敗しました。\r\n処理を中断します。\r\n\r\n"))
+      "取得しました。\r\n\r\n\r\nCSVファイルの作成に失敗しました。\r\n処理を中断します。\r\n\r\n"))
       << U8(ui_.log);
   EXPECT_EQ(Snapshot(lib_), before);
 }
