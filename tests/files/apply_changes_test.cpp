@@ -1,5 +1,6 @@
 #include "files/apply_changes.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -547,19 +548,29 @@ TEST_F(ApplyChangesTest, LargeStageProgressNeverGoesBack) {
 namespace tarvel {
 namespace {
 
-// With standard input closed, the library folder is opened as descriptor 0:
-// a descriptor like any other, for the tag and the rename stages alike.
+// With standard input closed, a folder may be opened as descriptor 0: a
+// descriptor like any other, for the tag and the rename stages alike.
 TEST_F(ApplyChangesTest, AFolderOpenedAsDescriptorZeroIsUsed) {
-  WriteBytes(lib_ / "a.mp3", kAudio);
-  FileEntry& e = Row("", u"a.mp3", u"b.mp3", 1);
+  fs::create_directories(lib_ / "sub");
+  WriteBytes(lib_ / "sub" / "a.mp3", kAudio);
+  FileEntry& e = Row("sub", u"a.mp3", u"b.mp3", 1);
   e.TagFlag = 1;
   e.NewTitle = u"t";
   EXPECT_EXIT(
       {
-        ::close(0);
-        const bool ok = WriteTags(app_, run_) == 1 && RenameFiles(app_, run_) == 1 &&
-                        fs::exists(lib_ / "b.mp3");
-        std::_Exit(ok ? 0 : 1);
+        // Descriptor 0 is freed just before each stage opens the folder.
+        auto zero_for_the_folder = [](testing::FaultDiskOps& disk) {
+          disk.Add(
+              {.call = testing::DiskCall::kOpenBeneath, .error = 0, .before = [] { ::close(0); }});
+        };
+        testing::FaultDiskOps tags;
+        testing::FaultDiskOps renames;
+        zero_for_the_folder(tags);
+        zero_for_the_folder(renames);
+        const bool tagged = WriteTags(app_, run_, nullptr, nullptr, tags) == 1;
+        const bool renamed =
+            ::open("/dev/null", O_RDONLY) == 0 && RenameFiles(app_, run_, nullptr, renames) == 1;
+        std::_Exit(tagged && renamed && fs::exists(lib_ / "sub" / "b.mp3") ? 0 : 1);
       },
       ::testing::ExitedWithCode(0), "");
 }

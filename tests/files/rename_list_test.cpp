@@ -694,34 +694,6 @@ TEST_F(RenameListTest, AWriteThatFailsPartWayChangesNeitherFile) {
 namespace tarvel {
 namespace {
 
-// A list that fails at its very end, once its record is in place, takes
-// that record away again where there was none before.
-TEST_F(RenameListTest, AListThatFailsLastLeavesNoRecordOfItsOwn) {
-  const UndoRecord undo = FillRun(run_, Text16(data_) + u"/", std::u16string(60, u'長'), 2000);
-  const std::string list = WholeListBytes(run_, true);
-  ASSERT_LT(WholeRecordBytes(undo, list).size() * 2, list.size());
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    std::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG
-    const rlimit limit{list.size() - 1, list.size() - 1};
-    ::_exit(::setrlimit(RLIMIT_FSIZE, &limit) != 0                      ? 2
-            : WriteRenameList(app_, run_, nullptr, nullptr, &undo) != 0 ? 3
-                                                                        : 0);
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_TRUE(std::filesystem::is_empty(data_));
-}
-
-}  // namespace
-}  // namespace tarvel
-
-namespace tarvel {
-namespace {
-
 // Two runs on two libraries that share the program's list folder: the
 // second reaches the list while the first holds the folder, between keeping
 // the list before it and putting its own in place. It must wait there, and

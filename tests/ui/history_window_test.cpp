@@ -86,6 +86,8 @@ TEST(HistoryModelTest, ColumnsOfEachKindOfRun) {
   for (int role : {Qt::TextAlignmentRole, Qt::ToolTipRole, Qt::FontRole}) {
     EXPECT_FALSE(model.headerData(0, Qt::Horizontal, role).isValid()) << role;
   }
+  EXPECT_FALSE(model.headerData(-1, Qt::Horizontal).isValid());
+  EXPECT_FALSE(model.headerData(model.columnCount(), Qt::Horizontal).isValid());
   EXPECT_EQ(model.RunAt(model.rowCount()), nullptr);
   EXPECT_EQ(model.RunAt(-1), nullptr);
 }
