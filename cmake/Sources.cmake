@@ -83,6 +83,8 @@ set(TARVEL_RULES_SOURCES
 set(TARVEL_FILES_SOURCES
   src/files/apply_changes.cpp
   src/files/apply_changes.h
+  src/files/export_copy.cpp
+  src/files/export_copy.h
   src/files/file_stage.cpp
   src/files/file_stage.h
   src/files/id3_tag.cpp
@@ -107,6 +109,10 @@ set(TARVEL_FILES_SOURCES
 set(TARVEL_RUN_SOURCES
   src/run/conversion_pass.cpp
   src/run/conversion_pass.h
+  src/run/export_plan.cpp
+  src/run/export_plan.h
+  src/run/export_run.cpp
+  src/run/export_run.h
   src/run/list_check.cpp
   src/run/list_check.h
   src/run/restore_run.cpp

@@ -31,6 +31,8 @@ const char* StageText(ProgressStage stage) {
       return "Restoring file names";
     case ProgressStage::kRestoreTags:
       return "Restoring tags";
+    case ProgressStage::kExport:
+      return "Copying files";
   }
   return "Working";
 }
@@ -38,6 +40,7 @@ const char* StageText(ProgressStage stage) {
 // The unit after the last number shown: "1 folder", "2 folders", "1 of 2 rows".
 const char* UnitText(ProgressStage stage, int64_t last_number) {
   if (stage == ProgressStage::kScan) return last_number == 1 ? "folder" : "folders";
+  if (stage == ProgressStage::kExport) return last_number == 1 ? "file" : "files";
   return last_number == 1 ? "row" : "rows";
 }
 
