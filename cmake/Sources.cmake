@@ -208,6 +208,7 @@ set(TARVEL_RULES_TESTS
 set(TARVEL_FILES_TESTS
   tests/files/apply_changes_test.cpp
   tests/files/disk_faults_test.cpp
+  tests/files/export_copy_test.cpp
   tests/files/id3_tag_test.cpp
   tests/files/preflight_test.cpp
   tests/files/rename_list_test.cpp
@@ -221,6 +222,7 @@ set(TARVEL_FILES_TESTS
 set(TARVEL_RUN_TESTS
   tests/run/case_insensitive_test.cpp
   tests/run/conversion_pass_test.cpp
+  tests/run/export_run_test.cpp
   tests/run/fault_test.cpp
   tests/run/folder_path_sharing_test.cpp
   tests/run/list_check_test.cpp

@@ -23,6 +23,7 @@
 #include "files/run_history.h"
 #include "platform/mecab_reading.h"
 #include "platform/text.h"
+#include "run/export_run.h"
 #include "run/restore_run.h"
 #include "run/run_driver.h"
 
@@ -38,6 +39,8 @@ constexpr const char* kUsage =
     "                  [--check-only] [FOLDER]\n"
     "       tarvel-cli [--quiet] [--settings FILE] --restore LIST.csv|KEPT-RUN\n"
     "                  [--library FOLDER]\n"
+    "       tarvel-cli [--quiet] [--settings FILE] [--preset NAME] [--set KEY=VALUE]...\n"
+    "                  --export-to DEST [FOLDER]\n"
     "       tarvel-cli --history\n"
     "\n"
     "Converts the MP3 file names, folder names and ID3v1 tags under FOLDER (default: the\n"
@@ -51,6 +54,9 @@ constexpr const char* kUsage =
     "  --set KEY=VALUE   override one option for this run (e.g. ConvertLevelFilename=2);\n"
     "                    the settings file is never written\n"
     "  --check-only      only list what would change (names and tags)\n"
+    "  --export-to DEST  leave FOLDER as it is and write a converted copy of its MP3 files\n"
+    "                    and folders into DEST (empty or missing; an export cut short is\n"
+    "                    finished when started again), e.g. a USB stick for the car\n"
     "  --restore LIST    undo a run from its list.csv, or from a run kept in the history\n"
     "                    (a name that --history shows)\n"
     "  --library FOLDER  with --restore: the library of the list now lies at FOLDER\n"
@@ -85,6 +91,7 @@ struct CliOptions {
   std::optional<std::string> restore_list;
   std::optional<std::string> library;
   std::optional<std::string> folder;
+  std::optional<std::string> export_to;
   bool history = false;
 };
 
@@ -113,6 +120,7 @@ constexpr ValueOption kValueOptions[] = {
     {"--set", [](CliOptions& o, std::string v) { o.sets.push_back(std::move(v)); }},
     {"--restore", [](CliOptions& o, std::string v) { o.restore_list = std::move(v); }},
     {"--library", [](CliOptions& o, std::string v) { o.library = std::move(v); }},
+    {"--export-to", [](CliOptions& o, std::string v) { o.export_to = std::move(v); }},
 };
 
 // Parses the option at argv[i] (moving i past its value). Returns an exit
@@ -160,6 +168,10 @@ std::optional<int> CheckCombination(const CliOptions& options) {
   }
   if (options.restore_list && converts) {
     Error("--restore takes only the list (and --settings, --library)");
+    return kExitUsage;
+  }
+  if (options.export_to && (options.restore_list || options.history || options.check_only)) {
+    Error("--export-to takes no --restore, --history or --check-only");
     return kExitUsage;
   }
   if (options.library && !options.restore_list) {
@@ -430,6 +442,46 @@ int Convert(AppState& app, CliFrontEnd& ui, MecabReadingService& reading) {
   return kExitUsage;
 }
 
+// Says how an export ended, and its exit status as for a run.
+int ExportStatus(const ExportReport& report, const std::string& destination) {
+  std::printf(
+      "Exported to %s: %lld files written, %lld already there, %lld folders made, %llu bytes\n",
+      EscapeBytes(destination).c_str(), static_cast<long long>(report.files_written),
+      static_cast<long long>(report.files_skipped), static_cast<long long>(report.folders_made),
+      static_cast<unsigned long long>(report.bytes_written));
+  if (!report.detail.empty()) Error(report.detail);
+  switch (report.outcome) {
+    case ExportReport::Outcome::kCompleted:
+      return kExitOk;
+    case ExportReport::Outcome::kStopped:
+    case ExportReport::Outcome::kRefused:
+      return kExitStopped;
+    case ExportReport::Outcome::kInvalidFolder:
+    case ExportReport::Outcome::kBusy:
+      return kExitUsage;
+  }
+  return kExitUsage;
+}
+
+// A converted copy of the library in `destination`, the library unchanged.
+int Export(AppState& app, CliFrontEnd& ui, MecabReadingService& reading,
+           const std::string& destination) {
+  ApplyLevelZeroRules(app.settings);
+  if (auto refusal = ConversionRunRefusal(app.settings, app.folder, reading)) {
+    ui.ShowMessage(*refusal);
+    return kExitUsage;
+  }
+  std::error_code ec;
+  const std::filesystem::path absolute = std::filesystem::absolute(destination, ec);
+  if (ec || destination.empty()) {
+    Error("--export-to needs a folder");
+    return kExitUsage;
+  }
+  const ExportReport report = RunExport(app, absolute.lexically_normal().native());
+  ui.Finish();
+  return ExportStatus(report, absolute.lexically_normal().native());
+}
+
 int Main(int argc, char** argv) {
   CliOptions options;
   if (auto status = ParseArguments(argc, argv, options)) return *status;
@@ -455,6 +507,7 @@ int Main(int argc, char** argv) {
   app.reading = &reading;
   if (auto status = ApplyOptions(app.settings, options)) return *status;
   if (options.restore_list) return Restore(app, ui, *options.restore_list, options.library);
+  if (options.export_to) return Export(app, ui, reading, *options.export_to);
   return Convert(app, ui, reading);
 }
 

@@ -16,9 +16,10 @@ constexpr size_t kCopyChunk = size_t{1} << 20;
 // The most bytes compared at the end of a copy that is already there.
 constexpr size_t kLastBytes = TagBytes::kSize;
 
-bool Fail(std::string* error, const std::string& what, const std::string& name, int err) {
+// `what` happened to the copy of `spec`: a message naming both files.
+bool Fail(std::string* error, const std::string& what, const ExportFileSpec& spec, int err) {
   if (error != nullptr) {
-    *error = what + " " + name;
+    *error = what + " " + spec.target_name + " (the copy of " + spec.source + ")";
     if (err != 0) *error += std::string(": ") + std::strerror(err);
   }
   return false;
@@ -83,30 +84,31 @@ bool WriteExportFile(DiskOps& disk, const ExportFileSpec& spec, bool kernel_copy
   UniqueFd in = disk.OpenBeneath(spec.source_dir_fd, spec.source.c_str(),
                                  O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   struct stat st {};
-  if (!in || disk.FStat(in.get(), &st) != 0) return Fail(error, "cannot read", spec.source, errno);
+  if (!in || disk.FStat(in.get(), &st) != 0)
+    return Fail(error, "cannot read the source of", spec, errno);
   if (!S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) != spec.source_size) {
-    return Fail(error, "changed since the export was planned:", spec.source, 0);
+    return Fail(error, "the source has changed since the export was planned:", spec, 0);
   }
   const std::string part = PartName();
   // The part is made afresh: one left over has been removed at the start.
   UniqueFd out(::openat(spec.target_dir_fd, part.c_str(),
                         O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644));
-  if (!out) return Fail(error, "cannot create a file beside", spec.target_name, errno);
+  if (!out) return Fail(error, "cannot create a file beside", spec, errno);
   const Transfer audio = CopyFileBytes(disk, in.get(), out.get(), spec.audio_size, kernel_copy);
-  bool ok = audio.ok() || Fail(error, "cannot copy", spec.source, audio.error ? audio.error : EIO);
+  bool ok = audio.ok() || Fail(error, "cannot copy", spec, audio.error ? audio.error : EIO);
   if (ok && !spec.tag.empty()) {
     const Transfer tag = WriteAt(disk, out.get(), spec.tag.data(), spec.tag.size(),
                                  static_cast<off_t>(spec.audio_size));
-    ok = tag.ok() || Fail(error, "cannot write the tag of", spec.target_name, tag.error);
+    ok = tag.ok() || Fail(error, "cannot write the tag of", spec, tag.error);
   }
-  if (ok && disk.FSync(out.get()) != 0) ok = Fail(error, "cannot write", spec.target_name, errno);
+  if (ok && disk.FSync(out.get()) != 0) ok = Fail(error, "cannot write", spec, errno);
   if (ok) {
     const int err = out.Close();
-    if (err != 0) ok = Fail(error, "cannot write", spec.target_name, err);
+    if (err != 0) ok = Fail(error, "cannot write", spec, err);
   }
   if (ok && disk.RenameAt(spec.target_dir_fd, part.c_str(), spec.target_dir_fd,
                           spec.target_name.c_str(), 0) != 0) {
-    ok = Fail(error, "cannot put in place", spec.target_name, errno);
+    ok = Fail(error, "cannot put in place", spec, errno);
   }
   if (!ok) ::unlinkat(spec.target_dir_fd, part.c_str(), 0);
   return ok;

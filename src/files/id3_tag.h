@@ -106,8 +106,8 @@ uint64_t UpdatedBlockHash(const DiskEntry& entry, std::u16string_view Title,
 // and `Album` into a file whose last 128 bytes are `last` (a tag, or audio
 // bytes when the file has none): for a copy that is to end as the file
 // would after the write.
-std::string UpdatedTagBlock(const char* last, std::u16string_view Title,
-                            std::u16string_view Artist, std::u16string_view Album);
+std::string UpdatedTagBlock(const char* last, std::u16string_view Title, std::u16string_view Artist,
+                            std::u16string_view Album);
 
 // Writes `Tag` as the file's ID3v1 block: over the old block when the file
 // ends in one, else appended. The header written is always "TAG". Text

@@ -152,8 +152,8 @@ bool DeriveExportPlan(const RunState& run, const Settings& settings, const std::
   plan.library = library;
   std::string own;
   if (error == nullptr) error = &own;
-  UniqueFd library_fd = disk.OpenAt(AT_FDCWD, library.c_str(),
-                                    O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY);
+  UniqueFd library_fd =
+      disk.OpenAt(AT_FDCWD, library.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY);
   if (!library_fd) {
     *error = "cannot open " + library + ": " + std::strerror(errno);
     return false;

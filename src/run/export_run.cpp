@@ -34,9 +34,13 @@ ExportReport Ended(ExportReport report, Outcome outcome, std::string detail) {
 // Entries that systems put at the top of a stick by themselves; a
 // destination holding only these counts as empty.
 bool MadeBySystem(std::string_view name) {
-  static constexpr std::string_view kNames[] = {
-      "System Volume Information", "$RECYCLE.BIN", ".Spotlight-V100", ".fseventsd",
-      ".Trashes",                  "lost+found",   ".metadata_never_index"};
+  static constexpr std::string_view kNames[] = {"System Volume Information",
+                                                "$RECYCLE.BIN",
+                                                ".Spotlight-V100",
+                                                ".fseventsd",
+                                                ".Trashes",
+                                                "lost+found",
+                                                ".metadata_never_index"};
   for (std::string_view known : kNames) {
     if (name == known) return true;
   }
@@ -53,7 +57,8 @@ std::string Join(const std::string& folder, std::string_view name) {
 class DestinationWalk {
  public:
   DestinationWalk(const ExportPlan& plan, std::string root) : root_(std::move(root)) {
-    for (const ExportItem& item : plan.items) (item.is_file ? files_ : folders_).insert(item.target);
+    for (const ExportItem& item : plan.items)
+      (item.is_file ? files_ : folders_).insert(item.target);
   }
 
   // False, with `detail`, at the first entry of another kind.
@@ -76,8 +81,8 @@ class DestinationWalk {
       } else if (kind == EntryKind::kFile && files_.count(relative) > 0) {
         present.insert(relative);
       } else if (!folder.empty() || !MadeBySystem(name)) {
-        *detail = root_ + " is not empty and is no export of this library (it holds " +
-                  relative + "): choose an empty folder";
+        *detail = root_ + " is not empty and is no export of this library (it holds " + relative +
+                  "): choose an empty folder";
         return false;
       }
     }
@@ -99,8 +104,7 @@ class DestinationWalk {
 
 // The destination as a folder to write into: not inside the library,
 // created when missing. False with the report's outcome set otherwise.
-bool MakeDestination(const ExportPlan& plan, const std::string& destination,
-                     ExportReport& report) {
+bool MakeDestination(const ExportPlan& plan, const std::string& destination, ExportReport& report) {
   std::error_code ec;
   const fs::path library = fs::weakly_canonical(plan.library, ec);
   const fs::path target = fs::weakly_canonical(destination, ec);
@@ -121,8 +125,8 @@ bool MakeDestination(const ExportPlan& plan, const std::string& destination,
   }
   fs::create_directories(destination, ec);
   if (ec) {
-    report = Ended(report, Outcome::kInvalidFolder, "cannot create " + destination + ": " +
-                                                        ec.message());
+    report = Ended(report, Outcome::kInvalidFolder,
+                   "cannot create " + destination + ": " + ec.message());
     return false;
   }
   return true;
@@ -140,9 +144,9 @@ class ExportWriter {
     dest_fd_ = disk_.OpenAt(AT_FDCWD, destination.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     library_fd_ = disk_.OpenAt(AT_FDCWD, plan_.library.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dest_fd_ && library_fd_) return true;
-    report_ = Ended(report_, Outcome::kStopped,
-                    "cannot open " + (dest_fd_ ? plan_.library : destination) + ": " +
-                        std::strerror(errno));
+    report_ = Ended(
+        report_, Outcome::kStopped,
+        "cannot open " + (dest_fd_ ? plan_.library : destination) + ": " + std::strerror(errno));
     return false;
   }
 
@@ -156,7 +160,9 @@ class ExportWriter {
       return false;
     }
     const uint64_t block = room.f_frsize > 0 ? room.f_frsize : room.f_bsize;
-    const auto rounded = [block](uint64_t n) { return block == 0 ? n : (n + block - 1) / block * block; };
+    const auto rounded = [block](uint64_t n) {
+      return block == 0 ? n : (n + block - 1) / block * block;
+    };
     uint64_t needed = 0;
     done_.assign(plan_.items.size(), false);
     for (size_t i = 0; i < plan_.items.size(); ++i) {
@@ -198,9 +204,9 @@ class ExportWriter {
   bool Write(const ExportItem& item) {
     if (!item.is_file) {
       if (::mkdirat(dest_fd_.get(), item.target.c_str(), 0755) != 0 && errno != EEXIST) {
-        report_ = Ended(report_, Outcome::kStopped, "cannot create the folder " +
-                                                        Join(dest_, item.target) + ": " +
-                                                        std::strerror(errno));
+        report_ = Ended(
+            report_, Outcome::kStopped,
+            "cannot create the folder " + Join(dest_, item.target) + ": " + std::strerror(errno));
         return false;
       }
       ++report_.folders_made;
@@ -209,8 +215,8 @@ class ExportWriter {
     std::string error;
     const ExportFileSpec spec = Spec(item);
     if (spec.target_dir_fd < 0 || !WriteExportFile(disk_, spec, options_.kernel_copy, &error)) {
-      if (error.empty()) error = "cannot open the folder of " + Join(dest_, item.target);
-      report_ = Ended(report_, Outcome::kStopped, error);
+      if (error.empty()) error = "cannot open the folder of " + item.target;
+      report_ = Ended(report_, Outcome::kStopped, "export to " + dest_ + ": " + error);
       return false;
     }
     ++report_.files_written;
