@@ -444,11 +444,15 @@ int Convert(AppState& app, CliFrontEnd& ui, MecabReadingService& reading) {
 
 // Says how an export ended, and its exit status as for a run.
 int ExportStatus(const ExportReport& report, const std::string& destination) {
-  std::printf(
-      "Exported to %s: %lld files written, %lld already there, %lld folders made, %llu bytes\n",
-      EscapeBytes(destination).c_str(), static_cast<long long>(report.files_written),
-      static_cast<long long>(report.files_skipped), static_cast<long long>(report.folders_made),
-      static_cast<unsigned long long>(report.bytes_written));
+  // A refused export wrote nothing: its reason alone is said.
+  if (report.outcome == ExportReport::Outcome::kCompleted ||
+      report.outcome == ExportReport::Outcome::kStopped) {
+    std::printf(
+        "Exported to %s: %lld files written, %lld already there, %lld folders made, %llu bytes\n",
+        EscapeBytes(destination).c_str(), static_cast<long long>(report.files_written),
+        static_cast<long long>(report.files_skipped), static_cast<long long>(report.folders_made),
+        static_cast<unsigned long long>(report.bytes_written));
+  }
   if (!report.detail.empty()) Error(report.detail);
   switch (report.outcome) {
     case ExportReport::Outcome::kCompleted:
