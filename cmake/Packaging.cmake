@@ -22,8 +22,28 @@ foreach(page ${TARVEL_MAN_PAGES})
     VERBATIM)
   list(APPEND TARVEL_MAN_FILES ${TARVEL_MAN_DIR}/${page}.1.gz)
 endforeach()
-add_custom_target(tarvel_man ALL DEPENDS ${TARVEL_MAN_FILES})
+
+# The Japanese pages, written in UTF-8 and installed as ASCII roff (every
+# Japanese character an escape), which groff and man read under any locale.
+file(READ ${CMAKE_SOURCE_DIR}/docs/man/ja/settings-keys.roff TARVEL_MAN_SETTINGS_KEYS_JA)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+  ${CMAKE_SOURCE_DIR}/docs/man/ja/settings-keys.roff)
+set(TARVEL_MAN_FILES_JA)
+foreach(page ${TARVEL_MAN_PAGES})
+  set(ja ${TARVEL_MAN_DIR}/ja)
+  configure_file(${CMAKE_SOURCE_DIR}/docs/man/ja/${page}.1.in ${ja}/${page}.1.utf8 @ONLY)
+  add_custom_command(OUTPUT ${ja}/${page}.1.gz
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/docs/man/ja/roff-escape ${page}.1.utf8
+      ${page}.1
+    COMMAND sh -c "gzip -9 -n -c ${page}.1 > ${page}.1.gz"
+    WORKING_DIRECTORY ${ja}
+    DEPENDS ${ja}/${page}.1.utf8 ${CMAKE_SOURCE_DIR}/docs/man/ja/roff-escape
+    VERBATIM)
+  list(APPEND TARVEL_MAN_FILES_JA ${ja}/${page}.1.gz)
+endforeach()
+add_custom_target(tarvel_man ALL DEPENDS ${TARVEL_MAN_FILES} ${TARVEL_MAN_FILES_JA})
 install(FILES ${TARVEL_MAN_FILES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${TARVEL_MAN_FILES_JA} DESTINATION ${CMAKE_INSTALL_MANDIR}/ja/man1)
 
 install(FILES ${CMAKE_SOURCE_DIR}/data/completion/tarvel-cli
   DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
@@ -84,8 +104,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # icons through Qt's image plugin, and Qt's own dialogs speak Japanese
 # through its translations; no library names either.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "mecab-ipadic-utf8, libqt6svg6, qt6-translations-l10n")
-# The log's font, and the completion of tarvel-cli's options.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk, bash-completion")
+# The log's font, the completion of tarvel-cli's options, and glibc's own
+# Japanese error texts, which tarvel-cli's Japanese messages quote.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk, bash-completion, libc-l10n")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)
 

@@ -35,6 +35,7 @@ set(TARVEL_PLATFORM_SOURCES
   src/platform/text.h
   src/platform/text_file.cpp
   src/platform/text_file.h
+  src/platform/translatable.h
   src/platform/two_threads.cpp
   src/platform/two_threads.h
   src/platform/unique_fd.h
@@ -130,6 +131,10 @@ set(TARVEL_RUN_SOURCES
 set(TARVEL_CLI_SOURCES
   src/cli/cli_front_end.cpp
   src/cli/cli_front_end.h
+  src/cli/cli_text.cpp
+  src/cli/cli_text.h
+  src/cli/help_text.cpp
+  src/cli/help_text.h
   src/cli/terminal_progress.cpp
   src/cli/terminal_progress.h
 )
@@ -239,6 +244,7 @@ set(TARVEL_RUN_TESTS
 
 set(TARVEL_CLI_TESTS
   tests/cli/cli_fault_test.cpp
+  tests/cli/cli_language_test.cpp
   tests/cli/cli_restore_test.cpp
   tests/cli/cli_rules_test.cpp
   tests/cli/cli_run_test.cpp

@@ -7,6 +7,7 @@
 
 #include "platform/ini_file.h"
 #include "platform/text.h"
+#include "platform/translatable.h"
 
 namespace tarvel {
 namespace {
@@ -126,9 +127,10 @@ Settings LoadSettings(const std::filesystem::path& ini_path,
     }
     settings.*s.member = s.default_value;
     if (notices != nullptr) {
-      notices->push_back("setting " + Utf16ToUtf8(s.key) + "=" + Utf16ToUtf8(text) + " is " +
-                         (n ? "outside " + AllowedText(s) : std::string("not a whole number")) +
-                         "; using the default " + std::to_string(s.default_value));
+      notices->push_back(
+          N_("setting ") + Utf16ToUtf8(s.key) + "=" + Utf16ToUtf8(text) +
+          (n ? N_(" is outside ") + AllowedText(s) : std::string(N_(" is not a whole number"))) +
+          N_("; using the default ") + std::to_string(s.default_value));
     }
   }
   return settings;
@@ -175,7 +177,7 @@ SetSettingResult SetSettingByName(Settings& settings, std::u16string_view key,
   if (IsPathDataFolderKey(key)) {
     if (!IsUsablePath(value)) {
       result.code = SetSettingResult::Code::kBadValue;
-      result.message = "PathDataFolder: the folder must not contain a line break or NUL";
+      result.message = N_("PathDataFolder: the folder must not contain a line break or NUL");
       return result;
     }
     settings.PathDataFolder = value;
@@ -184,7 +186,7 @@ SetSettingResult SetSettingByName(Settings& settings, std::u16string_view key,
   const IntSetting* s = FindIntSetting(key);
   if (s == nullptr) {
     result.code = SetSettingResult::Code::kUnknownKey;
-    result.message = "unknown setting \"" + Utf16ToUtf8(key) + "\"; the settings are " +
+    result.message = N_("unknown setting \"") + Utf16ToUtf8(key) + N_("\"; the settings are ") +
                      Utf16ToUtf8(kPathDataFolderKey);
     for (const IntSetting& known : kIntSettings) result.message += ", " + Utf16ToUtf8(known.key);
     return result;
@@ -192,8 +194,8 @@ SetSettingResult SetSettingByName(Settings& settings, std::u16string_view key,
   std::optional<int32_t> n = ParseWholeInt(value);
   if (!n || *n < s->min || *n > s->max) {
     result.code = SetSettingResult::Code::kBadValue;
-    result.message = Utf16ToUtf8(s->key) + ": \"" + Utf16ToUtf8(value) + "\" is not allowed; use " +
-                     AllowedText(*s);
+    result.message = Utf16ToUtf8(s->key) + ": \"" + Utf16ToUtf8(value) +
+                     N_("\" is not allowed; use ") + AllowedText(*s);
     return result;
   }
   settings.*s->member = *n;

@@ -7,6 +7,7 @@
 #include "app/app_state.h"
 #include "platform/text.h"
 #include "platform/text_file.h"
+#include "platform/translatable.h"
 
 namespace tarvel {
 namespace {
@@ -70,7 +71,7 @@ TableLoadResult LoadTable(const std::optional<std::filesystem::path>& path,
   table.Clear();
   if (!path) {
     result.status = Status::kAbsent;
-    result.message = std::string(file_name) + ": not found";
+    result.message = std::string(file_name) + N_(": not found");
     return result;
   }
   result.path = *path;
@@ -96,7 +97,7 @@ TableLoadResult LoadTable(const std::optional<std::filesystem::path>& path,
     if (ParseCSV(text, table, kCsvFieldSeparator, kCsvLineSeparator, kCsvQuote) == 0) {
       table.Clear();
       result.status = Status::kEmpty;
-      result.message = DisplayPath(*path) + ": the table is empty";
+      result.message = DisplayPath(*path) + N_(": the table is empty");
       return result;
     }
     result.status = Status::kLoaded;
@@ -107,7 +108,7 @@ TableLoadResult LoadTable(const std::optional<std::filesystem::path>& path,
     result.status = Status::kUnreadable;
     result.looping_rows.clear();
     result.notices.clear();
-    result.message = DisplayPath(*path) + ": cannot load the table (" + e.what() + ")";
+    result.message = DisplayPath(*path) + N_(": cannot load the table (") + e.what() + ")";
   }
   return result;
 }

@@ -1,5 +1,6 @@
 // tarvel-cli: the conversion run and the restore run of the window, for
 // terminals, scripts and machines without a display.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,6 +20,8 @@
 #include "app/settings_rules.h"
 #include "app/startup.h"
 #include "cli/cli_front_end.h"
+#include "cli/cli_text.h"
+#include "cli/help_text.h"
 #include "cli/terminal_progress.h"
 #include "files/run_history.h"
 #include "platform/mecab_reading.h"
@@ -34,54 +37,6 @@ constexpr int kExitOk = 0;
 constexpr int kExitStopped = 1;
 constexpr int kExitUsage = 2;
 
-constexpr const char* kUsage =
-    "Usage: tarvel-cli [--quiet] [--settings FILE] [--preset NAME] [--set KEY=VALUE]...\n"
-    "                  [--check-only] [FOLDER]\n"
-    "       tarvel-cli [--quiet] [--settings FILE] --restore LIST.csv|KEPT-RUN\n"
-    "                  [--library FOLDER]\n"
-    "       tarvel-cli [--quiet] [--settings FILE] [--preset NAME] [--set KEY=VALUE]...\n"
-    "                  --export-to DEST [FOLDER]\n"
-    "       tarvel-cli --history\n"
-    "\n"
-    "Converts the MP3 file names, folder names and ID3v1 tags under FOLDER (default: the\n"
-    "data folder of the settings file) for players that cannot show full-width Japanese.\n"
-    "list.csv, the record of every change, is written before anything changes.\n"
-    "\n"
-    "  --settings FILE   use this settings file instead of the program's own\n"
-    "  --preset NAME     set the options of a player as the window's preset buttons do:\n"
-    "                    z919 (Kenwood Z919), fcd7 (Kenwood f-CD7) or other; the --set\n"
-    "                    options come after it\n"
-    "  --set KEY=VALUE   override one option for this run (e.g. ConvertLevelFilename=2);\n"
-    "                    the settings file is never written\n"
-    "  --check-only      only list what would change (names and tags)\n"
-    "  --export-to DEST  leave FOLDER as it is and write a converted copy of its MP3 files\n"
-    "                    and folders into DEST (empty or missing; an export cut short is\n"
-    "                    finished when started again), e.g. a USB stick for the car\n"
-    "  --restore LIST    undo a run from its list.csv, or from a run kept in the history\n"
-    "                    (a name that --history shows)\n"
-    "  --library FOLDER  with --restore: the library of the list now lies at FOLDER\n"
-    "                    (copied or moved, or its disk mounted elsewhere)\n"
-    "  --history         list the runs kept in the history and the current list.csv of\n"
-    "                    the program's list folder (name, time, counts, folder), marking\n"
-    "                    the current one and those restored from, with the date\n"
-    "  --quiet           no progress line on the terminal (the log is unchanged)\n"
-    "  --help            show this text\n"
-    "  --version         show the version\n"
-    "\n"
-    "Exit status: 0 the run reached its end, 1 a stage stopped it, a change that cannot be\n"
-    "made was found before the first one (nothing changed), a character that cannot be\n"
-    "made half-width turned it check-only, or a name that is not UTF-8 was left out,\n"
-    "2 usage or start-up error, the folder is the root folder, the reading dictionary\n"
-    "(MeCab) cannot be opened, romaji is chosen without Rome.csv, or another run or\n"
-    "restore is working on the library.\n"
-    "--restore: 0 every row is back, 1 a row was reported (missing, conflict, tag not\n"
-    "restored), the list's undo record does not belong to it (bytes, modes and times not\n"
-    "checked) or the restore stopped, 2 the list cannot be read, is in an encoding that\n"
-    "cannot be told, reaches outside one library or through a symbolic link, its library\n"
-    "folder does not exist, or another run or restore is working on the library.\n"
-    "Whatever the command, the status is at least 1 when standard output could not be\n"
-    "written (a full disk, a closed pipe).\n";
-
 struct CliOptions {
   std::optional<std::string> settings_file;
   std::optional<std::string> preset;
@@ -95,7 +50,12 @@ struct CliOptions {
   bool history = false;
 };
 
+// `text` is already in the user's language.
 void Error(const std::string& text) { std::fprintf(stderr, "tarvel-cli: %s\n", text.c_str()); }
+
+// A message that comes from the core, in English: its marked texts are
+// translated here.
+void CoreError(const std::string& text) { Error(TranslateCoreText(text)); }
 
 // The options that take no value, and what they turn on.
 struct FlagOption {
@@ -128,7 +88,7 @@ constexpr ValueOption kValueOptions[] = {
 std::optional<int> ParseOption(int argc, char** argv, int& i, CliOptions& options) {
   const std::string arg = argv[i];
   if (arg == "--help" || arg == "-h") {
-    std::fputs(kUsage, stdout);
+    std::fputs(HelpText().c_str(), stdout);
     return kExitOk;
   }
   if (arg == "--version") {
@@ -148,13 +108,13 @@ std::optional<int> ParseOption(int argc, char** argv, int& i, CliOptions& option
     }
     if (arg != option.name) continue;
     if (i + 1 >= argc) {
-      Error(arg + " needs a value");
+      Error(Fill(Tr("{1} needs a value"), {arg}));
       return kExitUsage;
     }
     option.store(options, argv[++i]);
     return std::nullopt;
   }
-  Error("unknown option " + EscapeBytes(arg) + " (see --help)");
+  Error(Fill(Tr("unknown option {1} (see --help)"), {EscapeBytes(arg)}));
   return kExitUsage;
 }
 
@@ -163,11 +123,11 @@ std::optional<int> CheckCombination(const CliOptions& options) {
   const bool converts =
       options.folder || !options.sets.empty() || options.check_only || options.preset;
   if (options.history && (options.restore_list || converts)) {
-    Error("--history takes no other option");
+    Error(Tr("--history takes no other option"));
     return kExitUsage;
   }
   if (options.restore_list && converts) {
-    Error("--restore takes only the list (and --settings, --library)");
+    Error(Tr("--restore takes only the list (and --settings, --library)"));
     return kExitUsage;
   }
   if (options.export_to && (options.restore_list || options.history || options.check_only)) {
@@ -175,11 +135,11 @@ std::optional<int> CheckCombination(const CliOptions& options) {
     return kExitUsage;
   }
   if (options.library && !options.restore_list) {
-    Error("--library goes with --restore only");
+    Error(Tr("--library goes with --restore only"));
     return kExitUsage;
   }
   if (options.preset && !FindPreset(*options.preset)) {
-    Error("unknown preset " + EscapeBytes(*options.preset) + " (z919, fcd7 or other)");
+    Error(Fill(Tr("unknown preset {1} (z919, fcd7 or other)"), {EscapeBytes(*options.preset)}));
     return kExitUsage;
   }
   return std::nullopt;
@@ -196,7 +156,7 @@ std::optional<int> ParseArguments(int argc, char** argv, CliOptions& options) {
     } else if (!options_done && arg.size() > 1 && arg[0] == '-') {
       if (auto status = ParseOption(argc, argv, i, options)) return status;
     } else if (options.folder) {
-      Error("only one folder can be converted at a time (see --help)");
+      Error(Tr("only one folder can be converted at a time (see --help)"));
       return kExitUsage;
     } else {
       options.folder = std::string(arg);
@@ -212,22 +172,43 @@ std::optional<std::u16string> LibraryOption(const std::string& folder) {
   std::error_code ec;
   std::filesystem::path absolute = std::filesystem::absolute(folder, ec);
   if (ec || folder.empty()) {
-    Error("--library needs a folder");
+    Error(Tr("--library needs a folder"));
     return std::nullopt;
   }
   std::optional<std::u16string> text = Utf8ToUtf16(absolute.lexically_normal().native());
-  if (!text) Error("the folder name is not valid UTF-8: " + EscapeBytes(folder));
+  if (!text) Error(Fill(Tr("the folder name is not valid UTF-8: {1}"), {EscapeBytes(folder)}));
   return text;
 }
 
 // Says why the restore ended as kLibraryMissing.
 void SayLibraryMissing(const RestoreReport& report, bool library_given) {
   if (library_given) {
-    Error(report.detail + " (given with --library)");
+    Error(Fill(Tr("{1} (given with --library)"), {TranslateCoreText(report.detail)}));
   } else {
-    Error(report.detail +
-          "; if the library was copied or moved, give its new place with "
-          "--library FOLDER");
+    Error(Fill(Tr("{1}; if the library was copied or moved, give its new place with "
+                  "--library FOLDER"),
+               {TranslateCoreText(report.detail)}));
+  }
+}
+
+// Says on standard error what the restore could not check or bring back.
+void SayRestoreNotices(const RestoreReport& report) {
+  if (report.unchecked) {
+    Error(Fill(Tr("undo record not used ({1}, and no record kept in the history belongs to the "
+                  "list): names and tag texts were restored, but the files' bytes, modes and "
+                  "modification times could not be checked"),
+               {TranslateCoreText(report.undo_notice)}));
+  }
+  if (!report.history_notice.empty()) CoreError(report.history_notice);
+  for (const std::string& line : report.details.failed) {
+    Error(Fill(Tr("not restored: {1}"), {TranslateCoreText(line)}));
+  }
+  for (const std::string& line : report.details.skipped) {
+    Error(Fill(Tr("tag not restored: {1}"), {TranslateCoreText(line)}));
+  }
+  if (report.details.unreachable > 0) {
+    Error(Fill(Tr("{1} rows lie in folders that were not found and were not restored"),
+               {std::to_string(report.details.unreachable)}));
   }
 }
 
@@ -245,7 +226,7 @@ int Restore(AppState& app, CliFrontEnd& ui, std::string list,
   }
   auto path = Utf8ToUtf16(list);
   if (!path) {
-    Error("the list name is not valid UTF-8: " + EscapeBytes(list));
+    Error(Fill(Tr("the list name is not valid UTF-8: {1}"), {EscapeBytes(list)}));
     return kExitUsage;
   }
   std::u16string library_folder;
@@ -257,39 +238,31 @@ int Restore(AppState& app, CliFrontEnd& ui, std::string list,
   RunState run;
   RestoreReport report = RunRestore(app, run, *path, library_folder);
   ui.Finish();
-  if (report.unchecked) {
-    Error("undo record not used (" + report.undo_notice +
-          ", and no record kept in the history belongs to the list): names and tag texts were "
-          "restored, but the files' bytes, modes and modification times could not be checked");
-  }
-  if (!report.history_notice.empty()) Error(report.history_notice);
-  for (const std::string& line : report.details.failed) Error("not restored: " + line);
-  for (const std::string& line : report.details.skipped) Error("tag not restored: " + line);
-  if (report.details.unreachable > 0) {
-    Error(std::to_string(report.details.unreachable) +
-          " rows lie in folders that were not found and were not restored");
-  }
+  SayRestoreNotices(report);
   switch (report.outcome) {
     case RestoreReport::Outcome::kCompleted:
       return kExitOk;
     case RestoreReport::Outcome::kIncomplete:
       if (report.details.NotRestored() > 0) {
-        Error(std::to_string(report.details.NotRestored()) + " rows were not restored");
+        Error(
+            Fill(Tr("{1} rows were not restored"), {std::to_string(report.details.NotRestored())}));
       }
       return kExitStopped;
     case RestoreReport::Outcome::kStopped:
-      if (!report.detail.empty()) Error(report.detail);
+      if (!report.detail.empty()) CoreError(report.detail);
       return kExitStopped;
     case RestoreReport::Outcome::kListUnreadable:
       // The reader's reason names the file when it comes from the file system.
       if (report.detail.find(list) != std::string::npos) {
-        Error("cannot read the list: " + report.detail);
+        Error(Fill(Tr("cannot read the list: {1}"), {TranslateCoreText(report.detail)}));
+      } else if (report.detail.empty()) {
+        Error(Fill(Tr("cannot read the list {1}"), {list}));
       } else {
-        Error("cannot read the list " + list + (report.detail.empty() ? "" : ": " + report.detail));
+        Error(Fill(Tr("cannot read the list {1}: {2}"), {list, TranslateCoreText(report.detail)}));
       }
       return kExitUsage;
     case RestoreReport::Outcome::kBusy:
-      if (!report.detail.empty()) Error(report.detail);
+      if (!report.detail.empty()) CoreError(report.detail);
       return kExitUsage;
     case RestoreReport::Outcome::kLibraryMissing:
       SayLibraryMissing(report, library.has_value());
@@ -304,24 +277,28 @@ int Restore(AppState& app, CliFrontEnd& ui, std::string list,
 int History(const AppFolder& folder) {
   const std::vector<HistoryEntry> runs = ListRuns(folder, folder.list_dir / kRenameListName);
   if (runs.empty()) {
-    std::printf("No runs are kept in %s\n", EscapeBytes(folder.history_dir.native()).c_str());
+    std::printf(
+        "%s\n",
+        Fill(Tr("No runs are kept in {1}"), {EscapeBytes(folder.history_dir.native())}).c_str());
     return kExitOk;
   }
   for (const HistoryEntry& h : runs) {
     const std::string name =
         EscapeBytes(h.current ? h.list.native() : h.list.parent_path().filename().native());
     std::string marks;
-    if (h.current) marks += "  [current]";
-    if (!h.restored.empty()) marks += "  [restored " + h.restored + "]";
+    if (h.current) marks += std::string("  ") + Tr("[current]");
+    if (!h.restored.empty()) marks += "  " + Fill(Tr("[restored {1}]"), {h.restored});
+    std::string what = Tr("(not a readable list)");
     if (h.readable) {
-      std::printf("%s  %s  %d rows, %d renames, %d tags  %s%s\n", name.c_str(), h.time.c_str(),
-                  h.rows, h.renames, h.tags, Utf16ToUtf8(h.folder).c_str(), marks.c_str());
-    } else {
-      std::printf("%s  %s  (not a readable list)%s\n", name.c_str(), h.time.c_str(), marks.c_str());
+      what = Fill(Tr("{1} rows, {2} renames, {3} tags  {4}"),
+                  {std::to_string(h.rows), std::to_string(h.renames), std::to_string(h.tags),
+                   Utf16ToUtf8(h.folder)});
     }
+    std::printf("%s  %s  %s%s\n", name.c_str(), h.time.c_str(), what.c_str(), marks.c_str());
   }
-  std::printf("Kept in %s; restore one with: tarvel-cli --restore NAME\n",
-              EscapeBytes(folder.history_dir.native()).c_str());
+  std::printf("%s\n", Fill(Tr("Kept in {1}; restore one with: tarvel-cli --restore NAME"),
+                           {EscapeBytes(folder.history_dir.native())})
+                          .c_str());
   return kExitOk;
 }
 
@@ -332,10 +309,18 @@ std::optional<int> StartUp(AppState& app, CliFrontEnd& ui, const std::filesystem
   if (options.settings_file) settings_file = *options.settings_file;
   StartupResult startup = Startup(app, exe, settings_file);
   for (const auto& line : startup.notices) ui.AppendLog(line + u"\r\n");
-  for (const std::string& line : startup.setting_notices) Error(line);
+  for (const std::string& line : startup.setting_notices) CoreError(line);
   if (startup.ok()) return std::nullopt;
   ui.ShowMessage(startup.message);
-  if (!startup.detail.empty()) Error(startup.detail);
+  if (!startup.detail.empty()) CoreError(startup.detail);
+  if (startup.code == StartupResult::Code::kDictionaryMissing &&
+      !app.folder.FindTable(kDicFileName)) {
+    std::string folders;
+    for (const std::filesystem::path& dir : app.folder.table_dirs) {
+      folders += (folders.empty() ? "" : ", ") + EscapeBytes(dir.native());
+    }
+    Error(Fill(Tr("{1} was looked for in: {2}"), {kDicFileName, folders}));
+  }
   return kExitUsage;
 }
 
@@ -345,13 +330,13 @@ std::optional<int> ApplySets(Settings& settings, const std::vector<std::string>&
     auto text = Utf8ToUtf16(set);
     size_t eq = text ? text->find(u'=') : std::u16string::npos;
     if (eq == std::u16string::npos) {
-      Error("--set needs KEY=VALUE, got " + EscapeBytes(set));
+      Error(Fill(Tr("--set needs KEY=VALUE, got {1}"), {EscapeBytes(set)}));
       return kExitUsage;
     }
     SetSettingResult r = SetSettingByName(settings, std::u16string_view(*text).substr(0, eq),
                                           std::u16string_view(*text).substr(eq + 1));
     if (!r.ok()) {
-      Error(r.message);
+      CoreError(r.message);
       return kExitUsage;
     }
   }
@@ -376,7 +361,7 @@ std::optional<int> ApplyOptions(Settings& settings, CliOptions& options) {
   if (!ec) options.folder = absolute.native();
   auto folder = Utf8ToUtf16(*options.folder);
   if (!folder) {
-    Error("the folder name is not valid UTF-8: " + EscapeBytes(*options.folder));
+    Error(Fill(Tr("the folder name is not valid UTF-8: {1}"), {EscapeBytes(*options.folder)}));
     return kExitUsage;
   }
   settings.PathDataFolder = *folder;
@@ -400,6 +385,27 @@ void ApplyLevelZeroRules(Settings& settings) {
   }
 }
 
+// Why the data folder `folder` cannot be used, naming it: not set, missing,
+// not a folder or not reachable.
+std::string DataFolderProblem(const std::u16string& folder) {
+  if (folder.empty()) return Tr("no data folder is set: give FOLDER or set PathDataFolder");
+  const std::string name = Utf16ToUtf8(folder);
+  struct stat st {};
+  std::string why;
+  if (::stat(name.c_str(), &st) != 0) {
+    const int err = errno;
+    why = err == ENOENT ? Tr("it does not exist")
+                        : Fill(Tr("it cannot be reached ({1})"), {std::strerror(err)});
+  } else if (!S_ISDIR(st.st_mode)) {
+    why = Tr("it is not a folder");
+  } else if (::access(name.c_str(), R_OK | X_OK) != 0) {
+    why = Fill(Tr("it cannot be read ({1})"), {std::strerror(errno)});
+  } else {
+    why = Tr("it cannot be used");
+  }
+  return Fill(Tr("the data folder {1} cannot be used: {2}"), {name, why});
+}
+
 // One conversion run: 0 when it reached its end, 1 when a stage stopped it
 // or it was turned check-only, 2 when it may not or could not start.
 int Convert(AppState& app, CliFrontEnd& ui, MecabReadingService& reading) {
@@ -414,29 +420,33 @@ int Convert(AppState& app, CliFrontEnd& ui, MecabReadingService& reading) {
   RunReport report = RunConversion(app, run);
   ui.Finish();
   if (run.SkippedNameCount > 0) {
-    Error(std::to_string(run.SkippedNameCount) +
-          " names are not valid UTF-8 and were left out (see the log)");
+    Error(Fill(Tr("{1} names are not valid UTF-8 and were left out (see the log)"),
+               {std::to_string(run.SkippedNameCount)}));
   }
   // Files that keep their tag are no failure: the run went on with the rest.
-  for (const std::string& line : report.tags_left_alone) Error(line);
+  for (const std::string& line : report.tags_left_alone) CoreError(line);
   switch (report.outcome) {
     case RunReport::Outcome::kCompleted:
       if (report.switched_to_check_only) {
         Error(
-            "a character could not be made half-width (see above), so the run only checked: "
-            "nothing was changed");
+            Tr("a character could not be made half-width (see above), so the run only checked: "
+               "nothing was changed"));
         return kExitStopped;
       }
       return run.SkippedNameCount > 0 ? kExitStopped : kExitOk;
     case RunReport::Outcome::kStopped:
-      if (!report.detail.empty()) Error(report.detail);
+      if (!report.detail.empty()) CoreError(report.detail);
       return kExitStopped;
     case RunReport::Outcome::kRefused:
-      Error(report.detail + "; nothing was changed");
+      Error(Fill(Tr("{1}; nothing was changed"), {TranslateCoreText(report.detail)}));
       return kExitStopped;
     case RunReport::Outcome::kInvalidFolder:
+      // The window's message says only that the folder is not usable.
+      Error(report.detail.empty() ? DataFolderProblem(app.settings.PathDataFolder)
+                                  : TranslateCoreText(report.detail));
+      return kExitUsage;
     case RunReport::Outcome::kBusy:
-      if (!report.detail.empty()) Error(report.detail);
+      if (!report.detail.empty()) CoreError(report.detail);
       return kExitUsage;
   }
   return kExitUsage;
@@ -487,12 +497,13 @@ int Export(AppState& app, CliFrontEnd& ui, MecabReadingService& reading,
 }
 
 int Main(int argc, char** argv) {
+  if (auto exe = ExecutablePath()) SetUpMessages(*exe);
   CliOptions options;
   if (auto status = ParseArguments(argc, argv, options)) return *status;
 
   auto exe = ExecutablePath();
   if (!exe) {
-    Error("cannot find the program's own folder (/proc/self/exe)");
+    Error(Tr("cannot find the program's own folder (/proc/self/exe)"));
     return kExitUsage;
   }
   if (options.history) return History(FindAppFolder(*exe));
@@ -521,8 +532,8 @@ int FinishStandardOutput(int status) {
   errno = 0;
   if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0) return status;
   const int err = errno;
-  Error(std::string("cannot write the log to standard output") +
-        (err != 0 ? std::string(": ") + std::strerror(err) : std::string()));
+  Error(err != 0 ? Fill(Tr("cannot write the log to standard output: {1}"), {std::strerror(err)})
+                 : std::string(Tr("cannot write the log to standard output")));
   return status == kExitOk ? kExitStopped : status;
 }
 

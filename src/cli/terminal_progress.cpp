@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "cli/cli_text.h"
+
 namespace tarvel {
 namespace {
 
@@ -16,32 +18,43 @@ constexpr const char* kEraseLine = "\x1b[K";
 const char* StageText(ProgressStage stage) {
   switch (stage) {
     case ProgressStage::kScan:
-      return "Scanning folders";
+      return Tr("Scanning folders");
     case ProgressStage::kConvert:
-      return "Converting";
+      return Tr("Converting");
     case ProgressStage::kWriteTags:
-      return "Writing tags";
+      return Tr("Writing tags");
     case ProgressStage::kRenameFiles:
-      return "Renaming files";
+      return Tr("Renaming files");
     case ProgressStage::kRenameFolders:
-      return "Renaming folders";
+      return Tr("Renaming folders");
     case ProgressStage::kRestoreFolders:
-      return "Restoring folder names";
+      return Tr("Restoring folder names");
     case ProgressStage::kRestoreFiles:
-      return "Restoring file names";
+      return Tr("Restoring file names");
     case ProgressStage::kRestoreTags:
-      return "Restoring tags";
+      return Tr("Restoring tags");
     case ProgressStage::kExport:
-      return "Copying files";
+      return Tr("Copying files");
   }
-  return "Working";
+  return Tr("Working");
 }
 
-// The unit after the last number shown: "1 folder", "2 folders", "1 of 2 rows".
-const char* UnitText(ProgressStage stage, int64_t last_number) {
-  if (stage == ProgressStage::kScan) return last_number == 1 ? "folder" : "folders";
-  if (stage == ProgressStage::kExport) return last_number == 1 ? "file" : "files";
-  return last_number == 1 ? "row" : "rows";
+// The count with its unit, which goes with the last number shown: "1
+// folder", "2 folders", "1 of 2 rows".
+std::string CountText(ProgressStage stage, int64_t done, int64_t total) {
+  const int64_t last = total > 0 ? total : done;
+  const auto n = static_cast<unsigned long>(last < 0 ? -last : last);
+  if (total <= 0) {
+    return Fill(stage == ProgressStage::kScan     ? TrN("{1} folder", "{1} folders", n)
+                : stage == ProgressStage::kExport ? TrN("{1} file", "{1} files", n)
+                                                  : TrN("{1} row", "{1} rows", n),
+                {GroupedNumber(done)});
+  }
+  return Fill(stage == ProgressStage::kScan ? TrN("{1} of {2} folder", "{1} of {2} folders", n)
+              : stage == ProgressStage::kExport
+                  ? TrN("{1} of {2} file", "{1} of {2} files", n)
+                  : TrN("{1} of {2} row", "{1} of {2} rows", n),
+              {GroupedNumber(done), GroupedNumber(total)});
 }
 
 int TerminalWidth(int fd) {
@@ -63,14 +76,12 @@ std::string GroupedNumber(int64_t n) {
 }
 
 std::string ProgressLine(ProgressStage stage, int64_t done, int64_t total, double rate_per_second) {
-  std::string line = std::string(StageText(stage)) + ": " + GroupedNumber(done);
-  if (total > 0) line += " of " + GroupedNumber(total);
-  line += std::string(" ") + UnitText(stage, total > 0 ? total : done);
+  std::string line = Fill(Tr("{1}: {2}"), {StageText(stage), CountText(stage, done, total)});
   if (total > 0 && done <= total) {
     line += " (" + std::to_string(done * 100 / total) + "%)";
   }
   if (rate_per_second >= 0 && std::isfinite(rate_per_second)) {
-    line += ", " + GroupedNumber(std::llround(rate_per_second)) + "/s";
+    line += Fill(Tr(", {1}/s"), {GroupedNumber(std::llround(rate_per_second))});
   }
   return line;
 }
@@ -94,8 +105,10 @@ void TerminalProgress::Update(ProgressStage stage, int64_t done, int64_t total) 
   const double rate = seconds >= 0.5 ? static_cast<double>(done) / seconds : -1.0;
   std::string line = ProgressLine(stage, done, total, rate);
   // A line as wide as the terminal would wrap, and the carriage return would
-  // then no longer reach its start. The text is ASCII, one column a byte.
-  if (width_ > 1 && line.size() > static_cast<size_t>(width_ - 1)) line.resize(width_ - 1);
+  // then no longer reach its start.
+  if (width_ > 1 && DisplayColumns(line) > static_cast<size_t>(width_ - 1)) {
+    line = CutToColumns(line, static_cast<size_t>(width_ - 1));
+  }
   Write("\r" + line + kEraseLine);
   shown_ = true;
   ++redraws_;

@@ -15,6 +15,7 @@
 #include "files/undo_record.h"
 #include "platform/library_folders.h"
 #include "platform/text.h"
+#include "platform/translatable.h"
 #include "platform/two_threads.h"
 
 namespace tarvel {
@@ -122,7 +123,7 @@ bool WriteOneTag(const FileEntry& e, size_t i, const UndoEntry* expected, Librar
       i, StageResult{status.error == TagIoError::kOutsideLibrary ? StageCode::kOutsideLibrary
                                                                  : StageCode::kTag,
                      status.sys_errno,
-                     "cannot write the tag of " + Utf16ToUtf8(e.OldPath + e.OldName) + ": " +
+                     N_("cannot write the tag of ") + Utf16ToUtf8(e.OldPath + e.OldName) + ": " +
                          DescribeTagIoStatus(status)});
   return false;
 }
@@ -217,7 +218,7 @@ bool GatherRenameRows(const RunState& run, int32_t is_file, FolderOrder order, R
     if (e.NewPath != e.OldPath || !IsSingleName(e.OldName) || !IsSingleName(e.NewName)) {
       SetResult(result,
                 StageResult{StageCode::kUnusableName, 0,
-                            "cannot rename " + Utf16ToUtf8(e.OldPath + e.OldName) + " to " +
+                            N_("cannot rename ") + Utf16ToUtf8(e.OldPath + e.OldName) + " to " +
                                 Utf16ToUtf8(e.NewPath + e.NewName) + ": not a usable name"});
       return false;
     }

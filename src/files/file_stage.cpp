@@ -5,6 +5,7 @@
 
 #include "platform/rename.h"
 #include "platform/text.h"
+#include "platform/translatable.h"
 
 namespace tarvel {
 namespace {
@@ -33,15 +34,15 @@ StageResult FolderRefused(int error, const std::string& from, const std::string&
   std::string why;
   if (error == ENOENT || error == ENOTDIR) {
     r.code = StageCode::kMissing;
-    why = "the old name cannot be found";
+    why = N_("the old name cannot be found");
   } else if (IsOutsideLibraryError(error)) {
     r.code = StageCode::kOutsideLibrary;
-    why = "its folder is reached through a link or lies outside the library";
+    why = N_("its folder is reached through a link or lies outside the library");
   } else {
     r.code = StageCode::kRefused;
-    why = "refused";
+    why = N_("refused");
   }
-  r.message = "cannot rename " + from + " to " + to + ": " + why;
+  r.message = N_("cannot rename ") + from + " to " + to + ": " + why;
   if (error != 0) r.message += std::string(" (") + std::strerror(error) + ")";
   return r;
 }
@@ -83,8 +84,8 @@ StageResult RenameItem(LibraryFolders& folders, std::u16string_view from_folder,
   const std::string to_shown = Utf16ToUtf8(to_folder);
   if (!IsSingleName(from_name) || !IsSingleName(to_name)) {
     return StageResult{StageCode::kUnusableName, 0,
-                       "cannot rename " + from_shown + Utf16ToUtf8(from_name) + " to " + to_shown +
-                           Utf16ToUtf8(to_name) + ": not a usable name"};
+                       N_("cannot rename ") + from_shown + Utf16ToUtf8(from_name) + " to " +
+                           to_shown + Utf16ToUtf8(to_name) + ": not a usable name"};
   }
   const std::string from = Utf16ToUtf8(from_name), to = Utf16ToUtf8(to_name);
   const int from_dir = folders.Open(from_shown);

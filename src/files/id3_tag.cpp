@@ -10,6 +10,7 @@
 
 #include "platform/disk_ops.h"
 #include "platform/text.h"
+#include "platform/translatable.h"
 #include "platform/unique_fd.h"
 
 namespace tarvel {
@@ -335,37 +336,37 @@ std::string DescribeTagIoStatus(const TagIoStatus& status) {
     case TagIoError::kNone:
       return "no error";
     case TagIoError::kOpen:
-      text = "cannot open the file";
+      text = N_("cannot open the file");
       break;
     case TagIoError::kStat:
-      text = "cannot learn the file size";
+      text = N_("cannot learn the file size");
       break;
     case TagIoError::kTooShort:
-      text = "the file is shorter than 128 bytes";
+      text = N_("the file is shorter than 128 bytes");
       break;
     case TagIoError::kRead:
-      text = "cannot read the tag block";
+      text = N_("cannot read the tag block");
       break;
     case TagIoError::kNoTag:
-      text = "the file has no ID3v1 tag";
+      text = N_("the file has no ID3v1 tag");
       break;
     case TagIoError::kBadGenre:
-      text = "the genre number is outside 0..255";
+      text = N_("the genre number is outside 0..255");
       break;
     case TagIoError::kWrite:
-      text = "cannot write the tag block";
+      text = N_("cannot write the tag block");
       break;
     case TagIoError::kChanged:
-      text = "the file's size has changed since the run";
+      text = N_("the file's size has changed since the run");
       break;
     case TagIoError::kChangedSinceRead:
-      text = "the file has changed since it was read";
+      text = N_("the file has changed since it was read");
       break;
     case TagIoError::kChangedSinceRun:
-      text = "the file's tag has changed since the run";
+      text = N_("the file's tag has changed since the run");
       break;
     case TagIoError::kOutsideLibrary:
-      text = "its folder is reached through a link or lies outside the library";
+      text = N_("its folder is reached through a link or lies outside the library");
       break;
   }
   if (status.sys_errno != 0) {

@@ -16,6 +16,7 @@
 #include "platform/library_folders.h"
 #include "platform/name_folding.h"
 #include "platform/text.h"
+#include "platform/translatable.h"
 
 namespace tarvel {
 namespace {
@@ -212,7 +213,7 @@ PreflightRefusal CheckNewName(const RunState& run, size_t i, int dir, long name_
     PreflightRefusal r = Refusal(PreflightCode::kNameTooLong, i, "");
     r.name_bytes = to.size();
     r.name_max = name_max > 0 ? static_cast<uint64_t>(name_max) : 0;
-    r.detail = "cannot rename " + shown + ": the new name is " + std::to_string(to.size()) +
+    r.detail = N_("cannot rename ") + shown + ": the new name is " + std::to_string(to.size()) +
                " bytes long, more than the " +
                (name_max > 0 ? std::to_string(name_max) : std::string("unknown number of")) +
                " bytes its file system allows; limit the length of names "
@@ -227,16 +228,16 @@ PreflightRefusal CheckNewName(const RunState& run, size_t i, int dir, long name_
     twice = file->second;
   }
   if (twice) {
-    PreflightRefusal r = Refusal(
-        PreflightCode::kSameNewName, i,
-        "cannot rename " + shown + ": " + PathOf(run.EntryTable[*twice]) + " gets that name too");
+    PreflightRefusal r = Refusal(PreflightCode::kSameNewName, i,
+                                 N_("cannot rename ") + shown + ": " +
+                                     PathOf(run.EntryTable[*twice]) + " gets that name too");
     r.other_row = *twice;
     return r;
   }
   if (held && !Leaves(run, names, folders, to, st) &&
       (before == nullptr || !Leaves(run, *before, folders, to, st))) {
     return Refusal(PreflightCode::kTaken, i,
-                   "cannot rename " + shown + ": the new name is taken by something else");
+                   N_("cannot rename ") + shown + N_(": the new name is taken by something else"));
   }
   return {};
 }
@@ -284,7 +285,7 @@ PreflightRefusal CheckRenames(const RunState& run, std::string_view library, Dis
     if (e.RenameFlag != 1) continue;
     if (e.NewPath != e.OldPath || !IsSingleName(e.OldName) || !IsSingleName(e.NewName)) {
       Keep(first, Refusal(PreflightCode::kUnusableName, i,
-                          "cannot rename " + PathOf(e) + " to " +
+                          N_("cannot rename ") + PathOf(e) + " to " +
                               Utf16ToUtf8(e.NewPath + e.NewName) + ": not a usable name"));
       break;
     }

@@ -11,6 +11,7 @@
 #include "platform/csv.h"
 #include "platform/text.h"
 #include "platform/text_file.h"
+#include "platform/translatable.h"
 
 namespace tarvel {
 namespace {
@@ -113,7 +114,7 @@ bool CheckLineEnds(std::u16string_view text, std::string* error) {
     }
   }
   if (text.empty()) {
-    SetError(error, "the list is empty");
+    SetError(error, N_("the list is empty"));
     return false;
   }
   if (quoted || !text.ends_with(u"\r\n")) {
@@ -129,7 +130,7 @@ int32_t ParseListText(std::u16string_view text, CsvTable& table, std::string* er
   if (!CheckLineEnds(text, error)) return 0;
   const int32_t records = ParseCSV(text, table, kCsvFieldSeparator, kCsvLineSeparator, kCsvQuote);
   if (records < 1) {
-    SetError(error, "the list holds no record");
+    SetError(error, N_("the list holds no record"));
     return 0;
   }
   return records;
@@ -158,7 +159,7 @@ bool CheckFirstRecord(const CsvTable& table, int32_t records, std::string* error
     }
   }
   if (records < 2) {
-    SetError(error, "the list holds no rows after its blank first record");
+    SetError(error, N_("the list holds no rows after its blank first record"));
     return false;
   }
   return true;

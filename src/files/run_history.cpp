@@ -20,6 +20,7 @@
 #include "files/undo_record.h"
 #include "platform/text.h"
 #include "platform/text_file.h"
+#include "platform/translatable.h"
 #include "platform/unique_fd.h"
 
 namespace tarvel {
@@ -178,12 +179,12 @@ bool CopyFile(const std::filesystem::path& from, const std::filesystem::path& to
   AtomicFileWriter writer(to);
   read = ReadFileInPieces(from, [&](std::string_view piece) { return writer.Append(piece); });
   if (!read.ok()) {
-    SetError(error, "cannot keep the previous list: " + read.message);
+    SetError(error, N_("cannot keep the previous list: ") + read.message);
     return false;
   }
   TextWriteResult w = writer.Commit();
   if (!w.ok) {
-    SetError(error, "cannot keep the previous list: " + w.message);
+    SetError(error, N_("cannot keep the previous list: ") + w.message);
     return false;
   }
   return true;
@@ -216,12 +217,12 @@ bool MakeRunFolder(const std::filesystem::path& history, std::filesystem::path& 
       return true;
     }
     if (errno != EEXIST) {
-      SetError(error, "cannot keep the previous list in " + EscapeBytes(history.native()) + ": " +
-                          std::strerror(errno));
+      SetError(error, N_("cannot keep the previous list in ") + EscapeBytes(history.native()) +
+                          ": " + std::strerror(errno));
       return false;
     }
   }
-  SetError(error, "cannot keep the previous list: no free folder name in " +
+  SetError(error, N_("cannot keep the previous list: no free folder name in ") +
                       EscapeBytes(history.native()));
   return false;
 }
@@ -378,11 +379,11 @@ bool KeepPreviousList(const AppFolder& folder, const std::filesystem::path& list
   // its bytes all the same, when they can be read.
   if (TextReadResult read = ReadFileInPieces(list_path, [](std::string_view) { return false; });
       !read.ok()) {
-    SetError(error, "cannot keep the previous list: " + read.message);
+    SetError(error, N_("cannot keep the previous list: ") + read.message);
     return false;
   }
   if (folder.history_dir.empty()) {
-    SetError(error, "cannot keep the previous list: no history folder");
+    SetError(error, N_("cannot keep the previous list: no history folder"));
     return false;
   }
   std::filesystem::path kept;
@@ -437,7 +438,7 @@ std::vector<HistoryEntry> ListRuns(const AppFolder& folder,
 bool NoteRestore(const AppFolder& folder, uint64_t list_size, uint64_t list_hash,
                  const std::filesystem::path& list_path, std::string* error) {
   if (folder.history_dir.empty()) {
-    SetError(error, "cannot note the restore: no history folder");
+    SetError(error, N_("cannot note the restore: no history folder"));
     return false;
   }
   std::error_code ec;
@@ -452,7 +453,7 @@ bool NoteRestore(const AppFolder& folder, uint64_t list_size, uint64_t list_hash
   UniqueFd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600));
   if (!fd || ::write(fd.get(), line.data(), line.size()) != static_cast<ssize_t>(line.size()) ||
       fd.Close() != 0) {
-    SetError(error, "cannot note the restore in " + EscapeBytes(path.native()) + ": " +
+    SetError(error, N_("cannot note the restore in ") + EscapeBytes(path.native()) + ": " +
                         std::strerror(errno));
     return false;
   }

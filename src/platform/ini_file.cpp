@@ -10,6 +10,7 @@
 
 #include "platform/text.h"
 #include "platform/text_file.h"
+#include "platform/translatable.h"
 
 namespace tarvel {
 namespace {
@@ -366,7 +367,7 @@ bool IniFile::Save() {
   if (!load_ok_) {
     // error_ still says why the file could not be read; overwriting it would
     // lose whatever it holds.
-    if (error_.empty()) error_ = "the settings file could not be read, so it is not replaced";
+    if (error_.empty()) error_ = N_("the settings file could not be read, so it is not replaced");
     return false;
   }
   if (!dirty_) return true;

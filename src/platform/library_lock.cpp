@@ -12,6 +12,8 @@
 #include <cstring>
 #include <system_error>
 
+#include "platform/translatable.h"
+
 namespace tarvel {
 namespace {
 
@@ -89,20 +91,21 @@ FolderLock LockThroughFile(const std::filesystem::path& real_folder, bool exclus
   const std::filesystem::path lock_folder = LibraryLock::LockFolder();
   std::filesystem::create_directories(lock_folder, ec);
   if (ec) {
-    SetError(error, "cannot make the lock folder " + lock_folder.native() + ": " + ec.message());
+    SetError(error,
+             N_("cannot make the lock folder ") + lock_folder.native() + ": " + ec.message());
     return FolderLock::kNotLockable;
   }
   const std::filesystem::path file = LibraryLock::LockFile(real_folder);
   fd = UniqueFd(::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
   if (!fd) {
-    SetError(error, "cannot open the lock file " + file.native() + ": " + std::strerror(errno));
+    SetError(error, N_("cannot open the lock file ") + file.native() + ": " + std::strerror(errno));
     return FolderLock::kNotLockable;
   }
   const int saved = FlockNow(fd.get(), exclusive ? LOCK_EX : LOCK_SH);
   if (saved == 0) return FolderLock::kLocked;
   fd.reset();
   if (saved == EWOULDBLOCK) return FolderLock::kBusy;
-  SetError(error, "cannot lock " + file.native() + ": " + std::strerror(saved));
+  SetError(error, N_("cannot lock ") + file.native() + ": " + std::strerror(saved));
   return FolderLock::kNotLockable;
 }
 
@@ -158,10 +161,10 @@ LibraryLock::Status LibraryLock::Take(const std::filesystem::path& folder, std::
     if (got == FolderLock::kNotLockable) got = LockThroughFile(chain[i], exclusive, fd, &why);
     if (got == FolderLock::kBusy) {
       Release();
-      SetError(error, exclusive ? "another run or restore is working on " + real.native() +
-                                      " or a folder inside it"
-                                : "another run or restore is working on " + chain[i].native() +
-                                      ", which holds " + real.native());
+      SetError(error, exclusive ? N_("another run or restore is working on ") + real.native() +
+                                      N_(" or a folder inside it")
+                                : N_("another run or restore is working on ") + chain[i].native() +
+                                      N_(", which holds ") + real.native());
       return Status::kBusy;
     }
     if (got == FolderLock::kLocked) {

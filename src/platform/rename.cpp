@@ -12,6 +12,7 @@
 #include "platform/disk_ops.h"
 #include "platform/name_folding.h"
 #include "platform/text.h"
+#include "platform/translatable.h"
 
 namespace tarvel {
 namespace {
@@ -36,7 +37,7 @@ RenameResult Fail(RenameResult::Code code, int err, const Shown2& shown, std::st
   const std::filesystem::path from = std::string(shown.folder) + shown.from.native();
   const std::filesystem::path to =
       std::string(shown.to_folder.empty() ? shown.folder : shown.to_folder) + shown.to.native();
-  r.message = "cannot rename " + Shown(from) + " to " + Shown(to) + ": " + std::string(what);
+  r.message = N_("cannot rename ") + Shown(from) + " to " + Shown(to) + ": " + std::string(what);
   if (err != 0) r.message += std::string(" (") + std::strerror(err) + ")";
   return r;
 }
@@ -131,27 +132,28 @@ RenameResult RenameThroughTemporary(const Place& at, const std::filesystem::path
     std::filesystem::path temp = TemporaryBeside(from);
     int err = RenameStep(at.disk, at.from_dir, from, at.from_dir, temp, use_flag);
     if (err == EEXIST) continue;
-    if (err != 0) return Fail(RenameResult::Code::kFailed, err, shown, "refused");
+    if (err != 0) return Fail(RenameResult::Code::kFailed, err, shown, N_("refused"));
     err = RenameStep(at.disk, at.from_dir, temp, at.to_dir, to, use_flag);
     if (err == 0) return {};
     // Put it back where it was; the old name is free, as we just left it.
     bool flag = use_flag;
     RenameStep(at.disk, at.from_dir, temp, at.from_dir, from, flag);
     return Fail(err == EEXIST ? RenameResult::Code::kTargetExists : RenameResult::Code::kFailed,
-                err, shown, "refused");
+                err, shown, N_("refused"));
   }
-  return Fail(RenameResult::Code::kFailed, EEXIST, shown, "no free temporary name");
+  return Fail(RenameResult::Code::kFailed, EEXIST, shown, N_("no free temporary name"));
 }
 
 RenameResult RenameIn(const Place& at, const std::filesystem::path& from,
                       const std::filesystem::path& to, const Shown2& shown) {
   if (!IsValidName(to) || !IsValidName(from)) {
-    return Fail(RenameResult::Code::kInvalidName, 0, shown, "not a usable name");
+    return Fail(RenameResult::Code::kInvalidName, 0, shown, N_("not a usable name"));
   }
   if (from == to && at.from_dir == at.to_dir) {
     struct stat st {};
     if (at.disk.FStatAt(at.from_dir, from.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-      return Fail(RenameResult::Code::kSourceMissing, errno, shown, "the old name cannot be found");
+      return Fail(RenameResult::Code::kSourceMissing, errno, shown,
+                  N_("the old name cannot be found"));
     }
     return {};
   }
@@ -164,11 +166,12 @@ RenameResult RenameIn(const Place& at, const std::filesystem::path& from,
   struct stat st {};
   if (at.disk.FStatAt(at.from_dir, from.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 &&
       (errno == ENOENT || errno == ENOTDIR)) {
-    return Fail(RenameResult::Code::kSourceMissing, errno, shown, "the old name cannot be found");
+    return Fail(RenameResult::Code::kSourceMissing, errno, shown,
+                N_("the old name cannot be found"));
   }
-  if (err != EEXIST) return Fail(RenameResult::Code::kFailed, err, shown, "refused");
+  if (err != EEXIST) return Fail(RenameResult::Code::kFailed, err, shown, N_("refused"));
   if (!SameEntry(at, from, to)) {
-    return Fail(RenameResult::Code::kTargetExists, EEXIST, shown, "the new name is taken");
+    return Fail(RenameResult::Code::kTargetExists, EEXIST, shown, N_("the new name is taken"));
   }
   return RenameThroughTemporary(at, from, to, shown, use_flag);
 }

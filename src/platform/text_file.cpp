@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "platform/text.h"
+#include "platform/translatable.h"
 
 namespace tarvel {
 namespace {
@@ -85,18 +86,18 @@ UniqueFd OpenForReading(const std::filesystem::path& path, TextReadResult& resul
     int err = errno;
     result.code =
         err == ENOENT ? TextReadResult::Code::kNotFound : TextReadResult::Code::kReadError;
-    result.message = Describe(path, "cannot open", err);
+    result.message = Describe(path, N_("cannot open"), err);
     return fd;
   }
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
     result.code = TextReadResult::Code::kNotAFile;
-    result.message = Describe(path, "not a plain file", 0);
+    result.message = Describe(path, N_("not a plain file"), 0);
     return UniqueFd();
   }
   if (static_cast<std::size_t>(st.st_size) > kMaxTextFileBytes) {
     result.code = TextReadResult::Code::kTooLarge;
-    result.message = Describe(path, "file too large", 0);
+    result.message = Describe(path, N_("file too large"), 0);
     return UniqueFd();
   }
   size = st.st_size;
@@ -116,14 +117,14 @@ void ReadToEnd(UniqueFd fd, const std::filesystem::path& path, TextReadResult& r
     if (n < 0) {
       if (errno == EINTR) continue;
       result.code = TextReadResult::Code::kReadError;
-      result.message = Describe(path, "read error", errno);
+      result.message = Describe(path, N_("read error"), errno);
       break;
     }
     if (n == 0) break;
     done += static_cast<size_t>(n);
     if (done > kMaxTextFileBytes) {
       result.code = TextReadResult::Code::kTooLarge;
-      result.message = Describe(path, "file too large", 0);
+      result.message = Describe(path, N_("file too large"), 0);
       break;
     }
     if (!took(done, static_cast<size_t>(n))) break;
@@ -177,7 +178,7 @@ AtomicFileWriter::AtomicFileWriter(std::filesystem::path path, std::size_t buffe
   if (!fd_) {
     int err = errno;
     temp_.clear();
-    Fail("cannot create a temporary file beside it", err);
+    Fail(N_("cannot create a temporary file beside it"), err);
     return;
   }
   ::fchmod(
@@ -199,18 +200,18 @@ bool AtomicFileWriter::Fail(std::string_view what, int err) {
 }
 
 bool AtomicFileWriter::Flush() {
-  if (!WriteAll(fd_.get(), buffer_)) return Fail("cannot write", errno);
+  if (!WriteAll(fd_.get(), buffer_)) return Fail(N_("cannot write"), errno);
   buffer_.clear();
   return true;
 }
 
 bool AtomicFileWriter::Append(std::string_view bytes) {
-  if (!ok() || !fd_) return Fail("cannot write", EBADF);
+  if (!ok() || !fd_) return Fail(N_("cannot write"), EBADF);
   if (buffer_.size() + bytes.size() > buffer_bytes_) {
     if (!Flush()) return false;
     // A piece as large as the buffer goes straight to the file.
     if (bytes.size() >= buffer_bytes_) {
-      if (!WriteAll(fd_.get(), bytes)) return Fail("cannot write", errno);
+      if (!WriteAll(fd_.get(), bytes)) return Fail(N_("cannot write"), errno);
       return true;
     }
   }
@@ -222,15 +223,15 @@ bool AtomicFileWriter::Finish() {
   if (!ok()) return false;
   if (!fd_) return true;  // finished already
   if (!Flush()) return false;
-  if (::fsync(fd_.get()) != 0) return Fail("cannot write", errno);
-  if (const int err = fd_.Close(); err != 0) return Fail("cannot write", err);
+  if (::fsync(fd_.get()) != 0) return Fail(N_("cannot write"), errno);
+  if (const int err = fd_.Close(); err != 0) return Fail(N_("cannot write"), err);
   return true;
 }
 
 TextWriteResult AtomicFileWriter::Commit() {
   TextWriteResult result;
   if (committed_) return result;
-  if (Finish() && ::rename(temp_.c_str(), path_.c_str()) != 0) Fail("cannot write", errno);
+  if (Finish() && ::rename(temp_.c_str(), path_.c_str()) != 0) Fail(N_("cannot write"), errno);
   if (!ok()) {
     Abort();
     result.ok = false;

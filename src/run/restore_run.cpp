@@ -12,6 +12,7 @@
 #include "files/run_history.h"
 #include "files/undo_record.h"
 #include "platform/text.h"
+#include "platform/translatable.h"
 #include "run/list_check.h"
 #include "run/run_guard.h"
 
@@ -46,7 +47,7 @@ bool RefuseList(AppState& app, RestoreReport& report, std::string problem) {
 bool RefuseMissingLibrary(AppState& app, RestoreReport& report, std::u16string_view folder) {
   ReportAbort(app, std::u16string(kLibraryMissing) + std::u16string(folder), false, true);
   report.outcome = RestoreReport::Outcome::kLibraryMissing;
-  report.detail = "the library folder " + Utf16ToUtf8(folder) + " does not exist";
+  report.detail = N_("the library folder ") + Utf16ToUtf8(folder) + N_(" does not exist");
   return false;
 }
 

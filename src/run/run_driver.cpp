@@ -15,6 +15,7 @@
 #include "files/rename_list.h"
 #include "files/undo_record.h"
 #include "platform/text.h"
+#include "platform/translatable.h"
 #include "run/conversion_pass.h"
 #include "run/run_guard.h"
 #include "run/scan.h"
@@ -103,8 +104,9 @@ Next CheckDataFolder(RunContext& c) {
       u"ルートフォルダ（/）はデータフォルダにできません。\r\n"
       u"MP3ファイルの入ったフォルダを選んでください。");
   c.report.outcome = RunReport::Outcome::kInvalidFolder;
-  c.report.detail = "the data folder " + Utf16ToUtf8(folder) +
-                    " is the root folder /, not a library: choose the folder that holds the music";
+  c.report.detail =
+      N_("the data folder ") + Utf16ToUtf8(folder) +
+      N_(" is the root folder /, not a library: choose the folder that holds the music");
   return Next::kEnd;
 }
 
@@ -123,7 +125,7 @@ Next Scan(RunContext& c) {
   ScanError error;
   if (ScanFolder(c.app, c.run, c.app.settings.PathDataFolder, &error, c.disk) != 0)
     return Next::kGoOn;
-  std::string detail = "cannot list " + Utf16ToUtf8(error.folder);
+  std::string detail = N_("cannot list ") + Utf16ToUtf8(error.folder);
   if (error.sys_errno != 0) detail += std::string(": ") + std::strerror(error.sys_errno);
   return Abort(c, u"ファイル名の取得に失敗しました。", true, std::move(detail));
 }
@@ -140,7 +142,7 @@ Next CountEntries(RunContext& c) {
 // The pass reports what it can itself; a failure ends the run silently.
 Next Convert(RunContext& c) {
   if (ConvertEntries(c.app, c.run, &c.report.switched_to_check_only) == 0) {
-    return Stop(c, "the conversion pass failed");
+    return Stop(c, N_("the conversion pass failed"));
   }
   const Settings& s = c.app.settings;
   const bool check_only = (s.FlagConvertFilename != 1 || s.FlagCheckOnlyFilename == 1) &&
@@ -200,11 +202,11 @@ std::u16string TagSkipLine(const RunState& run, const TagSkip& skip) {
 std::string TagSkipDetail(const RunState& run, const TagSkip& skip) {
   const std::string path = Utf16ToUtf8(RowPath(run, skip.row));
   if (skip.reason == TagSkip::Reason::kTooShort) {
-    return "tag left alone: " + path + ": " + std::to_string(skip.size) +
-           " bytes, too short to hold a tag";
+    return N_("tag left alone: ") + path + ": " + std::to_string(skip.size) +
+           N_(" bytes, too short to hold a tag");
   }
-  return "tag left alone: " + path + ": the same file as " +
-         Utf16ToUtf8(RowPath(run, skip.same_as)) + " (a hard link), whose tag is written once";
+  return N_("tag left alone: ") + path + N_(": the same file as ") +
+         Utf16ToUtf8(RowPath(run, skip.same_as)) + N_(" (a hard link), whose tag is written once");
 }
 
 // Everything that can be known before the first change, before the list is
@@ -219,7 +221,7 @@ Next CheckBeforeChanges(RunContext& c) {
   if (!refusal.ok()) {
     ReportAbort(c.app, RefusalText(c.run, refusal), true, true);
     c.report.outcome = RunReport::Outcome::kRefused;
-    c.report.detail = "before any change: " + refusal.detail;
+    c.report.detail = N_("before any change: ") + refusal.detail;
     return Next::kEnd;
   }
   if (tags.skipped.empty()) return Next::kGoOn;

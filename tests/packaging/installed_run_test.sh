@@ -25,6 +25,9 @@ done <<'LIST'
 /usr/share/icons/hicolor/256x256/apps/io.github.tarvel.Tarvel.png
 /usr/share/man/man1/tarvel.1.gz
 /usr/share/man/man1/tarvel-cli.1.gz
+/usr/share/man/ja/man1/tarvel.1.gz
+/usr/share/man/ja/man1/tarvel-cli.1.gz
+/usr/share/locale/ja/LC_MESSAGES/tarvel-cli.mo
 /usr/share/bash-completion/completions/tarvel-cli
 /usr/share/doc/tarvel/copyright
 /usr/share/doc/tarvel/changelog.gz
@@ -42,6 +45,17 @@ export HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/dat
 mkdir -p "$HOME"
 cli="$root/usr/bin/tarvel-cli"
 "$make_sample" demo "$work/music" >/dev/null
+
+# The unpacked program finds its Japanese messages under its own prefix.
+if locale -a 2>/dev/null | grep -qix 'ja_JP\.utf-\?8'; then
+  out=$(LANGUAGE= LC_ALL=ja_JP.UTF-8 "$cli" --library x 2>&1) || true
+  case "$out" in
+    *"--library は --restore と一緒にだけ使えます"*) ;;
+    *) fail "the installed tarvel-cli does not speak Japanese: $out" ;;
+  esac
+else
+  echo "installed_run_test: no ja_JP.UTF-8 locale, its messages not checked"
+fi
 cp -a "$work/music" "$work/before"
 
 status=0

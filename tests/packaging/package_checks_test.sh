@@ -43,6 +43,29 @@ for page in tarvel tarvel-cli; do
   done
   if grep -q '@' "$work/$page.1"; then fail "$page.1 holds an unfilled @placeholder@"; fi
 done
+# The Japanese pages: the same checks, and the catalogue of tarvel-cli's
+# Japanese messages beside them.
+for page in tarvel tarvel-cli; do
+  gz=$share/man/ja/man1/$page.1.gz
+  [ -f "$gz" ] || { fail "the package holds no Japanese $page.1"; continue; }
+  zcat "$gz" >"$work/ja-$page.1"
+  out=$(groff -man -ww -z -Tutf8 "$work/ja-$page.1" 2>&1) || fail "groff ja/$page.1: $out"
+  [ -z "$out" ] || fail "groff ja/$page.1 warns: $out"
+  out=$(MANWIDTH=80 man --warnings -l "$gz" 2>&1 >/dev/null) || fail "man -l ja/$page.1: $out"
+  [ -z "$out" ] || fail "man -l ja/$page.1 warns: $out"
+  for key in PathDataFolder Player LengthName ConvertLevelID3Tag ID3TagTitle; do
+    grep -q "^\.B $key\$" "$work/ja-$page.1" || fail "ja/$page.1 does not describe $key"
+  done
+  if grep -q '@' "$work/ja-$page.1"; then fail "ja/$page.1 holds an unfilled @placeholder@"; fi
+  # Japanese text, as escapes; no raw bytes beyond ASCII.
+  grep -q '\\\[u' "$work/ja-$page.1" || fail "ja/$page.1 holds no Japanese"
+  if LC_ALL=C grep -q '[^ -~]' "$work/ja-$page.1"; then
+    fail "ja/$page.1 holds bytes beyond ASCII"
+  fi
+done
+[ -f "$share/locale/ja/LC_MESSAGES/tarvel-cli.mo" ] ||
+  fail "the package holds no Japanese messages of tarvel-cli"
+
 for option in settings set check-only restore history quiet help version; do
   roff=$(printf '%s' "--$option" | sed 's/-/\\-/g')  # a hyphen is \- in roff
   grep -qF -- "$roff" "$work/tarvel-cli.1" || fail "tarvel-cli.1 does not describe --$option"
@@ -55,7 +78,7 @@ bash "$src/tests/packaging/completion_test.bash" "$share/bash-completion/complet
 # The licence and what the package recommends.
 grep -q '^License: GPL-3+$' "$root/usr/share/doc/tarvel/copyright" || fail "copyright: no GPL-3+"
 recommends=$(dpkg-deb -f "$deb" Recommends)
-for want in fonts-noto-cjk bash-completion; do
+for want in fonts-noto-cjk bash-completion libc-l10n; do
   case "$recommends" in *"$want"*) ;; *) fail "the package does not recommend $want" ;; esac
 done
 
