@@ -90,6 +90,8 @@ set(TARVEL_FILES_SOURCES
   src/files/file_stage.h
   src/files/id3_tag.cpp
   src/files/id3_tag.h
+  src/files/iso_image.cpp
+  src/files/iso_image.h
   src/files/list_format.h
   src/files/preflight.cpp
   src/files/preflight.h
@@ -114,6 +116,8 @@ set(TARVEL_RUN_SOURCES
   src/run/export_plan.h
   src/run/export_run.cpp
   src/run/export_run.h
+  src/run/iso_export.cpp
+  src/run/iso_export.h
   src/run/list_check.cpp
   src/run/list_check.h
   src/run/restore_run.cpp
@@ -230,6 +234,7 @@ set(TARVEL_RUN_TESTS
   tests/run/export_run_test.cpp
   tests/run/fault_test.cpp
   tests/run/folder_path_sharing_test.cpp
+  tests/run/iso_export_test.cpp
   tests/run/list_check_test.cpp
   tests/run/plan_run_test.cpp
   tests/run/restore_round_trip_test.cpp

