@@ -94,7 +94,8 @@ class IsoExportTest : public testing::TempDirTest {
   // Nothing under the image's name but `old` (empty: nothing at all), and
   // no temporary beside it.
   void ExpectNoNewImage(const std::string& old) {
-    EXPECT_EQ(fs::exists(image_) ? ReadBytes(image_) : std::string(), old);
+    const std::string now = fs::exists(image_) ? ReadBytes(image_) : std::string();
+    EXPECT_TRUE(now == old) << now.size() << " bytes under the image's name";
     for (const auto& entry : fs::directory_iterator(dir())) {
       EXPECT_FALSE(entry.path().filename().native().starts_with(kExportPartPrefix))
           << entry.path();
@@ -140,6 +141,131 @@ TEST_F(IsoExportTest, ImageHoldsThePlanAndLibraryStaysAsItWas) {
   }
   EXPECT_NE(Output("xorriso -indev " + Quoted(image_) + " 2>&1").find("'MUSIC_2024'"),
             std::string::npos);
+}
+
+// An image that cannot be written as planned is refused before anything is
+// written: the older image under the name stays, no temporary is left.
+TEST_F(IsoExportTest, RefusedImageLeavesTheOldOne) {
+  const std::string long_name = std::string(61, 'a') + ".mp3";  // 65 characters
+  struct {
+    const char* what;
+    uint64_t max_sectors;
+    std::string rename_to;  // a new target for the last file, when not empty
+    fs::path image;         // empty: the usual one
+    ImageReport::Outcome outcome;
+    std::string detail;  // found in the report's
+  } kCases[] = {
+      {"larger than the disc", 10, "", {}, ImageReport::Outcome::kRefused, "sectors of 2048 bytes"},
+      {"a name too long for Joliet", kCdSectors, long_name, {}, ImageReport::Outcome::kRefused,
+       long_name + ") has 65 characters"},
+      {"in the library", kCdSectors, "", music_ / "car.iso", ImageReport::Outcome::kInvalidFolder,
+       "lies in the library"},
+      {"in no folder", kCdSectors, "", dir() / "none" / "car.iso",
+       ImageReport::Outcome::kInvalidFolder, "does not exist"},
+  };
+  const auto before = ExactTreeWithTimes(music_);
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    WriteBytes(image_, "an older image");
+    ExportPlan plan = plan_;
+    if (!c.rename_to.empty()) {
+      std::string& target = plan.items.back().target;
+      const size_t slash = target.rfind('/');
+      target = (slash == std::string::npos ? "" : target.substr(0, slash + 1)) + c.rename_to;
+    }
+    const fs::path image = c.image.empty() ? image_ : c.image;
+    const ImageReport report = WriteImage(plan, image.native(), ui_, SystemDiskOps(),
+                                          ImageOptions{.max_sectors = c.max_sectors});
+    EXPECT_EQ(report.outcome, c.outcome);
+    EXPECT_NE(report.detail.find(c.detail), std::string::npos) << report.detail;
+    EXPECT_FALSE(fs::exists(c.image.empty() ? fs::path() : c.image));
+    ExpectNoNewImage("an older image");
+  }
+  EXPECT_EQ(ExactTreeWithTimes(music_), before);
+}
+
+// A source or the image failing part way stops the image: the older image
+// under the name is kept whole and the part written is removed.
+TEST_F(IsoExportTest, FailurePartWayLeavesNoImage) {
+  struct {
+    const char* what;
+    testing::DiskFault fault;
+    std::string detail;
+  } kCases[] = {
+      {"a source read fails", {.call = DiskCall::kRead, .nth = 2, .name = "notag.mp3"},
+       "cannot read " + U8(u"歌手/notag.mp3")},
+      {"a source cannot be opened", {.call = DiskCall::kOpenBeneath, .name = "notag.mp3"},
+       "cannot read " + U8(u"歌手/notag.mp3")},
+      {"the image's disk fails", {.call = DiskCall::kWrite, .nth = 2, .error = ENOSPC},
+       "cannot write the image"},
+  };
+  const auto before = ExactTreeWithTimes(music_);
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    WriteBytes(image_, "an older image");
+    testing::FaultDiskOps disk;
+    disk.Add(c.fault);
+    const ImageReport report = WriteImage(plan_, image_.native(), ui_, disk);
+    EXPECT_EQ(report.outcome, ImageReport::Outcome::kStopped);
+    EXPECT_NE(report.detail.find(c.detail), std::string::npos) << report.detail;
+    ExpectNoNewImage("an older image");
+  }
+  EXPECT_EQ(ExactTreeWithTimes(music_), before);
+}
+
+// Joliet counts UTF-16 units: 64 of them pass, one more is reported with
+// the name and its length, never cut; characters Joliet forbids are
+// reported too.
+TEST(CheckImagePlanTest, NamesADiscCannotHold) {
+  const std::string emoji = "\xF0\x9F\x98\x80";  // two UTF-16 units
+  std::string dakuten;
+  for (int i = 0; i < 33; ++i) dakuten += U8(u"ｶﾞ");  // 66 characters in 198 bytes
+  struct {
+    std::string name;
+    std::string problem;  // empty: none
+  } kCases[] = {
+      {std::string(64, 'a'), ""},
+      {std::string(65, 'a'), "has 65 characters"},
+      {std::string(62, 'a') + emoji, ""},
+      {std::string(63, 'a') + emoji, "has 65 characters"},
+      {dakuten, "has 66 characters"},
+      {"a?b.mp3", "cannot"},
+      {"a;1.mp3", "cannot"},
+      {U8(u"ﾄｳｷｮｳ.mp3"), ""},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    ExportPlan plan;
+    plan.items.push_back({.is_file = false, .source = "a", .target = "folder"});
+    plan.items.push_back({.is_file = true, .source = "a/b.mp3", .target = "folder/" + c.name});
+    const auto problems = CheckImagePlan(plan);
+    if (c.problem.empty()) {
+      EXPECT_TRUE(problems.empty()) << problems.front().detail;
+      continue;
+    }
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_EQ(problems[0].item, 1u);
+    EXPECT_NE(problems[0].detail.find(c.name), std::string::npos) << problems[0].detail;
+    EXPECT_NE(problems[0].detail.find(c.problem), std::string::npos) << problems[0].detail;
+  }
+}
+
+TEST(IsoVolumeLabelTest, AsciiCapitalsOfTheFolderName) {
+  struct {
+    std::string folder;
+    std::string label;
+  } kCases[] = {
+      {"Music", "MUSIC"},
+      {"my music 2024", "MY_MUSIC_2024"},
+      {U8(u"J-Pop 音楽!"), "J_POP"},
+      {U8(u"音楽"), "TARVEL"},
+      {"2024", "TARVEL"},
+      {std::string(40, 'x'), std::string(32, 'X')},
+      {std::string(31, 'x') + "-yz", std::string(31, 'X')},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(IsoVolumeLabel(c.folder), c.label) << c.folder;
+  }
 }
 
 }  // namespace
