@@ -27,6 +27,7 @@
 #include "platform/mecab_reading.h"
 #include "platform/text.h"
 #include "run/export_run.h"
+#include "run/iso_export.h"
 #include "run/restore_run.h"
 #include "run/run_driver.h"
 
@@ -47,6 +48,7 @@ struct CliOptions {
   std::optional<std::string> library;
   std::optional<std::string> folder;
   std::optional<std::string> export_to;
+  std::optional<std::string> iso;
   bool history = false;
 };
 
@@ -81,6 +83,7 @@ constexpr ValueOption kValueOptions[] = {
     {"--restore", [](CliOptions& o, std::string v) { o.restore_list = std::move(v); }},
     {"--library", [](CliOptions& o, std::string v) { o.library = std::move(v); }},
     {"--export-to", [](CliOptions& o, std::string v) { o.export_to = std::move(v); }},
+    {"--iso", [](CliOptions& o, std::string v) { o.iso = std::move(v); }},
 };
 
 // Parses the option at argv[i] (moving i past its value). Returns an exit
@@ -132,6 +135,11 @@ std::optional<int> CheckCombination(const CliOptions& options) {
   }
   if (options.export_to && (options.restore_list || options.history || options.check_only)) {
     Error("--export-to takes no --restore, --history or --check-only");
+    return kExitUsage;
+  }
+  if (options.iso &&
+      (options.export_to || options.restore_list || options.history || options.check_only)) {
+    Error(Tr("--iso takes no --export-to, --restore, --history or --check-only"));
     return kExitUsage;
   }
   if (options.library && !options.restore_list) {
@@ -496,6 +504,49 @@ int Export(AppState& app, CliFrontEnd& ui, MecabReadingService& reading,
   return ExportStatus(report, absolute.lexically_normal().native());
 }
 
+// Says how the image ended, and its exit status as for an export.
+int ImageStatus(const ImageReport& report, const std::string& file) {
+  if (report.outcome == ImageReport::Outcome::kCompleted) {
+    std::printf("%s\n",
+                Fill(Tr("Image {1}: {2} files, {3} folders, {4} bytes of music; the "
+                        "image takes {5} bytes, labelled {6}"),
+                     {EscapeBytes(file), GroupedNumber(report.files), GroupedNumber(report.folders),
+                      GroupedNumber(static_cast<int64_t>(report.bytes)),
+                      GroupedNumber(static_cast<int64_t>(report.image_size)), report.label})
+                    .c_str());
+  }
+  if (!report.detail.empty()) Error(report.detail);
+  switch (report.outcome) {
+    case ImageReport::Outcome::kCompleted:
+      return kExitOk;
+    case ImageReport::Outcome::kStopped:
+    case ImageReport::Outcome::kRefused:
+      return kExitStopped;
+    case ImageReport::Outcome::kInvalidFolder:
+    case ImageReport::Outcome::kBusy:
+      return kExitUsage;
+  }
+  return kExitUsage;
+}
+
+// A CD image of the converted copy in `file`, the library unchanged.
+int Image(AppState& app, CliFrontEnd& ui, MecabReadingService& reading, const std::string& file) {
+  ApplyLevelZeroRules(app.settings);
+  if (auto refusal = ConversionRunRefusal(app.settings, app.folder, reading)) {
+    ui.ShowMessage(*refusal);
+    return kExitUsage;
+  }
+  std::error_code ec;
+  const std::filesystem::path absolute = std::filesystem::absolute(file, ec).lexically_normal();
+  if (ec || file.empty() || !absolute.has_filename()) {
+    Error(Tr("--iso needs the name of an image file"));
+    return kExitUsage;
+  }
+  const ImageReport report = RunImageExport(app, absolute.native());
+  ui.Finish();
+  return ImageStatus(report, absolute.native());
+}
+
 int Main(int argc, char** argv) {
   if (auto exe = ExecutablePath()) SetUpMessages(*exe);
   CliOptions options;
@@ -523,6 +574,7 @@ int Main(int argc, char** argv) {
   if (auto status = ApplyOptions(app.settings, options)) return *status;
   if (options.restore_list) return Restore(app, ui, *options.restore_list, options.library);
   if (options.export_to) return Export(app, ui, reading, *options.export_to);
+  if (options.iso) return Image(app, ui, reading, *options.iso);
   return Convert(app, ui, reading);
 }
 

@@ -50,10 +50,9 @@ std::string CountText(ProgressStage stage, int64_t done, int64_t total) {
                                                   : TrN("{1} row", "{1} rows", n),
                 {GroupedNumber(done)});
   }
-  return Fill(stage == ProgressStage::kScan ? TrN("{1} of {2} folder", "{1} of {2} folders", n)
-              : stage == ProgressStage::kExport
-                  ? TrN("{1} of {2} file", "{1} of {2} files", n)
-                  : TrN("{1} of {2} row", "{1} of {2} rows", n),
+  return Fill(stage == ProgressStage::kScan     ? TrN("{1} of {2} folder", "{1} of {2} folders", n)
+              : stage == ProgressStage::kExport ? TrN("{1} of {2} file", "{1} of {2} files", n)
+                                                : TrN("{1} of {2} row", "{1} of {2} rows", n),
               {GroupedNumber(done), GroupedNumber(total)});
 }
 

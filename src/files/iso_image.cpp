@@ -150,13 +150,11 @@ void StreamFree(IsoStream* stream) { delete Data(stream); }
 
 int StreamUpdateSize(IsoStream*) { return ISO_SUCCESS; }
 
-IsoStreamIface kSourceStreamClass = {1,          {'u', 's', 'e', 'r'},
-                                     StreamOpen, StreamClose,
-                                     StreamSize, StreamRead,
-                                     StreamRepeatable, StreamId,
-                                     StreamFree, StreamUpdateSize,
-                                     nullptr,    nullptr,
-                                     nullptr};
+IsoStreamIface kSourceStreamClass = {
+    1,          {'u', 's', 'e', 'r'}, StreamOpen,       StreamClose,
+    StreamSize, StreamRead,           StreamRepeatable, StreamId,
+    StreamFree, StreamUpdateSize,     nullptr,          nullptr,
+    nullptr};
 
 // A new stream of one reference, owned by the caller.
 IsoStream* NewStream(StreamShared& shared, const IsoImageEntry& entry, ino_t id) {
@@ -209,9 +207,9 @@ bool BuildTree(const IsoImageSpec& spec, IsoImage* image, StreamShared& shared,
     if (entry.is_file) {
       IsoStream* stream = NewStream(shared, entry, static_cast<ino_t>(i + 1));
       IsoFile* file = nullptr;
-      ret = stream == nullptr ? static_cast<int>(ISO_OUT_OF_MEM)
-                              : iso_image_add_new_file(image, folder->second, name.c_str(),
-                                                       stream, &file);
+      ret = stream == nullptr
+                ? static_cast<int>(ISO_OUT_OF_MEM)
+                : iso_image_add_new_file(image, folder->second, name.c_str(), stream, &file);
       if (ret < 0 && stream != nullptr) iso_stream_unref(stream);
       if (ret >= 0) iso_node_set_sort_weight(reinterpret_cast<IsoNode*>(file), weight--);
     } else {
@@ -256,12 +254,12 @@ bool CopyImage(burn_source* source, uint64_t size, int out, DiskOps& disk, Strea
     const int got = source->read_xt(source, buffer.data(), want);
     if (*error = shared.Error(); !error->empty()) return false;
     if (got <= 0) {
-      *error = "the image ended after " + std::to_string(at) + " of " + std::to_string(size) +
-               " bytes";
+      *error =
+          "the image ended after " + std::to_string(at) + " of " + std::to_string(size) + " bytes";
       return false;
     }
-    const Transfer wrote = WriteAt(disk, out, buffer.data(), static_cast<size_t>(got),
-                                   static_cast<off_t>(at));
+    const Transfer wrote =
+        WriteAt(disk, out, buffer.data(), static_cast<size_t>(got), static_cast<off_t>(at));
     if (!wrote.ok()) {
       *error = std::string("cannot write the image: ") + std::strerror(wrote.error);
       return false;
@@ -300,8 +298,8 @@ bool WriteInPlace(burn_source* source, uint64_t size, int dir_fd, const std::str
                   std::string* error) {
   const std::string part = std::string(kExportPartPrefix) + name;
   // Made afresh: a part left by an image cut short is written over.
-  UniqueFd out(::openat(dir_fd, part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW,
-                        0644));
+  UniqueFd out(
+      ::openat(dir_fd, part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644));
   if (!out) {
     *error = "cannot create " + part + ": " + std::strerror(errno);
     return false;
@@ -361,8 +359,7 @@ IsoImageResult WriteIsoImage(const IsoImageSpec& spec, const std::string& path,
   }
   const size_t slash = path.rfind('/');
   const std::string folder = slash == 0 ? "/" : path.substr(0, slash);
-  const UniqueFd dir_fd =
-      disk.OpenAt(AT_FDCWD, folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const UniqueFd dir_fd = disk.OpenAt(AT_FDCWD, folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (!dir_fd) return Failed(result, "cannot open " + folder + ": " + std::strerror(errno));
   if (!HasRoom(disk, dir_fd.get(), result.image_size, result)) return result;
   if (!WriteInPlace(source.get(), result.image_size, dir_fd.get(), path.substr(slash + 1), disk,
@@ -395,8 +392,8 @@ size_t JolietLength(std::string_view name) {
   size_t units = 0;
   for (const char c : name) {
     const auto u = static_cast<unsigned char>(c);
-    if ((u & 0xc0) != 0x80) ++units;   // each character's first byte
-    if ((u & 0xf8) == 0xf0) ++units;   // four bytes: a surrogate pair
+    if ((u & 0xc0) != 0x80) ++units;  // each character's first byte
+    if ((u & 0xf8) == 0xf0) ++units;  // four bytes: a surrogate pair
   }
   return units;
 }

@@ -29,8 +29,8 @@ inline constexpr size_t kJolietNameMax = 64;
 // One folder or file of the image.
 struct IsoImageEntry {
   bool is_file = false;
-  std::string source;  // files: below the library folder, UTF-8
-  std::string target;  // in the image, UTF-8, "/" between names
+  std::string source;        // files: below the library folder, UTF-8
+  std::string target;        // in the image, UTF-8, "/" between names
   uint64_t source_size = 0;  // files: the size the source must still have
   uint64_t audio_size = 0;   // files: the bytes taken unchanged from its start
   TagBytes tag;              // files: written after them; empty for none

@@ -75,8 +75,8 @@ IsoImageSpec MakeSpec(const ExportPlan& plan, int library_fd, const std::string&
   spec.max_sectors = max_sectors;
   spec.entries.reserve(plan.items.size());
   for (const ExportItem& item : plan.items) {
-    spec.entries.push_back({item.is_file, item.source, item.target, item.source_size,
-                            item.audio_size, item.tag});
+    spec.entries.push_back(
+        {item.is_file, item.source, item.target, item.source_size, item.audio_size, item.tag});
   }
   return spec;
 }
@@ -134,8 +134,8 @@ std::vector<ExportPlanProblem> CheckImagePlan(const ExportPlan& plan) {
   return problems;
 }
 
-ImageReport WriteImage(const ExportPlan& plan, const std::string& file, FrontEnd& ui,
-                       DiskOps& disk, ImageOptions options) {
+ImageReport WriteImage(const ExportPlan& plan, const std::string& file, FrontEnd& ui, DiskOps& disk,
+                       ImageOptions options) {
   ImageReport report;
   report.files = plan.file_count;
   report.folders = plan.folder_count;

@@ -50,8 +50,8 @@ ImageReport WriteImage(const ExportPlan& plan, const std::string& file, FrontEnd
 
 // The image of the library app.settings.PathDataFolder, converted as a run
 // would, the library left as it is.
-ImageReport RunImageExport(AppState& app, const std::string& file,
-                           DiskOps& disk = SystemDiskOps(), ImageOptions options = {});
+ImageReport RunImageExport(AppState& app, const std::string& file, DiskOps& disk = SystemDiskOps(),
+                           ImageOptions options = {});
 
 }  // namespace tarvel
 

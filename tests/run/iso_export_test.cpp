@@ -84,9 +84,10 @@ class IsoExportTest : public testing::TempDirTest {
   std::map<std::string, std::string> Planned() const {
     std::map<std::string, std::string> tree;
     for (const ExportItem& item : plan_.items) {
-      tree[item.target] = item.is_file ? ReadBytes(music_ / item.source).substr(0, item.audio_size) +
-                                             std::string(item.tag.view())
-                                       : "<folder>";
+      tree[item.target] = item.is_file
+                              ? ReadBytes(music_ / item.source).substr(0, item.audio_size) +
+                                    std::string(item.tag.view())
+                              : "<folder>";
     }
     return tree;
   }
@@ -97,8 +98,7 @@ class IsoExportTest : public testing::TempDirTest {
     const std::string now = fs::exists(image_) ? ReadBytes(image_) : std::string();
     EXPECT_TRUE(now == old) << now.size() << " bytes under the image's name";
     for (const auto& entry : fs::directory_iterator(dir())) {
-      EXPECT_FALSE(entry.path().filename().native().starts_with(kExportPartPrefix))
-          << entry.path();
+      EXPECT_FALSE(entry.path().filename().native().starts_with(kExportPartPrefix)) << entry.path();
     }
   }
 
@@ -156,7 +156,11 @@ TEST_F(IsoExportTest, RefusedImageLeavesTheOldOne) {
     std::string detail;  // found in the report's
   } kCases[] = {
       {"larger than the disc", 10, "", {}, ImageReport::Outcome::kRefused, "sectors of 2048 bytes"},
-      {"a name too long for Joliet", kCdSectors, long_name, {}, ImageReport::Outcome::kRefused,
+      {"a name too long for Joliet",
+       kCdSectors,
+       long_name,
+       {},
+       ImageReport::Outcome::kRefused,
        long_name + ") has 65 characters"},
       {"in the library", kCdSectors, "", music_ / "car.iso", ImageReport::Outcome::kInvalidFolder,
        "lies in the library"},
@@ -192,11 +196,14 @@ TEST_F(IsoExportTest, FailurePartWayLeavesNoImage) {
     testing::DiskFault fault;
     std::string detail;
   } kCases[] = {
-      {"a source read fails", {.call = DiskCall::kRead, .nth = 2, .name = "notag.mp3"},
+      {"a source read fails",
+       {.call = DiskCall::kRead, .nth = 2, .name = "notag.mp3"},
        "cannot read " + U8(u"歌手/notag.mp3")},
-      {"a source cannot be opened", {.call = DiskCall::kOpenBeneath, .name = "notag.mp3"},
+      {"a source cannot be opened",
+       {.call = DiskCall::kOpenBeneath, .name = "notag.mp3"},
        "cannot read " + U8(u"歌手/notag.mp3")},
-      {"the image's disk fails", {.call = DiskCall::kWrite, .nth = 2, .error = ENOSPC},
+      {"the image's disk fails",
+       {.call = DiskCall::kWrite, .nth = 2, .error = ENOSPC},
        "cannot write the image"},
   };
   const auto before = ExactTreeWithTimes(music_);
