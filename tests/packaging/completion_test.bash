@@ -51,4 +51,6 @@ check "tarvel-cli --restore list.csv --library " "<files -d>"
 check "tarvel-cli --l" "--library"
 check "tarvel-cli --ex" "--export-to"
 check "tarvel-cli --export-to " "<files -d>"
+check "tarvel-cli --is" "--iso"
+check "tarvel-cli --iso " "<files iso>"
 exit $failed

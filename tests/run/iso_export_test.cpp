@@ -5,9 +5,12 @@
 #include "run/iso_export.h"
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -186,6 +189,27 @@ TEST_F(IsoExportTest, RefusedImageLeavesTheOldOne) {
     ExpectNoNewImage("an older image");
   }
   EXPECT_EQ(ExactTreeWithTimes(music_), before);
+}
+
+// The room is checked against the whole image before a byte of it is
+// written (a tmpfs smaller than the image; root only).
+TEST_F(IsoExportTest, TooLittleRoomWritesNothing) {
+  const fs::path small = dir() / "small";
+  fs::create_directories(small);
+  if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64k") != 0) {
+    GTEST_SKIP() << "cannot mount a tmpfs: " << std::strerror(errno);
+  }
+  const fs::path image = small / "car.iso";
+  const ImageReport report = WriteImage(plan_, image.native(), ui_);
+  const bool left = fs::exists(image) || !fs::is_empty(small);
+  ::umount2(small.c_str(), MNT_DETACH);
+  EXPECT_EQ(report.outcome, ImageReport::Outcome::kRefused);
+  EXPECT_NE(report.detail.find(
+                "not enough room for the image: " + std::to_string(report.image_size) + " bytes"),
+            std::string::npos)
+      << report.detail;
+  EXPECT_GT(report.image_size, 64u * 1024);
+  EXPECT_FALSE(left);
 }
 
 // A source or the image failing part way stops the image: the older image
