@@ -1,0 +1,136 @@
+#include "files/export_copy.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+namespace tarvel {
+namespace {
+
+// The bytes moved per call when the kernel cannot copy by itself.
+constexpr size_t kCopyChunk = size_t{1} << 20;
+// The most bytes compared at the end of a copy that is already there.
+constexpr size_t kLastBytes = TagBytes::kSize;
+
+// `what` happened to the copy of `spec`: a message naming both files.
+bool Fail(std::string* error, const std::string& what, const ExportFileSpec& spec, int err) {
+  if (error != nullptr) {
+    *error = what + " " + spec.target_name + " (the copy of " + spec.source + ")";
+    if (err != 0) *error += std::string(": ") + std::strerror(err);
+  }
+  return false;
+}
+
+// The kernel's copy, as far as it goes: false when it cannot be used at all
+// (another file system, no support), with nothing copied.
+bool KernelCopy(int in, int out, uint64_t size, Transfer& t) {
+  loff_t in_offset = 0;
+  loff_t out_offset = 0;
+  while (t.done < size) {
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(size - t.done, size_t{1} << 30));
+    const ssize_t n = ::copy_file_range(in, &in_offset, out, &out_offset, want, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && t.done == 0 &&
+        (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP ||
+         errno == EPERM)) {
+      return false;
+    }
+    if (n < 0) {
+      t.error = errno;
+      return true;
+    }
+    if (n == 0) return true;  // the source ended early
+    t.done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// The part name of the copy being written by this process.
+std::string PartName() { return std::string(kExportPartPrefix) + std::to_string(::getpid()); }
+
+}  // namespace
+
+Transfer CopyFileBytes(DiskOps& disk, int in, int out, uint64_t size, bool kernel_copy) {
+  Transfer t;
+  t.wanted = static_cast<size_t>(size);
+  if (size == 0 || (kernel_copy && KernelCopy(in, out, size, t))) return t;
+  std::vector<char> buffer(static_cast<size_t>(std::min<uint64_t>(size, kCopyChunk)));
+  while (t.done < size) {
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(size - t.done, buffer.size()));
+    const off_t at = static_cast<off_t>(t.done);
+    const Transfer read = ReadAt(disk, in, buffer.data(), want, at);
+    if (read.done > 0) {
+      const Transfer written = WriteAt(disk, out, buffer.data(), read.done, at);
+      t.done += written.done;
+      if (!written.ok()) {
+        t.error = written.error;
+        break;
+      }
+    }
+    if (!read.ok()) {
+      t.error = read.error;
+      break;
+    }
+  }
+  return t;
+}
+
+bool WriteExportFile(DiskOps& disk, const ExportFileSpec& spec, bool kernel_copy,
+                     std::string* error) {
+  UniqueFd in = disk.OpenBeneath(spec.source_dir_fd, spec.source.c_str(),
+                                 O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  struct stat st {};
+  if (!in || disk.FStat(in.get(), &st) != 0)
+    return Fail(error, "cannot read the source of", spec, errno);
+  if (!S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) != spec.source_size) {
+    return Fail(error, "the source has changed since the export was planned:", spec, 0);
+  }
+  const std::string part = PartName();
+  // The part is made afresh: one left over has been removed at the start.
+  UniqueFd out(::openat(spec.target_dir_fd, part.c_str(),
+                        O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644));
+  if (!out) return Fail(error, "cannot create a file beside", spec, errno);
+  const Transfer audio = CopyFileBytes(disk, in.get(), out.get(), spec.audio_size, kernel_copy);
+  bool ok = audio.ok() || Fail(error, "cannot copy", spec, audio.error ? audio.error : EIO);
+  if (ok && !spec.tag.empty()) {
+    const Transfer tag = WriteAt(disk, out.get(), spec.tag.data(), spec.tag.size(),
+                                 static_cast<off_t>(spec.audio_size));
+    ok = tag.ok() || Fail(error, "cannot write the tag of", spec, tag.error);
+  }
+  if (ok && disk.FSync(out.get()) != 0) ok = Fail(error, "cannot write", spec, errno);
+  if (ok) {
+    const int err = out.Close();
+    if (err != 0) ok = Fail(error, "cannot write", spec, err);
+  }
+  if (ok && disk.RenameAt(spec.target_dir_fd, part.c_str(), spec.target_dir_fd,
+                          spec.target_name.c_str(), 0) != 0) {
+    ok = Fail(error, "cannot put in place", spec, errno);
+  }
+  if (!ok) ::unlinkat(spec.target_dir_fd, part.c_str(), 0);
+  return ok;
+}
+
+bool ExportFileInPlace(DiskOps& disk, const ExportFileSpec& spec) {
+  UniqueFd copy = disk.OpenAt(spec.target_dir_fd, spec.target_name.c_str(),
+                              O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK);
+  struct stat st {};
+  if (!copy || disk.FStat(copy.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+      static_cast<uint64_t>(st.st_size) != spec.size()) {
+    return false;
+  }
+  const size_t n = static_cast<size_t>(std::min<uint64_t>(spec.size(), kLastBytes));
+  char have[kLastBytes];
+  char want[kLastBytes];
+  const off_t at = static_cast<off_t>(spec.size() - n);
+  if (!ReadAt(disk, copy.get(), have, n, at).ok()) return false;
+  if (!spec.tag.empty()) return std::memcmp(have, spec.tag.data(), n) == 0;
+  UniqueFd source = disk.OpenBeneath(spec.source_dir_fd, spec.source.c_str(),
+                                     O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  return source && ReadAt(disk, source.get(), want, n, at).ok() && std::memcmp(have, want, n) == 0;
+}
+
+}  // namespace tarvel
