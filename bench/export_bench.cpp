@@ -120,7 +120,7 @@ void BM_ExportAgainstCopy(benchmark::State& state) {
               Median(whole), Median(plan_copy), cp, cp > 0 ? Median(whole) / cp : 0,
               cp > 0 ? Median(plan_copy) / cp : 0);
 }
-BENCHMARK(BM_ExportAgainstCopy)->Iterations(5)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ExportAgainstCopy)->Iterations(3)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace tarvel

@@ -108,8 +108,14 @@ bool WriteExportPart(DiskOps& disk, const ExportFileSpec& spec, bool kernel_copy
                                  static_cast<off_t>(spec.audio_size));
     ok = tag.ok() || Fail(error, "cannot write the tag of", spec, tag.error);
   }
-  if (!ok) DropExportPart(spec, part);
-  return ok;
+  if (!ok) {
+    DropExportPart(spec, part);
+    return false;
+  }
+  // The data starts on its way to the disk now, so that the flush before
+  // the rename finds it written or nearly so.
+  ::sync_file_range(part.fd.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
+  return true;
 }
 
 bool FinishExportPart(DiskOps& disk, const ExportFileSpec& spec, ExportPart& part,

@@ -228,11 +228,10 @@ class ExportWriter {
     return (pending_.size() < kBatchFiles && pending_bytes_ < kBatchBytes) || Finish();
   }
 
-  // Puts the copies written so far in place: their data goes down to the
-  // disk together, then each is flushed (which finds little left to do)
-  // and renamed.
+  // Puts the copies written so far in place: each is flushed (its data is
+  // on its way since it was written, and the flushes of one batch share
+  // their journal commits) and renamed.
   bool Finish() {
-    if (!pending_.empty()) ::syncfs(dest_fd_.get());
     for (size_t i = 0; i < pending_.size(); ++i) {
       Pending& p = pending_[i];
       std::string error;
