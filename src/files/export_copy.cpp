@@ -119,8 +119,8 @@ bool WriteExportPart(DiskOps& disk, const ExportFileSpec& spec, bool kernel_copy
 }
 
 bool FinishExportPart(DiskOps& disk, const ExportFileSpec& spec, ExportPart& part,
-                      std::string* error) {
-  bool ok = disk.FSync(part.fd.get()) == 0 || Fail(error, "cannot write", spec, errno);
+                      std::string* error, bool flush) {
+  bool ok = !flush || disk.FSync(part.fd.get()) == 0 || Fail(error, "cannot write", spec, errno);
   if (ok) {
     const int err = part.fd.Close();
     if (err != 0) ok = Fail(error, "cannot write", spec, err);

@@ -61,8 +61,10 @@ bool WriteExportPart(DiskOps& disk, const ExportFileSpec& spec, bool kernel_copy
 // appears under its name only once its bytes are on the disk. On failure
 // the temporary is removed. Flushing many parts written one after another
 // costs little more than one (their data goes down together).
+// Without `flush` the part is renamed as soon as it is written: a killed
+// export still leaves whole files, a stick pulled out may not.
 bool FinishExportPart(DiskOps& disk, const ExportFileSpec& spec, ExportPart& part,
-                      std::string* error);
+                      std::string* error, bool flush = true);
 
 // Closes and removes a part that is not to be finished.
 void DropExportPart(const ExportFileSpec& spec, ExportPart& part);

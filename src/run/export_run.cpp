@@ -235,7 +235,7 @@ class ExportWriter {
     for (size_t i = 0; i < pending_.size(); ++i) {
       Pending& p = pending_[i];
       std::string error;
-      if (!FinishExportPart(disk_, p.spec, p.part, &error)) {
+      if (!FinishExportPart(disk_, p.spec, p.part, &error, options_.flush)) {
         pending_.erase(pending_.begin(), pending_.begin() + static_cast<ptrdiff_t>(i) + 1);
         DropPending();
         return Stopped(error);
