@@ -49,10 +49,18 @@ bool KernelCopy(int in, int out, uint64_t size, Transfer& t) {
   return true;
 }
 
-// The part name of the copy being written by this process.
-std::string PartName() { return std::string(kExportPartPrefix) + std::to_string(::getpid()); }
-
 }  // namespace
+
+std::string ExportPartName(size_t n) {
+  return std::string(kExportPartPrefix) + std::to_string(::getpid()) + "-" + std::to_string(n);
+}
+
+UniqueFd OpenExportSource(DiskOps& disk, int dir_fd, const std::string& path) {
+  constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+  UniqueFd fd = disk.OpenBeneath(dir_fd, path.c_str(), kFlags | O_NOATIME);
+  if (!fd && errno == EPERM) fd = disk.OpenBeneath(dir_fd, path.c_str(), kFlags);
+  return fd;
+}
 
 Transfer CopyFileBytes(DiskOps& disk, int in, int out, uint64_t size, bool kernel_copy) {
   Transfer t;
@@ -79,39 +87,62 @@ Transfer CopyFileBytes(DiskOps& disk, int in, int out, uint64_t size, bool kerne
   return t;
 }
 
-bool WriteExportFile(DiskOps& disk, const ExportFileSpec& spec, bool kernel_copy,
+bool WriteExportPart(DiskOps& disk, const ExportFileSpec& spec, bool kernel_copy, ExportPart& part,
                      std::string* error) {
-  UniqueFd in = disk.OpenBeneath(spec.source_dir_fd, spec.source.c_str(),
-                                 O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  UniqueFd in = OpenExportSource(disk, spec.source_dir_fd, spec.source);
   struct stat st {};
-  if (!in || disk.FStat(in.get(), &st) != 0)
+  if (!in || disk.FStat(in.get(), &st) != 0) {
     return Fail(error, "cannot read the source of", spec, errno);
+  }
   if (!S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) != spec.source_size) {
     return Fail(error, "the source has changed since the export was planned:", spec, 0);
   }
-  const std::string part = PartName();
   // The part is made afresh: one left over has been removed at the start.
-  UniqueFd out(::openat(spec.target_dir_fd, part.c_str(),
-                        O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644));
-  if (!out) return Fail(error, "cannot create a file beside", spec, errno);
-  const Transfer audio = CopyFileBytes(disk, in.get(), out.get(), spec.audio_size, kernel_copy);
+  part.fd = UniqueFd(::openat(spec.target_dir_fd, part.name.c_str(),
+                              O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644));
+  if (!part.fd) return Fail(error, "cannot create a file beside", spec, errno);
+  const Transfer audio = CopyFileBytes(disk, in.get(), part.fd.get(), spec.audio_size, kernel_copy);
   bool ok = audio.ok() || Fail(error, "cannot copy", spec, audio.error ? audio.error : EIO);
   if (ok && !spec.tag.empty()) {
-    const Transfer tag = WriteAt(disk, out.get(), spec.tag.data(), spec.tag.size(),
+    const Transfer tag = WriteAt(disk, part.fd.get(), spec.tag.data(), spec.tag.size(),
                                  static_cast<off_t>(spec.audio_size));
     ok = tag.ok() || Fail(error, "cannot write the tag of", spec, tag.error);
   }
-  if (ok && disk.FSync(out.get()) != 0) ok = Fail(error, "cannot write", spec, errno);
+  if (!ok) {
+    DropExportPart(spec, part);
+    return false;
+  }
+  // The data starts on its way to the disk now, so that the flush before
+  // the rename finds it written or nearly so.
+  ::sync_file_range(part.fd.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
+  return true;
+}
+
+bool FinishExportPart(DiskOps& disk, const ExportFileSpec& spec, ExportPart& part,
+                      std::string* error, bool flush) {
+  bool ok = !flush || disk.FSync(part.fd.get()) == 0 || Fail(error, "cannot write", spec, errno);
   if (ok) {
-    const int err = out.Close();
+    const int err = part.fd.Close();
     if (err != 0) ok = Fail(error, "cannot write", spec, err);
   }
-  if (ok && disk.RenameAt(spec.target_dir_fd, part.c_str(), spec.target_dir_fd,
+  if (ok && disk.RenameAt(spec.target_dir_fd, part.name.c_str(), spec.target_dir_fd,
                           spec.target_name.c_str(), 0) != 0) {
     ok = Fail(error, "cannot put in place", spec, errno);
   }
-  if (!ok) ::unlinkat(spec.target_dir_fd, part.c_str(), 0);
+  if (!ok) DropExportPart(spec, part);
   return ok;
+}
+
+void DropExportPart(const ExportFileSpec& spec, ExportPart& part) {
+  part.fd.Close();
+  ::unlinkat(spec.target_dir_fd, part.name.c_str(), 0);
+}
+
+bool WriteExportFile(DiskOps& disk, const ExportFileSpec& spec, bool kernel_copy,
+                     std::string* error) {
+  ExportPart part{ExportPartName(0), UniqueFd()};
+  return WriteExportPart(disk, spec, kernel_copy, part, error) &&
+         FinishExportPart(disk, spec, part, error);
 }
 
 bool ExportFileInPlace(DiskOps& disk, const ExportFileSpec& spec) {
@@ -128,8 +159,7 @@ bool ExportFileInPlace(DiskOps& disk, const ExportFileSpec& spec) {
   const off_t at = static_cast<off_t>(spec.size() - n);
   if (!ReadAt(disk, copy.get(), have, n, at).ok()) return false;
   if (!spec.tag.empty()) return std::memcmp(have, spec.tag.data(), n) == 0;
-  UniqueFd source = disk.OpenBeneath(spec.source_dir_fd, spec.source.c_str(),
-                                     O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  UniqueFd source = OpenExportSource(disk, spec.source_dir_fd, spec.source);
   return source && ReadAt(disk, source.get(), want, n, at).ok() && std::memcmp(have, want, n) == 0;
 }
 

@@ -5,6 +5,7 @@
 #ifndef TARVEL_FILES_EXPORT_COPY_H_
 #define TARVEL_FILES_EXPORT_COPY_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -30,13 +31,47 @@ struct ExportFileSpec {
   uint64_t size() const { return audio_size + tag.size(); }
 };
 
+// Opens the file `path` below the library folder `dir_fd` for reading,
+// never through a link, without touching its access time where the file's
+// owner may ask for that (the library stays as it was).
+UniqueFd OpenExportSource(DiskOps& disk, int dir_fd, const std::string& path);
+
 // Copies `size` bytes from the start of `in` to the start of `out`: in the
 // kernel (copy_file_range) when `kernel_copy` and both file systems allow
 // it, else by reads and writes through `disk`.
 Transfer CopyFileBytes(DiskOps& disk, int in, int out, uint64_t size, bool kernel_copy = true);
 
-// Writes the copy of `spec` under a temporary name in its folder, flushes
-// it and renames it over `target_name`. On failure nothing but that
+// A copy being written: its temporary name in the copy's folder, and the
+// file open for writing.
+struct ExportPart {
+  std::string name;
+  UniqueFd fd;
+};
+
+// The temporary name of the `n`th copy this process has in hand.
+std::string ExportPartName(size_t n);
+
+// Writes the bytes of `spec`'s copy into the temporary `part.name` (made
+// afresh) and keeps it open in `part.fd`. On failure the temporary is
+// removed and `error` says why.
+bool WriteExportPart(DiskOps& disk, const ExportFileSpec& spec, bool kernel_copy, ExportPart& part,
+                     std::string* error);
+
+// Flushes the written `part` and renames it over `target_name`: the copy
+// appears under its name only once its bytes are on the disk. On failure
+// the temporary is removed. Flushing many parts written one after another
+// costs little more than one (their data goes down together).
+// Without `flush` the part is renamed as soon as it is written: a killed
+// export still leaves whole files, a stick pulled out may not.
+bool FinishExportPart(DiskOps& disk, const ExportFileSpec& spec, ExportPart& part,
+                      std::string* error, bool flush = true);
+
+// Closes and removes a part that is not to be finished.
+void DropExportPart(const ExportFileSpec& spec, ExportPart& part);
+
+// WriteExportPart and FinishExportPart of one file: the copy of `spec`
+// under a temporary name in its folder, flushed and renamed over
+// `target_name`. On failure nothing but that
 // temporary is left (removed where it can be) and `error` says why
 // (English, naming the file).
 bool WriteExportFile(DiskOps& disk, const ExportFileSpec& spec, bool kernel_copy,

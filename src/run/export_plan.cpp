@@ -8,6 +8,7 @@
 #include <unordered_set>
 
 #include "app/change_plan.h"
+#include "files/export_copy.h"
 #include "files/id3_tag.h"
 #include "platform/name_folding.h"
 #include "platform/text.h"
@@ -89,8 +90,7 @@ class PlanBuilder {
 
   // The size and last bytes of the file, and from them what its copy holds.
   bool ReadFile(const FileEntry& row, ExportItem& item, std::string* error) {
-    UniqueFd fd = disk_.OpenBeneath(library_fd_, item.source.c_str(),
-                                    O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    UniqueFd fd = OpenExportSource(disk_, library_fd_, item.source);
     struct stat st {};
     if (!fd || disk_.FStat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
       const int err = errno;

@@ -43,6 +43,10 @@ struct ExportOptions {
   // Audio bytes copied in the kernel where the file systems allow it;
   // false copies through `disk` (every byte reaches a test's faults).
   bool kernel_copy = true;
+  // Each copy is flushed to the disk before it is renamed into place, so
+  // that a stick pulled out part way holds whole files only; false leaves
+  // that to the system (a killed export still leaves whole files).
+  bool flush = true;
 };
 
 // Exports the library app.settings.PathDataFolder to `destination` (UTF-8,
