@@ -139,7 +139,7 @@ TEST_F(IsoExportTest, ImageHoldsThePlanAndLibraryStaysAsItWas) {
     const fs::path out = dir() / ("out-" + tree);
     Output("xorriso -osirrox on -read_fs " + tree + " -indev " + Quoted(image_) + " -extract / " +
            Quoted(out) + " 2>&1");
-    std::system(("chmod -R u+w " + Quoted(out)).c_str());
+    ASSERT_EQ(std::system(("chmod -R u+w " + Quoted(out)).c_str()), 0);
     EXPECT_EQ(Tree(out), planned);
   }
   EXPECT_NE(Output("xorriso -indev " + Quoted(image_) + " 2>&1").find("'MUSIC_2024'"),
