@@ -3,15 +3,19 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 
 #include "app/report.h"
+#include "platform/reading_service.h"
 #include "platform/text.h"
+#include "platform/two_threads.h"
 #include "rules/chains.h"
 #include "rules/repairs.h"
 
@@ -241,26 +245,152 @@ struct TagConversion {
   }
 };
 
-// The first loop: every row's new name and tag texts. Sets
+// Converts row i's new name and tag texts, keeping what the rules said of
+// it with the row.
+void ConvertRow(AppState& app, FileEntry& row, TagConversion& tags, bool& switch_to_check_only) {
+  const Settings& s = app.settings;
+  app.row_notices = 0;
+  if (row.IsFile != 1) {
+    if (s.FlagConvertFilename == 1 && s.FlagRenameFolderName == 1) {
+      ConvertFolderName(row.NewName, app, &switch_to_check_only);
+    }
+  } else {
+    if (s.FlagConvertFilename == 1) ConvertFileName(row.NewName, app, &switch_to_check_only);
+    if (s.FlagConvertID3Tag == 1) tags.Convert(app, row, switch_to_check_only);
+  }
+  row.Notices = app.row_notices;
+}
+
+// The first loop on one thread: every row's new name and tag texts. Sets
 // `switch_to_check_only` when a chain asked for it.
 void ConvertRows(AppState& app, RunState& run, bool& switch_to_check_only) {
-  const Settings& s = app.settings;
   TagConversion tags;
   for (int32_t i = 1; i <= run.EntryCount; ++i) {
     app.ui->PumpEvents();
     app.ui->ReportProgress(ProgressStage::kConvert, i, run.EntryCount);
-    FileEntry& row = run.EntryTable[i];
-    app.row_notices = 0;
-    if (row.IsFile != 1) {
-      if (s.FlagConvertFilename == 1 && s.FlagRenameFolderName == 1) {
-        ConvertFolderName(row.NewName, app, &switch_to_check_only);
-      }
-    } else {
-      if (s.FlagConvertFilename == 1) ConvertFileName(row.NewName, app, &switch_to_check_only);
-      if (s.FlagConvertID3Tag == 1) tags.Convert(app, row, switch_to_check_only);
-    }
-    row.Notices = app.row_notices;
+    ConvertRow(app, run.EntryTable[i], tags, switch_to_check_only);
   }
+}
+
+// What the rules say while converting the rows of a second thread, kept in
+// order until the rows before them are through: log text (consecutive
+// pieces joined) and messages.
+class KeptFrontEnd : public FrontEnd {
+ public:
+  void AppendLog(std::u16string_view text) override {
+    if (said_.empty() || said_.back().message) said_.push_back({false, {}});
+    said_.back().text += text;
+  }
+  void ShowMessage(std::u16string_view text) override {
+    said_.push_back({true, std::u16string(text)});
+  }
+  void ShowLog() override {}
+  void PumpEvents() override {}
+  void TickCheckOnlyBoxes() override {}
+
+  // Says everything kept to `ui`, in the order it was said.
+  void PassOn(FrontEnd& ui) const {
+    for (const Said& said : said_) {
+      if (said.message) {
+        ui.ShowMessage(said.text);
+      } else {
+        ui.AppendLog(said.text);
+      }
+    }
+  }
+
+ private:
+  struct Said {
+    bool message;
+    std::u16string text;
+  };
+  std::vector<Said> said_;
+};
+
+// The rows after the split point, converted on a second thread with a
+// state of their own: the same settings and tables, a reading service of
+// its own, a front end that keeps what is said.
+struct SecondPart {
+  AppState app;
+  KeptFrontEnd said;
+  std::unique_ptr<ReadingService> reading;
+  bool switch_to_check_only = false;
+  bool failed = false;
+  std::atomic<int32_t> done{0};
+
+  SecondPart(const AppState& first, std::unique_ptr<ReadingService> own_reading)
+      : app(first), reading(std::move(own_reading)) {
+    app.ui = &said;
+    app.reading = reading.get();
+    app.row_notices = 0;
+  }
+
+  void Convert(RunState& run, int32_t from) {
+    try {
+      TagConversion tags;
+      for (int32_t i = from; i <= run.EntryCount; ++i) {
+        ConvertRow(app, run.EntryTable[i], tags, switch_to_check_only);
+        done.store(i - from + 1, std::memory_order_relaxed);
+      }
+    } catch (const std::exception&) {
+      failed = true;
+    }
+  }
+};
+
+// The first loop on two threads: rows 1..split here, the rest on a second
+// thread; what the second part said follows what the first said, so that
+// the log reads as if one thread had gone through the rows in order. Throws
+// when a part failed (after what came before the failure has been said).
+void ConvertRowsInTwoParts(AppState& app, RunState& run, int32_t split,
+                           std::unique_ptr<ReadingService> second_reading,
+                           bool& switch_to_check_only) {
+  SecondPart second(app, std::move(second_reading));
+  const uint64_t notices_before = app.rule_notices;
+  bool first_failed = false;
+  RunInTwoParts(
+      [&] {
+        try {
+          TagConversion tags;
+          for (int32_t i = 1; i <= split; ++i) {
+            app.ui->PumpEvents();
+            const int32_t done = i + second.done.load(std::memory_order_relaxed);
+            app.ui->ReportProgress(ProgressStage::kConvert, done, run.EntryCount);
+            ConvertRow(app, run.EntryTable[i], tags, switch_to_check_only);
+          }
+        } catch (const std::exception&) {
+          first_failed = true;
+        }
+      },
+      [&] { second.Convert(run, split + 1); },
+      [&] {
+        app.ui->PumpEvents();
+        const int32_t done = split + second.done.load(std::memory_order_relaxed);
+        app.ui->ReportProgress(ProgressStage::kConvert, done, run.EntryCount);
+      });
+  // One thread would have stopped at the first part's failure and said
+  // nothing of the rows after it.
+  if (first_failed) throw std::runtime_error("the conversion of a row failed");
+  app.ui->ReportProgress(ProgressStage::kConvert, run.EntryCount, run.EntryCount);
+  second.said.PassOn(*app.ui);
+  app.rule_notices += second.app.rule_notices - notices_before;
+  switch_to_check_only = switch_to_check_only || second.switch_to_check_only;
+  if (second.failed) throw std::runtime_error("the conversion of a row failed");
+}
+
+// The first loop, on two threads when the table is long enough and the
+// reading service can be had twice.
+void ConvertAllRows(AppState& app, RunState& run, int32_t split, bool& switch_to_check_only) {
+  std::unique_ptr<ReadingService> second_reading;
+  if (split > 0 && split < run.EntryCount && app.reading != nullptr) {
+    second_reading = app.reading->NewForAnotherThread();
+    if (!second_reading) split = 0;
+  }
+  if (split <= 0 || split >= run.EntryCount) {
+    ConvertRows(app, run, switch_to_check_only);
+    return;
+  }
+  ConvertRowsInTwoParts(app, run, split, std::move(second_reading), switch_to_check_only);
 }
 
 // Turns the run into a check-only one and ticks the front end's boxes. True
@@ -299,10 +429,18 @@ void PlanRows(const Settings& s, RunState& run) {
 }  // namespace
 
 int32_t ConvertEntries(AppState& app, RunState& run, bool* switched_to_check_only) {
+  // The rows of the first half take about as long as those of the second.
+  const int32_t split =
+      SecondThreadPays(static_cast<size_t>(std::max(run.EntryCount, 0))) ? run.EntryCount / 2 : 0;
+  return ConvertEntriesSplitAt(app, run, split, switched_to_check_only);
+}
+
+int32_t ConvertEntriesSplitAt(AppState& app, RunState& run, int32_t split,
+                              bool* switched_to_check_only) {
   bool switch_requested = false;
   bool converted = true;
   try {
-    ConvertRows(app, run, switch_requested);
+    ConvertAllRows(app, run, split, switch_requested);
   } catch (const std::exception&) {
     converted = false;
   }

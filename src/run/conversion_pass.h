@@ -22,12 +22,27 @@ namespace tarvel {
 // LengthName, for instance), which ends the pass at once without a message;
 // the rows keep what was set so far.
 //
+// A table of kItemsForASecondThread rows or more is converted in two
+// halves, the second on another thread with a reading service of its own
+// (when app.reading can give one, see NewForAnotherThread). The rows, the
+// log, the messages and the notices are those of one thread going through
+// the rows in order: what the second half says is kept and passed on after
+// the first half; pending events run and progress is reported on the
+// calling thread only.
+//
 // When a chain found a character it could not make half-width, the pass
 // turns the run into a check-only one after the conversion loop (both
 // check-only settings become 1, the front end ticks their boxes once), so
 // that no row is renamed or has its tag written. `switched_to_check_only`
 // (when given) then tells whether the run was to change anything before.
 int32_t ConvertEntries(AppState& app, RunState& run, bool* switched_to_check_only = nullptr);
+
+// ConvertEntries with the conversion loop split after row `split`: rows
+// 1..split on the calling thread, the rest on a second one. A split of 0 or
+// of EntryCount and more, or a reading service that cannot be had twice,
+// keeps the loop on one thread.
+int32_t ConvertEntriesSplitAt(AppState& app, RunState& run, int32_t split,
+                              bool* switched_to_check_only = nullptr);
 
 // The name of the last folder of `path` (a trailing "/" dropped) as stored on
 // disk; empty when nothing is there, when the lookup fails, and for the root
