@@ -272,9 +272,9 @@ void ConvertRows(AppState& app, RunState& run, bool& switch_to_check_only) {
   }
 }
 
-// What the rules say while converting the rows of a second thread, kept in
-// order until the rows before them are through: log text (consecutive
-// pieces joined) and messages.
+// What the rules say while converting one part of the rows, kept in order
+// until the parts before it are through: log text (consecutive pieces
+// joined) and messages.
 class KeptFrontEnd : public FrontEnd {
  public:
   void AppendLog(std::u16string_view text) override {
@@ -307,90 +307,135 @@ class KeptFrontEnd : public FrontEnd {
   std::vector<Said> said_;
 };
 
-// The rows after the split point, converted on a second thread with a
-// state of their own: the same settings and tables, a reading service of
-// its own, a front end that keeps what is said.
-struct SecondPart {
-  AppState app;
+// One part of the rows as converted: what was said, how many notices, and
+// whether a chain asked for the check-only switch.
+struct PartOutput {
   KeptFrontEnd said;
-  std::unique_ptr<ReadingService> reading;
+  uint64_t notices = 0;
   bool switch_to_check_only = false;
-  bool failed = false;
-  std::atomic<int32_t> done{0};
-
-  SecondPart(const AppState& first, std::unique_ptr<ReadingService> own_reading)
-      : app(first), reading(std::move(own_reading)) {
-    app.ui = &said;
-    app.reading = reading.get();
-    app.row_notices = 0;
-  }
-
-  void Convert(RunState& run, int32_t from) {
-    try {
-      TagConversion tags;
-      for (int32_t i = from; i <= run.EntryCount; ++i) {
-        ConvertRow(app, run.EntryTable[i], tags, switch_to_check_only);
-        done.store(i - from + 1, std::memory_order_relaxed);
-      }
-    } catch (const std::exception&) {
-      failed = true;
-    }
-  }
+  bool failed = false;  // the conversion of a row threw; the rows after it were left
 };
 
-// The first loop on two threads: rows 1..split here, the rest on a second
-// thread; what the second part said follows what the first said, so that
-// the log reads as if one thread had gone through the rows in order. Throws
-// when a part failed (after what came before the failure has been said).
-void ConvertRowsInTwoParts(AppState& app, RunState& run, int32_t split,
-                           std::unique_ptr<ReadingService> second_reading,
-                           bool& switch_to_check_only) {
-  SecondPart second(app, std::move(second_reading));
+// The conversion loop shared by two threads, each with a state of its own
+// (the calling thread the program's, the other a copy with a reading service
+// of its own). The rows go in parts; a thread converts the next part not yet
+// taken, so that a thread the system holds back does not hold the other
+// one up. The parts are then passed on in the order of the rows, so the
+// log and the notices read as if one thread had gone through them.
+class SharedLoop {
+ public:
+  SharedLoop(RunState& run, const PassSchedule& schedule)
+      : run_(run),
+        schedule_(schedule),
+        parts_((run.EntryCount + schedule.rows_per_part - 1) / schedule.rows_per_part) {}
+
+  // Converts parts until none is left; `thread` is 0 for the calling thread,
+  // 1 for the other; `each_row` is called after every row.
+  void Work(AppState& app, int thread, const std::function<void()>& each_row) {
+    TagConversion tags;
+    for (int32_t part = Take(thread); part >= 0; part = Take(thread)) {
+      ConvertPart(app, part, tags, each_row);
+    }
+  }
+  int32_t RowsDone() const { return rows_done_.load(std::memory_order_relaxed); }
+
+  // Passes on to `app` what the parts said, up to the first that failed
+  // (one thread would have stopped there). Throws when a part failed.
+  void Merge(AppState& app, uint64_t notices_before, bool& switch_to_check_only) {
+    uint64_t notices = 0;
+    for (const PartOutput& part : parts_) {
+      part.said.PassOn(*app.ui);
+      notices += part.notices;
+      switch_to_check_only = switch_to_check_only || part.switch_to_check_only;
+      if (part.failed) {
+        app.rule_notices = notices_before + notices;
+        throw std::runtime_error("the conversion of a row failed");
+      }
+    }
+    app.rule_notices = notices_before + notices;
+  }
+
+ private:
+  // The next part for `thread`, or -1: none is left, or every part before
+  // one that failed is taken.
+  int32_t Take(int thread) {
+    int32_t part;
+    if (schedule_.alternate) {
+      part = thread + 2 * taken_[thread]++;
+    } else {
+      part = next_.fetch_add(1, std::memory_order_relaxed);
+    }
+    if (part >= static_cast<int32_t>(parts_.size())) return -1;
+    return part < first_failed_.load(std::memory_order_acquire) ? part : -1;
+  }
+
+  void ConvertPart(AppState& app, int32_t part, TagConversion& tags,
+                   const std::function<void()>& each_row) {
+    PartOutput& out = parts_[static_cast<size_t>(part)];
+    FrontEnd* const ui = app.ui;
+    app.ui = &out.said;
+    const uint64_t before = app.rule_notices;
+    const int32_t first = part * schedule_.rows_per_part + 1;
+    const int32_t last = std::min(run_.EntryCount, first + schedule_.rows_per_part - 1);
+    try {
+      for (int32_t i = first; i <= last; ++i) {
+        ConvertRow(app, run_.EntryTable[i], tags, out.switch_to_check_only);
+        rows_done_.fetch_add(1, std::memory_order_relaxed);
+        each_row();
+      }
+    } catch (const std::exception&) {
+      out.failed = true;
+      int32_t seen = first_failed_.load();
+      while (part < seen && !first_failed_.compare_exchange_weak(seen, part)) {
+      }
+    }
+    out.notices = app.rule_notices - before;
+    app.ui = ui;
+  }
+
+  RunState& run_;
+  const PassSchedule schedule_;
+  std::vector<PartOutput> parts_;
+  std::atomic<int32_t> next_{0};
+  int32_t taken_[2] = {0, 0};  // parts each thread has taken (alternate)
+  std::atomic<int32_t> first_failed_{INT32_MAX};
+  std::atomic<int32_t> rows_done_{0};
+};
+
+// The first loop on two threads (see SharedLoop). Throws when a row's
+// conversion failed, after what came before it has been said.
+void ConvertRowsOnTwoThreads(AppState& app, RunState& run, const PassSchedule& schedule,
+                             std::unique_ptr<ReadingService> second_reading,
+                             bool& switch_to_check_only) {
+  SharedLoop loop(run, schedule);
+  AppState second(app);
+  second.reading = second_reading.get();
+  FrontEnd& ui = *app.ui;
   const uint64_t notices_before = app.rule_notices;
-  bool first_failed = false;
-  RunInTwoParts(
-      [&] {
-        try {
-          TagConversion tags;
-          for (int32_t i = 1; i <= split; ++i) {
-            app.ui->PumpEvents();
-            const int32_t done = i + second.done.load(std::memory_order_relaxed);
-            app.ui->ReportProgress(ProgressStage::kConvert, done, run.EntryCount);
-            ConvertRow(app, run.EntryTable[i], tags, switch_to_check_only);
-          }
-        } catch (const std::exception&) {
-          first_failed = true;
-        }
-      },
-      [&] { second.Convert(run, split + 1); },
-      [&] {
-        app.ui->PumpEvents();
-        const int32_t done = split + second.done.load(std::memory_order_relaxed);
-        app.ui->ReportProgress(ProgressStage::kConvert, done, run.EntryCount);
-      });
-  // One thread would have stopped at the first part's failure and said
-  // nothing of the rows after it.
-  if (first_failed) throw std::runtime_error("the conversion of a row failed");
-  app.ui->ReportProgress(ProgressStage::kConvert, run.EntryCount, run.EntryCount);
-  second.said.PassOn(*app.ui);
-  app.rule_notices += second.app.rule_notices - notices_before;
-  switch_to_check_only = switch_to_check_only || second.switch_to_check_only;
-  if (second.failed) throw std::runtime_error("the conversion of a row failed");
+  auto show_progress = [&] {
+    ui.PumpEvents();
+    ui.ReportProgress(ProgressStage::kConvert, loop.RowsDone(), run.EntryCount);
+  };
+  RunInTwoParts([&] { loop.Work(app, 0, show_progress); }, [&] { loop.Work(second, 1, [] {}); },
+                show_progress);
+  loop.Merge(app, notices_before, switch_to_check_only);
 }
 
-// The first loop, on two threads when the table is long enough and the
+// The first loop, on two threads when the schedule asks for it and the
 // reading service can be had twice.
-void ConvertAllRows(AppState& app, RunState& run, int32_t split, bool& switch_to_check_only) {
+void ConvertAllRows(AppState& app, RunState& run, const PassSchedule& schedule,
+                    bool& switch_to_check_only) {
   std::unique_ptr<ReadingService> second_reading;
-  if (split > 0 && split < run.EntryCount && app.reading != nullptr) {
+  bool shared = schedule.rows_per_part > 0 && schedule.rows_per_part < run.EntryCount;
+  if (shared && app.reading != nullptr) {
     second_reading = app.reading->NewForAnotherThread();
-    if (!second_reading) split = 0;
+    shared = second_reading != nullptr;
   }
-  if (split <= 0 || split >= run.EntryCount) {
+  if (!shared) {
     ConvertRows(app, run, switch_to_check_only);
     return;
   }
-  ConvertRowsInTwoParts(app, run, split, std::move(second_reading), switch_to_check_only);
+  ConvertRowsOnTwoThreads(app, run, schedule, std::move(second_reading), switch_to_check_only);
 }
 
 // Turns the run into a check-only one and ticks the front end's boxes. True
@@ -429,18 +474,19 @@ void PlanRows(const Settings& s, RunState& run) {
 }  // namespace
 
 int32_t ConvertEntries(AppState& app, RunState& run, bool* switched_to_check_only) {
-  // The rows of the first half take about as long as those of the second.
-  const int32_t split =
-      SecondThreadPays(static_cast<size_t>(std::max(run.EntryCount, 0))) ? run.EntryCount / 2 : 0;
-  return ConvertEntriesSplitAt(app, run, split, switched_to_check_only);
+  PassSchedule schedule;
+  if (SecondThreadPays(static_cast<size_t>(std::max(run.EntryCount, 0)))) {
+    schedule.rows_per_part = kRowsPerPart;
+  }
+  return ConvertEntriesScheduled(app, run, schedule, switched_to_check_only);
 }
 
-int32_t ConvertEntriesSplitAt(AppState& app, RunState& run, int32_t split,
-                              bool* switched_to_check_only) {
+int32_t ConvertEntriesScheduled(AppState& app, RunState& run, const PassSchedule& schedule,
+                                bool* switched_to_check_only) {
   bool switch_requested = false;
   bool converted = true;
   try {
-    ConvertAllRows(app, run, split, switch_requested);
+    ConvertAllRows(app, run, schedule, switch_requested);
   } catch (const std::exception&) {
     converted = false;
   }

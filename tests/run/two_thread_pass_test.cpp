@@ -49,7 +49,7 @@ struct Row {
 struct Case {
   const char* name;
   std::vector<Row> rows;
-  int32_t split;
+  int32_t rows_per_part;  // the calling thread the even parts, the other the odd ones
   std::function<void(Settings&)> configure;
   bool reading_fails = false;
 };
@@ -67,7 +67,7 @@ struct Outcome {
   int32_t check_only_name = 0, check_only_tag = 0;
 };
 
-Outcome Convert(const Case& c, int32_t split, std::atomic<int>* twin_calls) {
+Outcome Convert(const Case& c, int32_t rows_per_part, std::atomic<int>* twin_calls) {
   RecordingFrontEnd ui;
   TwinReadingService reading({{u"東京", u"トウキョウ"}, {u"夜", u"よる"}}, twin_calls);
   reading.guess_word = u"推";
@@ -98,7 +98,7 @@ Outcome Convert(const Case& c, int32_t split, std::atomic<int>* twin_calls) {
     e.OldTitle = e.NewTitle = r.title;
   }
   Outcome out;
-  out.result = ConvertEntriesSplitAt(app, run, split, &out.switched);
+  out.result = ConvertEntriesScheduled(app, run, {rows_per_part, true}, &out.switched);
   for (int32_t i = 1; i <= run.EntryCount; ++i) {
     const FileEntry& e = run.EntryTable[i];
     out.rows.push_back(e.NewName + u"|" + e.NewArtist + u"|" + e.NewAlbum + u"|" + e.NewTitle +
@@ -182,7 +182,7 @@ TEST(TwoThreadPassTest, GivesWhatOneThreadGives) {
     std::atomic<int> twin_calls{0};
     const Outcome one = Convert(c, 0, &twin_calls);
     ASSERT_EQ(twin_calls, 0);
-    const Outcome two = Convert(c, c.split, &twin_calls);
+    const Outcome two = Convert(c, c.rows_per_part, &twin_calls);
     if (c.rows.back().is_file == 1) {
       EXPECT_GT(twin_calls, 0) << "the second part did not read on its own service";
     }
