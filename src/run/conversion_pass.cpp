@@ -245,7 +245,7 @@ struct TagConversion {
   }
 };
 
-// Converts row i's new name and tag texts, keeping what the rules said of
+// Converts a row's new name and tag texts, keeping what the rules said of
 // it with the row.
 void ConvertRow(AppState& app, FileEntry& row, TagConversion& tags, bool& switch_to_check_only) {
   const Settings& s = app.settings;

@@ -20,7 +20,14 @@ namespace tarvel {
 // events run once per row), duplicates, flags and ChangeCount. Returns 1, or
 // 0 after an unexpected error (a numbered name that cannot be built within
 // LengthName, for instance), which ends the pass at once without a message;
-// the rows keep what was set so far.
+// the rows keep what was set so far (on two threads, rows after the one
+// that failed may have been converted too; nothing is said of them).
+//
+// When a chain found a character it could not make half-width, the pass
+// turns the run into a check-only one after the conversion loop (both
+// check-only settings become 1, the front end ticks their boxes once), so
+// that no row is renamed or has its tag written. `switched_to_check_only`
+// (when given) then tells whether the run was to change anything before.
 //
 // A table of kItemsForASecondThread rows or more is converted on two
 // threads, the other one with a copy of the state and a reading service of
