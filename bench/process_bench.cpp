@@ -17,10 +17,28 @@
 // folder, made there once and kept for later runs. The children's log goes
 // to the work folder (cli.log, cli.err).
 //
-// Figures (medians, 100,000 files, 2 shared cores; load is the 1-minute
-// average while the benchmark ran): FIGURES
+// Figures, medians of 3 rounds at 100,000 files on 2 cores shared with
+// other work (load: the 1-minute average as the rounds began):
+//   one thread in the conversion pass, load 4.5:
+//     plan 3.28 s, floor 1.14 s: 2.88x, peak 165 MB, processor 2.90 s
+//     real 6.47 s, floor 2.10 s: 3.08x, peak 192 MB, processor 6.65 s
+//   the pass on two threads, load 5.1 (7 during the real runs):
+//     plan 3.81 s, floor 1.42 s: 2.67x, peak 165 MB, processor 3.06 s
+//     real 14.85 s, floor 2.83 s: 5.24x, peak 191 MB, processor 8.03 s
+//   both builds' tarvel-cli --check-only alternating in one minute, load 3.2:
+//     one thread 3.37 to 5.70 s (median 3.9 s), two threads 2.98 to 3.44 s
+//     (median 3.37 s)
+// On cores that other work keeps busy the wall-clock figures swing by a
+// factor of two from one minute to the next; the ratio to the floor, taken
+// in the same minute, and the processor time are what to compare. Where
+// the rest of a plan goes (20,000 files, one run): scan 0.30 s (the tag
+// reads on two threads), pass 0.17 s, change plan 0.07 s, list 0.10 s
+// (half of it reading the previous list), listing 0.03 s; start-up before
+// the scan 0.013 s.
 // Measured with: make bench, or
-//   cmake --build build-bench --target process_bench tarvel-cli process-floor
+//   cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release
+//     -DTARVEL_BUILD_BENCH=ON -DBUILD_TESTING=OFF -DTARVEL_BUILD_GUI=OFF  (one line)
+//   cmake --build build-bench --target process_bench
 //   TARVEL_BENCH_DIR=/tmp/tarvel-process build-bench/process_bench
 #include <fcntl.h>
 #include <stdlib.h>
