@@ -313,15 +313,17 @@ struct PartOutput {
   KeptFrontEnd said;
   uint64_t notices = 0;
   bool switch_to_check_only = false;
-  bool failed = false;  // the conversion of a row threw; the rows after it were left
+  bool failed = false;               // the conversion of a row threw; the rows after it were left
+  std::atomic<bool> through{false};  // the rest is set and stays so
 };
 
 // The conversion loop shared by two threads, each with a state of its own
 // (the calling thread the program's, the other a copy with a reading service
 // of its own). The rows go in parts; a thread converts the next part not yet
 // taken, so that a thread the system holds back does not hold the other
-// one up. The parts are then passed on in the order of the rows, so the
-// log and the notices read as if one thread had gone through them.
+// one up. The calling thread passes on what the parts said in the order of
+// the rows as they are through, so the log and the notices read as if one
+// thread had gone through them.
 class SharedLoop {
  public:
   SharedLoop(RunState& run, const PassSchedule& schedule)
@@ -331,28 +333,38 @@ class SharedLoop {
 
   // Converts parts until none is left; `thread` is 0 for the calling thread,
   // 1 for the other; `each_row` is called after every row.
-  void Work(AppState& app, int thread, const std::function<void()>& each_row) {
+  void Work(AppState& app, int thread, const std::function<void()>& each_row,
+            const std::function<void()>& each_part) {
     TagConversion tags;
     for (int32_t part = Take(thread); part >= 0; part = Take(thread)) {
       ConvertPart(app, part, tags, each_row);
+      each_part();
     }
   }
   int32_t RowsDone() const { return rows_done_.load(std::memory_order_relaxed); }
 
-  // Passes on to `app` what the parts said, up to the first that failed
-  // (one thread would have stopped there). Throws when a part failed.
-  void Merge(AppState& app, uint64_t notices_before, bool& switch_to_check_only) {
-    uint64_t notices = 0;
-    for (const PartOutput& part : parts_) {
-      part.said.PassOn(*app.ui);
-      notices += part.notices;
-      switch_to_check_only = switch_to_check_only || part.switch_to_check_only;
-      if (part.failed) {
-        app.rule_notices = notices_before + notices;
-        throw std::runtime_error("the conversion of a row failed");
-      }
+  // Passes on to `ui`, in the order of the rows, what the parts that are
+  // through said, up to one that failed (one thread would have stopped
+  // there); a part's text is let go once said. Calling thread only.
+  void PassOnReady(FrontEnd& ui) {
+    while (passed_ < parts_.size() && !stopped_ &&
+           parts_[passed_].through.load(std::memory_order_acquire)) {
+      PartOutput& part = parts_[passed_++];
+      part.said.PassOn(ui);
+      part.said = KeptFrontEnd();
+      notices_ += part.notices;
+      switch_ = switch_ || part.switch_to_check_only;
+      stopped_ = part.failed;
     }
-    app.rule_notices = notices_before + notices;
+  }
+
+  // After both threads: passes on what is left and sets the notices' count.
+  // Throws when a part failed.
+  void Finish(AppState& app, uint64_t notices_before, bool& switch_to_check_only) {
+    PassOnReady(*app.ui);
+    app.rule_notices = notices_before + notices_;
+    switch_to_check_only = switch_to_check_only || switch_;
+    if (stopped_) throw std::runtime_error("the conversion of a row failed");
   }
 
  private:
@@ -391,6 +403,7 @@ class SharedLoop {
     }
     out.notices = app.rule_notices - before;
     app.ui = ui;
+    out.through.store(true, std::memory_order_release);
   }
 
   RunState& run_;
@@ -400,6 +413,11 @@ class SharedLoop {
   int32_t taken_[2] = {0, 0};  // parts each thread has taken (alternate)
   std::atomic<int32_t> first_failed_{INT32_MAX};
   std::atomic<int32_t> rows_done_{0};
+  // What has been passed on (calling thread only).
+  size_t passed_ = 0;
+  uint64_t notices_ = 0;
+  bool switch_ = false;
+  bool stopped_ = false;
 };
 
 // The first loop on two threads (see SharedLoop). Throws when a row's
@@ -416,9 +434,19 @@ void ConvertRowsOnTwoThreads(AppState& app, RunState& run, const PassSchedule& s
     ui.PumpEvents();
     ui.ReportProgress(ProgressStage::kConvert, loop.RowsDone(), run.EntryCount);
   };
-  RunInTwoParts([&] { loop.Work(app, 0, show_progress); }, [&] { loop.Work(second, 1, [] {}); },
-                show_progress);
-  loop.Merge(app, notices_before, switch_to_check_only);
+  // The log follows the rows as far as they are through, and what is said
+  // does not pile up.
+  auto pass_on = [&] { loop.PassOnReady(ui); };
+  RunInTwoParts([&] { loop.Work(app, 0, show_progress, pass_on); },
+                [&] {
+                  loop.Work(
+                      second, 1, [] {}, [] {});
+                },
+                [&] {
+                  show_progress();
+                  pass_on();
+                });
+  loop.Finish(app, notices_before, switch_to_check_only);
 }
 
 // The first loop, on two threads when the schedule asks for it and the
