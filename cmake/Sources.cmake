@@ -242,6 +242,7 @@ set(TARVEL_RUN_TESTS
   tests/run/run_preflight_test.cpp
   tests/run/run_test_support.h
   tests/run/scan_test.cpp
+  tests/run/two_thread_pass_test.cpp
   tests/run/unchanged_output_test.cpp
   tests/run/undo_cases_test.cpp
   tests/run/undo_identity_test.cpp
