@@ -7,6 +7,7 @@
 #include <random>
 #include <stdexcept>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/text.h"
@@ -50,6 +51,118 @@ constexpr std::array<std::u16string_view, 32> kWords = {
     u"恋人",     u"Love", u"心",     u"ハート",     u"風",   u"空",     u"夢",       u"約束",
     u"メロディ", u"花火", u"星",     u"きみ",       u"ぼく", u"未来",   u"ギター",   u"Blue",
     u"さよなら", u"光",   u"時間",   u"ＳＴＡＲ",   u"月",   u"ハロー", u"旅",       u"Dance"};
+
+// The pools of the varied library: words as they appear in real titles,
+// kanji words (most of them known to the dictionary, a few read kanji by
+// kanji), kana and katakana words, Latin words, and people's names.
+constexpr std::u16string_view kKanjiWords[] = {
+    u"東京",     u"大阪",   u"京都",   u"北海道", u"夜空",   u"月夜",   u"桜",     u"雪",
+    u"雨上がり", u"夕焼け", u"真夏",   u"冬",     u"春風",   u"秋",     u"海辺",   u"港",
+    u"駅",       u"列車",   u"坂道",   u"街角",   u"故郷",   u"約束",   u"記憶",   u"涙",
+    u"笑顔",     u"青春",   u"少年",   u"少女",   u"恋",     u"愛",     u"夢",     u"希望",
+    u"未来",     u"過去",   u"永遠",   u"奇跡",   u"運命",   u"天使",   u"太陽",   u"星座",
+    u"銀河",     u"宇宙",   u"地球",   u"世界",   u"花束",   u"向日葵", u"紫陽花", u"風鈴",
+    u"花火",     u"祭り",   u"灯台",   u"鉄道",   u"鼓動",   u"物語",   u"伝説",   u"旅立ち",
+    u"帰り道",   u"自由",   u"平和",   u"勇気",   u"情熱",   u"孤独",   u"静寂",   u"秘密",
+    u"真実",     u"言葉",   u"手紙",   u"写真",   u"映画",   u"電話",   u"時計",   u"鏡",
+    u"窓",       u"扉",     u"階段",   u"屋上",   u"教室",   u"放課後", u"卒業",   u"誕生日",
+    u"日曜日",   u"朝",     u"深夜",   u"明日",   u"昨日",   u"最後",   u"最初",   u"二人",
+    u"三日月",   u"百年",   u"千年",   u"白い",   u"赤い",   u"青い",   u"緑",     u"金色",
+    u"虹色",     u"走る",   u"歌う",   u"踊る",   u"泣く",   u"笑う",   u"飛ぶ",   u"眠る",
+    u"光る",     u"消える", u"始まる", u"終わる", u"美しい", u"優しい", u"遠い",   u"新しい",
+    u"湘南",     u"蒼穹",   u"黄昏",   u"残響",   u"刹那",   u"螺旋",   u"蜃気楼", u"陽炎"};
+constexpr std::u16string_view kKanaWords[] = {
+    u"ありがとう",   u"さよなら",     u"こんにちは", u"おやすみ",   u"ただいま",     u"きらきら",
+    u"ふわふわ",     u"どきどき",     u"まぶしい",   u"やさしさ",   u"ひかり",       u"こころ",
+    u"きみ",         u"ぼく",         u"わたし",     u"あなた",     u"いつか",       u"どこまでも",
+    u"ラブ",         u"ドライブ",     u"メロディ",   u"ハーモニー", u"シンフォニー", u"ストーリー",
+    u"パーティー",   u"ダンス",       u"ロック",     u"ブルース",   u"ララバイ",     u"セレナーデ",
+    u"カーニバル",   u"サマー",       u"ウィンター", u"スノー",     u"レイン",       u"ミラクル",
+    u"ファンタジー", u"ドリーム",     u"ロマンス",   u"グッバイ",   u"ハロー",       u"ナイト",
+    u"モーニング",   u"ステーション", u"ハイウェイ", u"ロケット",   u"コスモス",     u"ｽﾀｰﾗｲﾄ"};
+constexpr std::u16string_view kLatinWords[] = {
+    u"Love",    u"Blue",   u"Night",  u"Dream",    u"Star",     u"Dance",
+    u"Rain",    u"Sky",    u"Summer", u"Winter",   u"Forever",  u"Journey",
+    u"Heart",   u"Light",  u"Shadow", u"Midnight", u"Sunrise",  u"Paradise",
+    u"Freedom", u"Memory", u"Ocean",  u"Fire",     u"Wind",     u"Silver",
+    u"Golden",  u"Magic",  u"Tokyo",  u"Road",     u"ＢＡＢＹ", u"ＣＲＡＺＹ"};
+constexpr std::u16string_view kJoiners[] = {u"の", u"と", u"に", u"を", u"へ", u"が", u"・", u" "};
+constexpr std::u16string_view kFamilyNames[] = {
+    u"佐藤", u"鈴木", u"高橋",   u"田中", u"伊藤", u"渡辺", u"山本", u"中村", u"小林", u"加藤",
+    u"吉田", u"山田", u"佐々木", u"山口", u"松本", u"井上", u"木村", u"林",   u"斎藤", u"清水",
+    u"山崎", u"森",   u"池田",   u"橋本", u"阿部", u"石川", u"山下", u"中島", u"石井", u"小川",
+    u"前田", u"岡田", u"長谷川", u"藤田", u"後藤", u"近藤", u"村上", u"遠藤", u"青木", u"坂本"};
+constexpr std::u16string_view kGivenNames[] = {
+    u"太郎",   u"花子",   u"健一",   u"由美",   u"翔太",   u"美咲",   u"大輔", u"陽子",
+    u"直樹",   u"恵",     u"拓也",   u"愛",     u"誠",     u"明美",   u"隆",   u"さくら",
+    u"ひとみ", u"みなと", u"あゆみ", u"ゆうき", u"カオリ", u"ケンジ", u"ユウ", u"ミキ"};
+constexpr std::u16string_view kBandWords[] = {u"楽団",         u"バンド",     u"ズ",   u"合唱団",
+                                              u"オーケストラ", u" & Friends", u"兄弟", u"組"};
+
+// Names that nothing else in the library has: each is drawn again while it
+// is taken, and after a few draws given a number.
+class VariedNames {
+ public:
+  explicit VariedNames(std::mt19937& rng) : rng_(rng) {}
+
+  std::u16string Artist() {
+    return Unique([this] {
+      if (rng_() % 3 == 0) return Word() + std::u16string(Pick(kBandWords));
+      return std::u16string(Pick(kFamilyNames)) + (rng_() % 4 == 0 ? u"　" : u"") +
+             std::u16string(Pick(kGivenNames));
+    });
+  }
+  // Album and title texts: one to three words, joined as titles are.
+  std::u16string Phrase() {
+    return Unique([this] {
+      std::u16string text = Word();
+      for (std::size_t n = rng_() % 3; n > 0; --n) text += std::u16string(Pick(kJoiners)) + Word();
+      return text;
+    });
+  }
+
+ private:
+  template <typename Pool>
+  std::u16string_view Pick(const Pool& pool) {
+    return pool[std::uniform_int_distribution<std::size_t>(0, std::size(pool) - 1)(rng_)];
+  }
+  std::u16string Word() {
+    const uint32_t kind = rng_() % 20;
+    if (kind < 10) return std::u16string(Pick(kKanjiWords));
+    if (kind < 17) return std::u16string(Pick(kKanaWords));
+    return std::u16string(Pick(kLatinWords));
+  }
+  template <typename Draw>
+  std::u16string Unique(Draw&& draw) {
+    std::u16string text;
+    for (int attempt = 0; attempt < 8; ++attempt) {
+      text = draw();
+      if (taken_.insert(text).second) return text;
+    }
+    text += u" " + Utf8ToUtf16(std::to_string(taken_.size())).value();
+    taken_.insert(text);
+    return text;
+  }
+
+  std::mt19937& rng_;
+  std::unordered_set<std::u16string> taken_;
+};
+
+// The artist/album folder of album `album_index` of the repeated library;
+// past the last pair, `word` and the number tell the folders apart.
+std::u16string RepeatedFolder(std::size_t album_index, std::u16string_view word) {
+  std::u16string artist(kArtists[album_index % kArtists.size()]);
+  std::u16string album(kAlbums[(album_index / kArtists.size()) % kAlbums.size()]);
+  std::u16string folder = artist + u"/" + album;
+  if (album_index >= kArtists.size() * kAlbums.size()) {
+    folder += u" (" +
+              std::u16string(1, u'0' + (album_index / (kArtists.size() * kAlbums.size())) % 10) +
+              u")";
+    folder += u" " + std::u16string(word) +
+              std::u16string(Utf8ToUtf16(std::to_string(album_index)).value());
+  }
+  return folder;
+}
 
 }  // namespace
 
@@ -115,28 +228,38 @@ void MakeDemoLibrary(const std::filesystem::path& root) {
 }
 
 std::size_t MakeBenchLibrary(const std::filesystem::path& root, std::size_t files,
-                             std::size_t per_album, uint32_t seed) {
+                             std::size_t per_album, uint32_t seed, Names names) {
   std::mt19937 rng(seed);
   auto pick = [&rng](auto& pool) -> std::u16string_view {
     return pool[std::uniform_int_distribution<std::size_t>(0, pool.size() - 1)(rng)];
   };
+  VariedNames varied(rng);
+  std::u16string artist, album;
   std::size_t written = 0;
   std::size_t album_index = 0;
   if (per_album == 0) per_album = 20;
   while (written < files) {
-    std::u16string artist(kArtists[album_index % kArtists.size()]);
-    std::u16string album(kAlbums[(album_index / kArtists.size()) % kAlbums.size()]);
-    std::u16string folder = artist + u"/" + album;
-    if (album_index >= kArtists.size() * kAlbums.size()) {
-      folder += u" (" +
-                std::u16string(1, u'0' + (album_index / (kArtists.size() * kAlbums.size())) % 10) +
-                u")";
-      folder += u" " + std::u16string(pick(kWords)) +
-                std::u16string(Utf8ToUtf16(std::to_string(album_index)).value());
+    std::u16string folder;
+    if (names == Names::kVaried) {
+      // An artist has one to three albums.
+      if (album_index == 0 || rng() % 2 == 0) artist = varied.Artist();
+      album = varied.Phrase();
+      folder = artist + u"/" + album;
+    } else {
+      artist = kArtists[album_index % kArtists.size()];
+      album = kAlbums[(album_index / kArtists.size()) % kAlbums.size()];
+      // The word is drawn only where it is used, as the library always was.
+      const bool numbered = album_index >= kArtists.size() * kAlbums.size();
+      folder = RepeatedFolder(album_index, numbered ? pick(kWords) : u"");
     }
     for (std::size_t t = 1; t <= per_album && written < files; ++t) {
-      std::u16string title = std::u16string(pick(kWords)) + std::u16string(pick(kWords));
-      if (rng() % 3 == 0) title += u"の" + std::u16string(pick(kWords));
+      std::u16string title;
+      if (names == Names::kVaried) {
+        title = varied.Phrase();
+      } else {
+        title = std::u16string(pick(kWords)) + std::u16string(pick(kWords));
+        if (rng() % 3 == 0) title += u"の" + std::u16string(pick(kWords));
+      }
       std::u16string number = Utf8ToUtf16(std::to_string(100 + t).substr(1)).value();
       std::u16string name = number + u" " + title;
       // Every tenth album holds a full-width and half-width spelling of one

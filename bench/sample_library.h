@@ -27,11 +27,24 @@ void WriteMp3(const std::filesystem::path& root, std::u16string_view path, std::
 // character a CD-R cannot hold, tags in code page 932, a text file.
 void MakeDemoLibrary(const std::filesystem::path& root);
 
+// How the names of a large library are made.
+enum class Names {
+  // 24 artists and 16 albums over and over, titles from 32 words: the
+  // readings repeat, which the recent-readings memo of the reading service
+  // and the tag memo of the pass take advantage of.
+  kRepeated,
+  // Every artist, album folder and title its own, made of kanji words, kana
+  // and Latin words as real libraries have them; nothing repeats but the
+  // artist and album of the files of one album.
+  kVaried,
+};
+
 // A large library: artist/album folders of `per_album` files each, about
 // 4 KB per file, Japanese names, some duplicate names. Deterministic for a
 // given seed. Returns the number of MP3 files written.
 std::size_t MakeBenchLibrary(const std::filesystem::path& root, std::size_t files,
-                             std::size_t per_album = 20, uint32_t seed = 1);
+                             std::size_t per_album = 20, uint32_t seed = 1,
+                             Names names = Names::kRepeated);
 
 }  // namespace tarvel::sample
 

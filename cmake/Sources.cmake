@@ -84,10 +84,14 @@ set(TARVEL_RULES_SOURCES
 set(TARVEL_FILES_SOURCES
   src/files/apply_changes.cpp
   src/files/apply_changes.h
+  src/files/export_copy.cpp
+  src/files/export_copy.h
   src/files/file_stage.cpp
   src/files/file_stage.h
   src/files/id3_tag.cpp
   src/files/id3_tag.h
+  src/files/iso_image.cpp
+  src/files/iso_image.h
   src/files/list_format.h
   src/files/preflight.cpp
   src/files/preflight.h
@@ -108,6 +112,12 @@ set(TARVEL_FILES_SOURCES
 set(TARVEL_RUN_SOURCES
   src/run/conversion_pass.cpp
   src/run/conversion_pass.h
+  src/run/export_plan.cpp
+  src/run/export_plan.h
+  src/run/export_run.cpp
+  src/run/export_run.h
+  src/run/iso_export.cpp
+  src/run/iso_export.h
   src/run/list_check.cpp
   src/run/list_check.h
   src/run/restore_run.cpp
@@ -207,6 +217,7 @@ set(TARVEL_RULES_TESTS
 set(TARVEL_FILES_TESTS
   tests/files/apply_changes_test.cpp
   tests/files/disk_faults_test.cpp
+  tests/files/export_copy_test.cpp
   tests/files/id3_tag_test.cpp
   tests/files/preflight_test.cpp
   tests/files/rename_list_test.cpp
@@ -220,8 +231,10 @@ set(TARVEL_FILES_TESTS
 set(TARVEL_RUN_TESTS
   tests/run/case_insensitive_test.cpp
   tests/run/conversion_pass_test.cpp
+  tests/run/export_run_test.cpp
   tests/run/fault_test.cpp
   tests/run/folder_path_sharing_test.cpp
+  tests/run/iso_export_test.cpp
   tests/run/list_check_test.cpp
   tests/run/plan_run_test.cpp
   tests/run/restore_round_trip_test.cpp
@@ -229,6 +242,7 @@ set(TARVEL_RUN_TESTS
   tests/run/run_preflight_test.cpp
   tests/run/run_test_support.h
   tests/run/scan_test.cpp
+  tests/run/two_thread_pass_test.cpp
   tests/run/unchanged_output_test.cpp
   tests/run/undo_cases_test.cpp
   tests/run/undo_identity_test.cpp

@@ -26,9 +26,10 @@ enum class ProgressStage {
   kRestoreFolders,  // the same three while a list is undone
   kRestoreFiles,
   kRestoreTags,
+  kExport,  // files of an exported copy written or found already there
 };
-inline constexpr size_t kProgressStageCount = 8;
-static_assert(static_cast<size_t>(ProgressStage::kRestoreTags) + 1 == kProgressStageCount);
+inline constexpr size_t kProgressStageCount = 9;
+static_assert(static_cast<size_t>(ProgressStage::kExport) + 1 == kProgressStageCount);
 
 class FrontEnd {
  public:

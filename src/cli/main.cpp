@@ -26,6 +26,8 @@
 #include "files/run_history.h"
 #include "platform/mecab_reading.h"
 #include "platform/text.h"
+#include "run/export_run.h"
+#include "run/iso_export.h"
 #include "run/restore_run.h"
 #include "run/run_driver.h"
 
@@ -45,6 +47,8 @@ struct CliOptions {
   std::optional<std::string> restore_list;
   std::optional<std::string> library;
   std::optional<std::string> folder;
+  std::optional<std::string> export_to;
+  std::optional<std::string> iso;
   bool history = false;
 };
 
@@ -78,6 +82,8 @@ constexpr ValueOption kValueOptions[] = {
     {"--set", [](CliOptions& o, std::string v) { o.sets.push_back(std::move(v)); }},
     {"--restore", [](CliOptions& o, std::string v) { o.restore_list = std::move(v); }},
     {"--library", [](CliOptions& o, std::string v) { o.library = std::move(v); }},
+    {"--export-to", [](CliOptions& o, std::string v) { o.export_to = std::move(v); }},
+    {"--iso", [](CliOptions& o, std::string v) { o.iso = std::move(v); }},
 };
 
 // Parses the option at argv[i] (moving i past its value). Returns an exit
@@ -125,6 +131,15 @@ std::optional<int> CheckCombination(const CliOptions& options) {
   }
   if (options.restore_list && converts) {
     Error(Tr("--restore takes only the list (and --settings, --library)"));
+    return kExitUsage;
+  }
+  if (options.export_to && (options.restore_list || options.history || options.check_only)) {
+    Error("--export-to takes no --restore, --history or --check-only");
+    return kExitUsage;
+  }
+  if (options.iso &&
+      (options.export_to || options.restore_list || options.history || options.check_only)) {
+    Error(Tr("--iso takes no --export-to, --restore, --history or --check-only"));
     return kExitUsage;
   }
   if (options.library && !options.restore_list) {
@@ -445,6 +460,93 @@ int Convert(AppState& app, CliFrontEnd& ui, MecabReadingService& reading) {
   return kExitUsage;
 }
 
+// Says how an export ended, and its exit status as for a run.
+int ExportStatus(const ExportReport& report, const std::string& destination) {
+  // A refused export wrote nothing: its reason alone is said.
+  if (report.outcome == ExportReport::Outcome::kCompleted ||
+      report.outcome == ExportReport::Outcome::kStopped) {
+    std::printf(
+        "Exported to %s: %lld files written, %lld already there, %lld folders made, %llu bytes\n",
+        EscapeBytes(destination).c_str(), static_cast<long long>(report.files_written),
+        static_cast<long long>(report.files_skipped), static_cast<long long>(report.folders_made),
+        static_cast<unsigned long long>(report.bytes_written));
+  }
+  if (!report.detail.empty()) Error(report.detail);
+  switch (report.outcome) {
+    case ExportReport::Outcome::kCompleted:
+      return kExitOk;
+    case ExportReport::Outcome::kStopped:
+    case ExportReport::Outcome::kRefused:
+      return kExitStopped;
+    case ExportReport::Outcome::kInvalidFolder:
+    case ExportReport::Outcome::kBusy:
+      return kExitUsage;
+  }
+  return kExitUsage;
+}
+
+// A converted copy of the library in `destination`, the library unchanged.
+int Export(AppState& app, CliFrontEnd& ui, MecabReadingService& reading,
+           const std::string& destination) {
+  ApplyLevelZeroRules(app.settings);
+  if (auto refusal = ConversionRunRefusal(app.settings, app.folder, reading)) {
+    ui.ShowMessage(*refusal);
+    return kExitUsage;
+  }
+  std::error_code ec;
+  const std::filesystem::path absolute = std::filesystem::absolute(destination, ec);
+  if (ec || destination.empty()) {
+    Error("--export-to needs a folder");
+    return kExitUsage;
+  }
+  const ExportReport report = RunExport(app, absolute.lexically_normal().native());
+  ui.Finish();
+  return ExportStatus(report, absolute.lexically_normal().native());
+}
+
+// Says how the image ended, and its exit status as for an export.
+int ImageStatus(const ImageReport& report, const std::string& file) {
+  if (report.outcome == ImageReport::Outcome::kCompleted) {
+    std::printf("%s\n",
+                Fill(Tr("Image {1}: {2} files, {3} folders, {4} bytes of music; the "
+                        "image takes {5} bytes, labelled {6}"),
+                     {EscapeBytes(file), GroupedNumber(report.files), GroupedNumber(report.folders),
+                      GroupedNumber(static_cast<int64_t>(report.bytes)),
+                      GroupedNumber(static_cast<int64_t>(report.image_size)), report.label})
+                    .c_str());
+  }
+  if (!report.detail.empty()) Error(report.detail);
+  switch (report.outcome) {
+    case ImageReport::Outcome::kCompleted:
+      return kExitOk;
+    case ImageReport::Outcome::kStopped:
+    case ImageReport::Outcome::kRefused:
+      return kExitStopped;
+    case ImageReport::Outcome::kInvalidFolder:
+    case ImageReport::Outcome::kBusy:
+      return kExitUsage;
+  }
+  return kExitUsage;
+}
+
+// A CD image of the converted copy in `file`, the library unchanged.
+int Image(AppState& app, CliFrontEnd& ui, MecabReadingService& reading, const std::string& file) {
+  ApplyLevelZeroRules(app.settings);
+  if (auto refusal = ConversionRunRefusal(app.settings, app.folder, reading)) {
+    ui.ShowMessage(*refusal);
+    return kExitUsage;
+  }
+  std::error_code ec;
+  const std::filesystem::path absolute = std::filesystem::absolute(file, ec).lexically_normal();
+  if (ec || file.empty() || !absolute.has_filename()) {
+    Error(Tr("--iso needs the name of an image file"));
+    return kExitUsage;
+  }
+  const ImageReport report = RunImageExport(app, absolute.native());
+  ui.Finish();
+  return ImageStatus(report, absolute.native());
+}
+
 int Main(int argc, char** argv) {
   if (auto exe = ExecutablePath()) SetUpMessages(*exe);
   CliOptions options;
@@ -471,6 +573,8 @@ int Main(int argc, char** argv) {
   app.reading = &reading;
   if (auto status = ApplyOptions(app.settings, options)) return *status;
   if (options.restore_list) return Restore(app, ui, *options.restore_list, options.library);
+  if (options.export_to) return Export(app, ui, reading, *options.export_to);
+  if (options.iso) return Image(app, ui, reading, *options.iso);
   return Convert(app, ui, reading);
 }
 

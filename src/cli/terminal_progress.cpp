@@ -33,6 +33,8 @@ const char* StageText(ProgressStage stage) {
       return Tr("Restoring file names");
     case ProgressStage::kRestoreTags:
       return Tr("Restoring tags");
+    case ProgressStage::kExport:
+      return Tr("Copying files");
   }
   return Tr("Working");
 }
@@ -43,12 +45,14 @@ std::string CountText(ProgressStage stage, int64_t done, int64_t total) {
   const int64_t last = total > 0 ? total : done;
   const auto n = static_cast<unsigned long>(last < 0 ? -last : last);
   if (total <= 0) {
-    return Fill(stage == ProgressStage::kScan ? TrN("{1} folder", "{1} folders", n)
-                                              : TrN("{1} row", "{1} rows", n),
+    return Fill(stage == ProgressStage::kScan     ? TrN("{1} folder", "{1} folders", n)
+                : stage == ProgressStage::kExport ? TrN("{1} file", "{1} files", n)
+                                                  : TrN("{1} row", "{1} rows", n),
                 {GroupedNumber(done)});
   }
-  return Fill(stage == ProgressStage::kScan ? TrN("{1} of {2} folder", "{1} of {2} folders", n)
-                                            : TrN("{1} of {2} row", "{1} of {2} rows", n),
+  return Fill(stage == ProgressStage::kScan     ? TrN("{1} of {2} folder", "{1} of {2} folders", n)
+              : stage == ProgressStage::kExport ? TrN("{1} of {2} file", "{1} of {2} files", n)
+                                                : TrN("{1} of {2} row", "{1} of {2} rows", n),
               {GroupedNumber(done), GroupedNumber(total)});
 }
 

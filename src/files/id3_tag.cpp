@@ -262,6 +262,11 @@ uint64_t UpdatedBlockHash(const DiskEntry& entry, std::u16string_view Title,
   return LastBytesHash(UpdatedBlock(old_block, Title, Artist, Album));
 }
 
+std::string UpdatedTagBlock(const char* last, std::u16string_view Title, std::u16string_view Artist,
+                            std::u16string_view Album) {
+  return UpdatedBlock(last, Title, Artist, Album);
+}
+
 bool CaptureDiskEntry(DiskOps& disk, int fd, const struct stat& st, DiskEntry& entry, char* last,
                       TagIoStatus* status) {
   entry.is_file = true;

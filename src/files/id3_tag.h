@@ -102,6 +102,13 @@ bool HasRunBytes(const DiskEntry& recorded, const DiskEntry& now);
 uint64_t UpdatedBlockHash(const DiskEntry& entry, std::u16string_view Title,
                           std::u16string_view Artist, std::u16string_view Album);
 
+// The 128 bytes UpdateID3TagTexts writes for the texts `Title`, `Artist`
+// and `Album` into a file whose last 128 bytes are `last` (a tag, or audio
+// bytes when the file has none): for a copy that is to end as the file
+// would after the write.
+std::string UpdatedTagBlock(const char* last, std::u16string_view Title, std::u16string_view Artist,
+                            std::u16string_view Album);
+
 // Writes `Tag` as the file's ID3v1 block: over the old block when the file
 // ends in one, else appended. The header written is always "TAG". Text
 // fields are fitted to their widths in code page 932; a double-byte

@@ -124,7 +124,9 @@ bool AllDigits(std::u16string_view text) {
 }  // namespace
 
 struct MecabReadingService::Tagger {
-  std::unique_ptr<MeCab::Model> model;
+  // Shared by the services of other threads; MeCab's model may make taggers
+  // for several threads.
+  std::shared_ptr<MeCab::Model> model;
   std::unique_ptr<MeCab::Tagger> tagger;
   std::unique_ptr<MeCab::Lattice> lattice;
   std::string utf8;  // kept to reuse their memory
@@ -177,6 +179,20 @@ bool MecabReadingService::OpenTagger(bool with_user_dictionary) {
     error_ = e.what();
     return false;
   }
+}
+
+std::unique_ptr<ReadingService> MecabReadingService::NewForAnotherThread() {
+  if (!IsAvailable()) return nullptr;
+  auto t = std::make_unique<Tagger>();
+  t->model = tagger_->model;
+  t->tagger.reset(t->model->createTagger());
+  if (t->tagger) t->lattice.reset(t->model->createLattice());
+  if (!t->lattice) return nullptr;
+  auto other = std::make_unique<MecabReadingService>(dictionary_dir_, user_dictionary_);
+  other->tried_ = true;
+  other->tagger_ = std::move(t);
+  other->uses_user_dictionary_ = uses_user_dictionary_;
+  return other;
 }
 
 std::optional<std::u16string> MecabReadingService::GetPhonetic(std::u16string_view text) {

@@ -24,7 +24,8 @@ std::string DefaultMecabDictionaryDir();
 // symbols included, comes back unchanged and in place. The MeCab model,
 // tagger and lattice are made on first use and kept for the life of the object (making them takes
 // tens of milliseconds, a conversion then about 2 µs). If they cannot be made (library or
-// dictionary missing) every call fails. Not thread-safe: one caller at a time.
+// dictionary missing) every call fails. Not thread-safe: one caller at a time; another thread
+// takes a service of its own from NewForAnotherThread, which shares the loaded dictionaries.
 //
 // A user dictionary (a MeCab .dic compiled for the IPA dictionary, such as
 // the music dictionary) is loaded with the system dictionary when given; when
@@ -39,6 +40,9 @@ class MecabReadingService : public ReadingService {
 
   std::optional<std::u16string> GetPhonetic(std::u16string_view text) override;
   bool LastReadingGuessed() const override { return guessed_; }
+  // A service on the same MeCab model (the dictionaries stay loaded once)
+  // with a tagger and lattice of its own; null when MeCab cannot be opened.
+  std::unique_ptr<ReadingService> NewForAnotherThread() override;
 
   // Makes the tagger if not done yet; false when MeCab cannot be opened.
   bool IsAvailable();

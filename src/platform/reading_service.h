@@ -4,6 +4,7 @@
 #ifndef TARVEL_PLATFORM_READING_SERVICE_H_
 #define TARVEL_PLATFORM_READING_SERVICE_H_
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,6 +21,10 @@ class ReadingService {
   // Whether the last reading GetPhonetic gave holds a guess: a word the
   // dictionary does not know, read from its parts.
   virtual bool LastReadingGuessed() const { return false; }
+  // A service that gives the same readings as this one and may be used on
+  // another thread while this one is in use; null when there is none, and
+  // the caller then keeps to one thread.
+  virtual std::unique_ptr<ReadingService> NewForAnotherThread() { return nullptr; }
 };
 
 }  // namespace tarvel

@@ -3,15 +3,19 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 
 #include "app/report.h"
+#include "platform/reading_service.h"
 #include "platform/text.h"
+#include "platform/two_threads.h"
 #include "rules/chains.h"
 #include "rules/repairs.h"
 
@@ -241,26 +245,225 @@ struct TagConversion {
   }
 };
 
-// The first loop: every row's new name and tag texts. Sets
+// Converts a row's new name and tag texts, keeping what the rules said of
+// it with the row.
+void ConvertRow(AppState& app, FileEntry& row, TagConversion& tags, bool& switch_to_check_only) {
+  const Settings& s = app.settings;
+  app.row_notices = 0;
+  if (row.IsFile != 1) {
+    if (s.FlagConvertFilename == 1 && s.FlagRenameFolderName == 1) {
+      ConvertFolderName(row.NewName, app, &switch_to_check_only);
+    }
+  } else {
+    if (s.FlagConvertFilename == 1) ConvertFileName(row.NewName, app, &switch_to_check_only);
+    if (s.FlagConvertID3Tag == 1) tags.Convert(app, row, switch_to_check_only);
+  }
+  row.Notices = app.row_notices;
+}
+
+// The first loop on one thread: every row's new name and tag texts. Sets
 // `switch_to_check_only` when a chain asked for it.
 void ConvertRows(AppState& app, RunState& run, bool& switch_to_check_only) {
-  const Settings& s = app.settings;
   TagConversion tags;
   for (int32_t i = 1; i <= run.EntryCount; ++i) {
     app.ui->PumpEvents();
     app.ui->ReportProgress(ProgressStage::kConvert, i, run.EntryCount);
-    FileEntry& row = run.EntryTable[i];
-    app.row_notices = 0;
-    if (row.IsFile != 1) {
-      if (s.FlagConvertFilename == 1 && s.FlagRenameFolderName == 1) {
-        ConvertFolderName(row.NewName, app, &switch_to_check_only);
-      }
-    } else {
-      if (s.FlagConvertFilename == 1) ConvertFileName(row.NewName, app, &switch_to_check_only);
-      if (s.FlagConvertID3Tag == 1) tags.Convert(app, row, switch_to_check_only);
-    }
-    row.Notices = app.row_notices;
+    ConvertRow(app, run.EntryTable[i], tags, switch_to_check_only);
   }
+}
+
+// What the rules say while converting one part of the rows, kept in order
+// until the parts before it are through: log text (consecutive pieces
+// joined) and messages.
+class KeptFrontEnd : public FrontEnd {
+ public:
+  void AppendLog(std::u16string_view text) override {
+    if (said_.empty() || said_.back().message) said_.push_back({false, {}});
+    said_.back().text += text;
+  }
+  void ShowMessage(std::u16string_view text) override {
+    said_.push_back({true, std::u16string(text)});
+  }
+  void ShowLog() override {}
+  void PumpEvents() override {}
+  void TickCheckOnlyBoxes() override {}
+
+  // Says everything kept to `ui`, in the order it was said.
+  void PassOn(FrontEnd& ui) const {
+    for (const Said& said : said_) {
+      if (said.message) {
+        ui.ShowMessage(said.text);
+      } else {
+        ui.AppendLog(said.text);
+      }
+    }
+  }
+
+ private:
+  struct Said {
+    bool message;
+    std::u16string text;
+  };
+  std::vector<Said> said_;
+};
+
+// One part of the rows as converted: what was said, how many notices, and
+// whether a chain asked for the check-only switch.
+struct PartOutput {
+  KeptFrontEnd said;
+  uint64_t notices = 0;
+  bool switch_to_check_only = false;
+  bool failed = false;               // the conversion of a row threw; the rows after it were left
+  std::atomic<bool> through{false};  // the rest is set and stays so
+};
+
+// The conversion loop shared by two threads, each with a state of its own
+// (the calling thread the program's, the other a copy with a reading service
+// of its own). The rows go in parts; a thread converts the next part not yet
+// taken, so that a thread the system holds back does not hold the other
+// one up. The calling thread passes on what the parts said in the order of
+// the rows as they are through, so the log and the notices read as if one
+// thread had gone through them.
+class SharedLoop {
+ public:
+  SharedLoop(RunState& run, const PassSchedule& schedule)
+      : run_(run),
+        schedule_(schedule),
+        parts_((run.EntryCount + schedule.rows_per_part - 1) / schedule.rows_per_part) {}
+
+  // Converts parts until none is left; `thread` is 0 for the calling thread,
+  // 1 for the other; `each_row` is called after every row.
+  void Work(AppState& app, int thread, const std::function<void()>& each_row,
+            const std::function<void()>& each_part) {
+    TagConversion tags;
+    for (int32_t part = Take(thread); part >= 0; part = Take(thread)) {
+      ConvertPart(app, part, tags, each_row);
+      each_part();
+    }
+  }
+  int32_t RowsDone() const { return rows_done_.load(std::memory_order_relaxed); }
+
+  // Passes on to `ui`, in the order of the rows, what the parts that are
+  // through said, up to one that failed (one thread would have stopped
+  // there); a part's text is let go once said. Calling thread only.
+  void PassOnReady(FrontEnd& ui) {
+    while (passed_ < parts_.size() && !stopped_ &&
+           parts_[passed_].through.load(std::memory_order_acquire)) {
+      PartOutput& part = parts_[passed_++];
+      part.said.PassOn(ui);
+      part.said = KeptFrontEnd();
+      notices_ += part.notices;
+      switch_ = switch_ || part.switch_to_check_only;
+      stopped_ = part.failed;
+    }
+  }
+
+  // After both threads: passes on what is left and sets the notices' count.
+  // Throws when a part failed.
+  void Finish(AppState& app, uint64_t notices_before, bool& switch_to_check_only) {
+    PassOnReady(*app.ui);
+    app.rule_notices = notices_before + notices_;
+    switch_to_check_only = switch_to_check_only || switch_;
+    if (stopped_) throw std::runtime_error("the conversion of a row failed");
+  }
+
+ private:
+  // The next part for `thread`, or -1: none is left, or every part before
+  // one that failed is taken.
+  int32_t Take(int thread) {
+    int32_t part;
+    if (schedule_.alternate) {
+      part = thread + 2 * taken_[thread]++;
+    } else {
+      part = next_.fetch_add(1, std::memory_order_relaxed);
+    }
+    if (part >= static_cast<int32_t>(parts_.size())) return -1;
+    return part < first_failed_.load(std::memory_order_acquire) ? part : -1;
+  }
+
+  void ConvertPart(AppState& app, int32_t part, TagConversion& tags,
+                   const std::function<void()>& each_row) {
+    PartOutput& out = parts_[static_cast<size_t>(part)];
+    FrontEnd* const ui = app.ui;
+    app.ui = &out.said;
+    const uint64_t before = app.rule_notices;
+    const int32_t first = part * schedule_.rows_per_part + 1;
+    const int32_t last = std::min(run_.EntryCount, first + schedule_.rows_per_part - 1);
+    try {
+      for (int32_t i = first; i <= last; ++i) {
+        ConvertRow(app, run_.EntryTable[i], tags, out.switch_to_check_only);
+        rows_done_.fetch_add(1, std::memory_order_relaxed);
+        each_row();
+      }
+    } catch (const std::exception&) {
+      out.failed = true;
+      int32_t seen = first_failed_.load();
+      while (part < seen && !first_failed_.compare_exchange_weak(seen, part)) {
+      }
+    }
+    out.notices = app.rule_notices - before;
+    app.ui = ui;
+    out.through.store(true, std::memory_order_release);
+  }
+
+  RunState& run_;
+  const PassSchedule schedule_;
+  std::vector<PartOutput> parts_;
+  std::atomic<int32_t> next_{0};
+  int32_t taken_[2] = {0, 0};  // parts each thread has taken (alternate)
+  std::atomic<int32_t> first_failed_{INT32_MAX};
+  std::atomic<int32_t> rows_done_{0};
+  // What has been passed on (calling thread only).
+  size_t passed_ = 0;
+  uint64_t notices_ = 0;
+  bool switch_ = false;
+  bool stopped_ = false;
+};
+
+// The first loop on two threads (see SharedLoop). Throws when a row's
+// conversion failed, after what came before it has been said.
+void ConvertRowsOnTwoThreads(AppState& app, RunState& run, const PassSchedule& schedule,
+                             std::unique_ptr<ReadingService> second_reading,
+                             bool& switch_to_check_only) {
+  SharedLoop loop(run, schedule);
+  AppState second(app);
+  second.reading = second_reading.get();
+  FrontEnd& ui = *app.ui;
+  const uint64_t notices_before = app.rule_notices;
+  auto show_progress = [&] {
+    ui.PumpEvents();
+    ui.ReportProgress(ProgressStage::kConvert, loop.RowsDone(), run.EntryCount);
+  };
+  // The log follows the rows as far as they are through, and what is said
+  // does not pile up.
+  auto pass_on = [&] { loop.PassOnReady(ui); };
+  RunInTwoParts([&] { loop.Work(app, 0, show_progress, pass_on); },
+                [&] {
+                  loop.Work(
+                      second, 1, [] {}, [] {});
+                },
+                [&] {
+                  show_progress();
+                  pass_on();
+                });
+  loop.Finish(app, notices_before, switch_to_check_only);
+}
+
+// The first loop, on two threads when the schedule asks for it and the
+// reading service can be had twice.
+void ConvertAllRows(AppState& app, RunState& run, const PassSchedule& schedule,
+                    bool& switch_to_check_only) {
+  std::unique_ptr<ReadingService> second_reading;
+  bool shared = schedule.rows_per_part > 0 && schedule.rows_per_part < run.EntryCount;
+  if (shared && app.reading != nullptr) {
+    second_reading = app.reading->NewForAnotherThread();
+    shared = second_reading != nullptr;
+  }
+  if (!shared) {
+    ConvertRows(app, run, switch_to_check_only);
+    return;
+  }
+  ConvertRowsOnTwoThreads(app, run, schedule, std::move(second_reading), switch_to_check_only);
 }
 
 // Turns the run into a check-only one and ticks the front end's boxes. True
@@ -299,10 +502,19 @@ void PlanRows(const Settings& s, RunState& run) {
 }  // namespace
 
 int32_t ConvertEntries(AppState& app, RunState& run, bool* switched_to_check_only) {
+  PassSchedule schedule;
+  if (SecondThreadPays(static_cast<size_t>(std::max(run.EntryCount, 0)))) {
+    schedule.rows_per_part = kRowsPerPart;
+  }
+  return ConvertEntriesScheduled(app, run, schedule, switched_to_check_only);
+}
+
+int32_t ConvertEntriesScheduled(AppState& app, RunState& run, const PassSchedule& schedule,
+                                bool* switched_to_check_only) {
   bool switch_requested = false;
   bool converted = true;
   try {
-    ConvertRows(app, run, switch_requested);
+    ConvertAllRows(app, run, schedule, switch_requested);
   } catch (const std::exception&) {
     converted = false;
   }

@@ -20,14 +20,41 @@ namespace tarvel {
 // events run once per row), duplicates, flags and ChangeCount. Returns 1, or
 // 0 after an unexpected error (a numbered name that cannot be built within
 // LengthName, for instance), which ends the pass at once without a message;
-// the rows keep what was set so far.
+// the rows keep what was set so far (on two threads, rows after the one
+// that failed may have been converted too; nothing is said of them).
 //
 // When a chain found a character it could not make half-width, the pass
 // turns the run into a check-only one after the conversion loop (both
 // check-only settings become 1, the front end ticks their boxes once), so
 // that no row is renamed or has its tag written. `switched_to_check_only`
 // (when given) then tells whether the run was to change anything before.
+//
+// A table of kItemsForASecondThread rows or more is converted on two
+// threads, the other one with a copy of the state and a reading service of
+// its own (when app.reading can give one, see NewForAnotherThread). The
+// rows, the log, the messages and the notices are those of one thread going
+// through the rows in order: what is said is kept per part of the rows and
+// passed on in their order after the loop; pending events run and progress
+// is reported on the calling thread only.
 int32_t ConvertEntries(AppState& app, RunState& run, bool* switched_to_check_only = nullptr);
+
+// How the conversion loop is shared with a second thread: the rows go in
+// parts of `rows_per_part` rows (0: all on the calling thread); each thread
+// takes the next part not yet taken, or, with `alternate`, the calling
+// thread the even parts and the other the odd ones (for tests, which must
+// know that both threads had rows).
+struct PassSchedule {
+  int32_t rows_per_part = 0;
+  bool alternate = false;
+};
+// The parts of ConvertEntries: small enough that the two threads end
+// close together, large enough that taking one costs nothing.
+inline constexpr int32_t kRowsPerPart = 256;
+
+// ConvertEntries on the given schedule. A reading service that cannot be
+// had twice, or a table of one part, keeps the loop on one thread.
+int32_t ConvertEntriesScheduled(AppState& app, RunState& run, const PassSchedule& schedule,
+                                bool* switched_to_check_only = nullptr);
 
 // The name of the last folder of `path` (a trailing "/" dropped) as stored on
 // disk; empty when nothing is there, when the lookup fails, and for the root

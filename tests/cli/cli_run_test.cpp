@@ -99,6 +99,63 @@ TEST_F(CliRunTest, RealRunRenamesNestedFoldersAndWritesTags) {
   EXPECT_NE(list.find("\"01 ﾆﾎﾝｺﾞ.mp3\""), std::string::npos);
 }
 
+// --export-to writes the converted copy and leaves the library as it was,
+// whatever the check-only settings say; a second export finds the copy in
+// place; a folder that holds something else, or options that do not go
+// with it, are refused with their status.
+TEST_F(CliRunTest, ExportToWritesAConvertedCopyOnly) {
+  Mp3(u"アーティスト/01 日本語.mp3", MakeTag(u"日本語", u"アーティスト", u"アルバム"));
+  const auto library = Snapshot(music_);
+  const std::string car = (dir() / "car").native();
+  fs::create_directories(dir() / "other");
+  testing::WriteBytes(dir() / "other" / "mine.txt", "mine");
+  struct {
+    std::vector<std::string> args;
+    int status;
+    const char* said;  // on standard output (status 0) or error
+  } kCases[] = {
+      {{"--export-to", car}, 0, "1 files written, 0 already there, 1 folders made"},
+      {{"--export-to=" + car}, 0, "0 files written, 1 already there"},
+      {{"--export-to", (dir() / "other").native()}, 2, "is not empty"},
+      {{"--export-to", car, "--check-only"}, 2, "--export-to takes no"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.args.back());
+    CliResult r = Run(c.args);
+    EXPECT_EQ(r.status, c.status) << r.out << r.err;
+    EXPECT_NE((c.status == 0 ? r.out : r.err).find(c.said), std::string::npos) << r.out << r.err;
+    EXPECT_EQ(Snapshot(music_), library);
+  }
+  EXPECT_EQ(TagTexts(dir() / "car" / "ｱｰﾃｨｽﾄ" / "01 ﾆﾎﾝｺﾞ.mp3"), "ﾆﾎﾝｺﾞ|ｱｰﾃｨｽﾄ|ｱﾙﾊﾞﾑ");
+  EXPECT_EQ(Snapshot(dir() / "other").size(), 1u);
+}
+
+// --iso writes the image and says what it holds, the library unchanged;
+// options that do not go with it and a place it cannot go are refused.
+TEST_F(CliRunTest, IsoWritesAnImageOfTheConvertedCopy) {
+  Mp3(u"アーティスト/01 日本語.mp3", MakeTag(u"日本語", u"アーティスト", u"アルバム"));
+  const auto library = Snapshot(music_);
+  const std::string image = (dir() / "car.iso").native();
+  struct {
+    std::vector<std::string> args;
+    int status;
+    const char* said;  // on standard output (status 0) or error
+  } kCases[] = {
+      {{"--iso", image}, 0, "1 files, 1 folders, "},
+      {{"--iso", image, "--export-to", (dir() / "car").native()}, 2, "--iso takes no"},
+      {{"--iso", (music_ / "car.iso").native()}, 2, "lies in the library"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.args.back());
+    CliResult r = Run(c.args);
+    EXPECT_EQ(r.status, c.status) << r.out << r.err;
+    EXPECT_NE((c.status == 0 ? r.out : r.err).find(c.said), std::string::npos) << r.out << r.err;
+    EXPECT_EQ(Snapshot(music_), library);
+  }
+  // An image holds its volume descriptor at sector 16.
+  EXPECT_EQ(testing::ReadBytes(image).substr(16 * 2048 + 1, 5), "CD001");
+}
+
 TEST_F(CliRunTest, TakenTargetStopsTheRunAndOverwritesNothing) {
   Mp3(u"ア.mp3");
   Mp3(u"イ.mp3");

@@ -49,4 +49,8 @@ check "tarvel-cli --restore 2026" "2026-12-07_140500 <files csv>"
 check "tarvel-cli --check-only " "<files -d>"
 check "tarvel-cli --restore list.csv --library " "<files -d>"
 check "tarvel-cli --l" "--library"
+check "tarvel-cli --ex" "--export-to"
+check "tarvel-cli --export-to " "<files -d>"
+check "tarvel-cli --is" "--iso"
+check "tarvel-cli --iso " "<files iso>"
 exit $failed

@@ -33,7 +33,8 @@ done <<'LIST'
 /usr/share/doc/tarvel/changelog.gz
 LIST
 depends=$(dpkg-deb -f "$deb" Depends)
-for dep in mecab-ipadic-utf8 libqt6svg6 qt6-translations-l10n libmecab2 libicu libqt6widgets6; do
+for dep in mecab-ipadic-utf8 libqt6svg6 qt6-translations-l10n libmecab2 libicu libqt6widgets6 \
+  libisofs6; do
   case "$depends" in
     *"$dep"*) ;;
     *) fail "Depends lacks $dep: $depends" ;;

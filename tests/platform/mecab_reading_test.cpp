@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <thread>
+#include <vector>
 
 #include "support/test_support.h"
 
@@ -162,6 +164,40 @@ TEST_F(MecabReadingTest, ReadsAnUnknownRunKanjiByKanji) {
   EXPECT_EQ(service.GetPhonetic(u"窈"), u"窈");
 }
 
+// A service for another thread reads as the first one does, guesses
+// included, while the first one is reading at the same time.
+TEST_F(MecabReadingTest, ServiceForAnotherThreadReadsTheSame) {
+  const std::u16string kTexts[] = {u"東京の夜", u"聖飢魔",   u"2人で3本",   u"二十歳の約束",
+                                   u"今～Blue", u"湘南乃風", u"桜の花びら", u"一人"};
+  MecabReadingService service(kIpadic);
+  std::unique_ptr<ReadingService> twin = service.NewForAnotherThread();
+  ASSERT_NE(twin, nullptr);
+  struct Reading {
+    std::optional<std::u16string> text;
+    bool guessed = false;
+  };
+  auto read_all = [&](ReadingService& s, std::vector<Reading>& out) {
+    for (int round = 0; round < 50; ++round) {
+      out.clear();
+      for (const std::u16string& text : kTexts) {
+        auto reading = s.GetPhonetic(text);
+        out.push_back({reading, s.LastReadingGuessed()});
+      }
+    }
+  };
+  std::vector<Reading> here, there;
+  std::thread other([&] { read_all(*twin, there); });
+  read_all(service, here);
+  other.join();
+  ASSERT_EQ(here.size(), there.size());
+  for (size_t i = 0; i < here.size(); ++i) {
+    SCOPED_TRACE(U8(kTexts[i]));
+    ASSERT_TRUE(here[i].text.has_value());
+    EXPECT_EQ(there[i].text, here[i].text);
+    EXPECT_EQ(there[i].guessed, here[i].guessed);
+  }
+}
+
 TEST(MecabReadingUnavailableTest, FailsWhenTheDictionaryIsMissing) {
   testing::TempDir dir;
   MecabReadingService service((dir.path() / "no-dictionary").string());
@@ -170,6 +206,7 @@ TEST(MecabReadingUnavailableTest, FailsWhenTheDictionaryIsMissing) {
   EXPECT_NE(service.LastError().find("no-dictionary"), std::string::npos) << service.LastError();
   EXPECT_EQ(service.GetPhonetic(u"東京"), std::nullopt);
   EXPECT_EQ(service.GetPhonetic(u""), std::nullopt);
+  EXPECT_EQ(service.NewForAnotherThread(), nullptr);
 }
 
 }  // namespace

@@ -1,0 +1,149 @@
+// One file of an exported copy: its bytes, the temporary it is written
+// under, and how a copy already in place is recognised.
+#include "files/export_copy.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "support/fault_disk_ops.h"
+#include "support/test_support.h"
+
+namespace tarvel {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::DiskCall;
+using testing::ReadBytes;
+using testing::WriteBytes;
+
+std::string Pattern(size_t n) {
+  std::string bytes(n, '\0');
+  for (size_t i = 0; i < n; ++i) bytes[i] = static_cast<char>((i * 13 + i / 251) & 0xff);
+  return bytes;
+}
+
+std::string Block(char fill) {
+  std::string block = "TAG";
+  block.resize(TagBytes::kSize, fill);
+  return block;
+}
+
+class ExportCopyTest : public testing::TempDirTest {
+ protected:
+  void SetUp() override {
+    TempDirTest::SetUp();
+    fs::create_directories(dir() / "lib");
+    fs::create_directories(dir() / "out");
+    lib_ = UniqueFd(::open((dir() / "lib").c_str(), O_RDONLY | O_DIRECTORY));
+    out_ = UniqueFd(::open((dir() / "out").c_str(), O_RDONLY | O_DIRECTORY));
+  }
+
+  ExportFileSpec Spec(const std::string& source_bytes, uint64_t audio, const std::string& tag) {
+    WriteBytes(dir() / "lib" / "song.mp3", source_bytes);
+    ExportFileSpec spec;
+    spec.source_dir_fd = lib_.get();
+    spec.source = "song.mp3";
+    spec.source_size = source_bytes.size();
+    spec.audio_size = audio;
+    spec.tag = tag;
+    spec.target_dir_fd = out_.get();
+    spec.target_name = "copy.mp3";
+    return spec;
+  }
+
+  bool NoPartLeft() {
+    for (const auto& entry : fs::directory_iterator(dir() / "out")) {
+      if (entry.path().filename().native().starts_with(kExportPartPrefix)) return false;
+    }
+    return true;
+  }
+
+  UniqueFd lib_;
+  UniqueFd out_;
+};
+
+// The bytes arrive whole in the kernel's copy and in reads and writes that
+// move a few bytes at a time or are interrupted.
+TEST_F(ExportCopyTest, CopiesEveryByteEitherWay) {
+  struct {
+    size_t size;
+    bool kernel;
+    size_t max_transfer;
+  } kCases[] = {
+      {0, true, 0}, {1, false, 0}, {3u << 20, true, 0}, {3u << 20, false, 0}, {5000, false, 7},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(std::to_string(c.size) + (c.kernel ? " kernel" : " reads"));
+    const std::string bytes = Pattern(c.size) + Block('x');
+    ExportFileSpec spec = Spec(bytes, c.size, Block('n'));
+    testing::FaultDiskOps disk;
+    disk.set_max_transfer(c.max_transfer);
+    disk.set_interrupt(c.max_transfer != 0);
+    std::string error;
+    ASSERT_TRUE(WriteExportFile(disk, spec, c.kernel, &error)) << error;
+    EXPECT_EQ(ReadBytes(dir() / "out" / "copy.mp3"), Pattern(c.size) + Block('n'));
+    EXPECT_EQ(disk.count(DiskCall::kRead) > 0, !c.kernel && c.size > 0);
+    EXPECT_TRUE(NoPartLeft());
+  }
+}
+
+// A copy that fails at any step leaves no temporary, and a copy already in
+// place stays as it was; the message names the file.
+TEST_F(ExportCopyTest, FailedCopyLeavesNoTemporary) {
+  struct {
+    testing::DiskFault fault;
+    bool source_changed;
+  } kCases[] = {
+      {{.call = DiskCall::kWrite, .nth = 1, .partial = 3}, false},
+      {{.call = DiskCall::kSync, .error = EIO}, false},
+      {{.call = DiskCall::kRename, .error = EIO}, false},
+      {{.call = DiskCall::kOpenBeneath, .error = EACCES}, false},
+      {{.call = DiskCall::kStatFs, .error = EIO}, true},  // no fault: the source grew
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(static_cast<int>(c.fault.call));
+    WriteBytes(dir() / "out" / "copy.mp3", "the old copy");
+    ExportFileSpec spec = Spec(Pattern(400), 400, Block('n'));
+    if (c.source_changed) WriteBytes(dir() / "lib" / "song.mp3", Pattern(401));
+    testing::FaultDiskOps disk;
+    disk.Add(c.fault);
+    std::string error;
+    EXPECT_FALSE(WriteExportFile(disk, spec, false, &error));
+    EXPECT_NE(error.find("song.mp3"), std::string::npos) << error;
+    EXPECT_NE(error.find("copy.mp3"), std::string::npos) << error;
+    EXPECT_EQ(ReadBytes(dir() / "out" / "copy.mp3"), "the old copy");
+    EXPECT_TRUE(NoPartLeft());
+  }
+}
+
+// A copy counts as in place only with the size and last bytes it is to end
+// with.
+TEST_F(ExportCopyTest, RecognisesACopyInPlace) {
+  struct {
+    const char* name;
+    std::string tag;    // the new block, or "" to keep the bytes
+    std::string there;  // what the copy holds now
+    bool in_place;
+  } kCases[] = {
+      {"new tag", Block('n'), Pattern(300) + Block('n'), true},
+      {"old tag", Block('n'), Pattern(300) + Block('o'), false},
+      {"short", Block('n'), Pattern(299) + Block('n'), false},
+      {"kept bytes", "", Pattern(300) + Block('o'), true},
+      {"other end", "", Pattern(300) + Block('p'), false},
+      {"missing", "", "", false},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const bool keeps = c.tag.empty();
+    ExportFileSpec spec = Spec(Pattern(300) + Block('o'), keeps ? 428 : 300, c.tag);
+    fs::remove(dir() / "out" / "copy.mp3");
+    if (!c.there.empty()) WriteBytes(dir() / "out" / "copy.mp3", c.there);
+    EXPECT_EQ(ExportFileInPlace(SystemDiskOps(), spec), c.in_place);
+  }
+}
+
+}  // namespace
+}  // namespace tarvel
