@@ -196,7 +196,11 @@ class ExportWriter {
       ui_.ReportProgress(ProgressStage::kExport, ++files, total);
       ui_.PumpEvents();
     }
-    return Finish();
+    if (!Finish()) return false;
+    // Done means on the disk: the stick may come out as soon as it is said.
+    if (::syncfs(dest_fd_.get()) != 0)
+      return Stopped(std::string("cannot flush: ") + std::strerror(errno));
+    return true;
   }
 
  private:

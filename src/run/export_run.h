@@ -44,9 +44,12 @@ struct ExportOptions {
   // false copies through `disk` (every byte reaches a test's faults).
   bool kernel_copy = true;
   // Each copy is flushed to the disk before it is renamed into place, so
-  // that a stick pulled out part way holds whole files only; false leaves
-  // that to the system (a killed export still leaves whole files).
-  bool flush = true;
+  // that a stick pulled out part way holds whole files only. Off by
+  // default: a flush per file makes an export many times slower than a
+  // plain copy, a killed export leaves whole files either way, and the
+  // whole destination is flushed once at the end, so that an export that
+  // says it is done is on the stick.
+  bool flush = false;
 };
 
 // Exports the library app.settings.PathDataFolder to `destination` (UTF-8,

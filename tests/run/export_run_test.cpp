@@ -207,10 +207,11 @@ TEST_F(ExportRunTest, StoppedExportIsFinishedWhenStartedAgain) {
   struct {
     testing::DiskFault fault;
     bool kernel_copy;
+    bool flush = false;  // each copy flushed before its rename
   } kCases[] = {
       {{.call = DiskCall::kRename, .nth = 2, .error = EIO}, true},
       {{.call = DiskCall::kWrite, .nth = 3, .partial = 10}, false},
-      {{.call = DiskCall::kSync, .nth = 4, .error = EIO}, true},
+      {{.call = DiskCall::kSync, .nth = 4, .error = EIO}, true, true},
   };
   int n = 0;
   for (const auto& c : kCases) {
@@ -218,7 +219,7 @@ TEST_F(ExportRunTest, StoppedExportIsFinishedWhenStartedAgain) {
     const fs::path dest = dir() / ("car" + std::to_string(n++));
     testing::FaultDiskOps faulty;
     faulty.Add(c.fault);
-    const ExportReport stopped = RunExport(app_, dest.native(), faulty, {c.kernel_copy});
+    const ExportReport stopped = RunExport(app_, dest.native(), faulty, {c.kernel_copy, c.flush});
     ASSERT_EQ(stopped.outcome, ExportReport::Outcome::kStopped);
     EXPECT_LT(stopped.files_written, 4);
     WriteBytes(dest / (std::string(kExportPartPrefix) + "1"), "half a file");
