@@ -22,7 +22,7 @@ using S = Settings;
 // 700 MB of a CD-R; "other" may be a player that reads a stick, so it sets
 // no size (the image's own check still keeps an image to a CD).
 constexpr SettingChange kOther[] = {
-    {&S::FlagConvertFilename, 1}, {&S::FlagConvertID3Tag, 1}, {&S::MaxFolderDepth, 8},
+    {&S::FlagConvertFilename, 1}, {&S::FlagConvertID3Tag, 1},  {&S::MaxFolderDepth, 8},
     {&S::MaxFolderCount, 255},    {&S::MaxFilesInFolder, 255}, {&S::MaxNameLength, 64},
     {&S::MaxMegabytes, 0},
 };

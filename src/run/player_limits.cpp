@@ -98,18 +98,18 @@ void CheckCounts(const ExportPlan& plan, const PlayerLimits& limits,
     const std::vector<size_t>& in = files[folder];
     const auto count = static_cast<int64_t>(in.size());
     if (count <= limits.max_files_in_folder) continue;
-    out.push_back(Violation(PlayerLimit::kFilesInFolder, std::string(folder), count,
-                            limits.max_files_in_folder,
-                            "files in a folder: " + FolderName(folder) + " holds " +
-                                std::to_string(count) + " files; the player reads " +
-                                std::to_string(limits.max_files_in_folder)));
+    out.push_back(Violation(
+        PlayerLimit::kFilesInFolder, std::string(folder), count, limits.max_files_in_folder,
+        "files in a folder: " + FolderName(folder) + " holds " + std::to_string(count) +
+            " files; the player reads " + std::to_string(limits.max_files_in_folder)));
     out.back().items.assign(in.begin() + limits.max_files_in_folder, in.end());
   }
   if (static_cast<int64_t>(folders.size()) > limits.max_folders) {
     const auto count = static_cast<int64_t>(folders.size());
     out.push_back(Violation(PlayerLimit::kFolders, "", count, limits.max_folders,
                             "folders: the copy has " + std::to_string(count) +
-                                " folders; the player reads " + std::to_string(limits.max_folders)));
+                                " folders; the player reads " +
+                                std::to_string(limits.max_folders)));
     out.back().items.assign(folders.begin() + limits.max_folders, folders.end());
   }
   if (!past_size.empty()) {
@@ -242,8 +242,7 @@ bool SplitFullFolders(ExportPlan& plan, const PlayerLimits& limits, int64_t* spl
   }
 }
 
-RunReport MakePlayerExportPlan(AppState& app, ExportPlan& plan, PlayerCheck& check,
-                               DiskOps& disk) {
+RunReport MakePlayerExportPlan(AppState& app, ExportPlan& plan, PlayerCheck& check, DiskOps& disk) {
   check = PlayerCheck{};
   RunState run;
   RunReport report = MakeExportPlan(app, plan, run, disk);

@@ -138,7 +138,8 @@ TEST(PlayerLimitsTest, EachLimitBrokenOnceIsNamedWithItsFigures) {
     EXPECT_EQ(found[0].allowed, c.allowed);
     EXPECT_EQ(found[0].items, c.items_at_fault);
     for (const std::string& piece : c.in_detail) {
-      EXPECT_NE(found[0].detail.find(piece), std::string::npos) << piece << " in " << found[0].detail;
+      EXPECT_NE(found[0].detail.find(piece), std::string::npos)
+          << piece << " in " << found[0].detail;
     }
   }
   // Exactly at every limit: nothing to say, also with no size limit.
@@ -175,8 +176,7 @@ TEST(PlayerLimitsTest, FullFoldersSplitIntoNumberedPartsInOrder) {
        1,
        {"x-1", "x-1/1.mp3", "x-1/2.mp3", "x-3", "x-3/3.mp3", "X-2"}},
       {"cut to the name length, as duplicates are",
-       {Folder("ABCDEFGH"), File("ABCDEFGH/1.mp3"), File("ABCDEFGH/2.mp3"),
-        File("ABCDEFGH/3.mp3")},
+       {Folder("ABCDEFGH"), File("ABCDEFGH/1.mp3"), File("ABCDEFGH/2.mp3"), File("ABCDEFGH/3.mp3")},
        6,
        1,
        {"ABCD-1", "ABCD-1/1.mp3", "ABCD-1/2.mp3", "ABCD-2", "ABCD-2/3.mp3"}},
@@ -212,7 +212,8 @@ TEST(PlayerLimitsTest, FullFoldersSplitIntoNumberedPartsInOrder) {
     EXPECT_TRUE(CheckExportPlan(plan).empty());
   }
   // A part's number that cannot fit the name length is refused, not cut.
-  ExportPlan plan = PlanOf({Folder("abc"), File("abc/1.mp3"), File("abc/2.mp3"), File("abc/3.mp3")});
+  ExportPlan plan =
+      PlanOf({Folder("abc"), File("abc/1.mp3"), File("abc/2.mp3"), File("abc/3.mp3")});
   limits.part_name_length = 1;
   int64_t split = 0;
   std::string error;
