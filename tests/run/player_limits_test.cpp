@@ -221,6 +221,31 @@ TEST(PlayerLimitsTest, FullFoldersSplitIntoNumberedPartsInOrder) {
   EXPECT_NE(error.find("abc"), std::string::npos) << error;
 }
 
+// The limits come from the Max... options; parts' names are cut to
+// LengthName only when the run cuts names to it.
+TEST(PlayerLimitsTest, LimitsComeFromTheSettings) {
+  struct {
+    int32_t convert, limit30;
+    int32_t part_name_length;
+  } const kCases[] = {{1, 1, 12}, {1, 0, 255}, {0, 1, 255}};
+  for (const auto& c : kCases) {
+    Settings s;
+    s.FlagConvertFilename = c.convert;
+    s.FlagLimit30Char = c.limit30;
+    s.LengthName = 12;
+    s.MaxFolderDepth = 3;
+    s.MaxFolderCount = 4;
+    s.MaxFilesInFolder = 5;
+    s.MaxNameLength = 6;
+    s.MaxMegabytes = 7;
+    const PlayerLimits l = LimitsOf(s);
+    EXPECT_EQ(l.part_name_length, c.part_name_length) << c.convert << c.limit30;
+    EXPECT_EQ(std::vector<int32_t>({l.max_depth, l.max_folders, l.max_files_in_folder,
+                                    l.max_name_length, l.max_megabytes}),
+              std::vector<int32_t>({3, 4, 5, 6, 7}));
+  }
+}
+
 // Exports of a small library whose one folder holds three songs, for a
 // player that reads two in a folder.
 class PlayerExportTest : public testing::TempDirTest {
