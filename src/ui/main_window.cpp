@@ -786,7 +786,8 @@ void MainWindow::StartExport() {
   if (busy_ || app_.run_in_progress) return;
   const ExportTarget target = seams_.export_target(this);
   if (target == ExportTarget::kNone) return;
-  const QString start = Q(app_.settings.PathDataFolder);
+  // Not in the library: an export never writes there.
+  const QString start = QDir::homePath();
   const QString where = target == ExportTarget::kFolder
                             ? seams_.export_folder(this, Q(kExportFolderTitle), QString())
                             : seams_.export_image(this, Q(kExportImageTitle), start);
