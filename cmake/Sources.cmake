@@ -120,6 +120,8 @@ set(TARVEL_RUN_SOURCES
   src/run/iso_export.h
   src/run/list_check.cpp
   src/run/list_check.h
+  src/run/player_limits.cpp
+  src/run/player_limits.h
   src/run/restore_run.cpp
   src/run/restore_run.h
   src/run/run_driver.cpp
@@ -237,6 +239,7 @@ set(TARVEL_RUN_TESTS
   tests/run/iso_export_test.cpp
   tests/run/list_check_test.cpp
   tests/run/plan_run_test.cpp
+  tests/run/player_limits_test.cpp
   tests/run/restore_round_trip_test.cpp
   tests/run/restore_run_test.cpp
   tests/run/run_preflight_test.cpp

@@ -12,7 +12,7 @@ struct NoticeName {
 constexpr NoticeName kNoticeNames[] = {
     {kNoticeNumbered, u"重複番号を付加"}, {kNoticeRepaired, u"使えない文字を修正"},
     {kNoticeShortened, u"長さを制限"},    {kNoticeFullWidth, u"全角文字が残る"},
-    {kNoticeReadingGuess, u"読みを推測"},
+    {kNoticeReadingGuess, u"読みを推測"}, {kNoticePlayerLimit, u"プレーヤーの制限を超える"},
 };
 
 std::u16string TagChange(const std::u16string& before, const std::u16string& after) {

@@ -22,6 +22,7 @@ enum RowNotice : uint8_t {
   kNoticeShortened = 4,      // the name was cut to the length limit
   kNoticeFullWidth = 8,      // a character stayed full-width
   kNoticeReadingGuess = 16,  // a word the dictionary does not know was read kanji by kanji
+  kNoticePlayerLimit = 32,   // an export's copy of it breaks a limit of the player
 };
 
 // One file or folder: where it is and what it is called now, its current

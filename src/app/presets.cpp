@@ -13,16 +13,27 @@ using S = Settings;
 // its player needs it; the two players start in check-only mode so that the
 // first run only reports. Full-width detection comes before the level, so
 // that no level rule speaks while a preset is set.
+//
+// The limits of what a player reads come last. Nothing more is known of
+// these players than that they read discs written with Joliet names, so
+// each takes what car players of their kind commonly read: folders 8 deep,
+// 255 folders, 255 files in a folder, 64 characters in a name (Joliet's
+// own limit). The two car players read a CD, so their copy must fit the
+// 700 MB of a CD-R; "other" may be a player that reads a stick, so it sets
+// no size (the image's own check still keeps an image to a CD).
 constexpr SettingChange kOther[] = {
-    {&S::FlagConvertFilename, 1},
-    {&S::FlagConvertID3Tag, 1},
+    {&S::FlagConvertFilename, 1}, {&S::FlagConvertID3Tag, 1},  {&S::MaxFolderDepth, 8},
+    {&S::MaxFolderCount, 255},    {&S::MaxFilesInFolder, 255}, {&S::MaxNameLength, 64},
+    {&S::MaxMegabytes, 0},
 };
 constexpr SettingChange kZ919[] = {
     {&S::FlagConvertFilename, 1},    {&S::FlagCheckOnlyFilename, 1},
     {&S::FlagDicEnabledFilename, 1}, {&S::FlagDetectFullCharFilename, 1},
     {&S::FlagLimit30Char, 1},        {&S::LengthName, 30},
     {&S::FlagRenameFolderName, 1},   {&S::ConvertLevelFilename, 1},
-    {&S::FlagConvertID3Tag, 0},
+    {&S::FlagConvertID3Tag, 0},      {&S::MaxFolderDepth, 8},
+    {&S::MaxFolderCount, 255},       {&S::MaxFilesInFolder, 255},
+    {&S::MaxNameLength, 64},         {&S::MaxMegabytes, 700},
 };
 constexpr SettingChange kFCD7[] = {
     {&S::FlagConvertFilename, 0},
@@ -34,6 +45,11 @@ constexpr SettingChange kFCD7[] = {
     {&S::ID3TagArtist, 2},
     {&S::ID3TagAlbum, 1},
     {&S::ID3TagTitle, 0},
+    {&S::MaxFolderDepth, 8},
+    {&S::MaxFolderCount, 255},
+    {&S::MaxFilesInFolder, 255},
+    {&S::MaxNameLength, 64},
+    {&S::MaxMegabytes, 700},
 };
 
 constexpr std::string_view kNames[kPresetCount] = {"other", "z919", "fcd7"};

@@ -12,7 +12,7 @@
 namespace tarvel {
 namespace {
 
-constexpr std::array<IntSetting, 21> kIntSettings = {{
+constexpr std::array<IntSetting, 27> kIntSettings = {{
     {u"Player", &Settings::Player, 0, 2, 1},
     {u"FlagDisplayLog", &Settings::FlagDisplayLog, 0, 1, 1},
     {u"FlagRenameSubfolders", &Settings::FlagRenameSubfolders, 0, 1, 1},
@@ -34,6 +34,12 @@ constexpr std::array<IntSetting, 21> kIntSettings = {{
     {u"ID3TagArtist", &Settings::ID3TagArtist, 0, 2, 0},
     {u"ID3TagAlbum", &Settings::ID3TagAlbum, 0, 2, 0},
     {u"ID3TagTitle", &Settings::ID3TagTitle, 0, 2, 0},
+    {u"MaxFolderDepth", &Settings::MaxFolderDepth, 1, 255, 8, true},
+    {u"MaxFolderCount", &Settings::MaxFolderCount, 1, 65535, 255, true},
+    {u"MaxFilesInFolder", &Settings::MaxFilesInFolder, 1, 65535, 255, true},
+    {u"MaxNameLength", &Settings::MaxNameLength, 1, 255, 64, true},
+    {u"MaxMegabytes", &Settings::MaxMegabytes, 0, 16777216, 0, true},
+    {u"FlagSplitFolders", &Settings::FlagSplitFolders, 0, 1, 0, true},
 }};
 
 constexpr std::u16string_view kGeneralSection = u"General";
@@ -120,7 +126,9 @@ Settings LoadSettings(const std::filesystem::path& ini_path,
     }
     std::optional<int32_t> n = ParseWholeInt(text);
     // A name cut to nothing would leave only its extension, a hidden file.
-    const bool length_ok = s.member != &Settings::LengthName || (n && *n >= s.min && *n <= s.max);
+    // A limit outside its range would refuse every export or none.
+    const bool checked = s.member == &Settings::LengthName || s.export_option;
+    const bool length_ok = !checked || (n && *n >= s.min && *n <= s.max);
     if (n && length_ok) {
       settings.*s.member = *n;
       continue;
@@ -147,6 +155,7 @@ bool SaveSettings(const Settings& settings, const std::filesystem::path& ini_pat
   // ConvertLevelID3Tag goes last, after ID3TagTitle.
   const IntSetting* last = nullptr;
   for (const IntSetting& s : kIntSettings) {
+    if (s.export_option) continue;
     if (s.member == &Settings::ConvertLevelID3Tag) {
       last = &s;
       continue;
@@ -154,6 +163,12 @@ bool SaveSettings(const Settings& settings, const std::filesystem::path& ini_pat
     ini.Set(kOptionSection, s.key, DecimalText(settings.*s.member));
   }
   ini.Set(kOptionSection, last->key, DecimalText(settings.*last->member));
+  for (const IntSetting& s : kIntSettings) {
+    if (!s.export_option) continue;
+    if (settings.*s.member != s.default_value || ini.Get(kOptionSection, s.key)) {
+      ini.Set(kOptionSection, s.key, DecimalText(settings.*s.member));
+    }
+  }
   bool saved = ini.Save();
   if (!saved && first_error.empty()) first_error = ini.error();
   SetError(error, first_error);

@@ -1,5 +1,6 @@
-// The 22 options that steer every run, named exactly as their keys in the
-// "Option" section of the settings file, and their loading and saving.
+// The 22 options that steer every run and the options of an export (the
+// player's limits), named exactly as their keys in the "Option" section of
+// the settings file, and their loading and saving.
 //
 // Whole numbers are loaded as the file holds them, also when they lie outside
 // the range the window offers (a flag of 2); the rest of the program
@@ -43,6 +44,17 @@ struct Settings {
   int32_t ID3TagArtist = 0;
   int32_t ID3TagAlbum = 0;
   int32_t ID3TagTitle = 0;
+  // What the player of an exported copy reads (set by the presets): folders
+  // below the top of the copy, folders in all, files in one folder,
+  // characters in a name, megabytes (MiB) on its medium (0: no limit).
+  int32_t MaxFolderDepth = 8;
+  int32_t MaxFolderCount = 255;
+  int32_t MaxFilesInFolder = 255;
+  int32_t MaxNameLength = 64;
+  int32_t MaxMegabytes = 0;
+  // An export splits a folder with more files than MaxFilesInFolder into
+  // numbered parts instead of refusing it.
+  int32_t FlagSplitFolders = 0;
 
   bool operator==(const Settings&) const = default;
 };
@@ -60,18 +72,24 @@ struct IntSetting {
   int32_t min;
   int32_t max;
   int32_t default_value;
+  // An option of the export, unknown to older versions: loaded only in its
+  // range, and written only once it differs from its default or the file
+  // holds it, so that the section stays as it was for those who never
+  // change it.
+  bool export_option = false;
 };
 
-// The 21 integer options in table order (Player … ID3TagTitle), the order in
+// The integer options in table order (Player … ID3TagTitle, then the six
+// options of the export, MaxFolderDepth … FlagSplitFolders), the order in
 // which they are loaded.
 std::span<const IntSetting> IntSettings();
 // The option with this key (case-insensitive), or null.
 const IntSetting* FindIntSetting(std::u16string_view key);
 
-// Loads the 22 options from section "Option" of `ini_path`. A missing file,
+// Loads the options from section "Option" of `ini_path`. A missing file,
 // section or key gives that option's default; PathDataFolder defaults to
 // `default_data_folder`. A value that is not a whole decimal number, and a
-// LengthName outside 1-50, gives that option's default and a line in
+// LengthName or an export option outside its range, gives that option's default and a line in
 // `notices` (UTF-8, if given); other values are taken as they stand. When
 // the file exists but cannot be read, every option takes its default and
 // `error` (if given) says why.
@@ -80,7 +98,8 @@ Settings LoadSettings(const std::filesystem::path& ini_path,
                       std::vector<std::string>* notices = nullptr);
 
 // Writes the 22 options to section "Option" in table order, ConvertLevelID3Tag
-// last, integers as plain decimal text. The other lines of the file stay as
+// last, integers as plain decimal text, then the export options that differ
+// from their defaults or are in the file already. The other lines of the file stay as
 // they are. False (with `error`) when the file could not be written or
 // PathDataFolder holds a line break; the other options are still written in
 // the latter case.

@@ -63,6 +63,17 @@ constexpr const char* kUsage =
        "Messages follow the language of the locale (LC_ALL, LC_MESSAGES, LANG): Japanese\n"
        "for ja, English otherwise. The log keeps its Japanese texts under every locale.\n");
 
+// The players' limits, told apart from the usage above.
+constexpr const char* kLimitsHelp =
+    N_("Before --export-to or --iso writes anything, the copy is checked against what the\n"
+       "player reads (the Max... keys below, set by the presets): every folder too deep, name\n"
+       "too long, folder with too many files, folder count and size over the limit is named,\n"
+       "and nothing is written until none is left.\n"
+       "  --split-folders   with --export-to or --iso: a folder holding more than\n"
+       "                    MaxFilesInFolder files becomes the parts NAME-1, NAME-2 ... in\n"
+       "                    its place, the files in their order, numbered and cut to length\n"
+       "                    as duplicate names are (also the setting FlagSplitFolders=1)\n");
+
 // What each integer option does, found by the option it belongs to.
 struct Meaning {
   int32_t Settings::*member;
@@ -103,6 +114,15 @@ constexpr Meaning kMeanings[] = {
         "name without its extension; 2 the name of the folder that holds the file")},
     {&Settings::ID3TagAlbum, N_("the same for the album text")},
     {&Settings::ID3TagTitle, N_("the same for the title text")},
+    {&Settings::MaxFolderDepth,
+     N_("exports: how many folders deep the player reads (a folder at the top is 1 deep)")},
+    {&Settings::MaxFolderCount, N_("exports: how many folders the player reads in all")},
+    {&Settings::MaxFilesInFolder, N_("exports: how many files the player reads in one folder")},
+    {&Settings::MaxNameLength, N_("exports: how many characters of a name the player takes")},
+    {&Settings::MaxMegabytes,
+     N_("exports: how many megabytes (MiB) the player's medium holds; 0 no limit")},
+    {&Settings::FlagSplitFolders,
+     N_("exports: 1 splits a folder with more than MaxFilesInFolder files into numbered parts")},
 };
 
 // "0 or 1", "0, 1 or 2", "1 to 50", translated.
@@ -142,6 +162,8 @@ std::string SettingKeysHelp() {
   return text;
 }
 
-std::string HelpText() { return std::string(Tr(kUsage)) + "\n" + SettingKeysHelp(); }
+std::string HelpText() {
+  return std::string(Tr(kUsage)) + "\n" + Tr(kLimitsHelp) + "\n" + SettingKeysHelp();
+}
 
 }  // namespace tarvel

@@ -50,6 +50,7 @@ struct CliOptions {
   std::optional<std::string> export_to;
   std::optional<std::string> iso;
   bool history = false;
+  bool split_folders = false;
 };
 
 // `text` is already in the user's language.
@@ -68,6 +69,7 @@ constexpr FlagOption kFlagOptions[] = {
     {"--quiet", &CliOptions::quiet},
     {"--history", &CliOptions::history},
     {"--check-only", &CliOptions::check_only},
+    {"--split-folders", &CliOptions::split_folders},
 };
 
 // The options that take a value ("--name VALUE" or "--name=VALUE"), and
@@ -140,6 +142,10 @@ std::optional<int> CheckCombination(const CliOptions& options) {
   if (options.iso &&
       (options.export_to || options.restore_list || options.history || options.check_only)) {
     Error(Tr("--iso takes no --export-to, --restore, --history or --check-only"));
+    return kExitUsage;
+  }
+  if (options.split_folders && !options.export_to && !options.iso) {
+    Error(Tr("--split-folders goes with --export-to or --iso only"));
     return kExitUsage;
   }
   if (options.library && !options.restore_list) {
@@ -357,6 +363,7 @@ std::optional<int> ApplySets(Settings& settings, const std::vector<std::string>&
 std::optional<int> ApplyOptions(Settings& settings, CliOptions& options) {
   if (options.preset) ApplyPreset(settings, *FindPreset(*options.preset));
   if (auto status = ApplySets(settings, options.sets)) return status;
+  if (options.split_folders) settings.FlagSplitFolders = 1;
   if (options.check_only) {
     settings.FlagCheckOnlyFilename = 1;
     settings.FlagCheckOnlyID3Tag = 1;
@@ -460,6 +467,14 @@ int Convert(AppState& app, CliFrontEnd& ui, MecabReadingService& reading) {
   return kExitUsage;
 }
 
+// Says how many full folders the export split into parts.
+void SaySplit(const PlayerCheck& player) {
+  if (player.folders_split == 0) return;
+  std::printf("%s\n", Fill(Tr("{1} folders with too many files for the player split into parts"),
+                           {GroupedNumber(player.folders_split)})
+                          .c_str());
+}
+
 // Says how an export ended, and its exit status as for a run.
 int ExportStatus(const ExportReport& report, const std::string& destination) {
   // A refused export wrote nothing: its reason alone is said.
@@ -471,6 +486,7 @@ int ExportStatus(const ExportReport& report, const std::string& destination) {
         static_cast<long long>(report.files_skipped), static_cast<long long>(report.folders_made),
         static_cast<unsigned long long>(report.bytes_written));
   }
+  SaySplit(report.player);
   if (!report.detail.empty()) Error(report.detail);
   switch (report.outcome) {
     case ExportReport::Outcome::kCompleted:
@@ -507,6 +523,7 @@ int Export(AppState& app, CliFrontEnd& ui, MecabReadingService& reading,
 // Says how the image ended, and its exit status as for an export.
 int ImageStatus(const ImageReport& report, const std::string& file) {
   if (report.outcome == ImageReport::Outcome::kCompleted) {
+    SaySplit(report.player);
     std::printf("%s\n",
                 Fill(Tr("Image {1}: {2} files, {3} folders, {4} bytes of music; the "
                         "image takes {5} bytes, labelled {6}"),

@@ -167,6 +167,11 @@ bool DeriveExportPlan(const RunState& run, const Settings& settings, const std::
 }
 
 RunReport MakeExportPlan(AppState& app, ExportPlan& plan, DiskOps& disk) {
+  RunState run;
+  return MakeExportPlan(app, plan, run, disk);
+}
+
+RunReport MakeExportPlan(AppState& app, ExportPlan& plan, RunState& run, DiskOps& disk) {
   const Settings kept = app.settings;
   // The copy is made as a real run would change the library.
   app.settings.FlagCheckOnlyFilename = 0;
@@ -174,7 +179,6 @@ RunReport MakeExportPlan(AppState& app, ExportPlan& plan, DiskOps& disk) {
   FrontEnd* real = app.ui;
   NoPlanFrontEnd quiet(*real);
   app.ui = &quiet;
-  RunState run;
   RunReport report = PlanConversion(app, run, disk);
   app.ui = real;
   app.settings = kept;

@@ -69,6 +69,8 @@ struct ExportPlan {
 // no lock file. The outcome is as for PlanConversion; a file that cannot be
 // read stops the plan with kStopped and `detail` naming it.
 RunReport MakeExportPlan(AppState& app, ExportPlan& plan, DiskOps& disk = SystemDiskOps());
+// The same, keeping the converted table the plan was made from in `run`.
+RunReport MakeExportPlan(AppState& app, ExportPlan& plan, RunState& run, DiskOps& disk);
 
 // Derives the plan from a converted table of the library `library`
 // (absolute, UTF-8, without a trailing "/"), with `settings` deciding which
@@ -87,8 +89,8 @@ struct ExportPlanProblem {
 // Looks at the plan before anything is written: every target is a path of
 // plain names (no empty name, "." or "..") of at most 255 bytes each, and no
 // two items get the same target under a case-insensitive comparison (a
-// stick's file system folds case). The checks of what a player takes
-// belong here too. Empty when the plan can be written.
+// stick's file system folds case). What a player reads is checked apart
+// (run/player_limits.h). Empty when the plan can be written.
 std::vector<ExportPlanProblem> CheckExportPlan(const ExportPlan& plan);
 
 }  // namespace tarvel

@@ -353,8 +353,14 @@ ExportReport WriteExport(const ExportPlan& plan, const std::string& destination,
 ExportReport RunExport(AppState& app, const std::string& destination, DiskOps& disk,
                        ExportOptions options) {
   ExportPlan plan;
-  ExportReport report = FromPlanReport(MakeExportPlan(app, plan, disk));
+  PlayerCheck player;
+  ExportReport report = FromPlanReport(MakePlayerExportPlan(app, plan, player, disk));
+  report.player = std::move(player);
   if (report.outcome != Outcome::kCompleted) return report;
+  if (!report.player.violations.empty()) {
+    std::string text = RefusalText(report.player);
+    return Ended(std::move(report), Outcome::kRefused, std::move(text));
+  }
   // No run or restore renames the library while it is copied.
   RunGuard guard(app);
   LibraryLock lock;
@@ -362,7 +368,9 @@ ExportReport RunExport(AppState& app, const std::string& destination, DiskOps& d
   if (!guard.acquired() || lock.Take(plan.library, &why) != LibraryLock::Status::kTaken) {
     return Ended(report, Outcome::kBusy, why);
   }
-  return WriteExport(plan, destination, *app.ui, disk, options);
+  ExportReport written = WriteExport(plan, destination, *app.ui, disk, options);
+  written.player = std::move(report.player);
+  return written;
 }
 
 }  // namespace tarvel

@@ -12,6 +12,7 @@
 #include "app/app_state.h"
 #include "platform/disk_ops.h"
 #include "run/export_plan.h"
+#include "run/player_limits.h"
 
 namespace tarvel {
 
@@ -37,6 +38,9 @@ struct ExportReport {
   // When stopped for room: the bytes still to write and those free.
   uint64_t bytes_needed = 0;
   uint64_t bytes_free = 0;
+  // The player's limits: what the copy breaks (refused: nothing written),
+  // the folders split, and the plan for the change table.
+  PlayerCheck player;
 };
 
 struct ExportOptions {
@@ -53,7 +57,8 @@ struct ExportOptions {
 };
 
 // Exports the library app.settings.PathDataFolder to `destination` (UTF-8,
-// absolute), which is created when missing. Progress goes to app.ui
+// absolute), which is created when missing. A copy that breaks a limit of
+// the player the settings describe is refused, every violation named. Progress goes to app.ui
 // (ProgressStage::kExport); the report holds the summary.
 ExportReport RunExport(AppState& app, const std::string& destination,
                        DiskOps& disk = SystemDiskOps(), ExportOptions options = {});

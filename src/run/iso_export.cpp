@@ -172,8 +172,17 @@ ImageReport WriteImage(const ExportPlan& plan, const std::string& file, FrontEnd
 ImageReport RunImageExport(AppState& app, const std::string& file, DiskOps& disk,
                            ImageOptions options) {
   ExportPlan plan;
-  ImageReport report = FromPlanReport(MakeExportPlan(app, plan, disk));
+  PlayerCheck player;
+  ImageReport report = FromPlanReport(MakePlayerExportPlan(app, plan, player, disk));
+  report.player = std::move(player);
   if (report.outcome != Outcome::kCompleted) return report;
+  if (!report.player.violations.empty()) {
+    report.files = plan.file_count;
+    report.folders = plan.folder_count;
+    report.bytes = plan.byte_count;
+    std::string text = RefusalText(report.player);
+    return Ended(std::move(report), Outcome::kRefused, std::move(text));
+  }
   // No run or restore renames the library while the image reads it.
   RunGuard guard(app);
   LibraryLock lock;
@@ -181,7 +190,9 @@ ImageReport RunImageExport(AppState& app, const std::string& file, DiskOps& disk
   if (!guard.acquired() || lock.Take(plan.library, &why) != LibraryLock::Status::kTaken) {
     return Ended(report, Outcome::kBusy, why);
   }
-  return WriteImage(plan, file, *app.ui, disk, options);
+  ImageReport written = WriteImage(plan, file, *app.ui, disk, options);
+  written.player = std::move(report.player);
+  return written;
 }
 
 }  // namespace tarvel

@@ -14,6 +14,7 @@
 #include "platform/disk_ops.h"
 #include "run/export_plan.h"
 #include "run/export_run.h"
+#include "run/player_limits.h"
 
 namespace tarvel {
 
@@ -36,6 +37,7 @@ struct ImageReport {
   uint64_t bytes = 0;
   uint64_t image_size = 0;  // known once laid out, also when refused for its size
   std::string label;        // the volume label
+  PlayerCheck player;       // as for an export to a folder
 };
 
 struct ImageOptions {
@@ -49,7 +51,8 @@ ImageReport WriteImage(const ExportPlan& plan, const std::string& file, FrontEnd
                        DiskOps& disk = SystemDiskOps(), ImageOptions options = {});
 
 // The image of the library app.settings.PathDataFolder, converted as a run
-// would, the library left as it is.
+// would, the library left as it is; refused, as an export is, when it
+// breaks a limit of the player.
 ImageReport RunImageExport(AppState& app, const std::string& file, DiskOps& disk = SystemDiskOps(),
                            ImageOptions options = {});
 

@@ -1,11 +1,13 @@
 #include "ui/main_window.h"
 
 #include <QCloseEvent>
+#include <QDir>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QIcon>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -25,6 +27,8 @@
 #include "files/run_history.h"
 #include "platform/text.h"
 #include "rules/kana_conversion.h"
+#include "run/export_run.h"
+#include "run/iso_export.h"
 #include "run/restore_run.h"
 #include "run/run_driver.h"
 #include "ui/twips.h"
@@ -182,6 +186,37 @@ QToolButton* MakeCommand(const char* name, std::u16string_view caption, const ch
 
 }  // namespace
 
+// What the window says when an export has ended: the counts, or why it did
+// not complete (the core's own words, every violation on a line).
+static std::u16string ExportMessage(bool completed, const std::string& detail, int64_t files,
+                                    int64_t folders) {
+  if (completed) {
+    return u"書き出しました（ファイル " + DecimalText(files) + u"、フォルダ " +
+           DecimalText(folders) + u"）。";
+  }
+  return u"書き出せませんでした。\r\n" + Utf8ToUtf16Lossy(detail);
+}
+
+ExportAsk SystemExportAsk() {
+  return [](QWidget* owner) {
+    QMessageBox box(QMessageBox::Question, Q(kMessageTitle),
+                    Q(u"変換したコピーをどこに書き出しますか？"), QMessageBox::Cancel, owner);
+    QPushButton* folder = box.addButton(Q(u"フォルダ"), QMessageBox::AcceptRole);
+    QPushButton* image = box.addButton(Q(u"CDイメージ"), QMessageBox::AcceptRole);
+    box.exec();
+    if (box.clickedButton() == folder) return ExportTarget::kFolder;
+    if (box.clickedButton() == image) return ExportTarget::kImage;
+    return ExportTarget::kNone;
+  };
+}
+
+SaveFileDialog SystemImageDialog() {
+  return [](QWidget* owner, const QString& title, const QString& start_dir) {
+    return QFileDialog::getSaveFileName(owner, title, start_dir,
+                                        QStringLiteral("CD image (*.iso)"));
+  };
+}
+
 QString MainWindowTitle() { return QStringLiteral("Tarvel ver") + QStringLiteral(TARVEL_VERSION); }
 
 ListDialog SystemListDialog() {
@@ -240,9 +275,15 @@ void MainWindow::BuildControls() {
   c_.cmdChanges->setEnabled(false);
   c_.cmdHistory = MakeCommand("cmdHistory", u"履歴", "history",
                               u"これまでの変換と復元の履歴を表示します", true);
+  c_.cmdExport = MakeCommand("cmdExport", u"書き出し", "save",
+                             u"変換したコピーをフォルダかCDイメージに書き出します（元のファイルは"
+                             u"変更しません）",
+                             true);
+  c_.cmdExport->setAccessibleName(c_.cmdExport->text());
   views->addStretch(1);
   views->addWidget(c_.cmdChanges);
   views->addWidget(c_.cmdHistory);
+  views->addWidget(c_.cmdExport);
   right->addLayout(views);
   c_.SSTab1->addTab(Scrolling(BuildGeneralTab()), Q(u"全般"));
   c_.SSTab1->addTab(Scrolling(BuildFileNameTab()), Q(u"ファイル名"));
@@ -320,6 +361,9 @@ QWidget* MainWindow::BuildGeneralTab() {
   c_.optFlagPathSaveCSV = MakeGroup(
       this, "optFlagPathSaveCSV", Indented(gen),
       {{0, u"CSVファイルはインストールフォルダに作成"}, {1, u"CSVファイルはデータフォルダに作成"}});
+  c_.chkFlagSplitFolders =
+      MakeCheck("chkFlagSplitFolders", u"書き出し時、ファイルが多すぎるフォルダを分割する");
+  gen->addWidget(c_.chkFlagSplitFolders);
   // The caption keeps its words; where the list really goes (the program's
   // folder, or the user's data folder when installed) is in its tip.
   const QString list_dir = QString::fromStdString(app_.folder.list_dir.string());
@@ -402,6 +446,7 @@ void MainWindow::SetTabOrder() {
   order << c_.cmdRename << c_.cmdRestore << c_.cmdSaveOption << c_.cmdExit << c_.SSTab1
         << c_.chkFlagDisplayLog << c_.chkFlagRenameSubfolders << c_.chkFlagCreateCSVFile;
   for (auto* b : c_.optFlagPathSaveCSV->buttons()) order << b;
+  order << c_.chkFlagSplitFolders;
   order << c_.chkFlagConvertFilename << c_.chkFlagCheckOnlyFilename << c_.chkFlagDicEnabledFilename
         << c_.chkFlagDetectFullCharFilename << c_.chkFlagLimit30Char << c_.txtLengthName
         << c_.chkFlagRenameFolderName;
@@ -413,7 +458,7 @@ void MainWindow::SetTabOrder() {
   for (auto* g : {c_.optID3TagArtist, c_.optID3TagAlbum, c_.optID3TagTitle}) {
     for (auto* b : g->buttons()) order << b;
   }
-  order << c_.cmdChanges << c_.cmdHistory;  // under the tabs
+  order << c_.cmdChanges << c_.cmdHistory << c_.cmdExport;  // under the tabs
   for (qsizetype i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
 }
 
@@ -424,7 +469,7 @@ void MainWindow::Connect() {
        {c_.chkFlagDisplayLog, c_.chkFlagRenameSubfolders, c_.chkFlagRenameFolderName,
         c_.chkFlagCheckOnlyFilename, c_.chkFlagDicEnabledFilename, c_.chkFlagDetectFullCharFilename,
         c_.chkFlagLimit30Char, c_.chkFlagCheckOnlyID3Tag, c_.chkFlagDicEnabledID3Tag,
-        c_.chkFlagDetectFullCharID3Tag}) {
+        c_.chkFlagDetectFullCharID3Tag, c_.chkFlagSplitFolders}) {
     connect(plain, &QCheckBox::toggled, this, [this] { UpdateSettings(); });
   }
   for (QButtonGroup* plain :
@@ -462,6 +507,7 @@ void MainWindow::Connect() {
   connect(c_.cmdExit, &QToolButton::clicked, this, [this] { close(); });
   connect(c_.cmdChanges, &QToolButton::clicked, this, [this] { ShowChanges(); });
   connect(c_.cmdHistory, &QToolButton::clicked, this, [this] { ShowHistory(); });
+  connect(c_.cmdExport, &QToolButton::clicked, this, [this] { StartExport(); });
 }
 
 void MainWindow::PlaceFromSettingsFile() {
@@ -513,13 +559,15 @@ void MainWindow::BindOptions() {
       {&Settings::ID3TagArtist, c_.optID3TagArtist},
       {&Settings::ID3TagAlbum, c_.optID3TagAlbum},
       {&Settings::ID3TagTitle, c_.optID3TagTitle},
+      {&Settings::FlagSplitFolders, c_.chkFlagSplitFolders},
   };
+  // The player's limits have no control: the presets set them.
   for (const IntSetting& option : IntSettings()) {
     const auto* found =
         std::find_if(std::begin(controls), std::end(controls),
                      [&](const OptionBinding& b) { return b.member == option.member; });
-    Q_ASSERT(found != std::end(controls));
-    options_.push_back(*found);
+    Q_ASSERT(found != std::end(controls) || option.export_option);
+    if (found != std::end(controls)) options_.push_back(*found);
   }
 }
 
@@ -633,7 +681,17 @@ void MainWindow::ApplyPreset(int index) {
   app_.settings.Player = index;
   // One control at a time, in the preset's order: the handlers of each one
   // (enabling, the level rules) see the controls set before it.
-  for (const SettingChange& a : PresetAssignments(index)) ShowOption(BindingOf(a.member), a.value);
+  for (const SettingChange& a : PresetAssignments(index)) {
+    const bool shown = std::any_of(options_.begin(), options_.end(),
+                                   [&](const OptionBinding& b) { return b.member == a.member; });
+    // The limits have no control: set straight, but not while Load shows
+    // the stored preset (hidden), which must keep the stored limits.
+    if (shown) {
+      ShowOption(BindingOf(a.member), a.value);
+    } else if (isVisible()) {
+      app_.settings.*a.member = a.value;
+    }
+  }
   if (isVisible()) Say(Q(kPresetMessageTitle), PresetMessage(index));
   UpdateSettings();
 }
@@ -722,6 +780,38 @@ void MainWindow::ShowHistory() {
   }
   history_->SetBusy(busy_);
   history_->ShowAndRaise();
+}
+
+void MainWindow::StartExport() {
+  if (busy_ || app_.run_in_progress) return;
+  const ExportTarget target = seams_.export_target(this);
+  if (target == ExportTarget::kNone) return;
+  // Not in the library: an export never writes there.
+  const QString start = QDir::homePath();
+  const QString where = target == ExportTarget::kFolder
+                            ? seams_.export_folder(this, Q(kExportFolderTitle), QString())
+                            : seams_.export_image(this, Q(kExportImageTitle), start);
+  if (where.isEmpty()) return;  // cancelled: nothing happens
+  const std::string path = QDir::cleanPath(QDir(where).absolutePath()).toStdString();
+  SetBusy(true);
+  std::u16string text;
+  PlayerCheck player;
+  if (target == ExportTarget::kFolder) {
+    ExportReport report = RunExport(app_, path);
+    text = ExportMessage(report.outcome == ExportReport::Outcome::kCompleted, report.detail,
+                         report.files_written + report.files_skipped, report.folders_made);
+    player = std::move(report.player);
+  } else {
+    ImageReport report = RunImageExport(app_, path);
+    text = ExportMessage(report.outcome == ImageReport::Outcome::kCompleted, report.detail,
+                         report.files, report.folders);
+    player = std::move(report.player);
+  }
+  SetBusy(false);
+  if (player.changes) OnPlan(player.changes, !player.violations.empty());
+  app_.ui->AppendLog(text + u"\r\n");
+  Say(Q(kMessageTitle), text);
+  if (close_pending_) close();
 }
 
 void MainWindow::SaveOptions() {

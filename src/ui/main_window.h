@@ -48,6 +48,21 @@ inline constexpr char16_t kSaveFailedMessage[] = u"設定を保存できませ�
 // Shown for a moment beside "設定保存" once the settings are on disk.
 inline constexpr char16_t kSavedMessage[] = u"設定を保存しました。";
 
+// Where the "書き出し" button writes the converted copy.
+enum class ExportTarget { kNone, kFolder, kImage };
+// Asks whether to write to a folder or into a CD image; kNone when cancelled.
+using ExportAsk = std::function<ExportTarget(QWidget* owner)>;
+ExportAsk SystemExportAsk();
+// Asks for a file to write: the owner, the title and the folder to start in;
+// the chosen path, or "" when cancelled.
+using SaveFileDialog =
+    std::function<QString(QWidget* owner, const QString& title, const QString& start_dir)>;
+// The system's save dialog for a CD image (*.iso).
+SaveFileDialog SystemImageDialog();
+
+inline constexpr char16_t kExportFolderTitle[] = u"書き出し先のフォルダを選択してください";
+inline constexpr char16_t kExportImageTitle[] = u"書き出すCDイメージのファイル名を入力してください";
+
 // What the window asks the user through; tests put recorders in their place.
 struct MainWindowSeams {
   MessageSink message = SystemMessageSink();
@@ -60,6 +75,10 @@ struct MainWindowSeams {
   // The history window's question before a restore, and how it opens a list.
   ConfirmSink confirm = SystemConfirmSink();
   FileOpener open_file = SystemFileOpener();
+  // The export: folder or image, then where.
+  ExportAsk export_target = SystemExportAsk();
+  FolderDialog export_folder = SystemFolderDialog();
+  SaveFileDialog export_image = SystemImageDialog();
 };
 
 // The window title: "Tarvel ver" followed directly by the version.
@@ -80,11 +99,13 @@ class MainWindow : public QMainWindow {
     QToolButton* cmdExit = nullptr;
     QToolButton* cmdChanges = nullptr;  // opens the change table of the last plan
     QToolButton* cmdHistory = nullptr;
+    QToolButton* cmdExport = nullptr;  // a converted copy to a folder or a CD image
     QTabWidget* SSTab1 = nullptr;
     QCheckBox* chkFlagDisplayLog = nullptr;
     QCheckBox* chkFlagRenameSubfolders = nullptr;
     QCheckBox* chkFlagCreateCSVFile = nullptr;
     QButtonGroup* optFlagPathSaveCSV = nullptr;
+    QCheckBox* chkFlagSplitFolders = nullptr;
     QCheckBox* chkFlagConvertFilename = nullptr;
     QCheckBox* chkFlagCheckOnlyFilename = nullptr;
     QCheckBox* chkFlagDicEnabledFilename = nullptr;
@@ -130,6 +151,9 @@ class MainWindow : public QMainWindow {
   // again.
   void CorrectReading(const PlanRow& row);
   void ShowHistory();
+  // Asks where to, then writes a converted copy of the library there (the
+  // library unchanged) and shows its plan in the change table.
+  void StartExport();
 
   // Restores from the list at `list` (the restore button's run once a list
   // is chosen).

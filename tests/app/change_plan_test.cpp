@@ -60,6 +60,9 @@ TEST(ChangePlanTest, TakesTheRowsThatChangeOrCarryANotice) {
   EXPECT_TRUE(n.folder.SharesWith(t.folder));
   EXPECT_EQ(Utf16ToUtf8(NoticeText(n.notices)), Utf16ToUtf8(u"重複番号を付加、全角文字が残る"));
   EXPECT_TRUE(NoticeText(0).empty());
+  // The player's limit comes last, after the notices of the conversion.
+  EXPECT_EQ(Utf16ToUtf8(NoticeText(kNoticePlayerLimit | kNoticeReadingGuess)),
+            Utf16ToUtf8(u"読みを推測、プレーヤーの制限を超える"));
 }
 
 }  // namespace

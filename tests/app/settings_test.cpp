@@ -85,6 +85,47 @@ TEST_F(SettingsTest, LoadsValuesAsTheFileHoldsThem) {
   EXPECT_EQ(clean.PathDataFolder, u"/d");
 }
 
+// The player's limits: a value outside its range gives the default (a limit
+// of 0 files would refuse every export), and the section of a user who never
+// set them stays as it was, while a value set once is kept up to date.
+TEST_F(SettingsTest, ExportOptionsLoadInTheirRangeAndAreWrittenOnceSet) {
+  struct {
+    const char* line;
+    int32_t Settings::*member;
+    int32_t expected;
+    const char* notice;
+  } const kLoads[] = {
+      {"MaxFilesInFolder=0", &Settings::MaxFilesInFolder, 255, "outside 1 to 65535"},
+      {"MaxNameLength=256", &Settings::MaxNameLength, 64, "outside 1 to 255"},
+      {"FlagSplitFolders=2", &Settings::FlagSplitFolders, 0, "outside 0 or 1"},
+      {"MaxFolderDepth=x", &Settings::MaxFolderDepth, 8, "not a whole number"},
+      {"MaxMegabytes=700", &Settings::MaxMegabytes, 700, nullptr},
+      {"MaxFolderCount=1", &Settings::MaxFolderCount, 1, nullptr},
+  };
+  for (const auto& c : kLoads) {
+    WriteBytes(Ini(), std::string("[Option]\r\n") + c.line + "\r\n");
+    std::vector<std::string> notices;
+    Settings s = LoadSettings(Ini(), u"/d", nullptr, &notices);
+    EXPECT_EQ(s.*c.member, c.expected) << c.line;
+    ASSERT_EQ(notices.size(), c.notice == nullptr ? 0u : 1u) << c.line;
+    if (c.notice != nullptr) {
+      EXPECT_NE(notices[0].find(c.notice), std::string::npos) << notices[0];
+    }
+  }
+  std::filesystem::remove(Ini());
+  Settings s;
+  ASSERT_TRUE(SaveSettings(s, Ini()));
+  EXPECT_EQ(ReadBytes(Ini()).find("Max"), std::string::npos) << ReadBytes(Ini());
+  s.MaxMegabytes = 700;
+  ASSERT_TRUE(SaveSettings(s, Ini()));
+  EXPECT_TRUE(ReadBytes(Ini()).ends_with("ConvertLevelID3Tag=1\r\nMaxMegabytes=700\r\n"))
+      << ReadBytes(Ini());
+  s.MaxMegabytes = 0;  // back to the default: written, not left at 700
+  ASSERT_TRUE(SaveSettings(s, Ini()));
+  EXPECT_TRUE(ReadBytes(Ini()).ends_with("MaxMegabytes=0\r\n")) << ReadBytes(Ini());
+  EXPECT_EQ(LoadSettings(Ini(), u"/d"), s);
+}
+
 TEST_F(SettingsTest, ValuesThatAreNotWholeNumbersFallBackToTheirDefaults) {
   struct {
     const char* line;
@@ -143,6 +184,9 @@ TEST_F(SettingsTest, SetSettingByName) {
       {u"FlagDisplayLog", u"-0", SetSettingResult::Code::kOk},
       {u"ConvertLevelFilename", u"3", SetSettingResult::Code::kBadValue},
       {u"ID3TagTitle", u"99999999999", SetSettingResult::Code::kBadValue},
+      {u"maxmegabytes", u"700", SetSettingResult::Code::kOk},
+      {u"MaxFilesInFolder", u"0", SetSettingResult::Code::kBadValue},
+      {u"MaxNameLength", u"256", SetSettingResult::Code::kBadValue},
       {u"pathdatafolder", u"/x y", SetSettingResult::Code::kOk},
       {u"PathDataFolder", u"/x\ny", SetSettingResult::Code::kBadValue},
       {u"Colour", u"1", SetSettingResult::Code::kUnknownKey},

@@ -130,6 +130,43 @@ TEST_F(CliRunTest, ExportToWritesAConvertedCopyOnly) {
   EXPECT_EQ(Snapshot(dir() / "other").size(), 1u);
 }
 
+// A limit of the player set with --set refuses an export that breaks it,
+// naming the folder and both figures; --split-folders splits the folder
+// instead, and goes only with an export.
+TEST_F(CliRunTest, ExportChecksThePlayersLimitsOrSplits) {
+  Mp3(u"album/a.mp3", MakeTag(u"a", u"b", u"c"));
+  Mp3(u"album/b.mp3", MakeTag(u"a", u"b", u"c"));
+  const auto library = Snapshot(music_);
+  const std::string car = (dir() / "car").native();
+  struct {
+    std::vector<std::string> args;
+    int status;
+    const char* said;
+    bool written;
+  } const kCases[] = {
+      {{"--set", "MaxFilesInFolder=1", "--export-to", car},
+       1,
+       "files in a folder: the folder album holds 2 files; the player reads 1",
+       false},
+      {{"--set", "MaxFilesInFolder=0", "--export-to", car}, 2, "MaxFilesInFolder", false},
+      {{"--split-folders"}, 2, "--split-folders goes with", false},
+      {{"--set", "MaxFilesInFolder=1", "--split-folders", "--export-to", car},
+       0,
+       "1 folders with too many files for the player split into parts",
+       true},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.said);
+    CliResult r = Run(c.args);
+    EXPECT_EQ(r.status, c.status) << r.out << r.err;
+    EXPECT_NE((c.status == 0 ? r.out : r.err).find(c.said), std::string::npos) << r.out << r.err;
+    EXPECT_EQ(fs::exists(dir() / "car"), c.written);
+    EXPECT_EQ(Snapshot(music_), library);
+  }
+  EXPECT_TRUE(fs::exists(dir() / "car" / "album-1" / "a.mp3"));
+  EXPECT_TRUE(fs::exists(dir() / "car" / "album-2" / "b.mp3"));
+}
+
 // --iso writes the image and says what it holds, the library unchanged;
 // options that do not go with it and a place it cannot go are refused.
 TEST_F(CliRunTest, IsoWritesAnImageOfTheConvertedCopy) {

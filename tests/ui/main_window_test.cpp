@@ -668,6 +668,7 @@ TEST_F(MainWindowTest, TabOrderFollowsTheLayout) {
                                              "chkFlagCreateCSVFile",
                                              "optFlagPathSaveCSV_0",
                                              "optFlagPathSaveCSV_1",
+                                             "chkFlagSplitFolders",
                                              "chkFlagConvertFilename",
                                              "chkFlagCheckOnlyFilename",
                                              "chkFlagDicEnabledFilename",
@@ -696,7 +697,8 @@ TEST_F(MainWindowTest, TabOrderFollowsTheLayout) {
                                              "optID3TagTitle_1",
                                              "optID3TagTitle_2",
                                              "cmdChanges",
-                                             "cmdHistory"};
+                                             "cmdHistory",
+                                             "cmdExport"};
   const QRegularExpression ours("^(txt|cmd|opt|chk|SSTab|tabID3Tag$)");
   std::vector<std::string> seen;
   QWidget* at = c().txtDataFolder;
@@ -786,6 +788,72 @@ TEST_F(WindowRunTest, ConvertThenRestoreFromTheButtons) {
   ASSERT_EQ(ReadID3Tag(Utf8ToUtf16((lib_ / "テスト.mp3").string()).value(), tag), 1);
   EXPECT_EQ(U8(tag.Title), U8(u"テスト"));
   EXPECT_NE(w.log().LogText().find(u"復元を開始します。"), std::u16string::npos);
+}
+
+// "書き出し" writes a converted copy to a folder or an image, the library
+// untouched, and refuses a copy that breaks a limit of the player, its rows
+// marked in the change table.
+TEST_F(WindowRunTest, ExportButtonWritesACopyOrRefusesOneBreakingALimit) {
+  AddRome();
+  const auto before = testing::ExactTree(lib_);
+  struct Case {
+    const char* name;
+    std::string options;
+    ExportTarget target;
+    std::string where;                 // below dir()
+    std::vector<std::string> written;  // below dir()
+    std::u16string said;               // the start of the message; empty: nothing said
+    bool marked;                       // rows carry the limit's notice
+  } const kCases[] = {
+      {"folder",
+       "",
+       ExportTarget::kFolder,
+       "stick",
+       {"stick/ﾃｽﾄ.mp3", "stick/ﾌｫﾙﾀﾞ/ｳﾀ.mp3"},
+       u"書き出しました",
+       false},
+      {"image", "", ExportTarget::kImage, "disc.iso", {"disc.iso"}, u"書き出しました", false},
+      {"a name too long",
+       "MaxNameLength=4\r\n",
+       ExportTarget::kFolder,
+       "stick2",
+       {},
+       u"書き出せませんでした。\r\nname length: the name ﾃｽﾄ.mp3",
+       true},
+      {"cancelled", "", ExportTarget::kNone, "stick3", {}, u"", false},
+  };
+  for (const Case& k : kCases) {
+    SCOPED_TRACE(k.name);
+    window_.reset();
+    said_.clear();
+    app_ = AppState();
+    Open(Options("Player=0\r\n" + k.options));
+    export_target_ = k.target;
+    export_answer_ = QString::fromStdString((dir() / k.where).string());
+    c().cmdExport->click();
+    EXPECT_FALSE(window_->busy());
+    for (const std::string& file : k.written) {
+      EXPECT_TRUE(fs::is_regular_file(dir() / file)) << file;
+    }
+    if (k.written.empty()) {
+      EXPECT_FALSE(fs::exists(dir() / k.where));
+    }
+    EXPECT_EQ(testing::ExactTree(lib_), before);
+    if (k.said.empty()) {
+      EXPECT_TRUE(said_.empty());
+      EXPECT_EQ(window_->plan(), nullptr);
+      continue;
+    }
+    ASSERT_EQ(said_.size(), 1u);
+    EXPECT_TRUE(said_[0].text.startsWith(QString::fromStdU16String(k.said)))
+        << said_[0].text.toStdString();
+    ASSERT_NE(window_->plan(), nullptr);
+    bool marked = false;
+    for (const PlanRow& row : window_->plan()->rows)
+      marked |= (row.notices & kNoticePlayerLimit) != 0;
+    EXPECT_EQ(marked, k.marked);
+  }
+  EXPECT_EQ(c().cmdExport->accessibleName(), QString::fromUtf16(u"書き出し"));
 }
 
 // A library copied elsewhere (the original gone) is restored where it lies

@@ -22,7 +22,8 @@ constexpr char kOpposite[] =
     "0\r\n"
     "ConvertLevelFilename=2\r\nFlagConvertID3Tag=0\r\nFlagCheckOnlyID3Tag=0\r\n"
     "FlagDicEnabledID3Tag=0\r\nFlagDetectFullCharID3Tag=0\r\nConvertLevelID3Tag=2\r\n"
-    "ID3TagArtist=1\r\nID3TagAlbum=2\r\nID3TagTitle=1\r\n";
+    "ID3TagArtist=1\r\nID3TagAlbum=2\r\nID3TagTitle=1\r\nMaxFolderDepth=3\r\nMaxFolderCount=3\r\n"
+    "MaxFilesInFolder=3\r\nMaxNameLength=3\r\nMaxMegabytes=3\r\n";
 
 TEST_F(PresetTest, EachPresetSetsItsOptionsKeepsTheRestAndExplains) {
   struct Case {
@@ -47,12 +48,25 @@ TEST_F(PresetTest, EachPresetSetsItsOptionsKeepsTheRestAndExplains) {
                       .ConvertLevelID3Tag = 2,
                       .ID3TagArtist = 1,
                       .ID3TagAlbum = 2,
-                      .ID3TagTitle = 1};
+                      .ID3TagTitle = 1,
+                      .MaxFolderDepth = 3,
+                      .MaxFolderCount = 3,
+                      .MaxFilesInFolder = 3,
+                      .MaxNameLength = 3,
+                      .MaxMegabytes = 3};
+  // The limits every preset sets, and the size of a CD for the car players.
+  const auto limits = [](Settings& s, int32_t megabytes) {
+    s.MaxFolderDepth = 8;
+    s.MaxFolderCount = s.MaxFilesInFolder = 255;
+    s.MaxNameLength = 64;
+    s.MaxMegabytes = megabytes;
+  };
   Settings z919 = base;
   z919.Player = 1;
   z919.FlagCheckOnlyFilename = z919.FlagDicEnabledFilename = z919.FlagDetectFullCharFilename = 1;
   z919.FlagLimit30Char = z919.FlagRenameFolderName = z919.ConvertLevelFilename = 1;
   z919.LengthName = 30;
+  limits(z919, 700);
   Settings fcd7 = base;
   fcd7.Player = 2;
   fcd7.FlagConvertFilename = 0;
@@ -61,8 +75,10 @@ TEST_F(PresetTest, EachPresetSetsItsOptionsKeepsTheRestAndExplains) {
   fcd7.ID3TagArtist = 2;
   fcd7.ID3TagAlbum = 1;
   fcd7.ID3TagTitle = 0;
+  limits(fcd7, 700);
   Settings other = base;
   other.FlagConvertID3Tag = 1;
+  limits(other, 0);
   const Case cases[] = {
       {kPresetZ919, z919, u"ライティングはRomeoで行ってください。"},
       {kPresetFCD7, fcd7,
@@ -95,6 +111,7 @@ TEST_F(PresetTest, EachPresetSetsItsOptionsKeepsTheRestAndExplains) {
       expected.Player = 0;
       expected.FlagConvertFilename = 1;
       expected.FlagConvertID3Tag = 1;
+      limits(expected, 0);
     }
     said_.clear();
     c().optPlayer->button(k.index)->setChecked(true);

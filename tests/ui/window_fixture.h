@@ -90,6 +90,13 @@ class WindowTest : public TempDirTest {
       reading_question_ = question;
       return reading_answer_;
     };
+    seams.export_target = [this](QWidget*) { return export_target_; };
+    seams.export_folder = [this](QWidget*, const QString&, const QString&) {
+      return export_answer_;
+    };
+    seams.export_image = [this](QWidget*, const QString&, const QString&) {
+      return export_answer_;
+    };
     window_ = std::make_unique<MainWindow>(app_, std::move(seams));
     window_->Load();
     return *window_;
@@ -118,6 +125,9 @@ class WindowTest : public TempDirTest {
   // What the reading correction was asked, and its answer (none: cancelled).
   ReadingQuestion reading_question_;
   std::optional<ReadingAnswer> reading_answer_;
+  // What the export's questions answer: folder or image, and where.
+  ExportTarget export_target_ = ExportTarget::kNone;
+  QString export_answer_;
 };
 
 }  // namespace tarvel::testing
