@@ -312,26 +312,6 @@ class ExportWriter {
   std::vector<UniqueFd> retired_;  // folders of the copies in hand
 };
 
-ExportReport FromPlanReport(const RunReport& planned) {
-  ExportReport report;
-  switch (planned.outcome) {
-    case RunReport::Outcome::kCompleted:
-      break;
-    case RunReport::Outcome::kInvalidFolder:
-      report.outcome = Outcome::kInvalidFolder;
-      break;
-    case RunReport::Outcome::kBusy:
-      report.outcome = Outcome::kBusy;
-      break;
-    case RunReport::Outcome::kStopped:
-    case RunReport::Outcome::kRefused:
-      report.outcome = Outcome::kStopped;
-      break;
-  }
-  report.detail = planned.detail;
-  return report;
-}
-
 }  // namespace
 
 ExportReport WriteExport(const ExportPlan& plan, const std::string& destination, FrontEnd& ui,
@@ -354,7 +334,7 @@ ExportReport RunExport(AppState& app, const std::string& destination, DiskOps& d
                        ExportOptions options) {
   ExportPlan plan;
   PlayerCheck player;
-  ExportReport report = FromPlanReport(MakePlayerExportPlan(app, plan, player, disk));
+  ExportReport report = ReportOfPlan<ExportReport>(MakePlayerExportPlan(app, plan, player, disk));
   report.player = std::move(player);
   if (report.outcome != Outcome::kCompleted) return report;
   if (!report.player.violations.empty()) {

@@ -56,6 +56,29 @@ struct ExportOptions {
   bool flush = false;
 };
 
+// The report of an export (to a folder or an image) whose plan has been
+// made: the plan's outcome in the export's terms, with its detail.
+template <typename Report>
+Report ReportOfPlan(const RunReport& planned) {
+  Report report;
+  switch (planned.outcome) {
+    case RunReport::Outcome::kCompleted:
+      break;
+    case RunReport::Outcome::kInvalidFolder:
+      report.outcome = ExportReport::Outcome::kInvalidFolder;
+      break;
+    case RunReport::Outcome::kBusy:
+      report.outcome = ExportReport::Outcome::kBusy;
+      break;
+    case RunReport::Outcome::kStopped:
+    case RunReport::Outcome::kRefused:
+      report.outcome = ExportReport::Outcome::kStopped;
+      break;
+  }
+  report.detail = planned.detail;
+  return report;
+}
+
 // Exports the library app.settings.PathDataFolder to `destination` (UTF-8,
 // absolute), which is created when missing. A copy that breaks a limit of
 // the player the settings describe is refused, every violation named. Progress goes to app.ui

@@ -94,26 +94,6 @@ Outcome OutcomeOf(IsoImageResult::Outcome outcome) {
   return Outcome::kStopped;
 }
 
-ImageReport FromPlanReport(const RunReport& planned) {
-  ImageReport report;
-  switch (planned.outcome) {
-    case RunReport::Outcome::kCompleted:
-      break;
-    case RunReport::Outcome::kInvalidFolder:
-      report.outcome = Outcome::kInvalidFolder;
-      break;
-    case RunReport::Outcome::kBusy:
-      report.outcome = Outcome::kBusy;
-      break;
-    case RunReport::Outcome::kStopped:
-    case RunReport::Outcome::kRefused:
-      report.outcome = Outcome::kStopped;
-      break;
-  }
-  report.detail = planned.detail;
-  return report;
-}
-
 }  // namespace
 
 std::vector<ExportPlanProblem> CheckImagePlan(const ExportPlan& plan) {
@@ -173,7 +153,7 @@ ImageReport RunImageExport(AppState& app, const std::string& file, DiskOps& disk
                            ImageOptions options) {
   ExportPlan plan;
   PlayerCheck player;
-  ImageReport report = FromPlanReport(MakePlayerExportPlan(app, plan, player, disk));
+  ImageReport report = ReportOfPlan<ImageReport>(MakePlayerExportPlan(app, plan, player, disk));
   report.player = std::move(player);
   if (report.outcome != Outcome::kCompleted) return report;
   if (!report.player.violations.empty()) {
