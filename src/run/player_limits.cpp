@@ -15,7 +15,7 @@
 namespace tarvel {
 namespace {
 
-constexpr uint64_t kMegabyte = 1024 * 1024;
+constexpr uint64_t kMegabyte = uint64_t{1024} * 1024;
 
 std::string_view ParentOf(std::string_view path) {
   const size_t slash = path.rfind('/');
