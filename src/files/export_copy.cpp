@@ -16,10 +16,10 @@ constexpr size_t kCopyChunk = size_t{1} << 20;
 // The most bytes compared at the end of a copy that is already there.
 constexpr size_t kLastBytes = TagBytes::kSize;
 
-// `what` happened to the copy of `spec`: a message naming both files.
-bool Fail(std::string* error, const std::string& what, const ExportFileSpec& spec, int err) {
+// `what` happened to the copy of `job`: a message naming both files.
+bool Fail(std::string* error, const std::string& what, const ExportFileJob& job, int err) {
   if (error != nullptr) {
-    *error = what + " " + spec.target_name + " (the copy of " + spec.source + ")";
+    *error = what + " " + job.target_name + " (the copy of " + job.source + ")";
     if (err != 0) *error += std::string(": ") + std::strerror(err);
   }
   return false;
@@ -87,29 +87,29 @@ Transfer CopyFileBytes(DiskOps& disk, int in, int out, uint64_t size, bool kerne
   return t;
 }
 
-bool WriteExportPart(DiskOps& disk, const ExportFileSpec& spec, bool kernel_copy, ExportPart& part,
+bool WriteExportPart(DiskOps& disk, const ExportFileJob& job, bool kernel_copy, ExportPart& part,
                      std::string* error) {
-  UniqueFd in = OpenExportSource(disk, spec.source_dir_fd, spec.source);
+  UniqueFd in = OpenExportSource(disk, job.source_dir_fd, job.source);
   struct stat st {};
   if (!in || disk.FStat(in.get(), &st) != 0) {
-    return Fail(error, "cannot read the source of", spec, errno);
+    return Fail(error, "cannot read the source of", job, errno);
   }
-  if (!S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) != spec.source_size) {
-    return Fail(error, "the source has changed since the export was planned:", spec, 0);
+  if (!S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) != job.source_size) {
+    return Fail(error, "the source has changed since the export was planned:", job, 0);
   }
   // The part is made afresh: one left over has been removed at the start.
-  part.fd = UniqueFd(::openat(spec.target_dir_fd, part.name.c_str(),
+  part.fd = UniqueFd(::openat(job.target_dir_fd, part.name.c_str(),
                               O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644));
-  if (!part.fd) return Fail(error, "cannot create a file beside", spec, errno);
-  const Transfer audio = CopyFileBytes(disk, in.get(), part.fd.get(), spec.audio_size, kernel_copy);
-  bool ok = audio.ok() || Fail(error, "cannot copy", spec, audio.error ? audio.error : EIO);
-  if (ok && !spec.tag.empty()) {
-    const Transfer tag = WriteAt(disk, part.fd.get(), spec.tag.data(), spec.tag.size(),
-                                 static_cast<off_t>(spec.audio_size));
-    ok = tag.ok() || Fail(error, "cannot write the tag of", spec, tag.error);
+  if (!part.fd) return Fail(error, "cannot create a file beside", job, errno);
+  const Transfer audio = CopyFileBytes(disk, in.get(), part.fd.get(), job.audio_size, kernel_copy);
+  bool ok = audio.ok() || Fail(error, "cannot copy", job, audio.error ? audio.error : EIO);
+  if (ok && !job.tag.empty()) {
+    const Transfer tag = WriteAt(disk, part.fd.get(), job.tag.data(), job.tag.size(),
+                                 static_cast<off_t>(job.audio_size));
+    ok = tag.ok() || Fail(error, "cannot write the tag of", job, tag.error);
   }
   if (!ok) {
-    DropExportPart(spec, part);
+    DropExportPart(job, part);
     return false;
   }
   // The data starts on its way to the disk now, so that the flush before
@@ -118,48 +118,48 @@ bool WriteExportPart(DiskOps& disk, const ExportFileSpec& spec, bool kernel_copy
   return true;
 }
 
-bool FinishExportPart(DiskOps& disk, const ExportFileSpec& spec, ExportPart& part,
-                      std::string* error, bool flush) {
-  bool ok = !flush || disk.FSync(part.fd.get()) == 0 || Fail(error, "cannot write", spec, errno);
+bool FinishExportPart(DiskOps& disk, const ExportFileJob& job, ExportPart& part, std::string* error,
+                      bool flush) {
+  bool ok = !flush || disk.FSync(part.fd.get()) == 0 || Fail(error, "cannot write", job, errno);
   if (ok) {
     const int err = part.fd.Close();
-    if (err != 0) ok = Fail(error, "cannot write", spec, err);
+    if (err != 0) ok = Fail(error, "cannot write", job, err);
   }
-  if (ok && disk.RenameAt(spec.target_dir_fd, part.name.c_str(), spec.target_dir_fd,
-                          spec.target_name.c_str(), 0) != 0) {
-    ok = Fail(error, "cannot put in place", spec, errno);
+  if (ok && disk.RenameAt(job.target_dir_fd, part.name.c_str(), job.target_dir_fd,
+                          job.target_name.c_str(), 0) != 0) {
+    ok = Fail(error, "cannot put in place", job, errno);
   }
-  if (!ok) DropExportPart(spec, part);
+  if (!ok) DropExportPart(job, part);
   return ok;
 }
 
-void DropExportPart(const ExportFileSpec& spec, ExportPart& part) {
+void DropExportPart(const ExportFileJob& job, ExportPart& part) {
   part.fd.Close();
-  ::unlinkat(spec.target_dir_fd, part.name.c_str(), 0);
+  ::unlinkat(job.target_dir_fd, part.name.c_str(), 0);
 }
 
-bool WriteExportFile(DiskOps& disk, const ExportFileSpec& spec, bool kernel_copy,
+bool WriteExportFile(DiskOps& disk, const ExportFileJob& job, bool kernel_copy,
                      std::string* error) {
   ExportPart part{ExportPartName(0), UniqueFd()};
-  return WriteExportPart(disk, spec, kernel_copy, part, error) &&
-         FinishExportPart(disk, spec, part, error);
+  return WriteExportPart(disk, job, kernel_copy, part, error) &&
+         FinishExportPart(disk, job, part, error);
 }
 
-bool ExportFileInPlace(DiskOps& disk, const ExportFileSpec& spec) {
-  UniqueFd copy = disk.OpenAt(spec.target_dir_fd, spec.target_name.c_str(),
+bool ExportFileInPlace(DiskOps& disk, const ExportFileJob& job) {
+  UniqueFd copy = disk.OpenAt(job.target_dir_fd, job.target_name.c_str(),
                               O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK);
   struct stat st {};
   if (!copy || disk.FStat(copy.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
-      static_cast<uint64_t>(st.st_size) != spec.size()) {
+      static_cast<uint64_t>(st.st_size) != job.size()) {
     return false;
   }
-  const size_t n = static_cast<size_t>(std::min<uint64_t>(spec.size(), kLastBytes));
+  const size_t n = static_cast<size_t>(std::min<uint64_t>(job.size(), kLastBytes));
   char have[kLastBytes];
   char want[kLastBytes];
-  const off_t at = static_cast<off_t>(spec.size() - n);
+  const off_t at = static_cast<off_t>(job.size() - n);
   if (!ReadAt(disk, copy.get(), have, n, at).ok()) return false;
-  if (!spec.tag.empty()) return std::memcmp(have, spec.tag.data(), n) == 0;
-  UniqueFd source = OpenExportSource(disk, spec.source_dir_fd, spec.source);
+  if (!job.tag.empty()) return std::memcmp(have, job.tag.data(), n) == 0;
+  UniqueFd source = OpenExportSource(disk, job.source_dir_fd, job.source);
   return source && ReadAt(disk, source.get(), want, n, at).ok() && std::memcmp(have, want, n) == 0;
 }
 

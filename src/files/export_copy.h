@@ -20,7 +20,7 @@ namespace tarvel {
 inline constexpr std::string_view kExportPartPrefix = ".tarvel-part-";
 
 // What one file's copy is made of.
-struct ExportFileSpec {
+struct ExportFileJob {
   int source_dir_fd = -1;    // the library folder
   std::string source;        // the file below it, UTF-8 (opened read-only, never through a link)
   uint64_t source_size = 0;  // the size the source must still have
@@ -51,10 +51,10 @@ struct ExportPart {
 // The temporary name of the `n`th copy this process has in hand.
 std::string ExportPartName(size_t n);
 
-// Writes the bytes of `spec`'s copy into the temporary `part.name` (made
+// Writes the bytes of `job`'s copy into the temporary `part.name` (made
 // afresh) and keeps it open in `part.fd`. On failure the temporary is
 // removed and `error` says why.
-bool WriteExportPart(DiskOps& disk, const ExportFileSpec& spec, bool kernel_copy, ExportPart& part,
+bool WriteExportPart(DiskOps& disk, const ExportFileJob& job, bool kernel_copy, ExportPart& part,
                      std::string* error);
 
 // Flushes the written `part` and renames it over `target_name`: the copy
@@ -63,24 +63,23 @@ bool WriteExportPart(DiskOps& disk, const ExportFileSpec& spec, bool kernel_copy
 // costs little more than one (their data goes down together).
 // Without `flush` the part is renamed as soon as it is written: a killed
 // export still leaves whole files, a stick pulled out may not.
-bool FinishExportPart(DiskOps& disk, const ExportFileSpec& spec, ExportPart& part,
-                      std::string* error, bool flush = true);
+bool FinishExportPart(DiskOps& disk, const ExportFileJob& job, ExportPart& part, std::string* error,
+                      bool flush = true);
 
 // Closes and removes a part that is not to be finished.
-void DropExportPart(const ExportFileSpec& spec, ExportPart& part);
+void DropExportPart(const ExportFileJob& job, ExportPart& part);
 
-// WriteExportPart and FinishExportPart of one file: the copy of `spec`
+// WriteExportPart and FinishExportPart of one file: the copy of `job`
 // under a temporary name in its folder, flushed and renamed over
 // `target_name`. On failure nothing but that
 // temporary is left (removed where it can be) and `error` says why
 // (English, naming the file).
-bool WriteExportFile(DiskOps& disk, const ExportFileSpec& spec, bool kernel_copy,
-                     std::string* error);
+bool WriteExportFile(DiskOps& disk, const ExportFileJob& job, bool kernel_copy, std::string* error);
 
 // Whether `target_name` already holds the copy: a plain file of the copy's
 // size whose last bytes are the tag block, or, for a copy that keeps the
 // source's bytes, the source's last bytes (up to 128).
-bool ExportFileInPlace(DiskOps& disk, const ExportFileSpec& spec);
+bool ExportFileInPlace(DiskOps& disk, const ExportFileJob& job);
 
 }  // namespace tarvel
 

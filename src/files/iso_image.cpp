@@ -187,14 +187,14 @@ std::string IsoError(const std::string& what, int ret) {
   return what + ": " + iso_error_to_msg(ret);
 }
 
-// The folders and files of `spec` in the image's tree, files weighted so
+// The folders and files of `job` in the image's tree, files weighted so
 // that their contents follow the entries' order.
-bool BuildTree(const IsoImageSpec& spec, IsoImage* image, StreamShared& shared,
+bool BuildTree(const IsoImageRequest& job, IsoImage* image, StreamShared& shared,
                std::string* error) {
   std::map<std::string, IsoDir*> folders{{std::string(), iso_image_get_root(image)}};
-  int weight = static_cast<int>(std::min<size_t>(spec.entries.size(), 1 << 30));
-  for (size_t i = 0; i < spec.entries.size(); ++i) {
-    const IsoImageEntry& entry = spec.entries[i];
+  int weight = static_cast<int>(std::min<size_t>(job.entries.size(), 1 << 30));
+  for (size_t i = 0; i < job.entries.size(); ++i) {
+    const IsoImageEntry& entry = job.entries[i];
     const size_t slash = entry.target.rfind('/');
     const std::string parent = slash == std::string::npos ? "" : entry.target.substr(0, slash);
     const std::string name = entry.target.substr(slash == std::string::npos ? 0 : slash + 1);
@@ -329,20 +329,20 @@ IsoImageResult Failed(IsoImageResult result, std::string detail) {
 
 }  // namespace
 
-IsoImageResult WriteIsoImage(const IsoImageSpec& spec, const std::string& path,
+IsoImageResult WriteIsoImage(const IsoImageRequest& job, const std::string& path,
                              const IsoProgress& progress, DiskOps& disk) {
   IsoImageResult result;
   if (auto failure = LibraryReady()) return Failed(result, *failure);
   StreamShared shared;
   shared.disk = &disk;
-  shared.dir_fd = spec.source_dir_fd;
+  shared.dir_fd = job.source_dir_fd;
   IsoImage* raw = nullptr;
-  if (const int ret = iso_image_new(spec.volume_id.c_str(), &raw); ret < 0) {
+  if (const int ret = iso_image_new(job.volume_id.c_str(), &raw); ret < 0) {
     return Failed(result, IsoError("cannot make an image", ret));
   }
   ImagePtr image(raw);
   std::string error;
-  if (!BuildTree(spec, image.get(), shared, &error)) return Failed(result, error);
+  if (!BuildTree(job, image.get(), shared, &error)) return Failed(result, error);
   const auto opts = MakeOptions();
   burn_source* started = nullptr;
   const int ret = opts ? iso_image_create_burn_source(image.get(), opts.get(), &started) : -1;
@@ -350,11 +350,11 @@ IsoImageResult WriteIsoImage(const IsoImageSpec& spec, const std::string& path,
   const SourcePtr source(started);
   result.image_size = static_cast<uint64_t>(source->get_size(source.get()));
   const uint64_t sectors = (result.image_size + kIsoSectorSize - 1) / kIsoSectorSize;
-  if (sectors > spec.max_sectors) {
+  if (sectors > job.max_sectors) {
     result.outcome = IsoImageResult::Outcome::kTooLarge;
     result.detail = "the image would take " + std::to_string(result.image_size) + " bytes (" +
                     std::to_string(sectors) + " sectors of 2048 bytes), more than the " +
-                    std::to_string(spec.max_sectors) + " sectors a CD holds; nothing was written";
+                    std::to_string(job.max_sectors) + " sectors a CD holds; nothing was written";
     return result;
   }
   const size_t slash = path.rfind('/');

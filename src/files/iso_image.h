@@ -37,7 +37,7 @@ struct IsoImageEntry {
   uint64_t size() const { return audio_size + tag.size(); }
 };
 
-struct IsoImageSpec {
+struct IsoImageRequest {
   int source_dir_fd = -1;  // the library folder
   std::string volume_id;   // at most 32 ASCII characters
   // Every folder before what it holds; files' contents are laid out in
@@ -64,9 +64,9 @@ struct IsoImageResult {
 // so far.
 using IsoProgress = std::function<void(int64_t files)>;
 
-// Writes `spec` into the image `path` (absolute, UTF-8). Sources are read
+// Writes `job` into the image `path` (absolute, UTF-8). Sources are read
 // and the image written through `disk`.
-IsoImageResult WriteIsoImage(const IsoImageSpec& spec, const std::string& path,
+IsoImageResult WriteIsoImage(const IsoImageRequest& job, const std::string& path,
                              const IsoProgress& progress, DiskOps& disk = SystemDiskOps());
 
 // The volume label of a library folder named `folder_name`: its ASCII

@@ -169,7 +169,7 @@ class ExportWriter {
     for (size_t i = 0; i < plan_.items.size(); ++i) {
       const ExportItem& item = plan_.items[i];
       if (present.count(item.target) > 0) {
-        done_[i] = !item.is_file || ExportFileInPlace(disk_, Spec(item));
+        done_[i] = !item.is_file || ExportFileInPlace(disk_, Job(item));
       }
       if (!done_[i]) needed += item.is_file ? rounded(item.size()) : block;
     }
@@ -221,9 +221,9 @@ class ExportWriter {
       return true;
     }
     std::string error;
-    Pending next{Spec(item), {ExportPartName(pending_.size()), UniqueFd()}};
-    if (next.spec.target_dir_fd < 0 ||
-        !WriteExportPart(disk_, next.spec, options_.kernel_copy, next.part, &error)) {
+    Pending next{Job(item), {ExportPartName(pending_.size()), UniqueFd()}};
+    if (next.job.target_dir_fd < 0 ||
+        !WriteExportPart(disk_, next.job, options_.kernel_copy, next.part, &error)) {
       if (error.empty()) error = "cannot open the folder of " + item.target;
       return Stopped(error);
     }
@@ -239,13 +239,13 @@ class ExportWriter {
     for (size_t i = 0; i < pending_.size(); ++i) {
       Pending& p = pending_[i];
       std::string error;
-      if (!FinishExportPart(disk_, p.spec, p.part, &error, options_.flush)) {
+      if (!FinishExportPart(disk_, p.job, p.part, &error, options_.flush)) {
         pending_.erase(pending_.begin(), pending_.begin() + static_cast<ptrdiff_t>(i) + 1);
         DropPending();
         return Stopped(error);
       }
       ++report_.files_written;
-      report_.bytes_written += p.spec.size();
+      report_.bytes_written += p.job.size();
     }
     pending_.clear();
     pending_bytes_ = 0;
@@ -254,7 +254,7 @@ class ExportWriter {
   }
 
   void DropPending() {
-    for (Pending& p : pending_) DropExportPart(p.spec, p.part);
+    for (Pending& p : pending_) DropExportPart(p.job, p.part);
     pending_.clear();
   }
 
@@ -265,8 +265,8 @@ class ExportWriter {
 
   // The copy of `item`, with its folder open (kept while the items of one
   // folder follow each other).
-  ExportFileSpec Spec(const ExportItem& item) {
-    ExportFileSpec spec;
+  ExportFileJob Job(const ExportItem& item) {
+    ExportFileJob job;
     const size_t slash = item.target.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : item.target.substr(0, slash);
     if (!folder_fd_ || folder != folder_) {
@@ -276,14 +276,14 @@ class ExportWriter {
       folder_fd_ = disk_.OpenAt(dest_fd_.get(), folder.c_str(),
                                 O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
     }
-    spec.source_dir_fd = library_fd_.get();
-    spec.source = item.source;
-    spec.source_size = item.source_size;
-    spec.audio_size = item.audio_size;
-    spec.tag = item.tag;
-    spec.target_dir_fd = folder_fd_.get();
-    spec.target_name = slash == std::string::npos ? item.target : item.target.substr(slash + 1);
-    return spec;
+    job.source_dir_fd = library_fd_.get();
+    job.source = item.source;
+    job.source_size = item.source_size;
+    job.audio_size = item.audio_size;
+    job.tag = item.tag;
+    job.target_dir_fd = folder_fd_.get();
+    job.target_name = slash == std::string::npos ? item.target : item.target.substr(slash + 1);
+    return job;
   }
 
   const ExportPlan& plan_;
@@ -304,7 +304,7 @@ class ExportWriter {
   static constexpr size_t kBatchFiles = 128;
   static constexpr uint64_t kBatchBytes = uint64_t{64} << 20;
   struct Pending {
-    ExportFileSpec spec;
+    ExportFileJob job;
     ExportPart part;
   };
   std::vector<Pending> pending_;

@@ -67,18 +67,18 @@ std::string PlaceProblem(const ExportPlan& plan, const std::string& file) {
   return {};
 }
 
-IsoImageSpec MakeSpec(const ExportPlan& plan, int library_fd, const std::string& label,
-                      uint64_t max_sectors) {
-  IsoImageSpec spec;
-  spec.source_dir_fd = library_fd;
-  spec.volume_id = label;
-  spec.max_sectors = max_sectors;
-  spec.entries.reserve(plan.items.size());
+IsoImageRequest MakeRequest(const ExportPlan& plan, int library_fd, const std::string& label,
+                            uint64_t max_sectors) {
+  IsoImageRequest job;
+  job.source_dir_fd = library_fd;
+  job.volume_id = label;
+  job.max_sectors = max_sectors;
+  job.entries.reserve(plan.items.size());
   for (const ExportItem& item : plan.items) {
-    spec.entries.push_back(
+    job.entries.push_back(
         {item.is_file, item.source, item.target, item.source_size, item.audio_size, item.tag});
   }
-  return spec;
+  return job;
 }
 
 Outcome OutcomeOf(IsoImageResult::Outcome outcome) {
@@ -133,10 +133,10 @@ ImageReport WriteImage(const ExportPlan& plan, const std::string& file, FrontEnd
     return Ended(report, Outcome::kStopped,
                  "cannot open " + plan.library + ": " + std::strerror(errno));
   }
-  const IsoImageSpec spec = MakeSpec(plan, library.get(), report.label, options.max_sectors);
+  const IsoImageRequest job = MakeRequest(plan, library.get(), report.label, options.max_sectors);
   const int64_t total = plan.file_count;
   const IsoImageResult result = WriteIsoImage(
-      spec, file,
+      job, file,
       [&ui, total](int64_t files) {
         ui.ReportProgress(ProgressStage::kExport, files, total);
         ui.PumpEvents();

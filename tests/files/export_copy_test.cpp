@@ -41,17 +41,17 @@ class ExportCopyTest : public testing::TempDirTest {
     out_ = UniqueFd(::open((dir() / "out").c_str(), O_RDONLY | O_DIRECTORY));
   }
 
-  ExportFileSpec Spec(const std::string& source_bytes, uint64_t audio, const std::string& tag) {
+  ExportFileJob Job(const std::string& source_bytes, uint64_t audio, const std::string& tag) {
     WriteBytes(dir() / "lib" / "song.mp3", source_bytes);
-    ExportFileSpec spec;
-    spec.source_dir_fd = lib_.get();
-    spec.source = "song.mp3";
-    spec.source_size = source_bytes.size();
-    spec.audio_size = audio;
-    spec.tag = tag;
-    spec.target_dir_fd = out_.get();
-    spec.target_name = "copy.mp3";
-    return spec;
+    ExportFileJob job;
+    job.source_dir_fd = lib_.get();
+    job.source = "song.mp3";
+    job.source_size = source_bytes.size();
+    job.audio_size = audio;
+    job.tag = tag;
+    job.target_dir_fd = out_.get();
+    job.target_name = "copy.mp3";
+    return job;
   }
 
   bool NoPartLeft() {
@@ -78,12 +78,12 @@ TEST_F(ExportCopyTest, CopiesEveryByteEitherWay) {
   for (const auto& c : kCases) {
     SCOPED_TRACE(std::to_string(c.size) + (c.kernel ? " kernel" : " reads"));
     const std::string bytes = Pattern(c.size) + Block('x');
-    ExportFileSpec spec = Spec(bytes, c.size, Block('n'));
+    ExportFileJob job = Job(bytes, c.size, Block('n'));
     testing::FaultDiskOps disk;
     disk.set_max_transfer(c.max_transfer);
     disk.set_interrupt(c.max_transfer != 0);
     std::string error;
-    ASSERT_TRUE(WriteExportFile(disk, spec, c.kernel, &error)) << error;
+    ASSERT_TRUE(WriteExportFile(disk, job, c.kernel, &error)) << error;
     EXPECT_EQ(ReadBytes(dir() / "out" / "copy.mp3"), Pattern(c.size) + Block('n'));
     EXPECT_EQ(disk.count(DiskCall::kRead) > 0, !c.kernel && c.size > 0);
     EXPECT_TRUE(NoPartLeft());
@@ -106,12 +106,12 @@ TEST_F(ExportCopyTest, FailedCopyLeavesNoTemporary) {
   for (const auto& c : kCases) {
     SCOPED_TRACE(static_cast<int>(c.fault.call));
     WriteBytes(dir() / "out" / "copy.mp3", "the old copy");
-    ExportFileSpec spec = Spec(Pattern(400), 400, Block('n'));
+    ExportFileJob job = Job(Pattern(400), 400, Block('n'));
     if (c.source_changed) WriteBytes(dir() / "lib" / "song.mp3", Pattern(401));
     testing::FaultDiskOps disk;
     disk.Add(c.fault);
     std::string error;
-    EXPECT_FALSE(WriteExportFile(disk, spec, false, &error));
+    EXPECT_FALSE(WriteExportFile(disk, job, false, &error));
     EXPECT_NE(error.find("song.mp3"), std::string::npos) << error;
     EXPECT_NE(error.find("copy.mp3"), std::string::npos) << error;
     EXPECT_EQ(ReadBytes(dir() / "out" / "copy.mp3"), "the old copy");
@@ -138,10 +138,10 @@ TEST_F(ExportCopyTest, RecognisesACopyInPlace) {
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
     const bool keeps = c.tag.empty();
-    ExportFileSpec spec = Spec(Pattern(300) + Block('o'), keeps ? 428 : 300, c.tag);
+    ExportFileJob job = Job(Pattern(300) + Block('o'), keeps ? 428 : 300, c.tag);
     fs::remove(dir() / "out" / "copy.mp3");
     if (!c.there.empty()) WriteBytes(dir() / "out" / "copy.mp3", c.there);
-    EXPECT_EQ(ExportFileInPlace(SystemDiskOps(), spec), c.in_place);
+    EXPECT_EQ(ExportFileInPlace(SystemDiskOps(), job), c.in_place);
   }
 }
 
