@@ -174,6 +174,7 @@ TEST_F(SettingsTest, SetSettingByName) {
     SetSettingResult::Code code;
   } const kCases[] = {
       {u"player", u"2", SetSettingResult::Code::kOk},
+      {u"Player", u"3", SetSettingResult::Code::kBadValue},
       {u"LENGTHNAME", u"50", SetSettingResult::Code::kOk},
       {u"LengthName", u"1", SetSettingResult::Code::kOk},
       {u"LengthName", u"0", SetSettingResult::Code::kBadValue},

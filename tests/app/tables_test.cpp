@@ -239,6 +239,11 @@ TEST_F(LoadTableTest, StartupGathersSettingAndTableNotices) {
   const StartupResult missing = Startup(app, dir() / "tarvel");
   EXPECT_EQ(missing.code, StartupResult::Code::kDictionaryMissing);
   EXPECT_EQ(U8(missing.message), "全角→半角 変換辞書が見つかりません");
+  // A settings file that cannot be read stops the start-up first.
+  std::filesystem::create_directories(dir() / "unreadable.ini");
+  const StartupResult unreadable = Startup(app, dir() / "tarvel", dir() / "unreadable.ini");
+  EXPECT_EQ(unreadable.code, StartupResult::Code::kSettingsUnreadable);
+  EXPECT_NE(U8(unreadable.message).find("unreadable.ini"), std::string::npos);
 }
 
 TEST(LineEndsTest, LoneLineFeedsBecomeCrLf) {

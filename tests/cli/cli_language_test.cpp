@@ -5,6 +5,8 @@
 
 #include <clocale>
 #include <cstdlib>
+#include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -184,10 +186,17 @@ TEST(HelpTextTest, EveryKeyOfTheSettingsTableHasItsMeaning) {
 // cut to a terminal's width without splitting a character.
 TEST(JapaneseTextTest, ProgressLineAndCoreTextsAreTranslated) {
   if (!LocaleExists(kJapanese)) GTEST_SKIP() << "the locale " << kJapanese << " is not installed";
-  const char* old = std::getenv("LC_ALL");
-  const std::string saved = old != nullptr ? old : "";
-  ::setenv("LC_ALL", kJapanese, 1);
-  ::unsetenv("LANGUAGE");
+  // Japanese messages while the character type stays C: the texts must still
+  // come out as UTF-8, not as question marks.
+  const char* names[] = {"LC_ALL", "LC_MESSAGES", "LANG", "LANGUAGE"};
+  std::vector<std::optional<std::string>> saved;
+  for (const char* name : names) {
+    const char* value = std::getenv(name);
+    saved.push_back(value != nullptr ? std::optional<std::string>(value) : std::nullopt);
+    ::unsetenv(name);
+  }
+  ::setenv("LC_MESSAGES", kJapanese, 1);
+  ::setenv("LANG", "C", 1);
   SetUpMessages(testing::kCliProgram);
   struct Case {
     std::string got;
@@ -203,13 +212,21 @@ TEST(JapaneseTextTest, ProgressLineAndCoreTextsAreTranslated) {
       {CutToColumns("変換中: 50", 7), "変換中:"},
       {CutToColumns("変換中: 50", 6), "変換中"},
       {CutToColumns("変換中: 50", 5), "変換"},
+      // A character of four bytes (outside the basic plane) is one whole.
+      {CutToColumns("a\xF0\x9F\x8E\xB5"
+                    "bc",
+                    4),
+       "a\xF0\x9F\x8E\xB5"
+       "b"},
       {std::to_string(DisplayColumns("変換中: 50")), "10"},
   };
   for (const Case& c : cases) EXPECT_EQ(c.got, c.want);
-  if (old != nullptr) {
-    ::setenv("LC_ALL", saved.c_str(), 1);
-  } else {
-    ::unsetenv("LC_ALL");
+  for (size_t i = 0; i < std::size(names); ++i) {
+    if (saved[i]) {
+      ::setenv(names[i], saved[i]->c_str(), 1);
+    } else {
+      ::unsetenv(names[i]);
+    }
   }
   std::setlocale(LC_MESSAGES, "C");
   std::setlocale(LC_CTYPE, "C");

@@ -143,6 +143,51 @@ TEST_F(TerminalProgressTest, CutsTheLineToTheTerminalAndClearsItOnce) {
   EXPECT_EQ(Drain(), "\rConverting:\x1b[K\r\x1b[K");
 }
 
+// Without a width given, the line is cut to what the terminal says it has,
+// and to 80 columns where it cannot tell.
+TEST(TerminalWidthTest, AsksTheTerminal) {
+  struct Case {
+    const char* name;
+    bool terminal;
+    unsigned short columns;  // the terminal's own width
+    size_t drawn;            // columns of the line drawn
+  } const cases[] = {
+      {"a pipe", false, 0, 79},
+      {"a terminal of 40 columns", true, 40, 39},
+      {"a terminal that does not know its width", true, 0, 79},
+  };
+  for (const Case& c : cases) {
+    int fds[2];
+    if (c.terminal) {
+      termios raw{};
+      ::cfmakeraw(&raw);
+      winsize size{};
+      size.ws_col = c.columns;
+      ASSERT_EQ(::openpty(&fds[0], &fds[1], nullptr, &raw, &size), 0);
+    } else {
+      ASSERT_EQ(::pipe(fds), 0);
+    }
+    Clock::time_point now{};
+    {
+      TerminalProgress progress(fds[1], [&] { return now; });
+      progress.Update(ProgressStage::kConvert, 1, 2'000'000'000'000'000);
+      now += milliseconds(1000);
+      // 1,000,000,000,000,000 of 2,000,000,000,000,000 rows and its rate:
+      // longer than 80 columns.
+      progress.Update(ProgressStage::kConvert, 1'000'000'000'000'000, 2'000'000'000'000'000);
+      progress.Clear();
+    }
+    char buf[1024];
+    const ssize_t n = ::read(fds[0], buf, sizeof buf);
+    ::close(fds[0]);
+    ::close(fds[1]);
+    ASSERT_GT(n, 0) << c.name;
+    const std::string out(buf, n);
+    const size_t start = out.find("\r", 1) + 1;
+    EXPECT_EQ(out.find("\x1b[K", start) - start, c.drawn) << c.name << ": " << out;
+  }
+}
+
 // The log's last line is ended once, however often the front end finishes;
 // a message stands on lines of its own.
 TEST(CliFrontEndTest, EndsTheLastLineOnce) {

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -135,6 +136,43 @@ TEST_F(DiskFaultsTest, FaultOnTheSecondThreadStopsTheStageAndLeavesNothingTorn) 
         1);
     EXPECT_EQ(details.NotRestored(), 0u);
     for (const fs::path& file : files_) ASSERT_EQ(ReadBytes(file), kAudio + Block("old")) << file;
+  }
+}
+
+// Anything thrown inside a stage, on either thread, fails the stage with
+// what was thrown; it never passes for a stage that went well.
+TEST_F(DiskFaultsTest, AnExceptionInAStageFailsIt) {
+  struct {
+    const char* label;
+    bool tags;
+    const char* victim;  // f0-*: the first thread's share; f5-*: the second's
+    bool standard;       // a std::exception, or anything else
+    const char* message;
+  } const kCases[] = {
+      {"tag write, first thread", true, "f0-3.mp3", true, "unexpected error: boom"},
+      {"tag write, second thread", true, "f5-123.mp3", false, "unexpected error: unknown"},
+      {"rename, first thread", false, "f0-3.mp3", false, "unexpected error: unknown"},
+      {"rename, second thread", false, "f5-123.mp3", true, "unexpected error: boom"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    fs::remove_all(lib_);
+    files_.clear();
+    ResetEntryTable(run_);
+    MakeLibrary(c.tags);
+    FaultDiskOps disk;
+    disk.Add({.call = c.tags ? DiskCall::kWrite : DiskCall::kRename,
+              .name = c.victim,
+              .error = 0,
+              .before = [&] {
+                if (c.standard) throw std::runtime_error("boom");
+                throw 1;
+              }});
+    StageResult result;
+    EXPECT_EQ(c.tags ? WriteTags(app_, run_, &result, nullptr, disk)
+                     : RenameFiles(app_, run_, &result, disk),
+              0);
+    EXPECT_EQ(result.message, c.message);
   }
 }
 

@@ -96,12 +96,17 @@ TEST_F(ExportCopyTest, FailedCopyLeavesNoTemporary) {
   struct {
     testing::DiskFault fault;
     bool source_changed;
+    const char* what;  // how the message starts
   } kCases[] = {
-      {{.call = DiskCall::kWrite, .nth = 1, .partial = 3}, false},
-      {{.call = DiskCall::kSync, .error = EIO}, false},
-      {{.call = DiskCall::kRename, .error = EIO}, false},
-      {{.call = DiskCall::kOpenBeneath, .error = EACCES}, false},
-      {{.call = DiskCall::kStatFs, .error = EIO}, true},  // no fault: the source grew
+      {{.call = DiskCall::kWrite, .nth = 1, .partial = 3}, false, "cannot copy copy.mp3"},
+      {{.call = DiskCall::kSync, .error = EIO}, false, "cannot write copy.mp3"},
+      {{.call = DiskCall::kRename, .error = EIO}, false, "cannot put in place copy.mp3"},
+      {{.call = DiskCall::kOpenBeneath, .error = EACCES},
+       false,
+       "cannot read the source of copy.mp3"},
+      {{.call = DiskCall::kStatFs, .error = EIO},
+       true,  // no fault: the source grew
+       "the source has changed since the export was planned: copy.mp3"},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(static_cast<int>(c.fault.call));
@@ -112,8 +117,8 @@ TEST_F(ExportCopyTest, FailedCopyLeavesNoTemporary) {
     disk.Add(c.fault);
     std::string error;
     EXPECT_FALSE(WriteExportFile(disk, job, false, &error));
-    EXPECT_NE(error.find("song.mp3"), std::string::npos) << error;
-    EXPECT_NE(error.find("copy.mp3"), std::string::npos) << error;
+    EXPECT_TRUE(error.starts_with(c.what)) << error;
+    EXPECT_NE(error.find("(the copy of song.mp3)"), std::string::npos) << error;
     EXPECT_EQ(ReadBytes(dir() / "out" / "copy.mp3"), "the old copy");
     EXPECT_TRUE(NoPartLeft());
   }

@@ -135,6 +135,17 @@ TEST_F(PreflightTest, RenamesThatCannotBeMadeAreFoundBeforeAnyChange) {
          }
        },
        PreflightCode::kMissing, 1},
+      {"of problems in two folders, the earlier row's is named",
+       [&] {
+         WriteBytes(lib_ / "a.mp3", "a");
+         WriteBytes(lib_ / "s.mp3", "s");
+         Move("a.mp3", "x.mp3");
+         FileEntry& e = AddEntry(run_, *Utf8ToUtf16(Library() + "gone/"), u"a.mp3", 1);
+         e.NewName = u"b.mp3";
+         e.RenameFlag = 1;
+         Move("s.mp3", long256);
+       },
+       PreflightCode::kMissing, 2},
       {"the folder is reached through a link",
        [&] {
          fs::create_directory(dir() / "elsewhere");

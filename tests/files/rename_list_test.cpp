@@ -449,6 +449,8 @@ TEST_F(RenameListTest, EncodingFollowsTheMarkTheBytesAndTheClues) {
        "neither its undo record nor the names on disk"},
       {"both ways, a record of the UTF-8 rows", both, kRecordOfUtf8Rows, u"ý.mp3", ""},
       {"both ways, a record of the bytes themselves", both, kRecordOfBytes, u"ﾃｽ.mp3", ""},
+      {"both ways, a row cut short", std::string(kBlankRecord) + "\"1\",\"/a/\",\"\xC3\xBD\"\r\n",
+       kDiskUtf8, u"", "record 2 has fewer than 14 fields"},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.what);

@@ -110,6 +110,7 @@ TEST_F(RestoreTest, FilesComeBackWhereTheirFolderIsNow) {
     fs::remove_all(lib_);
     fs::create_directories(lib_);
     ResetEntryTable(run_);
+    ui_.log.clear();
     c.make();
     RestoreDetails details;
     const Reporter reporter(ui_, true);
@@ -131,6 +132,11 @@ TEST_F(RestoreTest, FilesComeBackWhereTheirFolderIsNow) {
     ASSERT_EQ(RestoreFiles(reporter, run_, details, c.other_file ? &record : nullptr, disk), 1);
     EXPECT_EQ(details.files_restored, c.files_restored);
     EXPECT_EQ(details.missing.size(), c.missing);
+    // Each missing file is told in the log with its name.
+    EXPECT_EQ(ui_.log.find(u"見つからないファイルがあります。\r\n　ファイル名　：　" + Folder("") +
+                           u"b.mp3") != std::u16string::npos,
+              c.missing > 0)
+        << testing::U8(ui_.log);
     EXPECT_EQ(details.conflicts.size(), c.conflicts);
     EXPECT_TRUE(fs::exists(lib_ / c.afterwards));
   }
@@ -189,6 +195,18 @@ TEST_F(RestoreTest, TagTextsComeBackUnlessAllThreeAreThere) {
   ASSERT_EQ(ReadID3Tag(*Utf8ToUtf16((lib_ / "a.mp3").native()), tag), 1);
   EXPECT_EQ(tag.Album, u"old album");
   EXPECT_EQ(tag.Title, u"title");
+  // A file whose folder cannot be opened is skipped with the reason.
+  ResetEntryTable(run_);
+  fs::create_directories(lib_ / "sub");
+  WriteBytes(lib_ / "sub" / "b.mp3", std::string(300, '\xAA'));
+  AddEntry(run_, Folder("sub"), u"b.mp3", 1).TagFlag = 1;
+  testing::FaultDiskOps disk;
+  disk.Add({.call = testing::DiskCall::kOpenBeneath, .nth = 0, .error = EACCES});
+  RestoreDetails refused;
+  ASSERT_EQ(RestoreTags(Reporter(ui_, true), run_, refused, nullptr, disk), 1);
+  ASSERT_EQ(refused.skipped.size(), 1u);
+  EXPECT_EQ(refused.skipped[0],
+            (lib_ / "sub" / "b.mp3").native() + ": cannot open the file: Permission denied");
 }
 
 // The rows found under their old names already are told once, by count,

@@ -40,6 +40,15 @@ TEST(NameFoldingTest, Utf8NamesFoldAsTheFolderDoes) {
 // A folder on a case-insensitive volume is found to fold letter case, one on
 // the usual Linux file systems not; the answer is kept per folder.
 TEST(NameFoldingTest, AFolderIsAskedHowItComparesNames) {
+  // Names without a letter or digit to try in another spelling: the file
+  // system decides, and width does not fold.
+  testing::TempDir letterless;
+  WriteBytes(letterless.path() / "_", "x");
+  const NameFolding plain_folding =
+      LibraryFolders(SystemDiskOps(), letterless.path().native() + "/")
+          .Folding(letterless.path().native() + "/");
+  EXPECT_FALSE(plain_folding.letter_case);
+  EXPECT_FALSE(plain_folding.width);
   testing::ExfatVolume stick;
   if (!stick.ok()) GTEST_SKIP() << stick.why();
   testing::TempDir plain;

@@ -105,8 +105,9 @@ TEST(SubstituteByTableTest, AFailedSubstitutionLeavesTheTextAsItWas) {
       {"runaway row after rows that matched", MakeTable({{u"x", u"y"}, {u"ab", u"bbaa"}}), u"xaab"},
       {"runaway row on a long text", MakeTable({{u"東", u"T"}, {u"ab", u"bbaa"}}),
        u"東京aab東京aab東京aab東京aab東京aab東京aab東京aab東京aab"},
-      {"a row that makes the text more than 64 times longer",
-       MakeTable({{u"a", std::u16string(1100, u'x')}}), u"a"},
+      // The limit is 64 times the text's length and 1,024 more.
+      {"a row that makes the text one code unit longer than the limit",
+       MakeTable({{u"a", std::u16string(64 + 1024 + 1, u'x')}}), u"a"},
       {"unloaded table", CsvTable(), u"ｱｲ"},
   };
   for (const auto& c : kCases) {
@@ -114,6 +115,9 @@ TEST(SubstituteByTableTest, AFailedSubstitutionLeavesTheTextAsItWas) {
     EXPECT_EQ(SubstituteByTable(text, c.table), 0) << c.what;
     EXPECT_EQ(text, c.input) << c.what << ": " << U8(text).substr(0, 80);
   }
+  std::u16string at_limit = u"a";
+  EXPECT_EQ(SubstituteByTable(at_limit, MakeTable({{u"a", std::u16string(64 + 1024, u'x')}})), 1);
+  EXPECT_EQ(at_limit.size(), 64u + 1024u);
 }
 
 // The substitution as plainly as it can be written: every row in file order,

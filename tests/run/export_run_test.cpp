@@ -197,7 +197,27 @@ TEST_F(ExportRunTest, PlanFollowsWhatARunWouldChange) {
     EXPECT_EQ(song->audio_size, c.new_tag ? 300u : 300u + kTagBlockSize);
     EXPECT_EQ(plan.file_count, 4);
     EXPECT_EQ(plan.folder_count, 2);
+    EXPECT_EQ(plan.byte_count, 300u + 200u + 2 * kTagBlockSize + 1000u + 50u);
   }
+}
+
+// Where folders are not renamed the scan lists no rows for them: each folder
+// a file lies in is made under its own name, however deep.
+TEST_F(ExportRunTest, FoldersWithoutRowsKeepTheirNames) {
+  Mp3(u"歌手/live/夜.mp3", 100, std::nullopt, 5);
+  app_.settings.FlagRenameFolderName = 0;
+  ExportPlan plan;
+  ASSERT_EQ(MakeExportPlan(app_, plan).outcome, RunReport::Outcome::kCompleted);
+  std::map<std::string, std::string> folders;
+  std::string song;
+  for (const ExportItem& item : plan.items) {
+    if (!item.is_file) folders[item.source] = item.target;
+    if (item.source == U8(u"歌手/live/夜.mp3")) song = item.target;
+  }
+  const std::map<std::string, std::string> expected = {{U8(u"歌手"), U8(u"歌手")},
+                                                       {U8(u"歌手/live"), U8(u"歌手/live")}};
+  EXPECT_EQ(folders, expected);
+  EXPECT_EQ(song, U8(u"歌手/live/ﾖﾙ.mp3"));
 }
 
 // An export stopped part way (a failed write, a failed rename, a temporary
@@ -242,6 +262,9 @@ TEST_F(ExportRunTest, FullDestinationStopsBeforeTheFirstCopy) {
   Mp3(u"歌手/big.mp3", 40000, std::nullopt, 5);
   const ExportReport report = RunExport(app_, (dir() / "small" / "car").native());
   EXPECT_EQ(report.outcome, ExportReport::Outcome::kRefused);
+  // Every file in whole blocks of 4 KB (the four small ones one block each)
+  // and a block for each of the two folders.
+  EXPECT_EQ(report.bytes_needed, 4 * 4096u + 40960u + 2 * 4096u);
   EXPECT_GT(report.bytes_needed, report.bytes_free);
   EXPECT_NE(report.detail.find(std::to_string(report.bytes_needed)), std::string::npos);
   EXPECT_TRUE(fs::is_empty(dir() / "small" / "car"));

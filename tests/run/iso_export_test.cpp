@@ -281,23 +281,5 @@ TEST(CheckImagePlanTest, NamesADiscCannotHold) {
   }
 }
 
-TEST(IsoVolumeLabelTest, AsciiCapitalsOfTheFolderName) {
-  struct {
-    std::string folder;
-    std::string label;
-  } kCases[] = {
-      {"Music", "MUSIC"},
-      {"my music 2024", "MY_MUSIC_2024"},
-      {U8(u"J-Pop 音楽!"), "J_POP"},
-      {U8(u"音楽"), "TARVEL"},
-      {"2024", "TARVEL"},
-      {std::string(40, 'x'), std::string(32, 'X')},
-      {std::string(31, 'x') + "-yz", std::string(31, 'X')},
-  };
-  for (const auto& c : kCases) {
-    EXPECT_EQ(IsoVolumeLabel(c.folder), c.label) << c.folder;
-  }
-}
-
 }  // namespace
 }  // namespace tarvel

@@ -454,6 +454,8 @@ TEST_F(RestoreTest, AMovedLibraryIsRestoredWhereItLiesNow) {
       EXPECT_EQ(U8(ui_.log), "変換したフォルダが見つかりません。\r\n　フォルダ名　：　" +
                                  U8(c.given.empty() ? listed : c.given + u"/") +
                                  "\r\n処理を中断します。\r\n\r\n");
+      EXPECT_EQ(r.detail, "the library folder " + U8(c.given.empty() ? listed : c.given + u"/") +
+                              " does not exist");
     }
   }
 }

@@ -174,8 +174,13 @@ TEST(ChangeTableWindowTest, ControlsFilterAndCount) {
   // One row at a time: the correction is for one reading.
   EXPECT_EQ(window.view()->selectionMode(), QAbstractItemView::SingleSelection);
   EXPECT_EQ(window.count()->text().toStdU16String(), u"4 / 4 行");
-  // A click on a column's header sorts by that column.
+  // Until a header is clicked the rows keep the plan's order, and no column
+  // shows a sort arrow.
   QHeaderView* header = window.view()->horizontalHeader();
+  EXPECT_EQ(header->sortIndicatorSection(), -1);
+  EXPECT_EQ(Shown(*static_cast<const ChangeTableModel*>(window.view()->model())),
+            (std::vector<std::u16string>{u"夜.mp3", u"歌手", u"Song.mp3", u"twin.mp3"}));
+  // A click on a column's header sorts by that column.
   window.resize(800, 400);
   QTest::mouseClick(
       header->viewport(), Qt::LeftButton, {},
@@ -302,6 +307,10 @@ TEST(ReadingDialogTest, StartsFromTheQuestionAndNeedsBothFields) {
   const ReadingAnswer answer = dialog.Answer();
   EXPECT_EQ(answer.original.toStdU16String(), u"紅蓮");
   EXPECT_EQ(answer.reading.toStdU16String(), u"グレン");
+  // A long note is wrapped: the dialog does not grow as wide as its text.
+  ReadingDialog noted(nullptr, {QString::fromUtf16(u"紅蓮華"), QString::fromUtf16(u"グレンカ"),
+                                QString(400, QChar(u'注'))});
+  EXPECT_LT(noted.sizeHint().width(), 1000);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QHeaderView>
+#include <QLayout>
 #include <QPushButton>
 #include <QTableView>
 #include <QTest>
@@ -340,6 +341,18 @@ TEST_F(HistoryWindowTest, ControlsAreNamedByTheirCaptions) {
                                                      {h.open_button(), "開く"},
                                                      {h.close_button(), "閉じる"}};
   for (const auto& [object, caption] : kNames) EXPECT_EQ(name(object), caption);
+  // The buttons stand in one row under the table, 閉じる apart at the right.
+  h.resize(600, 400);
+  h.layout()->activate();
+  const QRect restore = h.restore_button()->geometry();
+  const QRect open = h.open_button()->geometry();
+  const QRect close = h.close_button()->geometry();
+  EXPECT_GT(restore.top(), h.table()->geometry().bottom());
+  EXPECT_EQ(open.top(), restore.top());
+  EXPECT_EQ(close.top(), restore.top());
+  EXPECT_LT(restore.right(), open.left());
+  EXPECT_GT(close.left() - open.right(), 200);
+  EXPECT_GT(close.right(), 500);
   EXPECT_EQ(h.table()->selectionBehavior(), QAbstractItemView::SelectRows);
   EXPECT_EQ(h.table()->selectionMode(), QAbstractItemView::SingleSelection);
   EXPECT_FALSE(h.table()->tabKeyNavigation());  // Tab goes on to the buttons

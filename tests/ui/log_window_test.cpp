@@ -351,6 +351,8 @@ TEST(LogWindowArrangementTest, NeverGivesAZeroOrNegativeSize) {
     EXPECT_EQ(a.clear, QRect(0, c.exit.y(), c.exit.width(), c.exit.height()));
   }
   EXPECT_EQ(MinimumLogWindowSize(96), QSize(313, 80));
+  // At 5 dpi the gap would round to no pixel at all; it stays one.
+  EXPECT_EQ(ArrangeLogWindow({100, 50}, 5).monitor, QRect(0, 0, 100, 46));
 }
 
 TEST_F(LogWindowTest, TinyOrNegativeStoredSizesStillGiveAUsableWindow) {

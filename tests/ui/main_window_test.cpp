@@ -710,6 +710,24 @@ TEST_F(MainWindowTest, TabOrderFollowsTheLayout) {
     if (at == c().txtDataFolder || at == &w) break;
   }
   EXPECT_EQ(seen, expected);
+  // On each tab the check boxes stand in that order from top to bottom.
+  const std::vector<std::pair<int, std::vector<QWidget*>>> kColumns = {
+      {0, {c().chkFlagDisplayLog, c().chkFlagRenameSubfolders, c().chkFlagCreateCSVFile}},
+      {1,
+       {c().chkFlagConvertFilename, c().chkFlagCheckOnlyFilename, c().chkFlagDicEnabledFilename,
+        c().chkFlagDetectFullCharFilename, c().chkFlagLimit30Char, c().chkFlagRenameFolderName}},
+      {2,
+       {c().chkFlagConvertID3Tag, c().chkFlagCheckOnlyID3Tag, c().chkFlagDicEnabledID3Tag,
+        c().chkFlagDetectFullCharID3Tag}},
+  };
+  for (const auto& [tab, boxes] : kColumns) {
+    c().SSTab1->setCurrentIndex(tab);
+    QApplication::processEvents();
+    for (size_t i = 1; i < boxes.size(); ++i) {
+      EXPECT_LT(boxes[i - 1]->mapTo(&w, QPoint(0, 0)).y(), boxes[i]->mapTo(&w, QPoint(0, 0)).y())
+          << boxes[i]->objectName().toStdString();
+    }
+  }
 }
 
 // The number box stands in the blank of its caption: check box, box, then

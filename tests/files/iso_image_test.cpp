@@ -1,0 +1,188 @@
+// The image writer on its own: read back by xorriso, an image holds each
+// file's first bytes followed by its tag, in its folder, however many reads
+// a file takes; the progress counts the files; an image that cannot be
+// made whole leaves nothing under its name and no temporary beside it.
+#include "files/iso_image.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "files/export_copy.h"
+#include "support/fault_disk_ops.h"
+#include "support/test_support.h"
+
+namespace tarvel {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::DiskCall;
+using testing::ReadBytes;
+using testing::WriteBytes;
+
+bool HaveXorriso() { return std::system("command -v xorriso >/dev/null 2>&1") == 0; }
+
+std::string Quoted(const fs::path& path) { return "'" + path.native() + "'"; }
+
+// Bytes that differ from place to place, so that a piece read twice or
+// skipped shows.
+std::string Pattern(size_t n, unsigned seed) {
+  std::string bytes(n, '\0');
+  for (size_t i = 0; i < n; ++i) bytes[i] = static_cast<char>((i * 31 + i / 251 + seed) & 0xff);
+  return bytes;
+}
+
+// Every folder and file below `root`: relative path to "<folder>" or the
+// file's bytes.
+std::map<std::string, std::string> Tree(const fs::path& root) {
+  std::map<std::string, std::string> tree;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    const std::string relative = entry.path().lexically_relative(root).native();
+    tree[relative] = entry.is_directory() ? "<folder>" : ReadBytes(entry.path());
+  }
+  return tree;
+}
+
+class IsoImageTest : public testing::TempDirTest {
+ protected:
+  void SetUp() override {
+    TempDirTest::SetUp();
+    lib_ = dir() / "lib";
+    fs::create_directories(lib_ / "sub");
+    WriteBytes(lib_ / "a.mp3", Pattern(5000, 1));
+    WriteBytes(lib_ / "sub" / "b.mp3", Pattern(300000, 2));  // read in many pieces
+    library_ = UniqueFd(::open(lib_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    ASSERT_TRUE(library_);
+    tag_ = "TAG" + Pattern(125, 3);
+    request_.source_dir_fd = library_.get();
+    request_.volume_id = "TEST";
+    request_.entries = {
+        {.is_file = false, .target = "D"},
+        {.is_file = true,
+         .source = "a.mp3",
+         .target = "D/A.mp3",
+         .source_size = 5000,
+         .audio_size = 4000,
+         .tag = tag_},
+        {.is_file = true,
+         .source = "sub/b.mp3",
+         .target = "B.mp3",
+         .source_size = 300000,
+         .audio_size = 300000},
+    };
+    image_ = dir() / "out.iso";
+  }
+
+  // Nothing under the image's name but `old`, and no temporary beside it.
+  void ExpectNoNewImage(const std::string& old) {
+    EXPECT_EQ(ReadBytes(image_), old);
+    for (const auto& entry : fs::directory_iterator(dir())) {
+      EXPECT_FALSE(entry.path().filename().native().starts_with(kExportPartPrefix)) << entry.path();
+    }
+  }
+
+  fs::path lib_;
+  UniqueFd library_;
+  std::string tag_;
+  IsoImageRequest request_;
+  fs::path image_;
+};
+
+TEST_F(IsoImageTest, ImageHoldsEachFilesBytesThenItsTag) {
+  if (!HaveXorriso()) GTEST_SKIP() << "xorriso is missing: the image cannot be read back";
+  std::vector<int64_t> shown;
+  const IsoImageResult result =
+      WriteIsoImage(request_, image_.native(), [&](int64_t files) { shown.push_back(files); });
+  ASSERT_EQ(result.outcome, IsoImageResult::Outcome::kWritten) << result.detail;
+  EXPECT_EQ(result.image_size, fs::file_size(image_));
+  ASSERT_FALSE(shown.empty());
+  EXPECT_EQ(shown.back(), 2);
+  const fs::path out = dir() / "out";
+  std::FILE* pipe = ::popen(
+      ("xorriso -osirrox on -indev " + Quoted(image_) + " -extract / " + Quoted(out) + " 2>&1")
+          .c_str(),
+      "r");
+  ASSERT_NE(pipe, nullptr);
+  char sink[4096];
+  while (std::fread(sink, 1, sizeof sink, pipe) > 0) {
+  }
+  ::pclose(pipe);
+  const std::map<std::string, std::string> expected = {
+      {"D", "<folder>"},
+      {"D/A.mp3", Pattern(5000, 1).substr(0, 4000) + tag_},
+      {"B.mp3", Pattern(300000, 2)},
+  };
+  EXPECT_EQ(Tree(out), expected);
+  ExpectNoNewImage(ReadBytes(image_));
+}
+
+TEST_F(IsoImageTest, AnImageThatCannotBeMadeWholeLeavesNone) {
+  struct Case {
+    const char* what;
+    IsoImageResult::Outcome outcome;
+    std::string detail;
+    testing::DiskFault fault = {.call = DiskCall::kRead, .name = "never"};
+    uint64_t a_size = 5000;  // what the request says a.mp3 holds
+    uint64_t max_sectors = kCdSectors;
+  } const kCases[] = {
+      {"a source that changed since the plan",
+       IsoImageResult::Outcome::kFailed,
+       "a.mp3 has changed since the image was planned",
+       {.call = DiskCall::kRead, .name = "never"},
+       4999},
+      {"a source read that fails part way",
+       IsoImageResult::Outcome::kFailed,
+       "cannot read sub/b.mp3",
+       {.call = DiskCall::kRead, .nth = 2, .name = "b.mp3"}},
+      {"the image's disk full",
+       IsoImageResult::Outcome::kFailed,
+       "cannot write the image",
+       {.call = DiskCall::kWrite, .nth = 2, .error = ENOSPC}},
+      {"more sectors than allowed",
+       IsoImageResult::Outcome::kTooLarge,
+       "sectors a CD holds",
+       {.call = DiskCall::kRead, .name = "never"},
+       5000,
+       10},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.what);
+    WriteBytes(image_, "an older image");
+    IsoImageRequest request = request_;
+    request.entries[1].source_size = c.a_size;
+    request.max_sectors = c.max_sectors;
+    testing::FaultDiskOps disk;
+    disk.Add(c.fault);
+    const IsoImageResult result = WriteIsoImage(request, image_.native(), nullptr, disk);
+    EXPECT_EQ(result.outcome, c.outcome);
+    EXPECT_NE(result.detail.find(c.detail), std::string::npos) << result.detail;
+    ExpectNoNewImage("an older image");
+  }
+}
+
+TEST(IsoVolumeLabelTest, AsciiCapitalsOfTheFolderName) {
+  struct {
+    std::string folder;
+    std::string label;
+  } kCases[] = {
+      {"Music", "MUSIC"},
+      {"my music 2024", "MY_MUSIC_2024"},
+      {testing::U8(u"J-Pop 音楽!"), "J_POP"},
+      {testing::U8(u"音楽"), "TARVEL"},
+      {"2024", "TARVEL"},
+      {std::string(40, 'x'), std::string(32, 'X')},
+      {std::string(31, 'x') + "-yz", std::string(31, 'X')},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(IsoVolumeLabel(c.folder), c.label) << c.folder;
+  }
+}
+
+}  // namespace
+}  // namespace tarvel
