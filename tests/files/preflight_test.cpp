@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/text.h"
+#include "support/exfat_volume.h"
 #include "support/test_support.h"
 
 namespace tarvel {
@@ -173,6 +174,31 @@ TEST_F(PreflightTest, RenamesThatCannotBeMadeAreFoundBeforeAnyChange) {
       EXPECT_NE(r.detail.find("256 bytes"), std::string::npos) << r.detail;
     }
     EXPECT_EQ(testing::ExactTree(lib_), before);
+  }
+}
+
+// On a stick that folds letter case, a name held in another case is taken
+// unless the file that holds it moves away in the same stage.
+TEST_F(PreflightTest, OnAStickANameInAnotherCaseIsFreeOnlyWhenItsHolderMoves) {
+  testing::ExfatVolume stick;
+  if (!stick.ok()) GTEST_SKIP() << stick.why();
+  lib_ = stick.path();
+  const struct {
+    const char* what;
+    bool holder_moves;
+    PreflightCode code;
+  } kCases[] = {{"the holder stays", false, PreflightCode::kTaken},
+                {"the holder moves away", true, PreflightCode::kOk}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    for (const auto& entry : fs::directory_iterator(lib_)) fs::remove_all(entry.path());
+    run_ = RunState();
+    WriteBytes(lib_ / "ab.mp3", "1");
+    WriteBytes(lib_ / "x.mp3", "2");
+    if (c.holder_moves) Move("ab.mp3", "y.mp3");
+    Move("x.mp3", "AB.mp3");
+    const PreflightRefusal r = CheckRenames(run_, Library());
+    EXPECT_EQ(r.code, c.code) << r.detail;
   }
 }
 

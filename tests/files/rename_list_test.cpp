@@ -1,5 +1,8 @@
 #include "files/rename_list.h"
 
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -11,6 +14,7 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <iterator>
 #include <set>
 #include <string>
 #include <thread>
@@ -225,14 +229,43 @@ TEST_F(RenameListTest, FailureWritesNothingAndReportsNothing) {
   }
 }
 
+// Sets or clears a folder's immutable flag, which stops root as well;
+// false where the file system or the user cannot.
+bool SetImmutable(const std::filesystem::path& folder, bool on) {
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  int flags = 0;
+  bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+  flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+  ok = ok && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+  ::close(fd);
+  return ok;
+}
+
+// A data folder nothing can be written in: by its permission bits for an
+// ordinary user, by its immutable flag for root.
 TEST_F(RenameListTest, ReadOnlyDataFolderFailsAndKeepsTheOldList) {
-  if (::geteuid() == 0) GTEST_SKIP() << "permission bits do not stop root";
   WriteBytes(data_ / "list.csv", "old");
-  ::chmod(data_.c_str(), 0555);
+  const bool root = ::geteuid() == 0;
+  if (root) {
+    if (!SetImmutable(data_, true)) GTEST_SKIP() << "cannot make the folder immutable here";
+  } else {
+    ::chmod(data_.c_str(), 0555);
+  }
   Add(u"a.mp3", u"b.mp3", 1);
-  EXPECT_EQ(WriteRenameList(app_, run_), 0);
-  ::chmod(data_.c_str(), 0755);
+  std::string error;
+  const int32_t written = WriteRenameList(app_, run_, nullptr, &error);
+  if (root) {
+    SetImmutable(data_, false);
+  } else {
+    ::chmod(data_.c_str(), 0755);
+  }
+  EXPECT_EQ(written, 0);
+  EXPECT_FALSE(error.empty());
   EXPECT_EQ(ReadBytes(data_ / "list.csv"), "old");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(data_),
+                          std::filesystem::directory_iterator()),
+            1);
 }
 
 TEST_F(RenameListTest, UnreadableListFailsAndLeavesTheTableAlone) {
@@ -414,6 +447,10 @@ TEST_F(RenameListTest, EncodingFollowsTheMarkTheBytesAndTheClues) {
   };
   auto list = [&](std::string_view name) { return std::string(kBlankRecord) + row("1", name); };
   const std::string both = list("\xC3\xBD");
+  // The same bytes as the new name of a row whose old name is plain.
+  const std::string both_new = std::string(kBlankRecord) +
+                               "\"1\",\"/a/\",\"t.mp3\",\"/a/\",\"\xC3\xBD.mp3\",\"\",\"\",\"\","
+                               "\"\",\"\",\"\",\"1\",\"0\",\"1\"\r\n";
   const std::string two_rows = both + row("2", "\xC3\xA9");  // ﾃｩ or é
   const std::string kMark = "\xEF\xBB\xBF";
   enum Clues {
@@ -424,7 +461,8 @@ TEST_F(RenameListTest, EncodingFollowsTheMarkTheBytesAndTheClues) {
     kDiskEachInOneRow,
     kRecordBeside,
     kRecordOfUtf8Rows,
-    kRecordOfBytes
+    kRecordOfBytes,
+    kDiskCp932RecordBeside
   };
   const struct {
     const char* what;
@@ -442,6 +480,13 @@ TEST_F(RenameListTest, EncodingFollowsTheMarkTheBytesAndTheClues) {
        "neither UTF-8 nor code page 932"},
       {"both ways, the UTF-8 name is on disk", both, kDiskUtf8, u"ý.mp3", ""},
       {"both ways, the code page 932 name is on disk", both, kDiskCp932, u"ﾃｽ.mp3", ""},
+      {"both ways, the UTF-8 new name is on disk", both_new, kDiskUtf8, u"ý.mp3", ""},
+      {"both ways, the code page 932 new name is on disk", both_new, kDiskCp932, u"ﾃｽ.mp3", ""},
+      // With a record beside that fits neither, only the names on disk tell.
+      {"both ways, a record beside, the code page 932 name on disk", both, kDiskCp932RecordBeside,
+       u"ﾃｽ.mp3", ""},
+      {"both ways, a record beside, the code page 932 new name on disk", both_new,
+       kDiskCp932RecordBeside, u"ﾃｽ.mp3", ""},
       {"both ways, both names are on disk", both, kDiskBoth, u"", "names of both readings"},
       {"both ways, each reading's name on disk in another row", two_rows, kDiskEachInOneRow, u"",
        "names of both readings"},
@@ -458,11 +503,13 @@ TEST_F(RenameListTest, EncodingFollowsTheMarkTheBytesAndTheClues) {
     ListEncodingClues clues;
     std::set<std::u16string> on_disk;
     if (c.clues == kDiskUtf8 || c.clues == kDiskBoth) on_disk.insert(u"/a/ý.mp3");
-    if (c.clues == kDiskCp932 || c.clues == kDiskBoth) on_disk.insert(u"/a/ﾃｽ.mp3");
+    if (c.clues == kDiskCp932 || c.clues == kDiskBoth || c.clues == kDiskCp932RecordBeside) {
+      on_disk.insert(u"/a/ﾃｽ.mp3");
+    }
     if (c.clues == kDiskEachInOneRow) on_disk = {u"/a/ﾃｽ.mp3", u"/a/é.mp3"};
     clues.exists = [&](std::u16string_view path) { return on_disk.contains(std::u16string(path)); };
-    clues.record_beside =
-        c.clues == kRecordBeside || c.clues == kRecordOfUtf8Rows || c.clues == kRecordOfBytes;
+    clues.record_beside = c.clues == kRecordBeside || c.clues == kRecordOfUtf8Rows ||
+                          c.clues == kRecordOfBytes || c.clues == kDiskCp932RecordBeside;
     clues.has_record = [&](std::string_view bytes) {
       // The UTF-8 rows are written with a mark, as ý is not in code page 932.
       return (c.clues == kRecordOfUtf8Rows && bytes == kMark + c.bytes) ||
@@ -477,7 +524,8 @@ TEST_F(RenameListTest, EncodingFollowsTheMarkTheBytesAndTheClues) {
       EXPECT_NE(error.find(c.error), std::string::npos) << error;
     } else {
       ASSERT_EQ(read, 1) << error;
-      EXPECT_EQ(U8(run.EntryTable[1].OldName), U8(c.name));
+      const FileEntry& e = run.EntryTable[1];
+      EXPECT_EQ(U8(e.OldName == u"t.mp3" ? e.NewName : e.OldName), U8(c.name));
     }
   }
 }

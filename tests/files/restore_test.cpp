@@ -63,6 +63,9 @@ TEST_F(RestoreTest, FilesComeBackWhereTheirFolderIsNow) {
     // The run's undo record knows the file of row 1 as another file than
     // the one now under its new name.
     bool other_file = false;
+    // The record was made on a stick, whose inode numbers change at each
+    // mount: the size tells instead.
+    bool on_stick = false;
   } kCases[] = {
       {"renamed back",
        [&] {
@@ -104,6 +107,12 @@ TEST_F(RestoreTest, FilesComeBackWhereTheirFolderIsNow) {
          Renamed("", u"a.mp3", "", u"b.mp3", 1);
        },
        0, 1, 0, "b.mp3", nullptr, true},
+      {"another inode number on a stick, the same size",
+       [&] {
+         WriteBytes(lib_ / "b.mp3", "b");
+         Renamed("", u"a.mp3", "", u"b.mp3", 1);
+       },
+       1, 0, 0, "a.mp3", nullptr, true, true},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.what);
@@ -127,6 +136,8 @@ TEST_F(RestoreTest, FilesComeBackWhereTheirFolderIsNow) {
       DiskEntry& entry = record.rows[1];
       entry.dev = st.st_dev;
       entry.ino = st.st_ino + 1;
+      entry.inode_kept = !c.on_stick;
+      entry.size = 1;
     }
     ASSERT_EQ(RestoreFolders(reporter, run_, details), 1);
     ASSERT_EQ(RestoreFiles(reporter, run_, details, c.other_file ? &record : nullptr, disk), 1);
@@ -185,9 +196,17 @@ TEST_F(RestoreTest, TagTextsComeBackUnlessAllThreeAreThere) {
   kept.OldTitle = u"t";
   kept.OldArtist = u"a";
   kept.OldAlbum = u"b";
+  // A file whose tag another program took away gets its old texts again,
+  // even where only one of them was set.
+  WriteBytes(lib_ / "lost.mp3", std::string(300, '\xAA'));
+  AddEntry(run_, Folder(""), u"lost.mp3", 1).TagFlag = 1;
+  run_.EntryTable.back().OldTitle = u"lost title";
+  // A file that had no tag and still has none is as it was.
+  WriteBytes(lib_ / "bare.mp3", std::string(300, '\xAA'));
+  AddEntry(run_, Folder(""), u"bare.mp3", 1).TagFlag = 1;
   RestoreDetails details;
   ASSERT_EQ(RestoreTags(Reporter(ui_, true), run_, details), 1);
-  EXPECT_EQ(details.tags_restored, 3);
+  EXPECT_EQ(details.tags_restored, 5);
   EXPECT_TRUE(details.skipped.empty()) << details.skipped.front();
   EXPECT_EQ(ReadBytes(lib_ / "short.mp3"), "tiny");
   EXPECT_EQ(ReadBytes(lib_ / "same.mp3"), same_bytes);
@@ -195,6 +214,9 @@ TEST_F(RestoreTest, TagTextsComeBackUnlessAllThreeAreThere) {
   ASSERT_EQ(ReadID3Tag(*Utf8ToUtf16((lib_ / "a.mp3").native()), tag), 1);
   EXPECT_EQ(tag.Album, u"old album");
   EXPECT_EQ(tag.Title, u"title");
+  ASSERT_EQ(ReadID3Tag(*Utf8ToUtf16((lib_ / "lost.mp3").native()), tag), 1);
+  EXPECT_EQ(tag.Title, u"lost title");
+  EXPECT_EQ(ReadBytes(lib_ / "bare.mp3"), std::string(300, '\xAA'));
   // A file whose folder cannot be opened is skipped with the reason.
   ResetEntryTable(run_);
   fs::create_directories(lib_ / "sub");

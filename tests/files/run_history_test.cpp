@@ -1,6 +1,12 @@
 #include "files/run_history.h"
 
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <iterator>
 #include <string>
@@ -83,6 +89,28 @@ TEST_F(RunHistoryTest, KeepingFailsWhenTheHistoryFolderCannotBeMade) {
   WriteBytes(dir() / "history", "a file where the history folder should be");
   std::string error;
   EXPECT_FALSE(KeepPreviousList(folder_, list_, &error));
+  EXPECT_NE(error.find("cannot keep the previous list"), std::string::npos) << error;
+}
+
+// A history folder on a full disk: the list cannot be kept, and the keeping
+// says so rather than going on as if it had been.
+TEST_F(RunHistoryTest, KeepingFailsOnAFullDisk) {
+  const fs::path full = dir() / "full";
+  fs::create_directories(full);
+  if (::mount("tmpfs", full.c_str(), "tmpfs", 0, "size=64k") != 0) {
+    GTEST_SKIP() << "cannot mount a tmpfs: " << std::strerror(errno);
+  }
+  const int fill = ::open((full / "fill").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  const std::string block(4096, 'x');
+  while (fill >= 0 && ::write(fill, block.data(), block.size()) > 0) {
+  }
+  ::close(fill);
+  folder_.history_dir = full / "history";
+  WriteBytes(list_, ListWithFlags("1", "0"));
+  std::string error;
+  const bool kept = KeepPreviousList(folder_, list_, &error);
+  ::umount2(full.c_str(), MNT_DETACH);
+  EXPECT_FALSE(kept);
   EXPECT_NE(error.find("cannot keep the previous list"), std::string::npos) << error;
 }
 

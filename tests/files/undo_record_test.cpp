@@ -199,6 +199,7 @@ TEST(UndoRecordTest, BrokenRecordsAreRefused) {
       {"a row count that does not fit", replace("rows 4", "rows 5")},
       {"more rows than the record's rows and folders", replace("rows 4", "rows 9")},
       {"more rows than the record has lines", replace("rows 4", "rows 99")},
+      {"a count with a letter after it", replace("rows 4", "rows 4x")},
       {"a mode beyond 07777", replace(" 444 ", " 17777 ")},
       {"a tag block that is not hex", replace("54414700", "5441470g")},
       {"a tag block without TAG", replace("544147", "544146")},
@@ -247,6 +248,7 @@ TEST_F(UndoRecordFileTest, CaptureKeepsTagBlocksSizesModesAndIdentity) {
   WriteBytes(dir() / "bare.mp3", audio);
   ::chmod((dir() / "bare.mp3").c_str(), 0444);
   fs::create_directory(dir() / "folder");
+  ::chmod((dir() / "folder").c_str(), 0710);
   fs::create_symlink("tagged.mp3", dir() / "link.mp3");
   RunState run;
   const std::u16string folder = *Utf8ToUtf16(dir().native()) + u"/";
@@ -260,6 +262,7 @@ TEST_F(UndoRecordFileTest, CaptureKeepsTagBlocksSizesModesAndIdentity) {
   add(u"folder", 0, 1, 0);
   add(u"link.mp3", 1, 0, 1);  // a link is never looked through
   add(u"unflagged.mp3", 1, 0, 0);
+  add(u"gone.mp3", 1, 1, 0);  // nothing on disk: nothing to keep
   UndoRecord r = CaptureUndoRecord(run);
   ASSERT_EQ(r.rows.size(), 3u);
   struct stat st;
@@ -275,6 +278,7 @@ TEST_F(UndoRecordFileTest, CaptureKeepsTagBlocksSizesModesAndIdentity) {
   EXPECT_FALSE(r.rows[3].is_file);
   EXPECT_FALSE(r.rows[3].has_block);
   EXPECT_EQ(r.rows[3].dev, st.st_dev);
+  EXPECT_EQ(r.rows[3].mode, 0710u);
   // The folder the run renames in gets its time, once, by its first renamed row.
   ASSERT_EQ(r.folder_times.size(), 1u);
   EXPECT_EQ(r.folder_times[0].row, 2u);
