@@ -497,6 +497,33 @@ TEST(MessageBoxTest, OkOnlyNoIconTitleAndText) {
   EXPECT_EQ(seen.parent, &owner);
 }
 
+// The export's question answers the button pressed; closed, nothing.
+TEST(ExportAskTest, AnswersFolderImageOrNothing) {
+  struct {
+    const char16_t* press;  // null: the box's cancel button
+    ExportTarget expected;
+  } kCases[] = {
+      {u"フォルダ", ExportTarget::kFolder},
+      {u"CDイメージ", ExportTarget::kImage},
+      {nullptr, ExportTarget::kNone},
+  };
+  for (const auto& k : kCases) {
+    SCOPED_TRACE(k.press == nullptr ? "cancel" : U8(k.press));
+    QTimer::singleShot(0, [&] {
+      for (QWidget* w : QApplication::topLevelWidgets()) {
+        auto* box = qobject_cast<QMessageBox*>(w);
+        if (box == nullptr || !box->isVisible()) continue;
+        QAbstractButton* pressed = box->button(QMessageBox::Cancel);
+        for (QAbstractButton* b : box->buttons()) {
+          if (k.press != nullptr && b->text() == QString::fromUtf16(k.press)) pressed = b;
+        }
+        pressed->click();
+      }
+    });
+    EXPECT_EQ(SystemExportAsk()(nullptr), k.expected);
+  }
+}
+
 // Qt's own texts (standard buttons, the file chooser) are Japanese; without
 // the translation installed they stay English and nothing fails.
 TEST(QtJapaneseTest, StandardTextsAreJapaneseWhenInstalled) {
