@@ -755,6 +755,9 @@ TEST_F(MainWindowTest, TabOrderFollowsTheLayout) {
           << boxes[i]->objectName().toStdString();
     }
   }
+  // The buttons under the tabs stand left to right in the same order.
+  EXPECT_LT(c().cmdChanges->x(), c().cmdHistory->x());
+  EXPECT_LT(c().cmdHistory->x(), c().cmdExport->x());
 }
 
 // The number box stands in the blank of its caption: check box, box, then
@@ -875,7 +878,14 @@ TEST_F(WindowRunTest, ExportButtonWritesACopyOrRefusesOneBreakingALimit) {
     Open(Options("Player=0\r\n" + k.options));
     export_target_ = k.target;
     export_answer_ = QString::fromStdString((dir() / k.where).string());
+    // While the export goes on, no run can be started.
+    bool start_shut = true;
+    if (k.target != ExportTarget::kNone) {
+      start_shut = false;
+      QTimer::singleShot(0, window_.get(), [&] { start_shut = !c().cmdRename->isEnabled(); });
+    }
     c().cmdExport->click();
+    EXPECT_TRUE(start_shut);
     EXPECT_FALSE(window_->busy());
     for (const std::string& file : k.written) {
       EXPECT_TRUE(fs::is_regular_file(dir() / file)) << file;
