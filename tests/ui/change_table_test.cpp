@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTableView>
 #include <QTest>
 #include <filesystem>
@@ -125,7 +126,12 @@ TEST(ChangeTableModelTest, FiltersAndSorts) {
     ChangeTableModel m;
     m.SetPlan(model.plan());
     if (c.column >= 0) m.sort(c.column, c.order);
+    // Views are told before the rows change as well as after.
+    QSignalSpy before(&m, &QAbstractItemModel::modelAboutToBeReset);
+    QSignalSpy after(&m, &QAbstractItemModel::modelReset);
     m.SetFilter(c.notices_only, QString::fromUtf16(c.search));
+    EXPECT_EQ(before.count(), 1);
+    EXPECT_EQ(after.count(), 1);
     EXPECT_EQ(Shown(m), c.expected);
     EXPECT_EQ(m.TotalRows(), 4);
   }
@@ -171,6 +177,15 @@ TEST(ChangeTableWindowTest, ControlsFilterAndCount) {
   EXPECT_EQ(name(window.search()), u"検索");
   EXPECT_EQ(name(window.correct_button()), u"読みを修正");
   EXPECT_TRUE(window.search()->isClearButtonEnabled());
+  QPushButton* close = nullptr;
+  for (QPushButton* b : window.findChildren<QPushButton*>()) {
+    if (name(b) == u"閉じる") close = b;
+  }
+  ASSERT_NE(close, nullptr);
+  // Every control is in the window, where the user sees it.
+  QWidget* const controls[] = {window.view(), window.notices_only(), window.search(),
+                               window.correct_button(), window.count()};
+  for (QWidget* control : controls) EXPECT_TRUE(window.isAncestorOf(control)) << U8(name(control));
   // One row at a time: the correction is for one reading.
   EXPECT_EQ(window.view()->selectionMode(), QAbstractItemView::SingleSelection);
   EXPECT_EQ(window.count()->text().toStdU16String(), u"4 / 4 行");
@@ -199,6 +214,9 @@ TEST(ChangeTableWindowTest, ControlsFilterAndCount) {
   EXPECT_TRUE(window.correct_button()->isEnabled());
   window.correct_button()->click();
   EXPECT_EQ(asked, std::vector<std::u16string>{u"twin.mp3"});
+  window.show();
+  close->click();
+  EXPECT_FALSE(window.isVisible());
 }
 
 // A check-only run opens the table; correcting a reading from it writes the

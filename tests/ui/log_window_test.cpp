@@ -10,6 +10,7 @@
 #include <QTest>
 #include <QTextDocument>
 #include <QTimer>
+#include <QWindow>
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -124,6 +125,26 @@ TEST_F(LogWindowTest, OpensAtTheDefaultPlacementWithoutASection) {
   EXPECT_EQ(w->frameGeometry(), QRect(TwipsToPixels(4080, dpi), TwipsToPixels(1635, dpi),
                                       TwipsToPixels(6840, dpi), TwipsToPixels(5715, dpi)));
   EXPECT_EQ(w->windowTitle(), QString::fromUtf16(u"ログ"));
+}
+
+// A window manager may add the frame only after the window is shown: the
+// stored size is still the outer frame's once the frame is there.
+TEST_F(LogWindowTest, AFrameAddedLateStillKeepsTheStoredOuterSize) {
+  WriteBytes(Ini(), "[Option]\r\nPlayer=1\r\n");
+  LogWindow w(Ini(), nullptr);
+  const double dpi = w.Dpi();
+  const QSize stored(TwipsToPixels(6840, dpi), TwipsToPixels(5715, dpi));
+  w.setWindowFlag(Qt::FramelessWindowHint);
+  w.show();
+  PumpEvents();
+  ASSERT_EQ(w.frameGeometry().size(), w.size());
+  w.hide();
+  w.windowHandle()->destroy();
+  w.setWindowFlag(Qt::FramelessWindowHint, false);
+  w.show();
+  PumpEvents();
+  ASSERT_NE(w.frameGeometry().size(), w.size());
+  EXPECT_EQ(w.frameGeometry().size(), stored);
 }
 
 TEST_F(LogWindowTest, PlacementIsWrittenOnCloseAndUsedOnTheNextShow) {

@@ -497,6 +497,33 @@ TEST(MessageBoxTest, OkOnlyNoIconTitleAndText) {
   EXPECT_EQ(seen.parent, &owner);
 }
 
+// The export's question answers the button pressed; closed, nothing.
+TEST(ExportAskTest, AnswersFolderImageOrNothing) {
+  struct {
+    const char16_t* press;  // null: the box's cancel button
+    ExportTarget expected;
+  } kCases[] = {
+      {u"フォルダ", ExportTarget::kFolder},
+      {u"CDイメージ", ExportTarget::kImage},
+      {nullptr, ExportTarget::kNone},
+  };
+  for (const auto& k : kCases) {
+    SCOPED_TRACE(k.press == nullptr ? "cancel" : U8(k.press));
+    QTimer::singleShot(0, [&] {
+      for (QWidget* w : QApplication::topLevelWidgets()) {
+        auto* box = qobject_cast<QMessageBox*>(w);
+        if (box == nullptr || !box->isVisible()) continue;
+        QAbstractButton* pressed = box->button(QMessageBox::Cancel);
+        for (QAbstractButton* b : box->buttons()) {
+          if (k.press != nullptr && b->text() == QString::fromUtf16(k.press)) pressed = b;
+        }
+        pressed->click();
+      }
+    });
+    EXPECT_EQ(SystemExportAsk()(nullptr), k.expected);
+  }
+}
+
 // Qt's own texts (standard buttons, the file chooser) are Japanese; without
 // the translation installed they stay English and nothing fails.
 TEST(QtJapaneseTest, StandardTextsAreJapaneseWhenInstalled) {
@@ -728,6 +755,9 @@ TEST_F(MainWindowTest, TabOrderFollowsTheLayout) {
           << boxes[i]->objectName().toStdString();
     }
   }
+  // The buttons under the tabs stand left to right in the same order.
+  EXPECT_LT(c().cmdChanges->x(), c().cmdHistory->x());
+  EXPECT_LT(c().cmdHistory->x(), c().cmdExport->x());
 }
 
 // The number box stands in the blank of its caption: check box, box, then
@@ -848,7 +878,14 @@ TEST_F(WindowRunTest, ExportButtonWritesACopyOrRefusesOneBreakingALimit) {
     Open(Options("Player=0\r\n" + k.options));
     export_target_ = k.target;
     export_answer_ = QString::fromStdString((dir() / k.where).string());
+    // While the export goes on, no run can be started.
+    bool start_shut = true;
+    if (k.target != ExportTarget::kNone) {
+      start_shut = false;
+      QTimer::singleShot(0, window_.get(), [&] { start_shut = !c().cmdRename->isEnabled(); });
+    }
     c().cmdExport->click();
+    EXPECT_TRUE(start_shut);
     EXPECT_FALSE(window_->busy());
     for (const std::string& file : k.written) {
       EXPECT_TRUE(fs::is_regular_file(dir() / file)) << file;
