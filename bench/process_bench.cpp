@@ -35,6 +35,25 @@
 // reads on two threads), pass 0.17 s, change plan 0.07 s, list 0.10 s
 // (half of it reading the previous list), listing 0.03 s; start-up before
 // the scan 0.013 s.
+// Where the peak goes (heaptrack and smaps, plan at 100,000 files): of
+// 166 MB, 58 MB were the change plan, which tarvel-cli never shows; it is
+// now made only for a front end that shows it. What is left at 100,000
+// files: the rows of the entry table (288 bytes each, 32 MB), their texts
+// (about 20 MB, and as much again in malloc's own bookkeeping), the pages
+// of the MeCab dictionary a run touches (24 MB, file-backed but counted in
+// ru_maxrss) and the 22 MB that a run of a dozen files has too.
+//   before, load 3.8 (5.2 to 6.0 during the real runs):
+//     plan 3.28 s, floor 0.97 s: 3.37x, peak 166.1 MB, processor 3.12 s
+//     real 11.76 s, floor 2.68 s: 4.39x, peak 192.3 MB, processor 8.24 s
+//   no plan for tarvel-cli, texts trimmed, load 7.4 (4.4 to 7 during the
+//   real runs, of which two rounds ran):
+//     plan 7.00 s, floor 2.80 s: 2.50x, peak 105.2 MB, processor 3.12 s
+//     real 14.56 and 19.37 s, floors 4.78 and 8.38 s, peak 129.3 MB,
+//     processor 7.15 and 8.68 s
+// The time is where it was (the plan's processor time is the same); only
+// the memory moved. A run of 1,000,000 files would still need about 860 MB:
+// what is left grows with the rows, and the next step is texts kept in a
+// pool with short handles in the rows instead of eight std::u16string each.
 // Measured with: make bench, or
 //   cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release
 //     -DTARVEL_BUILD_BENCH=ON -DBUILD_TESTING=OFF -DTARVEL_BUILD_GUI=OFF  (one line)

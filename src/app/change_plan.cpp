@@ -53,22 +53,38 @@ std::u16string RelativeFolder(std::u16string_view folder_path, std::u16string_vi
   return std::u16string(path);
 }
 
+namespace {
+
+bool TagsChanged(const FileEntry& e) {
+  return e.IsFile == 1 &&
+         (e.NewTitle != e.OldTitle || e.NewArtist != e.OldArtist || e.NewAlbum != e.OldAlbum);
+}
+
+bool InPlan(const FileEntry& e) {
+  return e.NewName != e.OldName || TagsChanged(e) || e.Notices != 0;
+}
+
+}  // namespace
+
 std::shared_ptr<const ChangePlan> MakeChangePlan(const RunState& run,
                                                  std::u16string_view data_folder, bool check_only) {
   auto plan = std::make_shared<ChangePlan>();
   plan->data_folder = data_folder;
   plan->check_only = check_only;
+  // Counted first: a vector grown by doubling would hold up to twice the
+  // rows, and a third more while it moves them.
+  size_t count = 0;
+  for (int32_t i = 1; i <= run.EntryCount; ++i) count += InPlan(run.EntryTable[i]) ? 1 : 0;
+  plan->rows.reserve(count);
   // The rows of a folder follow each other and share its path: its relative
   // form is made once and shared too.
   SharedText last_path;
   SharedText last_folder;
   for (int32_t i = 1; i <= run.EntryCount; ++i) {
     const FileEntry& e = run.EntryTable[i];
+    if (!InPlan(e)) continue;
     const bool name_changed = e.NewName != e.OldName;
-    const bool tags_changed =
-        e.IsFile == 1 &&
-        (e.NewTitle != e.OldTitle || e.NewArtist != e.OldArtist || e.NewAlbum != e.OldAlbum);
-    if (!name_changed && !tags_changed && e.Notices == 0) continue;
+    const bool tags_changed = TagsChanged(e);
     if (!(e.OldPath == last_path) || last_folder.empty()) {
       last_path = e.OldPath;
       last_folder = SharedText(RelativeFolder(e.OldPath, data_folder));

@@ -62,6 +62,10 @@ class FrontEnd {
   // that shows it as a table; `open` asks to bring that table up (a
   // check-only run that found changes).
   virtual void ShowPlan(std::shared_ptr<const ChangePlan> /*plan*/, bool /*open*/) {}
+  // True for a front end that does something with ShowPlan's plan. A run
+  // makes no plan for the others: at 100,000 changes it is tens of
+  // megabytes that nobody would look at.
+  virtual bool WantsPlan() const { return false; }
 };
 
 // A front end that ignores everything: for benchmarks, for callers that only
@@ -102,6 +106,7 @@ class RecordingFrontEnd : public FrontEnd {
     plan = std::move(shown);
     plan_opened = open;
   }
+  bool WantsPlan() const override { return true; }
 
   std::u16string log;
   std::vector<std::u16string> messages;

@@ -259,6 +259,11 @@ void ConvertRow(AppState& app, FileEntry& row, TagConversion& tags, bool& switch
     if (s.FlagConvertID3Tag == 1) tags.Convert(app, row, switch_to_check_only);
   }
   row.Notices = app.row_notices;
+  // The chains build their texts by appending; what a row keeps is only as
+  // long as it is, which at 100,000 rows is megabytes.
+  for (std::u16string* text : {&row.NewName, &row.NewTitle, &row.NewArtist, &row.NewAlbum}) {
+    text->shrink_to_fit();
+  }
 }
 
 // The first loop on one thread: every row's new name and tag texts. Sets

@@ -258,7 +258,7 @@ RunReport MakePlayerExportPlan(AppState& app, ExportPlan& plan, PlayerCheck& che
       if (row > 0 && row <= run.EntryCount) run.EntryTable[row].Notices |= kNoticePlayerLimit;
     }
   }
-  check.changes = MakeChangePlan(run, app.settings.PathDataFolder, true);
+  if (app.ui->WantsPlan()) check.changes = MakeChangePlan(run, app.settings.PathDataFolder, true);
   return report;
 }
 

@@ -75,7 +75,7 @@ struct PlayerCheck {
   std::string split_error;
   // The plan of the run the copy is made from, for the change table: nothing
   // of it is applied to the library, and the rows a player would not read
-  // carry kNoticePlayerLimit.
+  // carry kNoticePlayerLimit. Made only for a front end that wants a plan.
   std::shared_ptr<const ChangePlan> changes;
 };
 

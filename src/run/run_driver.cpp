@@ -147,7 +147,7 @@ Next Convert(RunContext& c) {
   const Settings& s = c.app.settings;
   const bool check_only = (s.FlagConvertFilename != 1 || s.FlagCheckOnlyFilename == 1) &&
                           (s.FlagConvertID3Tag != 1 || s.FlagCheckOnlyID3Tag == 1);
-  c.plan = MakeChangePlan(c.run, s.PathDataFolder, check_only);
+  if (c.app.ui->WantsPlan()) c.plan = MakeChangePlan(c.run, s.PathDataFolder, check_only);
   return Next::kGoOn;
 }
 
@@ -345,6 +345,7 @@ class QuietFrontEnd : public FrontEnd {
   void ReportProgress(ProgressStage stage, int64_t done, int64_t total) override {
     real_.ReportProgress(stage, done, total);
   }
+  bool WantsPlan() const override { return real_.WantsPlan(); }
 
   std::vector<std::u16string> messages;
 
@@ -379,14 +380,11 @@ RunReport PlanConversion(AppState& app, RunState& run, DiskOps& disk) {
   }
   app.ui = real;
   app.settings = kept;
-  if (report.outcome != RunReport::Outcome::kCompleted || !context.plan) {
-    if (report.outcome == RunReport::Outcome::kCompleted) {
-      report.outcome = RunReport::Outcome::kStopped;
-    }
+  if (report.outcome != RunReport::Outcome::kCompleted) {
     for (const std::u16string& text : quiet.messages) real->ShowMessage(text);
     return report;
   }
-  real->ShowPlan(std::move(context.plan), false);
+  if (context.plan) real->ShowPlan(std::move(context.plan), false);
   return report;
 }
 

@@ -55,6 +55,7 @@ class GuiFrontEnd : public FrontEnd {
   void ShowPlan(std::shared_ptr<const ChangePlan> plan, bool open) override;
   using PlanSink = std::function<void(std::shared_ptr<const ChangePlan> plan, bool open)>;
   void SetPlanSink(PlanSink sink) { plan_sink_ = std::move(sink); }
+  bool WantsPlan() const override { return static_cast<bool>(plan_sink_); }
 
  private:
   LogWindowHost& log_;

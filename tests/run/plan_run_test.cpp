@@ -118,5 +118,31 @@ TEST_F(PlanRunTest, APlanOnlyPassWritesNothing) {
   ASSERT_EQ(ui_.messages.size(), 1u);
 }
 
+// A front end that shows no plan (the command line) is handed none; the run
+// and the plan-only pass still end as they would with one, with the same
+// rows counted as changed.
+TEST_F(PlanRunTest, AFrontEndThatShowsNoPlanGetsNone) {
+  class NoPlanFrontEnd : public RecordingFrontEnd {
+   public:
+    bool WantsPlan() const override { return false; }
+  };
+  struct {
+    const char* name;
+    RunReport (*pass)(AppState&, RunState&, DiskOps&);
+  } kCases[] = {{"run", RunConversion}, {"plan only", PlanConversion}};
+  app_.settings.FlagCheckOnlyFilename = 1;
+  app_.settings.FlagCheckOnlyID3Tag = 1;
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    NoPlanFrontEnd quiet_ui;
+    app_.ui = &quiet_ui;
+    RunState run;
+    const RunReport report = c.pass(app_, run, SystemDiskOps());
+    EXPECT_EQ(report.outcome, RunReport::Outcome::kCompleted);
+    EXPECT_FALSE(quiet_ui.plan);
+    EXPECT_EQ(run.ChangeCount, 3);
+  }
+}
+
 }  // namespace
 }  // namespace tarvel
