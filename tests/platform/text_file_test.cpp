@@ -188,6 +188,7 @@ TEST_F(TextFileTest, WriterGathersPiecesAndChangesNothingUntilCommitted) {
   }
   AtomicFileWriter nowhere(dir() / "no-such-folder" / "x.csv");
   EXPECT_FALSE(nowhere.Append("x"));
+  EXPECT_EQ(nowhere.temp_path(), "");
   EXPECT_NE(nowhere.Commit().message.find("cannot create a temporary file beside it"),
             std::string::npos);
 }
