@@ -178,13 +178,13 @@ TEST_F(ExportRunTest, PlanFollowsWhatARunWouldChange) {
       {0, 0, 1, u"東京.mp3", true},
       {0, 1, 0, u"ﾄｳｷｮｳ.mp3", false},
   };
+  ExportPlan plan;  // made anew each time
   for (const auto& c : kCases) {
     SCOPED_TRACE(U8(c.song));
     app_.settings.FlagCheckOnlyFilename = c.check_only;
     app_.settings.FlagCheckOnlyID3Tag = c.check_only;
     app_.settings.FlagConvertFilename = c.convert_names;
     app_.settings.FlagConvertID3Tag = c.convert_tags;
-    ExportPlan plan;
     ASSERT_EQ(MakeExportPlan(app_, plan).outcome, RunReport::Outcome::kCompleted);
     EXPECT_EQ(app_.settings.FlagCheckOnlyFilename, c.check_only);
     const ExportItem* song = nullptr;
@@ -199,6 +199,17 @@ TEST_F(ExportRunTest, PlanFollowsWhatARunWouldChange) {
     EXPECT_EQ(plan.folder_count, 2);
     EXPECT_EQ(plan.byte_count, 300u + 200u + 2 * kTagBlockSize + 1000u + 50u);
   }
+}
+
+// A file that cannot be read when the plan is made stops the export, saying
+// which one.
+TEST_F(ExportRunTest, AnUnreadableFileStopsThePlan) {
+  testing::FaultDiskOps disk;
+  disk.Add({.call = DiskCall::kOpenBeneath, .nth = 0, .name = "notag", .error = EIO});
+  ExportPlan plan;
+  const RunReport report = MakeExportPlan(app_, plan, disk);
+  EXPECT_EQ(report.outcome, RunReport::Outcome::kStopped);
+  EXPECT_NE(report.detail.find("notag.mp3"), std::string::npos) << report.detail;
 }
 
 // Where folders are not renamed the scan lists no rows for them: each folder
