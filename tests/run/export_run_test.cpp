@@ -288,11 +288,15 @@ TEST_F(ExportRunTest, ForeignDestinationIsRefused) {
     const char* name;
     void (*make)(const fs::path& dest);
     bool in_library;
+    const char* says;  // found in the report's detail
   } kCases[] = {
-      {"other file", [](const fs::path& d) { WriteBytes(d / "notes.txt", "mine"); }, false},
-      {"other folder", [](const fs::path& d) { fs::create_directories(d / "photos"); }, false},
-      {"a file", [](const fs::path& d) { WriteBytes(d, "a file, not a folder"); }, false},
-      {"library", [](const fs::path&) {}, true},
+      {"other file", [](const fs::path& d) { WriteBytes(d / "notes.txt", "mine"); }, false,
+       "notes.txt"},
+      {"other folder", [](const fs::path& d) { fs::create_directories(d / "photos"); }, false,
+       "photos"},
+      {"a file", [](const fs::path& d) { WriteBytes(d, "a file, not a folder"); }, false,
+       "is not a folder"},
+      {"library", [](const fs::path&) {}, true, "lies in the library"},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -304,7 +308,7 @@ TEST_F(ExportRunTest, ForeignDestinationIsRefused) {
     const auto theirs = ExactTree(dest.parent_path());
     const ExportReport report = RunExport(app_, dest.native());
     EXPECT_EQ(report.outcome, ExportReport::Outcome::kInvalidFolder);
-    EXPECT_FALSE(report.detail.empty());
+    EXPECT_NE(report.detail.find(c.says), std::string::npos) << report.detail;
     EXPECT_EQ(report.files_written, 0);
     EXPECT_EQ(ExactTreeWithTimes(music_), library);
     EXPECT_EQ(ExactTree(dest.parent_path()), theirs);
