@@ -69,14 +69,15 @@ TEST_F(DiskOpsTest, ExactTransfersReportTheErrorThatStoppedThem) {
   WriteBytes(path, std::string(500, 'x'));
   FaultDiskOps disk;
   disk.set_max_transfer(100);
-  disk.Add({.call = DiskCall::kWrite, .nth = 3, .error = ENOSPC});
+  // Not ENOSPC: that is what a write of nothing is reported as.
+  disk.Add({.call = DiskCall::kWrite, .nth = 3, .error = EDQUOT});
   disk.Add({.call = DiskCall::kRead, .nth = 2, .error = EIO});
   UniqueFd fd = disk.OpenAt(AT_FDCWD, path.c_str(), O_RDWR | O_CLOEXEC);
   ASSERT_TRUE(fd);
   const std::string bytes(400, 'y');
   const Transfer written = WriteAt(disk, fd.get(), bytes.data(), bytes.size(), 0);
   EXPECT_EQ(written.done, 200u);
-  EXPECT_EQ(written.error, ENOSPC);
+  EXPECT_EQ(written.error, EDQUOT);
   std::string back(400, '\0');
   const Transfer read = ReadAt(disk, fd.get(), back.data(), back.size(), 0);
   EXPECT_EQ(read.done, 100u);

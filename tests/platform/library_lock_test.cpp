@@ -125,6 +125,23 @@ TEST_F(LibraryLockTest, AFileSystemWithoutLocksFails) {
       ::testing::ExitedWithCode(0), "");
 }
 
+// An interrupted call before the lock (here the links of the path, which
+// cannot be read) leaves EINTR in errno; a lock that goes through at once
+// must not take it for an interruption of its own and try again for ever.
+TEST_F(LibraryLockTest, AnEarlierInterruptDoesNotHoldTheLockUp) {
+  fs::create_directories(dir() / "music");
+  EXPECT_EXIT(
+      {
+        ::alarm(10);
+        LibraryLock lock;
+        const bool taken = testing::FailSystemCall(SYS_readlink, EINTR) &&
+                           testing::FailSystemCall(SYS_readlinkat, EINTR) &&
+                           lock.Take(dir() / "music", nullptr) == LibraryLock::Status::kTaken;
+        std::_Exit(taken ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
 // The same library reached through a bind mount of it: one folder, whatever
 // path leads to it.
 TEST_F(LibraryLockTest, ALibraryIsBusyThroughABindMountOfIt) {

@@ -2,7 +2,15 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <ucontext.h>
 
+#include <csignal>
+#include <cstddef>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -84,6 +92,52 @@ TEST(NameFoldingTest, AFolderThatFindsTheFullWidthSpellingFoldsWidth) {
     EXPECT_TRUE(DetectNameFolding(disk, fd.get()).width) << c.listed;
   }
 }
+
+#ifdef __x86_64__  // the handler sets the call's result in RAX
+// The calls that close descriptor `fd` from now on are counted and answered
+// with success, and `fd` stays open. False when that cannot be arranged.
+volatile sig_atomic_t closes_of_watched = 0;
+
+bool WatchCloses(int fd) {
+  struct sigaction action {};
+  action.sa_flags = SA_SIGINFO;
+  action.sa_sigaction = [](int, siginfo_t*, void* context) {
+    ++closes_of_watched;
+    static_cast<ucontext_t*>(context)->uc_mcontext.gregs[REG_RAX] = 0;
+  };
+  sock_filter filter[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_close, 0, 3),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[0])),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<uint32_t>(fd), 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_TRAP),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+  };
+  sock_fprog program{static_cast<unsigned short>(sizeof filter / sizeof filter[0]), filter};
+  return ::sigaction(SIGSYS, &action, nullptr) == 0 &&
+         ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+         ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
+// The folder opened to list it is closed once: a second close could close a
+// file another thread has just opened under the same number.
+TEST(NameFoldingTest, TheListedFolderIsClosedOnce) {
+  testing::TempDir dir;
+  WriteBytes(dir.path() / "Song.mp3", "x");
+  UniqueFd folder(::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  ASSERT_TRUE(folder);
+  EXPECT_EXIT(
+      {
+        // The listing opens the lowest free number.
+        const int next = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        ::close(next);
+        const bool watched = WatchCloses(next);
+        DetectNameFolding(SystemDiskOps(), folder.get());
+        std::_Exit(watched && closes_of_watched == 1 ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+#endif
 
 }  // namespace
 }  // namespace tarvel

@@ -137,6 +137,12 @@ TEST(RenameOnAStickTest, CaseOnlyChangeAndTakenName) {
   EXPECT_TRUE(RenameNoReplace(d / "Song.MP3", d / "song.mp3").ok());
   EXPECT_EQ(RenameNoReplace(d / "song.mp3", d / "OTHER.mp3").code,
             RenameResult::Code::kTargetExists);
+  // In another folder the same spelling in other letters is another file.
+  std::filesystem::create_directory(stick.path() / "e");
+  WriteBytes(stick.path() / "e" / "song.mp3", "E");
+  const RenameResult across = RenameNoReplace(d / "song.mp3", stick.path() / "e" / "SONG.mp3");
+  EXPECT_EQ(across.code, RenameResult::Code::kTargetExists);
+  EXPECT_NE(across.message.find("the new name is taken"), std::string::npos) << across.message;
   std::vector<std::string> names;
   for (const auto& e : std::filesystem::directory_iterator(d)) names.push_back(e.path().filename());
   std::sort(names.begin(), names.end());

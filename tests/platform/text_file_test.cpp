@@ -2,12 +2,15 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
+#include "platform/syscall_fault.h"
 #include "support/test_support.h"
 
 namespace tarvel {
@@ -185,6 +188,7 @@ TEST_F(TextFileTest, WriterGathersPiecesAndChangesNothingUntilCommitted) {
   }
   AtomicFileWriter nowhere(dir() / "no-such-folder" / "x.csv");
   EXPECT_FALSE(nowhere.Append("x"));
+  EXPECT_EQ(nowhere.temp_path(), "");
   EXPECT_NE(nowhere.Commit().message.find("cannot create a temporary file beside it"),
             std::string::npos);
 }
@@ -198,6 +202,16 @@ TEST_F(TextFileTest, AFailedWriterLeavesTheOldFile) {
   ASSERT_TRUE(writer.Finish());
   EXPECT_FALSE(writer.Append("late"));  // the file is closed: the writer fails
   EXPECT_FALSE(writer.Commit().ok);
+  EXPECT_EQ(ReadBytes(dir() / "out.csv"), "old");
+  // A disk that refuses every write.
+  EXPECT_EXIT(
+      {
+        AtomicFileWriter full(dir() / "out.csv", 4);
+        const bool failed = testing::FailSystemCall(SYS_write, ENOSPC) &&
+                            !full.Append("new text") && !full.Commit().ok;
+        std::_Exit(failed ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
   EXPECT_EQ(ReadBytes(dir() / "out.csv"), "old");
 }
 

@@ -261,15 +261,60 @@ class ThrowingReadingService : public ReadingService {
   }
 };
 
-TEST(ChainFailureTest, AnUnexpectedErrorInTheKanaStepIsReported) {
-  RulesFixture f;
-  ThrowingReadingService throwing;
-  f.app.reading = &throwing;
-  f.app.settings.ConvertLevelFilename = 1;
-  std::u16string name = u"東京.mp3";
-  EXPECT_EQ(ConvertFileName(name, f.app), 0);
-  EXPECT_EQ(name, u"東京.mp3");
-  EXPECT_EQ(f.ui.log, std::u16string(kKanaFailed) + u"\r\n" + std::u16string(kAbort) + u"\r\n");
+// A front end whose next log entry fails, as when memory runs out.
+class ThrowingLogFrontEnd : public RecordingFrontEnd {
+ public:
+  void AppendLog(std::u16string_view text) override {
+    if (throw_next) {
+      throw_next = false;
+      throw std::bad_alloc();
+    }
+    RecordingFrontEnd::AppendLog(text);
+  }
+  bool throw_next = false;
+};
+
+// An unexpected error in a step stops the chain and leaves the name as it
+// was; the steps that can fail say which one did, the repairs (and a report
+// that fails itself) say nothing.
+TEST(ChainFailureTest, AnUnexpectedErrorInAStepStopsTheChain) {
+  constexpr std::u16string_view kDetectionFailed =
+      u"全角→半角変換できなかった文字の検出中に異常が発生しました。";
+  struct {
+    const char* what;
+    bool reading_throws, log_throws;
+    std::function<void(Settings&)> setup;
+    std::u16string_view input, message;
+  } const kCases[] = {
+      {"kana step", true, false, [](Settings& s) { s.ConvertLevelFilename = 1; }, u"東京.mp3",
+       kKanaFailed},
+      {"full-width check", false, true, [](Settings& s) { s.FlagDetectFullCharFilename = 1; },
+       u"東京.mp3", kDetectionFailed},
+      {"length limit", false, true,
+       [](Settings& s) {
+         s.FlagLimit30Char = 1;
+         s.LengthName = 2;
+       },
+       u"abcdef.mp3", u""},
+      {"the report of a failed step", false, true,
+       [](Settings& s) { s.FlagDicEnabledFilename = 1; }, u"東京.mp3", u""},
+  };
+  for (const auto& c : kCases) {
+    RulesFixture f;
+    ThrowingReadingService throwing;
+    ThrowingLogFrontEnd ui;
+    f.app.ui = &ui;
+    if (c.reading_throws) f.app.reading = &throwing;
+    ui.throw_next = c.log_throws;
+    c.setup(f.app.settings);
+    std::u16string name(c.input);
+    EXPECT_EQ(ConvertFileName(name, f.app), 0) << c.what;
+    EXPECT_EQ(name, c.input) << c.what;
+    const std::u16string report =
+        c.message.empty() ? u""
+                          : std::u16string(c.message) + u"\r\n" + std::u16string(kAbort) + u"\r\n";
+    EXPECT_EQ(ui.log, report) << c.what;
+  }
 }
 
 TEST(ConvertFolderNameTest, HasNoExtensionStepAndItsOwnLengthLimit) {

@@ -58,7 +58,11 @@ TEST(ConvertKanjiToKanaTest, FailsWithANoticeWhenThereIsNoReadingService) {
     EXPECT_EQ(text, u"東京");
     EXPECT_EQ(f->ui.log, kNoReadingNotice);
     EXPECT_TRUE(f->ui.messages.empty());
+    EXPECT_EQ(ReadingInKatakana(f->app, u"東京"), u"");
   }
+  // The reading offered for a word to put in the dictionary, in katakana.
+  RulesFixture working;
+  EXPECT_EQ(ReadingInKatakana(working.app, u"東京の夜"), u"トウキョウノヨル");
   // The notice goes to the log even when the log display is off.
   RulesFixture quiet;
   quiet.reading.fail = true;

@@ -171,17 +171,29 @@ TEST_F(ConversionPassTest, FlagsAndChangeCount) {
 }
 
 // A name that stays full-width turns the whole run into a check-only one,
-// names and tags alike, and ticks the front end's boxes.
+// names and tags alike, and ticks the front end's boxes; it counts as a
+// switch unless the run was check-only for both already.
 TEST_F(ConversionPassTest, FullWidthStopMakesTheRunCheckOnly) {
   app.settings.ConvertLevelFilename = 1;
   app.settings.FlagDetectFullCharFilename = 1;
   Add(u"/m/", u"∴.mp3");
   Add(u"/m/", u"ソング.mp3");
-  ASSERT_EQ(ConvertEntries(app, run), 1);
-  EXPECT_EQ(app.settings.FlagCheckOnlyFilename, 1);
-  EXPECT_EQ(app.settings.FlagCheckOnlyID3Tag, 1);
-  EXPECT_EQ(ui.tick_count, 1);
-  EXPECT_EQ(run.EntryTable[2].RenameFlag, 0);
+  struct {
+    int32_t check_only_name, check_only_tag;
+    bool switched;
+  } const kCases[] = {{0, 0, true}, {0, 1, true}, {1, 1, false}};
+  int ticks = 0;
+  for (const auto& c : kCases) {
+    app.settings.FlagCheckOnlyFilename = c.check_only_name;
+    app.settings.FlagCheckOnlyID3Tag = c.check_only_tag;
+    bool switched = !c.switched;
+    ASSERT_EQ(ConvertEntries(app, run, &switched), 1);
+    EXPECT_EQ(switched, c.switched) << c.check_only_name << c.check_only_tag;
+    EXPECT_EQ(app.settings.FlagCheckOnlyFilename, 1);
+    EXPECT_EQ(app.settings.FlagCheckOnlyID3Tag, 1);
+    EXPECT_EQ(ui.tick_count, ++ticks);
+    EXPECT_EQ(run.EntryTable[2].RenameFlag, 0);
+  }
 }
 
 // A row's tag texts are converted artist, album, title, and what each finds

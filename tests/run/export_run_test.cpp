@@ -178,13 +178,13 @@ TEST_F(ExportRunTest, PlanFollowsWhatARunWouldChange) {
       {0, 0, 1, u"東京.mp3", true},
       {0, 1, 0, u"ﾄｳｷｮｳ.mp3", false},
   };
+  ExportPlan plan;  // made anew each time
   for (const auto& c : kCases) {
     SCOPED_TRACE(U8(c.song));
     app_.settings.FlagCheckOnlyFilename = c.check_only;
     app_.settings.FlagCheckOnlyID3Tag = c.check_only;
     app_.settings.FlagConvertFilename = c.convert_names;
     app_.settings.FlagConvertID3Tag = c.convert_tags;
-    ExportPlan plan;
     ASSERT_EQ(MakeExportPlan(app_, plan).outcome, RunReport::Outcome::kCompleted);
     EXPECT_EQ(app_.settings.FlagCheckOnlyFilename, c.check_only);
     const ExportItem* song = nullptr;
@@ -199,6 +199,17 @@ TEST_F(ExportRunTest, PlanFollowsWhatARunWouldChange) {
     EXPECT_EQ(plan.folder_count, 2);
     EXPECT_EQ(plan.byte_count, 300u + 200u + 2 * kTagBlockSize + 1000u + 50u);
   }
+}
+
+// A file that cannot be read when the plan is made stops the export, saying
+// which one.
+TEST_F(ExportRunTest, AnUnreadableFileStopsThePlan) {
+  testing::FaultDiskOps disk;
+  disk.Add({.call = DiskCall::kOpenBeneath, .nth = 0, .name = "notag", .error = EIO});
+  ExportPlan plan;
+  const RunReport report = MakeExportPlan(app_, plan, disk);
+  EXPECT_EQ(report.outcome, RunReport::Outcome::kStopped);
+  EXPECT_NE(report.detail.find("notag.mp3"), std::string::npos) << report.detail;
 }
 
 // Where folders are not renamed the scan lists no rows for them: each folder
@@ -277,11 +288,15 @@ TEST_F(ExportRunTest, ForeignDestinationIsRefused) {
     const char* name;
     void (*make)(const fs::path& dest);
     bool in_library;
+    const char* says;  // found in the report's detail
   } kCases[] = {
-      {"other file", [](const fs::path& d) { WriteBytes(d / "notes.txt", "mine"); }, false},
-      {"other folder", [](const fs::path& d) { fs::create_directories(d / "photos"); }, false},
-      {"a file", [](const fs::path& d) { WriteBytes(d, "a file, not a folder"); }, false},
-      {"library", [](const fs::path&) {}, true},
+      {"other file", [](const fs::path& d) { WriteBytes(d / "notes.txt", "mine"); }, false,
+       "notes.txt"},
+      {"other folder", [](const fs::path& d) { fs::create_directories(d / "photos"); }, false,
+       "photos"},
+      {"a file", [](const fs::path& d) { WriteBytes(d, "a file, not a folder"); }, false,
+       "is not a folder"},
+      {"library", [](const fs::path&) {}, true, "lies in the library"},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -293,7 +308,7 @@ TEST_F(ExportRunTest, ForeignDestinationIsRefused) {
     const auto theirs = ExactTree(dest.parent_path());
     const ExportReport report = RunExport(app_, dest.native());
     EXPECT_EQ(report.outcome, ExportReport::Outcome::kInvalidFolder);
-    EXPECT_FALSE(report.detail.empty());
+    EXPECT_NE(report.detail.find(c.says), std::string::npos) << report.detail;
     EXPECT_EQ(report.files_written, 0);
     EXPECT_EQ(ExactTreeWithTimes(music_), library);
     EXPECT_EQ(ExactTree(dest.parent_path()), theirs);

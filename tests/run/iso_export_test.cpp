@@ -185,6 +185,7 @@ TEST_F(IsoExportTest, RefusedImageLeavesTheOldOne) {
                                           ImageOptions{.max_sectors = c.max_sectors});
     EXPECT_EQ(report.outcome, c.outcome);
     EXPECT_NE(report.detail.find(c.detail), std::string::npos) << report.detail;
+    EXPECT_FALSE(report.detail.starts_with('\n')) << report.detail;
     EXPECT_FALSE(fs::exists(c.image.empty() ? fs::path() : c.image));
     ExpectNoNewImage("an older image");
   }

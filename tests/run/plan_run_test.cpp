@@ -84,6 +84,14 @@ TEST_F(PlanRunTest, ARunShowsItsPlanAndOpensItWhenCheckOnly) {
     EXPECT_FALSE(folder->is_file);
     EXPECT_EQ(Utf16ToUtf8(Row(u"夜.mp3")->folder), Utf16ToUtf8(u"歌手"));
   }
+  // A single change is enough to open the plan (the rest is converted).
+  fs::remove_all(music_ / Utf16ToUtf8(u"歌手"));
+  sample::WriteMp3(music_, u"夜.mp3", 100, std::nullopt);
+  app_.settings.FlagCheckOnlyFilename = app_.settings.FlagCheckOnlyID3Tag = 1;
+  RunState one;
+  RunConversion(app_, one);
+  EXPECT_EQ(one.ChangeCount, 1);
+  EXPECT_TRUE(ui_.plan_opened);
 }
 
 // The pass that only plans changes nothing: no list, no file, no setting,

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,19 @@ struct Case {
   int32_t rows_per_part;  // the calling thread the even parts, the other the odd ones
   std::function<void(Settings&)> configure;
   bool reading_fails = false;
+  bool front_end_fails = false;  // the first PumpEvents throws
+};
+
+// A front end whose first PumpEvents fails (memory ran out).
+class FailingOnceFrontEnd : public RecordingFrontEnd {
+ public:
+  void PumpEvents() override {
+    if (fail) {
+      fail = false;
+      throw std::bad_alloc();
+    }
+  }
+  bool fail = false;
 };
 
 // Everything the pass leaves behind, for comparison.
@@ -68,7 +82,8 @@ struct Outcome {
 };
 
 Outcome Convert(const Case& c, int32_t rows_per_part, std::atomic<int>* twin_calls) {
-  RecordingFrontEnd ui;
+  FailingOnceFrontEnd ui;
+  ui.fail = c.front_end_fails;
   TwinReadingService reading({{u"東京", u"トウキョウ"}, {u"夜", u"よる"}}, twin_calls);
   reading.guess_word = u"推";
   reading.fail = c.reading_fails;
@@ -196,6 +211,18 @@ TEST(TwoThreadPassTest, GivesWhatOneThreadGives) {
     EXPECT_EQ(two.rule_notices, one.rule_notices);
     EXPECT_EQ(two.check_only_name, one.check_only_name);
     EXPECT_EQ(two.check_only_tag, one.check_only_tag);
+  }
+}
+
+// A row whose conversion fails stops the pass on two threads as on one,
+// whatever the other thread has done meanwhile.
+TEST(TwoThreadPassTest, AFailedRowStopsThePass) {
+  Case c{"front end fails", Join({Album(u"/m/", u"a", u"夜", 3), Album(u"/m/", u"b", u"夜", 3)}), 2,
+         nullptr};
+  c.front_end_fails = true;
+  std::atomic<int> calls{0};
+  for (int32_t rows_per_part : {0, c.rows_per_part}) {
+    EXPECT_EQ(Convert(c, rows_per_part, &calls).result, 0) << rows_per_part;
   }
 }
 
