@@ -102,7 +102,7 @@ bool WatchCloses(int fd) {
   struct sigaction action {};
   action.sa_flags = SA_SIGINFO;
   action.sa_sigaction = [](int, siginfo_t*, void* context) {
-    ++closes_of_watched;
+    closes_of_watched = closes_of_watched + 1;
     static_cast<ucontext_t*>(context)->uc_mcontext.gregs[REG_RAX] = 0;
   };
   sock_filter filter[] = {
