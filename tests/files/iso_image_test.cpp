@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "files/export_copy.h"
+#include "support/disc_image.h"
 #include "support/fault_disk_ops.h"
 #include "support/test_support.h"
 
@@ -26,27 +27,12 @@ using testing::DiskCall;
 using testing::ReadBytes;
 using testing::WriteBytes;
 
-bool HaveXorriso() { return std::system("command -v xorriso >/dev/null 2>&1") == 0; }
-
-std::string Quoted(const fs::path& path) { return "'" + path.native() + "'"; }
-
 // Bytes that differ from place to place, so that a piece read twice or
 // skipped shows.
 std::string Pattern(size_t n, unsigned seed) {
   std::string bytes(n, '\0');
   for (size_t i = 0; i < n; ++i) bytes[i] = static_cast<char>((i * 31 + i / 251 + seed) & 0xff);
   return bytes;
-}
-
-// Every folder and file below `root`: relative path to "<folder>" or the
-// file's bytes.
-std::map<std::string, std::string> Tree(const fs::path& root) {
-  std::map<std::string, std::string> tree;
-  for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    const std::string relative = entry.path().lexically_relative(root).native();
-    tree[relative] = entry.is_directory() ? "<folder>" : ReadBytes(entry.path());
-  }
-  return tree;
 }
 
 class IsoImageTest : public testing::TempDirTest {
@@ -95,7 +81,7 @@ class IsoImageTest : public testing::TempDirTest {
 };
 
 TEST_F(IsoImageTest, ImageHoldsEachFilesBytesThenItsTag) {
-  if (!HaveXorriso()) GTEST_SKIP() << "xorriso is missing: the image cannot be read back";
+  if (!testing::HaveXorriso()) GTEST_SKIP() << "xorriso is missing: the image cannot be read back";
   std::vector<int64_t> shown;
   const IsoImageResult result =
       WriteIsoImage(request_, image_.native(), [&](int64_t files) { shown.push_back(files); });
@@ -104,21 +90,14 @@ TEST_F(IsoImageTest, ImageHoldsEachFilesBytesThenItsTag) {
   ASSERT_FALSE(shown.empty());
   EXPECT_EQ(shown.back(), 2);
   const fs::path out = dir() / "out";
-  std::FILE* pipe = ::popen(
-      ("xorriso -osirrox on -indev " + Quoted(image_) + " -extract / " + Quoted(out) + " 2>&1")
-          .c_str(),
-      "r");
-  ASSERT_NE(pipe, nullptr);
-  char sink[4096];
-  while (std::fread(sink, 1, sizeof sink, pipe) > 0) {
-  }
-  ::pclose(pipe);
+  testing::Output("xorriso -osirrox on -indev " + testing::Quoted(image_) + " -extract / " +
+                  testing::Quoted(out) + " 2>&1");
   const std::map<std::string, std::string> expected = {
       {"D", "<folder>"},
       {"D/A.mp3", Pattern(5000, 1).substr(0, 4000) + tag_},
       {"B.mp3", Pattern(300000, 2)},
   };
-  EXPECT_EQ(Tree(out), expected);
+  EXPECT_EQ(testing::ContentTree(out), expected);
   ExpectNoNewImage(ReadBytes(image_));
 }
 

@@ -23,6 +23,7 @@
 #include "run/export_plan.h"
 #include "run/run_test_support.h"
 #include "sample_library.h"
+#include "support/disc_image.h"
 #include "support/fault_disk_ops.h"
 #include "support/test_support.h"
 
@@ -30,38 +31,15 @@ namespace tarvel {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::ContentTree;
 using testing::DiskCall;
 using testing::ExactTreeWithTimes;
+using testing::HaveXorriso;
+using testing::Output;
+using testing::Quoted;
 using testing::ReadBytes;
 using testing::U8;
 using testing::WriteBytes;
-
-bool HaveXorriso() { return std::system("command -v xorriso >/dev/null 2>&1") == 0; }
-
-// What a shell command prints on its standard output.
-std::string Output(const std::string& command) {
-  std::string text;
-  if (FILE* pipe = ::popen(command.c_str(), "r")) {
-    char buffer[4096];
-    size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
-    ::pclose(pipe);
-  }
-  return text;
-}
-
-std::string Quoted(const fs::path& path) { return "'" + path.native() + "'"; }
-
-// Every folder and file below `root`: relative path to "<folder>" or the
-// file's bytes.
-std::map<std::string, std::string> Tree(const fs::path& root) {
-  std::map<std::string, std::string> tree;
-  for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    const std::string relative = entry.path().lexically_relative(root).native();
-    tree[relative] = entry.is_directory() ? "<folder>" : ReadBytes(entry.path());
-  }
-  return tree;
-}
 
 class IsoExportTest : public testing::TempDirTest {
  protected:
@@ -140,7 +118,7 @@ TEST_F(IsoExportTest, ImageHoldsThePlanAndLibraryStaysAsItWas) {
     Output("xorriso -osirrox on -read_fs " + tree + " -indev " + Quoted(image_) + " -extract / " +
            Quoted(out) + " 2>&1");
     ASSERT_EQ(std::system(("chmod -R u+w " + Quoted(out)).c_str()), 0);
-    EXPECT_EQ(Tree(out), planned);
+    EXPECT_EQ(ContentTree(out), planned);
   }
   EXPECT_NE(Output("xorriso -indev " + Quoted(image_) + " 2>&1").find("'MUSIC_2024'"),
             std::string::npos);
