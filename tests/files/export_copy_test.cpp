@@ -118,6 +118,8 @@ TEST_F(ExportCopyTest, FailedCopyLeavesNoTemporary) {
     std::string error;
     EXPECT_FALSE(WriteExportFile(disk, job, false, &error));
     EXPECT_TRUE(error.starts_with(c.what)) << error;
+    // A system error's text follows where there is one, and only there.
+    EXPECT_EQ(error.ends_with("(the copy of song.mp3)"), c.source_changed) << error;
     EXPECT_NE(error.find("(the copy of song.mp3)"), std::string::npos) << error;
     EXPECT_EQ(ReadBytes(dir() / "out" / "copy.mp3"), "the old copy");
     EXPECT_TRUE(NoPartLeft());

@@ -141,6 +141,7 @@ TEST_F(RunHistoryTest, KeepsWhatTheListReaderFindsChangingOrUnreadable) {
        false, false},
       {"a flag 10 is not 1", kBlank + Row("1", "10", "0"), false, false},
       {"a flag 01 is 1", kBlank + Row("1", "0", "01"), true, false},
+      {"a flag 1 with a letter after it", kBlank + Row("1", "1x", "0"), true, false},
       {"many rows, nothing changes", kBlank + many, false, false},
       {"many rows, the last renames", kBlank + many + Row("3001", "1", "0"), true, false},
       {"marked UTF-8 that is not UTF-8", kMark + kBlank + Row("1", "0", "0", "\x8B\xC8"), true,
