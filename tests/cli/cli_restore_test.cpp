@@ -224,11 +224,28 @@ TEST_F(CliRestoreTest, ACopiedLibraryIsRestoredWithLibrary) {
   }
 }
 
-TEST_F(CliRestoreTest, RestoreTakesNoFolder) {
-  CliResult r =
-      RunProgram(kCli, {"--restore", (music_ / "list.csv").native(), music_.native()}, dir());
-  EXPECT_EQ(r.status, 2);
-  EXPECT_NE(r.err.find("--restore takes only the list"), std::string::npos) << r.err;
+// Options that do not go together stop at the start with the usage status,
+// before anything is read or written.
+TEST_F(CliRestoreTest, OptionsThatDoNotGoTogetherAreRefused) {
+  const std::string list = (music_ / "list.csv").native();
+  const std::string car = (dir() / "car").native();
+  struct {
+    std::vector<std::string> args;
+    const char* err;
+  } kCases[] = {
+      {{"--restore", list, music_.native()}, "--restore takes only the list"},
+      {{"--export-to", car, "--restore", list}, "--export-to takes no"},
+      {{"--export-to", car, "--history"}, "--export-to takes no"},
+      {{"--iso", car, "--restore", list}, "--iso takes no"},
+      {{"--split-folders", music_.native()}, "--split-folders goes with"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.args[0] + " ... " + c.args.back());
+    CliResult r = RunProgram(kCli, Args(c.args), dir());
+    EXPECT_EQ(r.status, 2) << r.out << r.err;
+    EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(car));
+  }
 }
 
 }  // namespace

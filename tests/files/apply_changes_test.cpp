@@ -16,6 +16,7 @@
 
 #include "files/file_stage.h"
 #include "files/id3_tag.h"
+#include "files/undo_record.h"
 #include "platform/text.h"
 #include "platform/two_threads.h"
 #include "support/fault_disk_ops.h"
@@ -225,6 +226,7 @@ TEST_F(ApplyChangesTest, TagThatCannotBeWrittenStopsTheStageAndLeavesTheFileAsIt
     std::function<void(const fs::path&)> make;
     bool fault;
     const char* reason;
+    bool changed_after_read = false;  // another program rewrites the tag
   } kCases[] = {
       {"gone", "gone.mp3", [](const fs::path&) {}, false, "cannot open"},
       {"a name that is not a single name", "sub/in.mp3",
@@ -245,6 +247,9 @@ TEST_F(ApplyChangesTest, TagThatCannotBeWrittenStopsTheStageAndLeavesTheFileAsIt
        true, "cannot write"},
       {"full disk while overwriting", "over.mp3", [&](const fs::path& p) { WriteBytes(p, tagged); },
        true, "cannot write"},
+      {"rewritten by another program", "other.mp3",
+       [&](const fs::path& p) { WriteBytes(p, tagged); }, false,
+       "the file has changed since it was read", true},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.what);
@@ -254,14 +259,16 @@ TEST_F(ApplyChangesTest, TagThatCannotBeWrittenStopsTheStageAndLeavesTheFileAsIt
     ui_ = ProgressFrontEnd();
     c.make(lib_ / c.name);
     WriteBytes(lib_ / "later.mp3", tagged);
-    const std::string before = fs::exists(lib_ / c.name) ? ReadBytes(lib_ / c.name) : "";
     TagRow(std::u16string(Utf8ToUtf16(c.name).value()), u"new");
     TagRow(u"later.mp3", u"new");
+    const UndoRecord undo = CaptureUndoRecord(run_);
+    if (c.changed_after_read) WriteBytes(lib_ / c.name, kAudio + TagBlock("theirs", "", "", 1));
+    const std::string before = fs::exists(lib_ / c.name) ? ReadBytes(lib_ / c.name) : "";
     // The first write puts down 96 bytes, then the disk is full.
     testing::FaultDiskOps disk;
     if (c.fault) disk.Add({.call = testing::DiskCall::kWrite, .partial = 96});
     StageResult details;
-    EXPECT_EQ(WriteTags(app_, run_, &details, nullptr, disk), 0);
+    EXPECT_EQ(WriteTags(app_, run_, &details, &undo, disk), 0);
     EXPECT_EQ(ui_.log, u"");
     EXPECT_EQ(ui_.most_done, 1);  // the stage ends at the failing row
     EXPECT_NE(details.message.find(c.name), std::string::npos) << details.message;

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <string>
 
@@ -88,6 +89,21 @@ TEST_F(ExportCopyTest, CopiesEveryByteEitherWay) {
     EXPECT_EQ(disk.count(DiskCall::kRead) > 0, !c.kernel && c.size > 0);
     EXPECT_TRUE(NoPartLeft());
   }
+}
+
+// Where the kernel cannot copy at all (here a target that is not a regular
+// file), the bytes go through reads and writes instead of failing the copy.
+TEST_F(ExportCopyTest, KernelCopyThatCannotStartFallsBackToReads) {
+  const std::string bytes = Pattern(70000);
+  WriteBytes(dir() / "lib" / "song.mp3", bytes);
+  UniqueFd in(::open((dir() / "lib" / "song.mp3").c_str(), O_RDONLY | O_CLOEXEC));
+  UniqueFd out(::open("/dev/null", O_WRONLY | O_CLOEXEC));
+  ASSERT_TRUE(in && out);
+  testing::FaultDiskOps disk;
+  const Transfer t = CopyFileBytes(disk, in.get(), out.get(), bytes.size(), /*kernel_copy=*/true);
+  EXPECT_TRUE(t.ok()) << std::strerror(t.error);
+  EXPECT_EQ(t.done, bytes.size());
+  EXPECT_GT(disk.count(DiskCall::kRead), 0);
 }
 
 // A copy that fails at any step leaves no temporary, and a copy already in

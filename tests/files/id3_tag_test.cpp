@@ -170,6 +170,8 @@ TEST_F(ID3TagTest, FitsTextFieldsToTheirWidth) {
       {"half character not written", std::u16string(29, u'x') + u"あ", 30,
        std::string(29, 'x') + " "},
       {"odd offset", u"a" + std::u16string(15, u'あ'), 30, "a" + Repeat("\x82\xA0", 14) + " "},
+      {"lead byte above 0xDF", u"a" + std::u16string(15, u'熙'), 30,
+       "a" + Repeat("\xEA\xA4", 14) + " "},
       {"half-width kana one byte each", std::u16string(31, u'ｱ'), 30, std::string(30, '\xB1')},
       {"year cut", u"20245", 4, "2024"},
       {"year empty", u"", 4, "    "},

@@ -5,6 +5,7 @@
 #include "files/iso_image.h"
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -99,6 +100,23 @@ TEST_F(IsoImageTest, ImageHoldsEachFilesBytesThenItsTag) {
   };
   EXPECT_EQ(testing::ContentTree(out), expected);
   ExpectNoNewImage(ReadBytes(image_));
+}
+
+// The window may make one image after another: each one's generator, its
+// buffers and its tree are given back when it is written.
+TEST_F(IsoImageTest, ImagesMadeOneAfterAnotherHoldNoMemory) {
+  auto heap_in_use = [] {
+    const struct mallinfo2 info = ::mallinfo2();
+    return info.uordblks + info.hblkhd;
+  };
+  ASSERT_EQ(WriteIsoImage(request_, image_.native(), nullptr).outcome,
+            IsoImageResult::Outcome::kWritten);
+  const size_t before = heap_in_use();
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_EQ(WriteIsoImage(request_, image_.native(), nullptr).outcome,
+              IsoImageResult::Outcome::kWritten);
+  }
+  EXPECT_LT(heap_in_use(), before + (size_t{1} << 20));
 }
 
 TEST_F(IsoImageTest, AnImageThatCannotBeMadeWholeLeavesNone) {

@@ -229,6 +229,24 @@ TEST_F(RenameListTest, FailureWritesNothingAndReportsNothing) {
   }
 }
 
+// A list that cannot be put in place at the last step (here something else
+// took its name) fails the write: nothing is reported as written and no
+// temporary is left.
+TEST_F(RenameListTest, AListThatCannotGoInPlaceFailsTheWrite) {
+  Add(u"a.mp3", u"b.mp3", 1);
+  std::string error;
+  const int32_t written = WriteRenameList(app_, run_, nullptr, &error, nullptr, [&] {
+    std::filesystem::create_directories(data_ / "list.csv" / "theirs");
+  });
+  EXPECT_EQ(written, 0);
+  EXPECT_NE(error.find("list.csv"), std::string::npos) << error;
+  EXPECT_TRUE(ui_.log.empty());
+  EXPECT_TRUE(ui_.messages.empty());
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(data_),
+                          std::filesystem::directory_iterator()),
+            1);
+}
+
 // Sets or clears a folder's immutable flag, which stops root as well;
 // false where the file system or the user cannot.
 bool SetImmutable(const std::filesystem::path& folder, bool on) {

@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <stdexcept>
@@ -150,6 +152,10 @@ TEST_F(RestoreTest, FilesComeBackWhereTheirFolderIsNow) {
         << testing::U8(ui_.log);
     EXPECT_EQ(details.conflicts.size(), c.conflicts);
     EXPECT_TRUE(fs::exists(lib_ / c.afterwards));
+    // The tag step passes over the rows that are not back: each is told once.
+    for (FileEntry& e : run_.EntryTable) e.TagFlag = e.IsFile;
+    ASSERT_EQ(RestoreTags(reporter, run_, details, c.other_file ? &record : nullptr), 1);
+    EXPECT_EQ(details.NotRestored(), c.missing + c.conflicts);
   }
 }
 
@@ -191,6 +197,10 @@ TEST_F(RestoreTest, TagTextsComeBackUnlessAllThreeAreThere) {
   WriteBytes(lib_ / "same.mp3", std::string(300, '\xAA'));
   ASSERT_EQ(UpdateID3TagTexts(same, u"t", u"a", u"b", false), 1);
   const std::string same_bytes = ReadBytes(lib_ / "same.mp3");
+  // Not even opened for writing: it stays read-only, with its time.
+  fs::permissions(lib_ / "same.mp3", fs::perms::owner_read);
+  const auto same_time = fs::file_time_type() + std::chrono::hours(24 * 365 * 40);
+  fs::last_write_time(lib_ / "same.mp3", same_time);
   FileEntry& kept = AddEntry(run_, Folder(""), u"same.mp3", 1);
   kept.TagFlag = 1;
   kept.OldTitle = u"t";
@@ -210,6 +220,8 @@ TEST_F(RestoreTest, TagTextsComeBackUnlessAllThreeAreThere) {
   EXPECT_TRUE(details.skipped.empty()) << details.skipped.front();
   EXPECT_EQ(ReadBytes(lib_ / "short.mp3"), "tiny");
   EXPECT_EQ(ReadBytes(lib_ / "same.mp3"), same_bytes);
+  EXPECT_EQ(fs::status(lib_ / "same.mp3").permissions(), fs::perms::owner_read);
+  EXPECT_TRUE(fs::last_write_time(lib_ / "same.mp3") == same_time);
   ID3TagData tag;
   ASSERT_EQ(ReadID3Tag(*Utf8ToUtf16((lib_ / "a.mp3").native()), tag), 1);
   EXPECT_EQ(tag.Album, u"old album");
@@ -229,6 +241,44 @@ TEST_F(RestoreTest, TagTextsComeBackUnlessAllThreeAreThere) {
   ASSERT_EQ(refused.skipped.size(), 1u);
   EXPECT_EQ(refused.skipped[0],
             (lib_ / "sub" / "b.mp3").native() + ": cannot open the file: Permission denied");
+}
+
+// The tag step ends by giving each folder the time the record kept for it
+// (writing the tags changed it); a folder whose time cannot be set is told
+// with the reason, and the tags stay restored.
+TEST_F(RestoreTest, FoldersGetTheirRecordedTimesBack) {
+  const struct {
+    const char* what;
+    int error;  // of the call that sets the time
+    size_t skipped;
+  } kCases[] = {{"set back", 0, 0}, {"refused", EPERM, 1}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    ResetEntryTable(run_);
+    fs::create_directories(lib_ / "sub");
+    WriteBytes(lib_ / "sub" / "a.mp3", std::string(300, '\xAA'));
+    FileEntry& e = AddEntry(run_, Folder("sub"), u"a.mp3", 1);
+    e.TagFlag = 1;
+    e.OldTitle = u"old";
+    UndoRecord record;
+    record.folder_times = {{1, FileTime{1600000000, 5}}};
+    testing::FaultDiskOps disk;
+    if (c.error != 0) disk.Add({.call = testing::DiskCall::kTimes, .error = c.error});
+    RestoreDetails details;
+    ASSERT_EQ(RestoreTags(Reporter(ui_, true), run_, details, &record, disk), 1);
+    EXPECT_EQ(details.tags_restored, 1);
+    ASSERT_EQ(details.skipped.size(), c.skipped);
+    struct stat st {};
+    ASSERT_EQ(::stat((lib_ / "sub").c_str(), &st), 0);
+    if (c.skipped == 0) {
+      EXPECT_EQ(st.st_mtim.tv_sec, 1600000000);
+      EXPECT_EQ(st.st_mtim.tv_nsec, 5);
+    } else {
+      EXPECT_EQ(details.skipped[0], (lib_ / "sub").native() +
+                                        "/: cannot set the folder's modification time back: " +
+                                        std::strerror(c.error));
+    }
+  }
 }
 
 // The rows found under their old names already are told once, by count,

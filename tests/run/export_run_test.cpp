@@ -17,6 +17,7 @@
 
 #include "files/export_copy.h"
 #include "files/id3_tag.h"
+#include "platform/library_lock.h"
 #include "platform/text.h"
 #include "rules/rules_test_support.h"
 #include "run/export_plan.h"
@@ -210,6 +211,14 @@ TEST_F(ExportRunTest, AnUnreadableFileStopsThePlan) {
   const RunReport report = MakeExportPlan(app_, plan, disk);
   EXPECT_EQ(report.outcome, RunReport::Outcome::kStopped);
   EXPECT_NE(report.detail.find("notag.mp3"), std::string::npos) << report.detail;
+  // So does a library gone between the scan and the plan.
+  RunState run;
+  ASSERT_EQ(MakeExportPlan(app_, plan, run, SystemDiskOps()).outcome,
+            RunReport::Outcome::kCompleted);
+  const std::string gone = (dir() / "gone").native();
+  std::string error;
+  EXPECT_FALSE(DeriveExportPlan(run, app_.settings, gone, plan, &error));
+  EXPECT_EQ(error, "cannot open " + gone + ": No such file or directory");
 }
 
 // Where folders are not renamed the scan lists no rows for them: each folder
@@ -294,6 +303,12 @@ TEST_F(ExportRunTest, ForeignDestinationIsRefused) {
        "notes.txt"},
       {"other folder", [](const fs::path& d) { fs::create_directories(d / "photos"); }, false,
        "photos"},
+      {"other file in a folder of the copy",
+       [](const fs::path& d) {
+         fs::create_directories(d / U8(u"ｶｼｭ"));
+         WriteBytes(d / U8(u"ｶｼｭ") / "notes.txt", "mine");
+       },
+       false, "notes.txt"},
       {"a file", [](const fs::path& d) { WriteBytes(d, "a file, not a folder"); }, false,
        "is not a folder"},
       {"library", [](const fs::path&) {}, true, "lies in the library"},
@@ -312,6 +327,35 @@ TEST_F(ExportRunTest, ForeignDestinationIsRefused) {
     EXPECT_EQ(report.files_written, 0);
     EXPECT_EQ(ExactTreeWithTimes(music_), library);
     EXPECT_EQ(ExactTree(dest.parent_path()), theirs);
+  }
+}
+
+// While a run or restore holds the library, in this program or another, no
+// copy is written: its names could change under the copy. Another program
+// may take it just after the plan is made.
+TEST_F(ExportRunTest, ExportWhileTheLibraryIsHeldIsRefused) {
+  testing::FaultDiskOps counting;
+  ExportPlan plan;
+  ASSERT_EQ(MakeExportPlan(app_, plan, counting).outcome, RunReport::Outcome::kCompleted);
+  const int plan_opens = counting.count(DiskCall::kOpen);
+  for (const bool in_this_program : {false, true}) {
+    SCOPED_TRACE(in_this_program ? "in this program" : "in another, after the plan");
+    const fs::path dest = dir() / "car";
+    fs::create_directories(dest);
+    LibraryLock other;  // as another process would hold it
+    testing::FaultDiskOps disk;
+    if (in_this_program) {
+      app_.run_in_progress = true;
+    } else {
+      disk.Add({.call = DiskCall::kOpen, .nth = plan_opens, .error = 0, .before = [&] {
+                  ASSERT_EQ(other.Take(music_), LibraryLock::Status::kTaken);
+                }});
+    }
+    const ExportReport report = RunExport(app_, dest.native(), disk);
+    app_.run_in_progress = false;
+    EXPECT_EQ(report.outcome, ExportReport::Outcome::kBusy);
+    EXPECT_EQ(report.files_written, 0);
+    EXPECT_TRUE(fs::is_empty(dest));
   }
 }
 
