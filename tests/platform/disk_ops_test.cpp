@@ -165,6 +165,27 @@ TEST_F(DiskOpsTest, LibraryFoldersStayInTheLibraryFirstOpened) {
   EXPECT_EQ(opened.st_ino, moved.st_ino);
 }
 
+// A folder that cannot be reached from the library is refused, with errno
+// saying why.
+TEST_F(DiskOpsTest, LibraryFoldersSayWhyAFolderIsRefused) {
+  std::filesystem::create_directories(dir() / "lib" / "a");
+  std::filesystem::create_directory_symlink(dir() / "lib" / "a", dir() / "lib" / "link");
+  WriteBytes(dir() / "lib" / "file", "x");
+  struct {
+    const char *root, *folder;
+    int error;
+  } const kCases[] = {
+      {"lib/", "elsewhere/", EXDEV},  {"lib/", "lib/link/", ELOOP}, {"lib/", "lib/gone/", ENOENT},
+      {"lib/", "lib/file/", ENOTDIR}, {"gone/", "gone/a/", ENOENT},
+  };
+  for (const auto& c : kCases) {
+    LibraryFolders folders(SystemDiskOps(), (dir() / c.root).native());
+    errno = 0;
+    EXPECT_EQ(folders.Open((dir() / c.folder).native()), -1) << c.folder;
+    EXPECT_EQ(errno, c.error) << c.folder;
+  }
+}
+
 // The exFAT volume the fault tests use stands for a USB stick only while it
 // behaves like one: names that differ in case are one name, and a file
 // comes back with another inode number after the stick is mounted again.

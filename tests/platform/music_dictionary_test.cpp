@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -69,10 +70,16 @@ TEST_F(MusicDictionaryTest, ReadsEveryEntryAsWritten) {
   MecabReadingService service(kIpadic, kMusicDic);
   ASSERT_TRUE(service.IsAvailable()) << service.LastError();
   ASSERT_TRUE(service.UsesUserDictionary());
+  // A service for another thread reads with the same dictionaries.
+  std::unique_ptr<ReadingService> other = service.NewForAnotherThread();
+  auto* twin = dynamic_cast<MecabReadingService*>(other.get());
+  ASSERT_NE(twin, nullptr);
+  EXPECT_TRUE(twin->UsesUserDictionary());
   const std::vector<Entry> entries = ReadEntries();
   ASSERT_GE(entries.size(), 500u);
   for (const Entry& e : entries) {
     EXPECT_EQ(U8(Read(service, e.surface)), U8(e.reading)) << "line " << e.line;
+    EXPECT_EQ(U8(Read(*twin, e.surface)), U8(e.reading)) << "line " << e.line;
   }
 }
 

@@ -79,7 +79,8 @@ TEST(NameFoldingTest, AFolderThatFindsTheFullWidthSpellingFoldsWidth) {
   struct {
     const char* listed;
     const char* wide;
-  } const kCases[] = {{"Song.mp3", "Ｓong.mp3"}, {"(1).mp3", "(１).mp3"}};
+  } const kCases[] = {
+      {"Song.mp3", "Ｓong.mp3"}, {"song.mp3", "ｓong.mp3"}, {"(1).mp3", "(１).mp3"}};
   for (const auto& c : kCases) {
     testing::TempDir dir;
     WriteBytes(dir.path() / c.listed, "x");

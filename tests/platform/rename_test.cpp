@@ -93,11 +93,12 @@ TEST_F(RenameTest, FallsBackOnlyWhereTheFlagIsUnknown) {
   struct {
     int error;
     RenameResult::Code expected;
+    int reported;  // the errno the result carries
   } const kCases[] = {
-      {EINVAL, RenameResult::Code::kOk},
-      {ENOSYS, RenameResult::Code::kOk},
-      {ENOTSUP, RenameResult::Code::kOk},
-      {EIO, RenameResult::Code::kFailed},
+      {EINVAL, RenameResult::Code::kOk, 0},
+      {ENOSYS, RenameResult::Code::kOk, 0},
+      {ENOTSUP, RenameResult::Code::kOk, 0},
+      {EIO, RenameResult::Code::kFailed, EIO},
   };
   UniqueFd folder(::open(dir().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
   ASSERT_TRUE(folder);
@@ -107,6 +108,7 @@ TEST_F(RenameTest, FallsBackOnlyWhereTheFlagIsUnknown) {
     disk.Add({.call = testing::DiskCall::kRename, .error = c.error});
     const RenameResult r = RenameNoReplaceAt(folder.get(), "a.mp3", "b.mp3", "", disk);
     EXPECT_EQ(r.code, c.expected) << std::strerror(c.error);
+    EXPECT_EQ(r.error, c.reported) << std::strerror(c.error);
     EXPECT_EQ(std::filesystem::exists(dir() / "b.mp3"), r.ok()) << std::strerror(c.error);
     std::filesystem::remove(dir() / "b.mp3");
   }
@@ -123,6 +125,15 @@ TEST_F(RenameTest, FallsBackOnlyWhereTheFlagIsUnknown) {
         << listed;
     EXPECT_EQ(testing::ReadBytes(dir() / "b.mp3"), "B");
   }
+  // A name the lookup finds but the listing no longer holds (it has just
+  // moved away) is free.
+  testing::FaultDiskOps disk;
+  disk.Add({.call = testing::DiskCall::kRename, .error = EINVAL});
+  disk.Add({.call = testing::DiskCall::kOpen, .name = ".", .error = 0, .before = [&] {
+              std::filesystem::remove(dir() / "b.mp3");
+            }});
+  EXPECT_TRUE(RenameNoReplaceAt(folder.get(), "a.mp3", "b.mp3", "", disk).ok());
+  EXPECT_EQ(testing::ReadBytes(dir() / "b.mp3"), "A");
 }
 
 // On a case-insensitive volume a case-only change of a full path goes

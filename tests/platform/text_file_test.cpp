@@ -98,11 +98,27 @@ TEST_F(TextFileTest, ReportsWhatCannotBeRead) {
 }
 
 // A file whose size the system does not know beforehand (such as those of
-// /proc, which say 0) is read to its end.
+// /proc, which say 0) is read to its end, also when that takes more than
+// one read.
 TEST_F(TextFileTest, ReadsAFileThatSaysItIsEmpty) {
-  const TextReadResult r = ReadTextFile("/proc/self/status");
-  ASSERT_TRUE(r.ok()) << r.message;
-  EXPECT_TRUE(r.text.starts_with(u"Name:")) << U8(r.text);
+  struct {
+    const char* path;
+    std::u16string_view first, last_line;
+    size_t at_least;
+  } const kCases[] = {
+      {"/proc/self/status", u"Name:", u"nonvoluntary_ctxt_switches:", 512},
+      // Every mapping of the program, each ending in its flags: far more
+      // than a page.
+      {"/proc/self/smaps", u"", u"VmFlags:", 16384},
+  };
+  for (const auto& c : kCases) {
+    const TextReadResult r = ReadTextFile(c.path);
+    ASSERT_TRUE(r.ok()) << r.message;
+    EXPECT_TRUE(r.text.starts_with(c.first)) << U8(r.text);
+    EXPECT_GE(r.text.size(), c.at_least) << c.path;
+    const size_t last_line = r.text.rfind(u'\n', r.text.size() - 2) + 1;
+    EXPECT_TRUE(r.text.substr(last_line).starts_with(c.last_line)) << c.path;
+  }
 }
 
 // A file read in pieces arrives whole and in order; a sink that has seen
@@ -172,6 +188,7 @@ TEST_F(TextFileTest, WriterGathersPiecesAndChangesNothingUntilCommitted) {
       EXPECT_EQ(ReadBytes(dir() / "out.csv"), "old");  // nothing changes before the rename
       if (c.commit) {
         ASSERT_TRUE(writer.Commit().ok) << writer.message();
+        EXPECT_TRUE(writer.Commit().ok) << "a second commit: " << writer.message();
       }
     }
     ::umask(mask);

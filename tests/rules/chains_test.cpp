@@ -299,21 +299,24 @@ TEST(ChainFailureTest, AnUnexpectedErrorInAStepStopsTheChain) {
       {"the report of a failed step", false, true,
        [](Settings& s) { s.FlagDicEnabledFilename = 1; }, u"東京.mp3", u""},
   };
-  for (const auto& c : kCases) {
-    RulesFixture f;
-    ThrowingReadingService throwing;
-    ThrowingLogFrontEnd ui;
-    f.app.ui = &ui;
-    if (c.reading_throws) f.app.reading = &throwing;
-    ui.throw_next = c.log_throws;
-    c.setup(f.app.settings);
-    std::u16string name(c.input);
-    EXPECT_EQ(ConvertFileName(name, f.app), 0) << c.what;
-    EXPECT_EQ(name, c.input) << c.what;
-    const std::u16string report =
-        c.message.empty() ? u""
-                          : std::u16string(c.message) + u"\r\n" + std::u16string(kAbort) + u"\r\n";
-    EXPECT_EQ(ui.log, report) << c.what;
+  // File and folder names go through the same guard.
+  for (const auto chain : {ConvertFileName, ConvertFolderName}) {
+    for (const auto& c : kCases) {
+      RulesFixture f;
+      ThrowingReadingService throwing;
+      ThrowingLogFrontEnd ui;
+      f.app.ui = &ui;
+      if (c.reading_throws) f.app.reading = &throwing;
+      ui.throw_next = c.log_throws;
+      c.setup(f.app.settings);
+      std::u16string name(c.input);
+      EXPECT_EQ(chain(name, f.app, nullptr), 0) << c.what;
+      EXPECT_EQ(name, c.input) << c.what;
+      const std::u16string report = c.message.empty() ? u""
+                                                      : std::u16string(c.message) + u"\r\n" +
+                                                            std::u16string(kAbort) + u"\r\n";
+      EXPECT_EQ(ui.log, report) << c.what;
+    }
   }
 }
 
