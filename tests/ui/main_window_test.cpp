@@ -14,6 +14,7 @@
 #include <QRegularExpression>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QStandardPaths>
 #include <QSysInfo>
 #include <QTest>
 #include <QTimer>
@@ -668,6 +669,40 @@ TEST_F(MainWindowTest, SecondCopyEndsSilently) {
       p.waitForFinished(5000);
     }
   }
+}
+
+// The program's icon marks the windows without one of their own, such as the
+// message a copy without dic.csv shows before it ends.
+TEST_F(MainWindowTest, EarlyMessageCarriesTheProgramsIcon) {
+  const QString xvfb = QStandardPaths::findExecutable("xvfb-run");
+  if (xvfb.isEmpty() || QStandardPaths::findExecutable("xprop").isEmpty() ||
+      QStandardPaths::findExecutable("xwininfo").isEmpty()) {
+    GTEST_SKIP() << "xvfb-run, xprop and xwininfo are needed";
+  }
+  const fs::path copy = dir() / "portable";
+  fs::create_directories(copy / "runtime");
+  fs::permissions(copy / "runtime", fs::perms::owner_all);
+  fs::copy_file(fs::path(TARVEL_BINARY_DIR) / "tarvel", copy / "tarvel");
+  // Waits until the box is on screen, says its icon and ends the program.
+  const char* script =
+      "echo display; \"$1\" & pid=$!\n"
+      "for i in $(seq 150); do\n"
+      "  xwininfo -name QX 2>/dev/null | grep -q IsViewable && break; sleep 0.1\n"
+      "done\n"
+      "xprop -name QX _NET_WM_ICON; kill $pid\n";
+  QProcess p;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("XDG_RUNTIME_DIR", QString::fromStdString((copy / "runtime").string()));
+  env.insert("QT_QPA_PLATFORM", "xcb");
+  p.setProcessEnvironment(env);
+  p.start(xvfb,
+          {"-a", "sh", "-c", script, "sh", QString::fromStdString((copy / "tarvel").string())});
+  ASSERT_TRUE(p.waitForFinished(60000));
+  const QString said = QString::fromUtf8(p.readAllStandardOutput());
+  if (!said.startsWith("display")) {
+    GTEST_SKIP() << "no virtual display: " << p.readAllStandardError().toStdString();
+  }
+  EXPECT_TRUE(said.contains("Icon (")) << said.toStdString();
 }
 
 // Screen readers and UI automation find every control by its caption (the
