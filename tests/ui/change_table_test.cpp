@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -197,6 +198,10 @@ TEST(ChangeTableWindowTest, ControlsFilterAndCount) {
             (std::vector<std::u16string>{u"夜.mp3", u"歌手", u"Song.mp3", u"twin.mp3"}));
   // A click on a column's header sorts by that column.
   window.resize(800, 400);
+  // 読みを修正 stands at the left under the table, 閉じる apart at the right.
+  window.layout()->activate();
+  EXPECT_LT(window.correct_button()->geometry().right(), 400);
+  EXPECT_GT(close->geometry().left(), 400);
   QTest::mouseClick(
       header->viewport(), Qt::LeftButton, {},
       QPoint(header->sectionViewportPosition(kColumnOldName) + 4, header->height() / 2));
@@ -274,6 +279,25 @@ TEST_F(ChangeTableRunTest, CheckOnlyRunOpensTheTableAndAReadingIsCorrected) {
   EXPECT_EQ(testing::ReadBytes(app_dir_ / "dic.csv"), dic_after);
 }
 
+// A file's name is offered without its extension; a folder's whole, even
+// with a dot four from its end.
+TEST_F(ChangeTableRunTest, TheDialogOffersTheNameWithoutAFilesExtension) {
+  Open(Options(""));
+  const struct {
+    const char16_t* name;
+    bool is_file;
+    const char16_t* offered;
+  } kCases[] = {
+      {u"紅蓮華.mp3", true, u"紅蓮華"},
+      {u"紅蓮華.OST", false, u"紅蓮華.OST"},
+  };
+  for (const auto& k : kCases) {
+    reading_answer_.reset();
+    window_->CorrectReading(Row(u".", k.name, u"", u"", 0, k.is_file));
+    EXPECT_EQ(U8(reading_question_.original.toStdU16String()), U8(k.offered));
+  }
+}
+
 TEST_F(ChangeTableRunTest, TheDialogSaysWhenTheDictionaryIsOff) {
   struct {
     std::string options;
@@ -317,6 +341,11 @@ TEST(ReadingDialogTest, StartsFromTheQuestionAndNeedsBothFields) {
   }
   ASSERT_NE(ok, nullptr);
   EXPECT_TRUE(ok->isEnabled());
+  // Both fields are in the dialog, the original above the reading.
+  dialog.show();
+  EXPECT_TRUE(dialog.original()->isVisible());
+  EXPECT_TRUE(dialog.reading()->isVisible());
+  EXPECT_LT(dialog.original()->y(), dialog.reading()->y());
   dialog.reading()->setText(QStringLiteral(" "));
   EXPECT_FALSE(ok->isEnabled());
   dialog.original()->setText(QString::fromUtf16(u"紅蓮"));

@@ -355,7 +355,8 @@ TEST_F(HistoryWindowTest, ControlsAreNamedByTheirCaptions) {
   EXPECT_GT(close.right(), 500);
   EXPECT_EQ(h.table()->selectionBehavior(), QAbstractItemView::SelectRows);
   EXPECT_EQ(h.table()->selectionMode(), QAbstractItemView::SingleSelection);
-  EXPECT_FALSE(h.table()->tabKeyNavigation());  // Tab goes on to the buttons
+  EXPECT_FALSE(h.table()->tabKeyNavigation());           // Tab goes on to the buttons
+  EXPECT_TRUE(h.table()->verticalHeader()->isHidden());  // no row numbers before the runs
   EXPECT_FALSE(h.isModal());
   // Asked for again while the main window has the keys, it takes them.
   window_->show();

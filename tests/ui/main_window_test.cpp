@@ -6,15 +6,21 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QFileDialog>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStandardPaths>
+#include <QSysInfo>
 #include <QTest>
 #include <QTimer>
 #include <QToolTip>
 #include <QTranslator>
+#include <chrono>
 #include <cstdlib>
 #include <functional>
 
@@ -435,6 +441,39 @@ TEST_F(MainWindowTest, FitsASmallScreenWithEveryButtonInView) {
   }
 }
 
+// Made taller, the ID3Tag tab keeps its rows together; the room goes below.
+// The options scroll only up and down, even when a larger font makes a page
+// wider than its tab.
+TEST_F(MainWindowTest, OptionsKeepTheirPlacesWhenTheWindowOrFontGrows) {
+  MainWindow& w = Open("");
+  c().SSTab1->setCurrentIndex(2);
+  w.resize(w.width(), w.height() + 300);
+  QApplication::processEvents();
+  EXPECT_EQ(c().tabID3Tag->height(), c().tabID3Tag->sizeHint().height());
+  QFont larger = w.font();
+  larger.setPointSizeF(larger.pointSizeF() * 1.5);
+  w.setFont(larger);
+  w.resize(w.minimumSizeHint());
+  for (int tab = 0; tab < c().SSTab1->count(); ++tab) {
+    c().SSTab1->setCurrentIndex(tab);
+    QApplication::processEvents();
+    auto* area = qobject_cast<QScrollArea*>(c().SSTab1->currentWidget());
+    ASSERT_NE(area, nullptr);
+    EXPECT_FALSE(area->horizontalScrollBar()->isVisible()) << tab;
+  }
+}
+
+// While the window is there it takes what runs say; once it is gone, the
+// front end from before it is back.
+TEST_F(MainWindowTest, FrontEndFromBeforeTheWindowIsBackWhenItGoes) {
+  RecordingFrontEnd early;
+  app_.ui = &early;
+  Open("");
+  EXPECT_NE(app_.ui, &early);
+  window_.reset();
+  EXPECT_EQ(app_.ui, &early);
+}
+
 TEST_F(MainWindowTest, PositionOnNoScreenIsNotTaken) {
   MainWindow& w = Open("", "FormTop=-150000\r\nFormLeft=900000\r\n");
   EXPECT_NE(QGuiApplication::screenAt(w.pos()), nullptr);
@@ -524,6 +563,32 @@ TEST(ExportAskTest, AnswersFolderImageOrNothing) {
   }
 }
 
+// The restore's chooser opens at the folder given, read-only, and takes only
+// a file that exists.
+TEST_F(MainWindowTest, ListChooserTakesAnExistingFileAndChangesNothing) {
+  WriteBytes(dir() / "list.csv", "");
+  struct {
+    QFileDialog::FileMode mode = QFileDialog::AnyFile;
+    bool read_only = false;
+    QString title;
+  } seen;
+  QTimer::singleShot(0, [&] {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      auto* dialog = qobject_cast<QFileDialog*>(w);
+      if (dialog == nullptr || !dialog->isVisible()) continue;
+      seen = {dialog->fileMode(), dialog->testOption(QFileDialog::ReadOnly), dialog->windowTitle()};
+      dialog->selectFile(QStringLiteral("list.csv"));
+      static_cast<QDialog*>(dialog)->accept();  // the chooser's own check runs
+    }
+  });
+  const QString chosen =
+      SystemListDialog()(nullptr, QStringLiteral("T"), QString::fromStdString(dir().string()));
+  EXPECT_EQ(seen.mode, QFileDialog::ExistingFile);
+  EXPECT_TRUE(seen.read_only);
+  EXPECT_EQ(seen.title, QStringLiteral("T"));
+  EXPECT_EQ(chosen.toStdString(), (dir() / "list.csv").string());
+}
+
 // Qt's own texts (standard buttons, the file chooser) are Japanese; without
 // the translation installed they stay English and nothing fails.
 TEST(QtJapaneseTest, StandardTextsAreJapaneseWhenInstalled) {
@@ -545,6 +610,29 @@ TEST_F(MainWindowTest, SecondLockForTheSameUserIsRefusedUntilTheFirstEnds) {
   EXPECT_EQ(AcquireInstanceLock(path), nullptr);
   first.reset();
   EXPECT_NE(AcquireInstanceLock(path), nullptr);
+}
+
+// A lock file left over is taken only when its holder is known to be gone:
+// one from another machine stays, however old.
+TEST_F(MainWindowTest, LeftOverLockIsTakenOnlyFromAHolderKnownGone) {
+  const fs::path file = dir() / "instance.lock";
+  const struct {
+    const char* what;
+    std::string holder;  // pid, program, host, machine id
+    bool taken;
+  } kCases[] = {
+      {"ended here",
+       "2147483646\ntarvel\n" + QSysInfo::machineHostName().toStdString() + "\n" +
+           QSysInfo::machineUniqueId().toStdString() + "\n",
+       true},
+      {"on another machine", "1\ntarvel\nelsewhere\nanother-machine\n", false},
+  };
+  for (const auto& k : kCases) {
+    SCOPED_TRACE(k.what);
+    WriteBytes(file, k.holder);
+    fs::last_write_time(file, fs::file_time_type::clock::now() - std::chrono::hours(1));
+    EXPECT_EQ(AcquireInstanceLock(QString::fromStdString(file.string())) != nullptr, k.taken);
+  }
 }
 
 // The real program, started while this process holds the user's lock, ends
@@ -581,6 +669,40 @@ TEST_F(MainWindowTest, SecondCopyEndsSilently) {
       p.waitForFinished(5000);
     }
   }
+}
+
+// The program's icon marks the windows without one of their own, such as the
+// message a copy without dic.csv shows before it ends.
+TEST_F(MainWindowTest, EarlyMessageCarriesTheProgramsIcon) {
+  const QString xvfb = QStandardPaths::findExecutable("xvfb-run");
+  if (xvfb.isEmpty() || QStandardPaths::findExecutable("xprop").isEmpty() ||
+      QStandardPaths::findExecutable("xwininfo").isEmpty()) {
+    GTEST_SKIP() << "xvfb-run, xprop and xwininfo are needed";
+  }
+  const fs::path copy = dir() / "portable";
+  fs::create_directories(copy / "runtime");
+  fs::permissions(copy / "runtime", fs::perms::owner_all);
+  fs::copy_file(fs::path(TARVEL_BINARY_DIR) / "tarvel", copy / "tarvel");
+  // Waits until the box is on screen, says its icon and ends the program.
+  const char* script =
+      "echo display; \"$1\" & pid=$!\n"
+      "for i in $(seq 150); do\n"
+      "  xwininfo -name QX 2>/dev/null | grep -q IsViewable && break; sleep 0.1\n"
+      "done\n"
+      "xprop -name QX _NET_WM_ICON; kill $pid\n";
+  QProcess p;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("XDG_RUNTIME_DIR", QString::fromStdString((copy / "runtime").string()));
+  env.insert("QT_QPA_PLATFORM", "xcb");
+  p.setProcessEnvironment(env);
+  p.start(xvfb,
+          {"-a", "sh", "-c", script, "sh", QString::fromStdString((copy / "tarvel").string())});
+  ASSERT_TRUE(p.waitForFinished(60000));
+  const QString said = QString::fromUtf8(p.readAllStandardOutput());
+  if (!said.startsWith("display")) {
+    GTEST_SKIP() << "no virtual display: " << p.readAllStandardError().toStdString();
+  }
+  EXPECT_TRUE(said.contains("Icon (")) << said.toStdString();
 }
 
 // Screen readers and UI automation find every control by its caption (the
@@ -939,6 +1061,8 @@ TEST_F(WindowRunTest, RestoreOfAMovedLibraryAsksWhereItIsNow) {
     library_dialog_title_.clear();
     list_answer_ = QString::fromStdString((moved / "list.csv").string());
     this->c().cmdRestore->click();
+    // While it asks, the window's runs and options are shut; after, open.
+    EXPECT_FALSE(runs_open_when_asked_);
     EXPECT_FALSE(w.busy());
     EXPECT_EQ(library_dialog_title_, QString::fromUtf16(kMovedLibraryTitle));
     // It opens at the nearest folder that is still there.

@@ -84,6 +84,7 @@ class WindowTest : public TempDirTest {
     seams.moved_library = [this](QWidget*, const QString& title, const QString& start) {
       library_dialog_title_ = title;
       library_dialog_start_ = start;
+      runs_open_when_asked_ = window_->controls().cmdRestore->isEnabled();
       return library_answer_;
     };
     seams.reading = [this](QWidget*, const ReadingQuestion& question) {
@@ -122,6 +123,7 @@ class WindowTest : public TempDirTest {
   QString library_answer_;
   QString library_dialog_title_;
   QString library_dialog_start_;
+  bool runs_open_when_asked_ = true;  // 復元 could be pressed while it asked
   // What the reading correction was asked, and its answer (none: cancelled).
   ReadingQuestion reading_question_;
   std::optional<ReadingAnswer> reading_answer_;
