@@ -1,6 +1,13 @@
 #include "app/settings.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <string>
 
 #include "platform/ini_file.h"
 #include "support/test_support.h"
@@ -272,8 +279,28 @@ TEST_F(SettingsTest, SavesMakeTheSettingsFolder) {
     const std::filesystem::path blocked = dir() / c.name / "blocked";
     WriteBytes(blocked, "a file where the folder should be");
     EXPECT_FALSE(c.save(blocked / "tarvel" / "tarvel.ini", &error)) << c.name;
-    EXPECT_NE(error.find("blocked/tarvel: cannot make the settings folder"), std::string::npos)
+    EXPECT_NE(error.find("blocked/tarvel: cannot make the settings folder (Not a directory)"),
+              std::string::npos)
         << c.name << ": " << error;
+
+    // A folder nothing can be made in (immutable for root, read-only for an
+    // ordinary user) gives the system's reason.
+    const std::filesystem::path locked = dir() / c.name / "locked";
+    std::filesystem::create_directories(locked);
+    const bool root = ::geteuid() == 0;
+    if (root ? testing::SetImmutable(locked, true) : ::chmod(locked.c_str(), 0555) == 0) {
+      error.clear();
+      EXPECT_FALSE(c.save(locked / "tarvel" / "tarvel.ini", &error)) << c.name;
+      if (root) {
+        testing::SetImmutable(locked, false);
+      } else {
+        ::chmod(locked.c_str(), 0755);
+      }
+      EXPECT_NE(error.find(std::string("locked/tarvel: cannot make the settings folder (") +
+                           std::strerror(root ? EPERM : EACCES) + ")"),
+                std::string::npos)
+          << c.name << ": " << error;
+    }
 
     // A settings file that cannot be written says so, with its name.
     const std::filesystem::path folder = dir() / c.name / "folder.ini";

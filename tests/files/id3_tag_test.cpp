@@ -425,6 +425,8 @@ TEST_F(TagIdentityTest, RestoreGivesBackBytesModeAndTime) {
        "the file's tag has changed since the run"},
       {"an appended tag another program overwrote with no tag", kAudio, true,
        kAudio + std::string(kTagBlockSize, 'x'), 0, "the file's size has changed since the run"},
+      {"a file another program made longer after the appended tag", kAudio, true,
+       kAudio + Block("TAG", "new") + "more", 0, "the file's size has changed since the run"},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);

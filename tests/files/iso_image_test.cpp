@@ -127,12 +127,24 @@ TEST_F(IsoImageTest, AnImageThatCannotBeMadeWholeLeavesNone) {
     testing::DiskFault fault = {.call = DiskCall::kRead, .name = "never"};
     uint64_t a_size = 5000;  // what the request says a.mp3 holds
     uint64_t max_sectors = kCdSectors;
+    const char* a_target = "D/A.mp3";
   } const kCases[] = {
       {"a source that changed since the plan",
        IsoImageResult::Outcome::kFailed,
        "a.mp3 has changed since the image was planned",
        {.call = DiskCall::kRead, .name = "never"},
        4999},
+      {"a source that cannot be opened",
+       IsoImageResult::Outcome::kFailed,
+       "cannot read a.mp3: Input/output error",
+       {.call = DiskCall::kOpenBeneath, .name = "a.mp3"}},
+      {"a file in a folder the image does not hold",
+       IsoImageResult::Outcome::kFailed,
+       "no folder holds E/A.mp3 in the image",
+       {.call = DiskCall::kRead, .name = "never"},
+       5000,
+       kCdSectors,
+       "E/A.mp3"},
       {"a source read that fails part way",
        IsoImageResult::Outcome::kFailed,
        "cannot read sub/b.mp3",
@@ -154,6 +166,7 @@ TEST_F(IsoImageTest, AnImageThatCannotBeMadeWholeLeavesNone) {
     IsoImageRequest request = request_;
     request.entries[1].source_size = c.a_size;
     request.max_sectors = c.max_sectors;
+    request.entries[1].target = c.a_target;
     testing::FaultDiskOps disk;
     disk.Add(c.fault);
     const IsoImageResult result = WriteIsoImage(request, image_.native(), nullptr, disk);

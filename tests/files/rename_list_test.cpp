@@ -208,21 +208,25 @@ TEST_F(RenameListTest, FailureWritesNothingAndReportsNothing) {
   struct {
     const char* label;
     std::u16string data_folder;
+    int32_t extra_count = 0;  // rows the count claims beyond the table's
   } kCases[] = {
       {"missing data folder", Text16(dir() / "gone")},
       {"empty data folder setting", u""},
       {"data folder is a file", Text16(dir() / "plain")},
+      {"a count past the table's rows", Text16(data_), 1},
   };
   WriteBytes(dir() / "plain", "x");
   Add(u"a.mp3", u"b.mp3", 1);
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.label);
     app_.settings.PathDataFolder = c.data_folder;
+    run_.EntryCount = 1 + c.extra_count;
     std::string error;
     EXPECT_EQ(WriteRenameList(app_, run_, nullptr, &error), 0);
     EXPECT_FALSE(error.empty());
     EXPECT_FALSE(std::filesystem::exists(dir() / "gone"));
     EXPECT_FALSE(std::filesystem::exists(dir() / "xdg-data" / "tarvel"));
+    EXPECT_TRUE(std::filesystem::is_empty(data_));
     EXPECT_EQ(ReadBytes(dir() / "plain"), "x");
     EXPECT_TRUE(ui_.log.empty());
     EXPECT_TRUE(ui_.messages.empty());
@@ -247,26 +251,13 @@ TEST_F(RenameListTest, AListThatCannotGoInPlaceFailsTheWrite) {
             1);
 }
 
-// Sets or clears a folder's immutable flag, which stops root as well;
-// false where the file system or the user cannot.
-bool SetImmutable(const std::filesystem::path& folder, bool on) {
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return false;
-  int flags = 0;
-  bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-  flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
-  ok = ok && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-  ::close(fd);
-  return ok;
-}
-
 // A data folder nothing can be written in: by its permission bits for an
 // ordinary user, by its immutable flag for root.
 TEST_F(RenameListTest, ReadOnlyDataFolderFailsAndKeepsTheOldList) {
   WriteBytes(data_ / "list.csv", "old");
   const bool root = ::geteuid() == 0;
   if (root) {
-    if (!SetImmutable(data_, true)) GTEST_SKIP() << "cannot make the folder immutable here";
+    if (!testing::SetImmutable(data_, true)) GTEST_SKIP() << "cannot make the folder immutable here";
   } else {
     ::chmod(data_.c_str(), 0555);
   }
@@ -274,7 +265,7 @@ TEST_F(RenameListTest, ReadOnlyDataFolderFailsAndKeepsTheOldList) {
   std::string error;
   const int32_t written = WriteRenameList(app_, run_, nullptr, &error);
   if (root) {
-    SetImmutable(data_, false);
+    testing::SetImmutable(data_, false);
   } else {
     ::chmod(data_.c_str(), 0755);
   }

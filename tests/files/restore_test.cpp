@@ -68,6 +68,8 @@ TEST_F(RestoreTest, FilesComeBackWhereTheirFolderIsNow) {
     // The record was made on a stick, whose inode numbers change at each
     // mount: the size tells instead.
     bool on_stick = false;
+    int rename_error = 0;  // what the file system says to the rename back
+    size_t failed = 0;
   } kCases[] = {
       {"renamed back",
        [&] {
@@ -115,6 +117,12 @@ TEST_F(RestoreTest, FilesComeBackWhereTheirFolderIsNow) {
          Renamed("", u"a.mp3", "", u"b.mp3", 1);
        },
        1, 0, 0, "a.mp3", nullptr, true, true},
+      {"a rename the file system refuses",
+       [&] {
+         WriteBytes(lib_ / "b.mp3", "b");
+         Renamed("", u"a.mp3", "", u"b.mp3", 1);
+       },
+       0, 0, 0, "b.mp3", nullptr, false, false, EACCES, 1},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.what);
@@ -131,6 +139,7 @@ TEST_F(RestoreTest, FilesComeBackWhereTheirFolderIsNow) {
                   WriteBytes(lib_ / c.appears, std::string(300, 'n'));
                 }});
     }
+    if (c.rename_error != 0) disk.Add({.call = testing::DiskCall::kRename, .error = c.rename_error});
     UndoRecord record;
     if (c.other_file) {
       struct stat st {};
@@ -151,6 +160,7 @@ TEST_F(RestoreTest, FilesComeBackWhereTheirFolderIsNow) {
               c.missing > 0)
         << testing::U8(ui_.log);
     EXPECT_EQ(details.conflicts.size(), c.conflicts);
+    EXPECT_EQ(details.failed.size(), c.failed);
     EXPECT_TRUE(fs::exists(lib_ / c.afterwards));
     // The tag step passes over the rows that are not back, and over a file
     // that took an old name: each is told once, and only the files renamed
@@ -160,7 +170,7 @@ TEST_F(RestoreTest, FilesComeBackWhereTheirFolderIsNow) {
       e.OldTitle = u"old";
     }
     ASSERT_EQ(RestoreTags(reporter, run_, details, c.other_file ? &record : nullptr), 1);
-    EXPECT_EQ(details.NotRestored(), c.missing + c.conflicts);
+    EXPECT_EQ(details.NotRestored(), c.missing + c.conflicts + c.failed);
     EXPECT_EQ(details.tags_restored, c.files_restored);
   }
 }

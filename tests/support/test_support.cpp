@@ -1,6 +1,9 @@
 #include "support/test_support.h"
 
+#include <fcntl.h>
+#include <linux/fs.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 
 #include <fstream>
@@ -116,6 +119,17 @@ std::map<std::string, std::string> ExactTree(const std::filesystem::path& root) 
 
 std::map<std::string, std::string> ExactTreeWithTimes(const std::filesystem::path& root) {
   return Tree(root, true);
+}
+
+bool SetImmutable(const std::filesystem::path& folder, bool on) {
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  int flags = 0;
+  bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+  flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+  ok = ok && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+  ::close(fd);
+  return ok;
 }
 
 }  // namespace tarvel::testing
