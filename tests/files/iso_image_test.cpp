@@ -5,8 +5,8 @@
 #include "files/iso_image.h"
 
 #include <fcntl.h>
-#include <malloc.h>
 #include <gtest/gtest.h>
+#include <malloc.h>
 
 #include <cstdio>
 #include <cstdlib>

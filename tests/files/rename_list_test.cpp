@@ -257,7 +257,8 @@ TEST_F(RenameListTest, ReadOnlyDataFolderFailsAndKeepsTheOldList) {
   WriteBytes(data_ / "list.csv", "old");
   const bool root = ::geteuid() == 0;
   if (root) {
-    if (!testing::SetImmutable(data_, true)) GTEST_SKIP() << "cannot make the folder immutable here";
+    if (!testing::SetImmutable(data_, true))
+      GTEST_SKIP() << "cannot make the folder immutable here";
   } else {
     ::chmod(data_.c_str(), 0555);
   }

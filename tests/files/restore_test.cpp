@@ -139,7 +139,8 @@ TEST_F(RestoreTest, FilesComeBackWhereTheirFolderIsNow) {
                   WriteBytes(lib_ / c.appears, std::string(300, 'n'));
                 }});
     }
-    if (c.rename_error != 0) disk.Add({.call = testing::DiskCall::kRename, .error = c.rename_error});
+    if (c.rename_error != 0)
+      disk.Add({.call = testing::DiskCall::kRename, .error = c.rename_error});
     UndoRecord record;
     if (c.other_file) {
       struct stat st {};
@@ -290,9 +291,9 @@ TEST_F(RestoreTest, FoldersGetTheirRecordedTimesBack) {
       EXPECT_EQ(st.st_mtim.tv_sec, 1600000000);
       EXPECT_EQ(st.st_mtim.tv_nsec, 5);
     } else {
-      EXPECT_EQ(details.skipped[0], (lib_ / "sub").native() +
-                                        "/: cannot set the folder's modification time back: " +
-                                        std::strerror(c.error));
+      EXPECT_EQ(details.skipped[0],
+                (lib_ / "sub").native() +
+                    "/: cannot set the folder's modification time back: " + std::strerror(c.error));
     }
   }
 }
