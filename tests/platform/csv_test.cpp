@@ -43,6 +43,8 @@ void ExpectTable(const CsvTable& table, int32_t columns,
     EXPECT_EQ(U8(table.Cell(0, r)), "") << "cell 0," << r;
   }
   EXPECT_EQ(U8(table.Cell(1, table.Rows() + 1)), "") << "a row past the last";
+  EXPECT_FALSE(table.IsSet(1, table.Rows() + 1)) << "a row past the last";
+  EXPECT_FALSE(table.IsSet(1, 0)) << "row 0";
 }
 
 TEST(ParseCsvTest, Rules) {

@@ -198,6 +198,20 @@ TEST_F(RunPreflightTest, ChangeThatCannotBeMadeRefusesTheRunBeforeAnyChange) {
   }
 }
 
+// A data folder that cannot be listed (here a file of that name) stops the
+// run at the scan, with the failure on its own lines and the reason.
+TEST_F(RunPreflightTest, ADataFolderThatCannotBeListedStopsTheScan) {
+  WriteBytes(dir() / "plain", "not a folder");
+  app_.settings.PathDataFolder = Text16(dir() / "plain");
+  RunReport run = Convert();
+  EXPECT_EQ(run.outcome, RunReport::Outcome::kStopped);
+  EXPECT_EQ(U8(ui_.log),
+            U8(u"ファイル名の取得を開始しています。\r\nファイル名の取得に失敗しました。\r\n"
+               u"処理を中断します。\r\n\r\n"));
+  EXPECT_EQ(run.detail, "cannot list " + (dir() / "plain").native() + "/: Not a directory");
+  EXPECT_EQ(ReadBytes(dir() / "plain"), "not a folder");
+}
+
 TEST_F(RunPreflightTest, RootFolderIsRefusedAtStart) {
   fs::create_directory_symlink("/", dir() / "root-link");
   for (const std::string& path :
