@@ -124,6 +124,9 @@ TEST_F(CliRunTest, ExportToWritesAConvertedCopyOnly) {
     CliResult r = Run(c.args);
     EXPECT_EQ(r.status, c.status) << r.out << r.err;
     EXPECT_NE((c.status == 0 ? r.out : r.err).find(c.said), std::string::npos) << r.out << r.err;
+    if (c.status == 0) {  // the summary on a line of its own
+      EXPECT_NE(("\n" + r.out).find("\nExported to " + car + ": "), std::string::npos) << r.out;
+    }
     EXPECT_EQ(Snapshot(music_), library);
   }
   EXPECT_EQ(TagTexts(dir() / "car" / "ｱｰﾃｨｽﾄ" / "01 ﾆﾎﾝｺﾞ.mp3"), "ﾆﾎﾝｺﾞ|ｱｰﾃｨｽﾄ|ｱﾙﾊﾞﾑ");
