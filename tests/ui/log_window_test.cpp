@@ -187,8 +187,13 @@ TEST_F(LogWindowTest, PlacementIsWrittenOnCloseAndUsedOnTheNextShow) {
 }
 
 // Tab goes from the text to "戻る" and then "ログを消去"; long lines and many
-// lines scroll rather than wrap or hide.
+// lines scroll rather than wrap or hide. The log keeps its own 9-point font
+// whatever the program's font is.
 TEST_F(LogWindowTest, TabOrderAndScrollBars) {
+  const QFont app_font = QApplication::font();
+  QFont large = app_font;
+  large.setPointSize(14);
+  QApplication::setFont(large);
   LogWindowHost host(Ini(), nullptr);
   host.Show();
   host.AppendLog(std::u16string(400, u'ア') + u"\r\n");
@@ -209,9 +214,15 @@ TEST_F(LogWindowTest, TabOrderAndScrollBars) {
   EXPECT_EQ(monitor->font().pointSize(), 9);
   EXPECT_GT(monitor->horizontalScrollBar()->maximum(), 0);
   EXPECT_GT(monitor->verticalScrollBar()->maximum(), 0);
-  for (QScrollBar* bar : {monitor->horizontalScrollBar(), monitor->verticalScrollBar()}) {
-    EXPECT_TRUE(bar->isVisible());
+  // Both bars stay, even with nothing to scroll, so the text never jumps.
+  for (bool cleared : {false, true}) {
+    if (cleared) Button(w, u"ログを消去")->click();
+    PumpEvents();
+    for (QScrollBar* bar : {monitor->horizontalScrollBar(), monitor->verticalScrollBar()}) {
+      EXPECT_TRUE(bar->isVisible()) << cleared;
+    }
   }
+  QApplication::setFont(app_font);
 }
 
 TEST_F(LogWindowTest, TextIsKeptAsWrittenAndShownWithLineBreaks) {
