@@ -195,9 +195,9 @@ TEST_F(LogWindowTest, TabOrderAndScrollBars) {
   large.setPointSize(14);
   QApplication::setFont(large);
   LogWindowHost host(Ini(), nullptr);
-  host.Show();
   host.AppendLog(std::u16string(400, u'ア') + u"\r\n");
   for (int i = 0; i < 200; ++i) host.AppendLog(u"行\r\n");
+  host.Show();
   PumpEvents();
   LogWindow* w = host.window();
   QPlainTextEdit* monitor = w->monitor();
@@ -214,6 +214,8 @@ TEST_F(LogWindowTest, TabOrderAndScrollBars) {
   EXPECT_EQ(monitor->font().pointSize(), 9);
   EXPECT_GT(monitor->horizontalScrollBar()->maximum(), 0);
   EXPECT_GT(monitor->verticalScrollBar()->maximum(), 0);
+  // Written before the window opened, the text is shown at its end.
+  EXPECT_EQ(monitor->verticalScrollBar()->value(), monitor->verticalScrollBar()->maximum());
   // Both bars stay, even with nothing to scroll, so the text never jumps.
   for (bool cleared : {false, true}) {
     if (cleared) Button(w, u"ログを消去")->click();
