@@ -220,6 +220,10 @@ TEST(ChangeTableWindowTest, ControlsFilterAndCount) {
   window.correct_button()->click();
   EXPECT_EQ(asked, std::vector<std::u16string>{u"twin.mp3"});
   window.show();
+  // Wider than all the columns, the last one takes the room left.
+  window.resize(header->length() + 400, 400);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(header->length(), window.view()->viewport()->width());
   close->click();
   EXPECT_FALSE(window.isVisible());
 }

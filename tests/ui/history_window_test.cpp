@@ -209,6 +209,9 @@ class HistoryWindowTest : public testing::WindowTest {
 // changes nothing, and the table then shows it as restored.
 TEST_F(HistoryWindowTest, ListsRunsNewestFirstAndRestoresTheChosenOne) {
   AddRome();
+  // A folder column wider than the window's first size.
+  fs::rename(lib_, dir() / "library-of-long-name");
+  lib_ = dir() / "library-of-long-name";
   MainWindow& w = OpenAnswered(Options(1));
   const auto before = testing::ExactTree(lib_);
   c().cmdRename->click();  // the first run: names and a tag change
@@ -216,6 +219,12 @@ TEST_F(HistoryWindowTest, ListsRunsNewestFirstAndRestoresTheChosenOne) {
   EXPECT_TRUE(h.isVisible());
   EXPECT_EQ(h.windowTitle().toStdString(), "変換履歴");
   EXPECT_EQ(States(h), std::vector<std::string>{"現在のリスト"});
+  // Opened wide enough to show every column whole.
+  h.layout()->activate();
+  const QAbstractItemView* view = h.table();
+  const int last = HistoryModel::kColumnCount - 1;
+  EXPECT_LE(h.table()->horizontalHeader()->sectionPosition(last) + view->sizeHintForColumn(last),
+            view->viewport()->width());
   c().cmdRename->click();  // changes nothing; the first list is kept
   ASSERT_EQ(States(h), (std::vector<std::string>{"現在のリスト", "未復元"}));
   EXPECT_EQ(RowTexts(*h.model(), 0)[HistoryModel::kRenames], "0");

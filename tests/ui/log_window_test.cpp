@@ -187,12 +187,17 @@ TEST_F(LogWindowTest, PlacementIsWrittenOnCloseAndUsedOnTheNextShow) {
 }
 
 // Tab goes from the text to "戻る" and then "ログを消去"; long lines and many
-// lines scroll rather than wrap or hide.
+// lines scroll rather than wrap or hide. The log keeps its own 9-point font
+// whatever the program's font is.
 TEST_F(LogWindowTest, TabOrderAndScrollBars) {
+  const QFont app_font = QApplication::font();
+  QFont large = app_font;
+  large.setPointSize(14);
+  QApplication::setFont(large);
   LogWindowHost host(Ini(), nullptr);
-  host.Show();
   host.AppendLog(std::u16string(400, u'ア') + u"\r\n");
   for (int i = 0; i < 200; ++i) host.AppendLog(u"行\r\n");
+  host.Show();
   PumpEvents();
   LogWindow* w = host.window();
   QPlainTextEdit* monitor = w->monitor();
@@ -209,9 +214,17 @@ TEST_F(LogWindowTest, TabOrderAndScrollBars) {
   EXPECT_EQ(monitor->font().pointSize(), 9);
   EXPECT_GT(monitor->horizontalScrollBar()->maximum(), 0);
   EXPECT_GT(monitor->verticalScrollBar()->maximum(), 0);
-  for (QScrollBar* bar : {monitor->horizontalScrollBar(), monitor->verticalScrollBar()}) {
-    EXPECT_TRUE(bar->isVisible());
+  // Written before the window opened, the text is shown at its end.
+  EXPECT_EQ(monitor->verticalScrollBar()->value(), monitor->verticalScrollBar()->maximum());
+  // Both bars stay, even with nothing to scroll, so the text never jumps.
+  for (bool cleared : {false, true}) {
+    if (cleared) Button(w, u"ログを消去")->click();
+    PumpEvents();
+    for (QScrollBar* bar : {monitor->horizontalScrollBar(), monitor->verticalScrollBar()}) {
+      EXPECT_TRUE(bar->isVisible()) << cleared;
+    }
   }
+  QApplication::setFont(app_font);
 }
 
 TEST_F(LogWindowTest, TextIsKeptAsWrittenAndShownWithLineBreaks) {

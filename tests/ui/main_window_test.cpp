@@ -564,29 +564,36 @@ TEST(ExportAskTest, AnswersFolderImageOrNothing) {
 }
 
 // The restore's chooser opens at the folder given, read-only, and takes only
-// a file that exists.
+// a file that exists; cancelled with a file selected, it gives nothing.
 TEST_F(MainWindowTest, ListChooserTakesAnExistingFileAndChangesNothing) {
   WriteBytes(dir() / "list.csv", "");
-  struct {
-    QFileDialog::FileMode mode = QFileDialog::AnyFile;
-    bool read_only = false;
-    QString title;
-  } seen;
-  QTimer::singleShot(0, [&] {
-    for (QWidget* w : QApplication::topLevelWidgets()) {
-      auto* dialog = qobject_cast<QFileDialog*>(w);
-      if (dialog == nullptr || !dialog->isVisible()) continue;
-      seen = {dialog->fileMode(), dialog->testOption(QFileDialog::ReadOnly), dialog->windowTitle()};
-      dialog->selectFile(QStringLiteral("list.csv"));
-      static_cast<QDialog*>(dialog)->accept();  // the chooser's own check runs
-    }
-  });
-  const QString chosen =
-      SystemListDialog()(nullptr, QStringLiteral("T"), QString::fromStdString(dir().string()));
-  EXPECT_EQ(seen.mode, QFileDialog::ExistingFile);
-  EXPECT_TRUE(seen.read_only);
-  EXPECT_EQ(seen.title, QStringLiteral("T"));
-  EXPECT_EQ(chosen.toStdString(), (dir() / "list.csv").string());
+  for (bool accept : {true, false}) {
+    struct {
+      QFileDialog::FileMode mode = QFileDialog::AnyFile;
+      bool read_only = false;
+      QString title;
+    } seen;
+    QTimer::singleShot(0, [&] {
+      for (QWidget* w : QApplication::topLevelWidgets()) {
+        auto* dialog = qobject_cast<QFileDialog*>(w);
+        if (dialog == nullptr || !dialog->isVisible()) continue;
+        seen = {dialog->fileMode(), dialog->testOption(QFileDialog::ReadOnly),
+                dialog->windowTitle()};
+        dialog->selectFile(QStringLiteral("list.csv"));
+        if (accept) {
+          static_cast<QDialog*>(dialog)->accept();  // the chooser's own check runs
+        } else {
+          dialog->reject();
+        }
+      }
+    });
+    const QString chosen =
+        SystemListDialog()(nullptr, QStringLiteral("T"), QString::fromStdString(dir().string()));
+    EXPECT_EQ(seen.mode, QFileDialog::ExistingFile);
+    EXPECT_TRUE(seen.read_only);
+    EXPECT_EQ(seen.title, QStringLiteral("T"));
+    EXPECT_EQ(chosen.toStdString(), accept ? (dir() / "list.csv").string() : "");
+  }
 }
 
 // Qt's own texts (standard buttons, the file chooser) are Japanese; without
