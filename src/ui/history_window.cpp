@@ -163,9 +163,14 @@ void HistoryWindow::ShowAndRaise() {
     int wanted = 2 * table_->frameWidth() + table_->verticalScrollBar()->sizeHint().width() +
                  margins.left() + margins.right();
     const QAbstractItemView* view = table_;  // the hint is public there
+    const QHeaderView* header = table_->horizontalHeader();
     for (int col = 0; col < HistoryModel::kColumnCount; ++col) {
-      wanted +=
-          std::max(view->sizeHintForColumn(col), table_->horizontalHeader()->sectionSizeHint(col));
+      int column = std::max(view->sizeHintForColumn(col), header->sectionSizeHint(col));
+      // The stretched last column never gets narrower than the default.
+      if (col == HistoryModel::kColumnCount - 1) {
+        column = std::max(column, header->defaultSectionSize());
+      }
+      wanted += column;
     }
     resize(std::max(width(), wanted), height());
     PlaceWindowBeside(this, parentWidget());

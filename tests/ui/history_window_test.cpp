@@ -9,6 +9,7 @@
 #include <QHeaderView>
 #include <QLayout>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
@@ -225,6 +226,7 @@ TEST_F(HistoryWindowTest, ListsRunsNewestFirstAndRestoresTheChosenOne) {
   const int last = HistoryModel::kColumnCount - 1;
   EXPECT_LE(h.table()->horizontalHeader()->sectionPosition(last) + view->sizeHintForColumn(last),
             view->viewport()->width());
+  EXPECT_FALSE(h.table()->horizontalScrollBar()->isVisible());
   c().cmdRename->click();  // changes nothing; the first list is kept
   ASSERT_EQ(States(h), (std::vector<std::string>{"現在のリスト", "未復元"}));
   EXPECT_EQ(RowTexts(*h.model(), 0)[HistoryModel::kRenames], "0");
