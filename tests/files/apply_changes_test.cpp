@@ -258,24 +258,27 @@ TEST_F(ApplyChangesTest, TagThatCannotBeWrittenStopsTheStageAndLeavesTheFileAsIt
     run_ = RunState();
     ui_ = ProgressFrontEnd();
     c.make(lib_ / c.name);
+    WriteBytes(lib_ / "earlier.mp3", tagged);
     WriteBytes(lib_ / "later.mp3", tagged);
+    TagRow(u"earlier.mp3", u"new");
     TagRow(std::u16string(Utf8ToUtf16(c.name).value()), u"new");
     TagRow(u"later.mp3", u"new");
     const UndoRecord undo = CaptureUndoRecord(run_);
     if (c.changed_after_read) WriteBytes(lib_ / c.name, kAudio + TagBlock("theirs", "", "", 1));
     const std::string before = fs::exists(lib_ / c.name) ? ReadBytes(lib_ / c.name) : "";
-    // The first write puts down 96 bytes, then the disk is full.
+    // The file's first write puts down 96 bytes, then the disk is full.
     testing::FaultDiskOps disk;
-    if (c.fault) disk.Add({.call = testing::DiskCall::kWrite, .partial = 96});
+    if (c.fault) disk.Add({.call = testing::DiskCall::kWrite, .name = c.name, .partial = 96});
     StageResult details;
     EXPECT_EQ(WriteTags(app_, run_, &details, &undo, disk), 0);
     EXPECT_EQ(ui_.log, u"");
-    EXPECT_EQ(ui_.most_done, 1);  // the stage ends at the failing row
+    EXPECT_EQ(ui_.most_done, 2);  // the stage ends at the failing row
     EXPECT_NE(details.message.find(c.name), std::string::npos) << details.message;
     EXPECT_NE(details.message.find(c.reason), std::string::npos) << details.message;
     if (!before.empty()) {
       EXPECT_EQ(ReadBytes(lib_ / c.name), before);
     }
+    EXPECT_EQ(U8(Tag(lib_ / "earlier.mp3").Title), "new");
     EXPECT_EQ(ReadBytes(lib_ / "later.mp3"), tagged);
     if (fs::exists(lib_ / "target.txt")) {
       EXPECT_EQ(ReadBytes(lib_ / "target.txt"), tagged);
