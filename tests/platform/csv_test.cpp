@@ -105,6 +105,7 @@ TEST(ParseCsvTest, NoRecordLeavesTableUnloaded) {
     EXPECT_EQ(Parse(text, table), 0) << U8(text);
     EXPECT_FALSE(table.IsLoaded()) << U8(text);
     EXPECT_EQ(table.Rows(), 0);
+    EXPECT_EQ(table.Columns(), 0);
   }
 }
 
