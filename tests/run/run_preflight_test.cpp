@@ -198,18 +198,38 @@ TEST_F(RunPreflightTest, ChangeThatCannotBeMadeRefusesTheRunBeforeAnyChange) {
   }
 }
 
-// A data folder that cannot be listed (here a file of that name) stops the
-// run at the scan, with the failure on its own lines and the reason.
-TEST_F(RunPreflightTest, ADataFolderThatCannotBeListedStopsTheScan) {
+// A data folder that is not set, cannot be listed (here a file of that
+// name) or holds no MP3 file stops the run before anything changes, saying
+// why on lines of its own.
+TEST_F(RunPreflightTest, ADataFolderWithoutFilesStopsTheRunAtTheStart) {
   WriteBytes(dir() / "plain", "not a folder");
-  app_.settings.PathDataFolder = Text16(dir() / "plain");
-  RunReport run = Convert();
-  EXPECT_EQ(run.outcome, RunReport::Outcome::kStopped);
-  EXPECT_EQ(U8(ui_.log),
-            U8(u"ファイル名の取得を開始しています。\r\nファイル名の取得に失敗しました。\r\n"
-               u"処理を中断します。\r\n\r\n"));
-  EXPECT_EQ(run.detail, "cannot list " + (dir() / "plain").native() + "/: Not a directory");
+  fs::create_directories(dir() / "empty");
+  const std::u16string kStarted = u"ファイル名の取得を開始しています。\r\n";
+  const std::u16string kAbort = u"\r\n処理を中断します。\r\n\r\n";
+  struct {
+    const char* what;
+    fs::path folder;
+    RunReport::Outcome outcome;
+    std::u16string log;
+    std::string detail;
+  } kCases[] = {
+      {"not set", "", RunReport::Outcome::kInvalidFolder, u"", ""},
+      {"a file", dir() / "plain", RunReport::Outcome::kStopped,
+       kStarted + u"ファイル名の取得に失敗しました。" + kAbort,
+       "cannot list " + (dir() / "plain").native() + "/: Not a directory"},
+      {"no MP3 file", dir() / "empty", RunReport::Outcome::kStopped,
+       kStarted + u"有効なファイルが見つかりません" + kAbort, ""},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    app_.settings.PathDataFolder = Text16(c.folder);
+    RunReport run = Convert();
+    EXPECT_EQ(run.outcome, c.outcome);
+    EXPECT_EQ(U8(ui_.log), U8(c.log));
+    if (!c.detail.empty()) EXPECT_EQ(run.detail, c.detail);
+  }
   EXPECT_EQ(ReadBytes(dir() / "plain"), "not a folder");
+  EXPECT_TRUE(fs::is_empty(dir() / "empty"));
 }
 
 TEST_F(RunPreflightTest, RootFolderIsRefusedAtStart) {
