@@ -171,24 +171,41 @@ TEST_F(UndoCasesTest, CheckOnlyRunKeepsThePreviousListInTheHistory) {
   EXPECT_EQ(Snapshot(lib_), before);
 }
 
+// Restored in place, and in a copy of the converted library made elsewhere
+// (other inode numbers, the original gone), as after moving to a new disk.
 TEST_F(UndoCasesTest, TagBytesModesAndAppendedTagsComeBackExactly) {
   app_.settings.ID3TagTitle = 1;  // the title comes from the file name
-  // Latin-1 "Café" (which code page 932 cannot hold) padded with NULs, an
-  // artist with leading spaces, and a file without a tag, read-only.
-  Mp3("東京.mp3", RawTag("x", "  Caf\xE9", "alb", '\0'));
-  Mp3("夜.mp3");
-  ::chmod((lib_ / "夜.mp3").c_str(), 0444);
-  const auto before = Snapshot(lib_);
-  RunReport run = Convert();
-  ASSERT_EQ(run.outcome, RunReport::Outcome::kCompleted) << run.detail << U8(ui_.log);
-  // The run changed the title only: the artist and album keep their bytes.
-  const std::string converted = ReadBytes(lib_ / "ﾄｳｷｮｳ.mp3");
-  ASSERT_EQ(converted.size(), 328u);
-  EXPECT_EQ(converted.substr(200 + 33, 60), RawTag("x", "  Caf\xE9", "alb", '\0').substr(33, 60));
-  EXPECT_EQ(ReadBytes(lib_ / "ﾖﾙ.mp3").size(), 328u);
-  RestoreReport back = Restore(lib_ / "list.csv");
-  EXPECT_EQ(back.outcome, RestoreReport::Outcome::kCompleted) << U8(ui_.log);
-  EXPECT_EQ(Snapshot(lib_), before);
+  for (const bool copied : {false, true}) {
+    SCOPED_TRACE(copied ? "in a copy" : "in place");
+    fs::remove_all(lib_);
+    // Latin-1 "Café" (which code page 932 cannot hold) padded with NULs, an
+    // artist with leading spaces, and a file without a tag, read-only.
+    Mp3("東京.mp3", RawTag("x", "  Caf\xE9", "alb", '\0'));
+    Mp3("夜.mp3");
+    ::chmod((lib_ / "夜.mp3").c_str(), 0444);
+    const auto before = Snapshot(lib_);
+    RunReport run = Convert();
+    ASSERT_EQ(run.outcome, RunReport::Outcome::kCompleted) << run.detail << U8(ui_.log);
+    // The run changed the title only: the artist and album keep their bytes.
+    const std::string converted = ReadBytes(lib_ / "ﾄｳｷｮｳ.mp3");
+    ASSERT_EQ(converted.size(), 328u);
+    EXPECT_EQ(converted.substr(200 + 33, 60), RawTag("x", "  Caf\xE9", "alb", '\0').substr(33, 60));
+    EXPECT_EQ(ReadBytes(lib_ / "ﾖﾙ.mp3").size(), 328u);
+    fs::path library = lib_;
+    if (copied) {
+      library = dir() / "new disk";
+      fs::remove_all(library);
+      fs::copy(lib_, library, fs::copy_options::recursive);
+      fs::remove_all(lib_);
+    }
+    ui_ = RecordingFrontEnd();
+    RunState state;
+    RestoreReport back = RunRestore(app_, state, Text16(library / "list.csv"),
+                                    copied ? Text16(library) : std::u16string());
+    EXPECT_EQ(back.outcome, RestoreReport::Outcome::kCompleted) << U8(ui_.log);
+    EXPECT_TRUE(back.used_undo_record) << back.undo_notice;
+    EXPECT_EQ(Snapshot(library), before);
+  }
 }
 
 TEST_F(UndoCasesTest, ListInCodePage932IsNotReadAsUtf8) {
