@@ -290,6 +290,20 @@ TEST_F(ExportRunTest, FullDestinationStopsBeforeTheFirstCopy) {
   EXPECT_TRUE(fs::is_empty(dir() / "small" / "car"));
 }
 
+// A destination with room for the bytes but not for another entry (a tmpfs
+// with few inodes) stops at the first folder it cannot make, naming it.
+TEST_F(ExportRunTest, DestinationWithoutRoomForAFolderStopsThere) {
+  Tmpfs few(dir() / "few", "16m,nr_inodes=2");
+  if (!few.ok()) GTEST_SKIP() << few.why();
+  const fs::path dest = dir() / "few" / "car";
+  const ExportReport report = RunExport(app_, dest.native());
+  EXPECT_EQ(report.outcome, ExportReport::Outcome::kStopped);
+  EXPECT_NE(report.detail.find("cannot create the folder " + dest.native() + "/"),
+            std::string::npos)
+      << report.detail;
+  EXPECT_NE(report.detail.find(std::strerror(ENOSPC)), std::string::npos) << report.detail;
+}
+
 // A destination that holds something other than an export of this library,
 // is no folder, or lies in the library is refused and left as it was.
 TEST_F(ExportRunTest, ForeignDestinationIsRefused) {
