@@ -202,6 +202,10 @@ TEST(ChangeTableWindowTest, ControlsFilterAndCount) {
   window.layout()->activate();
   EXPECT_LT(window.correct_button()->geometry().right(), 400);
   EXPECT_GT(close->geometry().left(), 400);
+  // The filter above the table, the buttons under it.
+  auto top = [&](QWidget* w) { return w->mapTo(&window, QPoint(0, 0)).y(); };
+  EXPECT_LT(top(window.notices_only()), top(window.view()));
+  EXPECT_LT(top(window.view()), top(window.correct_button()));
   QTest::mouseClick(
       header->viewport(), Qt::LeftButton, {},
       QPoint(header->sectionViewportPosition(kColumnOldName) + 4, header->height() / 2));

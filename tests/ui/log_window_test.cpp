@@ -210,6 +210,7 @@ TEST_F(LogWindowTest, TabOrderAndScrollBars) {
   } while (at != monitor && chain.size() < 10);
   EXPECT_EQ(chain, expected);
   EXPECT_TRUE(monitor->isReadOnly());
+  EXPECT_TRUE(monitor->textInteractionFlags().testFlag(Qt::TextSelectableByKeyboard));
   EXPECT_EQ(monitor->document()->availableUndoSteps(), 0);  // a long log is not kept twice
   EXPECT_EQ(monitor->font().pointSize(), 9);
   EXPECT_GT(monitor->horizontalScrollBar()->maximum(), 0);
