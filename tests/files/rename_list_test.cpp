@@ -364,6 +364,8 @@ TEST_F(RenameListTest, WhatIsNotAWholeListIsRefusedNamingTheFirstBadRecord) {
       {"UTF-16 without a mark", utf16.substr(2), "NUL"},
       {"cut short", good.substr(0, good.size() - 9), "record 3 is cut short"},
       {"cut inside quotes", good.substr(0, good.size() - 4), "record 3 is cut short"},
+      {"empty", "", "the list is empty"},
+      {"only a UTF-8 mark", "\xEF\xBB\xBF", "the list is empty"},
       {"only the blank record", kBlankRecord, "no rows"},
       {"no blank first record", row1 + "\r\n" + row2 + "\r\n", "record 1 is not the blank"},
       {"junk with commas", std::string(kBlankRecord) + "a,b,c,d,e,f,g,h,i,j,k,l,m,n\r\n",
