@@ -287,17 +287,12 @@ TEST_F(SettingsTest, SavesMakeTheSettingsFolder) {
     // ordinary user) gives the system's reason.
     const std::filesystem::path locked = dir() / c.name / "locked";
     std::filesystem::create_directories(locked);
-    const bool root = ::geteuid() == 0;
-    if (root ? testing::SetImmutable(locked, true) : ::chmod(locked.c_str(), 0555) == 0) {
+    if (testing::SetUnwritable(locked, true)) {
       error.clear();
       EXPECT_FALSE(c.save(locked / "tarvel" / "tarvel.ini", &error)) << c.name;
-      if (root) {
-        testing::SetImmutable(locked, false);
-      } else {
-        ::chmod(locked.c_str(), 0755);
-      }
+      testing::SetUnwritable(locked, false);
       EXPECT_NE(error.find(std::string("locked/tarvel: cannot make the settings folder (") +
-                           std::strerror(root ? EPERM : EACCES) + ")"),
+                           std::strerror(::geteuid() == 0 ? EPERM : EACCES) + ")"),
                 std::string::npos)
           << c.name << ": " << error;
     }

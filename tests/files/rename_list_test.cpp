@@ -255,21 +255,11 @@ TEST_F(RenameListTest, AListThatCannotGoInPlaceFailsTheWrite) {
 // ordinary user, by its immutable flag for root.
 TEST_F(RenameListTest, ReadOnlyDataFolderFailsAndKeepsTheOldList) {
   WriteBytes(data_ / "list.csv", "old");
-  const bool root = ::geteuid() == 0;
-  if (root) {
-    if (!testing::SetImmutable(data_, true))
-      GTEST_SKIP() << "cannot make the folder immutable here";
-  } else {
-    ::chmod(data_.c_str(), 0555);
-  }
+  if (!testing::SetUnwritable(data_, true)) GTEST_SKIP() << "cannot make the folder unwritable";
   Add(u"a.mp3", u"b.mp3", 1);
   std::string error;
   const int32_t written = WriteRenameList(app_, run_, nullptr, &error);
-  if (root) {
-    testing::SetImmutable(data_, false);
-  } else {
-    ::chmod(data_.c_str(), 0755);
-  }
+  testing::SetUnwritable(data_, false);
   EXPECT_EQ(written, 0);
   EXPECT_FALSE(error.empty());
   EXPECT_EQ(ReadBytes(data_ / "list.csv"), "old");

@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <sstream>
@@ -121,7 +122,8 @@ std::map<std::string, std::string> ExactTreeWithTimes(const std::filesystem::pat
   return Tree(root, true);
 }
 
-bool SetImmutable(const std::filesystem::path& folder, bool on) {
+bool SetUnwritable(const std::filesystem::path& folder, bool on) {
+  if (::geteuid() != 0) return ::chmod(folder.c_str(), on ? 0555 : 0755) == 0;
   const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return false;
   int flags = 0;

@@ -49,9 +49,11 @@ std::map<std::string, std::string> ExactTree(const std::filesystem::path& root);
 // The same with every entry's modification time, to the nanosecond.
 std::map<std::string, std::string> ExactTreeWithTimes(const std::filesystem::path& root);
 
-// Sets or clears a folder's immutable flag, which stops root as well;
-// false where the file system or the user cannot.
-bool SetImmutable(const std::filesystem::path& folder, bool on);
+// Makes a folder one nothing can be written in, or writable again: by its
+// immutable flag for root (which permission bits do not stop; writes then
+// fail with EPERM), by its mode for an ordinary user (EACCES). False where
+// the file system or the user cannot.
+bool SetUnwritable(const std::filesystem::path& folder, bool on);
 
 // UTF-16 text as UTF-8 for readable test failure output.
 std::string U8(std::u16string_view text);
