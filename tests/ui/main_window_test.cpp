@@ -279,6 +279,8 @@ TEST_F(MainWindowTest, SettingsFollowEachChange) {
        [](const Settings& s) { EXPECT_EQ(s.LengthName, 12); }},
       {"length typed beyond 50 stays within", [&] { c().txtLengthName->setValue(99); },
        [](const Settings& s) { EXPECT_EQ(s.LengthName, 50); }},
+      {"length of one character, the least", [&] { c().txtLengthName->setValue(1); },
+       [](const Settings& s) { EXPECT_EQ(s.LengthName, 1); }},
       {"dictionary names", [&] { c().chkFlagDicEnabledFilename->setChecked(false); },
        [](const Settings& s) { EXPECT_EQ(s.FlagDicEnabledFilename, 0); }},
       {"full width names", [&] { c().chkFlagDetectFullCharFilename->setChecked(false); },
