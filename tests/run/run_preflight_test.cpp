@@ -226,7 +226,9 @@ TEST_F(RunPreflightTest, ADataFolderWithoutFilesStopsTheRunAtTheStart) {
     RunReport run = Convert();
     EXPECT_EQ(run.outcome, c.outcome);
     EXPECT_EQ(U8(ui_.log), U8(c.log));
-    if (!c.detail.empty()) EXPECT_EQ(run.detail, c.detail);
+    if (!c.detail.empty()) {
+      EXPECT_EQ(run.detail, c.detail);
+    }
   }
   EXPECT_EQ(ReadBytes(dir() / "plain"), "not a folder");
   EXPECT_TRUE(fs::is_empty(dir() / "empty"));
