@@ -1,9 +1,15 @@
 #include "run/scan.h"
 
 #include <cerrno>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
 #include <exception>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "app/report.h"
@@ -18,20 +24,40 @@ namespace {
 
 constexpr std::u16string_view kProgressMark = u"。";
 
-// Reads the tags of the file rows `rows[from..to)` into their rows and, with
-// `found`, keeps what the undo record needs of each file.
-// The folders are opened from the data folder down, never through a link
-// (one that replaced a folder since the listing included), so that a tag is
-// only ever read from inside the library.
-void ReadTagPart(RunState& run, DiskOps& disk, const std::string& root_bytes,
-                 const std::vector<int32_t>& rows, size_t from, size_t to, DiskEntryRows* found) {
-  LibraryFolders folders(disk, root_bytes);
+// The file rows whose tags are to be read, as the listing found them: each
+// with its address, which stays valid as the table grows. The readers never
+// look up the table, which the listing adds to while they read, and the
+// listing never changes a row it has handed on.
+struct TagRow {
+  FileEntry* entry;
+  int32_t row;
+};
+using TagBatch = std::vector<TagRow>;
+
+// Puts a file's tag texts into its row. They are copied, not moved: a
+// copy takes only the room its text needs, and `tag` keeps its buffers for
+// the next file.
+void PutTexts(FileEntry& row, const ID3TagData& tag) {
+  row.OldTitle = tag.Title;
+  row.NewTitle = tag.Title;
+  row.OldArtist = tag.Artist;
+  row.NewArtist = tag.Artist;
+  row.OldAlbum = tag.Album;
+  row.NewAlbum = tag.Album;
+}
+
+// Reads the tags of the files of `batch` into their rows and, with
+// `found`, keeps what the undo record needs of each file. The folders are opened from the data
+// folder down, never through a link (one that replaced a folder since the listing included), so
+// that a tag is only ever read from inside the library.
+void ReadBatch(LibraryFolders& folders, DiskOps& disk, const TagBatch& batch,
+               DiskEntryRows* found) {
   ID3TagData tag;
   const SharedText* folder = nullptr;
   std::string folder_bytes, name;
   int dir_fd = -1;
-  for (size_t k = from; k < to; ++k) {
-    FileEntry& row = run.EntryTable[static_cast<size_t>(rows[k])];
+  for (const TagRow& file : batch) {
+    FileEntry& row = *file.entry;
     if (folder == nullptr || !row.OldPath.SharesWith(*folder)) {
       folder = &row.OldPath;
       folder_bytes = Utf16ToUtf8(row.OldPath);
@@ -44,26 +70,123 @@ void ReadTagPart(RunState& run, DiskOps& disk, const std::string& root_bytes,
     DiskEntry seen;
     const int32_t read = ReadID3TagAt(dir_fd, name, tag, nullptr, found ? &seen : nullptr, disk);
     if (found != nullptr && seen.has_block) {
-      found->append(static_cast<size_t>(rows[k]), std::move(seen));
+      found->append(static_cast<size_t>(file.row), std::move(seen));
     }
-    if (read == 1) {
-      row.OldTitle = tag.Title;
-      row.NewTitle = tag.Title;
-      row.OldArtist = tag.Artist;
-      row.NewArtist = tag.Artist;
-      row.OldAlbum = tag.Album;
-      row.NewAlbum = tag.Album;
-    }
+    if (read == 1) PutTexts(row, tag);
+  }
+}
+
+// Reads the tags of the files the listing hands on: from a large library on,
+// a second thread starts reading while the listing goes on, and this thread
+// joins it once the listing has ended.
+class TagReaders {
+ public:
+  // Files handed on at once: enough that the hand-over costs little.
+  static constexpr size_t kBatchFiles = 512;
+
+  TagReaders(DiskOps& disk, std::string root_bytes, bool keep_found)
+      : disk_(disk), root_bytes_(std::move(root_bytes)), keep_found_(keep_found) {}
+  TagReaders(const TagReaders&) = delete;
+  TagReaders& operator=(const TagReaders&) = delete;
+  // A listing that failed or threw leaves the second thread to stop here.
+  ~TagReaders() {
+    Stop();
+    if (second_.joinable()) second_.join();
+  }
+
+  // From the listing.
+  void Add(TagBatch&& batch);
+  // After the listing: reads what is left, waits for the second thread and,
+  // when kept, adds what was seen of each file to `found`.
+  void Finish(DiskEntryRows* found);
+
+ private:
+  // The next batch; false when there is none left.
+  bool Take(TagBatch& batch);
+  void ReadAll(DiskEntryRows& found);
+  void Stop();
+
+  DiskOps& disk_;
+  const std::string root_bytes_;
+  const bool keep_found_;
+  std::mutex mutex_;
+  std::condition_variable waiting_;
+  std::deque<TagBatch> queue_;
+  size_t handed_on_ = 0;  // files, for the decision on a second thread
+  bool listed_ = false;   // no more batches come
+  bool stopped_ = false;  // the rest is not wanted
+  std::thread second_;
+  DiskEntryRows second_found_;
+  std::exception_ptr second_error_;
+};
+
+void TagReaders::Add(TagBatch&& batch) {
+  const size_t files = batch.size();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    queue_.push_back(std::move(batch));
+  }
+  waiting_.notify_one();
+  handed_on_ += files;
+  if (!second_.joinable() && SecondThreadPays(handed_on_)) {
+    second_ = std::thread([this] {
+      try {
+        ReadAll(second_found_);
+      } catch (...) {
+        second_error_ = std::current_exception();
+        Stop();
+      }
+    });
+  }
+}
+
+bool TagReaders::Take(TagBatch& batch) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  waiting_.wait(lock, [&] { return stopped_ || listed_ || !queue_.empty(); });
+  if (stopped_ || queue_.empty()) return false;
+  batch = std::move(queue_.front());
+  queue_.pop_front();
+  return true;
+}
+
+void TagReaders::ReadAll(DiskEntryRows& found) {
+  LibraryFolders folders(disk_, root_bytes_);
+  TagBatch batch;
+  while (Take(batch)) ReadBatch(folders, disk_, batch, keep_found_ ? &found : nullptr);
+}
+
+void TagReaders::Stop() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopped_ = true;
+  }
+  waiting_.notify_all();
+}
+
+void TagReaders::Finish(DiskEntryRows* found) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    listed_ = true;
+  }
+  waiting_.notify_all();
+  DiskEntryRows own;
+  ReadAll(own);
+  if (second_.joinable()) second_.join();
+  if (second_error_) std::rethrow_exception(second_error_);
+  if (found != nullptr) {
+    found->merge(std::move(own));
+    found->merge(std::move(second_found_));
   }
 }
 
 class Scanner {
  public:
-  Scanner(AppState& app, RunState& run, DiskOps& disk) : app_(app), run_(run), disk_(disk) {}
+  Scanner(AppState& app, RunState& run, DiskOps& disk, const std::string& root_bytes)
+      : app_(app), run_(run), readers_(disk, root_bytes, KeepsFound(app.settings)) {}
 
   bool Scan(const SharedText& folder, const std::string& folder_bytes, size_t depth);
-  // Reads the tags of the files the scan found (after Scan).
-  void ReadTags(const std::string& root_bytes);
+  // Puts the tags of the files the scan found into their rows (after Scan).
+  void ReadTags();
   const ScanError& error() const { return error_; }
 
  private:
@@ -79,15 +202,21 @@ class Scanner {
   bool AddEntries(const DirectoryListing& listing, const SharedText& folder,
                   const std::string& folder_bytes, size_t depth);
 
+  // What the undo record needs of each file is kept only for a run that
+  // writes the record and may change something.
+  static bool KeepsFound(const Settings& s) {
+    return s.FlagCreateCSVFile == 1 && (s.FlagCheckOnlyFilename != 1 || s.FlagCheckOnlyID3Tag != 1);
+  }
+
   AppState& app_;
   RunState& run_;
-  DiskOps& disk_;
   ScanError error_;
   // One listing per depth, reused for every folder at that depth; a
   // unique_ptr keeps each in place while deeper levels are added.
   std::vector<std::unique_ptr<DirectoryListing>> listings_;
-  std::vector<int32_t> tag_rows_;  // the file rows whose tags are to be read
-  bool mid_line_ = false;          // the log's last line has no line end yet
+  TagReaders readers_;
+  TagBatch batch_;         // files not yet handed on to the readers
+  bool mid_line_ = false;  // the log's last line has no line end yet
   int64_t folders_listed_ = 0;
 };
 
@@ -157,8 +286,11 @@ bool Scanner::AddEntries(const DirectoryListing& listing, const SharedText& fold
     if (!name) continue;
     if (kind == EntryKind::kFile) {
       if (!EndsInMp3(*name)) continue;
-      AddEntry(run_, folder, *name, 1);
-      if (read_tags) tag_rows_.push_back(run_.EntryCount);
+      FileEntry& row = AddEntry(run_, folder, *name, 1);
+      if (read_tags) {
+        batch_.push_back({&row, run_.EntryCount});
+        if (batch_.size() >= TagReaders::kBatchFiles) readers_.Add(std::exchange(batch_, {}));
+      }
       continue;
     }
     if (folder_rows) AddEntry(run_, folder, *name, 0);
@@ -171,28 +303,9 @@ bool Scanner::AddEntries(const DirectoryListing& listing, const SharedText& fold
   return true;
 }
 
-void Scanner::ReadTags(const std::string& root_bytes) {
-  const Settings& settings = app_.settings;
-  // What the undo record needs of each file is kept only for a run that
-  // writes the record and may change something.
-  const bool keep_found = settings.FlagCreateCSVFile == 1 && (settings.FlagCheckOnlyFilename != 1 ||
-                                                              settings.FlagCheckOnlyID3Tag != 1);
-  DiskEntryRows* found = keep_found ? &run_.FoundOnDisk : nullptr;
-  const size_t n = tag_rows_.size();
-  if (!SecondThreadPays(n)) {
-    ReadTagPart(run_, disk_, root_bytes, tag_rows_, 0, n, found);
-    return;
-  }
-  // The second half of the files on a second thread, each half into rows of
-  // its own; the rows stay in place, since the table no longer grows.
-  DiskEntryRows second_found;
-  RunInTwoParts([&] { ReadTagPart(run_, disk_, root_bytes, tag_rows_, 0, n / 2, found); },
-                [&] {
-                  ReadTagPart(run_, disk_, root_bytes, tag_rows_, n / 2, n,
-                              found ? &second_found : nullptr);
-                },
-                nullptr);
-  if (found != nullptr) found->append(std::move(second_found));
+void Scanner::ReadTags() {
+  if (!batch_.empty()) readers_.Add(std::exchange(batch_, {}));
+  readers_.Finish(KeepsFound(app_.settings) ? &run_.FoundOnDisk : nullptr);
 }
 
 }  // namespace
@@ -216,10 +329,10 @@ int32_t ScanFolder(AppState& app, RunState& run, std::u16string_view path, ScanE
   }
   if (folder.back() != u'/') folder += u'/';
   try {
-    Scanner scanner(app, run, disk);
     const std::string folder_bytes = Utf16ToUtf8(folder);
+    Scanner scanner(app, run, disk, folder_bytes);
     bool ok = scanner.Scan(SharedText(folder), folder_bytes, 0);
-    if (ok) scanner.ReadTags(folder_bytes);
+    if (ok) scanner.ReadTags();
     if (!ok && error != nullptr) *error = scanner.error();
     return ok ? 1 : 0;
   } catch (const std::exception&) {

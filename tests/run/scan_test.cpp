@@ -391,6 +391,45 @@ TEST_F(ScanTest, SubfolderThatVanishesFailsTheWholeScan) {
   EXPECT_EQ(Rows(), expected);
 }
 
+// A large library's tags are read while the listing goes on: every file gets
+// its own texts, those listed before and after a subfolder alike; and a
+// listing that fails late, with tags being read beside it, fails the scan
+// as a small one does.
+TEST_F(ScanTest, LargeLibraryTagsAreReadWhileListing) {
+  Touch("0.mp3", TaggedMp3("0", "A", "B"));
+  for (const char* folder : {"a", "b", "c"}) {
+    for (int i = 0; i < 1500; ++i) {
+      const std::string stem = std::string(folder) + std::to_string(i);
+      Touch(fs::path(folder) / (stem + ".mp3"), TaggedMp3(stem, "A", "B"));
+    }
+  }
+  Touch("z.mp3", TaggedMp3("z", "A", "B"));
+  app_.settings.FlagRenameFolderName = 0;
+  for (const bool fail : {false, true}) {
+    SCOPED_TRACE(fail ? "c vanishes" : "whole");
+    ResetEntryTable(run_);
+    VanishingFrontEnd ui;
+    ui.when = fail ? 3 : -1;  // entering b/, with 3,000 files handed on
+    ui.victim = data_ / "c";
+    app_.ui = &ui;
+    ASSERT_EQ(Scan(), fail ? 0 : 1);
+    if (fail) {
+      EXPECT_EQ(error_.folder, Data16() + u"c/");
+      EXPECT_EQ(run_.EntryCount, 3001);
+      continue;
+    }
+    ASSERT_EQ(run_.EntryCount, 4502);
+    int wrong = 0;
+    for (int32_t i = 1; i <= run_.EntryCount; ++i) {
+      const FileEntry& e = run_.EntryTable[i];
+      const std::u16string stem = e.OldName.substr(0, e.OldName.size() - 4);
+      wrong += e.OldTitle != stem || e.NewTitle != stem || e.OldArtist != u"A" ||
+               e.NewAlbum != u"B";
+    }
+    EXPECT_EQ(wrong, 0);
+  }
+}
+
 TEST_F(ScanTest, FolderReplacedByALinkIsNotEntered) {
   Touch("a/1.mp3");
   Touch("b/2.mp3");
