@@ -18,6 +18,7 @@
 #include "platform/csv.h"
 #include "platform/text.h"
 #include "platform/text_file.h"
+#include "platform/two_threads.h"
 #include "platform/unique_fd.h"
 
 namespace tarvel {
@@ -145,22 +146,27 @@ void FormatRenameList(const RunState& run, int32_t count,
                       const std::function<void(std::string_view)>& sink) {
   const bool cp932 = ListSurvivesCp932(run, count);
   if (!cp932) sink(kListUtf8Mark);
-  // Characters of text encoded at once: large enough that each hand-over
-  // to `sink` is worth its cost.
-  constexpr size_t kChunkChars = size_t{64} * 1024;
-  std::u16string chunk;
-  auto flush = [&] {
-    sink(cp932 ? EncodeCp932(chunk) : Utf16ToUtf8(chunk));
-    chunk.clear();
+  auto encoded = [cp932](const std::u16string& text) {
+    return cp932 ? EncodeCp932(text) : Utf16ToUtf8(text);
   };
   const std::u16string_view blank[kRenameListColumns] = {};
-  AppendCSVRecord(chunk, blank, kCsvFieldSeparator, kCsvLineSeparator, kCsvQuote);
-  for (int32_t i = 1; i <= count; ++i) {
-    ListRecord record(i, run.EntryTable[static_cast<size_t>(i)]);
-    AppendCSVRecord(chunk, record.fields, kCsvFieldSeparator, kCsvLineSeparator, kCsvQuote);
-    if (chunk.size() > kChunkChars) flush();
-  }
-  flush();
+  std::u16string text;
+  AppendCSVRecord(text, blank, kCsvFieldSeparator, kCsvLineSeparator, kCsvQuote);
+  sink(encoded(text));
+  // Rows encoded at once: enough that each hand-over to `sink` is worth its
+  // cost, few enough that the pieces in hand stay small.
+  constexpr size_t kPieceRows = 1024;
+  MakePiecesInOrder(
+      1, static_cast<size_t>(count) + 1, kPieceRows,
+      [&](size_t from, size_t to) {
+        std::u16string piece;
+        for (size_t i = from; i < to; ++i) {
+          ListRecord record(static_cast<int32_t>(i), run.EntryTable[i]);
+          AppendCSVRecord(piece, record.fields, kCsvFieldSeparator, kCsvLineSeparator, kCsvQuote);
+        }
+        return encoded(piece);
+      },
+      [&](const std::string& piece) { sink(piece); });
 }
 
 bool RenameListPath(const AppState& app, std::filesystem::path& path, std::u16string& shown,

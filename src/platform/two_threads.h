@@ -4,8 +4,10 @@
 #ifndef TARVEL_PLATFORM_TWO_THREADS_H_
 #define TARVEL_PLATFORM_TWO_THREADS_H_
 
+#include <algorithm>
 #include <cstddef>
 #include <functional>
+#include <utility>
 
 namespace tarvel {
 
@@ -24,6 +26,30 @@ bool SecondThreadPays(size_t items);
 // first part's when both threw).
 void RunInTwoParts(const std::function<void()>& first, const std::function<void()>& second,
                    const std::function<void()>& waiting);
+
+// Makes the pieces of the items [from, to), `part` items to a piece, with
+// `make(first, end)`, and hands each to `take` in the order of the items.
+// When the walk is long enough, two pieces are made at a time, one on a
+// second thread; `take` always runs on this thread. At most two pieces are
+// held at once.
+template <typename Make, typename Take>
+void MakePiecesInOrder(size_t from, size_t to, size_t part, const Make& make, const Take& take) {
+  const bool two = SecondThreadPays(to - from);
+  for (size_t at = from; at < to;) {
+    const size_t mid = std::min(to, at + part);
+    if (!two || mid == to) {
+      take(make(at, mid));
+      at = mid;
+      continue;
+    }
+    const size_t end = std::min(to, mid + part);
+    decltype(make(at, mid)) first, second;
+    RunInTwoParts([&] { first = make(at, mid); }, [&] { second = make(mid, end); }, nullptr);
+    take(std::move(first));
+    take(std::move(second));
+    at = end;
+  }
+}
 
 }  // namespace tarvel
 

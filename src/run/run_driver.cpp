@@ -16,6 +16,7 @@
 #include "files/undo_record.h"
 #include "platform/text.h"
 #include "platform/translatable.h"
+#include "platform/two_threads.h"
 #include "run/conversion_pass.h"
 #include "run/run_guard.h"
 #include "run/scan.h"
@@ -263,10 +264,19 @@ Next ListChanges(RunContext& c) {
   }
   if (c.app.settings.FlagDisplayLog == 1) {
     c.app.ui->AppendLog(u"以下のファイルの名前を変更します。\r\n");
-    for (int32_t i = 1; i <= c.run.EntryCount; ++i) {
-      std::u16string block = ChangeListing(c.run.EntryTable[i]);
-      if (!block.empty()) c.app.ui->AppendLog(block);
-    }
+    // The rows' blocks are made a piece of rows at a time (two pieces side
+    // by side on a large table) and shown in the order of the rows.
+    constexpr size_t kPieceRows = 1024;
+    MakePiecesInOrder(
+        1, static_cast<size_t>(c.run.EntryCount) + 1, kPieceRows,
+        [&](size_t from, size_t to) {
+          std::u16string piece;
+          for (size_t i = from; i < to; ++i) piece += ChangeListing(c.run.EntryTable[i]);
+          return piece;
+        },
+        [&](const std::u16string& piece) {
+          if (!piece.empty()) c.app.ui->AppendLog(piece);
+        });
   }
   ReportLine(c.app, DecimalText(c.run.ChangeCount) + u"個のファイルまたはフォルダが変更されます。",
              2);
