@@ -29,10 +29,17 @@ void CliFrontEnd::Write(std::u16string_view text) {
   at_line_start_ = out.back() == u'\n';
   std::string bytes = Utf16ToUtf8(out);
   std::fwrite(bytes.data(), 1, bytes.size(), out_);
-  // An open line (the progress marks of the scan) is shown at once; whole
+  // An open line (the progress marks of the scan) is shown at once on a
+  // terminal, and in a file or a pipe at most ten times a second (a mark a
+  // folder would be tens of thousands of writes on a large library); whole
   // lines go through the stream's buffer, which matters for a listing of
-  // 100,000 changes written to a file or a pipe.
-  if (!at_line_start_) std::fflush(out_);
+  // 100,000 changes.
+  if (at_line_start_) return;
+  const auto now = std::chrono::steady_clock::now();
+  if (to_terminal_ || now - last_flush_ >= std::chrono::milliseconds(100)) {
+    std::fflush(out_);
+    last_flush_ = now;
+  }
 }
 
 void CliFrontEnd::AppendLog(std::u16string_view text) { Write(text); }

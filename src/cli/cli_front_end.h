@@ -3,6 +3,9 @@
 #ifndef TARVEL_CLI_CLI_FRONT_END_H_
 #define TARVEL_CLI_CLI_FRONT_END_H_
 
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdio>
 
 #include "app/front_end.h"
@@ -12,7 +15,8 @@ namespace tarvel {
 
 class CliFrontEnd : public FrontEnd {
  public:
-  explicit CliFrontEnd(std::FILE* out = stdout) : out_(out) {}
+  explicit CliFrontEnd(std::FILE* out = stdout)
+      : out_(out), to_terminal_(::isatty(::fileno(out)) == 1) {}
   ~CliFrontEnd() override { Finish(); }
 
   void AppendLog(std::u16string_view text) override;
@@ -37,6 +41,8 @@ class CliFrontEnd : public FrontEnd {
   void Write(std::u16string_view text);
 
   std::FILE* out_;
+  const bool to_terminal_;
+  std::chrono::steady_clock::time_point last_flush_{};
   bool pending_cr_ = false;  // a CR at the end of the last piece, waiting for its LF
   bool at_line_start_ = true;
   TerminalProgress* progress_ = nullptr;

@@ -565,6 +565,13 @@ int Image(AppState& app, CliFrontEnd& ui, MecabReadingService& reading, const st
 }
 
 int Main(int argc, char** argv) {
+  // The log of a large library is tens of megabytes: into a file or a pipe
+  // it goes in large writes rather than one per page. A terminal keeps the
+  // stream's own buffering, so that each line shows as it comes.
+  if (::isatty(STDOUT_FILENO) != 1) {
+    static char buffer[size_t{256} * 1024];
+    std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
+  }
   if (auto exe = ExecutablePath()) SetUpMessages(*exe);
   CliOptions options;
   if (auto status = ParseArguments(argc, argv, options)) return *status;

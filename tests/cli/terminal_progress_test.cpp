@@ -4,7 +4,9 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <pty.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -219,6 +221,52 @@ TEST(CliFrontEndTest, EndsTheLastLineOnce) {
     const size_t n = std::fread(buffer, 1, sizeof buffer, file);
     std::fclose(file);
     EXPECT_EQ(std::string(buffer, n), c.out) << testing::U8(c.log);
+  }
+}
+
+// The scan's marks, an open line, reach a terminal one by one; into a file
+// they are not written one at a time (a mark a folder would be tens of
+// thousands of writes), and every one is there at the end.
+TEST(CliFrontEndTest, MarksReachATerminalAtOnceAndAFileInBulk) {
+  for (const bool terminal : {true, false}) {
+    SCOPED_TRACE(terminal ? "terminal" : "file");
+    int fds[2] = {-1, -1};
+    std::FILE* file = nullptr;
+    if (terminal) {
+      termios raw{};
+      ::cfmakeraw(&raw);
+      ASSERT_EQ(::openpty(&fds[0], &fds[1], nullptr, &raw, nullptr), 0);
+      file = ::fdopen(fds[1], "w");
+    } else {
+      file = std::tmpfile();
+    }
+    ASSERT_NE(file, nullptr);
+    const int out = ::fileno(file);
+    struct stat st {};
+    std::string seen;
+    {
+      CliFrontEnd ui(file);
+      for (int i = 0; i < 200; ++i) ui.AppendLog(u"。");
+      if (terminal) {
+        char buf[1024];
+        pollfd ready{fds[0], POLLIN, 0};
+        while (seen.size() < 600 && ::poll(&ready, 1, 5000) == 1) {
+          const ssize_t n = ::read(fds[0], buf, sizeof buf);
+          if (n <= 0) break;
+          seen.append(buf, static_cast<size_t>(n));
+        }
+        EXPECT_EQ(seen.size(), 600u);  // all there before the front end ends
+      } else {
+        ASSERT_EQ(::fstat(out, &st), 0);
+        EXPECT_LT(st.st_size, 600);
+      }
+    }
+    if (!terminal) {
+      ASSERT_EQ(::fstat(out, &st), 0);
+      EXPECT_EQ(st.st_size, 601);  // with the line end of the end
+    }
+    std::fclose(file);
+    if (terminal) ::close(fds[0]);
   }
 }
 
