@@ -326,6 +326,8 @@ TEST_F(RunHistoryTest, FindsTheKeptListWhoseRecordBelongsToTheList) {
       {"2026-01-01_000003", "not a record\n"},
       {"2026-01-01_000004", "tarvel-undo 1\nlist " + std::to_string(list.size()) + "x" +
                                 std::string(head).substr(std::string(head).find(' ', 19))},
+      // The same number, but not in the sixteen digits a record writes.
+      {"2026-01-01_000005", std::string(head).insert(std::string(head).find(' ', 19) + 1, "0")},
   };
   for (const auto& c : kCases) {
     fs::create_directories(folder_.history_dir / c.folder);
