@@ -160,6 +160,7 @@ TEST_F(RenamePlanTest, ARenameRefusesWhatIsNotASingleName) {
     SCOPED_TRACE(U8(c.from) + " to " + U8(c.to));
     const StageResult r = RenameItem(Library(), Folder(), c.from, Folder(), c.to);
     EXPECT_EQ(r.code, StageCode::kUnusableName);
+    EXPECT_EQ(r.sys_errno, 0);  // no call of the system was made
     EXPECT_EQ(r.message, "cannot rename " + U8(Folder() + std::u16string(c.from)) + " to " +
                              U8(Folder() + std::u16string(c.to)) + ": not a usable name");
   }
