@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "files/file_stage.h"
 #include "platform/text.h"
 #include "support/fault_disk_ops.h"
 #include "support/test_support.h"
@@ -140,6 +141,35 @@ TEST_F(RenamePlanTest, CycleThatCannotCloseTakesItsEntryBackFromTheSide) {
   EXPECT_EQ(failed, (std::set<size_t>{0, 2}));
   EXPECT_EQ(Contents(),
             (std::map<std::string, std::string>{{"a", "a"}, {"c", "b"}, {"gone", "c"}}));
+}
+
+// A rename only ever changes the name of one entry of its folder: a name
+// that reaches into another folder or out of this one, or is no name at all,
+// is refused on either side, and nothing moves.
+TEST_F(RenamePlanTest, ARenameRefusesWhatIsNotASingleName) {
+  WriteBytes(dir() / "a", "a");
+  fs::create_directory(dir() / "sub");
+  WriteBytes(dir() / "sub" / "c", "c");
+  const struct {
+    std::u16string_view from, to;
+  } kCases[] = {
+      {u"a", u"sub/b"}, {u"a", u"../b"},  {u"a", u".."}, {u"a", u"."},
+      {u"a", u""},      {u"sub/c", u"c"}, {u"..", u"b"}, {u"a", std::u16string_view(u"b\0c", 3)},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(U8(c.from) + " to " + U8(c.to));
+    const StageResult r = RenameItem(Library(), Folder(), c.from, Folder(), c.to);
+    EXPECT_EQ(r.code, StageCode::kUnusableName);
+    EXPECT_EQ(r.sys_errno, 0);  // no call of the system was made
+    EXPECT_EQ(r.message, "cannot rename " + U8(Folder() + std::u16string(c.from)) + " to " +
+                             U8(Folder() + std::u16string(c.to)) + ": not a usable name");
+  }
+  std::set<std::string> left;
+  for (const auto& e : fs::recursive_directory_iterator(dir())) {
+    left.insert(e.path().lexically_relative(dir()).native());
+  }
+  EXPECT_EQ(left, (std::set<std::string>{"a", "sub", "sub/c"}));
+  EXPECT_FALSE(fs::exists(TempDirTest::dir() / "b"));
 }
 
 TEST_F(RenamePlanTest, FoldersAreOrderedByDepth) {

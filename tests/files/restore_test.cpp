@@ -58,7 +58,7 @@ TEST_F(RestoreTest, FilesComeBackWhereTheirFolderIsNow) {
   const struct {
     const char* what;
     std::function<void()> make;
-    int32_t files_restored;
+    int32_t folders_restored, files_restored;
     size_t missing, conflicts;
     const char* afterwards;         // a path (in the library) there afterwards
     const char* appears = nullptr;  // a file made just before the first rename
@@ -76,20 +76,28 @@ TEST_F(RestoreTest, FilesComeBackWhereTheirFolderIsNow) {
          WriteBytes(lib_ / "b.mp3", "b");
          Renamed("", u"a.mp3", "", u"b.mp3", 1);
        },
-       1, 0, 0, "a.mp3"},
+       0, 1, 0, 0, "a.mp3"},
       {"a folder under the new name is not the file",
        [&] {
          fs::create_directory(lib_ / "b.mp3");
          Renamed("", u"a.mp3", "", u"b.mp3", 1);
        },
-       0, 1, 0, "b.mp3"},
+       0, 0, 1, 0, "b.mp3"},
       {"a hand-made list moves it between folders",
        [&] {
          fs::create_directories(lib_ / "x" / "y");
          WriteBytes(lib_ / "x" / "y" / "b.mp3", "b");
          Renamed("x", u"a.mp3", "x/y", u"b.mp3", 1);
        },
-       1, 0, 0, "x/a.mp3"},
+       0, 1, 0, 0, "x/a.mp3"},
+      {"two levels below a folder renamed back first",
+       [&] {
+         fs::create_directories(lib_ / "B" / "sub");
+         WriteBytes(lib_ / "B" / "sub" / "y.mp3", "y");
+         Renamed("", u"A", "", u"B", 0);
+         Renamed("A/sub", u"x.mp3", "A/sub", u"y.mp3", 1);
+       },
+       1, 1, 0, 0, "A/sub/x.mp3"},
       {"two levels below a folder whose old name is taken",
        [&] {
          fs::create_directories(lib_ / "A");
@@ -98,31 +106,31 @@ TEST_F(RestoreTest, FilesComeBackWhereTheirFolderIsNow) {
          Renamed("", u"A", "", u"B", 0);
          Renamed("A/sub", u"x.mp3", "A/sub", u"y.mp3", 1);
        },
-       1, 0, 1, "B/sub/x.mp3"},
+       0, 1, 0, 1, "B/sub/x.mp3"},
       {"its old name taken after the plan",
        [&] {
          WriteBytes(lib_ / "b.mp3", "b");
          Renamed("", u"a.mp3", "", u"b.mp3", 1);
        },
-       0, 0, 1, "b.mp3", "a.mp3"},
+       0, 0, 0, 1, "b.mp3", "a.mp3"},
       {"another file under the new name, by the record",
        [&] {
          WriteBytes(lib_ / "b.mp3", "b");
          Renamed("", u"a.mp3", "", u"b.mp3", 1);
        },
-       0, 1, 0, "b.mp3", nullptr, true},
+       0, 0, 1, 0, "b.mp3", nullptr, true},
       {"another inode number on a stick, the same size",
        [&] {
          WriteBytes(lib_ / "b.mp3", "b");
          Renamed("", u"a.mp3", "", u"b.mp3", 1);
        },
-       1, 0, 0, "a.mp3", nullptr, true, true},
+       0, 1, 0, 0, "a.mp3", nullptr, true, true},
       {"a rename the file system refuses",
        [&] {
          WriteBytes(lib_ / "b.mp3", "b");
          Renamed("", u"a.mp3", "", u"b.mp3", 1);
        },
-       0, 0, 0, "b.mp3", nullptr, false, false, EACCES, 1},
+       0, 0, 0, 0, "b.mp3", nullptr, false, false, EACCES, 1},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.what);
@@ -152,6 +160,10 @@ TEST_F(RestoreTest, FilesComeBackWhereTheirFolderIsNow) {
       entry.size = 1;
     }
     ASSERT_EQ(RestoreFolders(reporter, run_, details), 1);
+    EXPECT_EQ(details.folders_restored, c.folders_restored);
+    EXPECT_NE(ui_.log.find(DecimalText(c.folders_restored) + u"個のフォルダ名を復元しました。"),
+              std::u16string::npos)
+        << testing::U8(ui_.log);
     ASSERT_EQ(RestoreFiles(reporter, run_, details, c.other_file ? &record : nullptr, disk), 1);
     EXPECT_EQ(details.files_restored, c.files_restored);
     EXPECT_EQ(details.missing.size(), c.missing);

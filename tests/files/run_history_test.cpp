@@ -321,11 +321,14 @@ TEST_F(RunHistoryTest, FindsTheKeptListWhoseRecordBelongsToTheList) {
     std::string record;
   } kCases[] = {
       {"2026-01-01_000000", head + std::string("rows 0\nend\n")},  // older than the next
-      {"2026-01-01_000001", head + std::string("rows 0\n")},       // the head is all that is read
+      // Only the head is read, however long the record.
+      {"2026-01-01_000001", head + std::string("rows 0\n") + std::string(3000, '#')},
       {"2026-01-01_000002", "tarvel-undo 1\nlist 1 0000000000000001\n"},
       {"2026-01-01_000003", "not a record\n"},
       {"2026-01-01_000004", "tarvel-undo 1\nlist " + std::to_string(list.size()) + "x" +
                                 std::string(head).substr(std::string(head).find(' ', 19))},
+      // The same number, but not in the sixteen digits a record writes.
+      {"2026-01-01_000005", std::string(head).insert(std::string(head).find(' ', 19) + 1, "0")},
   };
   for (const auto& c : kCases) {
     fs::create_directories(folder_.history_dir / c.folder);

@@ -250,6 +250,7 @@ TEST_F(UndoRecordFileTest, CaptureKeepsTagBlocksSizesModesAndIdentity) {
   fs::create_directory(dir() / "folder");
   ::chmod((dir() / "folder").c_str(), 0710);
   fs::create_symlink("tagged.mp3", dir() / "link.mp3");
+  WriteBytes(dir() / "renamed.mp3", audio);
   RunState run;
   const std::u16string folder = *Utf8ToUtf16(dir().native()) + u"/";
   auto add = [&](std::u16string_view name, int32_t is_file, int32_t rename, int32_t tag_flag) {
@@ -263,8 +264,9 @@ TEST_F(UndoRecordFileTest, CaptureKeepsTagBlocksSizesModesAndIdentity) {
   add(u"link.mp3", 1, 0, 1);  // a link is never looked through
   add(u"unflagged.mp3", 1, 0, 0);
   add(u"gone.mp3", 1, 1, 0);  // nothing on disk: nothing to keep
+  add(u"renamed.mp3", 1, 1, 0);
   UndoRecord r = CaptureUndoRecord(run);
-  ASSERT_EQ(r.rows.size(), 3u);
+  ASSERT_EQ(r.rows.size(), 4u);
   struct stat st;
   ASSERT_EQ(::stat((dir() / "tagged.mp3").c_str(), &st), 0);
   EXPECT_EQ(r.rows[1].ino, st.st_ino);
@@ -279,6 +281,24 @@ TEST_F(UndoRecordFileTest, CaptureKeepsTagBlocksSizesModesAndIdentity) {
   EXPECT_FALSE(r.rows[3].has_block);
   EXPECT_EQ(r.rows[3].dev, st.st_dev);
   EXPECT_EQ(r.rows[3].mode, 0710u);
+  // A folder and a file the run only renames: their size (none for a
+  // folder) and time, without their bytes.
+  const struct {
+    size_t row;
+    const char* name;
+    uint64_t size;
+  } kRenamedOnly[] = {{3, "folder", 0}, {7, "renamed.mp3", 200}};
+  for (const auto& c : kRenamedOnly) {
+    SCOPED_TRACE(c.name);
+    ASSERT_EQ(::stat((dir() / c.name).c_str(), &st), 0);
+    const UndoEntry& e = r.rows[c.row];
+    EXPECT_EQ(e.ino, st.st_ino);
+    EXPECT_EQ(e.size, c.size);
+    EXPECT_TRUE(e.has_mtime);
+    EXPECT_EQ(e.mtime.sec, st.st_mtim.tv_sec);
+    EXPECT_EQ(e.mtime.nsec, st.st_mtim.tv_nsec);
+    EXPECT_FALSE(e.has_block);
+  }
   // The folder the run renames in gets its time, once, by its first renamed row.
   ASSERT_EQ(r.folder_times.size(), 1u);
   EXPECT_EQ(r.folder_times[0].row, 2u);
