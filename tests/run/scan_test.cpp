@@ -423,8 +423,8 @@ TEST_F(ScanTest, LargeLibraryTagsAreReadWhileListing) {
     for (int32_t i = 1; i <= run_.EntryCount; ++i) {
       const FileEntry& e = run_.EntryTable[i];
       const std::u16string stem = e.OldName.substr(0, e.OldName.size() - 4);
-      wrong += e.OldTitle != stem || e.NewTitle != stem || e.OldArtist != u"A" ||
-               e.NewAlbum != u"B";
+      wrong +=
+          e.OldTitle != stem || e.NewTitle != stem || e.OldArtist != u"A" || e.NewAlbum != u"B";
     }
     EXPECT_EQ(wrong, 0);
   }
