@@ -197,6 +197,9 @@ class Scanner {
                                           std::string_view name_bytes);
   // Tells the front end that the folder is being entered.
   void ShowFolder();
+  // Adds the row of an MP3 file and, with `read_tag`, hands it on to the
+  // tag readers.
+  void AddFile(const SharedText& folder, const std::u16string& name, bool read_tag);
   // Adds the rows of the entries of `listing`, the folder `folder`, and
   // scans its subfolders when asked. False when one cannot be listed.
   bool AddEntries(const DirectoryListing& listing, const SharedText& folder,
@@ -267,6 +270,13 @@ std::optional<std::u16string> Scanner::TakenName(EntryKind kind, const std::u16s
   return std::nullopt;
 }
 
+void Scanner::AddFile(const SharedText& folder, const std::u16string& name, bool read_tag) {
+  FileEntry& row = AddEntry(run_, folder, name, 1);
+  if (!read_tag) return;
+  batch_.push_back({&row, run_.EntryCount});
+  if (batch_.size() >= TagReaders::kBatchFiles) readers_.Add(std::exchange(batch_, {}));
+}
+
 bool Scanner::AddEntries(const DirectoryListing& listing, const SharedText& folder,
                          const std::string& folder_bytes, size_t depth) {
   const Settings& settings = app_.settings;
@@ -285,12 +295,7 @@ bool Scanner::AddEntries(const DirectoryListing& listing, const SharedText& fold
     std::optional<std::u16string> name = TakenName(kind, folder, name_bytes);
     if (!name) continue;
     if (kind == EntryKind::kFile) {
-      if (!EndsInMp3(*name)) continue;
-      FileEntry& row = AddEntry(run_, folder, *name, 1);
-      if (read_tags) {
-        batch_.push_back({&row, run_.EntryCount});
-        if (batch_.size() >= TagReaders::kBatchFiles) readers_.Add(std::exchange(batch_, {}));
-      }
+      if (EndsInMp3(*name)) AddFile(folder, *name, read_tags);
       continue;
     }
     if (folder_rows) AddEntry(run_, folder, *name, 0);
