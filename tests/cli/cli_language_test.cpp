@@ -58,6 +58,8 @@ class CliLanguageTest : public testing::CliLibraryTest {
 TEST_F(CliLanguageTest, MessagesFollowTheLocale) {
   const std::string missing_list = (dir() / "gone" / "list.csv").native();
   const std::string missing_folder = (dir() / "no-such-folder").native();
+  const std::string plain_file = (dir() / "plain").native();
+  testing::WriteBytes(plain_file, "not a folder");
   // A kept run whose list cannot be read.
   const std::string history = (dir() / "xdg-data" / "tarvel" / "history").native();
   fs::create_directories(fs::path(history) / "2026-12-07_140500");
@@ -104,6 +106,12 @@ TEST_F(CliLanguageTest, MessagesFollowTheLocale) {
        kErr,
        {"データフォルダ " + missing_folder + " を使えません: 存在しません"},
        {"the data folder " + missing_folder + " cannot be used: it does not exist"}},
+      {"a data folder that is a file: its name and the system's reason",
+       Args({plain_file}),
+       1,
+       kErr,
+       {"一覧を取得できません: " + plain_file + "/: ディレクトリではありません"},
+       {"cannot list " + plain_file + "/: Not a directory"}},
       {"the root folder: its name and why",
        Args({"/"}),
        2,

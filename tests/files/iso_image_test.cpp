@@ -194,5 +194,24 @@ TEST(IsoVolumeLabelTest, AsciiCapitalsOfTheFolderName) {
   }
 }
 
+// Joliet counts a name in UTF-16 units: one for each character, two for one
+// beyond the basic plane.
+TEST(JolietLengthTest, CountsUtf16UnitsOfAUtf8Name) {
+  struct {
+    std::u16string name;
+    size_t units;
+  } kCases[] = {
+      {u"", 0},
+      {u"abc.mp3", 7},
+      {u"ｱｲｳ", 3},                       // three bytes each
+      {u"é夜", 2},                       // two and three bytes
+      {u"\U0001F3B5", 2},                // four bytes: a surrogate pair
+      {u"a\U0001F3B5夜\U0001F3B5b", 7},  // all of them in one name
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(JolietLength(testing::U8(c.name)), c.units) << testing::U8(c.name);
+  }
+}
+
 }  // namespace
 }  // namespace tarvel

@@ -9,6 +9,7 @@
 
 #include "platform/text.h"
 #include "support/exfat_volume.h"
+#include "support/fault_disk_ops.h"
 #include "support/test_support.h"
 
 namespace tarvel {
@@ -179,6 +180,29 @@ TEST_F(PreflightTest, RenamesThatCannotBeMadeAreFoundBeforeAnyChange) {
 
 // On a stick that folds letter case, a name held in another case is taken
 // unless the file that holds it moves away in the same stage.
+// A program started with its standard input closed may get descriptor 0
+// for a folder: the renames in it are checked, a name its holder leaves
+// free included, and not refused.
+TEST_F(PreflightTest, AFolderOpenedAsDescriptorZeroIsChecked) {
+  fs::create_directories(lib_ / "sub");
+  WriteBytes(lib_ / "sub" / "a.mp3", "a");
+  WriteBytes(lib_ / "sub" / "b.mp3", "b");
+  const std::u16string sub = *Utf8ToUtf16(Library() + "sub/");
+  AddEntry(run_, sub, u"a.mp3", 1).NewName = u"b.mp3";
+  AddEntry(run_, sub, u"b.mp3", 1).NewName = u"c.mp3";
+  run_.EntryTable[1].RenameFlag = run_.EntryTable[2].RenameFlag = 1;
+  const int saved = ::dup(0);
+  ASSERT_GE(saved, 0);
+  testing::FaultDiskOps disk;
+  disk.Add({.call = testing::DiskCall::kOpenBeneath, .name = "sub", .error = 0, .before = [] {
+              ::close(0);
+            }});
+  const PreflightRefusal refusal = CheckRenames(run_, Library(), disk);
+  ::dup2(saved, 0);
+  ::close(saved);
+  EXPECT_EQ(refusal.code, PreflightCode::kOk) << refusal.detail;
+}
+
 TEST_F(PreflightTest, OnAStickANameInAnotherCaseIsFreeOnlyWhenItsHolderMoves) {
   testing::ExfatVolume stick;
   if (!stick.ok()) GTEST_SKIP() << stick.why();
