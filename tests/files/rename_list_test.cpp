@@ -208,12 +208,16 @@ TEST_F(RenameListTest, FailureWritesNothingAndReportsNothing) {
   struct {
     const char* label;
     std::u16string data_folder;
+    std::string error;        // what the error says, after the list's path
     int32_t extra_count = 0;  // rows the count claims beyond the table's
   } kCases[] = {
-      {"missing data folder", Text16(dir() / "gone")},
-      {"empty data folder setting", u""},
-      {"data folder is a file", Text16(dir() / "plain")},
-      {"a count past the table's rows", Text16(data_), 1},
+      {"missing data folder", Text16(dir() / "gone"),
+       "gone/list.csv: cannot create a temporary file beside it (No such file or directory)"},
+      {"empty data folder setting", u"", "no data folder is set"},
+      {"data folder is a file", Text16(dir() / "plain"),
+       "plain/list.csv: cannot create a temporary file beside it (Not a directory)"},
+      {"a count past the table's rows", Text16(data_),
+       "the table holds fewer rows than its count says", 1},
   };
   WriteBytes(dir() / "plain", "x");
   Add(u"a.mp3", u"b.mp3", 1);
@@ -223,7 +227,7 @@ TEST_F(RenameListTest, FailureWritesNothingAndReportsNothing) {
     run_.EntryCount = 1 + c.extra_count;
     std::string error;
     EXPECT_EQ(WriteRenameList(app_, run_, nullptr, &error), 0);
-    EXPECT_FALSE(error.empty());
+    EXPECT_TRUE(error.ends_with(c.error)) << error;
     EXPECT_FALSE(std::filesystem::exists(dir() / "gone"));
     EXPECT_FALSE(std::filesystem::exists(dir() / "xdg-data" / "tarvel"));
     EXPECT_TRUE(std::filesystem::is_empty(data_));
