@@ -181,26 +181,39 @@ TEST_F(PreflightTest, RenamesThatCannotBeMadeAreFoundBeforeAnyChange) {
 // On a stick that folds letter case, a name held in another case is taken
 // unless the file that holds it moves away in the same stage.
 // A program started with its standard input closed may get descriptor 0
-// for a folder: the renames in it are checked, a name its holder leaves
-// free included, and not refused.
+// for a folder: the renames in it (a name its holder leaves free included)
+// and the tag of a file the scan did not keep are checked, not refused.
 TEST_F(PreflightTest, AFolderOpenedAsDescriptorZeroIsChecked) {
   fs::create_directories(lib_ / "sub");
   WriteBytes(lib_ / "sub" / "a.mp3", "a");
   WriteBytes(lib_ / "sub" / "b.mp3", "b");
+  WriteBytes(lib_ / "sub" / "t.mp3", std::string(200, 't'));
   const std::u16string sub = *Utf8ToUtf16(Library() + "sub/");
   AddEntry(run_, sub, u"a.mp3", 1).NewName = u"b.mp3";
   AddEntry(run_, sub, u"b.mp3", 1).NewName = u"c.mp3";
   run_.EntryTable[1].RenameFlag = run_.EntryTable[2].RenameFlag = 1;
-  const int saved = ::dup(0);
-  ASSERT_GE(saved, 0);
-  testing::FaultDiskOps disk;
-  disk.Add({.call = testing::DiskCall::kOpenBeneath, .name = "sub", .error = 0, .before = [] {
-              ::close(0);
-            }});
-  const PreflightRefusal refusal = CheckRenames(run_, Library(), disk);
-  ::dup2(saved, 0);
-  ::close(saved);
-  EXPECT_EQ(refusal.code, PreflightCode::kOk) << refusal.detail;
+  AddEntry(run_, sub, u"t.mp3", 1).TagFlag = 1;
+  const struct {
+    const char* what;
+    std::function<PreflightRefusal(DiskOps&)> check;
+  } kCases[] = {
+      {"renames", [&](DiskOps& disk) { return CheckRenames(run_, Library(), disk); }},
+      {"tags", [&](DiskOps& disk) { return SettleTagWrites(run_, Library(), disk).refusal; }},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    const int saved = ::dup(0);
+    ASSERT_GE(saved, 0);
+    testing::FaultDiskOps disk;
+    disk.Add({.call = testing::DiskCall::kOpenBeneath, .name = "sub", .error = 0, .before = [] {
+                ::close(0);
+              }});
+    const PreflightRefusal refusal = c.check(disk);
+    ::dup2(saved, 0);
+    ::close(saved);
+    EXPECT_EQ(refusal.code, PreflightCode::kOk) << refusal.detail;
+  }
+  EXPECT_EQ(run_.EntryTable[3].TagFlag, 1);
 }
 
 TEST_F(PreflightTest, OnAStickANameInAnotherCaseIsFreeOnlyWhenItsHolderMoves) {
