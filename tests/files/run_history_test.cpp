@@ -309,6 +309,29 @@ TEST_F(RunHistoryTest, NotingARestoreMakesTheHistoryFolder) {
   EXPECT_EQ(listed[0].restored.size(), 19u);
 }
 
+// A restore that cannot be noted says so and why; the history is left as it
+// was.
+TEST_F(RunHistoryTest, ARestoreThatCannotBeNotedSaysWhy) {
+  const std::string list = ListWithFlags("1", "0");
+  WriteBytes(list_, list);
+  fs::create_directories(folder_.history_dir);
+  const std::string notes = (folder_.history_dir / "restores").native();
+  for (const bool unwritable : {false, true}) {
+    SCOPED_TRACE(unwritable ? "history folder unwritable" : "no history folder");
+    AppFolder folder = folder_;
+    if (!unwritable) folder.history_dir.clear();
+    ASSERT_TRUE(!unwritable || testing::SetUnwritable(folder_.history_dir, true));
+    std::string error;
+    const bool noted = NoteRestore(folder, list.size(), ListBytesHash(list), list_, &error);
+    if (unwritable) testing::SetUnwritable(folder_.history_dir, false);
+    EXPECT_FALSE(noted);
+    EXPECT_TRUE(error.starts_with(unwritable ? "cannot note the restore in " + notes + ": "
+                                             : "cannot note the restore: no history folder"))
+        << error;
+    EXPECT_FALSE(fs::exists(notes));
+  }
+}
+
 // A record kept in the history is found by the size and hash of its list
 // written in its first lines; the newest of several wins.
 TEST_F(RunHistoryTest, FindsTheKeptListWhoseRecordBelongsToTheList) {

@@ -200,6 +200,7 @@ TEST(UndoRecordTest, BrokenRecordsAreRefused) {
       {"more rows than the record's rows and folders", replace("rows 4", "rows 9")},
       {"more rows than the record has lines", replace("rows 4", "rows 99")},
       {"a count with a letter after it", replace("rows 4", "rows 4x")},
+      {"a list size left out", replace("list 42 ", "list  ")},
       {"a mode beyond 07777", replace(" 444 ", " 17777 ")},
       {"a tag block that is not hex", replace("54414700", "5441470g")},
       {"a tag block without TAG", replace("544147", "544146")},
