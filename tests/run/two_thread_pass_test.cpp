@@ -81,7 +81,8 @@ struct Outcome {
   int32_t check_only_name = 0, check_only_tag = 0;
 };
 
-Outcome Convert(const Case& c, int32_t rows_per_part, std::atomic<int>* twin_calls) {
+Outcome Convert(const Case& c, int32_t rows_per_part, std::atomic<int>* twin_calls,
+                bool alternate = true) {
   FailingOnceFrontEnd ui;
   ui.fail = c.front_end_fails;
   TwinReadingService reading({{u"東京", u"トウキョウ"}, {u"夜", u"よる"}}, twin_calls);
@@ -113,7 +114,7 @@ Outcome Convert(const Case& c, int32_t rows_per_part, std::atomic<int>* twin_cal
     e.OldTitle = e.NewTitle = r.title;
   }
   Outcome out;
-  out.result = ConvertEntriesScheduled(app, run, {rows_per_part, true}, &out.switched);
+  out.result = ConvertEntriesScheduled(app, run, {rows_per_part, alternate}, &out.switched);
   for (int32_t i = 1; i <= run.EntryCount; ++i) {
     const FileEntry& e = run.EntryTable[i];
     out.rows.push_back(e.NewName + u"|" + e.NewArtist + u"|" + e.NewAlbum + u"|" + e.NewTitle +
@@ -197,20 +198,25 @@ TEST(TwoThreadPassTest, GivesWhatOneThreadGives) {
     std::atomic<int> twin_calls{0};
     const Outcome one = Convert(c, 0, &twin_calls);
     ASSERT_EQ(twin_calls, 0);
-    const Outcome two = Convert(c, c.rows_per_part, &twin_calls);
-    if (c.rows.back().is_file == 1) {
-      EXPECT_GT(twin_calls, 0) << "the second part did not read on its own service";
+    // Alternating parts, so that both threads surely have rows; then as the
+    // program shares them, each thread taking the next part when free.
+    for (const bool alternate : {true, false}) {
+      SCOPED_TRACE(alternate ? "alternating parts" : "the next free part");
+      const Outcome two = Convert(c, c.rows_per_part, &twin_calls, alternate);
+      if (alternate && c.rows.back().is_file == 1) {
+        EXPECT_GT(twin_calls, 0) << "the second part did not read on its own service";
+      }
+      EXPECT_EQ(two.result, one.result);
+      EXPECT_EQ(two.switched, one.switched);
+      EXPECT_EQ(two.rows, one.rows);
+      EXPECT_EQ(two.change_count, one.change_count);
+      EXPECT_EQ(U8(two.log), U8(one.log));
+      EXPECT_EQ(two.messages, one.messages);
+      EXPECT_EQ(two.tick_count, one.tick_count);
+      EXPECT_EQ(two.rule_notices, one.rule_notices);
+      EXPECT_EQ(two.check_only_name, one.check_only_name);
+      EXPECT_EQ(two.check_only_tag, one.check_only_tag);
     }
-    EXPECT_EQ(two.result, one.result);
-    EXPECT_EQ(two.switched, one.switched);
-    EXPECT_EQ(two.rows, one.rows);
-    EXPECT_EQ(two.change_count, one.change_count);
-    EXPECT_EQ(U8(two.log), U8(one.log));
-    EXPECT_EQ(two.messages, one.messages);
-    EXPECT_EQ(two.tick_count, one.tick_count);
-    EXPECT_EQ(two.rule_notices, one.rule_notices);
-    EXPECT_EQ(two.check_only_name, one.check_only_name);
-    EXPECT_EQ(two.check_only_tag, one.check_only_tag);
   }
 }
 
