@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -380,6 +381,26 @@ TEST_F(ExportRunTest, EntriesASystemMakesAreNoObstacle) {
   const ExportReport report = RunExport(app_, dest.native());
   ASSERT_EQ(report.outcome, ExportReport::Outcome::kCompleted) << report.detail;
   ExpectCopy(dest);
+}
+
+// A copy keeps open only the folders of the copies in hand: a library of
+// more folders than the process may hold open is copied whole.
+TEST_F(ExportRunTest, MoreFoldersThanOpenDescriptorsAreCopied) {
+  constexpr int kFolders = 600;
+  for (int i = 0; i < kFolders; ++i) {
+    sample::WriteMp3(music_, u"d" + Utf8ToUtf16Lossy(std::to_string(1000 + i)) + u"/a.mp3", 10,
+                     std::nullopt);
+  }
+  app_.settings.MaxFolderCount = 65535;
+  rlimit before{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &before), 0);
+  rlimit low = before;
+  low.rlim_cur = std::min<rlim_t>(before.rlim_cur, 400);
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+  const ExportReport report = RunExport(app_, (dir() / "car").native());
+  ::setrlimit(RLIMIT_NOFILE, &before);
+  ASSERT_EQ(report.outcome, ExportReport::Outcome::kCompleted) << report.detail;
+  EXPECT_EQ(report.files_written, kFolders + 4);
 }
 
 // Names the copy cannot hold are found before anything is written.
