@@ -79,6 +79,7 @@ struct Outcome {
   int tick_count = 0;
   uint64_t rule_notices = 0;
   int32_t check_only_name = 0, check_only_tag = 0;
+  int64_t progress = -1;  // the last count of rows the pass reported
 };
 
 Outcome Convert(const Case& c, int32_t rows_per_part, std::atomic<int>* twin_calls,
@@ -123,6 +124,7 @@ Outcome Convert(const Case& c, int32_t rows_per_part, std::atomic<int>* twin_cal
                        std::u16string(1, u'0' + e.TagFlag));
   }
   out.change_count = run.ChangeCount;
+  out.progress = ui.last_progress[static_cast<size_t>(ProgressStage::kConvert)];
   out.log = ui.log;
   out.messages = ui.messages;
   out.tick_count = ui.tick_count;
@@ -205,6 +207,11 @@ TEST(TwoThreadPassTest, GivesWhatOneThreadGives) {
       const Outcome two = Convert(c, c.rows_per_part, &twin_calls, alternate);
       if (alternate && c.rows.back().is_file == 1) {
         EXPECT_GT(twin_calls, 0) << "the second part did not read on its own service";
+      }
+      // The rows are counted as they are through on both threads.
+      EXPECT_EQ(one.progress, static_cast<int64_t>(c.rows.size()));
+      if (alternate) {
+        EXPECT_GT(two.progress, 0);
       }
       EXPECT_EQ(two.result, one.result);
       EXPECT_EQ(two.switched, one.switched);
