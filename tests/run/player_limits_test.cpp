@@ -275,8 +275,10 @@ TEST_F(PlayerExportTest, RefusesACopyBreakingALimitAndSplitsWhenAsked) {
   const fs::path dest = dir() / "stick";
   ExportReport refused = RunExport(app_, dest.native());
   EXPECT_EQ(refused.outcome, ExportReport::Outcome::kRefused);
-  EXPECT_NE(refused.detail.find("the folder album holds 3 files"), std::string::npos)
-      << refused.detail;
+  // Each broken limit on a line of its own, then what it means.
+  EXPECT_EQ(refused.detail,
+            "files in a folder: the folder album holds 3 files; the player reads 2\n"
+            "the player cannot read the copy as it stands; nothing was written");
   EXPECT_FALSE(fs::exists(dest));
   ASSERT_NE(refused.player.changes, nullptr);
   int marked = 0;
