@@ -87,6 +87,19 @@ TEST_F(RunPreflightTest, ALibraryAnotherRunHoldsIsRefused) {
   EXPECT_EQ(testing::ExactTree(lib_), before);
 }
 
+// A run asked for while one is in progress in this program (the window lets
+// events through during a run) is busy: it touches nothing and says nothing.
+TEST_F(RunPreflightTest, ARunWhileOneIsInProgressIsBusy) {
+  WriteBytes(lib_ / "東京.mp3", kAudio);
+  const auto before = testing::ExactTree(lib_);
+  app_.run_in_progress = true;
+  RunReport r = Convert();
+  app_.run_in_progress = false;
+  EXPECT_EQ(r.outcome, RunReport::Outcome::kBusy);
+  EXPECT_EQ(testing::ExactTree(lib_), before);
+  EXPECT_TRUE(ui_.log.empty());
+}
+
 TEST_F(RunPreflightTest, FileThatCannotTakeItsTagKeepsItAndTheRunGoesOn) {
   const struct {
     const char* what;
