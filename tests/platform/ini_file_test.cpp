@@ -72,8 +72,9 @@ TEST_F(IniFileTest, ReadsValues) {
       {u"Option", u"Empty", u""},
       {u"Option", u"NoEquals", {}},
       {u"Option", u"Dup", u"first"},
-      {u"Option", u"𐐨", u"deseret"},  // folded beyond the BMP too
-      {u"Option", u"🐨", {}},          // the same second half, another first
+      {u"Option", u"𐐨", u"deseret"},   // folded beyond the BMP too
+      {u"Option", u"🐨", {}},           // the same second half, another first
+      {u"Option", u"\U00010429", {}},  // the same first half, another second
       {u"General", u"FormTop", u"-15"},
       {u"Option", u"Late", {}},  // second [option] ignored
       {u"", u"top", {}},
