@@ -229,6 +229,16 @@ TEST_F(TextFileTest, AFailedWriterLeavesTheOldFile) {
         std::_Exit(failed ? 0 : 1);
       },
       ::testing::ExitedWithCode(0), "");
+  // A disk that refuses the last piece, still in the buffer when the writer
+  // finishes: the finish fails, not only the commit after it.
+  EXPECT_EXIT(
+      {
+        AtomicFileWriter held(dir() / "out.csv");
+        const bool failed = held.Append("new text") && testing::FailSystemCall(SYS_write, ENOSPC) &&
+                            !held.Finish() && !held.Commit().ok;
+        std::_Exit(failed ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
   EXPECT_EQ(ReadBytes(dir() / "out.csv"), "old");
 }
 
