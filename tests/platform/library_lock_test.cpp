@@ -79,6 +79,11 @@ TEST_F(LibraryLockTest, ASecondHolderOfTheSameLibraryIsRefused) {
     second.Release();
     EXPECT_EQ(second.Take(dir() / c.wanted, &error), LibraryLock::Status::kTaken) << c.wanted;
   }
+  // Taken on another library, a lock gives up the one it held.
+  LibraryLock moving, other;
+  ASSERT_EQ(moving.Take(dir() / "music/a"), LibraryLock::Status::kTaken);
+  ASSERT_EQ(moving.Take(dir() / "music/b"), LibraryLock::Status::kTaken);
+  EXPECT_EQ(other.Take(dir() / "music/a"), LibraryLock::Status::kTaken);
 }
 
 TEST_F(LibraryLockTest, LockFilesGoToTheRuntimeFolderElseTheCache) {

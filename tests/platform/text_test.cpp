@@ -143,6 +143,9 @@ TEST(Utf8Test, ConversionAndValidation) {
   EXPECT_EQ(Utf8ToUtf16("\xF0\x9F\x98\x80"), u"\U0001F600");
   EXPECT_FALSE(Utf8ToUtf16("\x93\xFA").has_value());  // code page 932 bytes
   EXPECT_FALSE(IsValidUtf8("a\xFF"));
+  EXPECT_FALSE(
+      IsValidUtf8("\xFF"
+                  "a"));  // at the very start too
   EXPECT_EQ(Utf8ToUtf16Lossy("a\xFFz"), u"a\uFFFDz");
   EXPECT_EQ(Utf16ToUtf8(u"日\U0001F600"), "\xE6\x97\xA5\xF0\x9F\x98\x80");
   EXPECT_EQ(Utf16ToUtf8(std::u16string(1, u'\xD800')), "\xEF\xBF\xBD");
