@@ -46,10 +46,10 @@ void PutTexts(FileEntry& row, const ID3TagData& tag) {
   row.NewAlbum = tag.Album;
 }
 
-// Reads the tags of the files of `batch` into their rows and, with
-// `found`, keeps what the undo record needs of each file. The folders are opened from the data
-// folder down, never through a link (one that replaced a folder since the listing included), so
-// that a tag is only ever read from inside the library.
+// Reads the tags of the files of `batch` into their rows and, with `found`,
+// keeps what the undo record needs of each file. The folders are opened from
+// the data folder down, never through a link (one that replaced a folder
+// since the listing included), so that a tag is read only inside the library.
 void ReadBatch(LibraryFolders& folders, DiskOps& disk, const TagBatch& batch,
                DiskEntryRows* found) {
   ID3TagData tag;
