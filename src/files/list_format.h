@@ -11,6 +11,7 @@
 #ifndef TARVEL_FILES_LIST_FORMAT_H_
 #define TARVEL_FILES_LIST_FORMAT_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -18,6 +19,11 @@ namespace tarvel {
 
 // The file name of the rename list (ASCII).
 inline constexpr std::string_view kRenameListName = "list.csv";
+
+// The largest list, or undo record beside it, that a restore reads. A run of
+// a million files writes a list of over 300 MB, more than other text files
+// are allowed; what a run wrote must be read back.
+inline constexpr std::size_t kMaxListFileBytes = std::size_t{8} * 1024 * 1024 * 1024;
 
 // The fields of a list record, counted from 1 as the CSV table counts them.
 enum ListField : int32_t {

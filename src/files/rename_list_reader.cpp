@@ -20,14 +20,15 @@ void SetError(std::string* error, std::string text) {
   if (error != nullptr) *error = std::move(text);
 }
 
-// Sets `path` to `text`, sharing the buffer of `same` when that holds the
+// Sets `field` to `text`, sharing the buffer of `same` when that holds the
 // same text: a list keeps the rows of one folder together, so the path of
-// a row is nearly always the one of the row before.
-void SetPath(SharedText& path, const std::u16string& text, const SharedText& same) {
+// a row is nearly always the one of the row before, and so are its artist
+// and album.
+void SetShared(SharedText& field, const std::u16string& text, const SharedText& same) {
   if (same == text) {
-    path = same;
+    field = same;
   } else {
-    path = text;
+    field = text;
   }
 }
 
@@ -193,17 +194,21 @@ bool CheckRow(const CsvTable& table, int32_t r, std::string* error) {
 // Row `r - 1` of the table from record `r`; `before` is the row read just
 // before it, whose paths the row shares when they are the same.
 void ReadRow(const CsvTable& table, int32_t r, const FileEntry& before, FileEntry& e) {
-  SetPath(e.OldPath, table.Cell(kListOldPath, r), before.OldPath);
+  SetShared(e.OldPath, table.Cell(kListOldPath, r), before.OldPath);
   e.OldName = table.Cell(kListOldName, r);
   const std::u16string& new_path = table.Cell(kListNewPath, r);
-  SetPath(e.NewPath, new_path, e.OldPath == new_path ? e.OldPath : before.NewPath);
+  SetShared(e.NewPath, new_path, e.OldPath == new_path ? e.OldPath : before.NewPath);
   e.NewName = table.Cell(kListNewName, r);
   e.OldTitle = table.Cell(kListOldTitle, r);
-  e.OldArtist = table.Cell(kListOldArtist, r);
-  e.OldAlbum = table.Cell(kListOldAlbum, r);
+  const std::u16string& old_artist = table.Cell(kListOldArtist, r);
+  SetShared(e.OldArtist, old_artist, before.OldArtist);
+  const std::u16string& old_album = table.Cell(kListOldAlbum, r);
+  SetShared(e.OldAlbum, old_album, before.OldAlbum);
   e.NewTitle = table.Cell(kListNewTitle, r);
-  e.NewArtist = table.Cell(kListNewArtist, r);
-  e.NewAlbum = table.Cell(kListNewAlbum, r);
+  const std::u16string& new_artist = table.Cell(kListNewArtist, r);
+  SetShared(e.NewArtist, new_artist, e.OldArtist == new_artist ? e.OldArtist : before.NewArtist);
+  const std::u16string& new_album = table.Cell(kListNewAlbum, r);
+  SetShared(e.NewAlbum, new_album, e.OldAlbum == new_album ? e.OldAlbum : before.NewAlbum);
   e.RenameFlag = ParseListFlag(table.Cell(kListRenameFlag, r));
   e.TagFlag = ParseListFlag(table.Cell(kListTagFlag, r));
   e.IsFile = ParseListFlag(table.Cell(kListIsFile, r));
@@ -340,7 +345,7 @@ int32_t ReadRenameList(std::u16string_view FileName, RunState& run, std::string*
                        std::string* list_bytes, const ListEncodingClues* clues) {
   try {
     std::string bytes;
-    TextReadResult read = ReadFileBytes(Utf16ToUtf8(FileName), bytes);
+    TextReadResult read = ReadFileBytes(Utf16ToUtf8(FileName), bytes, kMaxListFileBytes);
     if (!read.ok()) {
       SetError(error, read.message);
       return 0;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "files/id3_tag.h"
+#include "files/list_format.h"
 #include "platform/disk_ops.h"
 #include "platform/file_system.h"
 #include "platform/text.h"
@@ -438,7 +439,7 @@ std::optional<UndoRecord> ReadUndoRecordFor(const std::filesystem::path& list_pa
                                             std::string_view list_bytes, std::string* notice) {
   const std::filesystem::path path = UndoRecordPath(list_path);
   std::string bytes;
-  TextReadResult read = ReadFileBytes(path, bytes);
+  TextReadResult read = ReadFileBytes(path, bytes, kMaxListFileBytes);
   if (!read.ok()) {
     if (read.code != TextReadResult::Code::kNotFound && notice != nullptr) *notice = read.message;
     return std::nullopt;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <utility>
 
@@ -78,9 +79,10 @@ TextReadResult ReadTextFile(const std::filesystem::path& path) {
 namespace {
 
 // Opens a file for reading with the checks both readers make: a plain file
-// (links followed) of at most kMaxTextFileBytes. -1, with `result` set, when
-// it cannot be read.
-UniqueFd OpenForReading(const std::filesystem::path& path, TextReadResult& result, off_t& size) {
+// (links followed) of at most `max_bytes`. -1, with `result` set, when it
+// cannot be read.
+UniqueFd OpenForReading(const std::filesystem::path& path, TextReadResult& result, off_t& size,
+                        std::size_t max_bytes) {
   UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (!fd) {
     int err = errno;
@@ -95,7 +97,7 @@ UniqueFd OpenForReading(const std::filesystem::path& path, TextReadResult& resul
     result.message = Describe(path, N_("not a plain file"), 0);
     return UniqueFd();
   }
-  if (static_cast<std::size_t>(st.st_size) > kMaxTextFileBytes) {
+  if (static_cast<std::size_t>(st.st_size) > max_bytes) {
     result.code = TextReadResult::Code::kTooLarge;
     result.message = Describe(path, N_("file too large"), 0);
     return UniqueFd();
@@ -104,12 +106,13 @@ UniqueFd OpenForReading(const std::filesystem::path& path, TextReadResult& resul
   return fd;
 }
 
-// Reads `fd` to its end and closes it. `room(done)` gives where the next
-// bytes go (a pointer and a size) after `done` bytes; `took(done, n)` is told
-// of each read of `n` bytes and returns false to stop early.
+// Reads `fd` to its end and closes it; a file that has grown past
+// `max_bytes` since it was opened is refused. `room(done)` gives where the
+// next bytes go (a pointer and a size) after `done` bytes; `took(done, n)` is
+// told of each read of `n` bytes and returns false to stop early.
 template <typename Room, typename Took>
-void ReadToEnd(UniqueFd fd, const std::filesystem::path& path, TextReadResult& result, Room room,
-               Took took) {
+void ReadToEnd(UniqueFd fd, const std::filesystem::path& path, TextReadResult& result,
+               std::size_t max_bytes, Room room, Took took) {
   size_t done = 0;
   while (true) {
     auto [at, space] = room(done);
@@ -122,7 +125,7 @@ void ReadToEnd(UniqueFd fd, const std::filesystem::path& path, TextReadResult& r
     }
     if (n == 0) break;
     done += static_cast<size_t>(n);
-    if (done > kMaxTextFileBytes) {
+    if (done > max_bytes) {
       result.code = TextReadResult::Code::kTooLarge;
       result.message = Describe(path, N_("file too large"), 0);
       break;
@@ -133,16 +136,17 @@ void ReadToEnd(UniqueFd fd, const std::filesystem::path& path, TextReadResult& r
 
 }  // namespace
 
-TextReadResult ReadFileBytes(const std::filesystem::path& path, std::string& bytes) {
+TextReadResult ReadFileBytes(const std::filesystem::path& path, std::string& bytes,
+                             std::size_t max_bytes) {
   TextReadResult result;
   bytes.clear();
   off_t size = 0;
-  UniqueFd fd = OpenForReading(path, result, size);
+  UniqueFd fd = OpenForReading(path, result, size, max_bytes);
   if (!fd) return result;
   bytes.resize(static_cast<size_t>(size));
   size_t total = 0;
   ReadToEnd(
-      std::move(fd), path, result,
+      std::move(fd), path, result, max_bytes,
       [&](size_t done) {
         if (done == bytes.size()) bytes.resize(bytes.size() + 4096);  // file grew meanwhile
         return std::pair(bytes.data() + done, bytes.size() - done);
@@ -160,11 +164,12 @@ TextReadResult ReadFileInPieces(const std::filesystem::path& path,
                                 std::size_t piece_bytes) {
   TextReadResult result;
   off_t size = 0;
-  UniqueFd fd = OpenForReading(path, result, size);
+  UniqueFd fd = OpenForReading(path, result, size, SIZE_MAX);
   if (!fd) return result;
   std::string piece(std::max<std::size_t>(piece_bytes, 1), '\0');
   ReadToEnd(
-      std::move(fd), path, result, [&](size_t) { return std::pair(piece.data(), piece.size()); },
+      std::move(fd), path, result, SIZE_MAX,
+      [&](size_t) { return std::pair(piece.data(), piece.size()); },
       [&](size_t, size_t n) { return sink(std::string_view(piece.data(), n)); });
   return result;
 }

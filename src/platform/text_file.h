@@ -15,7 +15,8 @@
 
 namespace tarvel {
 
-// Files larger than this are refused rather than read into memory.
+// Files larger than this are refused rather than read into memory, unless
+// the caller names another limit.
 inline constexpr std::size_t kMaxTextFileBytes = std::size_t{256} * 1024 * 1024;
 
 struct TextReadResult {
@@ -43,13 +44,15 @@ std::string EncodeTextBytes(std::u16string_view text);
 TextReadResult ReadTextFile(const std::filesystem::path& path);
 // Reads a whole file's bytes into `bytes` with the same checks and results as
 // ReadTextFile (whose `text` then stays empty), for callers that must keep
-// the bytes of lines they do not change.
-TextReadResult ReadFileBytes(const std::filesystem::path& path, std::string& bytes);
+// the bytes of lines they do not change; a file larger than `max_bytes` is
+// refused.
+TextReadResult ReadFileBytes(const std::filesystem::path& path, std::string& bytes,
+                             std::size_t max_bytes = kMaxTextFileBytes);
 
 // Reads a file's bytes with the same checks and results as ReadFileBytes,
 // handing them to `sink` a piece of at most `piece_bytes` at a time, so that a
-// file of any size is read in that much memory. A `sink` that returns false
-// stops the reading (the result is then still ok).
+// file of any size is read in that much memory: no size is refused. A `sink`
+// that returns false stops the reading (the result is then still ok).
 TextReadResult ReadFileInPieces(const std::filesystem::path& path,
                                 const std::function<bool(std::string_view)>& sink,
                                 std::size_t piece_bytes = std::size_t{256} * 1024);

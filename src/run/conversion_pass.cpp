@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <stdexcept>
+#include <type_traits>
 
 #include "app/report.h"
 #include "platform/reading_service.h"
@@ -25,15 +26,20 @@ namespace {
 // The source of a new tag text: 1 the file name as found without its last
 // four characters, 2 the name of the folder that holds the file, anything
 // else the text read from the tag.
-void TakeTagSource(int32_t source, const FileEntry& row, std::u16string& text,
-                   const std::u16string& folder_name) {
+template <typename Text>
+void TakeTagSource(int32_t source, const FileEntry& row, Text& text,
+                   const SharedText& folder_name) {
   if (source == 1) {
     // A name shorter than its extension (a file called "mp3") gives an empty
     // text rather than ending the pass.
     size_t keep = row.OldName.size() >= 4 ? row.OldName.size() - 4 : 0;
     text = row.OldName.substr(0, CutPosition(row.OldName, keep));
   } else if (source == 2) {
-    text = folder_name;
+    if constexpr (std::is_same_v<Text, SharedText>) {
+      text = folder_name;
+    } else {
+      text = folder_name.str();
+    }
   }
 }
 
@@ -41,9 +47,12 @@ void TakeTagSource(int32_t source, const FileEntry& row, std::u16string& text,
 // an album follow each other and mostly share their artist and album, so a
 // text equal to the last one is taken from here, as long as no conversion
 // has said anything since (which could have changed a setting).
+// The artist and album that come from here share one buffer across the
+// rows that take them, and keep the old text's buffer when nothing changed.
+template <typename Text>
 class TagMemo {
  public:
-  void Convert(std::u16string& text, AppState& app, bool& switch_to_check_only) {
+  void Convert(Text& text, AppState& app, bool& switch_to_check_only) {
     if (valid_ && notices_ == app.rule_notices && text == input_) {
       text = output_;
       app.row_notices |= row_notices_;
@@ -53,7 +62,14 @@ class TagMemo {
     const uint8_t row_before = app.row_notices;
     app.row_notices = 0;
     input_ = text;
-    ConvertTagText(text, app, &switch_to_check_only);
+    if constexpr (std::is_same_v<Text, SharedText>) {
+      std::u16string converted = text.str();
+      ConvertTagText(converted, app, &switch_to_check_only);
+      // Copied, so that the buffer is no larger than its text.
+      if (text != converted) text = std::u16string_view(converted);
+    } else {
+      ConvertTagText(text, app, &switch_to_check_only);
+    }
     row_notices_ = app.row_notices;
     app.row_notices |= row_before;
     valid_ = app.rule_notices == before;
@@ -67,8 +83,8 @@ class TagMemo {
   bool valid_ = false;
   uint64_t notices_ = 0;
   uint8_t row_notices_ = 0;  // what the conversion of input_ said about its row
-  std::u16string input_;
-  std::u16string output_;
+  Text input_;
+  Text output_;
 };
 
 }  // namespace
@@ -211,7 +227,7 @@ namespace {
 // per folder: the rows of a folder follow each other.
 class FolderNameMemo {
  public:
-  const std::u16string& For(const std::u16string& path) {
+  const SharedText& For(const std::u16string& path) {
     if (!known_ || path_ != path) {
       path_ = path;
       name_ = GetFolderName(path);
@@ -223,19 +239,20 @@ class FolderNameMemo {
  private:
   bool known_ = false;
   std::u16string path_;
-  std::u16string name_;
+  SharedText name_;
 };
 
 // The conversion of the rows' tag texts, with one memo per field.
 struct TagConversion {
   FolderNameMemo folder;
-  TagMemo artist, album, title;
+  TagMemo<SharedText> artist, album;
+  TagMemo<std::u16string> title;
 
   void Convert(AppState& app, FileEntry& row, bool& switch_to_check_only) {
     const Settings& s = app.settings;
-    static const std::u16string kNoFolder;
+    static const SharedText kNoFolder;
     const bool needs_folder = s.ID3TagArtist == 2 || s.ID3TagAlbum == 2 || s.ID3TagTitle == 2;
-    const std::u16string& folder_name = needs_folder ? folder.For(row.OldPath) : kNoFolder;
+    const SharedText& folder_name = needs_folder ? folder.For(row.OldPath) : kNoFolder;
     TakeTagSource(s.ID3TagArtist, row, row.NewArtist, folder_name);
     TakeTagSource(s.ID3TagAlbum, row, row.NewAlbum, folder_name);
     TakeTagSource(s.ID3TagTitle, row, row.NewTitle, folder_name);
@@ -261,9 +278,7 @@ void ConvertRow(AppState& app, FileEntry& row, TagConversion& tags, bool& switch
   row.Notices = app.row_notices;
   // The chains build their texts by appending; what a row keeps is only as
   // long as it is, which at 100,000 rows is megabytes.
-  for (std::u16string* text : {&row.NewName, &row.NewTitle, &row.NewArtist, &row.NewAlbum}) {
-    text->shrink_to_fit();
-  }
+  for (std::u16string* text : {&row.NewName, &row.NewTitle}) text->shrink_to_fit();
 }
 
 // The first loop on one thread: every row's new name and tag texts. Sets

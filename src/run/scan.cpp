@@ -34,16 +34,29 @@ struct TagRow {
 };
 using TagBatch = std::vector<TagRow>;
 
+// The artist and album texts of the last file read, which the next files,
+// mostly of the same album, share.
+struct LastTexts {
+  SharedText artist;
+  SharedText album;
+};
+
+// `last` once it holds `text`.
+const SharedText& Reuse(SharedText& last, const std::u16string& text) {
+  if (last != text) last = SharedText(std::u16string_view(text));
+  return last;
+}
+
 // Puts a file's tag texts into its row. They are copied, not moved: a
 // copy takes only the room its text needs, and `tag` keeps its buffers for
 // the next file.
-void PutTexts(FileEntry& row, const ID3TagData& tag) {
+void PutTexts(FileEntry& row, const ID3TagData& tag, LastTexts& last) {
   row.OldTitle = tag.Title;
   row.NewTitle = tag.Title;
-  row.OldArtist = tag.Artist;
-  row.NewArtist = tag.Artist;
-  row.OldAlbum = tag.Album;
-  row.NewAlbum = tag.Album;
+  row.OldArtist = Reuse(last.artist, tag.Artist);
+  row.NewArtist = row.OldArtist;
+  row.OldAlbum = Reuse(last.album, tag.Album);
+  row.NewAlbum = row.OldAlbum;
 }
 
 // Reads the tags of the files of `batch` into their rows and, with `found`,
@@ -53,6 +66,7 @@ void PutTexts(FileEntry& row, const ID3TagData& tag) {
 void ReadBatch(LibraryFolders& folders, DiskOps& disk, const TagBatch& batch,
                DiskEntryRows* found) {
   ID3TagData tag;
+  LastTexts last;
   const SharedText* folder = nullptr;
   std::string folder_bytes, name;
   int dir_fd = -1;
@@ -72,7 +86,7 @@ void ReadBatch(LibraryFolders& folders, DiskOps& disk, const TagBatch& batch,
     if (found != nullptr && seen.has_block) {
       found->append(static_cast<size_t>(file.row), std::move(seen));
     }
-    if (read == 1) PutTexts(row, tag);
+    if (read == 1) PutTexts(row, tag, last);
   }
 }
 

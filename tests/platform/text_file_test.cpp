@@ -89,6 +89,21 @@ TEST_F(TextFileTest, ReportsWhatCannotBeRead) {
   const TextReadResult huge = ReadTextFile(dir() / "huge");
   EXPECT_EQ(huge.code, TextReadResult::Code::kTooLarge);
   EXPECT_EQ(huge.message, (dir() / "huge").native() + ": file too large");
+  // Read in pieces, a file of any size is read to its end: a previous list
+  // of a million files is larger than the limit, and must still be kept.
+  std::size_t pieces_bytes = 0;
+  const TextReadResult pieces = ReadFileInPieces(dir() / "huge", [&](std::string_view piece) {
+    pieces_bytes += piece.size();
+    return true;
+  });
+  EXPECT_TRUE(pieces.ok()) << pieces.message;
+  EXPECT_EQ(pieces_bytes, kMaxTextFileBytes + 1);
+  // A caller that names its own limit gets a file up to that size, no more.
+  WriteBytes(dir() / "three", "abc");
+  std::string bytes;
+  EXPECT_EQ(ReadFileBytes(dir() / "three", bytes, 2).code, TextReadResult::Code::kTooLarge);
+  EXPECT_TRUE(ReadFileBytes(dir() / "three", bytes, 3).ok());
+  EXPECT_EQ(bytes, "abc");
   EXPECT_FALSE(WriteTextFile(dir() / "no-such-folder" / "x.csv", u"x").ok);
   if (::geteuid() != 0) {
     WriteBytes(dir() / "locked", "x");

@@ -196,6 +196,36 @@ TEST_F(ConversionPassTest, FullWidthStopMakesTheRunCheckOnly) {
   }
 }
 
+// The converted artist and album of an album's files are one text for all of
+// them, and a text the pass leaves as it was keeps the old text's buffer:
+// what a library of 100,000 files holds in memory depends on it.
+TEST_F(ConversionPassTest, ConvertedArtistAndAlbumAreShared) {
+  app.settings.FlagConvertFilename = 0;
+  app.settings.FlagConvertID3Tag = 1;
+  app.settings.ConvertLevelID3Tag = 1;
+  const SharedText kanji(u"夜"), latin(u"Blue Band");
+  const struct {
+    const SharedText& artist;
+    const char16_t* new_artist;
+  } kRows[] = {{kanji, u"ﾖﾙ"}, {kanji, u"ﾖﾙ"}, {latin, u"Blue Band"}, {latin, u"Blue Band"}};
+  for (const auto& r : kRows) {
+    FileEntry& e = Add(u"/m/", u"a.mp3");
+    e.OldArtist = e.NewArtist = e.OldAlbum = e.NewAlbum = r.artist;
+  }
+  ASSERT_EQ(ConvertEntries(app, run), 1);
+  for (int32_t i = 1; i <= 4; ++i) {
+    const FileEntry& e = run.EntryTable[i];
+    SCOPED_TRACE(i);
+    EXPECT_EQ(e.NewArtist, kRows[i - 1].new_artist);
+    EXPECT_EQ(e.NewAlbum, kRows[i - 1].new_artist);
+    EXPECT_EQ(e.NewArtist.SharesWith(e.OldArtist), e.NewArtist == e.OldArtist);
+    if (i % 2 == 0) {
+      EXPECT_TRUE(e.NewArtist.SharesWith(run.EntryTable[i - 1].NewArtist));
+      EXPECT_TRUE(e.NewAlbum.SharesWith(run.EntryTable[i - 1].NewAlbum));
+    }
+  }
+}
+
 // A row's tag texts are converted artist, album, title, and what each finds
 // reaches the log in that order.
 TEST_F(ConversionPassTest, TagNoticesComeArtistAlbumTitle) {
