@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <functional>
 #include <utility>
+#include <vector>
 
 namespace tarvel {
 
@@ -27,28 +28,36 @@ bool SecondThreadPays(size_t items);
 void RunInTwoParts(const std::function<void()>& first, const std::function<void()>& second,
                    const std::function<void()>& waiting);
 
+// The walk behind MakePiecesInOrder, over pieces 0..count-1: `make(k)`
+// makes piece k, on either thread, only once the pieces before k - ahead
+// have been taken; `take(k)` takes it, on this thread, in order.
+void ShareOrderedPieces(size_t count, size_t ahead, const std::function<void(size_t)>& make,
+                        const std::function<void(size_t)>& take);
+
 // Makes the pieces of the items [from, to), `part` items to a piece, with
 // `make(first, end)`, and hands each to `take` in the order of the items.
-// When the walk is long enough, two pieces are made at a time, one on a
-// second thread; `take` always runs on this thread. At most two pieces are
-// held at once.
+// When the walk is long enough, a second thread makes pieces while this one
+// takes them (and makes some itself when the other falls behind); `take`
+// always runs on this thread. At most four pieces wait to be taken.
 template <typename Make, typename Take>
 void MakePiecesInOrder(size_t from, size_t to, size_t part, const Make& make, const Take& take) {
-  const bool two = SecondThreadPays(to - from);
-  for (size_t at = from; at < to;) {
-    const size_t mid = std::min(to, at + part);
-    if (!two || mid == to) {
-      take(make(at, mid));
-      at = mid;
-      continue;
-    }
-    const size_t end = std::min(to, mid + part);
-    decltype(make(at, mid)) first, second;
-    RunInTwoParts([&] { first = make(at, mid); }, [&] { second = make(mid, end); }, nullptr);
-    take(std::move(first));
-    take(std::move(second));
-    at = end;
+  if (from >= to) return;
+  part = std::max<size_t>(part, 1);
+  const size_t count = (to - from + part - 1) / part;
+  auto first = [&](size_t k) { return from + k * part; };
+  auto end = [&](size_t k) { return std::min(to, from + (k + 1) * part); };
+  if (!SecondThreadPays(to - from) || count < 2) {
+    for (size_t k = 0; k < count; ++k) take(make(first(k), end(k)));
+    return;
   }
+  constexpr size_t kAhead = 4;
+  std::vector<decltype(make(from, to))> slots(kAhead);
+  ShareOrderedPieces(
+      count, kAhead, [&](size_t k) { slots[k % kAhead] = make(first(k), end(k)); },
+      [&](size_t k) {
+        take(std::move(slots[k % kAhead]));
+        slots[k % kAhead] = {};
+      });
 }
 
 }  // namespace tarvel

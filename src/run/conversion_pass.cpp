@@ -146,14 +146,27 @@ uint64_t HashKey(const std::u16string& key) { return std::hash<std::u16string>{}
 }  // namespace
 
 DuplicateResolver::DuplicateResolver(const RunState& run) {
-  row_hashes_.resize(static_cast<size_t>(run.EntryCount) + 1);
-  by_hash_.reserve(static_cast<size_t>(run.EntryCount));
-  for (int32_t j = 1; j <= run.EntryCount; ++j) {
-    const FileEntry& row = run.EntryTable[j];
-    row_hashes_[j] = HashKey(Key(row, row.NewName));
-    by_hash_.emplace_back(row_hashes_[j], j);
+  const int32_t count = std::max(run.EntryCount, 0);
+  row_hashes_.resize(static_cast<size_t>(count) + 1);
+  by_hash_.resize(static_cast<size_t>(count));
+  // The keys of a large table are made on two threads, each half in its own
+  // rows' places.
+  if (SecondThreadPays(static_cast<size_t>(count))) {
+    const int32_t mid = 1 + count / 2;
+    RunInTwoParts([&] { HashRows(run, 1, mid); }, [&] { HashRows(run, mid, count + 1); }, nullptr);
+  } else {
+    HashRows(run, 1, count + 1);
   }
   std::sort(by_hash_.begin(), by_hash_.end());
+}
+
+void DuplicateResolver::HashRows(const RunState& run, int32_t from, int32_t to) {
+  PathKey memo;
+  for (int32_t j = from; j < to; ++j) {
+    const FileEntry& row = run.EntryTable[j];
+    row_hashes_[j] = HashKey(Key(row, row.NewName, memo));
+    by_hash_[j - 1] = {row_hashes_[j], j};
+  }
 }
 
 template <typename Visit>
@@ -174,13 +187,14 @@ bool DuplicateResolver::AnyRowWithHash(uint64_t hash, int32_t except, Visit&& vi
 // Paths end in "/", which never combines with what follows, so the key of
 // path + name is the key of the path followed by the key of the name; the
 // path's key is kept while consecutive rows share a folder.
-std::u16string DuplicateResolver::Key(const FileEntry& row, std::u16string_view name) {
-  if (row.NewPath != last_path_ || last_path_key_.empty()) {
-    last_path_ = row.NewPath;
-    last_path_key_ = ComparisonKey(row.NewPath);
+std::u16string DuplicateResolver::Key(const FileEntry& row, std::u16string_view name,
+                                      PathKey& memo) {
+  if (row.NewPath != memo.path || memo.key.empty()) {
+    memo.path = row.NewPath;
+    memo.key = ComparisonKey(row.NewPath);
   }
   if (!row.NewPath.empty() && row.NewPath.back() == u'/') {
-    return last_path_key_ + ComparisonKey(name);
+    return memo.key + ComparisonKey(name);
   }
   return ComparisonKey(row.NewPath + std::u16string(name));
 }

@@ -77,7 +77,18 @@ class DuplicateResolver {
   int32_t ResolveDuplicates(AppState& app, RunState& run, int32_t i);
 
  private:
-  std::u16string Key(const FileEntry& row, std::u16string_view name);
+  // The key of a folder path, kept while consecutive rows share it.
+  struct PathKey {
+    std::u16string path;
+    std::u16string key;
+  };
+  static std::u16string Key(const FileEntry& row, std::u16string_view name, PathKey& memo);
+  std::u16string Key(const FileEntry& row, std::u16string_view name) {
+    return Key(row, name, path_key_);
+  }
+  // Sets the hashes of rows [from, to) of `run` (and their places in
+  // by_hash_).
+  void HashRows(const RunState& run, int32_t from, int32_t to);
   // True when a row other than i has the comparison key `key`.
   bool Taken(const RunState& run, int32_t i, const std::u16string& key, uint64_t hash);
   // True when `visit` is true for a row other than `except` whose key now
@@ -85,8 +96,7 @@ class DuplicateResolver {
   template <typename Visit>
   bool AnyRowWithHash(uint64_t hash, int32_t except, Visit&& visit) const;
 
-  std::u16string last_path_;  // NewPath whose key is cached in last_path_key_
-  std::u16string last_path_key_;
+  PathKey path_key_;
   std::vector<uint64_t> row_hashes_;  // the hash of each row's key as it is now
   // (hash, row) of every row's first key, sorted; rows given a numbered name
   // since are found in moved_ under their new hash.
