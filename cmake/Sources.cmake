@@ -191,6 +191,7 @@ set(TARVEL_PLATFORM_TESTS
   tests/platform/syscall_fault.h
   tests/platform/text_file_test.cpp
   tests/platform/text_test.cpp
+  tests/platform/two_threads_test.cpp
 )
 
 set(TARVEL_APP_TESTS

@@ -60,8 +60,9 @@ void ShareOrderedPieces(size_t count, size_t ahead, const std::function<void(siz
   std::vector<bool> ready(ahead, false);  // piece k made, at k % ahead
   bool stop = false;
   std::exception_ptr helper_error;
+  size_t failed = count;  // the piece the second thread could not make
   // A piece may be made once it will fit: at most `ahead` wait to be taken.
-  auto may_claim = [&] { return claimed < count && claimed < next + ahead; };
+  auto may_claim = [&] { return !stop && claimed < count && claimed < next + ahead; };
   std::thread helper([&] {
     std::unique_lock<std::mutex> lock(mutex);
     while (true) {
@@ -74,6 +75,7 @@ void ShareOrderedPieces(size_t count, size_t ahead, const std::function<void(siz
       } catch (...) {
         lock.lock();
         helper_error = std::current_exception();
+        failed = k;
         stop = true;
         changed.notify_all();
         return;
@@ -93,7 +95,9 @@ void ShareOrderedPieces(size_t count, size_t ahead, const std::function<void(siz
   };
   try {
     std::unique_lock<std::mutex> lock(mutex);
-    while (next < count && !helper_error) {
+    // The pieces before one the second thread could not make are taken, as
+    // if one thread had gone through them, and then its error is thrown.
+    while (next < count && next != failed) {
       if (ready[next % ahead]) {
         ready[next % ahead] = false;
         lock.unlock();

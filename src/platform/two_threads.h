@@ -38,7 +38,9 @@ void ShareOrderedPieces(size_t count, size_t ahead, const std::function<void(siz
 // `make(first, end)`, and hands each to `take` in the order of the items.
 // When the walk is long enough, a second thread makes pieces while this one
 // takes them (and makes some itself when the other falls behind); `take`
-// always runs on this thread. At most four pieces wait to be taken.
+// always runs on this thread. At most four pieces wait to be taken. A piece
+// that cannot be made or taken ends the walk with its exception, after the
+// pieces before it have been taken.
 template <typename Make, typename Take>
 void MakePiecesInOrder(size_t from, size_t to, size_t part, const Make& make, const Take& take) {
   if (from >= to) return;

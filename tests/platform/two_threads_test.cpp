@@ -1,0 +1,106 @@
+#include "platform/two_threads.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+namespace tarvel {
+namespace {
+
+// Pieces come to `take` whole, in the order of the items, on the calling
+// thread, however the walk is split; a long walk has a second thread make
+// some of them, and never more than four wait to be taken.
+TEST(MakePiecesInOrderTest, TakesEveryItemInOrderOnTheCallingThread) {
+  const struct {
+    size_t from, to, part;
+    bool slow_take;  // gives the second thread time to make pieces
+  } kCases[] = {
+      {5, 5, 8, false},    {0, 1, 8, false},       {0, 100, 8, false},    {1, 5001, 64, false},
+      {1, 5001, 64, true}, {3, 4000, 1000, false}, {0, 2048, 2048, true}, {0, 10000, 7, false},
+  };
+  const std::thread::id caller = std::this_thread::get_id();
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(std::to_string(c.from) + ".." + std::to_string(c.to) + " by " +
+                 std::to_string(c.part));
+    std::vector<size_t> taken;
+    std::atomic<size_t> made{0}, handed{0}, most_waiting{0}, made_elsewhere{0};
+    bool take_elsewhere = false;
+    MakePiecesInOrder(
+        c.from, c.to, c.part,
+        [&](size_t first, size_t end) {
+          if (std::this_thread::get_id() != caller) ++made_elsewhere;
+          std::vector<size_t> piece;
+          for (size_t i = first; i < end; ++i) piece.push_back(i);
+          const size_t waiting = ++made - handed.load();
+          size_t most = most_waiting.load();
+          while (waiting > most && !most_waiting.compare_exchange_weak(most, waiting)) {
+          }
+          return piece;
+        },
+        [&](const std::vector<size_t>& piece) {
+          take_elsewhere = take_elsewhere || std::this_thread::get_id() != caller;
+          EXPECT_FALSE(piece.empty());
+          EXPECT_LE(piece.size(), c.part);
+          taken.insert(taken.end(), piece.begin(), piece.end());
+          ++handed;
+          if (c.slow_take) std::this_thread::sleep_for(std::chrono::microseconds(200));
+        });
+    std::vector<size_t> expected;
+    for (size_t i = c.from; i < c.to; ++i) expected.push_back(i);
+    EXPECT_EQ(taken, expected);
+    EXPECT_FALSE(take_elsewhere);
+    EXPECT_LE(most_waiting.load(), 5u);  // four waiting and the one being taken
+    if (c.slow_take && SecondThreadPays(c.to - c.from) && (c.to - c.from) / c.part > 1) {
+      EXPECT_GT(made_elsewhere.load(), 0u);
+    }
+  }
+}
+
+// A piece that cannot be made, or taken, ends the walk with its error: no
+// piece after it is taken, and the second thread is stopped, not left behind.
+TEST(MakePiecesInOrderTest, AFailedPieceEndsTheWalk) {
+  constexpr size_t kNone = SIZE_MAX;
+  const struct {
+    size_t bad_make, bad_take;
+    bool second_thread_fails;  // every piece made on the second thread fails
+  } kCases[] = {
+      {0, kNone, false}, {1, kNone, false}, {7, kNone, false},  {39, kNone, false},
+      {kNone, 0, false}, {kNone, 6, false}, {kNone, 39, false}, {kNone, kNone, true},
+  };
+  const std::thread::id caller = std::this_thread::get_id();
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(std::to_string(c.bad_make) + " " + std::to_string(c.bad_take) + " " +
+                 std::to_string(c.second_thread_fails));
+    std::vector<size_t> taken;
+    EXPECT_THROW(MakePiecesInOrder(
+                     0, 40 * 100, 100,
+                     [&](size_t first, size_t) {
+                       if (first / 100 == c.bad_make) throw std::runtime_error("make");
+                       if (c.second_thread_fails && std::this_thread::get_id() != caller) {
+                         throw std::runtime_error("make on the second thread");
+                       }
+                       return first / 100;
+                     },
+                     [&](size_t piece) {
+                       if (piece == c.bad_take) throw std::runtime_error("take");
+                       taken.push_back(piece);
+                       // Time for the second thread to make the next pieces.
+                       std::this_thread::sleep_for(std::chrono::microseconds(100));
+                     }),
+                 std::runtime_error);
+    for (size_t k = 0; k < taken.size(); ++k) EXPECT_EQ(taken[k], k);
+    if (!c.second_thread_fails) {
+      EXPECT_EQ(taken.size(), std::min(c.bad_make, c.bad_take));
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tarvel
