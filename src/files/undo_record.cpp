@@ -17,6 +17,7 @@
 #include "platform/file_system.h"
 #include "platform/text.h"
 #include "platform/text_file.h"
+#include "platform/two_threads.h"
 
 namespace tarvel {
 namespace {
@@ -56,14 +57,30 @@ bool InodesKeptAt(DiskOps& disk, const std::string& path) {
 void CompleteRecord(const RunState& run, UndoRecord& record, DiskOps& disk) {
   std::unordered_map<uint64_t, bool> kept_by_device;
   for (auto& [row, entry] : record.rows) {
-    const FileEntry& e = run.EntryTable[row];
     auto [it, added] = kept_by_device.try_emplace(entry.dev, false);
-    if (added) it->second = InodesKeptAt(disk, Utf16ToUtf8(e.OldPath + e.OldName));
-    entry.inode_kept = it->second;
-    if (e.IsFile == 1 && e.TagFlag == 1 && entry.has_block) {
-      entry.after_hash = UpdatedBlockHash(entry, e.NewTitle, e.NewArtist, e.NewAlbum);
-      entry.has_after = true;
+    if (added) {
+      const FileEntry& e = run.EntryTable[row];
+      it->second = InodesKeptAt(disk, Utf16ToUtf8(e.OldPath + e.OldName));
     }
+    entry.inode_kept = it->second;
+  }
+  // The hashes of a large record are made on two threads, each half of the
+  // entries in its own places.
+  auto hash = [&](size_t from, size_t to) {
+    for (size_t k = from; k < to; ++k) {
+      auto& [row, entry] = record.rows.Slot(k);
+      const FileEntry& e = run.EntryTable[row];
+      if (e.IsFile == 1 && e.TagFlag == 1 && entry.has_block) {
+        entry.after_hash = UpdatedBlockHash(entry, e.NewTitle, e.NewArtist, e.NewAlbum);
+        entry.has_after = true;
+      }
+    }
+  };
+  const size_t count = record.rows.size();
+  if (SecondThreadPays(count)) {
+    RunInTwoParts([&] { hash(0, count / 2); }, [&] { hash(count / 2, count); }, nullptr);
+  } else {
+    hash(0, count);
   }
   std::unordered_set<std::u16string_view> folders;
   const size_t last = LastIndex(run);

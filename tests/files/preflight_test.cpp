@@ -216,6 +216,52 @@ TEST_F(PreflightTest, AFolderOpenedAsDescriptorZeroIsChecked) {
   EXPECT_EQ(run_.EntryTable[3].TagFlag, 1);
 }
 
+// A large run's folders are checked in two halves at once; the refusal that
+// comes first in the table is the one reported, whichever half found it.
+TEST_F(PreflightTest, ALargeRunReportsItsFirstRefusal) {
+  constexpr int kFolders = 40, kFiles = 60;  // 2,400 renames: two threads
+  for (int f = 0; f < kFolders; ++f) {
+    fs::create_directories(lib_ / std::to_string(f));
+    for (int n = 0; n < kFiles; ++n) {
+      WriteBytes(lib_ / std::to_string(f) / (std::to_string(n) + ".mp3"), "x");
+    }
+  }
+  // Row of file `n` of folder `f`, as the table below numbers them.
+  auto row = [](int f, int n) { return static_cast<size_t>(f * kFiles + n + 1); };
+  const struct {
+    const char* what;
+    std::vector<std::pair<int, int>> taken;  // (folder, file) whose new name is held
+    size_t row;                              // 0: no refusal
+  } kCases[] = {
+      {"none", {}, 0},
+      {"only in the first half", {{3, 7}}, row(3, 7)},
+      {"only in the second half", {{35, 2}}, row(35, 2)},
+      {"in both halves", {{36, 0}, {5, 59}, {39, 59}}, row(5, 59)},
+      {"the last file of the first half, and the second half", {{19, 59}, {20, 0}}, row(19, 59)},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    run_ = RunState();
+    for (int f = 0; f < kFolders; ++f) {
+      const std::u16string folder = *Utf8ToUtf16(Library() + std::to_string(f) + "/");
+      for (int n = 0; n < kFiles; ++n) {
+        FileEntry& e = AddEntry(run_, folder, *Utf8ToUtf16(std::to_string(n) + ".mp3"), 1);
+        e.NewName = *Utf8ToUtf16("new" + std::to_string(n) + ".mp3");
+        e.RenameFlag = 1;
+      }
+    }
+    for (const auto& [f, n] : c.taken) {
+      WriteBytes(lib_ / std::to_string(f) / ("new" + std::to_string(n) + ".mp3"), "held");
+    }
+    const PreflightRefusal r = CheckRenames(run_, Library());
+    for (const auto& [f, n] : c.taken) {
+      fs::remove(lib_ / std::to_string(f) / ("new" + std::to_string(n) + ".mp3"));
+    }
+    EXPECT_EQ(r.code, c.row == 0 ? PreflightCode::kOk : PreflightCode::kTaken) << r.detail;
+    EXPECT_EQ(r.row, c.row) << r.detail;
+  }
+}
+
 TEST_F(PreflightTest, OnAStickANameInAnotherCaseIsFreeOnlyWhenItsHolderMoves) {
   testing::ExfatVolume stick;
   if (!stick.ok()) GTEST_SKIP() << stick.why();

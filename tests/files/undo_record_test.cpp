@@ -9,6 +9,7 @@
 #include "files/id3_tag.h"
 #include "files/undo_entry_support.h"
 #include "platform/text.h"
+#include "platform/two_threads.h"
 #include "support/exfat_volume.h"
 #include "support/test_support.h"
 
@@ -322,13 +323,14 @@ TEST_F(UndoRecordFileTest, CaptureOnAStickSaysInodeNumbersAreNotKept) {
 // A large run takes the scan's entries over: those of rows it changes stay,
 // in row order and each with its own entry, those of rows it leaves alone go,
 // and rows the scan kept nothing of (folders, an entry of the wrong kind) are
-// looked at on disk and come in among them.
+// looked at on disk and come in among them. Every tag the run writes has
+// the hash of the block it leaves (made on two threads at this size).
 TEST_F(UndoRecordFileTest, CaptureTakesOverTheScansEntriesOfChangedRowsOnly) {
   RunState run;
   const std::u16string folder = *Utf8ToUtf16(dir().native()) + u"/";
   const std::string tag = TagBlock('s');
   std::vector<size_t> expected;
-  for (size_t i = 1; i <= 1500; ++i) {
+  for (size_t i = 1; i <= 4500; ++i) {
     const bool is_folder = i % 97 == 0;
     const std::u16string name = u"item" + *Utf8ToUtf16(std::to_string(i));
     if (is_folder) fs::create_directory(dir() / ("item" + std::to_string(i)));
@@ -362,7 +364,12 @@ TEST_F(UndoRecordFileTest, CaptureTakesOverTheScansEntriesOfChangedRowsOnly) {
     EXPECT_EQ(e.has_block, f.TagFlag == 1);
     EXPECT_EQ(e.had_tag, f.TagFlag == 1 && row % 2 == 0);
     EXPECT_EQ(e.block, e.had_tag ? tag : std::string());
+    EXPECT_EQ(e.has_after, f.TagFlag == 1);
+    if (e.has_after) {
+      EXPECT_EQ(e.after_hash, UpdatedBlockHash(e, u"", u"", u""));
+    }
   }
+  EXPECT_GT(rows.size(), kItemsForASecondThread);
   EXPECT_EQ(rows, expected);
 }
 
