@@ -431,7 +431,11 @@ int Convert(AppState& app, CliFrontEnd& ui, MecabReadingService& reading) {
     ui.ShowMessage(*refusal);
     return kExitUsage;
   }
-  RunState run;
+  // The rows of a large run take tens of milliseconds to free, one text at
+  // a time, just before the program ends and the system takes the memory
+  // back at once: they are kept until then.
+  static RunState* const kept_rows = new RunState;
+  RunState& run = *kept_rows;
   RunReport report = RunConversion(app, run);
   ui.Finish();
   if (run.SkippedNameCount > 0) {
