@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <exception>
 #include <mutex>
 #include <thread>
@@ -51,76 +52,108 @@ void RunInTwoParts(const std::function<void()>& first, const std::function<void(
   if (second_error) std::rethrow_exception(second_error);
 }
 
-void ShareOrderedPieces(size_t count, size_t ahead, const std::function<void(size_t)>& make,
-                        const std::function<void(size_t)>& take) {
-  std::mutex mutex;
-  std::condition_variable changed;
-  size_t claimed = 0;                     // pieces given to a thread to make
-  size_t next = 0;                        // the first piece not yet taken
-  std::vector<bool> ready(ahead, false);  // piece k made, at k % ahead
-  bool stop = false;
-  std::exception_ptr helper_error;
-  size_t failed = count;  // the piece the second thread could not make
-  // A piece may be made once it will fit: at most `ahead` wait to be taken.
-  auto may_claim = [&] { return !stop && claimed < count && claimed < next + ahead; };
-  std::thread helper([&] {
-    std::unique_lock<std::mutex> lock(mutex);
+namespace {
+
+// The state of one walk of ShareOrderedPieces, shared by its two threads.
+class OrderedPieces {
+ public:
+  OrderedPieces(size_t count, size_t ahead, const std::function<void(size_t)>& make,
+                const std::function<void(size_t)>& take)
+      : count_(count), ahead_(ahead), make_(make), take_(take), ready_(ahead, false) {}
+
+  void Run() {
+    std::thread helper([this] { Help(); });
+    try {
+      TakeAll();
+    } catch (...) {
+      EndHelper(helper);
+      throw;
+    }
+    EndHelper(helper);
+    if (helper_error_) std::rethrow_exception(helper_error_);
+  }
+
+ private:
+  // A piece may be made once it will fit: at most `ahead_` wait to be taken.
+  bool MayClaim() const { return !stop_ && claimed_ < count_ && claimed_ < next_ + ahead_; }
+
+  // The second thread: makes the next pieces while there is room.
+  void Help() {
+    std::unique_lock<std::mutex> lock(mutex_);
     while (true) {
-      changed.wait(lock, [&] { return stop || claimed >= count || may_claim(); });
-      if (stop || claimed >= count) return;
-      const size_t k = claimed++;
+      changed_.wait(lock, [this] { return stop_ || claimed_ >= count_ || MayClaim(); });
+      if (stop_ || claimed_ >= count_) return;
+      const size_t k = claimed_++;
       lock.unlock();
       try {
-        make(k);
+        make_(k);
       } catch (...) {
         lock.lock();
-        helper_error = std::current_exception();
-        failed = k;
-        stop = true;
-        changed.notify_all();
+        helper_error_ = std::current_exception();
+        failed_ = k;
+        stop_ = true;
+        changed_.notify_all();
         return;
       }
       lock.lock();
-      ready[k % ahead] = true;
-      changed.notify_all();
+      ready_[k % ahead_] = true;
+      changed_.notify_all();
     }
-  });
-  auto end_helper = [&] {
-    {
-      std::lock_guard<std::mutex> lock(mutex);
-      stop = true;
-    }
-    changed.notify_all();
-    helper.join();
-  };
-  try {
-    std::unique_lock<std::mutex> lock(mutex);
-    // The pieces before one the second thread could not make are taken, as
-    // if one thread had gone through them, and then its error is thrown.
-    while (next < count && next != failed) {
-      if (ready[next % ahead]) {
-        ready[next % ahead] = false;
+  }
+
+  // This thread: takes the pieces in order, making one itself whenever the
+  // next is not ready and there is room. The pieces before one the second
+  // thread could not make are taken, as if one thread had gone through them.
+  void TakeAll() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (next_ < count_ && next_ != failed_) {
+      if (ready_[next_ % ahead_]) {
+        ready_[next_ % ahead_] = false;
         lock.unlock();
-        take(next);
+        take_(next_);
         lock.lock();
-        ++next;
-        changed.notify_all();
-      } else if (may_claim()) {
-        const size_t k = claimed++;
+        ++next_;
+        changed_.notify_all();
+      } else if (MayClaim()) {
+        const size_t k = claimed_++;
         lock.unlock();
-        make(k);
+        make_(k);
         lock.lock();
-        ready[k % ahead] = true;
+        ready_[k % ahead_] = true;
       } else {
-        changed.wait(lock);
+        changed_.wait(lock);
       }
     }
-  } catch (...) {
-    end_helper();
-    throw;
   }
-  end_helper();
-  if (helper_error) std::rethrow_exception(helper_error);
+
+  void EndHelper(std::thread& helper) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    changed_.notify_all();
+    helper.join();
+  }
+
+  const size_t count_;
+  const size_t ahead_;
+  const std::function<void(size_t)>& make_;
+  const std::function<void(size_t)>& take_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  size_t claimed_ = 0;       // pieces given to a thread to make
+  size_t next_ = 0;          // the first piece not yet taken
+  std::vector<bool> ready_;  // piece k made, at k % ahead
+  bool stop_ = false;
+  std::exception_ptr helper_error_;
+  size_t failed_ = SIZE_MAX;  // the piece the second thread could not make
+};
+
+}  // namespace
+
+void ShareOrderedPieces(size_t count, size_t ahead, const std::function<void(size_t)>& make,
+                        const std::function<void(size_t)>& take) {
+  OrderedPieces(count, ahead, make, take).Run();
 }
 
 }  // namespace tarvel
