@@ -17,43 +17,26 @@
 // folder, made there once and kept for later runs. The children's log goes
 // to the work folder (cli.log, cli.err).
 //
-// Figures, medians of 3 rounds at 100,000 files on 2 cores shared with
-// other work (load: the 1-minute average as the rounds began):
-//   one thread in the conversion pass, load 4.5:
-//     plan 3.28 s, floor 1.14 s: 2.88x, peak 165 MB, processor 2.90 s
-//     real 6.47 s, floor 2.10 s: 3.08x, peak 192 MB, processor 6.65 s
-//   the pass on two threads, load 5.1 (7 during the real runs):
-//     plan 3.81 s, floor 1.42 s: 2.67x, peak 165 MB, processor 3.06 s
-//     real 14.85 s, floor 2.83 s: 5.24x, peak 191 MB, processor 8.03 s
-//   both builds' tarvel-cli --check-only alternating in one minute, load 3.2:
-//     one thread 3.37 to 5.70 s (median 3.9 s), two threads 2.98 to 3.44 s
-//     (median 3.37 s)
-// On cores that other work keeps busy the wall-clock figures swing by a
-// factor of two from one minute to the next; the ratio to the floor, taken
-// in the same minute, and the processor time are what to compare. Where
-// the rest of a plan goes (20,000 files, one run): scan 0.30 s (the tag
-// reads on two threads), pass 0.17 s, change plan 0.07 s, list 0.10 s
-// (half of it reading the previous list), listing 0.03 s; start-up before
-// the scan 0.013 s.
-// Where the peak goes (heaptrack and smaps, plan at 100,000 files): of
-// 166 MB, 58 MB were the change plan, which tarvel-cli never shows; it is
-// now made only for a front end that shows it. What is left at 100,000
-// files: the rows of the entry table (288 bytes each, 32 MB), their texts
-// (about 20 MB, and as much again in malloc's own bookkeeping), the pages
-// of the MeCab dictionary a run touches (24 MB, file-backed but counted in
-// ru_maxrss) and the 22 MB that a run of a dozen files has too.
-//   before, load 3.8 (5.2 to 6.0 during the real runs):
-//     plan 3.28 s, floor 0.97 s: 3.37x, peak 166.1 MB, processor 3.12 s
-//     real 11.76 s, floor 2.68 s: 4.39x, peak 192.3 MB, processor 8.24 s
-//   no plan for tarvel-cli, texts trimmed, load 7.4 (4.4 to 7 during the
-//   real runs, of which two rounds ran):
-//     plan 7.00 s, floor 2.80 s: 2.50x, peak 105.2 MB, processor 3.12 s
-//     real 14.56 and 19.37 s, floors 4.78 and 8.38 s, peak 129.3 MB,
-//     processor 7.15 and 8.68 s
-// The time is where it was (the plan's processor time is the same); only
-// the memory moved. A run of 1,000,000 files would still need about 860 MB:
-// what is left grows with the rows, and the next step is texts kept in a
-// pool with short handles in the rows instead of eight std::u16string each.
+// Figures, medians of 5 rounds at 100,000 files on 2 cores of an otherwise
+// idle machine whose floor reads a tag in about 3 microseconds:
+//   plan 0.85 s, floor 0.33 s: 2.59x, peak 89.4 MB, processor 1.45 s
+//   real 2.10 s, floor 0.71 s: 2.97x, peak 126.6 MB, processor 3.41 s
+// and before the artist and album were shared and the list, the duplicate
+// keys, the check of new names and the record's hashes went on two threads:
+//   plan 0.97 s, floor 0.29 s: 3.34x, peak 128.6 MB, processor 1.50 s
+//   real 2.40 s, floor 0.69 s: 3.49x, peak 164.6 MB, processor 3.44 s
+// At 1,000,000 files (TARVEL_BENCH_FILES=1000000): plan 10.6 s against a
+// floor of 4.3 s, peak 532 MB (797 MB before). Where the plan's time goes at
+// 100,000 files: the scan 0.28 s (the tags read on two threads while the
+// folders are listed), the conversion pass 0.35 s (most of it MeCab, on two
+// threads), the list 0.15 s, the listing in the log 0.07 s, start-up 0.01 s.
+// Where the peak goes: the rows of the entry table (192 bytes each), their
+// names and titles (old and new, a heap text each), the pages of the MeCab
+// dictionary a run touches (about 40 MB, file-backed but counted in
+// ru_maxrss) and what a run of a dozen files needs too. On cores that other
+// work keeps busy the wall-clock figures swing by a factor of two from one
+// minute to the next; the ratio to the floor, taken in the same minute, and
+// the processor time are what to compare.
 // Measured with: make bench, or
 //   cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release
 //     -DTARVEL_BUILD_BENCH=ON -DBUILD_TESTING=OFF -DTARVEL_BUILD_GUI=OFF  (one line)
