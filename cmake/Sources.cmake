@@ -223,6 +223,7 @@ set(TARVEL_FILES_TESTS
   tests/files/export_copy_test.cpp
   tests/files/id3_tag_test.cpp
   tests/files/iso_image_test.cpp
+  tests/files/list_sharing_test.cpp
   tests/files/preflight_test.cpp
   tests/files/rename_list_test.cpp
   tests/files/rename_plan_test.cpp

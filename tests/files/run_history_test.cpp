@@ -128,6 +128,17 @@ std::string Row(std::string_view number, std::string_view rename, std::string_vi
 TEST_F(RunHistoryTest, KeepsWhatTheListReaderFindsChangingOrUnreadable) {
   std::string many;
   for (int i = 1; i <= 3000; ++i) many += Row(std::to_string(i), "0", "2", "題名のある曲");
+  // The list is read 256 KB at a time. A row that is refused in the first
+  // piece must end the reading there: what the next piece holds, read on
+  // from the middle of that row, could look like the rest of a good list.
+  constexpr size_t kPiece = 256 * 1024;
+  const std::string blank(kBlank);
+  const std::string head = blank + R"("1","/m/","a.mp3","/m/","b.mp3",")";
+  const std::string nul_across = head + '\0' + std::string(kPiece + 10 - head.size(), 'x') +
+                                 R"(","","","","","","0","0","1")" + "\r\n" + Row("2", "0", "0");
+  const std::string flag_tail = R"(","","","","","","1",)";
+  const std::string flag_at_end = head + std::string(kPiece - head.size() - flag_tail.size(), 'x') +
+                                  flag_tail + R"("0","1")" + "\r\n" + Row("2", "0", "0");
   const std::string kMark = "\xEF\xBB\xBF";
   const struct {
     const char* what;
@@ -144,6 +155,8 @@ TEST_F(RunHistoryTest, KeepsWhatTheListReaderFindsChangingOrUnreadable) {
       {"a flag 1 with a letter after it", kBlank + Row("1", "1x", "0"), true, false},
       {"many rows, nothing changes", kBlank + many, false, false},
       {"many rows, the last renames", kBlank + many + Row("3001", "1", "0"), true, false},
+      {"a NUL in a field that runs past the first piece", nul_across, true, false},
+      {"a renaming row whose flag ends the first piece", flag_at_end, true, false},
       {"marked UTF-8 that is not UTF-8", kMark + kBlank + Row("1", "0", "0", "\x8B\xC8"), true,
        false},
       {"a NUL in a field", kBlank + Row("1", "0", "0", std::string("a\0b", 3)), true, false},
