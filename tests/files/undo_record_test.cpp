@@ -275,6 +275,11 @@ TEST_F(UndoRecordFileTest, CaptureKeepsTagBlocksSizesModesAndIdentity) {
   EXPECT_TRUE(r.rows[1].had_tag);
   EXPECT_EQ(r.rows[1].block, tag);
   EXPECT_EQ(r.rows[1].size, 328u);
+  // Each tag write is known by the block it leaves, as a restore checks.
+  for (size_t row : {1, 2}) {
+    EXPECT_TRUE(r.rows[row].has_after) << row;
+    EXPECT_EQ(r.rows[row].after_hash, UpdatedBlockHash(r.rows[row], u"", u"", u"")) << row;
+  }
   EXPECT_TRUE(r.rows[2].has_block);
   EXPECT_FALSE(r.rows[2].had_tag);
   EXPECT_EQ(r.rows[2].size, 200u);
