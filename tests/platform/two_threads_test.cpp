@@ -30,10 +30,12 @@ void AwaitSecond(const std::atomic<size_t>& began) {
 TEST(MakePiecesInOrderTest, TakesEveryItemInOrderOnTheCallingThread) {
   const struct {
     size_t from, to, part;
-    bool await_second;  // two threads: a piece made here waits for the second one
+    bool await_second;       // two threads: a piece made here waits for the second one
+    bool slow_take = false;  // pieces wait while the second thread makes the last ones
   } kCases[] = {
-      {5, 5, 8, false},    {0, 1, 8, false},       {0, 100, 8, false},     {1, 5001, 64, false},
-      {1, 5001, 64, true}, {3, 4000, 1000, false}, {0, 2048, 2048, false}, {0, 10000, 7, false},
+      {5, 5, 8, false},       {0, 1, 8, false},     {0, 100, 8, false},
+      {1, 5001, 64, false},   {1, 5001, 64, true},  {3, 4000, 1000, false},
+      {0, 2048, 2048, false}, {0, 10000, 7, false}, {0, 4096, 512, true, true},
   };
   const std::thread::id caller = std::this_thread::get_id();
   for (const auto& c : kCases) {
@@ -66,6 +68,7 @@ TEST(MakePiecesInOrderTest, TakesEveryItemInOrderOnTheCallingThread) {
           EXPECT_LE(piece.size(), c.part);
           taken.insert(taken.end(), piece.begin(), piece.end());
           ++handed;
+          if (c.slow_take) std::this_thread::sleep_for(std::chrono::milliseconds(2));
         });
     std::vector<size_t> expected;
     for (size_t i = c.from; i < c.to; ++i) expected.push_back(i);
@@ -85,14 +88,17 @@ TEST(MakePiecesInOrderTest, AFailedPieceEndsTheWalk) {
   const struct {
     size_t bad_make, bad_take;
     bool second_thread_fails;  // every piece made on the second thread fails
+    // After this long, while this thread waits for the failing piece.
+    int fails_after_ms = 0;
   } kCases[] = {
-      {0, kNone, false}, {1, kNone, false}, {7, kNone, false},  {39, kNone, false},
-      {kNone, 0, false}, {kNone, 6, false}, {kNone, 39, false}, {kNone, kNone, true},
+      {0, kNone, false},  {1, kNone, false},    {7, kNone, false},
+      {39, kNone, false}, {kNone, 0, false},    {kNone, 6, false},
+      {kNone, 39, false}, {kNone, kNone, true}, {kNone, kNone, true, 20},
   };
   const std::thread::id caller = std::this_thread::get_id();
   for (const auto& c : kCases) {
     SCOPED_TRACE(std::to_string(c.bad_make) + " " + std::to_string(c.bad_take) + " " +
-                 std::to_string(c.second_thread_fails));
+                 std::to_string(c.second_thread_fails) + " " + std::to_string(c.fails_after_ms));
     if (c.second_thread_fails && !SecondThreadPays(40 * 100)) continue;  // one core
     std::vector<size_t> taken;
     std::atomic<size_t> began{0};
@@ -105,6 +111,7 @@ TEST(MakePiecesInOrderTest, AFailedPieceEndsTheWalk) {
                        } else {
                          ++began;
                          if (c.second_thread_fails) {
+                           std::this_thread::sleep_for(std::chrono::milliseconds(c.fails_after_ms));
                            throw std::runtime_error("make on the second thread");
                          }
                        }
