@@ -17,9 +17,9 @@ namespace {
 // Holds the calling thread until the second thread has begun a piece (or
 // ten seconds have passed), so that what a test asks of the second thread
 // does not hang on when the system lets it run.
-void AwaitSecond(const std::atomic<size_t>& began) {
+void AwaitSecond(const std::atomic<size_t>& began, size_t pieces = 1) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (began.load() == 0 && std::chrono::steady_clock::now() < deadline) {
+  while (began.load() < pieces && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::microseconds(50));
   }
 }
@@ -68,7 +68,7 @@ TEST(MakePiecesInOrderTest, TakesEveryItemInOrderOnTheCallingThread) {
           EXPECT_LE(piece.size(), c.part);
           taken.insert(taken.end(), piece.begin(), piece.end());
           ++handed;
-          if (c.slow_take) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+          if (c.slow_take) std::this_thread::sleep_for(std::chrono::milliseconds(20));
         });
     std::vector<size_t> expected;
     for (size_t i = c.from; i < c.to; ++i) expected.push_back(i);
@@ -77,6 +77,11 @@ TEST(MakePiecesInOrderTest, TakesEveryItemInOrderOnTheCallingThread) {
     EXPECT_LE(most_waiting.load(), 5u);  // four waiting and the one being taken
     if (await) {
       EXPECT_GT(made_elsewhere.load(), 0u);
+    }
+    // Each piece taken makes room, and the second thread is woken to fill
+    // it: while this thread takes slowly, it makes more than the room ahead.
+    if (await && c.slow_take) {
+      EXPECT_GT(made_elsewhere.load(), 4u);
     }
   }
 }
@@ -90,16 +95,22 @@ TEST(MakePiecesInOrderTest, AFailedPieceEndsTheWalk) {
     bool second_thread_fails;  // every piece made on the second thread fails
     // After this long, while this thread waits for the failing piece.
     int fails_after_ms = 0;
+    // The first piece made here waits until the second thread has filled the
+    // room ahead and waits itself.
+    bool second_waits = false;
   } kCases[] = {
-      {0, kNone, false},  {1, kNone, false},    {7, kNone, false},
-      {39, kNone, false}, {kNone, 0, false},    {kNone, 6, false},
-      {kNone, 39, false}, {kNone, kNone, true}, {kNone, kNone, true, 20},
+      {0, kNone, false},          {1, kNone, false},    {7, kNone, false},
+      {39, kNone, false},         {kNone, 0, false},    {kNone, 6, false},
+      {kNone, 39, false},         {kNone, kNone, true}, {kNone, kNone, true, 20},
+      {kNone, 0, false, 0, true},
   };
   const std::thread::id caller = std::this_thread::get_id();
   for (const auto& c : kCases) {
     SCOPED_TRACE(std::to_string(c.bad_make) + " " + std::to_string(c.bad_take) + " " +
                  std::to_string(c.second_thread_fails) + " " + std::to_string(c.fails_after_ms));
-    if (c.second_thread_fails && !SecondThreadPays(40 * 100)) continue;  // one core
+    if ((c.second_thread_fails || c.second_waits) && !SecondThreadPays(40 * 100)) {
+      continue;  // one core
+    }
     std::vector<size_t> taken;
     std::atomic<size_t> began{0};
     EXPECT_THROW(MakePiecesInOrder(
@@ -108,6 +119,10 @@ TEST(MakePiecesInOrderTest, AFailedPieceEndsTheWalk) {
                        if (first / 100 == c.bad_make) throw std::runtime_error("make");
                        if (std::this_thread::get_id() == caller) {
                          if (c.second_thread_fails) AwaitSecond(began);
+                         if (c.second_waits && first == 0) {
+                           AwaitSecond(began, 3);  // pieces 1 to 3: the room ahead is full
+                           std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                         }
                        } else {
                          ++began;
                          if (c.second_thread_fails) {
