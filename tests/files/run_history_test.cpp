@@ -159,6 +159,9 @@ TEST_F(RunHistoryTest, KeepsWhatTheListReaderFindsChangingOrUnreadable) {
       {"a renaming row whose flag ends the first piece", flag_at_end, true, false},
       {"marked UTF-8 that is not UTF-8", kMark + kBlank + Row("1", "0", "0", "\x8B\xC8"), true,
        false},
+      // Only so much of one record is held while it is checked as UTF-8.
+      {"a UTF-8 record over a megabyte",
+       kMark + kBlank + Row("1", "0", "0", std::string(1100 * 1000, 'x')), true, true},
       {"a NUL in a field", kBlank + Row("1", "0", "0", std::string("a\0b", 3)), true, false},
       {"a bare LF", kBlank + Row("1", "0", "0").substr(0, 60) + "\n", true, false},
       {"a row of 13 fields",
