@@ -76,12 +76,7 @@ void CompleteRecord(const RunState& run, UndoRecord& record, DiskOps& disk) {
       }
     }
   };
-  const size_t count = record.rows.size();
-  if (SecondThreadPays(count)) {
-    RunInTwoParts([&] { hash(0, count / 2); }, [&] { hash(count / 2, count); }, nullptr);
-  } else {
-    hash(0, count);
-  }
+  RunInHalves(record.rows.size(), hash);
   std::unordered_set<std::u16string_view> folders;
   const size_t last = LastIndex(run);
   for (size_t i = 1; i <= last; ++i) {

@@ -52,6 +52,14 @@ void RunInTwoParts(const std::function<void()>& first, const std::function<void(
   if (second_error) std::rethrow_exception(second_error);
 }
 
+void RunInHalves(size_t count, const std::function<void(size_t, size_t)>& part) {
+  if (!SecondThreadPays(count)) {
+    part(0, count);
+    return;
+  }
+  RunInTwoParts([&] { part(0, count / 2); }, [&] { part(count / 2, count); }, nullptr);
+}
+
 namespace {
 
 // The state of one walk of ShareOrderedPieces, shared by its two threads.

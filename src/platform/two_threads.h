@@ -28,6 +28,12 @@ bool SecondThreadPays(size_t items);
 void RunInTwoParts(const std::function<void()>& first, const std::function<void()>& second,
                    const std::function<void()>& waiting);
 
+// Runs `part(from, to)` over [0, count): in two halves, the second on a new
+// thread, when the walk is long enough (see SecondThreadPays), else whole on
+// this thread. An exception from either half is thrown here, as
+// RunInTwoParts does.
+void RunInHalves(size_t count, const std::function<void(size_t, size_t)>& part);
+
 // The walk behind MakePiecesInOrder, over pieces 0..count-1: `make(k)`
 // makes piece k, on either thread, only once the pieces before k - ahead
 // have been taken; `take(k)` takes it, on this thread, in order.

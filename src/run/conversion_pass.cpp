@@ -35,11 +35,7 @@ void TakeTagSource(int32_t source, const FileEntry& row, Text& text,
     size_t keep = row.OldName.size() >= 4 ? row.OldName.size() - 4 : 0;
     text = row.OldName.substr(0, CutPosition(row.OldName, keep));
   } else if (source == 2) {
-    if constexpr (std::is_same_v<Text, SharedText>) {
-      text = folder_name;
-    } else {
-      text = folder_name.str();
-    }
+    text = folder_name;
   }
 }
 
@@ -150,13 +146,10 @@ DuplicateResolver::DuplicateResolver(const RunState& run) {
   row_hashes_.resize(static_cast<size_t>(count) + 1);
   by_hash_.resize(static_cast<size_t>(count));
   // The keys of a large table are made on two threads, each half in its own
-  // rows' places.
-  if (SecondThreadPays(static_cast<size_t>(count))) {
-    const int32_t mid = 1 + count / 2;
-    RunInTwoParts([&] { HashRows(run, 1, mid); }, [&] { HashRows(run, mid, count + 1); }, nullptr);
-  } else {
-    HashRows(run, 1, count + 1);
-  }
+  // rows' places (rows count from 1).
+  RunInHalves(static_cast<size_t>(count), [&](size_t from, size_t to) {
+    HashRows(run, static_cast<int32_t>(from) + 1, static_cast<int32_t>(to) + 1);
+  });
   std::sort(by_hash_.begin(), by_hash_.end());
 }
 
