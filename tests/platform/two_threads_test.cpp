@@ -144,5 +144,21 @@ TEST(MakePiecesInOrderTest, AFailedPieceEndsTheWalk) {
   }
 }
 
+// Every item is walked once, by one part or the other; a long walk is split
+// in two halves, one on a second thread.
+TEST(RunInHalvesTest, WalksEveryItemOnce) {
+  for (const size_t count : {size_t{0}, size_t{1}, size_t{2047}, size_t{2048}, size_t{5001}}) {
+    SCOPED_TRACE(count);
+    std::vector<int> walked(count, 0);
+    std::atomic<size_t> parts{0};
+    RunInHalves(count, [&](size_t from, size_t to) {
+      ++parts;
+      for (size_t i = from; i < to; ++i) ++walked[i];
+    });
+    EXPECT_EQ(walked, std::vector<int>(count, 1));
+    EXPECT_EQ(parts.load(), SecondThreadPays(count) ? 2u : 1u);
+  }
+}
+
 }  // namespace
 }  // namespace tarvel
