@@ -127,6 +127,14 @@ TEST(PlayerLimitsTest, EachLimitBrokenOnceIsNamedWithItsFigures) {
        2,
        {3},
        {"size", "holds 3 MB", "holds 2 MB"}},
+      {"one byte past the size",
+       {File("1.mp3", kMiB), File("2.mp3", kMiB + 1)},
+       PlayerLimit::kSize,
+       "",
+       3,
+       2,
+       {1},
+       {"holds 3 MB", "holds 2 MB"}},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
