@@ -31,6 +31,8 @@ set(TARVEL_PLATFORM_SOURCES
   src/platform/rename.h
   src/platform/shared_text.cpp
   src/platform/shared_text.h
+  src/platform/small_blocks.cpp
+  src/platform/small_blocks.h
   src/platform/text.cpp
   src/platform/text.h
   src/platform/text_file.cpp
@@ -188,6 +190,7 @@ set(TARVEL_PLATFORM_TESTS
   tests/platform/reading_corpus_test.cpp
   tests/platform/rename_test.cpp
   tests/platform/shared_text_test.cpp
+  tests/platform/small_blocks_test.cpp
   tests/platform/syscall_fault.h
   tests/platform/text_file_test.cpp
   tests/platform/text_test.cpp

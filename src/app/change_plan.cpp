@@ -15,7 +15,7 @@ constexpr NoticeName kNoticeNames[] = {
     {kNoticeReadingGuess, u"読みを推測"}, {kNoticePlayerLimit, u"プレーヤーの制限を超える"},
 };
 
-std::u16string TagChange(const std::u16string& before, const std::u16string& after) {
+std::u16string TagChange(const SharedText& before, const SharedText& after) {
   return before == after ? std::u16string() : ChangeText(before, after);
 }
 

@@ -21,8 +21,8 @@ struct PlanRow {
   int32_t row = 0;      // the row of the entry table
   SharedText folder;    // the folder holding it, relative to the data folder ("." for itself)
   bool is_file = true;  // false: a folder
-  std::u16string old_name;
-  std::u16string new_name;  // empty when the name stays
+  SharedText old_name;
+  SharedText new_name;  // empty when the name stays
   // "old → new" for each tag text that changes, empty otherwise.
   std::u16string title;
   std::u16string artist;

@@ -17,7 +17,7 @@ FileEntry& AddEntry(RunState& state, const SharedText& folder_path, std::u16stri
   row.OldPath = folder_path;
   row.NewPath = folder_path;
   row.OldName = name;
-  row.NewName = name;
+  row.NewName = row.OldName;
   row.IsFile = is_file;
   state.EntryCount = static_cast<int32_t>(state.EntryTable.size() - 1);
   return row;

@@ -28,17 +28,19 @@ enum RowNotice : uint8_t {
 // One file or folder: where it is and what it is called now, its current
 // ID3v1 texts, and what the run makes of them.
 struct FileEntry {
-  SharedText OldPath;      // folder holding the item, ending in "/"
-  std::u16string OldName;  // name as found on disk
-  SharedText NewPath;      // folder after the run (the same as OldPath)
-  std::u16string NewName;  // name after the run
-  // The artist and album are mostly the same for every file of an album:
-  // rows that follow each other share one buffer for them, which at 100,000
-  // files is tens of megabytes. Titles differ from file to file.
-  std::u16string OldTitle;
+  SharedText OldPath;  // folder holding the item, ending in "/"
+  SharedText OldName;  // name as found on disk
+  SharedText NewPath;  // folder after the run (the same as OldPath)
+  SharedText NewName;  // name after the run
+  // Every text is a shared one, 8 bytes in the row: a name or title the run
+  // leaves as it was keeps the old one's buffer, and the artist and album are
+  // mostly the same for every file of an album, so rows that follow each
+  // other share one buffer for them. At a million rows this is hundreds of
+  // megabytes.
+  SharedText OldTitle;
   SharedText OldArtist;
   SharedText OldAlbum;
-  std::u16string NewTitle;
+  SharedText NewTitle;
   SharedText NewArtist;
   SharedText NewAlbum;
   int32_t RenameFlag = 0;  // 1: NewName is to be applied on disk

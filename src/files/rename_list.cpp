@@ -54,9 +54,9 @@ bool ListSurvivesCp932(const RunState& run, int32_t count) {
   std::vector<uint8_t> known(0x10000, kUnknown);
   for (int32_t i = 1; i <= count; ++i) {
     const FileEntry& e = run.EntryTable[static_cast<size_t>(i)];
-    for (const std::u16string* text : {&e.OldPath.str(), &e.OldName, &e.NewPath.str(), &e.NewName,
-                                       &e.OldTitle, &e.OldArtist.str(), &e.OldAlbum.str(),
-                                       &e.NewTitle, &e.NewArtist.str(), &e.NewAlbum.str()}) {
+    for (const SharedText* text :
+         {&e.OldPath, &e.OldName, &e.NewPath, &e.NewName, &e.OldTitle, &e.OldArtist, &e.OldAlbum,
+          &e.NewTitle, &e.NewArtist, &e.NewAlbum}) {
       for (char16_t c : *text) {
         uint8_t& k = known[c];
         if (k == kUnknown) k = SurvivesCp932(std::u16string_view(&c, 1)) ? kSurvives : kLost;

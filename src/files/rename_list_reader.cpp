@@ -23,7 +23,7 @@ void SetError(std::string* error, std::string text) {
 // Sets `field` to `text`, sharing the buffer of `same` when that holds the
 // same text: a list keeps the rows of one folder together, so the path of
 // a row is nearly always the one of the row before, and so are its artist
-// and album.
+// and album; a new name or title is mostly its row's old one.
 void SetShared(SharedText& field, const std::u16string& text, const SharedText& same) {
   if (same == text) {
     field = same;
@@ -198,13 +198,13 @@ void ReadRow(const CsvTable& table, int32_t r, const FileEntry& before, FileEntr
   e.OldName = table.Cell(kListOldName, r);
   const std::u16string& new_path = table.Cell(kListNewPath, r);
   SetShared(e.NewPath, new_path, e.OldPath == new_path ? e.OldPath : before.NewPath);
-  e.NewName = table.Cell(kListNewName, r);
+  SetShared(e.NewName, table.Cell(kListNewName, r), e.OldName);
   e.OldTitle = table.Cell(kListOldTitle, r);
   const std::u16string& old_artist = table.Cell(kListOldArtist, r);
   SetShared(e.OldArtist, old_artist, before.OldArtist);
   const std::u16string& old_album = table.Cell(kListOldAlbum, r);
   SetShared(e.OldAlbum, old_album, before.OldAlbum);
-  e.NewTitle = table.Cell(kListNewTitle, r);
+  SetShared(e.NewTitle, table.Cell(kListNewTitle, r), e.OldTitle);
   const std::u16string& new_artist = table.Cell(kListNewArtist, r);
   SetShared(e.NewArtist, new_artist, e.OldArtist == new_artist ? e.OldArtist : before.NewArtist);
   const std::u16string& new_album = table.Cell(kListNewAlbum, r);

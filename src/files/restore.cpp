@@ -77,7 +77,7 @@ bool IsRowsItem(DiskOps& disk, const std::u16string& path, const PathInfo& info,
 // Calls `f(length)` for the prefixes of the folder path `path` (ending in
 // "/") that end in "/", longest first, until it returns true.
 template <typename F>
-bool AnyPrefix(const std::u16string& path, F f) {
+bool AnyPrefix(std::u16string_view path, F f) {
   size_t end = path.size();
   while (end > 0) {
     if (f(end)) return true;
@@ -91,21 +91,24 @@ bool AnyPrefix(const std::u16string& path, F f) {
 
 // Where the folder `path` is now: inside a folder that did not come back,
 // under that folder's new name.
-std::u16string WhereNow(const RestoreDetails& d, const std::u16string& path) {
-  if (d.folders_not_back.empty()) return path;
-  std::u16string now = path;
+std::u16string WhereNow(const RestoreDetails& d, std::u16string_view path) {
+  std::u16string now(path);
+  if (d.folders_not_back.empty()) return now;
   AnyPrefix(path, [&](size_t end) {
-    auto it = d.folders_not_back.find(path.substr(0, end));
+    auto it = d.folders_not_back.find(std::u16string(path.substr(0, end)));
     if (it == d.folders_not_back.end()) return false;
-    now = it->second + path.substr(end);
+    now = it->second;
+    now.append(path.substr(end));
     return true;
   });
   return now;
 }
 
-bool UnderMissingFolder(const RestoreDetails& d, const std::u16string& path) {
+bool UnderMissingFolder(const RestoreDetails& d, std::u16string_view path) {
   if (d.folders_missing.empty()) return false;
-  return AnyPrefix(path, [&](size_t end) { return d.folders_missing.count(path.substr(0, end)); });
+  return AnyPrefix(path, [&](size_t end) {
+    return d.folders_missing.count(std::u16string(path.substr(0, end))) != 0;
+  });
 }
 
 void ReportMissing(const Reporter& reporter, bool is_file, const std::u16string& full) {
@@ -165,7 +168,7 @@ std::optional<Pending> FindRenamed(const RestoreStep& s, size_t i) {
   const std::u16string old_folder = WhereNow(s.d, e.OldPath);
   if ((e.NewName != e.OldName || folder_now != old_folder) &&
       IsRowsItemAt(s, folder_now + e.NewName, entry)) {
-    return Pending{i, folder_now, old_folder, e.NewName};
+    return Pending{i, folder_now, old_folder, e.NewName.str()};
   }
   if (IsRowsItemAt(s, old_folder + e.OldName, entry)) return std::nullopt;
   // A run (or restore) killed in the middle of a cycle left the item under
@@ -227,7 +230,7 @@ class FoldedSources {
 
   // Whether the folder `folder`, folding names, holds `name` as one of the
   // names the stage moves away.
-  bool Holds(const std::u16string& folder, const std::u16string& name) {
+  bool Holds(const std::u16string& folder, std::u16string_view name) {
     auto [it, added] = by_folder_.try_emplace(folder);
     Folder& f = it->second;
     if (added) {
@@ -274,7 +277,7 @@ int32_t PlanMoves(const RestoreStep& s, const std::vector<Pending>& pending,
       continue;
     }
     if (p.folder_now == p.old_folder) {
-      moves.push_back({p.row, p.folder_now, p.source, e.OldName});
+      moves.push_back({p.row, p.folder_now, p.source, e.OldName.str()});
       continue;
     }
     StageResult moved = RenameItem(s.folders, p.folder_now, p.source, p.old_folder, e.OldName);

@@ -1,17 +1,25 @@
 #include "platform/shared_text.h"
 
+#include <cstring>
+#include <limits>
+#include <new>
 #include <ostream>
+#include <stdexcept>
 #include <utility>
 
+#include "platform/small_blocks.h"
 #include "platform/text.h"
 
 namespace tarvel {
 
-SharedText::SharedText(std::u16string_view text)
-    : buffer_(text.empty() ? nullptr : new Buffer{{1}, std::u16string(text)}) {}
-
-SharedText::SharedText(std::u16string&& text)
-    : buffer_(text.empty() ? nullptr : new Buffer{{1}, std::move(text)}) {}
+SharedText::SharedText(std::u16string_view text) {
+  if (text.empty()) return;
+  if (text.size() > std::numeric_limits<uint32_t>::max()) throw std::length_error("text too long");
+  void* block = AllocateSmallBlock(sizeof(Buffer) + text.size() * sizeof(char16_t));
+  buffer_ = new (block) Buffer{{1}, static_cast<uint32_t>(text.size())};
+  std::memcpy(static_cast<char*>(block) + sizeof(Buffer), text.data(),
+              text.size() * sizeof(char16_t));
+}
 
 SharedText::SharedText(const SharedText& other) noexcept : buffer_(other.buffer_) {
   if (buffer_ != nullptr) buffer_->holders.fetch_add(1, std::memory_order_relaxed);
@@ -38,14 +46,11 @@ void SharedText::Release() noexcept {
   // The last holder frees the buffer; the acquire-release count keeps every
   // earlier holder's reads before the free when holders live on other threads.
   if (buffer_ != nullptr && buffer_->holders.fetch_sub(1, std::memory_order_acq_rel) == 1) {
-    delete buffer_;
+    const size_t bytes = sizeof(Buffer) + buffer_->size * sizeof(char16_t);
+    buffer_->~Buffer();
+    FreeSmallBlock(buffer_, bytes);
   }
   buffer_ = nullptr;
-}
-
-const std::u16string& SharedText::Empty() noexcept {
-  static const std::u16string empty;
-  return empty;
 }
 
 std::u16string SharedText::Join(std::u16string_view a, std::u16string_view b) {

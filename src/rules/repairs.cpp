@@ -76,7 +76,7 @@ size_t LengthSetting(const AppState& app) {
 
 }  // namespace
 
-size_t CutPosition(const std::u16string& text, size_t length) {
+size_t CutPosition(std::u16string_view text, size_t length) {
   if (length >= text.size()) return text.size();
   if (length > 0 && U16_IS_LEAD(text[length - 1]) && U16_IS_TRAIL(text[length])) return length - 1;
   return length;

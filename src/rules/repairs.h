@@ -41,7 +41,7 @@ int LimitFolderNameLength(std::u16string& name, AppState& app);
 
 // The first `length` code units of `text`, one fewer when the cut would split
 // a surrogate pair (half a character would be written to disk as U+FFFD).
-size_t CutPosition(const std::u16string& text, size_t length);
+size_t CutPosition(std::u16string_view text, size_t length);
 
 }  // namespace tarvel
 

@@ -26,31 +26,39 @@ namespace {
 // The source of a new tag text: 1 the file name as found without its last
 // four characters, 2 the name of the folder that holds the file, anything
 // else the text read from the tag.
-template <typename Text>
-void TakeTagSource(int32_t source, const FileEntry& row, Text& text,
+void TakeTagSource(int32_t source, const FileEntry& row, SharedText& text,
                    const SharedText& folder_name) {
   if (source == 1) {
     // A name shorter than its extension (a file called "mp3") gives an empty
     // text rather than ending the pass.
     size_t keep = row.OldName.size() >= 4 ? row.OldName.size() - 4 : 0;
-    text = row.OldName.substr(0, CutPosition(row.OldName, keep));
+    text = row.OldName.view().substr(0, CutPosition(row.OldName, keep));
   } else if (source == 2) {
     text = folder_name;
   }
+}
+
+// Runs `convert` on the text of `text` and keeps what it made, in a buffer
+// no larger than the text; a text it leaves as it was keeps its buffer,
+// which it may share with the old text of its row.
+template <typename Convert>
+void ConvertShared(SharedText& text, Convert convert) {
+  std::u16string converted = text.str();
+  convert(converted);
+  if (text != converted) text = converted;
 }
 
 // The last tag text converted for one field and what it became. The rows of
 // an album follow each other and mostly share their artist and album, so a
 // text equal to the last one is taken from here, as long as no conversion
 // has said anything since (which could have changed a setting).
-// The artist and album that come from here share one buffer across the
-// rows that take them, and keep the old text's buffer when nothing changed.
-template <typename Text>
+// The texts that come from here share one buffer across the rows that take
+// them, and keep the old text's buffer when nothing changed.
 class TagMemo {
  public:
-  void Convert(Text& text, AppState& app, bool& switch_to_check_only) {
+  void Convert(SharedText& text, AppState& app, bool& switch_to_check_only) {
     if (valid_ && notices_ == app.rule_notices && text == input_) {
-      text = output_;
+      if (!unchanged_) text = output_;
       app.row_notices |= row_notices_;
       return;
     }
@@ -58,19 +66,13 @@ class TagMemo {
     const uint8_t row_before = app.row_notices;
     app.row_notices = 0;
     input_ = text;
-    if constexpr (std::is_same_v<Text, SharedText>) {
-      std::u16string converted = text.str();
-      ConvertTagText(converted, app, &switch_to_check_only);
-      // Copied, so that the buffer is no larger than its text.
-      if (text != converted) text = std::u16string_view(converted);
-    } else {
-      ConvertTagText(text, app, &switch_to_check_only);
-    }
+    ConvertShared(text, [&](std::u16string& t) { ConvertTagText(t, app, &switch_to_check_only); });
     row_notices_ = app.row_notices;
     app.row_notices |= row_before;
     valid_ = app.rule_notices == before;
     if (valid_) {
       output_ = text;
+      unchanged_ = output_ == input_;
       notices_ = before;
     }
   }
@@ -78,9 +80,10 @@ class TagMemo {
  private:
   bool valid_ = false;
   uint64_t notices_ = 0;
+  bool unchanged_ = false;   // output_ is input_ (a text taken from here keeps its buffer)
   uint8_t row_notices_ = 0;  // what the conversion of input_ said about its row
-  Text input_;
-  Text output_;
+  SharedText input_;
+  SharedText output_;
 };
 
 }  // namespace
@@ -138,7 +141,10 @@ std::u16string MakeUniqueName(std::u16string_view candidate, int32_t number, int
 }
 
 namespace {
-uint64_t HashKey(const std::u16string& key) { return std::hash<std::u16string>{}(key); }
+DuplicateResolver::KeyHash HashKey(const std::u16string& key) {
+  const uint64_t hash = std::hash<std::u16string>{}(key);
+  return static_cast<DuplicateResolver::KeyHash>(hash ^ (hash >> 32));
+}
 }  // namespace
 
 DuplicateResolver::DuplicateResolver(const RunState& run) {
@@ -163,10 +169,10 @@ void DuplicateResolver::HashRows(const RunState& run, int32_t from, int32_t to) 
 }
 
 template <typename Visit>
-bool DuplicateResolver::AnyRowWithHash(uint64_t hash, int32_t except, Visit&& visit) const {
+bool DuplicateResolver::AnyRowWithHash(KeyHash hash, int32_t except, Visit&& visit) const {
   // An entry whose row has moved to another hash since is passed over.
   auto first = std::lower_bound(by_hash_.begin(), by_hash_.end(),
-                                std::pair<uint64_t, int32_t>(hash, INT32_MIN));
+                                std::pair<KeyHash, int32_t>(hash, INT32_MIN));
   for (auto it = first; it != by_hash_.end() && it->first == hash; ++it) {
     if (it->second != except && row_hashes_[it->second] == hash && visit(it->second)) return true;
   }
@@ -193,7 +199,7 @@ std::u16string DuplicateResolver::Key(const FileEntry& row, std::u16string_view 
 }
 
 bool DuplicateResolver::Taken(const RunState& run, int32_t i, const std::u16string& key,
-                              uint64_t hash) {
+                              KeyHash hash) {
   return AnyRowWithHash(hash, i, [&](int32_t other) {
     const FileEntry& row = run.EntryTable[other];
     return Key(row, row.NewName) == key;
@@ -203,11 +209,11 @@ bool DuplicateResolver::Taken(const RunState& run, int32_t i, const std::u16stri
 int32_t DuplicateResolver::ResolveDuplicates(AppState& app, RunState& run, int32_t i) {
   if (i == run.EntryCount) return 1;
   // Most rows share their key's hash with no other row: they need no key.
-  uint64_t hash = row_hashes_[i];
+  KeyHash hash = row_hashes_[i];
   if (!AnyRowWithHash(hash, i, [](int32_t) { return true; })) return 1;
   FileEntry& row = run.EntryTable[i];
-  const std::u16string shown = row.NewName;
-  std::u16string candidate = row.NewName;
+  const std::u16string shown = row.NewName.str();
+  std::u16string candidate = row.NewName.str();
   std::u16string key = Key(row, candidate);
   int32_t number = 1;
   while (Taken(run, i, key, hash)) {
@@ -223,7 +229,7 @@ int32_t DuplicateResolver::ResolveDuplicates(AppState& app, RunState& run, int32
       row_hashes_[i] = hash;
       moved_.emplace(hash, i);
     }
-    row.NewName = std::move(candidate);
+    row.NewName = candidate;
   }
   return 1;
 }
@@ -234,7 +240,7 @@ namespace {
 // per folder: the rows of a folder follow each other.
 class FolderNameMemo {
  public:
-  const SharedText& For(const std::u16string& path) {
+  const SharedText& For(std::u16string_view path) {
     if (!known_ || path_ != path) {
       path_ = path;
       name_ = GetFolderName(path);
@@ -252,8 +258,7 @@ class FolderNameMemo {
 // The conversion of the rows' tag texts, with one memo per field.
 struct TagConversion {
   FolderNameMemo folder;
-  TagMemo<SharedText> artist, album;
-  TagMemo<std::u16string> title;
+  TagMemo artist, album, title;
 
   void Convert(AppState& app, FileEntry& row, bool& switch_to_check_only) {
     const Settings& s = app.settings;
@@ -276,16 +281,17 @@ void ConvertRow(AppState& app, FileEntry& row, TagConversion& tags, bool& switch
   app.row_notices = 0;
   if (row.IsFile != 1) {
     if (s.FlagConvertFilename == 1 && s.FlagRenameFolderName == 1) {
-      ConvertFolderName(row.NewName, app, &switch_to_check_only);
+      ConvertShared(row.NewName,
+                    [&](std::u16string& t) { ConvertFolderName(t, app, &switch_to_check_only); });
     }
   } else {
-    if (s.FlagConvertFilename == 1) ConvertFileName(row.NewName, app, &switch_to_check_only);
+    if (s.FlagConvertFilename == 1) {
+      ConvertShared(row.NewName,
+                    [&](std::u16string& t) { ConvertFileName(t, app, &switch_to_check_only); });
+    }
     if (s.FlagConvertID3Tag == 1) tags.Convert(app, row, switch_to_check_only);
   }
   row.Notices = app.row_notices;
-  // The chains build their texts by appending; what a row keeps is only as
-  // long as it is, which at 100,000 rows is megabytes.
-  for (std::u16string* text : {&row.NewName, &row.NewTitle}) text->shrink_to_fit();
 }
 
 // The first loop on one thread: every row's new name and tag texts. Sets

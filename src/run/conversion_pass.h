@@ -73,6 +73,11 @@ std::u16string GetFolderName(std::u16string_view path);
 // keys' hashes; a row found under a hash is compared by its full key.
 class DuplicateResolver {
  public:
+  // A key's hash. 32 bits are enough: two keys that share one are told
+  // apart by the keys themselves, and a million rows have a few hundred such
+  // pairs, while the index of a million rows is half the size.
+  using KeyHash = uint32_t;
+
   explicit DuplicateResolver(const RunState& run);
   int32_t ResolveDuplicates(AppState& app, RunState& run, int32_t i);
 
@@ -90,18 +95,18 @@ class DuplicateResolver {
   // by_hash_).
   void HashRows(const RunState& run, int32_t from, int32_t to);
   // True when a row other than i has the comparison key `key`.
-  bool Taken(const RunState& run, int32_t i, const std::u16string& key, uint64_t hash);
+  bool Taken(const RunState& run, int32_t i, const std::u16string& key, KeyHash hash);
   // True when `visit` is true for a row other than `except` whose key now
   // has the hash `hash`.
   template <typename Visit>
-  bool AnyRowWithHash(uint64_t hash, int32_t except, Visit&& visit) const;
+  bool AnyRowWithHash(KeyHash hash, int32_t except, Visit&& visit) const;
 
   PathKey path_key_;
-  std::vector<uint64_t> row_hashes_;  // the hash of each row's key as it is now
+  std::vector<KeyHash> row_hashes_;  // the hash of each row's key as it is now
   // (hash, row) of every row's first key, sorted; rows given a numbered name
   // since are found in moved_ under their new hash.
-  std::vector<std::pair<uint64_t, int32_t>> by_hash_;
-  std::unordered_multimap<uint64_t, int32_t> moved_;
+  std::vector<std::pair<KeyHash, int32_t>> by_hash_;
+  std::unordered_multimap<KeyHash, int32_t> moved_;
 };
 
 // The next numbered form of `candidate`: "-" + number appended to the name

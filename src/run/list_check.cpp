@@ -124,7 +124,7 @@ ListCheck CheckRestoreList(const RunState& run) {
     const bool is_file = e.IsFile == 1;
     struct Field {
       const char* name;
-      const std::u16string& value;
+      const SharedText& value;
       bool is_path;
     };
     const Field fields[] = {{"OldPath", e.OldPath, true},

@@ -40,8 +40,8 @@ bool IsRootFolder(const std::u16string& path) {
 }
 
 void AddDifference(std::u16string& block, std::u16string_view label_old,
-                   std::u16string_view label_new, const std::u16string& old_text,
-                   const std::u16string& new_text) {
+                   std::u16string_view label_new, const SharedText& old_text,
+                   const SharedText& new_text) {
   if (old_text == new_text) return;
   block += label_old;
   block += old_text;

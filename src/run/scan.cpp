@@ -52,7 +52,7 @@ const SharedText& Reuse(SharedText& last, const std::u16string& text) {
 // the next file.
 void PutTexts(FileEntry& row, const ID3TagData& tag, LastTexts& last) {
   row.OldTitle = tag.Title;
-  row.NewTitle = tag.Title;
+  row.NewTitle = row.OldTitle;
   row.OldArtist = Reuse(last.artist, tag.Artist);
   row.NewArtist = row.OldArtist;
   row.OldAlbum = Reuse(last.album, tag.Album);
@@ -204,10 +204,10 @@ class Scanner {
   const ScanError& error() const { return error_; }
 
  private:
-  void LogSkippedName(const std::u16string& folder, std::string_view name_bytes);
+  void LogSkippedName(std::u16string_view folder, std::string_view name_bytes);
   // The UTF-16 form of an entry's name; nothing (with a line in the log
   // when it would have been taken) when it is not UTF-8.
-  std::optional<std::u16string> TakenName(EntryKind kind, const std::u16string& folder,
+  std::optional<std::u16string> TakenName(EntryKind kind, std::u16string_view folder,
                                           std::string_view name_bytes);
   // Tells the front end that the folder is being entered.
   void ShowFolder();
@@ -237,7 +237,7 @@ class Scanner {
   int64_t folders_listed_ = 0;
 };
 
-void Scanner::LogSkippedName(const std::u16string& folder, std::string_view name_bytes) {
+void Scanner::LogSkippedName(std::u16string_view folder, std::string_view name_bytes) {
   std::u16string line;
   if (mid_line_) line += kCrLf;
   line += u"名前がUTF-8でないため対象外にしました：";
@@ -273,7 +273,7 @@ bool Scanner::Scan(const SharedText& folder, const std::string& folder_bytes, si
   return AddEntries(listing, folder, folder_bytes, depth);
 }
 
-std::optional<std::u16string> Scanner::TakenName(EntryKind kind, const std::u16string& folder,
+std::optional<std::u16string> Scanner::TakenName(EntryKind kind, std::u16string_view folder,
                                                  std::string_view name_bytes) {
   std::optional<std::u16string> name = Utf8ToUtf16(name_bytes);
   if (name) return name;

@@ -864,7 +864,7 @@ std::u16string MainWindow::DictionaryNote() const {
 void MainWindow::CorrectReading(const PlanRow& chosen) {
   if (busy_ || app_.run_in_progress) return;
   const PlanRow row = chosen;  // the plan may be replaced below
-  std::u16string original = row.old_name;
+  std::u16string original = row.old_name.str();
   // A file's name is offered without its extension.
   if (row.is_file && original.size() > 4 && original[original.size() - 4] == u'.') {
     original.resize(original.size() - 4);

@@ -1,5 +1,6 @@
 // A list read back keeps a folder's path, and an album's artist and album,
-// in one buffer for a run of rows that share them, as the scan does.
+// in one buffer for a run of rows that share them, as the scan does; a new
+// name or title that is its row's old one shares its buffer.
 #include <string>
 #include <utility>
 #include <vector>
@@ -40,9 +41,14 @@ TEST_F(ListSharingTest, RowsShareThePathsArtistsAndAlbumsOfTheRowBefore) {
     int n = 0;
     for (const auto& [old_path, new_path] : c.rows) {
       const std::string name = std::to_string(++n) + ".mp3";
+      // Every second row gets a new name, every third a new title.
+      const std::string new_name = n % 2 == 0 ? "x" + name : name;
+      const std::string title = "t" + std::to_string(n);
+      const std::string new_title = n % 3 == 0 ? "new " + title : title;
       // The artist and album take the paths' texts, and must be shared alike.
-      bytes += std::to_string(n) + "," + old_path + "," + name + "," + new_path + "," + name +
-               ",," + old_path + "," + old_path + ",," + new_path + "," + new_path + ",0,0,1\r\n";
+      bytes += std::to_string(n) + "," + old_path + "," + name + "," + new_path + "," + new_name +
+               "," + title + "," + old_path + "," + old_path + "," + new_title + "," + new_path +
+               "," + new_path + ",0,0,1\r\n";
     }
     WriteBytes(dir() / "list.csv", bytes);
     RunState run;
@@ -60,6 +66,13 @@ TEST_F(ListSharingTest, RowsShareThePathsArtistsAndAlbumsOfTheRowBefore) {
     const std::pair<Field, Field> kPairs[] = {{&FileEntry::OldPath, &FileEntry::NewPath},
                                               {&FileEntry::OldArtist, &FileEntry::NewArtist},
                                               {&FileEntry::OldAlbum, &FileEntry::NewAlbum}};
+    for (size_t i = 1; i <= c.rows.size(); ++i) {
+      const FileEntry& e = run.EntryTable[i];
+      EXPECT_EQ(U8(e.NewName), (i % 2 == 0 ? "x" : "") + U8(e.OldName)) << i;
+      EXPECT_EQ(U8(e.NewTitle), (i % 3 == 0 ? "new " : "") + U8(e.OldTitle)) << i;
+      EXPECT_EQ(e.NewName.SharesWith(e.OldName), i % 2 != 0) << i;
+      EXPECT_EQ(e.NewTitle.SharesWith(e.OldTitle), i % 3 != 0) << i;
+    }
     for (size_t i = 2; i <= c.rows.size(); ++i) {
       const FileEntry& e = run.EntryTable[i];
       const FileEntry& before = run.EntryTable[i - 1];

@@ -48,11 +48,35 @@ TEST(SharedTextTest, EmptyHoldsNoBuffer) {
   for (const SharedText& e : kEmpties) {
     EXPECT_TRUE(e.empty());
     EXPECT_TRUE(e.SharesWith(SharedText()));  // no buffer was made
-    EXPECT_EQ(static_cast<const std::u16string&>(e), u"");
+    EXPECT_EQ(e.view(), u"");
+    EXPECT_EQ(e.size(), 0u);
   }
   SharedText t(u"x");
   t = std::u16string_view();
   EXPECT_TRUE(t.SharesWith(SharedText()));
+}
+
+// A text keeps every character it was made from, and reads back the same
+// way whichever way it is read.
+TEST(SharedTextTest, HoldsItsWholeText) {
+  const std::u16string kLong(70000, u'曲');  // longer than a 16-bit length
+  const std::u16string kWithZero(u"a\0b", 3);
+  const std::u16string_view kTexts[] = {u"x", u"/音楽/アルバム/", kWithZero, kLong};
+  for (std::u16string_view text : kTexts) {
+    SCOPED_TRACE(text.size());
+    const SharedText kMade[] = {SharedText(text), SharedText(std::u16string(text)),
+                                SharedText() = text};
+    for (const SharedText& t : kMade) {
+      ASSERT_EQ(t.size(), text.size());
+      EXPECT_FALSE(t.empty());
+      EXPECT_EQ(t.view(), text);
+      EXPECT_EQ(t.str(), text);
+      EXPECT_EQ(std::u16string_view(t.data(), t.size()), text);
+      EXPECT_EQ(t.front(), text.front());
+      EXPECT_EQ(t.back(), text.back());
+      EXPECT_EQ(std::u16string(t.begin(), t.end()), text);
+    }
+  }
 }
 
 // Every kind of text on either side of == and !=, with a shared and an

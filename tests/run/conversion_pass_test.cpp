@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <random>
 
 #include "platform/text.h"
@@ -20,7 +21,7 @@ void ReferenceResolve(AppState& app, RunState& run) {
   for (int32_t i = 1; i <= run.EntryCount; ++i) {
     if (i == run.EntryCount) break;
     FileEntry& row = run.EntryTable[i];
-    std::u16string candidate = row.NewName;
+    std::u16string candidate = row.NewName.str();
     int32_t number = 1;
     while (true) {
       bool found = false;
@@ -48,7 +49,7 @@ class ConversionPassTest : public ::testing::Test, public RulesFixture {
   FileEntry& Add(std::u16string_view path, std::u16string_view name, int32_t is_file = 1) {
     return AddEntry(run, path, name, is_file);
   }
-  std::u16string Name(int32_t i) const { return run.EntryTable[i].NewName; }
+  std::u16string Name(int32_t i) const { return run.EntryTable[i].NewName.str(); }
   size_t Notices() const {
     size_t n = 0;
     for (size_t p = ui.log.find(u"重複したファイル名を検出しました。"); p != std::u16string::npos;
@@ -223,6 +224,45 @@ TEST_F(ConversionPassTest, ConvertedArtistAndAlbumAreShared) {
       EXPECT_TRUE(e.NewArtist.SharesWith(run.EntryTable[i - 1].NewArtist));
       EXPECT_TRUE(e.NewAlbum.SharesWith(run.EntryTable[i - 1].NewAlbum));
     }
+  }
+}
+
+// A name or title the pass leaves as it was keeps the buffer of the old
+// one; one it changes holds its own text, and the old one is untouched.
+TEST_F(ConversionPassTest, NamesAndTitlesLeftAsTheyWereKeepTheirBuffer) {
+  app.settings.FlagConvertFilename = 1;
+  app.settings.FlagRenameFolderName = 1;
+  app.settings.ConvertLevelFilename = 1;
+  app.settings.FlagConvertID3Tag = 1;
+  app.settings.ConvertLevelID3Tag = 1;
+  const struct {
+    const char16_t* name;
+    bool is_file;
+    const char16_t* title;
+    const char16_t* new_name;
+    const char16_t* new_title;
+  } kRows[] = {
+      {u"Blue", false, u"", u"Blue", u""},
+      {u"a.mp3", true, u"Night", u"a.mp3", u"Night"},
+      {u"夜.mp3", true, u"Night", u"ﾖﾙ.mp3", u"Night"},
+      {u"b.mp3", true, u"夜", u"b.mp3", u"ﾖﾙ"},
+      {u"夜", false, u"", u"ﾖﾙ", u""},
+  };
+  for (const auto& r : kRows) {
+    FileEntry& e = Add(u"/m/", r.name, r.is_file ? 1 : 0);
+    e.OldTitle = e.NewTitle = r.title;
+  }
+  ASSERT_EQ(ConvertEntries(app, run), 1);
+  for (int32_t i = 1; i <= static_cast<int32_t>(std::size(kRows)); ++i) {
+    const FileEntry& e = run.EntryTable[i];
+    const auto& r = kRows[i - 1];
+    SCOPED_TRACE(U8(r.name));
+    EXPECT_EQ(U8(e.OldName), U8(r.name));
+    EXPECT_EQ(U8(e.NewName), U8(r.new_name));
+    EXPECT_EQ(U8(e.OldTitle), U8(r.title));
+    EXPECT_EQ(U8(e.NewTitle), U8(r.new_title));
+    EXPECT_EQ(e.NewName.SharesWith(e.OldName), e.NewName == e.OldName);
+    EXPECT_EQ(e.NewTitle.SharesWith(e.OldTitle), e.NewTitle == e.OldTitle);
   }
 }
 

@@ -3,6 +3,7 @@
 // see tests/files/list_sharing_test.cpp).
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/app_state.h"
@@ -54,13 +55,15 @@ TEST_F(FolderPathSharingTest, ScanGivesTheRowsOfAFolderOnePath) {
 // A file of 200 bytes ending in an ID3v1 tag with these texts (ASCII).
 std::string Mp3WithTag(const std::string& artist, const std::string& album) {
   std::string tag = "TAG" + std::string(125, '\0');
+  tag.replace(3, 5, "Title");
   tag.replace(33, artist.size(), artist);
   tag.replace(63, album.size(), album);
   return std::string(72, '\xFF') + tag;
 }
 
 // The files of an album share the artist and album texts of the one before
-// them, as the scan reads them; a file that differs holds its own.
+// them, as the scan reads them; a file that differs holds its own. Until
+// the pass, every new text is its old one.
 TEST_F(FolderPathSharingTest, ScanGivesTheFilesOfAnAlbumOneArtistAndAlbum) {
   const fs::path data = dir() / "data";
   fs::create_directories(data);
@@ -84,8 +87,14 @@ TEST_F(FolderPathSharingTest, ScanGivesTheFilesOfAnAlbumOneArtistAndAlbum) {
     SCOPED_TRACE(U8(e.OldName));
     EXPECT_EQ(U8(e.OldArtist), kFiles[i - 1].artist);
     EXPECT_EQ(U8(e.OldAlbum), kFiles[i - 1].album);
-    EXPECT_TRUE(e.NewArtist.SharesWith(e.OldArtist));
-    EXPECT_TRUE(e.NewAlbum.SharesWith(e.OldAlbum));
+    EXPECT_EQ(U8(e.OldTitle), "Title");
+    EXPECT_FALSE(e.OldName.empty());
+    for (const auto& [old_text, new_text] : {std::pair{&e.OldName, &e.NewName},
+                                             {&e.OldTitle, &e.NewTitle},
+                                             {&e.OldArtist, &e.NewArtist},
+                                             {&e.OldAlbum, &e.NewAlbum}}) {
+      EXPECT_TRUE(new_text->SharesWith(*old_text)) << U8(*old_text);
+    }
     if (i == 1) continue;
     const FileEntry& before = run.EntryTable[i - 1];
     EXPECT_EQ(e.OldArtist.SharesWith(before.OldArtist), e.OldArtist == before.OldArtist);

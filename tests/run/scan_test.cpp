@@ -75,7 +75,7 @@ class ScanTest : public TempDirTest {
     for (int32_t i = 1; i <= run_.EntryCount; ++i) {
       const FileEntry& e = run_.EntryTable[i];
       EXPECT_EQ(e.OldPath.substr(0, root.size()), root);
-      rows.push_back({e.OldPath.substr(root.size()), e.OldName, e.IsFile});
+      rows.push_back({e.OldPath.substr(root.size()), e.OldName.str(), e.IsFile});
     }
     return rows;
   }
@@ -183,7 +183,7 @@ TEST_F(ScanTest, TrailingSeparatorMakesNoDifference) {
   std::u16string without = with.substr(0, with.size() - 1);
   ASSERT_EQ(Scan(with), 1);
   std::vector<std::u16string> paths;
-  for (int32_t i = 1; i <= run_.EntryCount; ++i) paths.push_back(run_.EntryTable[i].OldPath);
+  for (int32_t i = 1; i <= run_.EntryCount; ++i) paths.push_back(run_.EntryTable[i].OldPath.str());
   ResetEntryTable(run_);
   ASSERT_EQ(Scan(without), 1);
   ASSERT_EQ(run_.EntryCount, 3);

@@ -51,7 +51,7 @@ std::shared_ptr<const ChangePlan> SamplePlan() {
 // The old names of the rows the model shows, in order.
 std::vector<std::u16string> Shown(const ChangeTableModel& model) {
   std::vector<std::u16string> names;
-  for (int i = 0; i < model.rowCount(); ++i) names.push_back(model.RowAt(i)->old_name);
+  for (int i = 0; i < model.rowCount(); ++i) names.push_back(model.RowAt(i)->old_name.str());
   return names;
 }
 
@@ -158,7 +158,7 @@ TEST(ChangeTableModelTest, HoldsAHundredThousandRows) {
   model.sort(kColumnOldName, Qt::AscendingOrder);
   ASSERT_EQ(model.rowCount(), kRows);
   for (int i = 1; i < kRows; ++i) {
-    ASSERT_LE(model.RowAt(i - 1)->old_name, model.RowAt(i)->old_name) << i;
+    ASSERT_LE(model.RowAt(i - 1)->old_name.str(), model.RowAt(i)->old_name.str()) << i;
   }
 }
 
@@ -166,7 +166,8 @@ TEST(ChangeTableModelTest, HoldsAHundredThousandRows) {
 // every control is named by its caption.
 TEST(ChangeTableWindowTest, ControlsFilterAndCount) {
   std::vector<std::u16string> asked;
-  ChangeTableWindow window(nullptr, [&](const PlanRow& row) { asked.push_back(row.old_name); });
+  ChangeTableWindow window(nullptr,
+                           [&](const PlanRow& row) { asked.push_back(row.old_name.str()); });
   window.SetPlan(SamplePlan());
   auto name = [](QObject* o) {
     QAccessibleInterface* a = QAccessible::queryAccessibleInterface(o);
@@ -260,7 +261,7 @@ TEST_F(ChangeTableRunTest, CheckOnlyRunOpensTheTableAndAReadingIsCorrected) {
   EXPECT_TRUE(c().cmdChanges->isEnabled());
   ChangeTableModel& model = w.changes()->model();
   ASSERT_EQ(model.rowCount(), 1);
-  const std::u16string misread = model.RowAt(0)->new_name;
+  const std::u16string misread = model.RowAt(0)->new_name.str();
   const auto tree = testing::ExactTree(lib_);
   const std::string list = testing::ReadBytes(lib_ / "list.csv");
   const std::string dic = testing::ReadBytes(app_dir_ / "dic.csv");
