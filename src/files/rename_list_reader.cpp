@@ -125,17 +125,21 @@ bool CheckLineEnds(std::u16string_view text, std::string* error) {
   return true;
 }
 
-// Parses the list's text into `table`; the number of records, or 0 with
-// `error` when the text holds no record with proper line ends.
-int32_t ParseListText(std::u16string_view text, CsvTable& table, std::string* error) {
-  if (!CheckLineEnds(text, error)) return 0;
-  const int32_t records = ParseCSV(text, table, kCsvFieldSeparator, kCsvLineSeparator, kCsvQuote);
-  if (records < 1) {
-    SetError(error, N_("the list holds no record"));
-    return 0;
+// One record of a list as it is read: its fields (as many as it has) and
+// its number, from 1.
+struct ListRecord {
+  const std::vector<std::u16string>& fields;
+  int32_t number;
+
+  bool IsSet(int32_t column) const {
+    return column >= 1 && static_cast<size_t>(column) <= fields.size();
   }
-  return records;
-}
+  // The field's text; empty for a field the record does not reach.
+  const std::u16string& Cell(int32_t column) const {
+    static const std::u16string kUnset;
+    return IsSet(column) ? fields[static_cast<size_t>(column) - 1] : kUnset;
+  }
+};
 
 bool IsWholeNumber(std::u16string_view field) {
   if (field.empty()) return false;
@@ -145,41 +149,37 @@ bool IsWholeNumber(std::u16string_view field) {
   return true;
 }
 
-// Checks the blank first record and that rows follow it.
-bool CheckFirstRecord(const CsvTable& table, int32_t records, std::string* error) {
-  if (table.Columns() < kRenameListColumns) {
-    SetError(error, "the first record of the list has " + std::to_string(table.Columns()) +
+// Checks the blank first record, which has the list's `columns` fields.
+bool CheckFirstRecord(int32_t columns, const ListRecord& record, std::string* error) {
+  if (columns < kRenameListColumns) {
+    SetError(error, "the first record of the list has " + std::to_string(columns) +
                         " fields, fewer than " + std::to_string(kRenameListColumns));
     return false;
   }
   for (int32_t c = 1; c <= kRenameListColumns; ++c) {
-    if (!table.Cell(c, 1).empty()) {
+    if (!record.Cell(c).empty()) {
       SetError(error, "record 1 is not the blank first record of a list (field " +
                           std::to_string(c) + " holds text)");
       return false;
     }
   }
-  if (records < 2) {
-    SetError(error, N_("the list holds no rows after its blank first record"));
-    return false;
-  }
   return true;
 }
 
-// Checks that record `r` is a whole row: a short one or one whose numbers
-// are not numbers is a sign of a cut or foreign file, which is not restored
-// from.
-bool CheckRow(const CsvTable& table, int32_t r, std::string* error) {
+// Checks that a record after the first is a whole row: a short one or one
+// whose numbers are not numbers is a sign of a cut or foreign file, which is
+// not restored from.
+bool CheckRow(const ListRecord& record, std::string* error) {
   auto fail = [&](const std::string& what) {
-    SetError(error, "record " + std::to_string(r) + what);
+    SetError(error, "record " + std::to_string(record.number) + what);
     return false;
   };
   auto short_row = [] {
     return " has fewer than " + std::to_string(kRenameListColumns) + " fields";
   };
-  if (!table.IsSet(kRenameListColumns, r)) return fail(short_row());
+  if (!record.IsSet(kRenameListColumns)) return fail(short_row());
   for (int32_t c : kListNumberFields) {
-    const std::u16string& field = table.Cell(c, r);
+    const std::u16string& field = record.Cell(c);
     // A quoted last field makes the parser count one field more, so a row
     // one field short shows as an empty number field.
     if (field.empty()) return fail(short_row() + " (field " + std::to_string(c) + " is empty)");
@@ -191,41 +191,58 @@ bool CheckRow(const CsvTable& table, int32_t r, std::string* error) {
   return true;
 }
 
-// Row `r - 1` of the table from record `r`; `before` is the row read just
-// before it, whose paths the row shares when they are the same.
-void ReadRow(const CsvTable& table, int32_t r, const FileEntry& before, FileEntry& e) {
-  SetShared(e.OldPath, table.Cell(kListOldPath, r), before.OldPath);
-  e.OldName = table.Cell(kListOldName, r);
-  const std::u16string& new_path = table.Cell(kListNewPath, r);
+// A row of the table from a record after the first; `before` is the row
+// read just before it, whose texts the row shares when they are the same.
+void ReadRow(const ListRecord& record, const FileEntry& before, FileEntry& e) {
+  SetShared(e.OldPath, record.Cell(kListOldPath), before.OldPath);
+  e.OldName = record.Cell(kListOldName);
+  const std::u16string& new_path = record.Cell(kListNewPath);
   SetShared(e.NewPath, new_path, e.OldPath == new_path ? e.OldPath : before.NewPath);
-  SetShared(e.NewName, table.Cell(kListNewName, r), e.OldName);
-  e.OldTitle = table.Cell(kListOldTitle, r);
-  const std::u16string& old_artist = table.Cell(kListOldArtist, r);
+  SetShared(e.NewName, record.Cell(kListNewName), e.OldName);
+  e.OldTitle = record.Cell(kListOldTitle);
+  const std::u16string& old_artist = record.Cell(kListOldArtist);
   SetShared(e.OldArtist, old_artist, before.OldArtist);
-  const std::u16string& old_album = table.Cell(kListOldAlbum, r);
+  const std::u16string& old_album = record.Cell(kListOldAlbum);
   SetShared(e.OldAlbum, old_album, before.OldAlbum);
-  SetShared(e.NewTitle, table.Cell(kListNewTitle, r), e.OldTitle);
-  const std::u16string& new_artist = table.Cell(kListNewArtist, r);
+  SetShared(e.NewTitle, record.Cell(kListNewTitle), e.OldTitle);
+  const std::u16string& new_artist = record.Cell(kListNewArtist);
   SetShared(e.NewArtist, new_artist, e.OldArtist == new_artist ? e.OldArtist : before.NewArtist);
-  const std::u16string& new_album = table.Cell(kListNewAlbum, r);
+  const std::u16string& new_album = record.Cell(kListNewAlbum);
   SetShared(e.NewAlbum, new_album, e.OldAlbum == new_album ? e.OldAlbum : before.NewAlbum);
-  e.RenameFlag = ParseListFlag(table.Cell(kListRenameFlag, r));
-  e.TagFlag = ParseListFlag(table.Cell(kListTagFlag, r));
-  e.IsFile = ParseListFlag(table.Cell(kListIsFile, r));
+  e.RenameFlag = ParseListFlag(record.Cell(kListRenameFlag));
+  e.TagFlag = ParseListFlag(record.Cell(kListTagFlag));
+  e.IsFile = ParseListFlag(record.Cell(kListIsFile));
 }
 
 // The rows of a list's text (row k at index k); false, with `error`, for a
-// text that is not a whole list.
+// text that is not a whole list. The records are read one at a time into
+// their rows, so that a list of a million rows never stands in memory as a
+// table of texts too.
 bool ReadRows(std::u16string_view text, EntryRows& rows, std::string* error) {
-  CsvTable table;
-  const int32_t records = ParseListText(text, table, error);
-  if (records < 1 || !CheckFirstRecord(table, records, error)) return false;
-  for (int32_t r = 2; r <= records; ++r) {
-    if (!CheckRow(table, r, error)) return false;
+  if (!CheckLineEnds(text, error)) return false;
+  EntryRows out(1);  // slot 0
+  int32_t number = 0;
+  bool whole = true;
+  const int32_t records =
+      ForEachCSVRecord(text, kCsvFieldSeparator, kCsvLineSeparator, kCsvQuote,
+                       [&](const std::vector<std::u16string>& fields, int32_t columns) {
+                         const ListRecord record{fields, ++number};
+                         if (record.number == 1) {
+                           whole = CheckFirstRecord(columns, record, error);
+                         } else if ((whole = CheckRow(record, error))) {
+                           FileEntry& e = out.emplace_back();
+                           ReadRow(record, out[out.size() - 2], e);
+                         }
+                         return whole;
+                       });
+  if (!whole) return false;
+  if (records < 1) {
+    SetError(error, N_("the list holds no record"));
+    return false;
   }
-  EntryRows out(static_cast<size_t>(records));
-  for (int32_t r = 2; r <= records; ++r) {
-    ReadRow(table, r, out[static_cast<size_t>(r - 2)], out[static_cast<size_t>(r - 1)]);
+  if (records < 2) {
+    SetError(error, N_("the list holds no rows after its blank first record"));
+    return false;
   }
   rows.swap(out);
   return true;

@@ -206,27 +206,39 @@ std::u16string BuildCSV(const CsvTable& table, char16_t field_separator,
   return out;
 }
 
-int32_t ParseCSV(std::u16string_view text, CsvTable& table, char16_t field_separator,
-                 std::u16string_view line_separator, char16_t quote) {
-  table.Clear();
+int32_t ForEachCSVRecord(std::u16string_view text, char16_t field_separator,
+                         std::u16string_view line_separator, char16_t quote,
+                         const CsvRecordTaker& take) {
   LineReader lines(text, line_separator);
   RecordReader records(lines, field_separator, line_separator, quote);
   std::vector<std::u16string> fields;
-  bool first = true;
-  while (lines.HasRecordLine()) {
-    if (table.Rows() == std::numeric_limits<int32_t>::max()) break;
+  size_t columns = static_cast<size_t>(kMaxCsvColumns);  // until the first record fixes them
+  int32_t taken = 0;
+  while (lines.HasRecordLine() && taken < std::numeric_limits<int32_t>::max()) {
     bool has_separator = false;
     std::u16string_view line = lines.Next(has_separator);
-    size_t keep =
-        first ? static_cast<size_t>(kMaxCsvColumns) : static_cast<size_t>(table.Columns());
-    size_t count = records.Read(line, has_separator, keep, fields);
-    if (first) {
-      table = CsvTable(static_cast<int32_t>(count < keep ? count : keep), 0);
-      first = false;
-    }
-    table.AddRow(std::move(fields));
-    fields = {};
+    const size_t count = records.Read(line, has_separator, columns, fields);
+    if (taken == 0) columns = std::min(count, columns);
+    ++taken;
+    if (!take(fields, static_cast<int32_t>(columns))) break;
   }
+  return taken;
+}
+
+int32_t ParseCSV(std::u16string_view text, CsvTable& table, char16_t field_separator,
+                 std::u16string_view line_separator, char16_t quote) {
+  table.Clear();
+  bool first = true;
+  ForEachCSVRecord(text, field_separator, line_separator, quote,
+                   [&](std::vector<std::u16string>& fields, int32_t columns) {
+                     if (first) {
+                       table = CsvTable(columns, 0);
+                       first = false;
+                     }
+                     table.AddRow(std::move(fields));
+                     fields = {};
+                     return true;
+                   });
   return table.Rows();
 }
 

@@ -4,6 +4,7 @@
 #define TARVEL_PLATFORM_CSV_H_
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -93,6 +94,16 @@ void AppendCSVRecord(std::u16string& out, std::span<const std::u16string_view> f
 // is then one line.
 int32_t ParseCSV(std::u16string_view text, CsvTable& table, char16_t field_separator,
                  std::u16string_view line_separator, char16_t quote);
+
+// Reads the records of `text` as ParseCSV does, one at a time, with no table:
+// `take` gets each record's fields (as many as the record has, at most the
+// first record's count, which is `columns`) and may take them over; it
+// returns false to stop. Returns the number of records given to `take`. A
+// large text is read this way in the room of one record.
+using CsvRecordTaker = std::function<bool(std::vector<std::u16string>& fields, int32_t columns)>;
+int32_t ForEachCSVRecord(std::u16string_view text, char16_t field_separator,
+                         std::u16string_view line_separator, char16_t quote,
+                         const CsvRecordTaker& take);
 
 }  // namespace tarvel
 

@@ -143,7 +143,10 @@ TextReadResult ReadFileBytes(const std::filesystem::path& path, std::string& byt
   off_t size = 0;
   UniqueFd fd = OpenForReading(path, result, size, max_bytes);
   if (!fd) return result;
-  bytes.resize(static_cast<size_t>(size));
+  // One byte more than the file, so that the read that finds its end has
+  // room without growing the buffer, which would double it: a restore holds
+  // a list and its undo record of hundreds of megabytes each.
+  bytes.resize(static_cast<size_t>(size) + 1);
   size_t total = 0;
   ReadToEnd(
       std::move(fd), path, result, max_bytes,

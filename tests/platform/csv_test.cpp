@@ -136,6 +136,39 @@ TEST(ParseCsvTest, ColumnCountIsCapped) {
   EXPECT_FALSE(table.IsSet(kMaxCsvColumns + 1, 2));
 }
 
+// Records one at a time: each with the fields it has (at most the first
+// record's count), the count the first record fixed, and an early stop.
+TEST(ForEachCsvRecordTest, GivesEachRecordAndStopsWhenAsked) {
+  const struct {
+    const char* label;
+    std::u16string_view text;
+    int stop_after;  // records to take before stopping (0: all)
+    int32_t taken;
+    std::vector<std::vector<std::string>> records;
+  } kCases[] = {
+      {"three records", u"a,b\r\nc\r\nd,e,f\r\n", 0, 3, {{"a", "b"}, {"c"}, {"d", "e"}}},
+      {"stopped at the second", u"a,b\r\nc\r\nd,e\r\n", 2, 2, {{"a", "b"}, {"c"}}},
+      {"a quoted line end", u"\"x\r\ny\",z\r\nw\r\n", 0, 2, {{"x\r\ny", "z"}, {"w"}}},
+      {"nothing", u"", 0, 0, {}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    std::vector<std::vector<std::string>> seen;
+    std::vector<int32_t> columns;
+    const int32_t taken =
+        ForEachCSVRecord(c.text, kCsvFieldSeparator, kCsvLineSeparator, kCsvQuote,
+                         [&](std::vector<std::u16string>& fields, int32_t n) {
+                           seen.emplace_back();
+                           for (const std::u16string& f : fields) seen.back().push_back(U8(f));
+                           columns.push_back(n);
+                           return c.stop_after == 0 || static_cast<int>(seen.size()) < c.stop_after;
+                         });
+    EXPECT_EQ(taken, c.taken);
+    EXPECT_EQ(seen, c.records);
+    for (int32_t n : columns) EXPECT_EQ(n, c.records.front().size());
+  }
+}
+
 TEST(BuildCsvTest, Format) {
   struct Case {
     const char* name;

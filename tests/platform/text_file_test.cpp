@@ -104,6 +104,13 @@ TEST_F(TextFileTest, ReportsWhatCannotBeRead) {
   EXPECT_EQ(ReadFileBytes(dir() / "three", bytes, 2).code, TextReadResult::Code::kTooLarge);
   EXPECT_TRUE(ReadFileBytes(dir() / "three", bytes, 3).ok());
   EXPECT_EQ(bytes, "abc");
+  // A file is read into room for itself, not twice that.
+  const std::string kMegabyte(1 << 20, 'x');
+  WriteBytes(dir() / "mb", kMegabyte);
+  std::string whole;
+  ASSERT_TRUE(ReadFileBytes(dir() / "mb", whole, kMegabyte.size()).ok());
+  EXPECT_EQ(whole, kMegabyte);
+  EXPECT_LT(whole.capacity(), kMegabyte.size() + 4096);
   EXPECT_FALSE(WriteTextFile(dir() / "no-such-folder" / "x.csv", u"x").ok);
   if (::geteuid() != 0) {
     WriteBytes(dir() / "locked", "x");
