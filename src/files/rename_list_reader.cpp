@@ -235,11 +235,9 @@ bool ReadRows(std::u16string_view text, EntryRows& rows, std::string* error) {
                          }
                          return whole;
                        });
+  // A text that ends in CR LF holds at least one record, so the first
+  // record's check has always been made.
   if (!whole) return false;
-  if (records < 1) {
-    SetError(error, N_("the list holds no record"));
-    return false;
-  }
   if (records < 2) {
     SetError(error, N_("the list holds no rows after its blank first record"));
     return false;
