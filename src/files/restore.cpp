@@ -90,15 +90,16 @@ bool AnyPrefix(std::u16string_view path, F f) {
 }
 
 // Where the folder `path` is now: inside a folder that did not come back,
-// under that folder's new name.
-std::u16string WhereNow(const RestoreDetails& d, std::u16string_view path) {
-  std::u16string now(path);
-  if (d.folders_not_back.empty()) return now;
-  AnyPrefix(path, [&](size_t end) {
-    auto it = d.folders_not_back.find(std::u16string(path.substr(0, end)));
+// under that folder's new name; else `path` itself, its buffer shared, so
+// that the rows waiting for their renames hold no copy of their folder.
+SharedText WhereNow(const RestoreDetails& d, const SharedText& path) {
+  if (d.folders_not_back.empty()) return path;
+  SharedText now = path;
+  const std::u16string_view text = path.view();
+  AnyPrefix(text, [&](size_t end) {
+    auto it = d.folders_not_back.find(std::u16string(text.substr(0, end)));
     if (it == d.folders_not_back.end()) return false;
-    now = it->second;
-    now.append(path.substr(end));
+    now = it->second + std::u16string(text.substr(end));
     return true;
   });
   return now;
@@ -143,9 +144,9 @@ struct RestoreStep {
 // A row whose item is found, to be renamed back.
 struct Pending {
   size_t row;
-  std::u16string folder_now;  // where the item is
-  std::u16string old_folder;  // where it goes (differs only in hand-made lists)
-  std::u16string source;      // its name there now
+  SharedText folder_now;  // where the item is
+  SharedText old_folder;  // where it goes (differs only in hand-made lists)
+  SharedText source;      // its name there now
 };
 
 // Whether what is at `path` can be the item of a row of the step.
@@ -164,11 +165,11 @@ void NotBack(const RestoreStep& s, size_t i, const std::u16string& now) {
 std::optional<Pending> FindRenamed(const RestoreStep& s, size_t i) {
   const FileEntry& e = s.run.EntryTable[i];
   const UndoEntry* entry = EntryFor(s.undo, i);
-  const std::u16string folder_now = WhereNow(s.d, e.NewPath);
-  const std::u16string old_folder = WhereNow(s.d, e.OldPath);
+  const SharedText folder_now = WhereNow(s.d, e.NewPath);
+  const SharedText old_folder = WhereNow(s.d, e.OldPath);
   if ((e.NewName != e.OldName || folder_now != old_folder) &&
       IsRowsItemAt(s, folder_now + e.NewName, entry)) {
-    return Pending{i, folder_now, old_folder, e.NewName.str()};
+    return Pending{i, folder_now, old_folder, e.NewName};
   }
   if (IsRowsItemAt(s, old_folder + e.OldName, entry)) return std::nullopt;
   // A run (or restore) killed in the middle of a cycle left the item under
@@ -176,7 +177,7 @@ std::optional<Pending> FindRenamed(const RestoreStep& s, size_t i) {
   for (const std::u16string& temp :
        {TemporaryRenameName(e.OldName), TemporaryRenameName(e.NewName)}) {
     if (IsRowsItemAt(s, folder_now + temp, entry)) {
-      return Pending{i, folder_now, old_folder, temp};
+      return Pending{i, folder_now, old_folder, SharedText(temp)};
     }
   }
   return std::nullopt;
@@ -207,7 +208,7 @@ std::optional<Pending> ClassifyRow(const RestoreStep& s, size_t i) {
     return std::nullopt;
   }
   if (std::optional<Pending> found = FindRenamed(s, i)) return found;
-  const std::u16string folder_now = WhereNow(d, e.NewPath);
+  const SharedText folder_now = WhereNow(d, e.NewPath);
   if (IsRowsItemAt(s, WhereNow(d, e.OldPath) + e.OldName, EntryFor(s.undo, i))) {
     ++d.already_restored;
     return std::nullopt;
@@ -230,8 +231,8 @@ class FoldedSources {
 
   // Whether the folder `folder`, folding names, holds `name` as one of the
   // names the stage moves away.
-  bool Holds(const std::u16string& folder, std::u16string_view name) {
-    auto [it, added] = by_folder_.try_emplace(folder);
+  bool Holds(std::u16string_view folder, std::u16string_view name) {
+    auto [it, added] = by_folder_.try_emplace(std::u16string(folder));
     Folder& f = it->second;
     if (added) {
       f.folding = folders_.Folding(Utf16ToUtf8(folder));
@@ -277,7 +278,7 @@ int32_t PlanMoves(const RestoreStep& s, const std::vector<Pending>& pending,
       continue;
     }
     if (p.folder_now == p.old_folder) {
-      moves.push_back({p.row, p.folder_now, p.source, e.OldName.str()});
+      moves.push_back({p.row, p.folder_now.str(), p.source.str(), e.OldName.str()});
       continue;
     }
     StageResult moved = RenameItem(s.folders, p.folder_now, p.source, p.old_folder, e.OldName);
@@ -407,7 +408,7 @@ bool RestoreTexts(DiskOps& disk, int dir_fd, const std::string& name, const File
 // Puts back the tag of row `i` (under its old name in `folder` + its old
 // name): its record entry's bytes, mode and time, or its old texts. False,
 // with the reason in `status`, when it cannot.
-bool RestoreOneTag(LibraryFolders& folders, const FileEntry& e, const std::u16string& folder,
+bool RestoreOneTag(LibraryFolders& folders, const FileEntry& e, std::u16string_view folder,
                    const UndoEntry* entry, TagIoStatus& status) {
   const int dir_fd = folders.Open(Utf16ToUtf8(folder));
   if (dir_fd < 0) {
@@ -464,7 +465,7 @@ int32_t RestoreTags(const Reporter& reporter, RunState& run, RestoreDetails& det
         ++details.unreachable;
         continue;
       }
-      const std::u16string folder = WhereNow(details, e.OldPath);
+      const SharedText folder = WhereNow(details, e.OldPath);
       const std::u16string path = folder + e.OldName;
       const UndoEntry* entry = EntryFor(undo, i);
       if (!IsSingleName(e.OldName) || !IsRowsItem(disk, path, LookUp(path), entry, true)) {

@@ -188,6 +188,27 @@ TEST_F(RestoreTest, FilesComeBackWhereTheirFolderIsNow) {
   }
 }
 
+// A folder the restore cannot find makes the rows inside it unreachable, and
+// only those: a file in another folder still comes back.
+TEST_F(RestoreTest, AMissingFolderLeavesOnlyItsOwnRowsUnreachable) {
+  fs::create_directories(lib_ / "A2");
+  fs::create_directories(lib_ / "C");
+  WriteBytes(lib_ / "C" / "b.mp3", "b");
+  Renamed("", u"A", "", u"B", 0);  // B was moved away by hand
+  Renamed("A", u"x.mp3", "A", u"y.mp3", 1);
+  Renamed("C", u"a.mp3", "C", u"b.mp3", 1);
+  Renamed("A2", u"p.mp3", "A2", u"q.mp3", 1);  // a folder whose name only starts alike
+  WriteBytes(lib_ / "A2" / "q.mp3", "q");
+  RestoreDetails details;
+  const Reporter reporter(ui_, true);
+  ASSERT_EQ(RestoreFolders(reporter, run_, details), 1);
+  ASSERT_EQ(RestoreFiles(reporter, run_, details), 1);
+  EXPECT_EQ(details.unreachable, 1);
+  EXPECT_EQ(details.files_restored, 2);
+  EXPECT_TRUE(fs::exists(lib_ / "C" / "a.mp3"));
+  EXPECT_TRUE(fs::exists(lib_ / "A2" / "p.mp3"));
+}
+
 // On a stick that folds letter case, an old name held in another spelling
 // by a file that moves away in the same step is free: both come back.
 TEST_F(RestoreTest, OnAStickANameHeldInAnotherSpellingByAMovingFileIsFree) {

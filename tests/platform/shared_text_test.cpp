@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "platform/chunked_table.h"
+#include "platform/small_blocks.h"
 #include "support/test_support.h"
 
 namespace tarvel {
@@ -54,6 +55,24 @@ TEST(SharedTextTest, EmptyHoldsNoBuffer) {
   SharedText t(u"x");
   t = std::u16string_view();
   EXPECT_TRUE(t.SharesWith(SharedText()));
+}
+
+// The last holder of a text gives its block back, and no holder before.
+TEST(SharedTextTest, TheLastHolderGivesTheBlockBack) {
+  if (!SmallBlocksPooled()) GTEST_SKIP() << "blocks come one by one from the general allocator";
+  const std::u16string kText(110, u'x');  // a block size no other test here takes
+  const char16_t* first = nullptr;
+  {
+    SharedText a(kText);
+    first = a.data();
+    { SharedText b = a; }
+    SharedText c(kText);  // `a` still holds the first block
+    EXPECT_NE(c.data(), first);
+  }
+  // Both are gone: the next text of the size takes a block given back.
+  SharedText d(kText);
+  SharedText e(kText);
+  EXPECT_TRUE(d.data() == first || e.data() == first);
 }
 
 // A text keeps every character it was made from, and reads back the same

@@ -43,6 +43,23 @@ TEST(SmallBlocksTest, BlocksAreApartAndAGivenBackBlockIsTakenAgain) {
   FreeSmallBlock(nullptr, 8);  // nothing to give back
 }
 
+// Fresh blocks of one size follow each other in a slab with no gap: a
+// million texts cost their own bytes, not a header or a slab each.
+TEST(SmallBlocksTest, FreshBlocksOfASizeFollowEachOther) {
+  if (!SmallBlocksPooled()) GTEST_SKIP() << "blocks come one by one from the general allocator";
+  constexpr size_t kSize = 200;  // a size no other test here takes
+  std::vector<char*> blocks;
+  for (int i = 0; i < 2000; ++i) blocks.push_back(static_cast<char*>(AllocateSmallBlock(kSize)));
+  // Blocks given back earlier in this process come first; the last ones
+  // are fresh, and only a new slab breaks the run.
+  int apart = 0;
+  for (size_t i = blocks.size() - 200; i < blocks.size(); ++i) {
+    if (blocks[i] != blocks[i - 1] + kSize) ++apart;
+  }
+  EXPECT_LE(apart, 1);
+  for (char* b : blocks) FreeSmallBlock(b, kSize);
+}
+
 // Two threads taking and giving back blocks of the same sizes at once never
 // get the same block while both hold it.
 TEST(SmallBlocksTest, TwoThreadsNeverShareABlock) {
