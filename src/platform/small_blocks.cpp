@@ -21,7 +21,7 @@ constexpr bool kPooled = true;
 
 constexpr size_t kStep = 8;
 constexpr size_t kClasses = kLargestSmallBlock / kStep;
-constexpr size_t kSlabBytes = 64 * 1024;
+constexpr size_t kSlabBytes = size_t{64} * 1024;
 
 // A block given back holds the link to the next one given back.
 struct FreeBlock {
