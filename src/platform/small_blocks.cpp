@@ -61,7 +61,7 @@ void* AllocateSmallBlock(size_t bytes) {
     return block;
   }
   if (c.next == nullptr || static_cast<size_t>(c.end - c.next) < size) {
-    // What is left of the old slab (less than one block) stays unused.
+    // A new slab; the old one's tail, too short for a block, stays unused.
     c.next = static_cast<char*>(::operator new(kSlabBytes));
     c.end = c.next + kSlabBytes / size * size;
   }
