@@ -23,8 +23,8 @@ inline constexpr std::string_view kRenameListName = "list.csv";
 
 // The largest list, or undo record beside it, that a restore reads. A run of
 // a million files writes a list of over 300 MB, more than other text files
-// are allowed; what a run wrote must be read back. The decoders of code page
-// 932 and UTF-8 count in 32 bits, so a larger list (of some six million
+// are allowed; what a run wrote must be read back. The code page 932
+// decoder (ICU) counts in 32 bits, so a larger list (of some six million
 // files) is refused as too large rather than misread.
 inline constexpr std::size_t kMaxListFileBytes = std::numeric_limits<int32_t>::max();
 

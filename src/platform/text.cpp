@@ -228,8 +228,8 @@ std::optional<std::u16string> Utf8ToUtf16(std::string_view utf8) {
   std::u16string out;
   out.reserve(utf8.size());
   const auto* s = reinterpret_cast<const uint8_t*>(utf8.data());
-  int32_t length = static_cast<int32_t>(utf8.size());
-  int32_t i = 0;
+  const int64_t length = static_cast<int64_t>(utf8.size());
+  int64_t i = 0;
   while (i < length) {
     UChar32 c;
     U8_NEXT(s, i, length, c);
@@ -243,8 +243,8 @@ std::u16string Utf8ToUtf16Lossy(std::string_view utf8) {
   std::u16string out;
   out.reserve(utf8.size());
   const auto* s = reinterpret_cast<const uint8_t*>(utf8.data());
-  int32_t length = static_cast<int32_t>(utf8.size());
-  int32_t i = 0;
+  const int64_t length = static_cast<int64_t>(utf8.size());
+  int64_t i = 0;
   while (i < length) {
     UChar32 c;
     U8_NEXT_OR_FFFD(s, i, length, c);
@@ -286,8 +286,8 @@ std::string Utf16ToUtf8(std::u16string_view text) {
 
 bool IsValidUtf8(std::string_view bytes) {
   const auto* s = reinterpret_cast<const uint8_t*>(bytes.data());
-  int32_t length = static_cast<int32_t>(bytes.size());
-  int32_t i = 0;
+  const int64_t length = static_cast<int64_t>(bytes.size());
+  int64_t i = 0;
   while (i < length) {
     UChar32 c;
     U8_NEXT(s, i, length, c);
