@@ -825,7 +825,8 @@ void MainWindow::SaveOptions() {
   // A save that did not happen is said, so that nobody relies on options
   // that are not on disk.
   std::u16string text = kSaveFailedMessage;
-  if (auto detail = Utf8ToUtf16(error); detail && !detail->empty()) text += u"\r\n" + *detail;
+  // The reason names the file, whose path need not be UTF-8.
+  if (!error.empty()) text += u"\r\n" + Utf8ToUtf16Lossy(error);
   Say(Q(kMessageTitle), text);
 }
 

@@ -496,13 +496,18 @@ TEST_F(MainWindowTest, SaveWritesTheSettingsAndSaysWhenItCannot) {
   QToolTip::hideText();
   QApplication::processEvents();
 
-  // A settings path that is a folder cannot be written: said, not hidden.
-  app_.IniPath = dir() / "folder.ini";
-  fs::create_directories(app_.IniPath);
-  c().cmdSaveOption->click();
-  ASSERT_EQ(said_.size(), 1u);
-  EXPECT_TRUE(said_[0].text.startsWith(QString::fromUtf16(kSaveFailedMessage)));
-  EXPECT_FALSE(QToolTip::isVisible());
+  // A settings path that is a folder cannot be written: said with the file
+  // it is about, also when that path is not UTF-8, and not hidden.
+  for (const char* name : {"folder.ini", "\xFF folder.ini"}) {
+    said_.clear();
+    app_.IniPath = dir() / name;
+    fs::create_directories(app_.IniPath);
+    c().cmdSaveOption->click();
+    ASSERT_EQ(said_.size(), 1u) << name;
+    EXPECT_TRUE(said_[0].text.startsWith(QString::fromUtf16(kSaveFailedMessage))) << name;
+    EXPECT_TRUE(said_[0].text.contains(QStringLiteral("folder.ini"))) << name;
+    EXPECT_FALSE(QToolTip::isVisible());
+  }
 }
 
 // A message is a plain box over its window: the title and text given (CR LF
