@@ -107,6 +107,17 @@ TEST_F(RestoreTest, FilesComeBackWhereTheirFolderIsNow) {
          Renamed("A/sub", u"x.mp3", "A/sub", u"y.mp3", 1);
        },
        0, 1, 0, 1, "B/sub/x.mp3"},
+      {"below a folder and its folder, both with their old names taken",
+       [&] {
+         fs::create_directories(lib_ / "A");
+         fs::create_directories(lib_ / "A2" / "B");
+         fs::create_directories(lib_ / "A2" / "B2");
+         WriteBytes(lib_ / "A2" / "B2" / "y.mp3", "y");
+         Renamed("", u"A", "", u"A2", 0);
+         Renamed("A", u"B", "A", u"B2", 0);
+         Renamed("A/B", u"x.mp3", "A/B", u"y.mp3", 1);
+       },
+       0, 1, 0, 2, "A2/B2/x.mp3"},
       {"its old name taken after the plan",
        [&] {
          WriteBytes(lib_ / "b.mp3", "b");

@@ -318,6 +318,21 @@ TEST(ChainFailureTest, AnUnexpectedErrorInAStepStopsTheChain) {
       EXPECT_EQ(ui.log, report) << c.what;
     }
   }
+  // The tag chain has the same guard: a report that fails ends it, and the
+  // text stays as it was.
+  for (const bool reading_throws : {false, true}) {
+    RulesFixture f;
+    ThrowingReadingService throwing;
+    ThrowingLogFrontEnd ui;
+    f.app.ui = &ui;
+    if (reading_throws) f.app.reading = &throwing;
+    ui.throw_next = true;
+    f.app.settings.FlagDicEnabledID3Tag = 1;
+    f.app.settings.ConvertLevelID3Tag = 1;
+    std::u16string text(u"東京");
+    EXPECT_EQ(ConvertTagText(text, f.app, nullptr), 0) << reading_throws;
+    EXPECT_EQ(text, u"東京") << reading_throws;
+  }
 }
 
 TEST(ConvertFolderNameTest, HasNoExtensionStepAndItsOwnLengthLimit) {
