@@ -173,6 +173,8 @@ TEST(ChangeTableWindowTest, ControlsFilterAndCount) {
   std::vector<std::u16string> asked;
   ChangeTableWindow window(nullptr,
                            [&](const PlanRow& row) { asked.push_back(row.old_name.str()); });
+  window.SetPlan(nullptr);  // no plan yet: no rows of none
+  EXPECT_EQ(window.count()->text().toStdU16String(), u"0 / 0 行");
   window.SetPlan(SamplePlan());
   auto name = [](QObject* o) {
     QAccessibleInterface* a = QAccessible::queryAccessibleInterface(o);
