@@ -18,6 +18,7 @@
 #include "platform/csv.h"
 #include "platform/text.h"
 #include "platform/text_file.h"
+#include "platform/translatable.h"
 #include "platform/two_threads.h"
 #include "platform/unique_fd.h"
 
@@ -199,25 +200,42 @@ namespace {
 // disk changes; false, with `error`.
 bool WriteListFiles(const RunState& run, int32_t count, const UndoRecord* undo,
                     AtomicFileWriter& list, std::optional<AtomicFileWriter>& record,
-                    std::string* error) {
+                    std::size_t max_bytes, std::string* error) {
   if (!list.ok()) {
     SetError(error, list.message());
     return false;
   }
+  // A list or record no restore could read back is not written at all: the
+  // run stops here, before anything on disk has changed. The bytes past the
+  // limit are still counted, not written, so that the message is whole.
   uint64_t list_size = 0, list_hash = kListBytesHashStart;
   FormatRenameList(run, count, [&](std::string_view piece) {
     list_size += piece.size();
+    if (list_size > max_bytes) return;
     list_hash = ListBytesHash(piece, list_hash);
     list.Append(piece);
   });
+  if (list_size > max_bytes) {
+    SetError(error, N_("the list would be larger than a restore can read") + (": " +
+                    std::to_string(list_size) + " > " + std::to_string(max_bytes)));
+    return false;
+  }
   if (!list.Finish()) {
     SetError(error, list.message());
     return false;
   }
   if (undo != nullptr && !undo->rows.empty()) {
     record.emplace(UndoRecordPath(list.path()));
-    WriteUndoRecord(*undo, list_size, list_hash,
-                    [&](std::string_view piece) { record->Append(piece); });
+    uint64_t record_size = 0;
+    WriteUndoRecord(*undo, list_size, list_hash, [&](std::string_view piece) {
+      record_size += piece.size();
+      if (record_size <= max_bytes) record->Append(piece);
+    });
+    if (record_size > max_bytes) {
+      SetError(error, N_("the undo record would be larger than a restore can read") +
+                          (": " + std::to_string(record_size) + " > " + std::to_string(max_bytes)));
+      return false;
+    }
     if (!record->Finish()) {
       SetError(error, record->message());
       return false;
@@ -229,7 +247,8 @@ bool WriteListFiles(const RunState& run, int32_t count, const UndoRecord* undo,
 }  // namespace
 
 int32_t WriteRenameList(AppState& app, const RunState& run, std::u16string* written_path,
-                        std::string* error, const UndoRecord* undo, const ListLockedStep& in_lock) {
+                        std::string* error, const UndoRecord* undo, const ListLockedStep& in_lock,
+                        std::size_t max_bytes) {
   try {
     const int32_t count = run.EntryCount;
     if (count < 0 || static_cast<size_t>(count) >= run.EntryTable.size()) {
@@ -242,7 +261,7 @@ int32_t WriteRenameList(AppState& app, const RunState& run, std::u16string* writ
 
     AtomicFileWriter list(path);
     std::optional<AtomicFileWriter> record;
-    if (!WriteListFiles(run, count, undo, list, record, error)) return 0;
+    if (!WriteListFiles(run, count, undo, list, record, max_bytes, error)) return 0;
     {
       // A list in the data folder belongs to that library, which the run
       // holds for its whole length; the program's own list folder is shared

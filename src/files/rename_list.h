@@ -3,6 +3,7 @@
 #ifndef TARVEL_FILES_RENAME_LIST_H_
 #define TARVEL_FILES_RENAME_LIST_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -10,6 +11,7 @@
 
 #include "app/app_state.h"
 #include "app/entry_table.h"
+#include "files/list_format.h"
 #include "files/undo_record.h"
 
 namespace tarvel {
@@ -49,10 +51,13 @@ using ListLockedStep = std::function<void()>;
 // there before it was kept. Reports
 // success to the log (FlagDisplayLog 1) or in a message; on failure it
 // reports nothing and returns 0, with the reason (UTF-8) in `error`.
-// `written_path` receives the path shown in the report.
+// `written_path` receives the path shown in the report. A list or record
+// of more than `max_bytes` (what a restore reads) is refused, and neither
+// is written.
 int32_t WriteRenameList(AppState& app, const RunState& run, std::u16string* written_path = nullptr,
                         std::string* error = nullptr, const UndoRecord* undo = nullptr,
-                        const ListLockedStep& in_lock = {});
+                        const ListLockedStep& in_lock = {},
+                        std::size_t max_bytes = kMaxListFileBytes);
 
 }  // namespace tarvel
 

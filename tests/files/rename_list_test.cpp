@@ -744,6 +744,42 @@ TEST_F(RenameListTest, AWriteThatFailsPartWayChangesNeitherFile) {
   }
 }
 
+// A list or record larger than a restore reads (2 GB, some six million
+// files) is not written: the run would otherwise change files that no
+// restore could bring back. The limit is taken at its edges.
+TEST_F(RenameListTest, AListOrRecordLargerThanARestoreReadsIsNotWritten) {
+  const std::u16string folder = Text16(data_) + u"/";
+  const UndoRecord old_undo = FillRun(run_, folder, u"旧", 3);
+  ASSERT_EQ(WriteRenameList(app_, run_, nullptr, nullptr, &old_undo), 1);
+  const std::string old_list = ReadBytes(data_ / "list.csv");
+  const UndoRecord undo = FillRun(run_, folder, u"", 300, true);
+  const std::string list = WholeListBytes(run_, true);
+  const size_t record_size = WholeRecordBytes(undo, list).size();
+  ASSERT_LT(list.size(), record_size);
+  struct {
+    const char* label;
+    size_t limit;
+    const char* error;  // empty: written
+  } kCases[] = {
+      {"the list one byte over", list.size() - 1, "the list would be larger"},
+      {"the record one byte over", record_size - 1, "the undo record would be larger"},
+      {"both exactly at the limit", record_size, ""},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    std::string error;
+    const int32_t written = WriteRenameList(app_, run_, nullptr, &error, &undo, {}, c.limit);
+    EXPECT_EQ(written, *c.error == 0 ? 1 : 0);
+    EXPECT_NE(error.find(c.error), std::string::npos) << error;
+    EXPECT_TRUE(ReadBytes(data_ / "list.csv") == (*c.error == 0 ? list : old_list));
+    size_t files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(data_)) {
+      files += entry.is_regular_file() ? 1 : 0;
+    }
+    EXPECT_EQ(files, 2u);  // the list and its record, no temporary file
+  }
+}
+
 }  // namespace
 }  // namespace tarvel
 
