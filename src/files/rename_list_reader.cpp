@@ -32,84 +32,114 @@ void SetShared(SharedText& field, const std::u16string& text, const SharedText& 
   }
 }
 
-// A list's text decoded as code page 932, or nothing when the bytes hold a
-// sequence code page 932 does not have. The decoder puts U+FFFD, or U+001A
-// for some single bytes, in its place; a list written in code page 932
-// never holds U+FFFD (it does not survive the code page), and U+001A only
-// where its own byte stands.
-std::optional<std::u16string> DecodeCp932Exactly(std::string_view bytes) {
-  std::u16string text = DecodeCp932(bytes);
-  if (text.find(u'\uFFFD') != std::u16string::npos) return std::nullopt;
-  // The byte of U+001A is below 0x80, so it never stands inside a
-  // two-byte character.
-  static const std::string kSubByte = EncodeCp932(u"\x1A");
-  if (kSubByte.size() != 1 || std::count(text.begin(), text.end(), u'\x1A') !=
-                                  std::count(bytes.begin(), bytes.end(), kSubByte[0])) {
-    return std::nullopt;
-  }
-  return text;
+// The encodings a list is read in.
+enum class ListEncoding { kCodePage932, kUtf8 };
+
+// A list's bytes are decoded a piece at a time, each piece ending just
+// after a line feed byte: a line feed is never part of a two-byte character
+// in either encoding, so the pieces decode to the text of the whole. A list
+// of a million rows is then never held as one text beside its bytes. The
+// end of the piece that starts at `pos`:
+size_t PieceEnd(std::string_view bytes, size_t pos) {
+  constexpr size_t kPieceBytes = size_t{1} << 20;
+  if (bytes.size() - pos <= kPieceBytes) return bytes.size();
+  const size_t line_feed = bytes.find('\n', pos + kPieceBytes);
+  return line_feed == std::string_view::npos ? bytes.size() : line_feed + 1;
 }
 
-// The texts a list's bytes can stand for, code page 932 first. With a
-// byte-order mark the list is UTF-8. Without one, it is code page 932 when
-// it is not valid UTF-8 (or is ASCII, the same either way), UTF-8 when it is
-// not valid code page 932, and either when it is both (an editor may have
-// dropped the mark, or code page 932 bytes may form UTF-8 by chance: "ﾃｽ"
-// is C3 BD). False, with `error`, for bytes that cannot be a list.
-bool DecodeListBytes(std::string_view bytes, std::vector<std::u16string>& texts,
-                     std::string* error) {
-  texts.clear();
-  if (bytes.starts_with(kListUtf8Mark)) {
-    bytes.remove_prefix(kListUtf8Mark.size());
-    std::optional<std::u16string> utf8 = Utf8ToUtf16(bytes);
-    if (!utf8) {
-      SetError(error, "the list is marked as UTF-8 but is not valid UTF-8");
-      return false;
-    }
-    texts.push_back(std::move(*utf8));
-  } else if (bytes.starts_with("\xFF\xFE") || bytes.starts_with("\xFE\xFF")) {
-    SetError(error, "the list is in UTF-16, which Tarvel never writes");
-    return false;
-  } else {
-    std::optional<std::u16string> cp932 = DecodeCp932Exactly(bytes);
-    if (cp932) texts.push_back(std::move(*cp932));
-    if (!IsAscii(bytes)) {
-      if (std::optional<std::u16string> utf8 = Utf8ToUtf16(bytes))
-        texts.push_back(std::move(*utf8));
-    }
-    if (texts.empty()) {
-      SetError(error,
-               "the list has no byte-order mark and is neither UTF-8 nor code page 932 (it holds "
-               "bytes code page 932 does not have)");
-      return false;
-    }
-  }
-  for (const std::u16string& text : texts) {
-    if (text.find(u'\0') != std::u16string::npos) {
-      SetError(error, "the list holds NUL characters (binary data or UTF-16)");
+// Whether `bytes` are exactly code page 932, decoded a piece at a time and
+// let go. The decoder puts U+FFFD, or U+001A for some single bytes, in place
+// of a sequence code page 932 does not have; a list written in code page 932
+// never holds U+FFFD (it does not survive the code page), and U+001A only
+// where its own byte stands.
+bool IsExactlyCp932(std::string_view bytes) {
+  // The byte of U+001A is below 0x80, so it never stands inside a two-byte
+  // character.
+  static const std::string kSubByte = EncodeCp932(u"\x1A");
+  if (kSubByte.size() != 1) return false;
+  for (size_t pos = 0, end = 0; pos < bytes.size(); pos = end) {
+    end = PieceEnd(bytes, pos);
+    const std::string_view piece = bytes.substr(pos, end - pos);
+    const std::u16string text = DecodeCp932(piece);
+    if (text.find(u'\uFFFD') != std::u16string::npos ||
+        std::count(text.begin(), text.end(), u'\x1A') !=
+            std::count(piece.begin(), piece.end(), kSubByte[0])) {
       return false;
     }
   }
   return true;
 }
 
-// Checks that every record of `text` ends in CR LF and that no bare CR or LF
-// stands outside quotes; names the first record that does not.
-bool CheckLineEnds(std::u16string_view text, std::string* error) {
+// The text of a list's bytes, checked before to be in `encoding`, as a
+// source of pieces.
+CsvTextSource ListText(std::string_view bytes, ListEncoding encoding) {
+  return [bytes, encoding, pos = size_t{0}](std::u16string& text) mutable {
+    if (pos >= bytes.size()) return false;
+    const size_t end = PieceEnd(bytes, pos);
+    const std::string_view piece = bytes.substr(pos, end - pos);
+    pos = end;
+    text += encoding == ListEncoding::kUtf8 ? Utf8ToUtf16Lossy(piece) : DecodeCp932(piece);
+    return true;
+  };
+}
+
+// The encodings a list's bytes can be in, code page 932 first; `bytes`
+// loses its byte-order mark. With a mark the list is UTF-8. Without one, it
+// is code page 932 when it is not valid UTF-8 (or is ASCII, the same either
+// way), UTF-8 when it is not valid code page 932, and either when it is
+// both (an editor may have dropped the mark, or code page 932 bytes may
+// form UTF-8 by chance: "ﾃｽ" is C3 BD). False, with `error`, for bytes that
+// cannot be a list.
+bool ListEncodings(std::string_view& bytes, std::vector<ListEncoding>& encodings,
+                   std::string* error) {
+  encodings.clear();
+  if (bytes.starts_with(kListUtf8Mark)) {
+    bytes.remove_prefix(kListUtf8Mark.size());
+    if (!IsValidUtf8(bytes)) {
+      SetError(error, "the list is marked as UTF-8 but is not valid UTF-8");
+      return false;
+    }
+    encodings.push_back(ListEncoding::kUtf8);
+  } else if (bytes.starts_with("\xFF\xFE") || bytes.starts_with("\xFE\xFF")) {
+    SetError(error, "the list is in UTF-16, which Tarvel never writes");
+    return false;
+  } else {
+    if (IsExactlyCp932(bytes)) encodings.push_back(ListEncoding::kCodePage932);
+    if (!IsAscii(bytes) && IsValidUtf8(bytes)) encodings.push_back(ListEncoding::kUtf8);
+    if (encodings.empty()) {
+      SetError(error,
+               "the list has no byte-order mark and is neither UTF-8 nor code page 932 (it holds "
+               "bytes code page 932 does not have)");
+      return false;
+    }
+  }
+  // A NUL byte is the NUL character in both encodings, and nothing else is.
+  if (bytes.find('\0') != std::string_view::npos) {
+    SetError(error, "the list holds NUL characters (binary data or UTF-16)");
+    return false;
+  }
+  return true;
+}
+
+// Checks that every record of `bytes` ends in CR LF and that no bare CR or
+// LF stands outside quotes; names the first record that does not. The quote,
+// CR and LF are single bytes in both encodings, never part of another
+// character, so the bytes tell what the text would.
+bool CheckLineEnds(std::string_view text, std::string* error) {
   bool quoted = false;
   size_t record = 1;
   for (size_t i = 0; i < text.size(); ++i) {
-    const char16_t c = text[i];
-    if (c == u'"') {
+    const char c = text[i];
+    if (c == '"') {
       quoted = !quoted;
-    } else if (!quoted && c == u'\r') {
-      if (i + 1 >= text.size() || text[i + 1] != u'\n') {
+    } else if (!quoted && c == '\r') {
+      if (i + 1 >= text.size() || text[i + 1] != '\n') {
         SetError(error, "record " + std::to_string(record) + " ends in a bare CR, not CR LF");
         return false;
       }
       ++i;
       ++record;
-    } else if (!quoted && c == u'\n') {
+    } else if (!quoted && c == '\n') {
       SetError(error, "record " + std::to_string(record) + " ends in a bare LF, not CR LF");
       return false;
     }
@@ -118,7 +148,7 @@ bool CheckLineEnds(std::u16string_view text, std::string* error) {
     SetError(error, N_("the list is empty"));
     return false;
   }
-  if (quoted || !text.ends_with(u"\r\n")) {
+  if (quoted || !text.ends_with("\r\n")) {
     SetError(error, "record " + std::to_string(record) + " is cut short (no line end after it)");
     return false;
   }
@@ -218,13 +248,14 @@ void ReadRow(const ListRecord& record, const FileEntry& before, FileEntry& e) {
 // text that is not a whole list. The records are read one at a time into
 // their rows, so that a list of a million rows never stands in memory as a
 // table of texts too.
-bool ReadRows(std::u16string_view text, EntryRows& rows, std::string* error) {
-  if (!CheckLineEnds(text, error)) return false;
+bool ReadRows(std::string_view bytes, ListEncoding encoding, EntryRows& rows,
+              std::string* error) {
+  if (!CheckLineEnds(bytes, error)) return false;
   EntryRows out(1);  // slot 0
   int32_t number = 0;
   bool whole = true;
   const int32_t records =
-      ForEachCSVRecord(text, kCsvFieldSeparator, kCsvLineSeparator, kCsvQuote,
+      ForEachCSVRecord(ListText(bytes, encoding), kCsvFieldSeparator, kCsvLineSeparator, kCsvQuote,
                        [&](const std::vector<std::u16string>& fields, int32_t columns) {
                          const ListRecord record{fields, ++number};
                          if (record.number == 1) {
@@ -316,20 +347,20 @@ int ChooseReading(std::string_view bytes, EntryRows (&readings)[2], const ListEn
 }
 
 // The rows of a list's bytes, read in the encoding the list was written in
-// (see DecodeListBytes); where that leaves two readings, `clues` choose
-// (see ChooseReading), and without them the list is read as code page 932,
-// as this program writes a list without a byte-order mark.
+// (see ListEncodings); where that leaves two readings, `clues` choose (see
+// ChooseReading), and without them the list is read as code page 932, as
+// this program writes a list without a byte-order mark.
 bool ReadListRows(std::string_view bytes, const ListEncodingClues* clues, EntryRows& rows,
                   std::string* error) {
-  std::vector<std::u16string> texts;
-  if (!DecodeListBytes(bytes, texts, error)) return false;
-  if (texts.size() == 1 || clues == nullptr) return ReadRows(texts[0], rows, error);
+  const std::string_view whole = bytes;
+  std::vector<ListEncoding> encodings;
+  if (!ListEncodings(bytes, encodings, error)) return false;
+  if (encodings.size() == 1 || clues == nullptr) return ReadRows(bytes, encodings[0], rows, error);
   EntryRows readings[2];
   for (int i = 0; i < 2; ++i) {
-    if (!ReadRows(texts[i], readings[i], error)) return false;
-    texts[i] = std::u16string();
+    if (!ReadRows(bytes, encodings[i], readings[i], error)) return false;
   }
-  const int chosen = ChooseReading(bytes, readings, *clues, error);
+  const int chosen = ChooseReading(whole, readings, *clues, error);
   if (chosen < 0) return false;
   rows.swap(readings[chosen]);
   return true;

@@ -272,7 +272,7 @@ void ReadKeptList(HistoryEntry& entry, ListKey* key = nullptr) {
   std::string bytes;
   if (ReadRenameList(Utf8ToUtf16Lossy(entry.list.native()), run, nullptr, &bytes) != 1) return;
   if (key != nullptr) *key = {bytes.size(), ListBytesHash(bytes)};
-  bytes = std::string();
+  std::string().swap(bytes);  // let go of the buffer
   entry.readable = true;
   for (size_t i = 1; i <= LastIndex(run); ++i) {
     const FileEntry& e = run.EntryTable[i];

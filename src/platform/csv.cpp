@@ -10,25 +10,39 @@ namespace {
 
 // Reads the text line by line. A line runs up to the next line separator,
 // which is consumed; a last line without a separator is the rest of the text.
+// A text given in pieces is taken in as the lines need it: what has been
+// read is dropped then, so a line handed out stays valid only until the
+// next call.
 class LineReader {
  public:
   LineReader(std::u16string_view text, std::u16string_view separator)
       : text_(text), separator_(separator) {}
+  LineReader(const CsvTextSource& source, std::u16string_view separator)
+      : separator_(separator), source_(&source) {}
 
   // Whether the main loop takes another line: only while at least two
   // characters are left unread. A final line of one character without a line
   // separator after it is therefore never read as a record of its own (every
   // file we write ends with a line separator, so nothing is lost there).
-  bool HasRecordLine() const { return pos_ + 1 < text_.size(); }
+  bool HasRecordLine() {
+    Want(2);
+    return pos_ + 1 < text_.size();
+  }
 
   // Whether any character is left unread (a quoted field that runs on over
   // the line end takes in whatever is left, however short).
-  bool HasMore() const { return pos_ < text_.size(); }
+  bool HasMore() {
+    Want(1);
+    return pos_ < text_.size();
+  }
 
   // Takes the next line; `ended_by_separator` tells whether a line separator
   // followed it. Call only when HasMore().
   std::u16string_view Next(bool& ended_by_separator) {
-    size_t end = separator_.empty() ? std::u16string_view::npos : text_.find(separator_, pos_);
+    size_t end = std::u16string_view::npos;
+    // A separator split between two pieces is found once both are in.
+    while ((end = Find()) == std::u16string_view::npos && Refill()) {
+    }
     std::u16string_view line;
     if (end == std::u16string_view::npos) {
       line = text_.substr(pos_);
@@ -43,9 +57,33 @@ class LineReader {
   }
 
  private:
+  size_t Find() const {
+    return separator_.empty() ? std::u16string_view::npos : text_.find(separator_, pos_);
+  }
+
+  // Takes in pieces until `n` characters are unread or the text ends.
+  void Want(size_t n) {
+    while (pos_ + n > text_.size() && Refill()) {
+    }
+  }
+
+  // Drops what has been read and appends the next piece; false at the end.
+  bool Refill() {
+    if (source_ == nullptr || ended_) return false;
+    buffer_.erase(0, pos_);
+    pos_ = 0;
+    const size_t before = buffer_.size();
+    ended_ = !(*source_)(buffer_);
+    text_ = buffer_;
+    return !ended_ || buffer_.size() > before;
+  }
+
   std::u16string_view text_;
   std::u16string_view separator_;
   size_t pos_ = 0;
+  const CsvTextSource* source_ = nullptr;
+  std::u16string buffer_;
+  bool ended_ = false;
 };
 
 // Reads the records of a text one at a time, in the order of the lines.
@@ -206,10 +244,10 @@ std::u16string BuildCSV(const CsvTable& table, char16_t field_separator,
   return out;
 }
 
-int32_t ForEachCSVRecord(std::u16string_view text, char16_t field_separator,
-                         std::u16string_view line_separator, char16_t quote,
-                         const CsvRecordTaker& take) {
-  LineReader lines(text, line_separator);
+namespace {
+
+int32_t ReadRecords(LineReader& lines, char16_t field_separator, std::u16string_view line_separator,
+                    char16_t quote, const CsvRecordTaker& take) {
   RecordReader records(lines, field_separator, line_separator, quote);
   std::vector<std::u16string> fields;
   size_t columns = static_cast<size_t>(kMaxCsvColumns);  // until the first record fixes them
@@ -223,6 +261,22 @@ int32_t ForEachCSVRecord(std::u16string_view text, char16_t field_separator,
     if (!take(fields, static_cast<int32_t>(columns))) break;
   }
   return taken;
+}
+
+}  // namespace
+
+int32_t ForEachCSVRecord(std::u16string_view text, char16_t field_separator,
+                         std::u16string_view line_separator, char16_t quote,
+                         const CsvRecordTaker& take) {
+  LineReader lines(text, line_separator);
+  return ReadRecords(lines, field_separator, line_separator, quote, take);
+}
+
+int32_t ForEachCSVRecord(const CsvTextSource& source, char16_t field_separator,
+                         std::u16string_view line_separator, char16_t quote,
+                         const CsvRecordTaker& take) {
+  LineReader lines(source, line_separator);
+  return ReadRecords(lines, field_separator, line_separator, quote, take);
 }
 
 int32_t ParseCSV(std::u16string_view text, CsvTable& table, char16_t field_separator,

@@ -105,6 +105,15 @@ int32_t ForEachCSVRecord(std::u16string_view text, char16_t field_separator,
                          std::u16string_view line_separator, char16_t quote,
                          const CsvRecordTaker& take);
 
+// A text that comes in pieces: each call appends the next piece to its
+// argument and returns true, or returns false when the text has ended.
+using CsvTextSource = std::function<bool(std::u16string& text)>;
+// The same for a text given in pieces, which may end anywhere: the records
+// are the ones of the whole text, read in the room of a piece or two.
+int32_t ForEachCSVRecord(const CsvTextSource& source, char16_t field_separator,
+                         std::u16string_view line_separator, char16_t quote,
+                         const CsvRecordTaker& take);
+
 }  // namespace tarvel
 
 #endif  // TARVEL_PLATFORM_CSV_H_

@@ -198,7 +198,8 @@ RestoreReport RunRestore(AppState& app, RunState& run, std::u16string_view list_
   // knew: the bytes this program would write for them must be the list's.
   const uint64_t list_size = list_bytes.size(), list_hash = ListBytesHash(list_bytes);
   std::optional<UndoRecord> undo = FindUndoRecord(app, run, list_path, list_bytes, report);
-  list_bytes = std::string();
+  // Let go of the bytes: assigning an empty string would keep their buffer.
+  std::string().swap(list_bytes);
   // The paths in the list are checked before anything changes.
   bool moved = false;
   if (!AdmitRestoreList(app, run, library, guard, report, moved)) return report;

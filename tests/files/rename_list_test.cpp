@@ -660,6 +660,9 @@ TEST_F(RenameListTest, WrittenInPiecesTheListAndRecordAreTheWholeBytes) {
       {"UTF-8, a few rows", u"夢〜", 7, false},
       {"code page 932, many buffers", u"長い名前の曲ファイル", 4000, true},
       {"UTF-8, many buffers", u"𝄞〜한", 4000, false},
+      // Read back in pieces of 1 MB, some ending inside a quoted line end.
+      {"code page 932, several pieces", u"長い名前の曲ファイル", 12000, true},
+      {"UTF-8, several pieces", u"𝄞〜한", 12000, false},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.label);
@@ -677,6 +680,11 @@ TEST_F(RenameListTest, WrittenInPiecesTheListAndRecordAreTheWholeBytes) {
     EXPECT_TRUE(record == expected_record);
     EXPECT_TRUE(FormatUndoRecord(undo, list.size(), ListBytesHash(list)) == expected_record);
     EXPECT_TRUE(ReadUndoRecordFor(data_ / "list.csv", list, nullptr));
+    RunState back;
+    ASSERT_EQ(ReadRenameList(Text16(data_ / "list.csv"), back), 1);
+    ASSERT_EQ(back.EntryTable.size(), run_.EntryTable.size());
+    back.EntryCount = run_.EntryCount;  // the reader leaves the counters alone
+    EXPECT_TRUE(WholeListBytes(back, c.cp932) == list);
   }
 }
 

@@ -169,6 +169,45 @@ TEST(ForEachCsvRecordTest, GivesEachRecordAndStopsWhenAsked) {
   }
 }
 
+// A text given in pieces reads as the same records as the whole text,
+// wherever the pieces end: inside a line separator, inside a quoted field
+// that runs over a line end, just before a last line of one character.
+TEST(ForEachCsvRecordTest, AnyPiecesGiveTheRecordsOfTheWholeText) {
+  const std::u16string_view kTexts[] = {
+      u"a,b\r\nc\r\nd,e,f\r\n",
+      u"\"x\r\ny\",z\r\n\"q\"\"\r\n\"\r\nw\r\n",
+      u"\"\",\"\"\r\n\"open\r\nto the end",
+      u"a\r\nb\r\nc",
+      u"a\r\n\r\n\r\nbc\r",
+  };
+  auto records = [](auto&& input) {
+    std::vector<std::vector<std::string>> seen;
+    const int32_t taken =
+        ForEachCSVRecord(input, kCsvFieldSeparator, kCsvLineSeparator, kCsvQuote,
+                         [&](std::vector<std::u16string>& fields, int32_t n) {
+                           seen.emplace_back(1, std::to_string(n));
+                           for (const std::u16string& f : fields) seen.back().push_back(U8(f));
+                           return true;
+                         });
+    seen.emplace_back(1, std::to_string(taken));
+    return seen;
+  };
+  for (std::u16string_view text : kTexts) {
+    const auto whole = records(text);
+    for (size_t piece = 1; piece <= text.size(); ++piece) {
+      SCOPED_TRACE(U8(text) + ", pieces of " + std::to_string(piece));
+      size_t at = 0;
+      const CsvTextSource source = [&](std::u16string& out) {
+        if (at >= text.size()) return false;
+        out.append(text.substr(at, piece));
+        at += piece;
+        return true;
+      };
+      EXPECT_EQ(records(source), whole);
+    }
+  }
+}
+
 TEST(BuildCsvTest, Format) {
   struct Case {
     const char* name;
