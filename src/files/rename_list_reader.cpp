@@ -310,11 +310,11 @@ DiskSays ChooseByDisk(const EntryRows& a, const EntryRows& b, const ListPathExis
 bool RecordFitsRows(EntryRows& rows, const ListEncodingClues& clues) {
   RunState run;
   run.EntryTable.swap(rows);
-  std::string bytes;
+  ListBytesKey key;
   FormatRenameList(run, static_cast<int32_t>(LastIndex(run)),
-                   [&](std::string_view piece) { bytes += piece; });
+                   [&key](std::string_view piece) { key.Add(piece); });
   run.EntryTable.swap(rows);
-  return clues.has_record(bytes);
+  return clues.has_record(key);
 }
 
 // Which of two readings of a list without a byte-order mark (code page 932
@@ -327,7 +327,7 @@ bool RecordFitsRows(EntryRows& rows, const ListEncodingClues& clues) {
 int ChooseReading(std::string_view bytes, EntryRows (&readings)[2], const ListEncodingClues& clues,
                   std::string* error) {
   if (clues.has_record) {
-    if (clues.has_record(bytes)) return 0;
+    if (clues.has_record(KeyOfListBytes(bytes))) return 0;
     const bool fits[2] = {RecordFitsRows(readings[0], clues), RecordFitsRows(readings[1], clues)};
     if (fits[0] != fits[1]) return fits[0] ? 0 : 1;
   }

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "app/entry_table.h"
+#include "files/undo_record.h"
 
 namespace tarvel {
 
@@ -20,8 +21,8 @@ using ListPathExists = std::function<bool(std::u16string_view path)>;
 struct ListEncodingClues {
   ListPathExists exists;
   // Whether an undo record (beside the list or kept in the history) belongs
-  // to a list of these bytes.
-  std::function<bool(std::string_view bytes)> has_record;
+  // to a list of these bytes (its size and hash).
+  std::function<bool(const ListBytesKey& list)> has_record;
   // Whether a record lies beside the list, fitting or not.
   bool record_beside = false;
 };

@@ -381,67 +381,145 @@ bool ParseRow(std::string_view line, int version, size_t& row, UndoEntry& e) {
          ParseHash(w[10], e.has_after, e.after_hash);
 }
 
-// Reads the lines between the header and "end": `count` rows from `first`,
-// then (version 2) the folders' times. False when anything is out of place.
-bool ParseBody(const std::vector<std::string_view>& lines, int version, size_t count,
-               UndoRecord& record) {
-  if (count > lines.size()) return false;
-  const size_t first = 3, rows_end = first + count;
-  if (rows_end + 1 > lines.size()) return false;
-  for (size_t l = first; l < rows_end; ++l) {
-    UndoEntry e;
-    size_t row = 0;
-    if (!ParseRow(lines[l], version, row, e)) return false;
-    // This program writes the rows in order, each once: a row twice or out
-    // of order is a record changed by hand or broken, and is refused.
-    if (!record.rows.empty() && record.rows.Slot(record.rows.size() - 1).first >= row) {
-      return false;
+// Reads a record a line at a time, as its file is read a piece at a time:
+// the header, `rows` rows, then (version 2) the folders' times, then "end"
+// and nothing after it. Anything out of place breaks the record.
+class RecordParser {
+ public:
+  // Takes the bytes of the record from where the last piece ended.
+  void Take(std::string_view bytes) {
+    while (!bytes.empty() && !broken_) {
+      const size_t nl = bytes.find('\n');
+      if (nl == std::string_view::npos) {
+        partial_.append(bytes);
+        return;
+      }
+      if (partial_.empty()) {
+        Line(bytes.substr(0, nl));
+      } else {
+        partial_.append(bytes.substr(0, nl));
+        Line(partial_);
+        partial_.clear();
+      }
+      bytes.remove_prefix(nl + 1);
     }
-    record.rows.append(row, std::move(e));
   }
-  if (version == 1) return rows_end + 1 == lines.size();
-  auto head = Words(lines[rows_end]);
-  size_t folders = 0;
-  if (head.size() != 2 || head[0] != "folders" || !Number(head[1], folders) ||
-      rows_end + 1 + folders + 1 != lines.size()) {
-    return false;
+
+  // The record, when the bytes taken make a whole one (a last line without
+  // its line feed is a record cut short).
+  std::optional<UndoRecord> Finish() {
+    if (broken_ || !partial_.empty() || next_ != Next::kNothing) return std::nullopt;
+    return std::move(record_);
   }
-  for (size_t l = rows_end + 1; l + 1 < lines.size(); ++l) {
-    auto w = Words(lines[l]);
-    FolderTime folder;
-    if (w.size() != 2 || !Number(w[0], folder.row) || !ParseTime(w[1], folder.mtime) ||
-        (!record.folder_times.empty() && record.folder_times.back().row >= folder.row)) {
-      return false;
+
+ private:
+  enum class Next { kMagic, kList, kRows, kRow, kFolders, kFolder, kEnd, kNothing };
+
+  void Line(std::string_view line) {
+    switch (next_) {
+      case Next::kMagic:
+        version_ = line == kMagic ? 2 : line == kMagicV1 ? 1 : 0;
+        Expect(version_ != 0, Next::kList);
+        return;
+      case Next::kList: {
+        auto w = Words(line);
+        Expect(w.size() == 3 && w[0] == "list" && Number(w[1], record_.list_size) &&
+                   w[2].size() == 16 && Number(w[2], record_.list_hash, 16),
+               Next::kRows);
+        return;
+      }
+      case Next::kRows: {
+        auto w = Words(line);
+        const bool ok = w.size() == 2 && w[0] == "rows" && Number(w[1], left_);
+        Expect(ok, left_ > 0 ? Next::kRow : AfterRows());
+        return;
+      }
+      case Next::kRow: {
+        UndoEntry e;
+        size_t row = 0;
+        // This program writes the rows in order, each once: a row twice or
+        // out of order is a record changed by hand or broken.
+        const bool ok = ParseRow(line, version_, row, e) &&
+                        (record_.rows.empty() || record_.rows.Slot(record_.rows.size() - 1).first < row);
+        if (ok) record_.rows.append(row, std::move(e));
+        Expect(ok, --left_ > 0 ? Next::kRow : AfterRows());
+        return;
+      }
+      case Next::kFolders: {
+        auto w = Words(line);
+        const bool ok = w.size() == 2 && w[0] == "folders" && Number(w[1], left_);
+        Expect(ok, left_ > 0 ? Next::kFolder : Next::kEnd);
+        return;
+      }
+      case Next::kFolder: {
+        auto w = Words(line);
+        FolderTime folder;
+        const bool ok = w.size() == 2 && Number(w[0], folder.row) && ParseTime(w[1], folder.mtime) &&
+                        (record_.folder_times.empty() || record_.folder_times.back().row < folder.row);
+        if (ok) record_.folder_times.push_back(folder);
+        Expect(ok, --left_ > 0 ? Next::kFolder : Next::kEnd);
+        return;
+      }
+      case Next::kEnd:
+        Expect(line == "end", Next::kNothing);
+        return;
+      case Next::kNothing:
+        broken_ = true;
+        return;
     }
-    record.folder_times.push_back(folder);
   }
-  return true;
-}
+
+  // Version 1 has no folders' times.
+  Next AfterRows() const { return version_ == 1 ? Next::kEnd : Next::kFolders; }
+
+  void Expect(bool ok, Next next) {
+    if (ok) {
+      next_ = next;
+    } else {
+      broken_ = true;
+    }
+  }
+
+  Next next_ = Next::kMagic;
+  int version_ = 0;
+  size_t left_ = 0;
+  bool broken_ = false;
+  std::string partial_;
+  UndoRecord record_;
+};
 
 }  // namespace
 
+ListBytesKey KeyOfListBytes(std::string_view bytes) {
+  return {bytes.size(), ListBytesHash(bytes)};
+}
+
 std::optional<UndoRecord> ParseUndoRecord(std::string_view bytes) {
-  std::vector<std::string_view> lines;
-  size_t i = 0;
-  while (i < bytes.size()) {
-    size_t nl = bytes.find('\n', i);
-    if (nl == std::string_view::npos) return std::nullopt;  // cut short
-    lines.push_back(bytes.substr(i, nl - i));
-    i = nl + 1;
-  }
-  if (lines.size() < 4 || lines.back() != "end") return std::nullopt;
-  const int version = lines[0] == kMagic ? 2 : lines[0] == kMagicV1 ? 1 : 0;
-  if (version == 0) return std::nullopt;
-  UndoRecord record;
-  auto list = Words(lines[1]);
-  if (list.size() != 3 || list[0] != "list" || !Number(list[1], record.list_size) ||
-      list[2].size() != 16 || !Number(list[2], record.list_hash, 16)) {
+  RecordParser parser;
+  parser.Take(bytes);
+  return parser.Finish();
+}
+
+std::optional<UndoRecord> ReadUndoRecordFor(const std::filesystem::path& list_path,
+                                            const ListBytesKey& list, std::string* notice) {
+  const std::filesystem::path path = UndoRecordPath(list_path);
+  // Read a piece at a time: a record of a million rows is some 350 MB.
+  RecordParser parser;
+  TextReadResult read = ReadFileInPieces(path, [&parser](std::string_view piece) {
+    parser.Take(piece);
+    return true;
+  });
+  if (!read.ok()) {
+    if (read.code != TextReadResult::Code::kNotFound && notice != nullptr) *notice = read.message;
     return std::nullopt;
   }
-  auto rows = Words(lines[2]);
-  size_t count = 0;
-  if (rows.size() != 2 || rows[0] != "rows" || !Number(rows[1], count) ||
-      !ParseBody(lines, version, count, record)) {
+  std::optional<UndoRecord> record = parser.Finish();
+  if (!record) {
+    if (notice != nullptr) *notice = EscapeBytes(path.native()) + ": not a whole undo record";
+    return std::nullopt;
+  }
+  if (record->list_size != list.size || record->list_hash != list.hash) {
+    if (notice != nullptr) *notice = EscapeBytes(path.native()) + ": belongs to another list";
     return std::nullopt;
   }
   return record;
@@ -449,23 +527,7 @@ std::optional<UndoRecord> ParseUndoRecord(std::string_view bytes) {
 
 std::optional<UndoRecord> ReadUndoRecordFor(const std::filesystem::path& list_path,
                                             std::string_view list_bytes, std::string* notice) {
-  const std::filesystem::path path = UndoRecordPath(list_path);
-  std::string bytes;
-  TextReadResult read = ReadFileBytes(path, bytes, kMaxListFileBytes);
-  if (!read.ok()) {
-    if (read.code != TextReadResult::Code::kNotFound && notice != nullptr) *notice = read.message;
-    return std::nullopt;
-  }
-  std::optional<UndoRecord> record = ParseUndoRecord(bytes);
-  if (!record) {
-    if (notice != nullptr) *notice = EscapeBytes(path.native()) + ": not a whole undo record";
-    return std::nullopt;
-  }
-  if (record->list_size != list_bytes.size() || record->list_hash != ListBytesHash(list_bytes)) {
-    if (notice != nullptr) *notice = EscapeBytes(path.native()) + ": belongs to another list";
-    return std::nullopt;
-  }
-  return record;
+  return ReadUndoRecordFor(list_path, KeyOfListBytes(list_bytes), notice);
 }
 
 }  // namespace tarvel

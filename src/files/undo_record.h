@@ -82,9 +82,26 @@ void WriteUndoRecord(const UndoRecord& record, uint64_t list_size, uint64_t list
 // numbers); nothing when they are not a whole record.
 std::optional<UndoRecord> ParseUndoRecord(std::string_view bytes);
 
-// Reads the record beside the list at `list_path` and keeps it only when it
-// belongs to the list bytes `list_bytes`. Nothing when there is none or it
-// does not fit; `notice` then says why when a record was there.
+// A list as its record knows it: its size and the hash of its bytes.
+struct ListBytesKey {
+  uint64_t size = 0;
+  uint64_t hash = kListBytesHashStart;
+
+  // Takes in the next piece of the list's bytes.
+  void Add(std::string_view piece) {
+    size += piece.size();
+    hash = ListBytesHash(piece, hash);
+  }
+  bool operator==(const ListBytesKey&) const = default;
+};
+ListBytesKey KeyOfListBytes(std::string_view bytes);
+
+// Reads the record beside the list at `list_path` (a piece at a time) and
+// keeps it only when it belongs to the list `list`. Nothing when there is
+// none or it does not fit; `notice` then says why when a record was there.
+std::optional<UndoRecord> ReadUndoRecordFor(const std::filesystem::path& list_path,
+                                            const ListBytesKey& list, std::string* notice);
+// The same for the list bytes `list_bytes`.
 std::optional<UndoRecord> ReadUndoRecordFor(const std::filesystem::path& list_path,
                                             std::string_view list_bytes, std::string* notice);
 

@@ -109,47 +109,46 @@ ListEncodingClues EncodingClues(const AppFolder& folder, std::u16string_view lis
     return ::lstat(Utf16ToUtf8(path).c_str(), &st) == 0;
   };
   const std::filesystem::path path = Utf16ToUtf8(list_path);
-  clues.has_record = [&folder, path](std::string_view bytes) {
-    return ReadUndoRecordFor(path, bytes, nullptr) ||
-           FindKeptListWithRecord(folder, bytes.size(), ListBytesHash(bytes));
+  clues.has_record = [&folder, path](const ListBytesKey& list) {
+    return ReadUndoRecordFor(path, list, nullptr) ||
+           FindKeptListWithRecord(folder, list.size, list.hash);
   };
   struct stat st;
   clues.record_beside = ::lstat(UndoRecordPath(path).c_str(), &st) == 0;
   return clues;
 }
 
-// The undo record that belongs to the list bytes `bytes`: the one beside
-// the list at `list_path`, else the one kept with the same list in the
-// history (`from` then names it).
+// The undo record that belongs to the list `list`: the one beside the list
+// at `list_path`, else the one kept with the same list in the history
+// (`from` then names it).
 std::optional<UndoRecord> RecordOfBytes(const AppFolder& folder, std::u16string_view list_path,
-                                        std::string_view bytes, std::string* notice,
+                                        const ListBytesKey& list, std::string* notice,
                                         std::string& from) {
-  std::optional<UndoRecord> undo = ReadUndoRecordFor(Utf16ToUtf8(list_path), bytes, notice);
+  std::optional<UndoRecord> undo = ReadUndoRecordFor(Utf16ToUtf8(list_path), list, notice);
   if (undo) return undo;
-  if (auto kept = FindKeptListWithRecord(folder, bytes.size(), ListBytesHash(bytes))) {
-    undo = ReadUndoRecordFor(*kept, bytes, nullptr);
+  if (auto kept = FindKeptListWithRecord(folder, list.size, list.hash)) {
+    undo = ReadUndoRecordFor(*kept, list, nullptr);
     if (undo) from = UndoRecordPath(*kept).native();
   }
   return undo;
 }
 
-// The undo record of the list read into `run` from `list_bytes`, looked for
-// by those bytes and then by the bytes this program would write for the
-// same rows (a list re-saved by an editor in another encoding, or with
+// The undo record of the list `list` read into `run`, looked for by its
+// bytes and then by the bytes this program would write for the same rows (a list re-saved by an editor in another encoding, or with
 // other quotes, still finds its record). Without one, when a record was
 // beside the list, the restore goes on from the list's texts and says that
 // bytes, modes and times could not be checked.
 std::optional<UndoRecord> FindUndoRecord(AppState& app, const RunState& run,
-                                         std::u16string_view list_path, std::string_view list_bytes,
+                                         std::u16string_view list_path, const ListBytesKey& list,
                                          RestoreReport& report) {
   std::string& from = report.undo_record_from;
   std::optional<UndoRecord> undo =
-      RecordOfBytes(app.folder, list_path, list_bytes, &report.undo_notice, from);
+      RecordOfBytes(app.folder, list_path, list, &report.undo_notice, from);
   if (!undo) {
-    std::string written;
+    ListBytesKey written;
     FormatRenameList(run, static_cast<int32_t>(LastIndex(run)),
-                     [&](std::string_view piece) { written += piece; });
-    if (written != list_bytes) undo = RecordOfBytes(app.folder, list_path, written, nullptr, from);
+                     [&written](std::string_view piece) { written.Add(piece); });
+    if (written != list) undo = RecordOfBytes(app.folder, list_path, written, nullptr, from);
   }
   if (undo) {
     report.undo_notice.clear();
@@ -187,19 +186,22 @@ RestoreReport RunRestore(AppState& app, RunState& run, std::u16string_view list_
   }
   if (app.settings.FlagDisplayLog == 1) app.ui->ShowLog();
 
-  std::string list_bytes;
-  const ListEncodingClues clues = EncodingClues(app.folder, list_path);
-  if (ReadRenameList(list_path, run, &report.detail, &list_bytes, &clues) == 0) {
-    ReportAbort(app, kUnreadableList, false, true);
-    report.outcome = RestoreReport::Outcome::kListUnreadable;
-    return report;
+  ListBytesKey list;
+  {
+    // Only the list's size and hash are kept of its bytes.
+    std::string list_bytes;
+    const ListEncodingClues clues = EncodingClues(app.folder, list_path);
+    if (ReadRenameList(list_path, run, &report.detail, &list_bytes, &clues) == 0) {
+      ReportAbort(app, kUnreadableList, false, true);
+      report.outcome = RestoreReport::Outcome::kListUnreadable;
+      return report;
+    }
+    list = KeyOfListBytes(list_bytes);
   }
+  const uint64_t list_size = list.size, list_hash = list.hash;
   // The record is looked for while the rows still name the places the run
   // knew: the bytes this program would write for them must be the list's.
-  const uint64_t list_size = list_bytes.size(), list_hash = ListBytesHash(list_bytes);
-  std::optional<UndoRecord> undo = FindUndoRecord(app, run, list_path, list_bytes, report);
-  // Let go of the bytes: assigning an empty string would keep their buffer.
-  std::string().swap(list_bytes);
+  std::optional<UndoRecord> undo = FindUndoRecord(app, run, list_path, list, report);
   // The paths in the list are checked before anything changes.
   bool moved = false;
   if (!AdmitRestoreList(app, run, library, guard, report, moved)) return report;
