@@ -271,7 +271,7 @@ void RenamePart(const RunState& run, RenameRows& rows, FolderOrder order, size_t
       moves.clear();
       for (size_t i : folder.rows) {
         const FileEntry& e = run.EntryTable[i];
-        moves.push_back({i, e.OldPath.str(), e.OldName.str(), e.NewName.str()});
+        moves.push_back({i, e.OldPath, e.OldName, e.NewName});
       }
       folder.rows = {};
       std::string error;

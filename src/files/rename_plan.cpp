@@ -21,11 +21,11 @@ size_t Depth(std::u16string_view folder) {
 NameFolding FolderFolding(const std::vector<PlannedMove>& moves, const std::vector<size_t>& members,
                           const FoldingOf& folding) {
   if (!folding) return {};
-  std::unordered_map<std::u16string, const std::u16string*> seen;
+  std::unordered_map<std::u16string, std::u16string_view> seen;
   for (size_t m : members) {
-    for (const std::u16string* name : {&moves[m].from, &moves[m].to}) {
-      auto [it, added] = seen.emplace(FoldedName(*name, kWidestFolding), name);
-      if (!added && *it->second != *name) return folding(moves[m].folder);
+    for (std::u16string_view name : {moves[m].from.view(), moves[m].to.view()}) {
+      auto [it, added] = seen.emplace(FoldedName(name, kWidestFolding), name);
+      if (!added && it->second != name) return folding(moves[m].folder.str());
     }
   }
   return {};
@@ -52,7 +52,7 @@ class FolderPlan {
   }
 
  private:
-  std::u16string Key(const std::u16string& name) const { return FoldedName(name, folding_); }
+  std::u16string Key(std::u16string_view name) const { return FoldedName(name, folding_); }
 
   // Follows the chain of moves whose targets are held by the next one, and
   // carries it out from its far end back.
@@ -80,7 +80,7 @@ class FolderPlan {
   }
 
   void MoveAside(size_t m) {
-    std::u16string temp = TemporaryRenameName(current_[m]);
+    SharedText temp(TemporaryRenameName(current_[m]));
     steps_.push_back({m, current_[m], temp, true});
     holder_.erase(Key(current_[m]));
     holder_.emplace(Key(temp), m);
@@ -103,7 +103,7 @@ class FolderPlan {
   // The name each pending move currently holds (by key), and the move
   // holding it.
   std::unordered_map<std::u16string, size_t> holder_;
-  std::unordered_map<size_t, std::u16string> current_;
+  std::unordered_map<size_t, SharedText> current_;
   std::unordered_map<size_t, bool> on_path_;
 };
 
@@ -124,11 +124,11 @@ std::u16string TemporaryRenameName(std::u16string_view name) {
 std::vector<RenameStep> PlanRenames(const std::vector<PlannedMove>& moves, FolderOrder order,
                                     const FoldingOf& folding) {
   // Folders in order of first appearance, then by depth as asked.
-  std::map<std::u16string, size_t> folder_index;
+  std::map<std::u16string_view, size_t> folder_index;
   std::vector<std::vector<size_t>> folders;
   std::vector<size_t> depth;
   for (size_t m = 0; m < moves.size(); ++m) {
-    auto [it, added] = folder_index.emplace(moves[m].folder, folders.size());
+    auto [it, added] = folder_index.emplace(moves[m].folder.view(), folders.size());
     if (added) {
       folders.emplace_back();
       depth.push_back(Depth(moves[m].folder));
@@ -156,7 +156,7 @@ bool ExecuteRenames(const std::vector<PlannedMove>& moves, const std::vector<Ren
   // Moves that failed: their later steps are passed over.
   std::vector<bool> given_up(moves.size(), false);
   // Moves whose entry waits under its temporary name.
-  std::map<size_t, std::u16string> aside;
+  std::map<size_t, SharedText> aside;
   auto give_up = [&](size_t move, const std::string& reason) {
     all = false;
     given_up[move] = true;

@@ -24,16 +24,18 @@
 
 #include "platform/library_folders.h"
 #include "platform/name_folding.h"
+#include "platform/shared_text.h"
 
 namespace tarvel {
 
 // One wanted rename: `folder` + `from` to `folder` + `to` (`folder` ends in
-// "/"). `row` is the caller's own number for it (a table index).
+// "/"). `row` is the caller's own number for it (a table index). The texts
+// share the table's: a stage of a hundred thousand moves holds no copies.
 struct PlannedMove {
   size_t row = 0;
-  std::u16string folder;
-  std::u16string from;
-  std::u16string to;
+  SharedText folder;
+  SharedText from;
+  SharedText to;
 };
 
 // One rename to carry out, in plan order. `move` indexes the moves given to
@@ -41,8 +43,8 @@ struct PlannedMove {
 // (its `to` is a temporary name), after which the move's own step follows.
 struct RenameStep {
   size_t move = 0;
-  std::u16string from;
-  std::u16string to;
+  SharedText from;
+  SharedText to;
   bool temporary = false;
 };
 

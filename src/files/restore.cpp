@@ -278,7 +278,7 @@ int32_t PlanMoves(const RestoreStep& s, const std::vector<Pending>& pending,
       continue;
     }
     if (p.folder_now == p.old_folder) {
-      moves.push_back({p.row, p.folder_now.str(), p.source.str(), e.OldName.str()});
+      moves.push_back({p.row, p.folder_now, p.source, e.OldName});
       continue;
     }
     StageResult moved = RenameItem(s.folders, p.folder_now, p.source, p.old_folder, e.OldName);

@@ -16,6 +16,11 @@
 namespace tarvel {
 namespace {
 
+PlannedMove Planned(size_t row, std::u16string_view folder, std::u16string_view from,
+                    std::u16string_view to) {
+  return {row, SharedText(folder), SharedText(from), SharedText(to)};
+}
+
 namespace fs = std::filesystem;
 using ::tarvel::testing::ReadBytes;
 using ::tarvel::testing::TempDirTest;
@@ -87,8 +92,7 @@ TEST_F(RenamePlanTest, EveryMoveReachesItsTargetWhateverTheOrder) {
         WriteBytes(dir() / Utf16ToUtf8(c.moves[i].from), "item " + std::to_string(i));
       }
       expected[U8(c.moves[i].to)] = "item " + std::to_string(i);
-      moves.push_back(
-          {i, Folder(), std::u16string(c.moves[i].from), std::u16string(c.moves[i].to)});
+      moves.push_back(Planned(i, Folder(), c.moves[i].from, c.moves[i].to));
     }
     std::set<size_t> done;
     EXPECT_TRUE(ExecuteRenames(
@@ -105,7 +109,8 @@ TEST_F(RenamePlanTest, EntryOutsideThePlanIsNeverReplaced) {
   WriteBytes(dir() / "a", "a");
   WriteBytes(dir() / "b", "b");
   WriteBytes(dir() / "taken", "not part of the plan");
-  std::vector<PlannedMove> moves = {{1, Folder(), u"a", u"b"}, {2, Folder(), u"b", u"taken"}};
+  std::vector<PlannedMove> moves = {Planned(1, Folder(), u"a", u"b"),
+                                    Planned(2, Folder(), u"b", u"taken")};
   std::vector<size_t> failed;
   EXPECT_FALSE(ExecuteRenames(
       moves, PlanRenames(moves, FolderOrder::kDeepestFirst), true, nullptr,
@@ -123,7 +128,8 @@ TEST_F(RenamePlanTest, CycleThatCannotCloseTakesItsEntryBackFromTheSide) {
   WriteBytes(dir() / "b", "b");
   WriteBytes(dir() / "c", "c");
   std::vector<PlannedMove> moves = {
-      {1, Folder(), u"a", u"b"}, {2, Folder(), u"b", u"c"}, {3, Folder(), u"c", u"a"}};
+      Planned(1, Folder(), u"a", u"b"), Planned(2, Folder(), u"b", u"c"),
+      Planned(3, Folder(), u"c", u"a")};
   std::vector<RenameStep> steps = PlanRenames(moves, FolderOrder::kDeepestFirst);
   ASSERT_EQ(steps.size(), 4u);
   EXPECT_TRUE(steps[0].temporary);
@@ -173,10 +179,10 @@ TEST_F(RenamePlanTest, ARenameRefusesWhatIsNotASingleName) {
 }
 
 TEST_F(RenamePlanTest, FoldersAreOrderedByDepth) {
-  std::vector<PlannedMove> moves = {{1, u"/r/", u"A", u"A2"},
-                                    {2, u"/r/A/B/", u"C", u"C2"},
-                                    {3, u"/r/A/", u"B", u"B2"},
-                                    {4, u"/r/Z/", u"Y", u"Y2"}};
+  std::vector<PlannedMove> moves = {Planned(1, u"/r/", u"A", u"A2"),
+                                    Planned(2, u"/r/A/B/", u"C", u"C2"),
+                                    Planned(3, u"/r/A/", u"B", u"B2"),
+                                    Planned(4, u"/r/Z/", u"Y", u"Y2")};
   auto rows = [&](FolderOrder order) {
     std::vector<size_t> out;
     for (const RenameStep& s : PlanRenames(moves, order)) out.push_back(moves[s.move].row);
@@ -203,7 +209,7 @@ TEST_F(RenamePlanTest, RandomPermutationsOfNamesAllArrive) {
     std::map<std::string, std::string> expected;
     for (size_t i = 0; i < n; ++i) {
       WriteBytes(dir() / Utf16ToUtf8(sources[i]), std::to_string(i));
-      moves.push_back({i, Folder(), sources[i], pool[i]});
+      moves.push_back(Planned(i, Folder(), sources[i], pool[i]));
       expected[U8(pool[i])] = std::to_string(i);
     }
     ASSERT_TRUE(ExecuteRenames(moves, PlanRenames(moves, FolderOrder::kDeepestFirst), true, nullptr,
@@ -236,7 +242,7 @@ struct PlanText {
 PlanText PlanInFolding(const std::vector<Move>& wanted, NameFolding folding) {
   std::vector<PlannedMove> moves;
   for (const Move& m : wanted) {
-    moves.push_back({moves.size(), u"/lib/", std::u16string(m.from), std::u16string(m.to)});
+    moves.push_back(Planned(moves.size(), u"/lib/", m.from, m.to));
   }
   PlanText text;
   const auto steps =
@@ -247,7 +253,7 @@ PlanText PlanInFolding(const std::vector<Move>& wanted, NameFolding folding) {
       });
   for (const RenameStep& s : steps) {
     text.steps.push_back(U8(s.temporary ? u"*" : u"") + U8(s.from) + ">" +
-                         U8(s.temporary ? u"tmp" : s.to));
+                         (s.temporary ? "tmp" : U8(s.to)));
   }
   return text;
 }
