@@ -195,6 +195,13 @@ std::unique_ptr<ReadingService> MecabReadingService::NewForAnotherThread() {
   return other;
 }
 
+void MecabReadingService::Rest() {
+  tagger_.reset();
+  tried_ = false;
+  recent_used_ = 0;
+  recent_next_ = 0;
+}
+
 std::optional<std::u16string> MecabReadingService::GetPhonetic(std::u16string_view text) {
   guessed_ = false;
   if (!IsAvailable()) return std::nullopt;

@@ -43,6 +43,9 @@ class MecabReadingService : public ReadingService {
   // A service on the same MeCab model (the dictionaries stay loaded once)
   // with a tagger and lattice of its own; null when MeCab cannot be opened.
   std::unique_ptr<ReadingService> NewForAnotherThread() override;
+  // Closes MeCab (its dictionaries are unmapped once no service for another
+  // thread holds them) and forgets the recent readings.
+  void Rest() override;
 
   // Makes the tagger if not done yet; false when MeCab cannot be opened.
   bool IsAvailable();

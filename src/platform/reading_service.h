@@ -25,6 +25,10 @@ class ReadingService {
   // another thread while this one is in use; null when there is none, and
   // the caller then keeps to one thread.
   virtual std::unique_ptr<ReadingService> NewForAnotherThread() { return nullptr; }
+  // Lets go of what the service keeps open between readings (a dictionary
+  // mapped into memory) until it is asked for a reading again, which opens
+  // it anew.
+  virtual void Rest() {}
 };
 
 }  // namespace tarvel

@@ -551,6 +551,9 @@ int32_t ConvertEntriesScheduled(AppState& app, RunState& run, const PassSchedule
   } catch (const std::exception&) {
     converted = false;
   }
+  // Every reading is made: the dictionary goes until the next pass, and the
+  // rest of a run (the list, the record, the changes) runs without it.
+  if (app.reading != nullptr) app.reading->Rest();
   // A check-only switch asked for before a failure still holds: the log
   // already says that the run goes on as a check-only one.
   const bool switched = switch_requested && SwitchToCheckOnly(app);

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -79,6 +82,31 @@ TEST_F(MecabReadingTest, KeepsItsTaggerAcrossCalls) {
   for (int i = 0; i < 100; ++i) {
     ASSERT_EQ(service.GetPhonetic(u"東京"), u"トウキョウ");
   }
+}
+
+// How many pieces of the system dictionary are mapped into this process.
+size_t DictionaryMappings() {
+  std::ifstream maps("/proc/self/maps");
+  size_t count = 0;
+  for (std::string line; std::getline(maps, line);) count += line.ends_with("/sys.dic") ? 1 : 0;
+  return count;
+}
+
+// A service at rest holds no dictionary, and reads as before once asked.
+TEST_F(MecabReadingTest, RestLetsGoOfTheDictionaryAndReadsTheSameAfter) {
+  MecabReadingService service(kIpadic);
+  const std::u16string_view kTexts[] = {u"東京", u"2人の夜空", u"湘南乃風", u"Blue今～"};
+  std::vector<std::optional<std::u16string>> before;
+  for (std::u16string_view text : kTexts) before.push_back(service.GetPhonetic(text));
+  ASSERT_GT(DictionaryMappings(), 0u);
+  service.Rest();
+  EXPECT_EQ(DictionaryMappings(), 0u);
+  for (size_t i = 0; i < std::size(kTexts); ++i) {
+    SCOPED_TRACE(U8(kTexts[i]));
+    ASSERT_TRUE(before[i]);
+    EXPECT_EQ(service.GetPhonetic(kTexts[i]), before[i]);
+  }
+  EXPECT_GT(DictionaryMappings(), 0u);
 }
 
 // A number is read with the counter it belongs to; its digits stay as
