@@ -216,8 +216,8 @@ bool WriteListFiles(const RunState& run, int32_t count, const UndoRecord* undo,
     list.Append(piece);
   });
   if (list_size > max_bytes) {
-    SetError(error, N_("the list would be larger than a restore can read") + (": " +
-                    std::to_string(list_size) + " > " + std::to_string(max_bytes)));
+    SetError(error, N_("the list would be larger than a restore can read") +
+                        (": " + std::to_string(list_size) + " > " + std::to_string(max_bytes)));
     return false;
   }
   if (!list.Finish()) {

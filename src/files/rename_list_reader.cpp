@@ -248,8 +248,7 @@ void ReadRow(const ListRecord& record, const FileEntry& before, FileEntry& e) {
 // text that is not a whole list. The records are read one at a time into
 // their rows, so that a list of a million rows never stands in memory as a
 // table of texts too.
-bool ReadRows(std::string_view bytes, ListEncoding encoding, EntryRows& rows,
-              std::string* error) {
+bool ReadRows(std::string_view bytes, ListEncoding encoding, EntryRows& rows, std::string* error) {
   if (!CheckLineEnds(bytes, error)) return false;
   EntryRows out(1);  // slot 0
   int32_t number = 0;

@@ -439,8 +439,9 @@ class RecordParser {
         size_t row = 0;
         // This program writes the rows in order, each once: a row twice or
         // out of order is a record changed by hand or broken.
-        const bool ok = ParseRow(line, version_, row, e) &&
-                        (record_.rows.empty() || record_.rows.Slot(record_.rows.size() - 1).first < row);
+        const bool ok =
+            ParseRow(line, version_, row, e) &&
+            (record_.rows.empty() || record_.rows.Slot(record_.rows.size() - 1).first < row);
         if (ok) record_.rows.append(row, std::move(e));
         Expect(ok, --left_ > 0 ? Next::kRow : AfterRows());
         return;
@@ -454,8 +455,9 @@ class RecordParser {
       case Next::kFolder: {
         auto w = Words(line);
         FolderTime folder;
-        const bool ok = w.size() == 2 && Number(w[0], folder.row) && ParseTime(w[1], folder.mtime) &&
-                        (record_.folder_times.empty() || record_.folder_times.back().row < folder.row);
+        const bool ok =
+            w.size() == 2 && Number(w[0], folder.row) && ParseTime(w[1], folder.mtime) &&
+            (record_.folder_times.empty() || record_.folder_times.back().row < folder.row);
         if (ok) record_.folder_times.push_back(folder);
         Expect(ok, --left_ > 0 ? Next::kFolder : Next::kEnd);
         return;
@@ -490,9 +492,7 @@ class RecordParser {
 
 }  // namespace
 
-ListBytesKey KeyOfListBytes(std::string_view bytes) {
-  return {bytes.size(), ListBytesHash(bytes)};
-}
+ListBytesKey KeyOfListBytes(std::string_view bytes) { return {bytes.size(), ListBytesHash(bytes)}; }
 
 std::optional<UndoRecord> ParseUndoRecord(std::string_view bytes) {
   RecordParser parser;

@@ -134,10 +134,10 @@ std::optional<UndoRecord> RecordOfBytes(const AppFolder& folder, std::u16string_
 }
 
 // The undo record of the list `list` read into `run`, looked for by its
-// bytes and then by the bytes this program would write for the same rows (a list re-saved by an editor in another encoding, or with
-// other quotes, still finds its record). Without one, when a record was
-// beside the list, the restore goes on from the list's texts and says that
-// bytes, modes and times could not be checked.
+// bytes and then by the bytes this program would write for the same rows (a list re-saved by an
+// editor in another encoding, or with other quotes, still finds its record). Without one, when a
+// record was beside the list, the restore goes on from the list's texts and says that bytes, modes
+// and times could not be checked.
 std::optional<UndoRecord> FindUndoRecord(AppState& app, const RunState& run,
                                          std::u16string_view list_path, const ListBytesKey& list,
                                          RestoreReport& report) {

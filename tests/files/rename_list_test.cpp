@@ -680,7 +680,8 @@ TEST_F(RenameListTest, WrittenInPiecesTheListAndRecordAreTheWholeBytes) {
     EXPECT_TRUE(record == expected_record);
     EXPECT_TRUE(FormatUndoRecord(undo, list.size(), ListBytesHash(list)) == expected_record);
     // Read back a piece at a time, lines running over the pieces' ends.
-    const std::optional<UndoRecord> undo_back = ReadUndoRecordFor(data_ / "list.csv", list, nullptr);
+    const std::optional<UndoRecord> undo_back =
+        ReadUndoRecordFor(data_ / "list.csv", list, nullptr);
     ASSERT_TRUE(undo_back);
     EXPECT_TRUE(FormatUndoRecord(*undo_back) == record);
     RunState back;

@@ -127,9 +127,9 @@ TEST_F(RenamePlanTest, CycleThatCannotCloseTakesItsEntryBackFromTheSide) {
   WriteBytes(dir() / "a", "a");
   WriteBytes(dir() / "b", "b");
   WriteBytes(dir() / "c", "c");
-  std::vector<PlannedMove> moves = {
-      Planned(1, Folder(), u"a", u"b"), Planned(2, Folder(), u"b", u"c"),
-      Planned(3, Folder(), u"c", u"a")};
+  std::vector<PlannedMove> moves = {Planned(1, Folder(), u"a", u"b"),
+                                    Planned(2, Folder(), u"b", u"c"),
+                                    Planned(3, Folder(), u"c", u"a")};
   std::vector<RenameStep> steps = PlanRenames(moves, FolderOrder::kDeepestFirst);
   ASSERT_EQ(steps.size(), 4u);
   EXPECT_TRUE(steps[0].temporary);
@@ -179,10 +179,9 @@ TEST_F(RenamePlanTest, ARenameRefusesWhatIsNotASingleName) {
 }
 
 TEST_F(RenamePlanTest, FoldersAreOrderedByDepth) {
-  std::vector<PlannedMove> moves = {Planned(1, u"/r/", u"A", u"A2"),
-                                    Planned(2, u"/r/A/B/", u"C", u"C2"),
-                                    Planned(3, u"/r/A/", u"B", u"B2"),
-                                    Planned(4, u"/r/Z/", u"Y", u"Y2")};
+  std::vector<PlannedMove> moves = {
+      Planned(1, u"/r/", u"A", u"A2"), Planned(2, u"/r/A/B/", u"C", u"C2"),
+      Planned(3, u"/r/A/", u"B", u"B2"), Planned(4, u"/r/Z/", u"Y", u"Y2")};
   auto rows = [&](FolderOrder order) {
     std::vector<size_t> out;
     for (const RenameStep& s : PlanRenames(moves, order)) out.push_back(moves[s.move].row);

@@ -182,13 +182,13 @@ TEST(ForEachCsvRecordTest, AnyPiecesGiveTheRecordsOfTheWholeText) {
   };
   auto records = [](auto&& input) {
     std::vector<std::vector<std::string>> seen;
-    const int32_t taken =
-        ForEachCSVRecord(input, kCsvFieldSeparator, kCsvLineSeparator, kCsvQuote,
-                         [&](std::vector<std::u16string>& fields, int32_t n) {
-                           seen.emplace_back(1, std::to_string(n));
-                           for (const std::u16string& f : fields) seen.back().push_back(U8(f));
-                           return true;
-                         });
+    const int32_t taken = ForEachCSVRecord(input, kCsvFieldSeparator, kCsvLineSeparator, kCsvQuote,
+                                           [&](std::vector<std::u16string>& fields, int32_t n) {
+                                             seen.emplace_back(1, std::to_string(n));
+                                             for (const std::u16string& f : fields)
+                                               seen.back().push_back(U8(f));
+                                             return true;
+                                           });
     seen.emplace_back(1, std::to_string(taken));
     return seen;
   };
