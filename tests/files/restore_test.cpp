@@ -77,6 +77,14 @@ TEST_F(RestoreTest, FilesComeBackWhereTheirFolderIsNow) {
          Renamed("", u"a.mp3", "", u"b.mp3", 1);
        },
        0, 1, 0, 0, "a.mp3"},
+      {"two files that swapped names swap back",
+       [&] {
+         WriteBytes(lib_ / "a.mp3", "b");
+         WriteBytes(lib_ / "b.mp3", "a");
+         Renamed("", u"a.mp3", "", u"b.mp3", 1);
+         Renamed("", u"b.mp3", "", u"a.mp3", 1);
+       },
+       0, 2, 0, 0, "a.mp3"},
       {"a folder under the new name is not the file",
        [&] {
          fs::create_directory(lib_ / "b.mp3");
