@@ -83,8 +83,8 @@ CsvTextSource ListText(std::string_view bytes, ListEncoding encoding) {
   };
 }
 
-// The encodings a list's bytes can be in, code page 932 first; `bytes`
-// loses its byte-order mark. With a mark the list is UTF-8. Without one, it
+// Adds the encodings a list's bytes can be in to `encodings`, code page 932
+// first; `bytes` loses its byte-order mark. With a mark the list is UTF-8. Without one, it
 // is code page 932 when it is not valid UTF-8 (or is ASCII, the same either
 // way), UTF-8 when it is not valid code page 932, and either when it is
 // both (an editor may have dropped the mark, or code page 932 bytes may
@@ -92,7 +92,6 @@ CsvTextSource ListText(std::string_view bytes, ListEncoding encoding) {
 // cannot be a list.
 bool ListEncodings(std::string_view& bytes, std::vector<ListEncoding>& encodings,
                    std::string* error) {
-  encodings.clear();
   if (bytes.starts_with(kListUtf8Mark)) {
     bytes.remove_prefix(kListUtf8Mark.size());
     if (!IsValidUtf8(bytes)) {

@@ -484,6 +484,8 @@ TEST_F(RenameListTest, EncodingFollowsTheMarkTheBytesAndTheClues) {
        "neither UTF-8 nor code page 932"},
       {"no mark, a lead byte without its second byte", list("a\x81"), kNone, u"",
        "neither UTF-8 nor code page 932"},
+      {"no mark, the very first byte neither holds", "\x81" + both, kNone, u"",
+       "neither UTF-8 nor code page 932"},
       {"both ways, the UTF-8 name is on disk", both, kDiskUtf8, u"ý.mp3", ""},
       {"both ways, the code page 932 name is on disk", both, kDiskCp932, u"ﾃｽ.mp3", ""},
       {"both ways, the UTF-8 new name is on disk", both_new, kDiskUtf8, u"ý.mp3", ""},
@@ -695,6 +697,42 @@ TEST_F(RenameListTest, WrittenInPiecesTheListAndRecordAreTheWholeBytes) {
 // A write that fails part way (the file size limit stands in for a full
 // disk, and works for any user) leaves the previous list and record exactly
 // as they were, with no temporary file beside them.
+// A list is read a megabyte at a time, each piece ending after a line
+// feed. A field longer than that whose line breaks are each followed by a
+// two-byte character reads back whole; a list cut short inside a long field
+// without line breaks is refused.
+TEST_F(RenameListTest, AFieldLongerThanAPieceReadsBackWhole) {
+  std::u16string lines, run_on;
+  for (int i = 0; i < 300000; ++i) lines += u"\r\n歌";
+  for (int i = 0; i < 600000; ++i) run_on += u"歌";
+  struct {
+    const char* label;
+    const std::u16string& title;
+    size_t cut;  // bytes cut from the end
+    const char* error;
+  } kCases[] = {
+      {"line breaks, whole", lines, 0, ""},
+      {"no line break, cut short", run_on, 2, "cut short"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    ResetEntryTable(run_);
+    Add(u"a.mp3", u"b.mp3", 1).OldTitle = c.title;
+    ASSERT_EQ(WriteRenameList(app_, run_), 1);
+    const std::string bytes = ReadBytes(data_ / "list.csv");
+    ASSERT_GT(bytes.size(), size_t{1} << 20);
+    WriteBytes(data_ / "list.csv", bytes.substr(0, bytes.size() - c.cut));
+    RunState back;
+    std::string error;
+    const int32_t read = ReadRenameList(Text16(data_ / "list.csv"), back, &error);
+    EXPECT_EQ(read, *c.error == 0 ? 1 : 0);
+    EXPECT_NE(error.find(c.error), std::string::npos) << error;
+    if (read == 1) {
+      EXPECT_TRUE(back.EntryTable[1].OldTitle == c.title);
+    }
+  }
+}
+
 TEST_F(RenameListTest, AWriteThatFailsPartWayChangesNeitherFile) {
   const std::u16string folder = Text16(data_) + u"/";
   // Short names and many tags: the record is larger than the list.
