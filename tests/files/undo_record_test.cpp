@@ -77,9 +77,23 @@ void ExpectSame(const UndoRecord& a, const UndoRecord& b) {
 }
 
 TEST(UndoRecordTest, FormatReadsBackTheSame) {
-  std::optional<UndoRecord> back = ParseUndoRecord(FormatUndoRecord(Sample()));
-  ASSERT_TRUE(back);
-  ExpectSame(Sample(), *back);
+  UndoRecord one = Sample();
+  one.rows = {{2, Sample().rows.at(2)}};
+  one.folder_times.resize(1);
+  const struct {
+    const char* what;
+    UndoRecord record;
+  } kCases[] = {
+      {"rows of each kind, two folders", Sample()},
+      {"one row, one folder", one},
+      {"nothing", UndoRecord{}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    std::optional<UndoRecord> back = ParseUndoRecord(FormatUndoRecord(c.record));
+    ASSERT_TRUE(back);
+    ExpectSame(c.record, *back);
+  }
 }
 
 // The bytes of a record are read by other versions of this program: every
@@ -213,6 +227,8 @@ TEST(UndoRecordTest, BrokenRecordsAreRefused) {
       {"rows out of order at the end", replace("\n9 f", "\n3 f")},
       {"a tag in a file shorter than a tag", replace(" 300 ", " 100 ")},
       {"empty", ""},
+      {"a first-version record under an unknown magic",
+       "tarvel-undo 0\nlist 0 0000000000000000\nrows 0\nend\n"},
   };
   for (const auto& c : kCases) {
     EXPECT_FALSE(ParseUndoRecord(c.bytes)) << c.what;
