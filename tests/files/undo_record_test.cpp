@@ -202,6 +202,7 @@ TEST(UndoRecordTest, BrokenRecordsAreRefused) {
   } kCases[] = {
       {"cut short", good.substr(0, good.size() - 10)},
       {"without its end line", good.substr(0, good.size() - 4)},
+      {"a line after its end line", good + "end\n"},
       {"another magic", replace("tarvel-undo 2", "tarvel-undo 3")},
       {"a first-version row in a second-version record", replace(" k 755 0 - - - -", " 755 0 -")},
       {"neither k nor v", replace(" v 444", " x 444")},
