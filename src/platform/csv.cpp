@@ -72,10 +72,9 @@ class LineReader {
     if (source_ == nullptr || ended_) return false;
     buffer_.erase(0, pos_);
     pos_ = 0;
-    const size_t before = buffer_.size();
     ended_ = !(*source_)(buffer_);
     text_ = buffer_;
-    return !ended_ || buffer_.size() > before;
+    return !ended_;
   }
 
   std::u16string_view text_;

@@ -198,8 +198,7 @@ std::unique_ptr<ReadingService> MecabReadingService::NewForAnotherThread() {
 void MecabReadingService::Rest() {
   tagger_.reset();
   tried_ = false;
-  recent_used_ = 0;
-  recent_next_ = 0;
+  recent_used_ = 0;  // the dictionary may differ when it opens again
 }
 
 std::optional<std::u16string> MecabReadingService::GetPhonetic(std::u16string_view text) {

@@ -242,6 +242,20 @@ TEST_F(MusicDictionaryTest, WorksWithoutAUsableDictionaryFile) {
   EXPECT_EQ(U8(Read(music, u"星野源の東京")), "ホシノゲンノトウキョウ");
 }
 
+// The service rests after each pass: the next pass reads with the
+// dictionary file as it is then, not with readings remembered from before.
+TEST_F(MusicDictionaryTest, AServiceAtRestReadsWithTheDictionaryAsItIsNow) {
+  testing::TempDir dir;
+  const std::filesystem::path file = dir.path() / "music.dic";
+  std::filesystem::copy_file(kMusicDic, file);
+  MecabReadingService service(kIpadic, file.string());
+  EXPECT_EQ(U8(Read(service, u"星野源の東京")), "ホシノゲンノトウキョウ");
+  std::filesystem::remove(file);
+  service.Rest();
+  MecabReadingService plain(kIpadic);
+  EXPECT_EQ(U8(Read(service, u"星野源の東京")), U8(Read(plain, u"星野源の東京")));
+}
+
 // The build step refuses a malformed line, says which one and why, and
 // leaves no output behind.
 class MusicDicScriptTest : public ::testing::Test {

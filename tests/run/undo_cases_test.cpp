@@ -239,6 +239,22 @@ TEST_F(UndoCasesTest, ListInCodePage932IsNotReadAsUtf8) {
   EXPECT_EQ(tag.Title, u"ﾃｽ");
 }
 
+// A list an editor saved again in another encoding still finds its record:
+// the bytes this program writes for the list's rows are those the record
+// belongs to.
+TEST_F(UndoCasesTest, AListSavedAgainInUtf8StillFindsItsRecord) {
+  for (int i = 0; i < 3; ++i) Mp3("夜" + std::to_string(i) + ".mp3", RawTag("t", "a", "b", ' '));
+  const auto before = Snapshot(lib_);
+  ASSERT_EQ(Convert().outcome, RunReport::Outcome::kCompleted) << U8(ui_.log);
+  const std::string bytes = ReadBytes(lib_ / "list.csv");
+  ASSERT_FALSE(bytes.starts_with("\xEF\xBB\xBF"));
+  WriteBytes(lib_ / "list.csv", "\xEF\xBB\xBF" + Utf16ToUtf8(DecodeCp932(bytes)));
+  RestoreReport back = Restore(lib_ / "list.csv");
+  EXPECT_EQ(back.outcome, RestoreReport::Outcome::kCompleted) << U8(ui_.log);
+  EXPECT_TRUE(back.used_undo_record) << back.undo_notice;
+  EXPECT_EQ(Snapshot(lib_), before);
+}
+
 TEST_F(UndoCasesTest, InterruptedRunReportsTheFilesItNeverReachedOnce) {
   for (int i = 0; i < 40; ++i) Mp3("夜" + std::to_string(i) + ".mp3");
   const auto before = Snapshot(lib_);
