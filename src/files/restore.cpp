@@ -272,39 +272,29 @@ class SourcePaths {
     std::sort(by_hash_.begin(), by_hash_.end());
   }
 
-  // Whether `folder` + `name` is the path of one of the items.
+  // Whether `folder` + `name` is the path of one of the items. A name holds
+  // no "/" (the list check refuses a list with such a name) and a folder
+  // ends in one, so the same path is the same folder and name.
   bool Holds(std::u16string_view folder, std::u16string_view name) const {
-    const uint64_t hash = Hash(folder, name);
-    for (auto it = std::lower_bound(by_hash_.begin(), by_hash_.end(), std::pair(hash, size_t{0}));
-         it != by_hash_.end() && it->first == hash; ++it) {
-      const Pending& p = pending_[it->second];
-      if (SameJoined(p.folder_now, p.source, folder, name)) return true;
-    }
-    return false;
+    const auto [from, to] =
+        std::equal_range(by_hash_.begin(), by_hash_.end(), std::pair(Hash(folder, name), size_t{0}),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+    return std::any_of(from, to, [&](const auto& entry) {
+      const Pending& p = pending_[entry.second];
+      return p.folder_now == folder && p.source == name;
+    });
   }
 
  private:
-  // A hash of `a` + `b`, whatever the split.
-  static uint64_t Hash(std::u16string_view a, std::u16string_view b) {
+  static uint64_t Hash(std::u16string_view folder, std::u16string_view name) {
     uint64_t hash = 14695981039346656037ull;
-    for (std::u16string_view part : {a, b}) {
+    for (std::u16string_view part : {folder, name}) {
       for (char16_t c : part) {
         hash ^= c;
         hash *= 1099511628211ull;
       }
     }
     return hash;
-  }
-
-  // Whether `a` + `b` is the same text as `c` + `d`.
-  static bool SameJoined(std::u16string_view a, std::u16string_view b, std::u16string_view c,
-                         std::u16string_view d) {
-    if (a.size() + b.size() != c.size() + d.size()) return false;
-    if (a.size() > c.size()) return SameJoined(c, d, a, b);
-    // `a` is the shorter first part: it opens `c`, and the rest of `c`
-    // opens `b`.
-    const size_t rest = c.size() - a.size();
-    return c.starts_with(a) && b.substr(0, rest) == c.substr(a.size()) && b.substr(rest) == d;
   }
 
   const std::vector<Pending>& pending_;
