@@ -18,7 +18,10 @@
 // to the work folder (cli.log, cli.err).
 //
 // Figures, medians of 5 rounds at 100,000 files on 2 cores of an otherwise
-// idle machine whose floor reads a tag in about 3 microseconds:
+// idle machine whose floor reads a tag in about 5 microseconds:
+//   plan 1.09 s, floor 0.53 s: 2.05x, peak 68.2 MB, processor 1.86 s
+//   real 2.45 s, floor 1.06 s: 2.32x, peak 98.1 MB, processor 3.99 s
+// with MeCab closed after the pass; in a quieter minute before that:
 //   plan 0.92 s, floor 0.36 s: 2.54x, peak 73.6 MB, processor 1.58 s
 //   real 1.99 s, floor 0.76 s: 2.62x, peak 104.8 MB, processor 3.32 s
 // with every text of a row one small shared block; before that (the same
@@ -29,16 +32,17 @@
 // keys, the check of new names and the record's hashes went on two threads:
 //   plan 0.97 s, floor 0.29 s: 3.34x, peak 128.6 MB, processor 1.50 s
 //   real 2.40 s, floor 0.69 s: 3.49x, peak 164.6 MB, processor 3.44 s
-// At 1,000,000 files (TARVEL_BENCH_FILES=1000000): plan 10.0 s against a
-// floor of 4.0 s, peak 367 MB (532 MB before, 797 MB before that). Where
+// At 1,000,000 files (TARVEL_BENCH_FILES=1000000): plan 10.1 s against a
+// floor of 5.1 s, peak 354 MB (367 MB, 532 MB and 797 MB before). Where
 // the plan's time goes at 100,000 files: the scan 0.28 s (the tags read on two threads while the
 // folders are listed), the conversion pass 0.35 s (most of it MeCab, on two
 // threads), the list 0.15 s, the listing in the log 0.07 s, start-up 0.01 s.
 // Where the peak goes: the rows of the entry table (96 bytes each), their
 // names and titles (old and new, a small block each, shared where the run
 // leaves one as it was), the pages of the MeCab
-// dictionary a run touches (about 40 MB, file-backed but counted in
-// ru_maxrss) and what a run of a dozen files needs too. On cores that other
+// dictionary the pass touches (about 25 MB, file-backed but counted in
+// ru_maxrss; MeCab is closed after the pass, so a real run's later stages
+// do without them) and what a run of a dozen files needs too. On cores that other
 // work keeps busy the wall-clock figures swing by a factor of two from one
 // minute to the next; the ratio to the floor, taken in the same minute, and
 // the processor time are what to compare.
