@@ -84,12 +84,12 @@ CsvTextSource ListText(std::string_view bytes, ListEncoding encoding) {
 }
 
 // Adds the encodings a list's bytes can be in to `encodings`, code page 932
-// first; `bytes` loses its byte-order mark. With a mark the list is UTF-8. Without one, it
-// is code page 932 when it is not valid UTF-8 (or is ASCII, the same either
-// way), UTF-8 when it is not valid code page 932, and either when it is
-// both (an editor may have dropped the mark, or code page 932 bytes may
-// form UTF-8 by chance: "ﾃｽ" is C3 BD). False, with `error`, for bytes that
-// cannot be a list.
+// first; `bytes` loses its byte-order mark. With a mark the list is UTF-8.
+// Without one, it is code page 932 when it is not valid UTF-8 (or is ASCII,
+// the same either way), UTF-8 when it is not valid code page 932, and
+// either when it is both (an editor may have dropped the mark, or code page
+// 932 bytes may form UTF-8 by chance: "ﾃｽ" is C3 BD). False, with `error`,
+// for bytes that cannot be a list.
 bool ListEncodings(std::string_view& bytes, std::vector<ListEncoding>& encodings,
                    std::string* error) {
   if (bytes.starts_with(kListUtf8Mark)) {
@@ -124,15 +124,15 @@ bool ListEncodings(std::string_view& bytes, std::vector<ListEncoding>& encodings
 // LF stands outside quotes; names the first record that does not. The quote,
 // CR and LF are single bytes in both encodings, never part of another
 // character, so the bytes tell what the text would.
-bool CheckLineEnds(std::string_view text, std::string* error) {
+bool CheckLineEnds(std::string_view bytes, std::string* error) {
   bool quoted = false;
   size_t record = 1;
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    const char c = bytes[i];
     if (c == '"') {
       quoted = !quoted;
     } else if (!quoted && c == '\r') {
-      if (i + 1 >= text.size() || text[i + 1] != '\n') {
+      if (i + 1 >= bytes.size() || bytes[i + 1] != '\n') {
         SetError(error, "record " + std::to_string(record) + " ends in a bare CR, not CR LF");
         return false;
       }
@@ -143,11 +143,11 @@ bool CheckLineEnds(std::string_view text, std::string* error) {
       return false;
     }
   }
-  if (text.empty()) {
+  if (bytes.empty()) {
     SetError(error, N_("the list is empty"));
     return false;
   }
-  if (quoted || !text.ends_with("\r\n")) {
+  if (quoted || !bytes.ends_with("\r\n")) {
     SetError(error, "record " + std::to_string(record) + " is cut short (no line end after it)");
     return false;
   }
