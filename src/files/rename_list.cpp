@@ -208,18 +208,17 @@ bool WriteListFiles(const RunState& run, int32_t count, const UndoRecord* undo,
   // A list or record no restore could read back is not written at all: the
   // run stops here, before anything on disk has changed. The bytes past the
   // limit are still counted, not written, so that the message is whole.
-  uint64_t list_size = 0, list_hash = kListBytesHashStart;
+  auto too_large = [&](const char* what, uint64_t size) {
+    if (size <= max_bytes) return false;
+    SetError(error, what + (": " + std::to_string(size) + " > " + std::to_string(max_bytes)));
+    return true;
+  };
+  ListBytesKey key;
   FormatRenameList(run, count, [&](std::string_view piece) {
-    list_size += piece.size();
-    if (list_size > max_bytes) return;
-    list_hash = ListBytesHash(piece, list_hash);
-    list.Append(piece);
+    key.Add(piece);
+    if (key.size <= max_bytes) list.Append(piece);
   });
-  if (list_size > max_bytes) {
-    SetError(error, N_("the list would be larger than a restore can read") +
-                        (": " + std::to_string(list_size) + " > " + std::to_string(max_bytes)));
-    return false;
-  }
+  if (too_large(N_("the list would be larger than a restore can read"), key.size)) return false;
   if (!list.Finish()) {
     SetError(error, list.message());
     return false;
@@ -227,13 +226,11 @@ bool WriteListFiles(const RunState& run, int32_t count, const UndoRecord* undo,
   if (undo != nullptr && !undo->rows.empty()) {
     record.emplace(UndoRecordPath(list.path()));
     uint64_t record_size = 0;
-    WriteUndoRecord(*undo, list_size, list_hash, [&](std::string_view piece) {
+    WriteUndoRecord(*undo, key.size, key.hash, [&](std::string_view piece) {
       record_size += piece.size();
       if (record_size <= max_bytes) record->Append(piece);
     });
-    if (record_size > max_bytes) {
-      SetError(error, N_("the undo record would be larger than a restore can read") +
-                          (": " + std::to_string(record_size) + " > " + std::to_string(max_bytes)));
+    if (too_large(N_("the undo record would be larger than a restore can read"), record_size)) {
       return false;
     }
     if (!record->Finish()) {

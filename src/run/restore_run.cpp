@@ -167,11 +167,11 @@ std::optional<UndoRecord> FindUndoRecord(AppState& app, const RunState& run,
 
 // Notes in the history that the list was restored from, when the restore
 // changed something.
-void NoteRestoreOf(AppState& app, std::u16string_view list_path, uint64_t list_size,
-                   uint64_t list_hash, RestoreReport& report) {
+void NoteRestoreOf(AppState& app, std::u16string_view list_path, const ListBytesKey& list,
+                   RestoreReport& report) {
   const RestoreDetails& d = report.details;
   if (d.folders_restored + d.files_restored + d.tags_restored == 0) return;
-  NoteRestore(app.folder, list_size, list_hash, Utf16ToUtf8(list_path), &report.history_notice);
+  NoteRestore(app.folder, list.size, list.hash, Utf16ToUtf8(list_path), &report.history_notice);
 }
 
 }  // namespace
@@ -198,7 +198,6 @@ RestoreReport RunRestore(AppState& app, RunState& run, std::u16string_view list_
     }
     list = KeyOfListBytes(list_bytes);
   }
-  const uint64_t list_size = list.size, list_hash = list.hash;
   // The record is looked for while the rows still name the places the run
   // knew: the bytes this program would write for them must be the list's.
   std::optional<UndoRecord> undo = FindUndoRecord(app, run, list_path, list, report);
@@ -214,7 +213,7 @@ RestoreReport RunRestore(AppState& app, RunState& run, std::u16string_view list_
 
   RestoreDetails& details = report.details;
   auto stop = [&](std::u16string_view message, bool blank_line) {
-    NoteRestoreOf(app, list_path, list_size, list_hash, report);
+    NoteRestoreOf(app, list_path, list, report);
     ReportAbort(app, message, false, blank_line);
     report.outcome = RestoreReport::Outcome::kStopped;
     report.detail = details.error;
@@ -230,7 +229,7 @@ RestoreReport RunRestore(AppState& app, RunState& run, std::u16string_view list_
     return stop(u"ID3Tagの復元中にエラーが発生しました。", true);
   }
   ReportAlreadyRestored(app, details);
-  NoteRestoreOf(app, list_path, list_size, list_hash, report);
+  NoteRestoreOf(app, list_path, list, report);
   if (details.NotRestored() > 0 || report.unchecked) {
     report.outcome = RestoreReport::Outcome::kIncomplete;
   }
