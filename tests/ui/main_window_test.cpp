@@ -20,6 +20,7 @@
 #include <QTimer>
 #include <QToolTip>
 #include <QTranslator>
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <functional>
@@ -31,6 +32,7 @@
 #include "sample_library.h"
 #include "ui/gui_front_end.h"
 #include "ui/instance_lock.h"
+#include "ui/presets.h"
 #include "ui/qt_japanese.h"
 #include "window_fixture.h"
 
@@ -441,6 +443,27 @@ TEST_F(MainWindowTest, FitsASmallScreenWithEveryButtonInView) {
     const QRect at(button->mapTo(&w, QPoint(0, 0)), button->size());
     EXPECT_TRUE(w.rect().contains(at)) << button->objectName().toStdString();
   }
+}
+
+// The browse button stands right of the folder box, and the presets' note
+// stays right under the three presets when the window grows: the room goes
+// below it.
+TEST_F(MainWindowTest, BrowseButtonAndPresetNoteKeepTheirPlaces) {
+  MainWindow& w = Open("");
+  w.resize(w.width(), w.height() + 300);
+  QApplication::processEvents();
+  auto at = [&](QWidget* x) { return QRect(x->mapTo(&w, QPoint(0, 0)), x->size()); };
+  EXPECT_GT(at(c().cmdBrowse).left(), at(c().txtDataFolder).right());
+  QLabel* note = nullptr;
+  for (QLabel* label : c().fraPlayer->findChildren<QLabel*>()) {
+    if (label->text() == ToQString(kPresetNote)) note = label;
+  }
+  ASSERT_NE(note, nullptr);
+  const QList<QAbstractButton*> presets = c().optPlayer->buttons();
+  int lowest = 0;
+  for (QAbstractButton* preset : presets) lowest = std::max(lowest, at(preset).bottom());
+  EXPECT_LT(at(note).top() - lowest, 20);
+  EXPECT_GT(at(c().fraPlayer).bottom() - at(note).bottom(), 100);
 }
 
 // Made taller, the ID3Tag tab keeps its rows together; the room goes below.
